@@ -1,0 +1,21 @@
+// Small text helpers of the long-path search.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace kestrafin::search {
+
+// `path` with a trailing path separator ensured: an empty path gives the
+// separator alone, a path that ends with it stays as it is.
+std::string addslash(std::string_view path);
+
+// The part of `text` before its first NUL; the whole text when it holds none.
+std::string_view stripnulls(std::string_view text);
+
+// The length of UTF-8 `text` in UTF-16 code units: one per character of the
+// basic plane, two above it, and one for each byte that is no valid UTF-8.
+std::size_t utf16_length(std::string_view text);
+
+}  // namespace kestrafin::search

@@ -1,0 +1,45 @@
+// The long-path search: a depth-first walk of a folder tree that hands on the
+// full path of every file lying directly in a folder whose path is longer
+// than a threshold.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace kestrafin::search {
+
+inline constexpr std::size_t kDefaultLongerThan = 200;
+
+// Receives what the walk finds, in the walk's order. Texts passed in are valid
+// only during the call.
+class SearchSink {
+  public:
+    virtual ~SearchSink() = default;
+    // The full path of one file of a qualifying folder.
+    virtual void add_entry(std::string_view entry_text) = 0;
+    // A folder whose names could not be read, or could be read only in part
+    // (`error` is the host's error number). The walk goes on without it.
+    virtual void folder_unreadable(std::string_view /*directory*/, int /*error*/) {}
+    // A link that leads back to a folder the walk is inside; it is not entered.
+    virtual void cycle_skipped(std::string_view /*directory*/) {}
+    // One folder has been read; for progress reports.
+    virtual void folder_done(std::string_view /*directory*/) {}
+    // Asked after each folder; true ends the walk early.
+    virtual bool should_stop() { return false; }
+};
+
+struct SearchOptions {
+    // A folder qualifies when its path is longer than this many UTF-16 code units.
+    std::size_t longer_than = kDefaultLongerThan;
+};
+
+// Walks `directory` (taken exactly as given: a trailing separator counts in its
+// length) and, when `descend` is set, every folder below it, depth first. A
+// folder's own files come first, in the order the host delivers them, then the
+// subtree of each subfolder in turn. Folders are visited whatever the length of
+// their path; a link to a folder is entered unless it leads back to a folder
+// on the current descent.
+void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
+                 const SearchOptions& options = {});
+
+}  // namespace kestrafin::search

@@ -1,0 +1,170 @@
+#include "settings/ini_file.h"
+
+#include <stdexcept>
+#include <string_view>
+
+#include "platform/file_system.h"
+
+namespace Kestrafin_Lib {
+
+namespace {
+
+constexpr std::string_view kWhat = "settings file";
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kEndMarker = "[]";
+
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+// Lower case of ASCII letters only, so that the copy has the text's length and
+// a position found in one is valid in the other.
+std::string lowered(std::string_view text) {
+    std::string copy(text);
+    for (char& c : copy) c = lower(c);
+    return copy;
+}
+
+bool starts_with_lowered(std::string_view line, std::string_view lowered_prefix) {
+    if (line.size() < lowered_prefix.size()) return false;
+    for (std::size_t i = 0; i < lowered_prefix.size(); ++i)
+        if (lower(line[i]) != lowered_prefix[i]) return false;
+    return true;
+}
+
+bool is_control(char c) {
+    return static_cast<unsigned char>(c) <= 13;
+}
+
+std::string prepared_text(const std::string& file_name) {
+    kestrafin::platform::ensure_file_exists(file_name, kWhat);
+    kestrafin::platform::make_writable(file_name, kWhat);
+    return kestrafin::platform::read_file(file_name, kWhat);
+}
+
+void refuse_line_breaks(std::string_view role, const std::string& text,
+                        const std::string& file_name) {
+    if (text.find_first_of("\r\n") != std::string::npos)
+        throw std::invalid_argument("cannot store a " + std::string(role) +
+                                    " that holds a line break in settings file '" + file_name +
+                                    "'");
+}
+
+// Shrinks every run of three or more CR LF pairs to two, in one pass.
+std::string collapse_blank_line_runs(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text.compare(i, 2, kCrLf) != 0) {
+            out.push_back(text[i++]);
+            continue;
+        }
+        std::size_t pairs = 0;
+        while (text.compare(i, 2, kCrLf) == 0) {
+            ++pairs;
+            i += 2;
+        }
+        for (std::size_t p = 0; p < std::min<std::size_t>(pairs, 2); ++p) out.append(kCrLf);
+    }
+    return out;
+}
+
+std::string_view trim_control_characters(std::string_view text) {
+    while (!text.empty() && is_control(text.back())) text.remove_suffix(1);
+    while (!text.empty() && is_control(text.front())) text.remove_prefix(1);
+    return text;
+}
+
+std::string_view head(std::string_view text, std::size_t count) {
+    return text.substr(0, std::min(count, text.size()));
+}
+
+std::string_view tail_from(std::string_view text, std::size_t from) {
+    return from < text.size() ? text.substr(from) : std::string_view{};
+}
+
+}  // namespace
+
+std::string readini(const std::string& file_name, const std::string& section,
+                    const std::string& key) {
+    const std::string header = "[" + lowered(section) + "]";
+    const std::string key_prefix = lowered(key) + "=";
+    const bool key_may_match = key_prefix.find('[') == std::string::npos;
+    const std::string text = prepared_text(file_name);
+    const std::string_view all(text);
+
+    bool in_section = false;
+    std::size_t start = 0;
+    while (start < all.size()) {
+        // A line ends at CR LF or at a lone CR; a lone LF stays in the line.
+        std::size_t end = all.find('\r', start);
+        if (end == std::string_view::npos) end = all.size();
+        const std::string_view line = all.substr(start, end - start);
+        start = end + 1;
+        if (start < all.size() && all[start] == '\n' && end < all.size()) ++start;
+
+        // The key line counts whatever its value holds, so a value with "["
+        // does not end the section.
+        if (in_section && key_may_match && starts_with_lowered(line, key_prefix))
+            return std::string(line.substr(key_prefix.size()));
+        if (line.find('[') != std::string_view::npos)
+            in_section = line.size() == header.size() && starts_with_lowered(line, header);
+    }
+    return {};
+}
+
+void writeini(const std::string& file_name, const std::string& section, const std::string& key,
+              const std::string& value) {
+    refuse_line_breaks("section name", section, file_name);
+    refuse_line_breaks("key", key, file_name);
+    refuse_line_breaks("value", value, file_name);
+    if (!value.empty() && is_control(value.back()))
+        throw std::invalid_argument(
+            "cannot store a value that ends in a control character in settings file '" + file_name +
+            "'");
+
+    const std::string section_search = "\r\n[" + lowered(section) + "]\r";
+    const std::size_t a = section_search.size();
+    const std::string key_search = "\n" + lowered(key) + "=";
+    const std::string key_line = key + "=" + value;
+
+    std::string working;
+    {
+        const std::string text = prepared_text(file_name);
+        working.reserve(text.size() + key_line.size() + section.size() + 16);
+        working.append(kCrLf).append(text).append(kEndMarker);
+    }
+    const std::string lower_copy = lowered(working);
+
+    std::string edited;
+    const std::size_t d = lower_copy.find(section_search);
+    if (d == std::string::npos) {
+        working.resize(working.size() - kEndMarker.size());
+        edited = std::move(working);
+        edited.append("\r\n\r\n[").append(section).append("]\r\n").append(key_line);
+    } else {
+        const std::size_t next = lower_copy.find('[', d + a);  // always found: the end marker
+        const std::size_t h = lower_copy.find(key_search, d);
+        working.resize(working.size() - kEndMarker.size());
+        const std::string_view w(working);
+        if (h == std::string::npos || h > next) {
+            // The new key line becomes the first line of the section.
+            edited.append(head(w, d + a + 1)).append(key_line).append(kCrLf);
+            edited.append(tail_from(w, d + a + 1));
+        } else {
+            // Replace the old key line up to its line break; a key line at the
+            // very end of the text runs to that end.
+            const std::size_t m = w.find('\r', h);
+            edited.append(head(w, h + 1)).append(key_line);
+            if (m != std::string_view::npos) edited.append(w.substr(m));
+        }
+    }
+
+    std::string tidy = collapse_blank_line_runs(std::string_view(edited).substr(1));
+    std::string content(trim_control_characters(tidy));
+    content.append(kCrLf);
+    kestrafin::platform::replace_file(file_name, content, kWhat);
+}
+
+}  // namespace Kestrafin_Lib

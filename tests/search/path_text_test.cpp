@@ -1,0 +1,51 @@
+#include "search/path_text.h"
+
+#include <gtest/gtest.h>
+
+using kestrafin::search::addslash;
+using kestrafin::search::stripnulls;
+using kestrafin::search::utf16_length;
+
+TEST(Addslash, EnsuresOneTrailingSeparator) {
+    EXPECT_EQ(addslash(""), "/");
+    EXPECT_EQ(addslash("/"), "/");
+    EXPECT_EQ(addslash("/tmp"), "/tmp/");
+    EXPECT_EQ(addslash("/tmp/"), "/tmp/");
+    // On this host a backslash is an ordinary character.
+    EXPECT_EQ(addslash("c:\\"), "c:\\/");
+}
+
+TEST(Stripnulls, CutsAtTheFirstNul) {
+    using namespace std::string_view_literals;
+    EXPECT_EQ(stripnulls("name\0rest\0"sv), "name");
+    EXPECT_EQ(stripnulls("\0name"sv), "");
+    EXPECT_EQ(stripnulls("no nul"sv), "no nul");
+}
+
+struct Utf16Case {
+    const char* text;
+    std::size_t units;
+    friend void PrintTo(const Utf16Case& c, std::ostream* out) { *out << c.units; }
+};
+
+class Utf16Length : public ::testing::TestWithParam<Utf16Case> {};
+
+TEST_P(Utf16Length, CountsCodeUnits) {
+    EXPECT_EQ(utf16_length(GetParam().text), GetParam().units) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, Utf16Length,
+    ::testing::Values(Utf16Case{"", 0}, Utf16Case{"plain ascii", 11},
+                      Utf16Case{"\xC3\xA9t\xC3\xA9", 3},         // été
+                      Utf16Case{"\xE6\x97\xA5\xE6\x9C\xAC", 2},  // 日本
+                      Utf16Case{"\xF0\x9F\x90\xA6", 2},          // a bird above the basic plane
+                      Utf16Case{"a\xFF"
+                                "b",
+                                3},          // invalid byte counts one
+                      Utf16Case{"\xC3", 1},  // cut-off sequence
+                      Utf16Case{"\xE6\x97"
+                                "x",
+                                3},                  // truncated three-byte lead
+                      Utf16Case{"\xED\xA0\x80", 3},  // encoded surrogate is invalid
+                      Utf16Case{"\xC0\xAF", 2}));    // overlong form is invalid

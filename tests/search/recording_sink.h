@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "search/searchfiles.h"
+
+namespace kestrafin::testing {
+
+// Keeps everything a walk reports.
+struct RecordingSink : search::SearchSink {
+    std::vector<std::string> entries;
+    std::vector<std::string> unreadable;
+    std::vector<std::string> cycles;
+    std::vector<std::string> folders;
+    std::size_t stop_after_folders = 0;  // 0: never stop
+
+    void add_entry(std::string_view text) override { entries.emplace_back(text); }
+    void folder_unreadable(std::string_view directory, int) override {
+        unreadable.emplace_back(directory);
+    }
+    void cycle_skipped(std::string_view directory) override { cycles.emplace_back(directory); }
+    void folder_done(std::string_view directory) override { folders.emplace_back(directory); }
+    bool should_stop() override {
+        return stop_after_folders != 0 && folders.size() >= stop_after_folders;
+    }
+};
+
+inline std::vector<std::string> search_entries(const std::string& root) {
+    RecordingSink sink;
+    search::searchfiles(root, true, sink);
+    return sink.entries;
+}
+
+}  // namespace kestrafin::testing
