@@ -1,0 +1,383 @@
+#include "app/frmMain.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QFontMetrics>
+#include <QIcon>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPalette>
+#include <QPixmap>
+
+#include "app/count_label.h"
+#include "app/input_blocker.h"
+#include "app/list_sink.h"
+#include "listfile/saved_list.h"
+#include "platform/path_rules.h"
+#include "platform/program_folder.h"
+#include "search/searchfiles.h"
+#include "settings/ini_file.h"
+#include "settings/root_setting.h"
+
+// Resources of a static library must be registered by name.
+static void register_window_resources() {
+    Q_INIT_RESOURCE(kestrafin);
+}
+
+namespace kestrafin::app {
+
+namespace {
+
+constexpr int kTwipsPerPixel = 15;
+const QColor kWindowColour(128, 255, 255);
+const QColor kTitleRed(192, 0, 0);
+const QColor kCountRed(255, 0, 0);
+const QColor kCreditRed(128, 0, 0);
+
+const std::string kSection(settings::kRootSection);
+const std::string kKey(settings::kRootKey);
+
+void place(QWidget* widget, int left, int top, int width, int height) {
+    widget->setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
+                        height / kTwipsPerPixel);
+}
+
+QFont font_of(const char* family, double points, bool bold) {
+    QFont font(QString::fromLatin1(family));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+void colour_text(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget->setPalette(palette);
+}
+
+// Label sizes are those of their text in the intended font; where the host
+// substitutes a wider face, shrink the font until the text fits its box.
+void fit_text_to_width(QLabel* label) {
+    QFont font = label->font();
+    while (font.pointSizeF() > 5.0 &&
+           QFontMetrics(font).horizontalAdvance(label->text()) > label->width()) {
+        font.setPointSizeF(font.pointSizeF() - 0.25);
+    }
+    label->setFont(font);
+}
+
+QLabel* make_label(QWidget* parent, const QString& text, const QFont& font, const QColor& colour) {
+    auto* label = new QLabel(text, parent);
+    label->setFont(font);
+    label->setTextFormat(Qt::PlainText);
+    colour_text(label, colour);
+    return label;
+}
+
+QPushButton* make_button(QWidget* parent, const QString& text) {
+    auto* button = new QPushButton(text, parent);
+    // Enter on a focused button presses that button.
+    button->setAutoDefault(true);
+    return button;
+}
+
+QIcon program_icon() {
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 72, 96, 128})
+        icon.addFile(QStringLiteral(":/kestrafin/icon-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+}  // namespace
+
+frmMain::frmMain(std::string program_folder, WindowServices services)
+    : program_folder_(std::move(program_folder)), services_(std::move(services)) {
+    register_window_resources();
+    create_controls();
+    wire_events();
+}
+
+void frmMain::create_controls() {
+    setWindowTitle(QStringLiteral("Kestrafin v1.0"));
+    setWindowIcon(program_icon());
+    setFixedSize(15270 / kTwipsPerPixel, 9840 / kTwipsPerPixel);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, kWindowColour);
+    setPalette(palette);
+    setAutoFillBackground(true);
+
+    const QFont sans_bold = font_of("MS Sans Serif", 8.25, true);
+    const QFont credit = font_of("Times New Roman", 8.25, true);
+
+    Label1 = make_label(this, QStringLiteral("KESTRAFIN"), font_of("MS Sans Serif", 18, true),
+                        kTitleRed);
+    place(Label1, 5400, 120, 4590, 435);
+
+    lvFiles = new ResultListView(this);
+    lvFiles->setFont(sans_bold);
+    place(lvFiles, 120, 720, 15045, 6405);
+
+    lblprocessrootdir =
+        make_label(this, QStringLiteral("Process Root Directory:"), sans_bold, kTitleRed);
+    place(lblprocessrootdir, 240, 7200, 2040, 195);
+
+    txtFileroot = new QLineEdit(
+        QString::fromUtf8(platform::kDefaultRoot.data(), platform::kDefaultRoot.size()), this);
+    root_text_ = std::string(platform::kDefaultRoot);
+    QPalette box = txtFileroot->palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        box.setColor(group, QPalette::Base, Qt::black);
+        box.setColor(group, QPalette::Text, Qt::white);
+    }
+    box.setColor(QPalette::Disabled, QPalette::Text, QColor(200, 200, 200));
+    txtFileroot->setPalette(box);
+    txtFileroot->setEnabled(false);
+    txtFileroot->setFocusPolicy(Qt::NoFocus);
+    place(txtFileroot, 2400, 7200, 2295, 285);
+
+    lbllistcount = make_label(this, QString(), font_of("MS Sans Serif", 9.75, false), kCountRed);
+    QPalette count = lbllistcount->palette();
+    count.setColor(QPalette::Window, kWindowColour);
+    lbllistcount->setPalette(count);
+    lbllistcount->setAutoFillBackground(true);
+    lbllistcount->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    place(lbllistcount, 6960, 7200, 2175, 255);
+
+    Image1 = new ClickableLabel(this);
+    Image1->setPixmap(QPixmap(QStringLiteral(":/kestrafin/logo.gif")));
+    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    place(Image1, 12600, 7200, 2550, 2550);
+
+    cmdseldir = make_button(this, QStringLiteral("Change"));
+    place(cmdseldir, 2400, 7560, 1095, 255);
+    cmdsave = make_button(this, QStringLiteral("Save path"));
+    place(cmdsave, 3600, 7560, 1095, 255);
+    cmdsavelist = make_button(this, QStringLiteral("Save List"));
+    place(cmdsavelist, 6600, 7560, 1095, 255);
+    cmdloadlist = make_button(this, QStringLiteral("Reload List"));
+    place(cmdloadlist, 7920, 7560, 1095, 255);
+
+    cmdgetfilelist = make_button(this, QStringLiteral("Search"));
+    cmdgetfilelist->setFont(font_of("MS Sans Serif", 12, true));
+    cmdgetfilelist->setDefault(true);
+    place(cmdgetfilelist, 6720, 8160, 2175, 615);
+
+    Label2 = make_label(this, QStringLiteral("Coded & Designed By The Kestrafin Team"), credit,
+                        kCreditRed);
+    place(Label2, 6360, 9120, 2775, 195);
+
+    lblorvane = new ClickableLabel(QString::fromLatin1(kHomePageHost), this);
+    lblorvane->setFont(credit);
+    colour_text(lblorvane, kCreditRed);
+    lblorvane->setToolTip(QStringLiteral("Click here to visit"));
+    lblorvane->setCursor(Qt::PointingHandCursor);
+    place(lblorvane, 7080, 9480, 1455, 195);
+
+    for (QLabel* label : {Label1, lblprocessrootdir, Label2, static_cast<QLabel*>(lblorvane)})
+        fit_text_to_width(label);
+
+    tmrwait2 = new QTimer(this);
+    tmrwait2->setInterval(500);
+
+    setTabOrder(cmdgetfilelist, lvFiles);
+    setTabOrder(lvFiles, cmdsave);
+    setTabOrder(cmdsave, cmdseldir);
+    setTabOrder(cmdseldir, cmdsavelist);
+    setTabOrder(cmdsavelist, cmdloadlist);
+    cmdgetfilelist->setFocus();
+}
+
+void frmMain::wire_events() {
+    connect(cmdgetfilelist, &QPushButton::clicked, this, &frmMain::cmdgetfilelist_Click);
+    connect(cmdsave, &QPushButton::clicked, this, &frmMain::cmdsave_Click);
+    connect(cmdseldir, &QPushButton::clicked, this, &frmMain::cmdseldir_Click);
+    connect(cmdsavelist, &QPushButton::clicked, this, &frmMain::cmdsavelist_Click);
+    connect(cmdloadlist, &QPushButton::clicked, this, &frmMain::cmdloadlist_Click);
+    connect(Image1, &ClickableLabel::clicked, this, &frmMain::Image1_Click);
+    connect(lblorvane, &ClickableLabel::clicked, this, &frmMain::lblorvane_Click);
+    // A tick that falls due while a handler runs waits until it has ended.
+    connect(tmrwait2, &QTimer::timeout, this, [this] {
+        if (!handler_running_) {
+            tmrwait2_Timer();
+            return;
+        }
+        tmrwait2->stop();
+        when_idle([this] { tmrwait2_Timer(); });
+    });
+}
+
+std::string frmMain::settings_file() const {
+    return platform::program_file(program_folder_, settings::kSettingsFileName);
+}
+
+std::string frmMain::saved_list_file() const {
+    return platform::program_file(program_folder_, listfile::kSavedListName);
+}
+
+void frmMain::set_root_text(std::string text) {
+    txtFileroot->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    root_text_ = std::move(text);
+}
+
+void frmMain::keyPressEvent(QKeyEvent* event) {
+    // Keys that reach the window were not taken by the focused control, so
+    // Enter presses the default button.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        cmdgetfilelist->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void frmMain::run_handler(const std::function<void()>& body) {
+    if (handler_running_) return;
+    handler_running_ = true;
+    try {
+        body();
+    } catch (const std::exception& error) {
+        show_error(QString::fromUtf8(error.what()));
+    } catch (...) {
+        show_error(QStringLiteral("An unknown error occurred."));
+    }
+    handler_running_ = false;
+    if (!deferred_.empty()) {
+        QTimer::singleShot(0, this, [this] {
+            auto work = std::move(deferred_);
+            deferred_.clear();
+            // Another handler may have started in between; it goes first.
+            for (auto& item : work) when_idle(std::move(item));
+        });
+    }
+}
+
+void frmMain::when_idle(std::function<void()> work) {
+    if (handler_running_)
+        deferred_.push_back(std::move(work));
+    else
+        work();
+}
+
+void frmMain::show_error(const QString& text) {
+    QMessageBox::critical(this, QStringLiteral("Kestrafin"), text);
+}
+
+void frmMain::Form_Load() {
+    const std::string file = settings_file();
+    try {
+        if (!filesys.FileExists(file)) {
+            filesys.CreateTextFile(program_folder_, settings::kSettingsFileName);
+            tmrwait2->start();
+        }
+        set_root_text(Kestrafin_Lib::readini(file, kSection, kKey));
+    } catch (const std::exception& error) {
+        // Without its settings file the tool still works for this session.
+        tmrwait2->stop();
+        set_root_text(std::string(platform::kDefaultRoot));
+        const QString text = QStringLiteral("The settings file could not be created or read: ") +
+                             QString::fromUtf8(error.what());
+        QTimer::singleShot(0, this,
+                           [this, text] { when_idle([this, text] { show_error(text); }); });
+    }
+}
+
+void frmMain::tmrwait2_Timer() {
+    run_handler([this] {
+        tmrwait2->stop();
+        savedefsettings();
+        set_root_text(Kestrafin_Lib::readini(settings_file(), kSection, kKey));
+    });
+}
+
+void frmMain::savesettings() {
+    Kestrafin_Lib::writeini(settings_file(), kSection, kKey, root_text_);
+}
+
+void frmMain::savedefsettings() {
+    Kestrafin_Lib::writeini(settings_file(), kSection, kKey, std::string(platform::kDefaultRoot));
+}
+
+void frmMain::cmdsave_Click() {
+    run_handler([this] { savesettings(); });
+}
+
+void frmMain::cmdseldir_Click() {
+    run_handler([this] {
+        bool confirmed = false;
+        const QString text = QInputDialog::getText(this, QStringLiteral("Kestrafin"),
+                                                   QStringLiteral("Please enter the full path"),
+                                                   QLineEdit::Normal, QString(), &confirmed);
+        newroot = confirmed ? text : QString();
+        if (!newroot.isEmpty()) set_root_text(newroot.toUtf8().toStdString());
+    });
+}
+
+void frmMain::cmdgetfilelist_Click() {
+    run_handler([this] {
+        lbllistcount->setText(QString());
+        ListItems& items = lvFiles->ListItemsOf();
+        items.Clear();
+        const std::string root = root_text_;
+        ListSink sink(items, *lbllistcount, services_.repaint_interval);
+        // The window repaints during the search but acts on no input.
+        InputBlocker blocker;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        struct CursorRestorer {
+            ~CursorRestorer() { QApplication::restoreOverrideCursor(); }
+        } restorer;
+        try {
+            search::searchfiles(root, true, sink);
+        } catch (...) {
+            sink.finish();
+            throw;
+        }
+        sink.finish();
+    });
+}
+
+void frmMain::cmdsavelist_Click() {
+    run_handler([this] {
+        const ListItems& items = lvFiles->ListItemsOf();
+        listtotal = items.Count();
+        listfile::save_list(saved_list_file(), [&](const auto& add) {
+            for (std::size_t position = 1; position <= listtotal; ++position)
+                add(items.Text(position));
+        });
+    });
+}
+
+void frmMain::cmdloadlist_Click() {
+    run_handler([this] {
+        const std::string file = saved_list_file();
+        if (!platform::visible_file_exists(file)) {
+            QMessageBox box(QMessageBox::Information,
+                            QStringLiteral("File could not be found to load"),
+                            QStringLiteral("There is no file to load, please first save the list."),
+                            QMessageBox::Ok, this);
+            box.exec();
+            return;
+        }
+        // Read the whole file before touching the list, so a failure loses nothing.
+        EntryStore entries;
+        listfile::load_list(file, [&](std::string_view text) { entries.add(text); });
+        lbllistcount->setText(QString());
+        lvFiles->model_of().replace(std::move(entries));
+        lbllistcount->setText(count_label_text(lvFiles->ListItemsOf().Count()));
+    });
+}
+
+void frmMain::open_home_page() {
+    run_handler([this] {
+        services_.start_program(kHomePageCommand, platform::WindowStyle::MinimizedWithFocus);
+    });
+}
+
+void frmMain::Image1_Click() {
+    open_home_page();
+}
+
+void frmMain::lblorvane_Click() {
+    open_home_page();
+}
+
+}  // namespace kestrafin::app

@@ -1,0 +1,101 @@
+// The main window: its controls laid out at fixed places, and the event
+// handlers that drive the search, the root folder setting and the saved list.
+#pragma once
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/clickable_label.h"
+#include "app/result_list.h"
+#include "platform/file_system.h"
+#include "platform/start_program.h"
+
+namespace kestrafin::app {
+
+// What the window takes from its host; tests hand in stand-ins.
+struct WindowServices {
+    platform::ProgramStarter start_program = platform::start_program;
+    // How often a running search lets the window repaint.
+    std::chrono::milliseconds repaint_interval{100};
+};
+
+inline constexpr const char* kHomePageHost = "kestrafin.example";
+inline constexpr const char* kHomePageCommand = "explorer http://kestrafin.example/";
+
+class frmMain : public QWidget {
+    Q_OBJECT
+  public:
+    explicit frmMain(std::string program_folder, WindowServices services = {});
+
+    // Stores the root box's text as the root folder setting.
+    void savesettings();
+    // Stores the default root as the root folder setting.
+    void savedefsettings();
+
+    // The root folder text, byte for byte as it is stored and searched.
+    const std::string& root_text() const { return root_text_; }
+    std::string settings_file() const;
+    std::string saved_list_file() const;
+
+    QLabel* Label1;
+    ResultListView* lvFiles;
+    QLabel* lblprocessrootdir;
+    QLineEdit* txtFileroot;
+    QLabel* lbllistcount;
+    ClickableLabel* Image1;
+    QPushButton* cmdseldir;
+    QPushButton* cmdsave;
+    QPushButton* cmdsavelist;
+    QPushButton* cmdloadlist;
+    QPushButton* cmdgetfilelist;
+    QLabel* Label2;
+    ClickableLabel* lblorvane;
+    QTimer* tmrwait2;
+
+    // The text returned by the last "Change" prompt.
+    QString newroot;
+    // The entry count of the list at the last "Save List".
+    std::size_t listtotal = 0;
+
+  public slots:
+    void Form_Load();
+    void cmdgetfilelist_Click();
+    void cmdsave_Click();
+    void cmdseldir_Click();
+    void tmrwait2_Timer();
+    void cmdsavelist_Click();
+    void cmdloadlist_Click();
+    void Image1_Click();
+    void lblorvane_Click();
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void create_controls();
+    void wire_events();
+    void set_root_text(std::string text);
+    // Runs one handler; an error it raises is shown in a message box titled
+    // "Kestrafin" and ends only that handler.
+    void run_handler(const std::function<void()>& body);
+    // Runs `work` now, or after the running handler when one runs.
+    void when_idle(std::function<void()> work);
+    void show_error(const QString& text);
+    void open_home_page();
+
+    std::string program_folder_;
+    WindowServices services_;
+    platform::FileSystemObject filesys;
+    std::string root_text_;
+    bool handler_running_ = false;
+    std::vector<std::function<void()>> deferred_;
+};
+
+}  // namespace kestrafin::app

@@ -1,0 +1,25 @@
+// Start-up: Main loads the main window, which fills itself from the settings
+// file, and then shows it centred on the screen.
+#include <QApplication>
+#include <QScreen>
+
+#include "app/frmMain.h"
+#include "platform/program_folder.h"
+
+namespace Kestrafin_Lib {
+
+int Main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    kestrafin::app::frmMain window(kestrafin::platform::program_folder());
+    window.Form_Load();
+    if (const QScreen* screen = window.screen())
+        window.move(screen->availableGeometry().center() - window.rect().center());
+    window.show();
+    return application.exec();
+}
+
+}  // namespace Kestrafin_Lib
+
+int main(int argc, char** argv) {
+    return Kestrafin_Lib::Main(argc, argv);
+}

@@ -1,0 +1,64 @@
+// The result list control: a one-column list view over the program's own
+// compact model, with the entry collection the handlers work through.
+#pragma once
+
+#include <QAbstractListModel>
+#include <QTreeView>
+#include <string_view>
+
+#include "app/entry_store.h"
+
+namespace kestrafin::app {
+
+class ResultListModel : public QAbstractListModel {
+    Q_OBJECT
+  public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    EntryStore& store() { return store_; }
+    const EntryStore& store() const { return store_; }
+    // Tells the view about entries added to the store since the last call.
+    void show_added_rows();
+    void clear();
+    // Replaces every entry with those of `entries` at once.
+    void replace(EntryStore&& entries);
+
+  private:
+    EntryStore store_;
+    std::size_t shown_rows_ = 0;
+};
+
+// The entry collection of the list: entries numbered from 1 in the order added.
+class ListItems {
+  public:
+    explicit ListItems(ResultListModel& model) : model_(model) {}
+    // Appends an entry; the view learns of it at the next show_added_rows()
+    // or Refresh(), so that a long run of additions stays cheap.
+    void Add(std::string_view text) { model_.store().add(text); }
+    std::size_t Count() const { return model_.store().size(); }
+    void Clear() { model_.clear(); }
+    // The text of the entry at `position`, from 1 to Count().
+    std::string_view Text(std::size_t position) const { return model_.store().text(position - 1); }
+    void Refresh() { model_.show_added_rows(); }
+
+  private:
+    ResultListModel& model_;
+};
+
+class ResultListView : public QTreeView {
+    Q_OBJECT
+  public:
+    explicit ResultListView(QWidget* parent = nullptr);
+    ListItems& ListItemsOf() { return items_; }
+    ResultListModel& model_of() { return model_; }
+
+  private:
+    ResultListModel model_;
+    ListItems items_;
+};
+
+}  // namespace kestrafin::app

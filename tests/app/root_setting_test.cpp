@@ -1,0 +1,183 @@
+// The root folder setting: load, the first-run default, "Change" and "Save path".
+#include <QInputDialog>
+#include <QTest>
+
+#include "tests/app/window_fixture.h"
+
+using namespace kestrafin::testing;
+using std::chrono::milliseconds;
+
+namespace {
+
+const std::string kDefaultFile = "[PATH]\r\nFULLPATH=/\r\n";
+
+// Answers the "Change" prompt: types `text` and presses OK, or cancels.
+void answer_prompt(kestrafin::app::frmMain& window, const QString& text, bool confirm,
+                   QString* title = nullptr, QString* label = nullptr) {
+    when_dialog_shows([=](QWidget* dialog) {
+        auto* prompt = qobject_cast<QInputDialog*>(dialog);
+        if (title) *title = prompt->windowTitle();
+        if (label) *label = prompt->labelText();
+        QVERIFY(prompt->textValue().isEmpty());
+        QTest::keyClicks(prompt->focusWidget(), text);
+        if (confirm)
+            prompt->accept();
+        else
+            prompt->reject();
+    });
+    window.cmdseldir->click();
+}
+
+}  // namespace
+
+class RootSettingTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void first_run_creates_the_file_empty_and_stores_the_default_half_a_second_later() {
+        WindowUnderTest w;
+        QCOMPARE(access((w.folder / "kestrafin.ini").c_str(), F_OK), 0);
+        QCOMPARE(w.ini(), std::string());
+        QVERIFY(w.window->txtFileroot->text().isEmpty());
+        QVERIFY(w.window->tmrwait2->isActive());
+        QTRY_COMPARE_WITH_TIMEOUT(w.ini(), kDefaultFile, 3000);
+        QCOMPARE(w.window->txtFileroot->text(), QStringLiteral("/"));
+        QVERIFY(!w.window->tmrwait2->isActive());
+        // It ticks once: a value saved afterwards stays.
+        answer_prompt(*w.window, "/after", true);
+        w.window->cmdsave->click();
+        QTest::qWait(700);
+        QCOMPARE(w.ini(), std::string("[PATH]\r\nFULLPATH=/after\r\n"));
+    }
+
+    void a_root_entered_before_the_tick_is_replaced_by_the_default() {
+        WindowUnderTest w;
+        answer_prompt(*w.window, "/chosen", true);
+        QCOMPARE(w.window->txtFileroot->text(), QStringLiteral("/chosen"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.window->txtFileroot->text(), QStringLiteral("/"), 3000);
+        QCOMPARE(w.ini(), kDefaultFile);
+    }
+
+    void save_path_before_the_tick_stores_an_empty_value_then_the_tick_stores_the_default() {
+        WindowUnderTest w;
+        w.window->cmdsave->click();
+        QCOMPARE(w.ini(), std::string("[PATH]\r\nFULLPATH=\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.ini(), kDefaultFile, 3000);
+    }
+
+    void the_tick_waits_until_a_running_search_has_ended() {
+        WindowUnderTest w(nullptr, milliseconds(0));
+        std::vector<std::string> names(20000);
+        for (std::size_t i = 0; i < names.size(); ++i) names[i] = "f" + std::to_string(i);
+        make_folder_chain(w.folder.path(), {std::string(200, 't')}, names);
+        answer_prompt(*w.window, QString::fromStdString(w.folder.path()), true);
+        w.window->tmrwait2->setInterval(1);  // falls due at once, inside the search
+        std::vector<std::string> ini_during;
+        QTimer watcher;
+        watcher.setInterval(0);
+        connect(&watcher, &QTimer::timeout, [&] { ini_during.push_back(w.ini()); });
+        watcher.start();
+        w.window->cmdgetfilelist->click();
+        watcher.stop();
+        QCOMPARE(w.items().Count(), std::size_t{20000});
+        QVERIFY(ini_during.size() >= 5);
+        for (const auto& during : ini_during) QCOMPARE(during, std::string());
+        QTRY_COMPARE_WITH_TIMEOUT(w.ini(), kDefaultFile, 3000);
+        QCOMPARE(w.window->txtFileroot->text(), QStringLiteral("/"));
+    }
+
+    void the_stored_root_is_shown_at_the_next_load() {
+        WindowUnderTest w;
+        QTRY_COMPARE_WITH_TIMEOUT(w.ini(), kDefaultFile, 3000);
+        answer_prompt(*w.window, "/srv/share [old]", true);
+        w.window->cmdsave->click();
+        w.load();
+        QCOMPARE(w.window->txtFileroot->text(), QStringLiteral("/srv/share [old]"));
+        QVERIFY(!w.window->tmrwait2->isActive());
+    }
+
+    void a_file_without_the_key_gives_an_empty_box_and_no_default() {
+        WindowUnderTest w;
+        make_file(w.folder / "kestrafin.ini", "[OTHER]\r\nA=1\r\n");
+        w.load();
+        QVERIFY(w.window->txtFileroot->text().isEmpty());
+        QVERIFY(!w.window->tmrwait2->isActive());
+        QTest::qWait(700);
+        QCOMPARE(w.ini(), std::string("[OTHER]\r\nA=1\r\n"));
+        w.load();
+        QVERIFY(w.window->txtFileroot->text().isEmpty());
+    }
+
+    void save_path_with_an_empty_box_stores_an_empty_value() {
+        const std::string empty;
+        WindowUnderTest w(&empty);
+        w.window->cmdsave->click();
+        QCOMPARE(w.ini(), std::string("[PATH]\r\nFULLPATH=\r\n"));
+        w.load();
+        QVERIFY(w.window->txtFileroot->text().isEmpty());
+        QVERIFY(!w.window->tmrwait2->isActive());
+    }
+
+    void change_prompt_answers() {
+        const std::string stored = "/stored";
+        WindowUnderTest w(&stored);
+        QString title, label;
+        answer_prompt(*w.window, "/ignored", false, &title, &label);
+        QCOMPARE(title, QStringLiteral("Kestrafin"));
+        QCOMPARE(label, QStringLiteral("Please enter the full path"));
+        QCOMPARE(w.window->txtFileroot->text(), QStringLiteral("/stored"));
+        answer_prompt(*w.window, "", true);
+        QCOMPARE(w.window->txtFileroot->text(), QStringLiteral("/stored"));
+        QVERIFY(w.window->newroot.isEmpty());
+        answer_prompt(*w.window, "   ", true);
+        QCOMPARE(w.window->txtFileroot->text(), QStringLiteral("   "));
+        answer_prompt(*w.window, "/new/folder", true);
+        QCOMPARE(w.window->txtFileroot->text(), QStringLiteral("/new/folder"));
+        QCOMPARE(w.ini(), std::string("[PATH]\r\nFULLPATH=/stored\r\n"));
+        w.window->cmdsave->click();
+        QCOMPARE(w.ini(), std::string("[PATH]\r\nFULLPATH=/new/folder\r\n"));
+    }
+
+    void a_read_only_program_folder_is_reported_and_the_tool_still_works() {
+        TempFolder folder;
+        chmod(folder.path().c_str(), 0555);
+        AsOrdinaryUser ordinary;
+        QVERIFY(ordinary.was_root || geteuid() != 0);
+        auto seen = close_next_message_box();
+        kestrafin::app::frmMain window(folder.path());
+        window.Form_Load();
+        window.show();
+        QTRY_VERIFY_WITH_TIMEOUT(seen->shown, 3000);
+        QCOMPARE(seen->title, QStringLiteral("Kestrafin"));
+        QVERIFY2(seen->text.contains("could not be created or read"), qPrintable(seen->text));
+        QVERIFY2(seen->text.contains("Permission denied"), qPrintable(seen->text));
+        QCOMPARE(window.txtFileroot->text(), QStringLiteral("/"));
+        QVERIFY(!window.tmrwait2->isActive());
+
+        auto save_error = close_next_message_box();
+        window.cmdsave->click();
+        QVERIFY(save_error->shown);
+        QCOMPARE(save_error->title, QStringLiteral("Kestrafin"));
+        QVERIFY(window.isVisible());
+    }
+
+    void a_root_with_a_line_break_is_refused_and_the_file_keeps_its_value() {
+        const std::string stored = "/stored";
+        WindowUnderTest w(&stored);
+        when_dialog_shows([](QWidget* dialog) {
+            auto* prompt = qobject_cast<QInputDialog*>(dialog);
+            prompt->setTextValue("/tmp/a\nb");
+            prompt->accept();
+        });
+        w.window->cmdseldir->click();
+        auto seen = close_next_message_box();
+        w.window->cmdsave->click();
+        if (w.window->root_text().find('\n') == std::string::npos)
+            QSKIP("the prompt does not pass line breaks on this platform");
+        QVERIFY(seen->shown);
+        QVERIFY(seen->text.contains("line break"));
+        QCOMPARE(w.ini(), std::string("[PATH]\r\nFULLPATH=/stored\r\n"));
+    }
+};
+
+QTEST_MAIN(RootSettingTest)
+#include "root_setting_test.moc"

@@ -1,0 +1,186 @@
+// "Save List" and "Reload List" in the window.
+#include <QTest>
+
+#include "tests/app/window_fixture.h"
+
+using namespace kestrafin::testing;
+
+namespace {
+
+const std::string kRoot = "/unused";
+
+void fill(WindowUnderTest& w, const std::vector<std::string>& texts) {
+    w.items().Clear();
+    for (const auto& text : texts) w.items().Add(text);
+    w.items().Refresh();
+}
+
+std::vector<std::string> numbered(std::size_t count) {
+    std::vector<std::string> texts;
+    texts.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) texts.push_back("/srv/share/f, " + std::to_string(i));
+    return texts;
+}
+
+}  // namespace
+
+class SavedListHandlerTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void save_then_reload_gives_back_the_same_entries() {
+        WindowUnderTest w(&kRoot);
+        const std::vector<std::string> texts = {"/a/one", "/b/with, comma", "/c/three"};
+        fill(w, texts);
+        w.window->cmdsavelist->click();
+        QCOMPARE(w.saved_list(),
+                 std::string("\"/a/one\"\r\n\"/b/with, comma\"\r\n\"/c/three\"\r\n"));
+        QVERIFY(w.window->lbllistcount->text().isEmpty());  // saving shows nothing
+        const std::string first = w.saved_list();
+        w.window->cmdsavelist->click();
+        QCOMPARE(w.saved_list(), first);
+
+        w.load();  // a restart
+        w.window->cmdloadlist->click();
+        QCOMPARE(w.entries(), texts);
+        QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("3 records found"));
+        QCOMPARE(w.window->lvFiles->model()->rowCount(), 3);
+    }
+
+    void an_empty_list_saves_as_zero_bytes_and_reloads_empty() {
+        WindowUnderTest w(&kRoot);
+        fill(w, {});
+        w.window->cmdsavelist->click();
+        QCOMPARE(access((w.folder / "kestrafinlist.dxb").c_str(), F_OK), 0);
+        QCOMPARE(w.saved_list(), std::string());
+        fill(w, {"/x"});
+        w.window->lbllistcount->setText("1 records found");
+        w.window->cmdloadlist->click();
+        QCOMPARE(w.items().Count(), std::size_t{0});
+        QVERIFY(w.window->lbllistcount->text().isEmpty());
+    }
+
+    void lists_past_the_sixteen_bit_limit_save_and_reload_data() {
+        QTest::addColumn<int>("count");
+        QTest::newRow("32766") << 32766;
+        QTest::newRow("32767") << 32767;
+        QTest::newRow("100000") << 100000;
+    }
+
+    void lists_past_the_sixteen_bit_limit_save_and_reload() {
+        QFETCH(int, count);
+        WindowUnderTest w(&kRoot);
+        const auto texts = numbered(static_cast<std::size_t>(count));
+        fill(w, texts);
+        w.window->cmdsavelist->click();
+        QCOMPARE(w.window->listtotal, static_cast<std::size_t>(count));
+        fill(w, {});
+        w.window->cmdloadlist->click();
+        QCOMPARE(w.entries(), texts);
+        QCOMPARE(w.window->lbllistcount->text(), QString::number(count) + " records found");
+    }
+
+    void hand_edited_lines_reload_by_the_field_rules() {
+        WindowUnderTest w(&kRoot);
+        make_file(w.folder / "kestrafinlist.dxb", "\"/a\"\r\n/b,/c\r\n\r\n\"/d\"\r\n");
+        w.window->cmdloadlist->click();
+        QCOMPARE(w.entries(), (std::vector<std::string>{"/a", "/b", "/c", "", "/d"}));
+        QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("5 records found"));
+    }
+
+    void a_reload_replaces_the_result_of_a_search() {
+        WindowUnderTest w(&kRoot);
+        std::vector<std::string> names;
+        for (int i = 0; i < 57; ++i) names.push_back("n" + std::to_string(i));
+        make_folder_chain(w.folder.path(), {"tree", std::string(200, 'r')}, names);
+        when_dialog_shows([&](QWidget* dialog) {
+            QTest::keyClicks(dialog->focusWidget(), QString::fromStdString(w.folder / "tree"));
+            QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
+        });
+        w.window->cmdseldir->click();
+        w.window->cmdgetfilelist->click();
+        QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("57 records found"));
+        make_file(w.folder / "kestrafinlist.dxb", "\"/1\"\r\n\"/2\"\r\n\"/3\"\r\n");
+        w.window->cmdloadlist->click();
+        QCOMPARE(w.entries(), (std::vector<std::string>{"/1", "/2", "/3"}));
+        QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("3 records found"));
+        QCOMPARE(w.window->lvFiles->model()->rowCount(), 3);
+    }
+
+    void no_saved_file_says_so_and_changes_nothing() {
+        WindowUnderTest w(&kRoot);
+        fill(w, {"/kept"});
+        w.window->lbllistcount->setText("1 records found");
+        auto seen = close_next_message_box();
+        w.window->cmdloadlist->click();
+        QVERIFY(seen->shown);
+        QCOMPARE(seen->title, QStringLiteral("File could not be found to load"));
+        QCOMPARE(seen->text,
+                 QStringLiteral("There is no file to load, please first save the list."));
+        QCOMPARE(seen->icon, QMessageBox::Information);
+        QCOMPARE(seen->buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(w.entries(), std::vector<std::string>{"/kept"});
+        QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("1 records found"));
+    }
+
+    void quotes_line_breaks_and_odd_bytes_round_trip() {
+        WindowUnderTest w(&kRoot);
+        const std::vector<std::string> texts = {"/say \"hi\"", "/line\nbreak", "/cr\r\nlf",
+                                                "/bad \xFF\xFE bytes", ""};
+        fill(w, texts);
+        w.window->cmdsavelist->click();
+        fill(w, {});
+        w.window->cmdloadlist->click();
+        QCOMPARE(w.entries(), texts);
+    }
+
+    void a_save_that_cannot_be_written_keeps_the_previous_file() {
+        WindowUnderTest w(&kRoot);
+        const std::string saved = w.folder / "kestrafinlist.dxb";
+        make_file(saved, "\"/previous\"\r\n");
+        fill(w, {"/new"});
+        chmod(saved.c_str(), 0444);
+        auto read_only_file = close_next_message_box();
+        w.window->cmdsavelist->click();
+        QVERIFY(read_only_file->shown);
+        QCOMPARE(read_only_file->title, QStringLiteral("Kestrafin"));
+        QVERIFY(read_only_file->text.contains("kestrafinlist.dxb"));
+        QCOMPARE(w.saved_list(), std::string("\"/previous\"\r\n"));
+
+        chmod(saved.c_str(), 0644);
+        chmod(w.folder.path().c_str(), 0555);
+        {
+            AsOrdinaryUser ordinary;
+            auto read_only_folder = close_next_message_box();
+            w.window->cmdsavelist->click();
+            QVERIFY(read_only_folder->shown);
+            QVERIFY2(read_only_folder->text.contains("Permission denied"),
+                     qPrintable(read_only_folder->text));
+        }
+        chmod(w.folder.path().c_str(), 0700);
+        QCOMPARE(w.saved_list(), std::string("\"/previous\"\r\n"));
+        QCOMPARE(w.entries(), std::vector<std::string>{"/new"});
+    }
+
+    void an_unreadable_saved_file_loses_nothing() {
+        WindowUnderTest w(&kRoot);
+        const std::string saved = w.folder / "kestrafinlist.dxb";
+        make_file(saved, "\"/on disk\"\r\n");
+        chmod(saved.c_str(), 0000);
+        chmod(w.folder.path().c_str(), 0755);
+        fill(w, {"/current"});
+        w.window->lbllistcount->setText("1 records found");
+        {
+            AsOrdinaryUser ordinary;
+            auto seen = close_next_message_box();
+            w.window->cmdloadlist->click();
+            QVERIFY(seen->shown);
+            QCOMPARE(seen->title, QStringLiteral("Kestrafin"));
+            QVERIFY2(seen->text.contains("Permission denied"), qPrintable(seen->text));
+        }
+        QCOMPARE(w.entries(), std::vector<std::string>{"/current"});
+        QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("1 records found"));
+    }
+};
+
+QTEST_MAIN(SavedListHandlerTest)
+#include "saved_list_handler_test.moc"

@@ -1,0 +1,217 @@
+// The main window as laid out, its focus order, its keys and its links.
+#include <QLineEdit>
+#include <QTest>
+#include <QToolTip>
+
+#include "tests/app/window_fixture.h"
+
+using namespace kestrafin::testing;
+
+namespace {
+const std::string kRoot = "/nonexistent-root";
+}
+
+class WindowLayoutTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void window_has_its_caption_size_and_colour() {
+        WindowUnderTest w(&kRoot);
+        QCOMPARE(w.window->windowTitle(), QStringLiteral("Kestrafin v1.0"));
+        QCOMPARE(w.window->size(), QSize(1018, 656));
+        QCOMPARE(w.window->palette().color(QPalette::Window), QColor(128, 255, 255));
+        QCOMPARE(w.window->lvFiles->model()->headerData(0, Qt::Horizontal).toString(),
+                 QStringLiteral("FILE PATHS AND NAMES"));
+        QCOMPARE(w.window->lvFiles->model()->rowCount(), 0);
+        QVERIFY(w.window->lbllistcount->text().isEmpty());
+        const QList<QSize> sizes = w.window->windowIcon().availableSizes();
+        for (const int size : {16, 24, 32, 48, 64, 72, 96, 128})
+            QVERIFY2(sizes.contains(QSize(size, size)), qPrintable(QString::number(size)));
+        const QImage logo = w.window->Image1->pixmap().toImage();
+        QCOMPARE(logo.size(), QSize(170, 170));
+        QCOMPARE(qAlpha(logo.pixel(0, 0)), 0);  // the corner is transparent
+    }
+
+    void controls_stand_where_the_layout_puts_them_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<bool>("bold");
+        QTest::addColumn<QColor>("colour");
+        const QColor none;
+        QTest::newRow("Label1") << "Label1" << QRect(360, 8, 306, 29) << "KESTRAFIN"
+                                << "MS Sans Serif" << true << QColor(192, 0, 0);
+        QTest::newRow("lvFiles") << "lvFiles" << QRect(8, 48, 1003, 427) << ""
+                                 << "MS Sans Serif" << true << none;
+        QTest::newRow("lblprocessrootdir")
+            << "lblprocessrootdir" << QRect(16, 480, 136, 13) << "Process Root Directory:"
+            << "MS Sans Serif" << true << QColor(192, 0, 0);
+        QTest::newRow("txtFileroot")
+            << "txtFileroot" << QRect(160, 480, 153, 19) << "/nonexistent-root"
+            << "" << false << none;
+        QTest::newRow("lbllistcount") << "lbllistcount" << QRect(464, 480, 145, 17) << ""
+                                      << "MS Sans Serif" << false << QColor(255, 0, 0);
+        QTest::newRow("Image1") << "Image1" << QRect(840, 480, 170, 170) << ""
+                                << "" << false << none;
+        QTest::newRow("cmdseldir") << "cmdseldir" << QRect(160, 504, 73, 17) << "Change"
+                                   << "" << false << none;
+        QTest::newRow("cmdsave") << "cmdsave" << QRect(240, 504, 73, 17) << "Save path"
+                                 << "" << false << none;
+        QTest::newRow("cmdsavelist") << "cmdsavelist" << QRect(440, 504, 73, 17) << "Save List"
+                                     << "" << false << none;
+        QTest::newRow("cmdloadlist") << "cmdloadlist" << QRect(528, 504, 73, 17) << "Reload List"
+                                     << "" << false << none;
+        QTest::newRow("cmdgetfilelist") << "cmdgetfilelist" << QRect(448, 544, 145, 41) << "Search"
+                                        << "MS Sans Serif" << true << none;
+        QTest::newRow("Label2") << "Label2" << QRect(424, 608, 185, 13)
+                                << "Coded & Designed By The Kestrafin Team"
+                                << "Times New Roman" << true << QColor(128, 0, 0);
+        QTest::newRow("lblorvane") << "lblorvane" << QRect(472, 632, 97, 13) << "kestrafin.example"
+                                   << "Times New Roman" << true << QColor(128, 0, 0);
+    }
+
+    void controls_stand_where_the_layout_puts_them() {
+        QFETCH(QString, name);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, text);
+        QFETCH(QString, family);
+        QFETCH(bool, bold);
+        QFETCH(QColor, colour);
+        WindowUnderTest w(&kRoot);
+        const std::map<QString, QWidget*> controls = {
+            {"Label1", w.window->Label1},
+            {"lvFiles", w.window->lvFiles},
+            {"lblprocessrootdir", w.window->lblprocessrootdir},
+            {"txtFileroot", w.window->txtFileroot},
+            {"lbllistcount", w.window->lbllistcount},
+            {"Image1", w.window->Image1},
+            {"cmdseldir", w.window->cmdseldir},
+            {"cmdsave", w.window->cmdsave},
+            {"cmdsavelist", w.window->cmdsavelist},
+            {"cmdloadlist", w.window->cmdloadlist},
+            {"cmdgetfilelist", w.window->cmdgetfilelist},
+            {"Label2", w.window->Label2},
+            {"lblorvane", w.window->lblorvane}};
+        QWidget* control = controls.at(name);
+        QCOMPARE(control->geometry(), geometry);
+        QString shown;
+        if (auto* label = qobject_cast<QLabel*>(control)) shown = label->text();
+        if (auto* button = qobject_cast<QPushButton*>(control)) shown = button->text();
+        if (auto* box = qobject_cast<QLineEdit*>(control)) shown = box->text();
+        QCOMPARE(shown, text);
+        if (!family.isEmpty()) QCOMPARE(control->font().family(), family);
+        QCOMPARE(control->font().bold(), bold);
+        if (colour.isValid()) QCOMPARE(control->palette().color(QPalette::WindowText), colour);
+        if (auto* label = qobject_cast<QLabel*>(control); label && !text.isEmpty())
+            QVERIFY(QFontMetrics(label->font()).horizontalAdvance(text) <= geometry.width());
+    }
+
+    void fonts_have_their_sizes() {
+        WindowUnderTest w(&kRoot);
+        QCOMPARE(w.window->lvFiles->font().pointSizeF(), 8.25);
+        QCOMPARE(w.window->lbllistcount->font().pointSizeF(), 9.75);
+        QCOMPARE(w.window->cmdgetfilelist->font().pointSizeF(), 12.0);
+        QVERIFY(w.window->lbllistcount->autoFillBackground());
+        QCOMPARE(w.window->lbllistcount->palette().color(QPalette::Window), QColor(128, 255, 255));
+        QCOMPARE(w.window->txtFileroot->palette().color(QPalette::Base), QColor(Qt::black));
+        QVERIFY(!w.window->txtFileroot->isEnabled());
+        QVERIFY(!w.window->tmrwait2->isActive());
+        QCOMPARE(w.window->tmrwait2->interval(), 500);
+    }
+
+    void tab_visits_the_six_controls_in_order_and_wraps() {
+        WindowUnderTest w(&kRoot);
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        QCOMPARE(QApplication::focusWidget(), w.window->cmdgetfilelist);
+        const std::vector<QWidget*> order = {w.window->lvFiles,     w.window->cmdsave,
+                                             w.window->cmdseldir,   w.window->cmdsavelist,
+                                             w.window->cmdloadlist, w.window->cmdgetfilelist};
+        for (QWidget* expected : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), expected);
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), w.window->cmdloadlist);
+        // The root box never takes the focus, by click or otherwise.
+        QTest::mouseClick(w.window->txtFileroot, Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), w.window->cmdloadlist);
+    }
+
+    void enter_presses_search_unless_a_button_has_the_focus() {
+        WindowUnderTest w(&kRoot);
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        const std::string long_folder =
+            make_folder_chain(w.folder.path(), {std::string(200, 'e')}, {"f"});
+        w.window->txtFileroot->setText({});  // the text shown; the search uses the stored root
+        w.window->cmdseldir->setFocus();
+        // Put a known root in place through the real prompt.
+        when_dialog_shows([&](QWidget* dialog) {
+            QTest::keyClicks(dialog->focusWidget(), QString::fromStdString(w.folder.path()));
+            QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
+        });
+        QTest::keyClick(w.window->cmdseldir, Qt::Key_Return);
+        QCOMPARE(w.window->root_text(), w.folder.path());
+
+        w.window->cmdgetfilelist->setFocus();
+        QTest::keyClick(w.window->cmdgetfilelist, Qt::Key_Return);
+        QCOMPARE(w.entries(), std::vector<std::string>{long_folder + "/f"});
+
+        w.items().Clear();
+        w.window->lvFiles->setFocus();
+        QTest::keyClick(w.window->lvFiles, Qt::Key_Enter);
+        QCOMPARE(w.items().Count(), std::size_t{1});
+
+        w.window->cmdsavelist->setFocus();
+        QTest::keyClick(w.window->cmdsavelist, Qt::Key_Return);
+        QCOMPARE(w.saved_list(), "\"" + long_folder + "/f\"\r\n");
+    }
+
+    void logo_and_link_start_the_home_page_command() {
+        WindowUnderTest w(&kRoot);
+        QTest::mouseClick(w.window->Image1, Qt::LeftButton);
+        QTest::mouseClick(w.window->lblorvane, Qt::LeftButton);
+        // A double-click as the platform delivers it: press, release, double-click, release.
+        QTest::mouseClick(w.window->lblorvane, Qt::LeftButton);
+        const QPoint centre = w.window->lblorvane->rect().center();
+        QMouseEvent second(QEvent::MouseButtonDblClick, centre,
+                           w.window->lblorvane->mapToGlobal(centre), Qt::LeftButton, Qt::LeftButton,
+                           Qt::NoModifier);
+        QApplication::sendEvent(w.window->lblorvane, &second);
+        QTest::mouseRelease(w.window->lblorvane, Qt::LeftButton);
+        QCOMPARE(w.started->size(), std::size_t{3});
+        for (const auto& started : *w.started) {
+            QCOMPARE(started.command_line, std::string("explorer http://kestrafin.example/"));
+            QCOMPARE(started.style, 2);
+        }
+        QCOMPARE(w.window->lblorvane->toolTip(), QStringLiteral("Click here to visit"));
+        // Other labels react to nothing.
+        for (QLabel* label : {w.window->Label1, w.window->Label2, w.window->lblprocessrootdir,
+                              w.window->lbllistcount})
+            QTest::mouseClick(label, Qt::LeftButton);
+        QCOMPARE(w.started->size(), std::size_t{3});
+        QVERIFY(w.window->lbllistcount->text().isEmpty());
+    }
+
+    void a_home_page_that_cannot_start_is_reported_and_the_window_stays() {
+        TempFolder folder;
+        make_file(folder / "kestrafin.ini", "[PATH]\r\nFULLPATH=/x\r\n");
+        kestrafin::app::WindowServices services;
+        services.start_program = [](const std::string&, kestrafin::platform::WindowStyle) {
+            throw std::runtime_error("cannot start 'xdg-open': No such file or directory");
+        };
+        kestrafin::app::frmMain window(folder.path(), services);
+        window.Form_Load();
+        window.show();
+        window.lvFiles->ListItemsOf().Add("/kept");
+        auto seen = close_next_message_box();
+        QTest::mouseClick(window.Image1, Qt::LeftButton);
+        QVERIFY(seen->shown);
+        QCOMPARE(seen->title, QStringLiteral("Kestrafin"));
+        QVERIFY(seen->text.contains("xdg-open"));
+        QVERIFY(window.isVisible());
+        QCOMPARE(window.lvFiles->ListItemsOf().Count(), std::size_t{1});
+    }
+};
+
+QTEST_MAIN(WindowLayoutTest)
+#include "window_layout_test.moc"

@@ -1,0 +1,158 @@
+#!/usr/bin/env python3
+"""Draws the program's logo (a GIF89a, 170 by 170, 256-colour palette, index
+255 transparent) and its icon images (PNG, 32-bit colour with alpha) into
+app/resources. Run it again after changing the drawing; the output is
+committed, so a build needs no Python."""
+import math
+import os
+import struct
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+OUT = os.path.join(HERE, "..", "app", "resources")
+
+RED = (192, 0, 0)
+DARK = (96, 0, 0)
+FOLDER = (255, 196, 40)
+FOLDER_EDGE = (176, 112, 0)
+WHITE = (255, 255, 255)
+
+
+def colour_at(u, v):
+    """The design in unit coordinates (0..1 both ways): RGB or None."""
+    dx, dy = u - 0.5, v - 0.5
+    r = math.hypot(dx, dy)
+    if r > 0.49:
+        return None
+    if r > 0.44:
+        return DARK
+    # a folder with its tab
+    if 0.24 <= u <= 0.76 and 0.36 <= v <= 0.70:
+        edge = u < 0.26 or u > 0.74 or v < 0.38 or v > 0.68
+        return FOLDER_EDGE if edge else FOLDER
+    if 0.24 <= u <= 0.44 and 0.30 <= v < 0.36:
+        return FOLDER_EDGE
+    # a long path running out of the folder: a line of dots
+    if 0.755 <= v <= 0.805 and 0.18 <= u <= 0.82 and int((u - 0.18) / 0.08) % 2 == 0:
+        return WHITE
+    return RED
+
+
+def render(size, samples):
+    """RGBA rows, each pixel averaged over samples x samples points."""
+    rows = []
+    for y in range(size):
+        row = []
+        for x in range(size):
+            acc = [0, 0, 0]
+            hits = 0
+            for sy in range(samples):
+                for sx in range(samples):
+                    c = colour_at((x + (sx + 0.5) / samples) / size,
+                                  (y + (sy + 0.5) / samples) / size)
+                    if c is not None:
+                        hits += 1
+                        for i in range(3):
+                            acc[i] += c[i]
+            if hits == 0:
+                row.append((0, 0, 0, 0))
+            else:
+                row.append(tuple(a // hits for a in acc) + (255 * hits // (samples * samples),))
+        rows.append(row)
+    return rows
+
+
+def write_png(path, rows):
+    size = len(rows)
+    raw = b"".join(b"\x00" + bytes(c for px in row for c in px) for row in rows)
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+                chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def lzw_encode(indices, min_code_size=8):
+    clear, end = 1 << min_code_size, (1 << min_code_size) + 1
+    out, bits, nbits = bytearray(), 0, 0
+
+    def emit(code, width):
+        nonlocal bits, nbits
+        bits |= code << nbits
+        nbits += width
+        while nbits >= 8:
+            out.append(bits & 0xFF)
+            bits >>= 8
+            nbits -= 8
+
+    table = {bytes([i]): i for i in range(clear)}
+    next_code, width = end + 1, min_code_size + 1
+    emit(clear, width)
+    current = b""
+    for index in indices:
+        candidate = current + bytes([index])
+        if candidate in table:
+            current = candidate
+            continue
+        emit(table[current], width)
+        if next_code < 4096:
+            table[candidate] = next_code
+            next_code += 1
+            if next_code > (1 << width) and width < 12:
+                width += 1
+        else:
+            emit(clear, width)
+            table = {bytes([i]): i for i in range(clear)}
+            next_code, width = end + 1, min_code_size + 1
+        current = bytes([index])
+    if current:
+        emit(table[current], width)
+    emit(end, width)
+    if nbits:
+        out.append(bits & 0xFF)
+    return bytes(out)
+
+
+def write_gif(path, rows):
+    size = len(rows)
+    palette, lookup, indices = [], {}, []
+    for row in rows:
+        for r, g, b, a in row:
+            if a < 128:
+                indices.append(255)
+                continue
+            key = (r, g, b)
+            if key not in lookup:
+                if len(palette) >= 255:  # keep index 255 for transparency
+                    key = min(lookup, key=lambda k: sum((p - q) ** 2 for p, q in zip(k, key)))
+                else:
+                    lookup[key] = len(palette)
+                    palette.append(key)
+            indices.append(lookup[key])
+    palette += [(0, 0, 0)] * (255 - len(palette))
+    palette.append((128, 255, 255))  # the transparent entry, in the window's colour
+    data = lzw_encode(indices)
+    with open(path, "wb") as f:
+        f.write(b"GIF89a" + struct.pack("<HHBBB", size, size, 0xF7, 255, 0))
+        f.write(bytes(c for rgb in palette for c in rgb))
+        f.write(b"\x21\xF9\x04\x01\x00\x00\xFF\x00")  # transparent index 255
+        f.write(b"\x2C" + struct.pack("<HHHHB", 0, 0, size, size, 0) + b"\x08")
+        for i in range(0, len(data), 255):
+            block = data[i:i + 255]
+            f.write(bytes([len(block)]) + block)
+        f.write(b"\x00\x3B")
+
+
+def main():
+    os.makedirs(OUT, exist_ok=True)
+    write_gif(os.path.join(OUT, "logo.gif"), render(170, 3))
+    for size in (16, 24, 32, 48, 64, 72, 96, 128):
+        write_png(os.path.join(OUT, "icon-%d.png" % size), render(size, 4))
+
+
+if __name__ == "__main__":
+    main()
