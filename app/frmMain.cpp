@@ -217,6 +217,7 @@ std::string frmMain::saved_list_file() const {
 
 void frmMain::set_root_text(std::string text) {
     txtFileroot->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    txtFileroot->setCursorPosition(0);  // show the start of a long root
     root_text_ = std::move(text);
 }
 

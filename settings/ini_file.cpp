@@ -25,6 +25,14 @@ std::string lowered(std::string_view text) {
     return copy;
 }
 
+// prefix + text + suffix in one allocation.
+std::string enclosed(std::string_view prefix, std::string_view text, std::string_view suffix) {
+    std::string out;
+    out.reserve(prefix.size() + text.size() + suffix.size());
+    out.append(prefix).append(text).append(suffix);
+    return out;
+}
+
 bool starts_with_lowered(std::string_view line, std::string_view lowered_prefix) {
     if (line.size() < lowered_prefix.size()) return false;
     for (std::size_t i = 0; i < lowered_prefix.size(); ++i)
@@ -88,8 +96,8 @@ std::string_view tail_from(std::string_view text, std::size_t from) {
 
 std::string readini(const std::string& file_name, const std::string& section,
                     const std::string& key) {
-    const std::string header = "[" + lowered(section) + "]";
-    const std::string key_prefix = lowered(key) + "=";
+    const std::string header = enclosed("[", lowered(section), "]");
+    const std::string key_prefix = enclosed("", lowered(key), "=");
     const bool key_may_match = key_prefix.find('[') == std::string::npos;
     const std::string text = prepared_text(file_name);
     const std::string_view all(text);
@@ -124,10 +132,10 @@ void writeini(const std::string& file_name, const std::string& section, const st
             "cannot store a value that ends in a control character in settings file '" + file_name +
             "'");
 
-    const std::string section_search = "\r\n[" + lowered(section) + "]\r";
+    const std::string section_search = enclosed("\r\n[", lowered(section), "]\r");
     const std::size_t a = section_search.size();
-    const std::string key_search = "\n" + lowered(key) + "=";
-    const std::string key_line = key + "=" + value;
+    const std::string key_search = enclosed("\n", lowered(key), "=");
+    const std::string key_line = enclosed(key, "=", value);
 
     std::string working;
     {

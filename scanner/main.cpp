@@ -1,0 +1,57 @@
+// kestrafin-scan: the long-path search from the command line, for servers,
+// file shares and scripts. It walks as the window's "Search" does and writes
+// one entry per line, streaming, so its memory does not grow with the result.
+#include <unistd.h>
+
+#include <cstdio>
+#include <exception>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "scanner/scan_options.h"
+#include "scanner/scan_sink.h"
+#include "search/searchfiles.h"
+
+#ifndef KESTRAFIN_VERSION
+#define KESTRAFIN_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr int kAllRead = 0;
+constexpr int kSomeUnreadable = 1;
+constexpr int kUsageOrRoot = 2;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace kestrafin;
+    scanner::ScanOptions options;
+    try {
+        options = scanner::parse_scan_options({argv + 1, argv + argc});
+    } catch (const std::invalid_argument& error) {
+        std::fprintf(stderr, "kestrafin-scan: %s\nTry 'kestrafin-scan --help'.\n", error.what());
+        return kUsageOrRoot;
+    }
+    if (options.help) {
+        std::fputs(scanner::kScanUsage, stdout);
+        return kAllRead;
+    }
+    if (options.version) {
+        std::printf("kestrafin-scan %s\n", KESTRAFIN_VERSION);
+        return kAllRead;
+    }
+    try {
+        scanner::ScanSink sink(options, STDOUT_FILENO, STDERR_FILENO);
+        search::searchfiles(options.root, true, sink, {.longer_than = options.longer_than});
+        // The walk reads no folder at all only when the root cannot be opened;
+        // nothing is written then, so an old list file stays.
+        if (sink.folders_read() == 0) return kUsageOrRoot;
+        sink.finish();
+        return sink.some_folder_unreadable() ? kSomeUnreadable : kAllRead;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kestrafin-scan: %s\n", error.what());
+        return kUsageOrRoot;
+    }
+}

@@ -1,0 +1,58 @@
+#include "scanner/progress_line.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace kestrafin::scanner {
+
+namespace {
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+std::size_t terminal_width(int descriptor) {
+    winsize size{};
+    if (ioctl(descriptor, TIOCGWINSZ, &size) == 0 && size.ws_col > 20) return size.ws_col;
+    return 80;
+}
+
+// Keeps the end of a path, which tells more than its start, and never cuts a
+// UTF-8 sequence.
+std::string shortened(std::string_view path, std::size_t room) {
+    if (path.size() <= room) return std::string(path);
+    if (room <= 3) return std::string(room, '.');
+    std::size_t from = path.size() - (room - 3);
+    while (from < path.size() && (static_cast<unsigned char>(path[from]) & 0xC0) == 0x80) ++from;
+    return "..." + std::string(path.substr(from));
+}
+
+void put(int descriptor, const std::string& text) {
+    [[maybe_unused]] const auto written = ::write(descriptor, text.data(), text.size());
+}
+
+}  // namespace
+
+ProgressLine::ProgressLine(int descriptor, bool enabled)
+    : descriptor_(descriptor), active_(enabled && isatty(descriptor) == 1) {}
+
+void ProgressLine::update(std::size_t folders, std::size_t entries, std::string_view folder) {
+    if (!active_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_draw_) return;
+    next_draw_ = now + kRedrawInterval;
+    std::string line =
+        std::to_string(folders) + " folders read, " + std::to_string(entries) + " listed, ";
+    const std::size_t width = terminal_width(descriptor_) - 1;
+    line += shortened(folder, width > line.size() ? width - line.size() : 0);
+    put(descriptor_, "\r\033[K" + line);
+    shown_ = true;
+}
+
+void ProgressLine::clear() {
+    if (!shown_) return;
+    put(descriptor_, "\r\033[K");
+    shown_ = false;
+}
+
+}  // namespace kestrafin::scanner

@@ -1,0 +1,48 @@
+// Where kestrafin-scan puts what the walk finds: standard output, a saved
+// list file or only a count; folders it cannot read go to standard error.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "listfile/saved_list.h"
+#include "scanner/progress_line.h"
+#include "scanner/scan_options.h"
+#include "search/searchfiles.h"
+
+namespace kestrafin::scanner {
+
+class ScanSink : public search::SearchSink {
+  public:
+    ScanSink(const ScanOptions& options, int output, int errors);
+
+    void add_entry(std::string_view entry_text) override;
+    void folder_unreadable(std::string_view directory, int error) override;
+    void cycle_skipped(std::string_view directory) override;
+    void folder_done(std::string_view directory) override;
+
+    // Writes what is still buffered (and commits the list file). Raises
+    // std::system_error when the output cannot be written.
+    void finish();
+
+    std::size_t entries() const { return entries_; }
+    std::size_t folders_read() const { return folders_read_; }
+    bool some_folder_unreadable() const { return unreadable_ > 0; }
+
+  private:
+    void flush_output();
+    void warn(const std::string& text);
+
+    const ScanOptions& options_;
+    int output_;
+    int errors_;
+    std::unique_ptr<listfile::SavedListWriter> list_;
+    std::string buffer_;
+    ProgressLine progress_;
+    std::size_t entries_ = 0;
+    std::size_t folders_read_ = 0;
+    std::size_t unreadable_ = 0;
+    bool warned_line_break_ = false;
+};
+
+}  // namespace kestrafin::scanner

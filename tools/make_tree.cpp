@@ -1,0 +1,39 @@
+// kestrafin-make-tree ROOT [small|large] [SEED]: builds a test tree in the
+// empty or missing folder ROOT and prints its figures.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+#include "tools/tree_generator.h"
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: kestrafin-make-tree ROOT [small|large] [SEED]\n");
+        return 2;
+    }
+    kestrafin::tools::TreeShape shape;
+    const std::string size = argc > 2 ? argv[2] : "small";
+    if (size == "large") {
+        shape.folders = 50'000;
+        shape.files = 500'000;
+    } else if (size != "small") {
+        std::fprintf(stderr, "kestrafin-make-tree: unknown size '%s'\n", size.c_str());
+        return 2;
+    }
+    if (argc > 3) shape.seed = std::strtoull(argv[3], nullptr, 10);
+    mkdir(argv[1], 0755);
+    try {
+        const auto figures = kestrafin::tools::generate_tree(argv[1], shape);
+        std::printf(
+            "%zu folders (%zu longer than 200, %zu longer than 260), %zu files, %zu links\n",
+            figures.folders, figures.folders_longer_than_200, figures.folders_longer_than_260,
+            figures.files, figures.links);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kestrafin-make-tree: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
