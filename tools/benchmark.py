@@ -22,14 +22,20 @@ TOP = os.path.dirname(HERE)
 AWK_FILTER = r'{ folder = $0; sub(/\/[^\/]*$/, "", folder); if (length(folder) > 200) print }'
 
 
-def run_measured(command, shell=False):
-    """Runs a command with its output thrown away; returns seconds and peak kB."""
+def run_timed(command, shell=False):
+    """Runs a command with its output thrown away; returns seconds."""
     start = time.perf_counter()
-    process = subprocess.Popen(command, shell=shell, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    _, status, usage = os.wait4(process.pid, 0)
-    seconds = time.perf_counter() - start
-    process.returncode = os.waitstatus_to_exitcode(status)
-    return seconds, usage.ru_maxrss
+    subprocess.run(command, shell=shell, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return time.perf_counter() - start
+
+
+def peak_kib(tools, command, shell=False):
+    """Peak resident memory of the command (of the shell's pipeline as a whole: its largest part)."""
+    if shell:
+        command = ["sh", "-c", command]
+    result = subprocess.run([os.path.join(tools, "kestrafin-peak-memory")] + command,
+                            capture_output=True, text=True)
+    return int(result.stdout.strip() or 0)
 
 
 def ensure_build(build):
@@ -72,14 +78,12 @@ def main():
         "find -L | awk": ("find -L '%s' ! -type d 2>/dev/null | awk '%s'" % (root, AWK_FILTER), True),
     }
     for command, shell in commands.values():  # warm the cache
-        run_measured(command, shell)
+        run_timed(command, shell)
     times = {name: [] for name in commands}
-    memory = {name: 0 for name in commands}
     for _ in range(args.runs):
         for name, (command, shell) in commands.items():
-            seconds, peak = run_measured(command, shell)
-            times[name].append(seconds)
-            memory[name] = max(memory[name], peak)
+            times[name].append(run_timed(command, shell))
+    memory = {name: peak_kib(tools, command, shell) for name, (command, shell) in commands.items()}
 
     base = statistics.median(times["count walk"])
     print("tree: %s, %d runs each, alternating; medians" % (root, args.runs))

@@ -9,9 +9,6 @@
 //    see the same lines: the old file breaks lines only with CR LF, does not
 //    begin with a control character other than CR LF (the tidying at the
 //    start can turn such a line into a header), and the key holds no "[".
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
@@ -19,6 +16,7 @@
 #include <string_view>
 
 #include "settings/ini_file.h"
+#include "tests/support/temp_tree.h"
 
 namespace {
 
@@ -30,24 +28,6 @@ std::string folder() {
         return pattern;
     }();
     return path;
-}
-
-void put(const std::string& path, std::string_view bytes) {
-    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (file < 0 || write(file, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-        std::abort();
-    close(file);
-}
-
-std::string get(const std::string& path) {
-    std::string bytes;
-    const int file = open(path.c_str(), O_RDONLY);
-    char block[65536];
-    ssize_t got = 0;
-    while ((got = read(file, block, sizeof block)) > 0)
-        bytes.append(block, static_cast<std::size_t>(got));
-    close(file);
-    return bytes;
 }
 
 bool only_crlf_breaks(std::string_view text) {
@@ -78,18 +58,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string value(next_part(rest));
     const std::string_view old_file = rest;
     const std::string path = folder() + "/settings.ini";
-    put(path, old_file);
+    kestrafin::testing::make_file(path, std::string(old_file));
 
     (void)Kestrafin_Lib::readini(path, section, key);
-    if (get(path) != old_file) std::abort();  // reading never changes the file
+    if (kestrafin::testing::read_bytes(path) != old_file)
+        std::abort();  // reading never changes the file
 
     try {
         Kestrafin_Lib::writeini(path, section, key, value);
     } catch (const std::invalid_argument&) {
-        if (get(path) != old_file) std::abort();  // a refused write changes nothing
+        if (kestrafin::testing::read_bytes(path) != old_file)
+            std::abort();  // a refused write changes nothing
         return 0;
     }
-    const std::string written = get(path);
+    const std::string written = kestrafin::testing::read_bytes(path);
     if (written.size() < 3 || control(written[0])) std::abort();
     if (written.find("\r\n\r\n\r\n") != std::string::npos) std::abort();
     if (!written.ends_with("\r\n") || control(written[written.size() - 3])) std::abort();
