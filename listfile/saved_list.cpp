@@ -75,7 +75,9 @@ void read_records(std::string_view bytes, const std::function<void(std::string_v
     }
 }
 
-SavedListWriter::SavedListWriter(const std::string& path) : file_(path, kWhat) {}
+// A saved list marked read-only is left alone, as the user asked.
+SavedListWriter::SavedListWriter(const std::string& path)
+    : file_((platform::refuse_read_only_file(path, kWhat), path), kWhat) {}
 
 void SavedListWriter::add(std::string_view text) {
     record_.clear();
@@ -90,7 +92,6 @@ void load_list(const std::string& path, const std::function<void(std::string_vie
 
 void save_list(const std::string& path,
                const std::function<void(const std::function<void(std::string_view)>&)>& texts) {
-    platform::refuse_read_only_file(path, kWhat);
     SavedListWriter writer(path);
     texts([&](std::string_view text) { writer.add(text); });
     writer.commit();

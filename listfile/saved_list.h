@@ -36,7 +36,8 @@ void save_list(const std::string& path,
                const std::function<void(const std::function<void(std::string_view)>&)>& texts);
 
 // Streams records into a saved list file that replaces `path` on commit();
-// dropped without commit(), it leaves the old file as it was.
+// dropped without commit(), it leaves the old file as it was. Raises
+// std::system_error at once when `path` is marked read-only.
 class SavedListWriter {
   public:
     explicit SavedListWriter(const std::string& path);

@@ -1,0 +1,70 @@
+#include "platform/start_program.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <system_error>
+#include <thread>
+
+#include "tests/support/temp_tree.h"
+
+using kestrafin::platform::start_program;
+using kestrafin::platform::WindowStyle;
+using namespace kestrafin::testing;
+
+namespace {
+
+// Puts `folder` in front of PATH while alive.
+struct PathPrefix {
+    std::string old = std::getenv("PATH") ? std::getenv("PATH") : "";
+    explicit PathPrefix(const std::string& folder) {
+        setenv("PATH", (folder + ":" + old).c_str(), 1);
+    }
+    ~PathPrefix() { setenv("PATH", old.c_str(), 1); }
+};
+
+// Waits up to five seconds for a detached program to leave its file.
+std::string wait_for(const std::string& path) {
+    for (int i = 0; i < 500; ++i) {
+        const std::string content = read_bytes(path);
+        if (!content.empty()) return content;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return {};
+}
+
+}  // namespace
+
+TEST(StartProgram, ExplorerOpensTheRestOfTheLineWithTheDesktopsOpener) {
+    TempFolder folder;
+    make_file(folder / "xdg-open",
+              "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/opened.tmp\"\n"
+              "mv \"$(dirname \"$0\")/opened.tmp\" \"$(dirname \"$0\")/opened\"\n");
+    chmod((folder / "xdg-open").c_str(), 0755);
+    PathPrefix path(folder.path());
+    start_program("explorer http://kestrafin.example/", WindowStyle::MinimizedWithFocus);
+    EXPECT_EQ(wait_for(folder / "opened"), "http://kestrafin.example/\n");
+}
+
+TEST(StartProgram, AnyOtherLineStartsThatProgramDetached) {
+    TempFolder folder;
+    make_file(folder / "tool",
+              "#!/bin/sh\necho \"$1|$2\" > \"$(dirname \"$0\")/ran.tmp\"\n"
+              "mv \"$(dirname \"$0\")/ran.tmp\" \"$(dirname \"$0\")/ran\"\n");
+    chmod((folder / "tool").c_str(), 0755);
+    PathPrefix path(folder.path());
+    start_program("tool  first second", WindowStyle::NormalWithFocus);
+    EXPECT_EQ(wait_for(folder / "ran"), "first|second\n");
+}
+
+TEST(StartProgram, AProgramThatCannotBeStartedIsAnError) {
+    try {
+        start_program("kestrafin-no-such-program --flag", WindowStyle::MinimizedWithFocus);
+        FAIL() << "no error";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code().value(), ENOENT);
+        EXPECT_NE(std::string(error.what()).find("kestrafin-no-such-program"), std::string::npos);
+    }
+    EXPECT_THROW(start_program("   ", WindowStyle::MinimizedWithFocus), std::system_error);
+}
