@@ -103,6 +103,8 @@ FolderSearch FolderSearch::open(std::string_view pattern, const FolderSearch* pa
     } else {
         std::string_view folder = pattern;
         if (folder.ends_with("*.*")) folder.remove_suffix(3);
+        // The host would stop reading the path at a NUL and open another folder.
+        if (folder.find('\0') != std::string_view::npos) return FolderSearch(nullptr, ENOENT);
         const std::string path(folder.empty() ? std::string_view(".") : folder);
         descriptor = ::open(path.c_str(), kOpenFlags);
     }

@@ -75,6 +75,9 @@ TEST(FolderSearch, FailsToOpenWhatIsNoFolder) {
     EXPECT_EQ(missing.error(), ENOENT);
     FindRecord record;
     EXPECT_FALSE(missing.next(record));
+    // A NUL inside the path does not quietly open the folder before it.
+    using namespace std::string_literals;
+    EXPECT_FALSE(FolderSearch::open(tree.path() + "\0/elsewhere/*.*"s).valid());
 }
 
 TEST(FolderSearch, OpensAChildRelativeToItsParentAndKnowsItsIdentity) {
