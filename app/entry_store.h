@@ -23,10 +23,19 @@ class EntryStore {
 
   private:
     static constexpr std::size_t kBlockSize = 4 << 20;
+
+    struct Block {
+        char* bytes;
+        std::size_t size;
+    };
+    struct BlockRelease {
+        void operator()(Block* block) const noexcept;
+    };
+    using OwnedBlock = std::unique_ptr<Block, BlockRelease>;
+
     static constexpr std::size_t kIndexPageSize = 1 << 16;
 
-    std::vector<std::unique_ptr<char[]>> blocks_;
-    std::vector<std::size_t> block_sizes_;
+    std::vector<OwnedBlock> blocks_;
     std::size_t last_block_used_ = 0;
     std::vector<std::unique_ptr<std::uint64_t[]>> index_pages_;
     std::size_t count_ = 0;
