@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string_view>
+#include <system_error>
 
 #include "platform/file_system.h"
 
@@ -44,9 +45,16 @@ bool is_control(char c) {
     return static_cast<unsigned char>(c) <= 13;
 }
 
-std::string prepared_text(const std::string& file_name) {
+enum class Purpose { Reading, Writing };
+
+std::string prepared_text(const std::string& file_name, Purpose purpose) {
     kestrafin::platform::ensure_file_exists(file_name, kWhat);
-    kestrafin::platform::make_writable(file_name, kWhat);
+    try {
+        kestrafin::platform::make_writable(file_name, kWhat);
+    } catch (const std::system_error&) {
+        // A settings file installed read-only for this user can still be read.
+        if (purpose == Purpose::Writing) throw;
+    }
     return kestrafin::platform::read_file(file_name, kWhat);
 }
 
@@ -99,7 +107,7 @@ std::string readini(const std::string& file_name, const std::string& section,
     const std::string header = enclosed("[", lowered(section), "]");
     const std::string key_prefix = enclosed("", lowered(key), "=");
     const bool key_may_match = key_prefix.find('[') == std::string::npos;
-    const std::string text = prepared_text(file_name);
+    const std::string text = prepared_text(file_name, Purpose::Reading);
     const std::string_view all(text);
 
     bool in_section = false;
@@ -139,7 +147,7 @@ void writeini(const std::string& file_name, const std::string& section, const st
 
     std::string working;
     {
-        const std::string text = prepared_text(file_name);
+        const std::string text = prepared_text(file_name, Purpose::Writing);
         working.reserve(text.size() + key_line.size() + section.size() + 16);
         working.append(kCrLf).append(text).append(kEndMarker);
     }

@@ -96,16 +96,4 @@ inline std::shared_ptr<SeenMessage> close_next_message_box() {
     return seen;
 }
 
-// Switches the effective user to "nobody" while alive when the tests run as
-// root, so that missing rights take effect.
-struct AsOrdinaryUser {
-    AsOrdinaryUser() {
-        if (geteuid() == 0) was_root = seteuid(65534) == 0;
-    }
-    ~AsOrdinaryUser() {
-        if (was_root && seteuid(0) != 0) std::abort();
-    }
-    bool was_root = false;
-};
-
 }  // namespace kestrafin::testing

@@ -1,5 +1,6 @@
 // kestrafin-scan as a user runs it: a real process over real trees.
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -191,4 +192,35 @@ TEST(Scanner, ExitStatusTellsWhetherEveryFolderWasRead) {
     EXPECT_EQ(scan({"--no-such-option"}).status, 2);
     EXPECT_EQ(scan({"--longer-than", "many", top}).status, 2);
     EXPECT_EQ(scan({top, top}).status, 2);
+}
+
+TEST(Scanner, ShowsAProgressLineOnATerminalAndClearsIt) {
+    TempFolder tree;
+    const std::string root = tree / "tree";
+    make_folder(root);
+    kestrafin::tools::generate_tree(root,
+                                    {.seed = 3, .folders = 300, .files = 1000, .folder_links = 0});
+    int terminal = -1, device = -1;
+    ASSERT_EQ(openpty(&terminal, &device, nullptr, nullptr, nullptr), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(terminal);
+        if (!freopen("/dev/null", "w", stdout)) _exit(126);
+        dup2(device, STDERR_FILENO);
+        execl(KESTRAFIN_SCAN, KESTRAFIN_SCAN, root.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(device);
+    std::string screen;
+    char block[4096];
+    ssize_t got = 0;
+    while ((got = read(terminal, block, sizeof block)) > 0) screen.append(block, got);
+    close(terminal);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(screen.find(" folders read, "), std::string::npos) << screen;
+    EXPECT_NE(screen.find(" listed, " + root), std::string::npos) << screen;
+    EXPECT_TRUE(screen.ends_with("\r\033[K")) << "the line is cleared at the end";
+    EXPECT_EQ(screen.find('\n'), std::string::npos) << "one line, redrawn in place";
 }

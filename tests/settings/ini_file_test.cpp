@@ -84,6 +84,20 @@ TEST(IniFile, AReadOnlyFileIsMadeWritableAndRewritten) {
     EXPECT_EQ(file.bytes(), "[PATH]\r\nFULLPATH=new\r\n");
 }
 
+TEST(IniFile, AFileInstalledReadOnlyForThisUserIsReadButNotWritten) {
+    IniFile file("[PATH]\r\nFULLPATH=/installed\r\n");
+    chmod(file.path.c_str(), 0444);
+    chmod(file.folder.path().c_str(), 0555);
+    {
+        AsOrdinaryUser ordinary;
+        ASSERT_TRUE(ordinary.was_root || geteuid() != 0);
+        EXPECT_EQ(file.read(), "/installed");
+        EXPECT_THROW(file.write("/new"), std::system_error);
+    }
+    chmod(file.folder.path().c_str(), 0700);
+    EXPECT_EQ(file.bytes(), "[PATH]\r\nFULLPATH=/installed\r\n");
+}
+
 TEST(Writeini, KeepsAnExistingHeadersCaseAndWritesTheCallersKeyCase) {
     IniFile file("[Path]\r\nfullpath=old\r\n");
     file.write("new");

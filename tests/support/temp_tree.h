@@ -126,4 +126,19 @@ inline std::string read_bytes(const std::string& path) {
     return content;
 }
 
+// Switches the effective user to "nobody" while alive when the tests run as
+// root, so that missing rights take effect. Only for single-threaded moments:
+// the switch holds for the whole process.
+struct AsOrdinaryUser {
+    AsOrdinaryUser() {
+        if (geteuid() == 0) was_root = seteuid(65534) == 0;
+    }
+    ~AsOrdinaryUser() {
+        if (was_root && seteuid(0) != 0) std::abort();
+    }
+    AsOrdinaryUser(const AsOrdinaryUser&) = delete;
+    AsOrdinaryUser& operator=(const AsOrdinaryUser&) = delete;
+    bool was_root = false;
+};
+
 }  // namespace kestrafin::testing
