@@ -34,28 +34,31 @@ std::string wait_for(const std::string& path) {
     return {};
 }
 
+// A program `name` on PATH that records its first two arguments.
+struct RecordingProgram {
+    TempFolder folder;
+    PathPrefix path{folder.path()};
+    explicit RecordingProgram(const std::string& name) {
+        make_file(folder / name,
+                  "#!/bin/sh\necho \"$1|$2\" > \"$(dirname \"$0\")/ran.tmp\"\n"
+                  "mv \"$(dirname \"$0\")/ran.tmp\" \"$(dirname \"$0\")/ran\"\n");
+        chmod((folder / name).c_str(), 0755);
+    }
+    std::string arguments() const { return wait_for(folder / "ran"); }
+};
+
 }  // namespace
 
 TEST(StartProgram, ExplorerOpensTheRestOfTheLineWithTheDesktopsOpener) {
-    TempFolder folder;
-    make_file(folder / "xdg-open",
-              "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/opened.tmp\"\n"
-              "mv \"$(dirname \"$0\")/opened.tmp\" \"$(dirname \"$0\")/opened\"\n");
-    chmod((folder / "xdg-open").c_str(), 0755);
-    PathPrefix path(folder.path());
+    RecordingProgram opener("xdg-open");
     start_program("explorer http://kestrafin.example/", WindowStyle::MinimizedWithFocus);
-    EXPECT_EQ(wait_for(folder / "opened"), "http://kestrafin.example/\n");
+    EXPECT_EQ(opener.arguments(), "http://kestrafin.example/|\n");
 }
 
 TEST(StartProgram, AnyOtherLineStartsThatProgramDetached) {
-    TempFolder folder;
-    make_file(folder / "tool",
-              "#!/bin/sh\necho \"$1|$2\" > \"$(dirname \"$0\")/ran.tmp\"\n"
-              "mv \"$(dirname \"$0\")/ran.tmp\" \"$(dirname \"$0\")/ran\"\n");
-    chmod((folder / "tool").c_str(), 0755);
-    PathPrefix path(folder.path());
+    RecordingProgram tool("tool");
     start_program("tool  first second", WindowStyle::NormalWithFocus);
-    EXPECT_EQ(wait_for(folder / "ran"), "first|second\n");
+    EXPECT_EQ(tool.arguments(), "first|second\n");
 }
 
 TEST(StartProgram, AProgramThatCannotBeStartedIsAnError) {
