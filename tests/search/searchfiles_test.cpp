@@ -158,7 +158,7 @@ TEST(Search, ListsAFoldersOwnFilesFirstAndEachSubtreeWhole) {
     }
 }
 
-TEST(Search, WalksAndListsFoldersLongerThanTheHostsPathLimit) {
+TEST(Search, WalksAndListsFoldersLongerThanTheHostsPathLimits) {
     TempFolder tree;
     std::vector<std::string> names;
     std::string deepest = tree.path();
@@ -166,13 +166,32 @@ TEST(Search, WalksAndListsFoldersLongerThanTheHostsPathLimit) {
         names.push_back(std::string(200, static_cast<char>('a' + names.size() % 26)));
         deepest += "/" + names.back();
     }
-    make_folder_chain(tree.path(), {names.begin(), names.begin() + 1},
-                      {"at-" + std::to_string(names[0].size())});
+    // Past 260 characters (two levels) and past 4096 (the deepest level).
+    const std::string past_260 =
+        make_folder_chain(tree.path(), {names.begin(), names.begin() + 2}, {"at-two-levels"});
+    ASSERT_GT(past_260.size(), 260u);
     make_folder_chain(tree.path(), names, {"deep-file"});
     const auto entries = search_entries(tree.path());
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[1], deepest + "/deep-file");
-    EXPECT_GT(entries[1].size(), 4096u);
+    EXPECT_EQ(entries,
+              (std::vector<std::string>{past_260 + "/at-two-levels", deepest + "/deep-file"}));
+    EXPECT_GT(deepest.size(), 4096u);
+}
+
+TEST(Search, LeavesNoFolderOpenWhenItEnds) {
+    const auto open_descriptors = [] {
+        std::size_t count = 0;
+        for ([[maybe_unused]] const auto& entry :
+             std::filesystem::directory_iterator("/proc/self/fd"))
+            ++count;
+        return count;
+    };
+    TempFolder tree;
+    for (int i = 0; i < 50; ++i)
+        make_folder_chain(tree.path(),
+                          {"branch" + std::to_string(i), std::string(200, 'o'), "leaf"}, {"f"});
+    const std::size_t before = open_descriptors();
+    EXPECT_EQ(search_entries(tree.path()).size(), 50u);
+    EXPECT_EQ(open_descriptors(), before);
 }
 
 TEST(Search, DoesNotEnterALinkBackToAnAncestorButWalksALinkToASibling) {
