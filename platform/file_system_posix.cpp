@@ -1,5 +1,7 @@
 #include "platform/file_system.h"
 
+#include "platform/program_folder.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,9 +84,7 @@ std::string read_file(const std::string& path, std::string_view what) {
 }
 
 void FileSystemObject::CreateTextFile(const std::string& folder, std::string_view name) const {
-    std::string path = folder;
-    path.push_back('/');
-    path.append(name);
+    const std::string path = program_file(folder, name);
     const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (descriptor < 0) raise("create", "file", path, errno);
     ::close(descriptor);
