@@ -7,15 +7,15 @@
 
 namespace kestrafin::scanner {
 
-namespace {
-
-constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
-
 std::size_t terminal_width(int descriptor) {
     winsize size{};
     if (ioctl(descriptor, TIOCGWINSZ, &size) == 0 && size.ws_col > 20) return size.ws_col;
     return 80;
 }
+
+namespace {
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
 // Keeps the end of a path, which tells more than its start, and never cuts a
 // UTF-8 sequence.

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "platform/path_rules.h"
+#include "search/searchfiles.h"
 
 namespace kestrafin::scanner {
 
@@ -11,30 +12,90 @@ const char* const kScanUsage =
     "Usage: kestrafin-scan [OPTIONS] [ROOT]\n"
     "Lists every file that lies directly in a folder whose path is longer than\n"
     "200 characters (UTF-16 code units), walking the whole tree below ROOT\n"
-    "(default: the system's root folder), one path per line.\n"
+    "(default: the system's root folder), one path per line. Other rules and a\n"
+    "target prefix measure where the files are going before a move.\n"
     "\n"
-    "  --longer-than N  a folder qualifies when its path is longer than N (default 200)\n"
-    "  -0, --null       end each entry with NUL instead of a line break; use this\n"
-    "                   when names may hold line breaks, e.g. with xargs -0\n"
-    "  --list FILE      write the entries to FILE in the saved list format that\n"
-    "                   Kestrafin's \"Reload List\" reads, instead of standard output\n"
-    "  --count          print only the count, a blank and \"records found\"\n"
-    "  -q, --quiet      no progress line and no warnings\n"
-    "  -h, --help       show this help\n"
-    "      --version    show the version\n"
+    "Rules (an entry is listed when it breaks any rule given; without one, the\n"
+    "folder rule with 200 applies):\n"
+    "  --longer-than N        a file qualifies when its folder's path is longer than N\n"
+    "  --files-longer-than N  a file qualifies when its own path is longer than N\n"
+    "  --limit windows        file path longer than 259 (MAX_PATH 260 with its NUL)\n"
+    "                         or folder path longer than 247 (room for an 8.3 name)\n"
+    "  --limit sharepoint     file path longer than 400, counted from the path after\n"
+    "                         the host with percent-escapes decoded when the target\n"
+    "                         prefix is a URL\n"
+    "  --target-prefix PREFIX measure every path as if ROOT were PREFIX, joining the\n"
+    "                         rest with \"\\\" when PREFIX is a drive, UNC or other\n"
+    "                         Windows path and with \"/\" otherwise\n"
+    "  --print-target         write the paths at the target instead of the real ones\n"
     "\n"
+    "Output:\n"
+    "  --format lines|csv|json  one path per line (default); CSV with a header row\n"
+    "                         and the columns path,folder_length,path_length (and\n"
+    "                         target_path with a prefix), UTF-8 with a byte order mark;\n"
+    "                         or one JSON object per line with the same fields\n"
+    "  -0, --null             end each entry with NUL instead of a line break; use this\n"
+    "                         when names may hold line breaks, e.g. with xargs -0\n"
+    "  --list FILE            write the entries to FILE in the saved list format that\n"
+    "                         Kestrafin's \"Reload List\" reads, instead of standard output\n"
+    "  --count                print only the count, a blank and \"records found\"\n"
+    "  --summary              after the walk, write to standard error the folders read,\n"
+    "                         files seen, entries per rule, the ten longest paths of all\n"
+    "                         files seen and a histogram of their lengths; with --count,\n"
+    "                         write the summary alone to standard output\n"
+    "  -q, --quiet            no progress line and no warnings\n"
+    "  -h, --help             show this help\n"
+    "      --version          show the version\n"
+    "\n"
+    "Lengths count UTF-16 code units, as Windows does.\n"
     "Exit status: 0 when every folder was read, 1 when some folder could not be\n"
     "read (each is reported on standard error), 2 for a usage error or a root\n"
     "that cannot be opened.\n";
 
 namespace {
 
-std::size_t parse_count(const std::string& text) {
+std::size_t parse_count(const std::string& name, const std::string& text) {
     std::size_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size() || text.empty())
-        throw std::invalid_argument("--longer-than takes a whole number, not '" + text + "'");
+        throw std::invalid_argument(name + " takes a whole number, not '" + text + "'");
     return value;
+}
+
+void apply_limit(const std::string& preset, LengthRules& rules) {
+    if (preset == "windows") {
+        rules.file_longer_than = 259;
+        rules.folder_longer_than = 247;
+    } else if (preset == "sharepoint") {
+        rules.file_longer_than = 400;
+    } else {
+        throw std::invalid_argument("--limit takes windows or sharepoint, not '" + preset + "'");
+    }
+}
+
+OutputFormat parse_format(const std::string& text) {
+    if (text == "lines") return OutputFormat::lines;
+    if (text == "csv") return OutputFormat::csv;
+    if (text == "json") return OutputFormat::json;
+    throw std::invalid_argument("--format takes lines, csv or json, not '" + text + "'");
+}
+
+void refuse_conflicts(const ScanOptions& options) {
+    const bool records = options.format != OutputFormat::lines;
+    if (records && options.null_terminated)
+        throw std::invalid_argument("-0 applies to the lines format only");
+    if (records && (options.list_file || options.count_only))
+        throw std::invalid_argument(
+            "--format csv or json writes to standard output, not with "
+            "--list or --count");
+    if (options.print_target && !options.target_prefix)
+        throw std::invalid_argument("--print-target needs --target-prefix");
+    if (options.print_target && (records || options.list_file))
+        throw std::invalid_argument(
+            "--print-target applies to the lines format only; csv and json carry target_path, "
+            "and a list file keeps the real paths");
+    if (options.target_prefix && options.target_prefix->empty())
+        throw std::invalid_argument("--target-prefix needs a non-empty value");
 }
 
 }  // namespace
@@ -55,9 +116,30 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
         } else if (argument == "--") {
             options_ended = true;
         } else if (argument == "--longer-than") {
-            options.longer_than = parse_count(value_of(argument));
+            options.rules.folder_longer_than = parse_count(argument, value_of(argument));
         } else if (argument.starts_with("--longer-than=")) {
-            options.longer_than = parse_count(argument.substr(14));
+            options.rules.folder_longer_than = parse_count("--longer-than", argument.substr(14));
+        } else if (argument == "--files-longer-than") {
+            options.rules.file_longer_than = parse_count(argument, value_of(argument));
+        } else if (argument.starts_with("--files-longer-than=")) {
+            options.rules.file_longer_than =
+                parse_count("--files-longer-than", argument.substr(20));
+        } else if (argument == "--limit") {
+            apply_limit(value_of(argument), options.rules);
+        } else if (argument.starts_with("--limit=")) {
+            apply_limit(argument.substr(8), options.rules);
+        } else if (argument == "--target-prefix") {
+            options.target_prefix = value_of(argument);
+        } else if (argument.starts_with("--target-prefix=")) {
+            options.target_prefix = argument.substr(16);
+        } else if (argument == "--print-target") {
+            options.print_target = true;
+        } else if (argument == "--format") {
+            options.format = parse_format(value_of(argument));
+        } else if (argument.starts_with("--format=")) {
+            options.format = parse_format(argument.substr(9));
+        } else if (argument == "--summary") {
+            options.summary = true;
         } else if (argument == "-0" || argument == "--null") {
             options.null_terminated = true;
         } else if (argument == "--list") {
@@ -77,7 +159,14 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
         }
     }
     options.root = root.value_or(std::string(platform::kDefaultRoot));
+    if (!options.rules.folder_longer_than && !options.rules.file_longer_than)
+        options.rules.folder_longer_than = search::kDefaultLongerThan;
+    refuse_conflicts(options);
     return options;
+}
+
+bool needs_every_file(const ScanOptions& options) {
+    return options.rules.file_longer_than || options.target_prefix || options.summary;
 }
 
 }  // namespace kestrafin::scanner

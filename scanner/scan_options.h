@@ -6,11 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "scanner/entry_format.h"
+#include "scanner/length_rules.h"
+
 namespace kestrafin::scanner {
 
 struct ScanOptions {
     std::string root;
-    std::size_t longer_than = 200;
+    // Without any rule given, the window's: a folder path longer than 200.
+    LengthRules rules;
+    std::optional<std::string> target_prefix;
+    bool print_target = false;
+    OutputFormat format = OutputFormat::lines;
+    bool summary = false;
     bool null_terminated = false;
     std::optional<std::string> list_file;
     bool count_only = false;
@@ -22,6 +30,10 @@ struct ScanOptions {
 // Reads the arguments after the program name. Raises std::invalid_argument
 // with a message for the user on a usage error.
 ScanOptions parse_scan_options(const std::vector<std::string>& arguments);
+
+// True when some rule or figure needs every file the walk reads, not only
+// those of folders whose own path is long.
+bool needs_every_file(const ScanOptions& options);
 
 extern const char* const kScanUsage;
 

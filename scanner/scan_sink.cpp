@@ -23,31 +23,61 @@ void write_all(int descriptor, std::string_view bytes, const char* what) {
     }
 }
 
+std::optional<TargetPrefix> target_of(const ScanOptions& options) {
+    if (!options.target_prefix) return std::nullopt;
+    return TargetPrefix(*options.target_prefix);
+}
+
 }  // namespace
 
 ScanSink::ScanSink(const ScanOptions& options, int output, int errors)
-    : options_(options), output_(output), errors_(errors), progress_(errors, !options.quiet) {
+    : options_(options),
+      output_(output),
+      errors_(errors),
+      progress_(errors, !options.quiet),
+      judges_every_file_(needs_every_file(options)),
+      needs_lengths_(judges_every_file_ || options.format != OutputFormat::lines),
+      measure_(options.root, target_of(options)),
+      format_(options.format, options.null_terminated, options.target_prefix.has_value(),
+              options.print_target) {
     if (options_.list_file)
         list_ = std::make_unique<listfile::SavedListWriter>(*options_.list_file);
+    if (options_.summary) summary_.emplace(options_.rules);
     buffer_.reserve(kOutputBlock + 8192);
+    if (!list_ && !options_.count_only) buffer_ = format_.header();
 }
 
 void ScanSink::add_entry(std::string_view entry_text) {
+    const EntryLengths lengths = needs_lengths_ ? measure_.measure(entry_text) : EntryLengths{};
+    const Verdict verdict =
+        judges_every_file_ ? judge(options_.rules, lengths) : Verdict{.by_folder = true};
+    const bool shows_target = options_.print_target || options_.format != OutputFormat::lines;
+    std::string target;
+    if (measure_.has_target() && shows_target && (verdict.qualifies() || summary_))
+        target = measure_.target_path(entry_text);
+    if (summary_) summary_->file_seen(options_.print_target ? target : entry_text, lengths.path);
+    if (!verdict.qualifies()) return;
+    if (summary_) summary_->entry_listed(verdict);
+    write_entry(entry_text, lengths, target);
+}
+
+void ScanSink::write_entry(std::string_view entry_text, const EntryLengths& lengths,
+                           std::string_view target) {
     ++entries_;
     if (list_) {
         list_->add(entry_text);
         return;
     }
     if (options_.count_only) return;
-    if (!options_.null_terminated && !warned_line_break_ &&
-        entry_text.find('\n') != std::string_view::npos) {
+    const std::string_view shown = options_.print_target ? target : entry_text;
+    if (options_.format == OutputFormat::lines && !options_.null_terminated &&
+        !warned_line_break_ && shown.find('\n') != std::string_view::npos) {
         warned_line_break_ = true;
         warn(
             "a name holds a line break, so one entry spans several lines; use -0 to end "
             "entries with NUL instead");
     }
-    buffer_.append(entry_text);
-    buffer_.push_back(options_.null_terminated ? '\0' : '\n');
+    format_.append(buffer_, entry_text, lengths, target);
     if (buffer_.size() >= kOutputBlock) flush_output();
 }
 
@@ -86,9 +116,19 @@ void ScanSink::finish() {
     progress_.clear();
     if (list_) list_->commit();
     if (options_.count_only) {
-        buffer_ = std::to_string(entries_) + " records found\n";
+        buffer_ =
+            summary_ ? render_summary(output_) : std::to_string(entries_) + " records found\n";
+        flush_output();
+        return;
     }
     flush_output();
+    if (summary_) write_all(errors_, render_summary(errors_), "cannot write the summary");
+}
+
+std::string ScanSink::render_summary(int destination) const {
+    const bool terminal = isatty(destination) == 1;
+    return summary_->render(folders_read_, unreadable_, terminal,
+                            terminal ? terminal_width(destination) : 80);
 }
 
 }  // namespace kestrafin::scanner

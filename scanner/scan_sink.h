@@ -3,11 +3,15 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "listfile/saved_list.h"
+#include "scanner/entry_format.h"
+#include "scanner/length_rules.h"
 #include "scanner/progress_line.h"
 #include "scanner/scan_options.h"
+#include "scanner/summary.h"
 #include "search/searchfiles.h"
 
 namespace kestrafin::scanner {
@@ -21,8 +25,9 @@ class ScanSink : public search::SearchSink {
     void cycle_skipped(std::string_view directory) override;
     void folder_done(std::string_view directory) override;
 
-    // Writes what is still buffered (and commits the list file). Raises
-    // std::system_error when the output cannot be written.
+    // Writes what is still buffered (and commits the list file), then the
+    // summary when one was asked for. Raises std::system_error when the
+    // output cannot be written.
     void finish();
 
     std::size_t entries() const { return entries_; }
@@ -31,7 +36,10 @@ class ScanSink : public search::SearchSink {
 
   private:
     void flush_output();
+    std::string render_summary(int destination) const;
     void warn(const std::string& text);
+    void write_entry(std::string_view entry_text, const EntryLengths& lengths,
+                     std::string_view target);
 
     const ScanOptions& options_;
     int output_;
@@ -39,6 +47,13 @@ class ScanSink : public search::SearchSink {
     std::unique_ptr<listfile::SavedListWriter> list_;
     std::string buffer_;
     ProgressLine progress_;
+    // Set when the walk hands on every file and the rules are decided here;
+    // otherwise it has applied the folder rule itself.
+    bool judges_every_file_;
+    bool needs_lengths_;
+    LengthMeasure measure_;
+    EntryFormat format_;
+    std::optional<ScanSummary> summary_;
     std::size_t entries_ = 0;
     std::size_t folders_read_ = 0;
     std::size_t unreadable_ = 0;

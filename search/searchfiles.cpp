@@ -47,7 +47,7 @@ class Walker {
             sink_.folder_unreadable(directory_text(depth), search.error());
             return;
         }
-        const bool lists_files = directory_units > options_.longer_than;
+        const bool lists_files = options_.every_file || directory_units > options_.longer_than;
         if (subfolders_.size() <= depth) subfolders_.emplace_back();
         std::string& subfolders = subfolders_[depth];
         subfolders.clear();

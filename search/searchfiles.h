@@ -31,6 +31,9 @@ class SearchSink {
 struct SearchOptions {
     // A folder qualifies when its path is longer than this many UTF-16 code units.
     std::size_t longer_than = kDefaultLongerThan;
+    // Hands on every file of every folder, whatever the length of its path;
+    // for callers that judge each file by rules of their own.
+    bool every_file = false;
 };
 
 // Walks `directory` (taken exactly as given: a trailing separator counts in its

@@ -1,0 +1,170 @@
+#include "scanner/entry_format.h"
+
+#include <cstdio>
+
+namespace kestrafin::scanner {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
+// Length of the valid UTF-8 sequence at the start of `text`, 0 when its first
+// byte begins none (overlong forms, surrogates and values past U+10FFFF
+// included).
+std::size_t sequence_length(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+    return length;
+}
+
+bool valid_utf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = sequence_length(text.substr(i));
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
+void append_base64(std::string& out, std::string_view bytes) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const unsigned value = static_cast<unsigned char>(bytes[i]) << 16 |
+                               static_cast<unsigned char>(bytes[i + 1]) << 8 |
+                               static_cast<unsigned char>(bytes[i + 2]);
+        out += {kDigits[value >> 18], kDigits[(value >> 12) & 63], kDigits[(value >> 6) & 63],
+                kDigits[value & 63]};
+    }
+    const std::size_t left = bytes.size() - i;
+    if (left == 0) return;
+    unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
+    if (left == 2) value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    out += {kDigits[value >> 18], kDigits[(value >> 12) & 63],
+            left == 2 ? kDigits[(value >> 6) & 63] : '=', '='};
+}
+
+// A JSON string; each byte that is no valid UTF-8 becomes U+FFFD.
+void append_json_string(std::string& out, std::string_view text) {
+    out.push_back('"');
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = sequence_length(text.substr(i));
+        if (length == 0) {
+            out.append(kReplacementCharacter);
+            ++i;
+            continue;
+        }
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x20 || c == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out.append(escape);
+        } else {
+            out.append(text.substr(i, length));
+        }
+        i += length;
+    }
+    out.push_back('"');
+}
+
+void append_json_text_field(std::string& out, std::string_view name, std::string_view text) {
+    out.push_back('"');
+    out.append(name);
+    out.append("\":");
+    append_json_string(out, text);
+    if (valid_utf8(text)) return;
+    out.append(",\"");
+    out.append(name);
+    out.append("_base64\":\"");
+    append_base64(out, text);
+    out.push_back('"');
+}
+
+// A CSV field as RFC 4180 has it: quoted when it holds a quote, a comma or a
+// line break, with each quote doubled.
+void append_csv_field(std::string& out, std::string_view text) {
+    if (text.find_first_of("\",\r\n") == std::string_view::npos) {
+        out.append(text);
+        return;
+    }
+    out.push_back('"');
+    for (const char c : text) {
+        if (c == '"') out.push_back('"');
+        out.push_back(c);
+    }
+    out.push_back('"');
+}
+
+}  // namespace
+
+EntryFormat::EntryFormat(OutputFormat format, bool null_terminated, bool with_target,
+                         bool print_target)
+    : format_(format),
+      null_terminated_(null_terminated),
+      with_target_(with_target),
+      print_target_(print_target) {}
+
+std::string EntryFormat::header() const {
+    if (format_ != OutputFormat::csv) return {};
+    std::string header(kByteOrderMark);
+    header.append("path,folder_length,path_length");
+    if (with_target_) header.append(",target_path");
+    header.append("\r\n");
+    return header;
+}
+
+void EntryFormat::append(std::string& out, std::string_view path, const EntryLengths& lengths,
+                         std::string_view target_path) const {
+    switch (format_) {
+        case OutputFormat::lines:
+            out.append(print_target_ ? target_path : path);
+            out.push_back(null_terminated_ ? '\0' : '\n');
+            return;
+        case OutputFormat::csv:
+            append_csv_field(out, path);
+            out.append("," + std::to_string(lengths.folder) + "," + std::to_string(lengths.path));
+            if (with_target_) {
+                out.push_back(',');
+                append_csv_field(out, target_path);
+            }
+            out.append("\r\n");
+            return;
+        case OutputFormat::json:
+            out.push_back('{');
+            append_json_text_field(out, "path", path);
+            out.append(",\"folder_length\":" + std::to_string(lengths.folder) +
+                       ",\"path_length\":" + std::to_string(lengths.path));
+            if (with_target_) {
+                out.push_back(',');
+                append_json_text_field(out, "target_path", target_path);
+            }
+            out.append("}\n");
+            return;
+    }
+}
+
+}  // namespace kestrafin::scanner
