@@ -26,7 +26,8 @@ int hex_value(char c) {
 // `text` is no URL.
 std::size_t authority_start(std::string_view text) {
     const std::size_t colon = text.find("://");
-    if (colon == std::string_view::npos || colon == 0 || !is_ascii_letter(text[0]))
+    // One letter before the colon is a drive ("C://data"), not a scheme.
+    if (colon == std::string_view::npos || colon < 2 || !is_ascii_letter(text[0]))
         return std::string_view::npos;
     for (const char c : text.substr(0, colon))
         if (!is_ascii_letter(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.')

@@ -1,0 +1,63 @@
+// Runs the built kestrafin-scan as a user would and splits what it writes.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_tree.h"
+
+namespace kestrafin::testing {
+
+struct ScanRun {
+    std::string out;
+    std::string err;
+    int status = -1;
+};
+
+inline ScanRun run_scanner(const std::vector<std::string>& arguments) {
+    TempFolder capture;
+    const std::string out = capture / "out", err = capture / "err";
+    const pid_t child = fork();
+    if (child == 0) {
+        if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(126);
+        std::vector<char*> argv{const_cast<char*>(KESTRAFIN_SCAN)};
+        for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(KESTRAFIN_SCAN, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return {read_bytes(out), read_bytes(err), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+// `text` cut at each `end`; the text must end with one.
+inline std::vector<std::string> split_at(const std::string& text, char end) {
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    for (std::size_t at = text.find(end); at != std::string::npos; at = text.find(end, from)) {
+        parts.push_back(text.substr(from, at - from));
+        from = at + 1;
+    }
+    if (from != text.size()) ADD_FAILURE() << "output does not end with its terminator";
+    return parts;
+}
+
+// What `command` writes to standard output, and whether it exited with 0.
+inline std::pair<std::string, bool> command_output(const std::string& command) {
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    if (pipe == nullptr) return {output, false};
+    char block[65536];
+    std::size_t got = 0;
+    while ((got = fread(block, 1, sizeof block, pipe)) > 0) output.append(block, got);
+    return {output, pclose(pipe) == 0};
+}
+
+}  // namespace kestrafin::testing
