@@ -23,7 +23,8 @@ std::string shown_on_terminal(std::string_view path) {
 
 void ScanSummary::file_seen(std::string_view shown_path, std::size_t path_length) {
     ++files_seen_;
-    const std::size_t band = path_length == 0 ? 0 : (path_length - 1) / kBandWidth;
+    const std::size_t band =
+        path_length == 0 ? 0 : (std::min(path_length, kLongestBanded + 1) - 1) / kBandWidth;
     if (bands_.size() <= band) bands_.resize(band + 1);
     ++bands_[band];
 
@@ -68,8 +69,10 @@ std::string ScanSummary::render(std::size_t folders_read, std::size_t folders_un
     const std::size_t bar_room = width > kLabelColumns + 10 ? width - kLabelColumns - 1 : 10;
     for (std::size_t band = 0; band < bands_.size(); ++band) {
         char line[64];
+        const bool open_ended = band * kBandWidth == kLongestBanded;
         const std::string range =
-            std::to_string(band * kBandWidth + 1) + "-" + std::to_string((band + 1) * kBandWidth);
+            std::to_string(band * kBandWidth + 1) + "-" +
+            (open_ended ? std::string() : std::to_string((band + 1) * kBandWidth));
         std::snprintf(line, sizeof line, "  %9s %10zu", range.c_str(), bands_[band]);
         text += line;
         if (terminal && bands_[band] > 0) {

@@ -15,6 +15,9 @@ namespace kestrafin::scanner {
 
 inline constexpr std::size_t kLongestShown = 10;
 inline constexpr std::size_t kBandWidth = 20;
+// Paths longer than this share the last band, so that a tree of endless depth
+// still gives a chart of a few dozen lines.
+inline constexpr std::size_t kLongestBanded = 1000;
 
 class ScanSummary {
   public:
@@ -34,7 +37,8 @@ class ScanSummary {
     std::size_t files_seen() const { return files_seen_; }
     // The longest paths, longest first; of equal lengths the one seen first.
     const std::vector<std::pair<std::size_t, std::string>>& longest() const { return longest_; }
-    // How many paths have 1 to 20 units, 21 to 40 and so on.
+    // How many paths have 1 to 20 units, 21 to 40 and so on; the last band
+    // possible holds every path longer than kLongestBanded.
     const std::vector<std::size_t>& bands() const { return bands_; }
 
   private:
