@@ -51,10 +51,13 @@ void ScanSink::add_entry(std::string_view entry_text) {
     const EntryLengths lengths = needs_lengths_ ? measure_.measure(entry_text) : EntryLengths{};
     const Verdict verdict =
         judges_every_file_ ? judge(options_.rules, lengths) : Verdict{.by_folder = true};
-    const bool shows_target = options_.print_target || options_.format != OutputFormat::lines;
+    // The summary names paths as the output does, so it needs the target only
+    // when the lines show it.
+    const bool target_needed = options_.print_target
+                                   ? verdict.qualifies() || summary_
+                                   : verdict.qualifies() && options_.format != OutputFormat::lines;
     std::string target;
-    if (measure_.has_target() && shows_target && (verdict.qualifies() || summary_))
-        target = measure_.target_path(entry_text);
+    if (measure_.has_target() && target_needed) target = measure_.target_path(entry_text);
     if (summary_) summary_->file_seen(options_.print_target ? target : entry_text, lengths.path);
     if (!verdict.qualifies()) return;
     if (summary_) summary_->entry_listed(verdict);

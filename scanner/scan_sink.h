@@ -1,5 +1,7 @@
-// Where kestrafin-scan puts what the walk finds: standard output, a saved
-// list file or only a count; folders it cannot read go to standard error.
+// Where kestrafin-scan puts what the walk finds: standard output (as lines,
+// CSV or JSON), a saved list file or only a count, and the summary; folders it
+// cannot read go to standard error. When the walk hands on every file, the
+// sink keeps those that break a rule.
 #pragma once
 
 #include <memory>
