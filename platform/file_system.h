@@ -1,11 +1,22 @@
 // File operations the core needs from the host. Every failure is raised as a
-// std::system_error whose text names the file and what failed.
+// std::system_error whose text names the file and what failed, and whose code
+// is the host's reason from the call that failed (or file_kind_category() when
+// the name is not a regular file). No operation here blocks on a FIFO, socket
+// or device that stands where a file is expected: such names are refused.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace kestrafin::platform {
+
+// Why a name was refused although the host would have opened it: it names
+// something other than a regular file (or a link to one).
+enum class FileKind { Folder = 1, Fifo, Socket, Device, Other };
+const std::error_category& file_kind_category();
+std::error_code make_error_code(FileKind kind);
 
 // True when `path` names an existing file of any kind.
 bool file_exists(const std::string& path);
@@ -14,24 +25,38 @@ bool file_exists(const std::string& path);
 // (on hosts with hidden or system flags, a file without them).
 bool visible_file_exists(const std::string& path);
 
-// Creates `path` empty when it does not exist; leaves an existing file untouched.
-// `what` names the file in error texts, such as "settings file".
+// Creates `path` empty when it does not exist; leaves an existing regular file
+// untouched. Refuses a name that is not a regular file. `what` names the file
+// in error texts, such as "settings file".
 void ensure_file_exists(const std::string& path, std::string_view what);
 
 // Lets the owner write the file (clears a read-only flag); other rights stay.
 void make_writable(const std::string& path, std::string_view what);
 
 // Fails with EACCES when the file exists and is marked read-only, so that a
-// replacement by rename does not override the user's protection.
+// replacement does not override the user's protection, even for an
+// administrator.
 void refuse_read_only_file(const std::string& path, std::string_view what);
 
-// The whole content of a file.
+// The whole content of a regular file.
 std::string read_file(const std::string& path, std::string_view what);
 
-// Writes a file anew without ever leaving it half written: the bytes go to a
-// temporary file in the same folder, which replaces the old file by rename
-// only after everything has been written. On failure, or when the writer is
-// dropped without commit(), the old file stays and the temporary file goes.
+// Replaces the content of the file named by `path` so that every reader sees
+// either the old content or the new one, whole, and the new one has reached
+// the disk when commit() returns:
+//  - the user's rights decide: where this user could not open the existing
+//    file for output, the constructor fails with the host's reason and the
+//    file stays untouched; a replaced file keeps its owner, group and rights;
+//  - a link is kept: the file it finally leads to is replaced, in that file's
+//    own folder; a file with several names is written in place, so every name
+//    sees the new content;
+//  - where no new file can be made beside it but the file itself may be
+//    written, it is written in place: room for the new size is reserved
+//    first, so a full disk fails before any byte changes;
+//  - no temporary file outlives a failure, a dropped writer, or an
+//    interruption of the program;
+//  - a missing file is created with the usual rights for a new file.
+// A failure in write() or commit() leaves the old content.
 class AtomicFileWriter {
   public:
     AtomicFileWriter(std::string path, std::string_view what);
@@ -42,23 +67,18 @@ class AtomicFileWriter {
     void write(std::string_view bytes);
     void commit();
 
-  private:
-    void flush_buffer();
-    [[noreturn]] void fail(std::string_view action, int error);
+    struct State;
 
-    std::string path_;
-    std::string what_;
-    std::string temporary_path_;
-    std::string buffer_;
-    int descriptor_ = -1;
-    bool committed_ = false;
+  private:
+    std::unique_ptr<State> state_;
 };
 
 // The host's file-system service as the window uses it on load.
 class FileSystemObject {
   public:
     bool FileExists(const std::string& path) const { return file_exists(path); }
-    // Creates the file `name` in `folder`, empty; an existing file is emptied.
+    // Creates the file `name` in `folder`, empty; an existing regular file is
+    // emptied, anything else is refused.
     void CreateTextFile(const std::string& folder, std::string_view name) const;
 };
 
@@ -66,3 +86,6 @@ class FileSystemObject {
 void replace_file(const std::string& path, std::string_view bytes, std::string_view what);
 
 }  // namespace kestrafin::platform
+
+template <>
+struct std::is_error_code_enum<kestrafin::platform::FileKind> : std::true_type {};

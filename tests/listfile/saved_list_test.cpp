@@ -1,9 +1,12 @@
 #include "listfile/saved_list.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <system_error>
 
+#include "tests/support/child_process.h"
 #include "tests/support/temp_tree.h"
 
 using namespace kestrafin::listfile;
@@ -103,10 +106,21 @@ TEST(SavedList, SavesAndLoadsAFileAndReplacesItWhole) {
 
 TEST(SavedList, AFailedSaveKeepsThePreviousFile) {
     TempFolder folder;
-    // Names this long leave no room for the temporary file's suffix.
-    const std::string path = folder / std::string(250, 'l');
+    const std::string path = folder / std::string(kSavedListName);
     make_file(path, "\"/previous\"\r\n");
-    EXPECT_THROW(save(path, {"/new"}), std::system_error);
+    // A file size limit stops the save half way, for root as for anybody.
+    const ChildResult limited = in_child(false, [&]() -> std::string {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            save(path, std::vector<std::string>(1000, "/new/entry"));
+        } catch (const std::system_error& error) {
+            return error.what();
+        }
+        return "no error";
+    });
+    EXPECT_NE(limited.report.find("File too large"), std::string::npos) << limited.report;
     EXPECT_EQ(read_bytes(path), "\"/previous\"\r\n");
 
     // A read-only saved file is respected, also when the user is root.

@@ -1,0 +1,40 @@
+// Temporary names in a folder that an interruption does not leave behind:
+// while a name is held, SIGINT, SIGTERM and SIGHUP remove it before the signal
+// takes its usual course (only where that course is the default one: a
+// program that ignores or handles the signal keeps its choice).
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace kestrafin::platform::posix {
+
+class TemporaryName {
+  public:
+    TemporaryName() = default;
+    TemporaryName(const TemporaryName&) = delete;
+    TemporaryName& operator=(const TemporaryName&) = delete;
+    // Removes the name when it is still held.
+    ~TemporaryName();
+
+    // Calls `make` with fresh names in `folder` (a descriptor) until it
+    // succeeds or fails for a reason other than EEXIST; `make` returns 0 or
+    // more on success and -1 with errno set on failure. Returns what `make`
+    // returned; on success the name is held and guarded.
+    int claim(int folder, const std::function<int(const char* name)>& make);
+
+    // Stops guarding the name without removing it (it was renamed away).
+    void release();
+    // Removes the name and stops guarding it.
+    void remove();
+
+    bool held() const { return slot_ >= 0; }
+    const std::string& name() const { return name_; }
+
+  private:
+    int folder_ = -1;
+    int slot_ = -1;
+    std::string name_;
+};
+
+}  // namespace kestrafin::platform::posix
