@@ -92,6 +92,22 @@ std::string_view trim_control_characters(std::string_view text) {
     return text;
 }
 
+// True where readini starts a line: after CR LF or after a lone CR. A lone
+// LF stays inside its line.
+bool starts_line(std::string_view text, std::size_t at) {
+    if (at == 0) return false;  // the working text always starts with CR LF
+    if (text[at - 1] == '\r') return true;
+    return text[at - 1] == '\n' && at >= 2 && text[at - 2] == '\r';
+}
+
+// The first position at or after `from` where `needle` starts a line.
+std::size_t find_at_line_start(std::string_view text, std::string_view needle, std::size_t from) {
+    for (std::size_t at = text.find(needle, from); at != std::string_view::npos;
+         at = text.find(needle, at + 1))
+        if (starts_line(text, at)) return at;
+    return std::string_view::npos;
+}
+
 std::string_view head(std::string_view text, std::size_t count) {
     return text.substr(0, std::min(count, text.size()));
 }
@@ -140,9 +156,9 @@ void writeini(const std::string& file_name, const std::string& section, const st
             "cannot store a value that ends in a control character in settings file '" + file_name +
             "'");
 
-    const std::string section_search = enclosed("\r\n[", lowered(section), "]\r");
-    const std::size_t a = section_search.size();
-    const std::string key_search = enclosed("\n", lowered(key), "=");
+    // The header line ends at its CR, whether an LF follows or not.
+    const std::string header_search = enclosed("[", lowered(section), "]\r");
+    const std::string key_search = enclosed("", lowered(key), "=");
     const std::string key_line = enclosed(key, "=", value);
 
     std::string working;
@@ -154,26 +170,29 @@ void writeini(const std::string& file_name, const std::string& section, const st
     const std::string lower_copy = lowered(working);
 
     std::string edited;
-    const std::size_t d = lower_copy.find(section_search);
-    if (d == std::string::npos) {
+    const std::size_t header_start = find_at_line_start(lower_copy, header_search, 0);
+    if (header_start == std::string::npos) {
         working.resize(working.size() - kEndMarker.size());
         edited = std::move(working);
         edited.append("\r\n\r\n[").append(section).append("]\r\n").append(key_line);
     } else {
-        const std::size_t next = lower_copy.find('[', d + a);  // always found: the end marker
-        const std::size_t h = lower_copy.find(key_search, d);
+        const std::size_t header_end = header_start + header_search.size();  // after its CR
+        const std::size_t body_start = lower_copy[header_end] == '\n' ? header_end + 1 : header_end;
+        // The first line holding a "[" ends the section; the end marker always does.
+        const std::size_t section_end = lower_copy.find('[', header_end);
+        const std::size_t key_line_start = find_at_line_start(lower_copy, key_search, header_end);
         working.resize(working.size() - kEndMarker.size());
         const std::string_view w(working);
-        if (h == std::string::npos || h > next) {
+        if (key_line_start == std::string::npos || key_line_start > section_end) {
             // The new key line becomes the first line of the section.
-            edited.append(head(w, d + a + 1)).append(key_line).append(kCrLf);
-            edited.append(tail_from(w, d + a + 1));
+            edited.append(head(w, body_start)).append(key_line).append(kCrLf);
+            edited.append(tail_from(w, body_start));
         } else {
             // Replace the old key line up to its line break; a key line at the
             // very end of the text runs to that end.
-            const std::size_t m = w.find('\r', h);
-            edited.append(head(w, h + 1)).append(key_line);
-            if (m != std::string_view::npos) edited.append(w.substr(m));
+            const std::size_t key_line_end = w.find('\r', key_line_start);
+            edited.append(head(w, key_line_start)).append(key_line);
+            if (key_line_end != std::string_view::npos) edited.append(w.substr(key_line_end));
         }
     }
 

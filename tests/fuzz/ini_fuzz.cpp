@@ -5,10 +5,11 @@
 //  - the file begins with a character whose code is above 13;
 //  - nowhere do three CR LF pairs stand in a row;
 //  - it ends with a character above 13 followed by exactly one CR LF;
-//  - readini returns the value just written, where the reader and the writer
-//    see the same lines: the old file breaks lines only with CR LF, does not
-//    begin with a control character other than CR LF (the tidying at the
-//    start can turn such a line into a header), and the key holds no "[".
+//  - readini returns the value just written, whatever line breaks the old
+//    file uses (CR LF, lone CR, lone LF), unless the key holds a "[" (no key
+//    line can then be read) or the old file's first printable character does
+//    not start a line (the tidying at the start removes the control
+//    characters before it and can turn that line into a header).
 #include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
@@ -30,16 +31,17 @@ std::string folder() {
     return path;
 }
 
-bool only_crlf_breaks(std::string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n')) return false;
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return false;
-    }
-    return true;
-}
-
 bool control(char c) {
     return static_cast<unsigned char>(c) <= 13;
+}
+
+// True when the first character above code 13 stands where the reader starts
+// a line: at the start, after CR LF or after a lone CR.
+bool printable_start_begins_a_line(std::string_view text) {
+    std::size_t at = 0;
+    while (at < text.size() && control(text[at])) ++at;
+    if (at == 0 || at == text.size()) return true;
+    return text[at - 1] == '\r' || (text[at - 1] == '\n' && at >= 2 && text[at - 2] == '\r');
 }
 
 std::string_view next_part(std::string_view& rest) {
@@ -76,9 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (written.find("\r\n\r\n\r\n") != std::string::npos) std::abort();
     if (!written.ends_with("\r\n") || control(written[written.size() - 3])) std::abort();
 
-    const bool clean_start =
-        old_file.empty() || !control(old_file[0]) || old_file.starts_with("\r\n");
-    if (only_crlf_breaks(old_file) && clean_start && key.find('[') == std::string::npos) {
+    if (printable_start_begins_a_line(old_file) && key.find('[') == std::string::npos) {
         if (Kestrafin_Lib::readini(path, section, key) != value) std::abort();
     }
     return 0;

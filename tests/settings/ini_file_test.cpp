@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -150,7 +153,17 @@ INSTANTIATE_TEST_SUITE_P(
                  "\t\r\n\r\n[PATH]\r\n\r\n\r\n\r\n\r\nA=1\r\n \r\n\r\n\r\n\x01\r\n\r\n", "",
                  "[PATH]\r\nFULLPATH=v\r\n\r\nA=1\r\n \r\n"},
         LineCase{"KeyLineLastWithoutLineBreak", "x=1\r\n[PATH]\r\nFULLPATH=old", "old",
-                 "x=1\r\n[PATH]\r\nFULLPATH=v\r\n"}),
+                 "x=1\r\n[PATH]\r\nFULLPATH=v\r\n"},
+        LineCase{"LoneCarriageReturnsEndLines", "[PATH]\rFULLPATH=/x\r", "/x",
+                 "[PATH]\rFULLPATH=v\r\n"},
+        LineCase{"HeaderAfterALoneCarriageReturn", "x=1\r[PATH]\rA=1\r", "",
+                 "x=1\r[PATH]\rFULLPATH=v\r\nA=1\r\n"},
+        LineCase{"KeyAfterALoneCarriageReturnInLaterSection", "[a]\r\n[PATH]\rB=2\rFULLPATH=/x\r\n",
+                 "/x", "[a]\r\n[PATH]\rB=2\rFULLPATH=v\r\n"},
+        LineCase{"KeyAfterALoneLineFeedIsInsideALine", "[PATH]\r\nA=1\nFULLPATH=x\r\n", "",
+                 "[PATH]\r\nFULLPATH=v\r\nA=1\nFULLPATH=x\r\n"},
+        LineCase{"HeaderAfterALoneLineFeedIsInsideALine", "x\n[PATH]\r\nFULLPATH=x\r\n", "",
+                 "x\n[PATH]\r\nFULLPATH=x\r\n\r\n[PATH]\r\nFULLPATH=v\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Readini, AValueHoldingABracketReadsBack) {
@@ -218,6 +231,46 @@ TEST(Writeini, AFailedWriteLeavesTheOldTextAndNoTemporaryFile) {
     } catch (const std::system_error& error) {
         EXPECT_EQ(error.code().value(), ENOENT);
     }
+}
+
+TEST(IniFile, ASettingsFileThatIsNoRegularFileIsRefusedWithoutBlocking) {
+    TempFolder folder;
+    const std::string fifo = folder / "fifo.ini", socket_path = folder / "socket.ini",
+                      sub = folder / "folder.ini";
+    check(mkfifo(fifo.c_str(), 0666) == 0, "mkfifo");
+    make_folder(sub);
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
+    check(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0, "bind");
+    for (const auto& [path, kind] : std::vector<std::pair<std::string, std::string>>{
+             {fifo, "FIFO"}, {socket_path, "socket"}, {sub, "folder"}}) {
+        for (const bool writing : {false, true}) {
+            // A blocked open would end the child by the alarm.
+            const ChildResult result = in_child(false, [&]() -> std::string {
+                alarm(5);
+                try {
+                    if (writing)
+                        writeini(path, "PATH", "FULLPATH", "v");
+                    else
+                        readini(path, "PATH", "FULLPATH");
+                } catch (const std::system_error& error) {
+                    return error.what();
+                }
+                return "no error";
+            });
+            EXPECT_TRUE(WIFEXITED(result.status)) << path << " blocked";
+            EXPECT_NE(result.report.find("settings file '" + path + "': it is a " + kind +
+                                         ", not a regular file"),
+                      std::string::npos)
+                << result.report;
+        }
+    }
+    close(listener);
+    struct stat info {};
+    EXPECT_EQ(stat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode)) << "left as it was";
 }
 
 TEST(IniFile, SeveralMegabytesReadAndWrite) {
