@@ -11,6 +11,7 @@
 
 #include "scanner/scan_options.h"
 #include "scanner/scan_sink.h"
+#include "scanner/terminal_quote.h"
 #include "search/searchfiles.h"
 
 #ifndef KESTRAFIN_VERSION
@@ -31,7 +32,8 @@ int main(int argc, char** argv) {
     try {
         options = scanner::parse_scan_options({argv + 1, argv + argc});
     } catch (const std::invalid_argument& error) {
-        std::fprintf(stderr, "kestrafin-scan: %s\nTry 'kestrafin-scan --help'.\n", error.what());
+        std::fprintf(stderr, "kestrafin-scan: %s\nTry 'kestrafin-scan --help'.\n",
+                     scanner::printable_text(error.what()).c_str());
         return kUsageOrRoot;
     }
     if (options.help) {
@@ -54,7 +56,7 @@ int main(int argc, char** argv) {
         sink.finish();
         return sink.some_folder_unreadable() ? kSomeUnreadable : kAllRead;
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "kestrafin-scan: %s\n", error.what());
+        std::fprintf(stderr, "kestrafin-scan: %s\n", scanner::printable_text(error.what()).c_str());
         return kUsageOrRoot;
     }
 }

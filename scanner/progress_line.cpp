@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "scanner/terminal_quote.h"
+
 namespace kestrafin::scanner {
 
 std::size_t terminal_width(int descriptor) {
@@ -44,7 +46,7 @@ void ProgressLine::update(std::size_t folders, std::size_t entries, std::string_
     std::string line =
         std::to_string(folders) + " folders read, " + std::to_string(entries) + " listed, ";
     const std::size_t width = terminal_width(descriptor_) - 1;
-    line += shortened(folder, width > line.size() ? width - line.size() : 0);
+    line += shortened(escaped_for_terminal(folder), width > line.size() ? width - line.size() : 0);
     put(descriptor_, "\r\033[K" + line);
     shown_ = true;
 }

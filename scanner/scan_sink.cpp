@@ -1,5 +1,7 @@
 #include "scanner/scan_sink.h"
 
+#include "scanner/terminal_quote.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,6 +36,9 @@ ScanSink::ScanSink(const ScanOptions& options, int output, int errors)
     : options_(options),
       output_(output),
       errors_(errors),
+      // Entries are escaped only for a person reading a terminal; pipes and
+      // files get the names' bytes exactly.
+      escape_entries_(!options.null_terminated && isatty(output) == 1),
       progress_(errors, !options.quiet),
       judges_every_file_(needs_every_file(options)),
       needs_lengths_(judges_every_file_ || options.format != OutputFormat::lines),
@@ -80,7 +85,20 @@ void ScanSink::write_entry(std::string_view entry_text, const EntryLengths& leng
             "a name holds a line break, so one entry spans several lines; use -0 to end "
             "entries with NUL instead");
     }
-    format_.append(buffer_, entry_text, lengths, target);
+    if (!escape_entries_) {
+        format_.append(buffer_, entry_text, lengths, target);
+    } else if (options_.format == OutputFormat::lines) {
+        format_.append(buffer_, escaped_for_terminal(entry_text), lengths,
+                       escaped_for_terminal(target));
+    } else {
+        // A record keeps its own line end; what stands before it is made printable.
+        std::string record;
+        format_.append(record, entry_text, lengths, target);
+        std::size_t end = record.size();
+        while (end > 0 && (record[end - 1] == '\n' || record[end - 1] == '\r')) --end;
+        buffer_.append(printable_text(std::string_view(record).substr(0, end)));
+        buffer_.append(record, end);
+    }
     if (buffer_.size() >= kOutputBlock) flush_output();
 }
 
@@ -88,14 +106,14 @@ void ScanSink::folder_unreadable(std::string_view directory, int error) {
     ++unreadable_;
     // Unreadable folders make the exit status 1 and are reported even when quiet.
     progress_.clear();
-    const std::string line = "kestrafin-scan: cannot read '" + std::string(directory) +
-                             "': " + std::strerror(error) + "\n";
+    const std::string line = "kestrafin-scan: cannot read " + quoted_for_terminal(directory) +
+                             ": " + std::strerror(error) + "\n";
     [[maybe_unused]] const auto written = ::write(errors_, line.data(), line.size());
 }
 
 void ScanSink::cycle_skipped(std::string_view directory) {
-    warn("not entering '" + std::string(directory) +
-         "': it leads back to a folder that is being walked");
+    warn("not entering " + quoted_for_terminal(directory) +
+         ": it leads back to a folder that is being walked");
 }
 
 void ScanSink::folder_done(std::string_view directory) {

@@ -46,6 +46,7 @@ class ScanSink : public search::SearchSink {
     const ScanOptions& options_;
     int output_;
     int errors_;
+    bool escape_entries_;
     std::unique_ptr<listfile::SavedListWriter> list_;
     std::string buffer_;
     ProgressLine progress_;

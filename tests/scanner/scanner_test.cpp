@@ -3,7 +3,11 @@
 #include <pty.h>
 #include <sys/wait.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
@@ -223,4 +227,143 @@ TEST(Scanner, ShowsAProgressLineOnATerminalAndClearsIt) {
     EXPECT_NE(screen.find(" listed, " + root), std::string::npos) << screen;
     EXPECT_TRUE(screen.ends_with("\r\033[K")) << "the line is cleared at the end";
     EXPECT_EQ(screen.find('\n'), std::string::npos) << "one line, redrawn in place";
+}
+
+namespace {
+
+// Runs the scanner with standard output and standard error on one
+// pseudo-terminal, as "nobody" when `ordinary` is set, and returns the screen.
+std::string scan_on_terminal(const std::vector<std::string>& arguments, bool ordinary = false) {
+    int terminal = -1, device = -1;
+    if (openpty(&terminal, &device, nullptr, nullptr, nullptr) != 0) return "(no terminal)";
+    const pid_t child = fork();
+    if (child == 0) {
+        close(terminal);
+        dup2(device, STDOUT_FILENO);
+        dup2(device, STDERR_FILENO);
+        if (ordinary && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
+        std::vector<char*> argv{const_cast<char*>(KESTRAFIN_SCAN)};
+        for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(KESTRAFIN_SCAN, argv.data());
+        _exit(127);
+    }
+    close(device);
+    std::string screen;
+    char block[4096];
+    ssize_t got = 0;
+    while ((got = read(terminal, block, sizeof block)) > 0) screen.append(block, got);
+    close(terminal);
+    waitpid(child, nullptr, 0);
+    return screen;
+}
+
+// The screen without the progress line's own redraws and the terminal's CR LF.
+std::string without_own_controls(std::string screen) {
+    for (const std::string own : {"\r\033[K", "\r\n"}) {
+        for (std::size_t at = screen.find(own); at != std::string::npos; at = screen.find(own))
+            screen.replace(at, own.size(), own == "\r\n" ? "\n" : "");
+    }
+    return screen;
+}
+
+std::set<std::string> names_in(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+}  // namespace
+
+TEST(Scanner, NamesWithEscapeSequencesReachATerminalOnlyEscaped) {
+    TempFolder tree;
+    chmod(tree.path().c_str(), 0755);
+    const std::string evil = "evil\033]2;PWNED\a\033[2J";
+    const std::string top = make_folder_chain(tree.path(), {std::string(200, 'x'), evil}, {evil});
+    make_folder(top + "/" + evil + "-closed");
+    chmod((top + "/" + evil + "-closed").c_str(), 0000);
+    // Inside the quotes of a whole path, the name's controls stand in $'...'.
+    const std::string shown_evil = "evil'$'\\033'']2;PWNED'$'\\a\\033''[2J";
+    const std::string shown_top =
+        "'" + tree.path() + "/" + std::string(200, 'x') + "/" + shown_evil;
+
+    const std::string screen = without_own_controls(scan_on_terminal({top}, true));
+    for (const char control : {'\033', '\a'})
+        EXPECT_EQ(screen.find(control), std::string::npos) << "raw control on the terminal";
+    EXPECT_NE(screen.find(shown_top + "/" + shown_evil + "'\n"), std::string::npos)
+        << "the entry, escaped: " << screen;
+    EXPECT_NE(screen.find("kestrafin-scan: cannot read " + shown_top + "/" + shown_evil +
+                          "-closed': Permission denied"),
+              std::string::npos)
+        << "the diagnostic, escaped: " << screen;
+
+    // Anywhere but a terminal the bytes stay exact.
+    const ScanRun piped = scan({"-q", top});
+    EXPECT_EQ(piped.out, top + "/" + evil + "\n");
+    const ScanRun zero = scan({"-q", "-0", top});
+    EXPECT_EQ(zero.out, top + "/" + evil + std::string(1, '\0'));
+    const std::string list = tree / "list.dxb";
+    EXPECT_EQ(scan({"-q", "--list", list, top}).status, 0);
+    EXPECT_EQ(read_bytes(list), "\"" + top + "/" + evil + "\"\r\n");
+    chmod((top + "/" + evil + "-closed").c_str(), 0755);
+}
+
+TEST(Scanner, AnInterruptedListLeavesTheFolderAsItWas) {
+    GeneratedTree tree;
+    const std::string lists = tree.folder / "lists";
+    make_folder(lists);
+    const std::string list = lists + "/server.dxb";
+    make_file(list, "\"/old entry\"\r\n");
+    for (const int signal_number : {SIGINT, SIGTERM, SIGKILL}) {
+        const pid_t child = fork();
+        if (child == 0) {
+            if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr))
+                _exit(126);
+            execl(KESTRAFIN_SCAN, KESTRAFIN_SCAN, "--longer-than", "0", "--list", list.c_str(),
+                  tree.root.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Wait until the new list is open in the scanner, then interrupt it.
+        const std::string descriptors = "/proc/" + std::to_string(child) + "/fd";
+        bool list_open = false;
+        for (int tries = 0; tries < 20000 && !list_open; ++tries) {
+            std::error_code ignored;
+            for (const auto& entry : std::filesystem::directory_iterator(descriptors, ignored)) {
+                std::error_code unreadable;
+                const auto target = std::filesystem::read_symlink(entry.path(), unreadable);
+                if (!unreadable && target.string().rfind(lists + "/", 0) == 0) list_open = true;
+            }
+        }
+        kill(child, signal_number);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(list_open) << "the scanner was interrupted while writing its list";
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the scan ended before the signal; use a larger tree";
+        EXPECT_EQ(WTERMSIG(status), signal_number);
+        EXPECT_EQ(names_in(lists), std::set<std::string>{"server.dxb"});
+        EXPECT_EQ(read_bytes(list), "\"/old entry\"\r\n");
+    }
+}
+
+TEST(Scanner, ListsOnlyIntoRegularFilesAndKeepsLinks) {
+    TempFolder tree;
+    const std::string top = make_folder_chain(tree.path(), {std::string(200, 'l')}, {"file"});
+    const std::string fifo = tree / "fifo.dxb", real = tree / "real.dxb", link = tree / "link.dxb";
+    check(mkfifo(fifo.c_str(), 0666) == 0, "mkfifo");
+    const ScanRun into_fifo = scan({"--list", fifo, top});
+    EXPECT_EQ(into_fifo.status, 2);
+    EXPECT_NE(into_fifo.err.find("it is a FIFO, not a regular file"), std::string::npos)
+        << into_fifo.err;
+    const ScanRun into_device = scan({"--list", "/dev/null", top});
+    EXPECT_EQ(into_device.status, 2);
+    EXPECT_NE(into_device.err.find("it is a device, not a regular file"), std::string::npos);
+
+    make_file(real, "old");
+    make_link("real.dxb", link);
+    EXPECT_EQ(scan({"--list", link, top}).status, 0);
+    struct stat info {};
+    ASSERT_EQ(lstat(link.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(read_bytes(real), "\"" + top + "/file\"\r\n");
 }

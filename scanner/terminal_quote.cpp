@@ -1,0 +1,163 @@
+#include "scanner/terminal_quote.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace kestrafin::scanner {
+
+namespace {
+
+constexpr std::string_view kShellSpecial = " \t!\"#$&'()*;<=>?[\\]^`{|}~";
+
+// One character of a name: a valid UTF-8 sequence, or a single byte that is
+// not part of one.
+struct Unit {
+    std::string_view bytes;
+    bool printable;
+};
+
+bool bidirectional_control(std::uint32_t code) {
+    return (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069) ||
+           code == 0x200E || code == 0x200F || code == 0x061C;
+}
+
+// Decodes the unit at `at`, or an invalid byte as a unit of one byte.
+Unit unit_at(std::string_view text, std::size_t at, std::uint32_t& code) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    std::size_t length = 0;
+    if (byte < 0x80) {
+        code = byte;
+        return {text.substr(at, 1), byte >= 0x20 && byte != 0x7F};
+    }
+    if (byte >= 0xC2 && byte <= 0xDF) {
+        length = 2;
+        code = byte & 0x1Fu;
+    } else if (byte >= 0xE0 && byte <= 0xEF) {
+        length = 3;
+        code = byte & 0x0Fu;
+    } else if (byte >= 0xF0 && byte <= 0xF4) {
+        length = 4;
+        code = byte & 0x07u;
+    } else {
+        return {text.substr(at, 1), false};
+    }
+    if (at + length > text.size()) return {text.substr(at, 1), false};
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[at + i]);
+        if ((next & 0xC0) != 0x80) return {text.substr(at, 1), false};
+        code = (code << 6) | (next & 0x3Fu);
+    }
+    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return {text.substr(at, 1), false};
+    const bool c1_control = code >= 0x80 && code <= 0x9F;
+    return {text.substr(at, length), !c1_control && !bidirectional_control(code)};
+}
+
+void append_escape(std::string& out, const Unit& unit, std::uint32_t code) {
+    if (unit.bytes.size() > 1 && bidirectional_control(code)) {
+        char text[8];
+        std::snprintf(text, sizeof text, "\\u%04x", static_cast<unsigned>(code));
+        out += text;
+        return;
+    }
+    for (const char c : unit.bytes) {
+        switch (c) {
+            case '\a':
+                out += "\\a";
+                continue;
+            case '\b':
+                out += "\\b";
+                continue;
+            case '\t':
+                out += "\\t";
+                continue;
+            case '\n':
+                out += "\\n";
+                continue;
+            case '\v':
+                out += "\\v";
+                continue;
+            case '\f':
+                out += "\\f";
+                continue;
+            case '\r':
+                out += "\\r";
+                continue;
+            default:
+                break;
+        }
+        char text[6];
+        std::snprintf(text, sizeof text, "\\%03o",
+                      static_cast<unsigned>(static_cast<unsigned char>(c)));
+        out += text;
+    }
+}
+
+bool needs_quotes(std::string_view name) {
+    if (name.empty()) return true;
+    std::uint32_t code = 0;
+    for (std::size_t at = 0; at < name.size();) {
+        const Unit unit = unit_at(name, at, code);
+        if (!unit.printable) return true;
+        at += unit.bytes.size();
+    }
+    return name.find_first_of(kShellSpecial) != std::string_view::npos;
+}
+
+std::string quoted(std::string_view name) {
+    enum class Open { None, Single, Dollar } open = Open::None;
+    std::string out;
+    out.reserve(name.size() + 2);
+    std::uint32_t code = 0;
+    for (std::size_t at = 0; at < name.size();) {
+        const Unit unit = unit_at(name, at, code);
+        at += unit.bytes.size();
+        if (unit.printable) {
+            if (open == Open::Dollar) out += '\'';
+            if (open != Open::Single) out += '\'';
+            open = Open::Single;
+            if (unit.bytes == "'")
+                out += "'\\''";
+            else
+                out += unit.bytes;
+        } else {
+            if (open == Open::Single) out += '\'';
+            if (open != Open::Dollar) out += "$'";
+            open = Open::Dollar;
+            append_escape(out, unit, code);
+        }
+    }
+    if (open == Open::None)
+        out += "''";
+    else
+        out += '\'';
+    return out;
+}
+
+}  // namespace
+
+std::string quoted_for_terminal(std::string_view name) {
+    return quoted(name);
+}
+
+std::string escaped_for_terminal(std::string_view name) {
+    return needs_quotes(name) ? quoted(name) : std::string(name);
+}
+
+std::string printable_text(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::uint32_t code = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const Unit unit = unit_at(text, at, code);
+        at += unit.bytes.size();
+        if (unit.printable)
+            out += unit.bytes;
+        else
+            append_escape(out, unit, code);
+    }
+    return out;
+}
+
+}  // namespace kestrafin::scanner

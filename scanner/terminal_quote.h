@@ -1,0 +1,24 @@
+// Names made safe for a terminal, quoted the way GNU ls quotes for one: a
+// name with control characters, invalid UTF-8 or bidirectional controls can
+// neither move the cursor, retitle the window nor hide part of itself.
+// Printable runs stand in single quotes, the rest in $'...' with C escapes,
+// so the quoted text is also a valid shell word for the same bytes.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrafin::scanner {
+
+// `name` always quoted, as diagnostics show names: /a b -> '/a b'.
+std::string quoted_for_terminal(std::string_view name);
+
+// `name` quoted only where it needs it (a shell special character or an
+// unprintable one), as entries are shown on a terminal.
+std::string escaped_for_terminal(std::string_view name);
+
+// `text` with every unprintable character replaced by its escape (\n,
+// \033, \u202e...), for messages that quote their names already.
+std::string printable_text(std::string_view text);
+
+}  // namespace kestrafin::scanner
