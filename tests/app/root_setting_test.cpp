@@ -1,6 +1,10 @@
 // The root folder setting: load, the first-run default, "Change" and "Save path".
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <QInputDialog>
 #include <QTest>
+
+#include <cstring>
 
 #include "tests/app/window_fixture.h"
 
@@ -158,6 +162,57 @@ class RootSettingTest : public QObject {
         QVERIFY(save_error->shown);
         QCOMPARE(save_error->title, QStringLiteral("Kestrafin"));
         QVERIFY(window.isVisible());
+    }
+
+    void a_settings_file_that_is_no_regular_file_is_reported_and_the_tool_still_works_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << "FIFO";
+        QTest::newRow("socket") << "socket";
+        QTest::newRow("folder") << "folder";
+    }
+
+    void a_settings_file_that_is_no_regular_file_is_reported_and_the_tool_still_works() {
+        QFETCH(QString, kind);
+        TempFolder folder;
+        const std::string ini = folder / "kestrafin.ini";
+        int listener = -1;
+        if (kind == "FIFO") {
+            QCOMPARE(mkfifo(ini.c_str(), 0666), 0);
+        } else if (kind == "socket") {
+            listener = socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, ini.c_str(), sizeof address.sun_path - 1);
+            QCOMPARE(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        } else {
+            make_folder(ini);
+        }
+        auto seen = close_next_message_box();
+        kestrafin::app::frmMain window(folder.path());
+        alarm(10);  // a blocking open ends the test here instead of hanging it
+        window.Form_Load();
+        alarm(0);
+        window.show();
+        QTRY_VERIFY_WITH_TIMEOUT(seen->shown, 3000);
+        QCOMPARE(seen->title, QStringLiteral("Kestrafin"));
+        QVERIFY2(seen->text.contains("it is a " + kind + ", not a regular file"),
+                 qPrintable(seen->text));
+        QCOMPARE(window.txtFileroot->text(), QStringLiteral("/"));
+        QVERIFY(!window.tmrwait2->isActive());
+
+        auto save_error = close_next_message_box();
+        alarm(10);
+        window.cmdsave->click();
+        alarm(0);
+        QVERIFY(save_error->shown);
+        QCOMPARE(save_error->title, QStringLiteral("Kestrafin"));
+        QVERIFY2(save_error->text.contains("not a regular file"), qPrintable(save_error->text));
+        answer_prompt(window, "/still/works", true);
+        QCOMPARE(window.txtFileroot->text(), QStringLiteral("/still/works"));
+        struct stat info {};
+        QCOMPARE(lstat(ini.c_str(), &info), 0);
+        QVERIFY(!S_ISREG(info.st_mode));
+        if (listener >= 0) close(listener);
     }
 
     void a_root_with_a_line_break_is_refused_and_the_file_keeps_its_value() {

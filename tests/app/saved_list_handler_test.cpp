@@ -1,4 +1,5 @@
 // "Save List" and "Reload List" in the window.
+#include <sys/stat.h>
 #include <QTest>
 
 #include "tests/app/window_fixture.h"
@@ -77,6 +78,47 @@ class SavedListHandlerTest : public QObject {
         w.window->cmdloadlist->click();
         QCOMPARE(w.entries(), texts);
         QCOMPARE(w.window->lbllistcount->text(), QString::number(count) + " records found");
+    }
+
+    void a_list_larger_than_one_storage_block_reloads_in_full() {
+        WindowUnderTest w(&kRoot);
+        // About 12 MiB of texts, one of them larger than a 4 MiB block alone.
+        std::vector<std::string> texts;
+        for (std::size_t i = 0; i < 40000; ++i)
+            texts.push_back("/srv/" + std::string(180 + i % 97, 'a' + i % 26) + std::to_string(i));
+        texts.insert(texts.begin() + 20000, "/huge/" + std::string(5 << 20, 'h'));
+        fill(w, texts);
+        w.window->cmdsavelist->click();
+        fill(w, {});
+        w.window->cmdloadlist->click();
+        QCOMPARE(w.items().Count(), texts.size());
+        QVERIFY(w.entries() == texts);
+        QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("40001 records found"));
+    }
+
+    void a_saved_list_that_is_no_regular_file_is_refused_without_blocking() {
+        WindowUnderTest w(&kRoot);
+        const std::string saved = w.folder / "kestrafinlist.dxb";
+        QCOMPARE(mkfifo(saved.c_str(), 0666), 0);
+        fill(w, {"/kept"});
+        auto save_error = close_next_message_box();
+        alarm(10);  // a blocking open ends the test here instead of hanging it
+        w.window->cmdsavelist->click();
+        alarm(0);
+        QVERIFY(save_error->shown);
+        QCOMPARE(save_error->title, QStringLiteral("Kestrafin"));
+        QVERIFY2(save_error->text.contains("it is a FIFO, not a regular file"),
+                 qPrintable(save_error->text));
+        auto reload_message = close_next_message_box();
+        alarm(10);
+        w.window->cmdloadlist->click();
+        alarm(0);
+        QVERIFY(reload_message->shown);
+        QCOMPARE(reload_message->title, QStringLiteral("File could not be found to load"));
+        QCOMPARE(w.entries(), std::vector<std::string>{"/kept"});
+        struct stat info {};
+        QCOMPARE(lstat(saved.c_str(), &info), 0);
+        QVERIFY(S_ISFIFO(info.st_mode));
     }
 
     void hand_edited_lines_reload_by_the_field_rules() {
