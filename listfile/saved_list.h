@@ -35,9 +35,10 @@ void load_list(const std::string& path, const std::function<void(std::string_vie
 void save_list(const std::string& path,
                const std::function<void(const std::function<void(std::string_view)>&)>& texts);
 
-// Streams records into a saved list file that replaces `path` on commit();
-// dropped without commit(), it leaves the old file as it was. Raises
-// std::system_error at once when `path` is marked read-only.
+// Streams records into a saved list file that replaces `path` on commit()
+// (see AtomicFileWriter); dropped without commit(), it leaves the old file as
+// it was. Raises std::system_error at once when `path` is marked read-only,
+// may not be written by this user, or is not a regular file.
 class SavedListWriter {
   public:
     explicit SavedListWriter(const std::string& path);
