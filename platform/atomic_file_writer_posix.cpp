@@ -7,6 +7,7 @@
 #include <linux/falloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,6 +29,7 @@ namespace {
 constexpr std::size_t kWriteChunk = 1 << 20;
 constexpr int kMaxLinkHops = 40;
 constexpr const char* kSpoolFolder = "/tmp";
+constexpr const char* kAccessList = "system.posix_acl_access";
 
 bool unnamed_files_allowed = true;
 
@@ -184,7 +186,14 @@ bool AtomicFileWriter::State::keep_owner_and_rights(int descriptor) {
     if ((fresh.st_uid != old.st_uid || fresh.st_gid != old.st_gid) &&
         ::fchown(descriptor, old.st_uid, old.st_gid) != 0)
         return false;
-    return ::fchmod(descriptor, old.st_mode & 07777) == 0;
+    if (::fchmod(descriptor, old.st_mode & 07777) != 0) return false;
+    // An access list gives rights beyond the mode; the new file gets the same.
+    const ssize_t size = ::fgetxattr(existing, kAccessList, nullptr, 0);
+    if (size < 0) return errno == ENODATA || errno == ENOTSUP;
+    std::string access_list(static_cast<std::size_t>(size), '\0');
+    const ssize_t got = ::fgetxattr(existing, kAccessList, access_list.data(), access_list.size());
+    return got >= 0 && ::fsetxattr(descriptor, kAccessList, access_list.data(),
+                                   static_cast<std::size_t>(got), 0) == 0;
 }
 
 bool AtomicFileWriter::State::make_unnamed_file() {

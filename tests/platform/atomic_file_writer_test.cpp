@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
 #include <cstring>
@@ -199,6 +200,39 @@ TEST_P(AsUser, LinksStayLinksAndEveryNameSeesTheNewContent) {
     EXPECT_NE(save_as_user(links + "/loop-a", "x").find("Too many levels of symbolic links"),
               std::string::npos);
     EXPECT_EQ(names_in(links), before);
+}
+
+TEST_P(AsUser, AnAccessListGrantsWritingAndIsKept) {
+    // user::rw- user:nobody:rw- group::r-- mask::rw- other::r--, as the host stores it.
+    struct AccessEntry {
+        std::uint16_t tag, permissions;
+        std::uint32_t id;
+    };
+    const std::uint32_t version = 2;
+    const AccessEntry entries[] = {
+        {0x01, 6, ~0u}, {0x02, 6, kNobody}, {0x04, 4, ~0u}, {0x10, 6, ~0u}, {0x20, 4, ~0u}};
+    std::string access_list(reinterpret_cast<const char*>(&version), sizeof version);
+    access_list.append(reinterpret_cast<const char*>(entries), sizeof entries);
+
+    const std::string shared = folder / "shared";
+    make_folder(shared);
+    chmod(shared.c_str(), 0777);
+    const std::string path = shared + "/listed.ini";
+    make_owned_file(path, "old", 0, 0, 0644);
+    if (setxattr(path.c_str(), "system.posix_acl_access", access_list.data(), access_list.size(),
+                 0) != 0)
+        GTEST_SKIP() << "no access lists here: " << strerror(errno);
+    const Facts before = facts_of(path);
+    EXPECT_EQ(save_as_user(path, "new"), "ok");
+    const Facts after = facts_of(path);
+    EXPECT_EQ(after.content, "new");
+    EXPECT_EQ(after.owner, 0u);
+    EXPECT_EQ(after.mode, before.mode);
+    std::string kept(access_list.size() + 16, '\0');
+    const ssize_t got = getxattr(path.c_str(), "system.posix_acl_access", kept.data(), kept.size());
+    ASSERT_GE(got, 0) << strerror(errno);
+    kept.resize(static_cast<std::size_t>(got));
+    EXPECT_EQ(kept, access_list);
 }
 
 INSTANTIATE_TEST_SUITE_P(Users, AsUser, ::testing::Values(false, true),
