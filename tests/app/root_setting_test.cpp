@@ -161,6 +161,9 @@ class RootSettingTest : public QObject {
         window.cmdsave->click();
         QVERIFY(save_error->shown);
         QCOMPARE(save_error->title, QStringLiteral("Kestrafin"));
+        QVERIFY2(save_error->text.contains("cannot create settings file") &&
+                     save_error->text.contains("Permission denied"),
+                 qPrintable(save_error->text));
         QVERIFY(window.isVisible());
     }
 
