@@ -2,42 +2,7 @@
 
 #include <system_error>
 
-namespace kestrafin::platform {
-
-namespace {
-
-class FileKindCategory : public std::error_category {
-  public:
-    const char* name() const noexcept override { return "file kind"; }
-    std::string message(int value) const override {
-        switch (static_cast<FileKind>(value)) {
-            case FileKind::Folder:
-                return "it is a folder, not a regular file";
-            case FileKind::Fifo:
-                return "it is a FIFO, not a regular file";
-            case FileKind::Socket:
-                return "it is a socket, not a regular file";
-            case FileKind::Device:
-                return "it is a device, not a regular file";
-            case FileKind::Other:
-                break;
-        }
-        return "it is not a regular file";
-    }
-};
-
-}  // namespace
-
-const std::error_category& file_kind_category() {
-    static const FileKindCategory category;
-    return category;
-}
-
-std::error_code make_error_code(FileKind kind) {
-    return {static_cast<int>(kind), file_kind_category()};
-}
-
-namespace posix {
+namespace kestrafin::platform::posix {
 
 namespace {
 
@@ -67,6 +32,4 @@ void raise_not_regular(std::string_view action, std::string_view what, const std
     throw std::system_error(make_error_code(kind_of(mode)), message(action, what, path));
 }
 
-}  // namespace posix
-
-}  // namespace kestrafin::platform
+}  // namespace kestrafin::platform::posix

@@ -54,7 +54,8 @@ std::string read_file(const std::string& path, std::string_view what);
 //    written, it is written in place: room for the new size is reserved
 //    first, so a full disk fails before any byte changes;
 //  - no temporary file outlives a failure, a dropped writer, or an
-//    interruption of the program;
+//    interruption of the program (a forced kill in the instant between
+//    naming the complete new file and renaming it over the old one aside);
 //  - a missing file is created with the usual rights for a new file.
 // A failure in write() or commit() leaves the old content.
 class AtomicFileWriter {
