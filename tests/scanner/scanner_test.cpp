@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -327,7 +328,8 @@ TEST(Scanner, AnInterruptedListLeavesTheFolderAsItWas) {
         // Wait until the new list is open in the scanner, then interrupt it.
         const std::string descriptors = "/proc/" + std::to_string(child) + "/fd";
         bool list_open = false;
-        for (int tries = 0; tries < 20000 && !list_open; ++tries) {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!list_open && std::chrono::steady_clock::now() < give_up) {
             std::error_code ignored;
             for (const auto& entry : std::filesystem::directory_iterator(descriptors, ignored)) {
                 std::error_code unreadable;
