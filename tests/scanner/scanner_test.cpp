@@ -299,9 +299,18 @@ TEST(Scanner, NamesWithEscapeSequencesReachATerminalOnlyEscaped) {
               std::string::npos)
         << "the diagnostic, escaped: " << screen;
 
+    for (const std::string format : {"csv", "json"}) {
+        const std::string records =
+            without_own_controls(scan_on_terminal({"-q", "--format", format, top}));
+        for (const char control : {'\033', '\a'})
+            EXPECT_EQ(records.find(control), std::string::npos) << format << ": " << records;
+        EXPECT_NE(records.find("2;PWNED"), std::string::npos) << format << ": " << records;
+    }
+
     // Anywhere but a terminal the bytes stay exact.
     const ScanRun piped = scan({"-q", top});
     EXPECT_EQ(piped.out, top + "/" + evil + "\n");
+    EXPECT_NE(scan({"-q", "--format", "csv", top}).out.find(evil), std::string::npos);
     const ScanRun zero = scan({"-q", "-0", top});
     EXPECT_EQ(zero.out, top + "/" + evil + std::string(1, '\0'));
     const std::string list = tree / "list.dxb";
