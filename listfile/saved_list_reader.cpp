@@ -1,0 +1,94 @@
+#include "listfile/saved_list_reader.h"
+
+namespace kestrafin::listfile {
+
+namespace {
+
+bool is_line_end(char c) {
+    return c == '\r' || c == '\n';
+}
+
+// The first comma or line end at or after `from`, or the size of `bytes`.
+std::size_t separator_at_or_after(std::string_view bytes, std::size_t from) {
+    while (from < bytes.size() && bytes[from] != ',' && !is_line_end(bytes[from])) ++from;
+    return from;
+}
+
+// Whether the separator found at `end` is known whole: a CR at the very end
+// may be the first half of a CR LF still to come.
+bool separator_complete(std::string_view bytes, std::size_t end, bool at_end) {
+    if (at_end) return true;
+    if (end >= bytes.size()) return false;
+    return !(bytes[end] == '\r' && end + 1 == bytes.size());
+}
+
+// The position after the separator at `at`, if one stands there.
+std::size_t past_separator(std::string_view bytes, std::size_t at) {
+    if (at >= bytes.size()) return at;
+    if (bytes[at] == '\r' && at + 1 < bytes.size() && bytes[at + 1] == '\n') return at + 2;
+    return at + 1;
+}
+
+}  // namespace
+
+std::size_t read_complete_records(std::string_view bytes, bool at_end,
+                                  const std::function<void(std::string_view)>& add) {
+    std::string unquoted;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        if (bytes[at] != '"') {
+            const std::size_t end = separator_at_or_after(bytes, at);
+            if (!separator_complete(bytes, end, at_end)) break;
+            add(bytes.substr(at, end - at));
+            at = past_separator(bytes, end);
+            continue;
+        }
+        // A quoted field: find its closing quote, reading a doubled quote as one.
+        std::size_t close = bytes.find('"', at + 1);
+        bool doubled = false;
+        while (close != std::string_view::npos && close + 1 < bytes.size() &&
+               bytes[close + 1] == '"') {
+            doubled = true;
+            close = bytes.find('"', close + 2);
+        }
+        if (!at_end && (close == std::string_view::npos || close + 1 == bytes.size())) break;
+        const std::size_t text_end = close == std::string_view::npos ? bytes.size() : close;
+        const std::size_t end =
+            separator_at_or_after(bytes, close == std::string_view::npos ? text_end : close + 1);
+        if (!separator_complete(bytes, end, at_end)) break;
+        const std::string_view text = bytes.substr(at + 1, text_end - (at + 1));
+        if (!doubled) {
+            add(text);
+        } else {
+            unquoted.clear();
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                unquoted.push_back(text[i]);
+                if (text[i] == '"') ++i;  // the second quote of a doubled pair
+            }
+            add(unquoted);
+        }
+        at = past_separator(bytes, end);
+    }
+    return at;
+}
+
+SavedListReader::SavedListReader(const std::string& path, std::size_t piece_size)
+    : file_(path, "saved list file"), piece_size_(piece_size == 0 ? 1 : piece_size) {}
+
+void SavedListReader::read_all(const std::function<void(std::string_view)>& add) {
+    std::string buffer;
+    std::size_t unread_from = 0;
+    for (;;) {
+        // Keep only what is still unread before reading the next piece.
+        buffer.erase(0, unread_from);
+        const std::size_t kept = buffer.size();
+        buffer.resize(kept + piece_size_);
+        const std::size_t got = file_.read(buffer.data() + kept, piece_size_);
+        buffer.resize(kept + got);
+        const bool at_end = got == 0;
+        unread_from = read_complete_records(buffer, at_end, add);
+        if (at_end) return;
+    }
+}
+
+}  // namespace kestrafin::listfile

@@ -1,0 +1,38 @@
+// Reading the saved list file as a stream: records are handed on as they are
+// read, so that reloading a list never holds the whole file at once.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/file_reader.h"
+
+namespace kestrafin::listfile {
+
+// Calls `add` for every field of `bytes` that ends inside it, by the rules of
+// read_records(), and returns how many bytes those fields and their separators
+// took. Unless `at_end` is set, a field that might go on in bytes still to
+// come is left unread, so a caller can read on and parse from there.
+std::size_t read_complete_records(std::string_view bytes, bool at_end,
+                                  const std::function<void(std::string_view)>& add);
+
+class SavedListReader {
+  public:
+    // Opens the saved list file `path`. Raises std::system_error when it
+    // cannot be opened.
+    explicit SavedListReader(const std::string& path, std::size_t piece_size = 1 << 20);
+
+    // Reads the file to its end, calling `add` for each record in file order as
+    // read_records() would for the whole file. Texts passed to `add` are valid
+    // only during the call; an exception from `add` ends the reading. Raises
+    // std::system_error when a read fails, after the records before it.
+    void read_all(const std::function<void(std::string_view)>& add);
+
+  private:
+    platform::SequentialFileReader file_;
+    std::size_t piece_size_;
+};
+
+}  // namespace kestrafin::listfile
