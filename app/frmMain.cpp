@@ -1,19 +1,24 @@
 #include "app/frmMain.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFont>
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QIcon>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPalette>
 #include <QPixmap>
+#include <QToolTip>
+#include <climits>
+#include <cstdlib>
 
 #include "app/count_label.h"
-#include "app/input_blocker.h"
 #include "app/list_sink.h"
 #include "listfile/saved_list.h"
+#include "listfile/saved_list_reader.h"
 #include "platform/path_rules.h"
 #include "platform/program_folder.h"
 #include "search/searchfiles.h"
@@ -56,12 +61,15 @@ void colour_text(QWidget* widget, const QColor& colour) {
     widget->setPalette(palette);
 }
 
+// How long a close request waits for the work to notice its stop flag before
+// the program ends without it (a folder on a share that no longer answers).
+constexpr std::chrono::milliseconds kCloseGrace{2000};
+
 // Label sizes are those of their text in the intended font; where the host
-// substitutes a wider face, shrink the font until the text fits its box.
-void fit_text_to_width(QLabel* label) {
+// substitutes a wider face, shrink the font until `text` fits the box.
+void fit_text_to_width(QLabel* label, const QString& text) {
     QFont font = label->font();
-    while (font.pointSizeF() > 5.0 &&
-           QFontMetrics(font).horizontalAdvance(label->text()) > label->width()) {
+    while (font.pointSizeF() > 5.0 && QFontMetrics(font).horizontalAdvance(text) > label->width()) {
         font.setPointSizeF(font.pointSizeF() - 0.25);
     }
     label->setFont(font);
@@ -175,7 +183,9 @@ void frmMain::create_controls() {
     place(lblorvane, 7080, 9480, 1455, 195);
 
     for (QLabel* label : {Label1, lblprocessrootdir, Label2, static_cast<QLabel*>(lblorvane)})
-        fit_text_to_width(label);
+        fit_text_to_width(label, label->text());
+    // The count label holds every caption up to the largest count the list has.
+    fit_text_to_width(lbllistcount, count_label_text(INT_MAX));
 
     tmrwait2 = new QTimer(this);
     tmrwait2->setInterval(500);
@@ -198,7 +208,7 @@ void frmMain::wire_events() {
     connect(lblorvane, &ClickableLabel::clicked, this, &frmMain::lblorvane_Click);
     // A tick that falls due while a handler runs waits until it has ended.
     connect(tmrwait2, &QTimer::timeout, this, [this] {
-        if (!handler_running_) {
+        if (!busy()) {
             tmrwait2_Timer();
             return;
         }
@@ -218,7 +228,29 @@ std::string frmMain::saved_list_file() const {
 void frmMain::set_root_text(std::string text) {
     txtFileroot->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
     txtFileroot->setCursorPosition(0);  // show the start of a long root
+    // The whole root, on hover; the box is disabled, so event() helps it show.
+    txtFileroot->setToolTip(txtFileroot->text());
     root_text_ = std::move(text);
+}
+
+bool frmMain::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        if (txtFileroot->geometry().contains(help->pos())) {
+            QToolTip::showText(help->globalPos(), txtFileroot->toolTip(), txtFileroot);
+            return true;
+        }
+    }
+    return QWidget::event(event);
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    if (work_.running()) {
+        work_.request_stop();
+        // Nothing is saved at close, so nothing is lost by not waiting longer.
+        if (!work_.wait_for_end(kCloseGrace)) std::_Exit(EXIT_SUCCESS);
+    }
+    event->accept();
 }
 
 void frmMain::keyPressEvent(QKeyEvent* event) {
@@ -231,29 +263,69 @@ void frmMain::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
+namespace {
+// The text that tells the user what went wrong; empty for work that was
+// stopped on purpose.
+QString reason_of(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(std::move(error));
+    } catch (const WorkInterrupted&) {
+        return {};
+    } catch (const std::exception& raised) {
+        return QString::fromUtf8(raised.what());
+    } catch (...) {
+        return QStringLiteral("An unknown error occurred.");
+    }
+}
+}  // namespace
+
 void frmMain::run_handler(const std::function<void()>& body) {
-    if (handler_running_) return;
+    if (busy()) return;
     handler_running_ = true;
+    std::exception_ptr error;
     try {
         body();
-    } catch (const std::exception& error) {
-        show_error(QString::fromUtf8(error.what()));
     } catch (...) {
-        show_error(QStringLiteral("An unknown error occurred."));
+        error = std::current_exception();
     }
     handler_running_ = false;
-    if (!deferred_.empty()) {
-        QTimer::singleShot(0, this, [this] {
-            auto work = std::move(deferred_);
-            deferred_.clear();
-            // Another handler may have started in between; it goes first.
-            for (auto& item : work) when_idle(std::move(item));
-        });
-    }
+    if (error) show_error(reason_of(error));
+    run_deferred();
+}
+
+void frmMain::start_work(BackgroundWork::Work work, std::function<void(bool completed)> done,
+                         bool escape_stops) {
+    work_.start(
+        std::move(work),
+        [this, done = std::move(done)](std::exception_ptr error) {
+            handler_running_ = true;
+            try {
+                done(!error);
+            } catch (...) {
+                if (!error) error = std::current_exception();
+            }
+            handler_running_ = false;
+            if (error) {
+                const QString reason = reason_of(error);
+                if (!reason.isEmpty()) show_error(reason);
+            }
+            run_deferred();
+        },
+        escape_stops);
+}
+
+void frmMain::run_deferred() {
+    if (deferred_.empty() || busy()) return;
+    QTimer::singleShot(0, this, [this] {
+        auto work = std::move(deferred_);
+        deferred_.clear();
+        // Another handler may have started in between; it goes first.
+        for (auto& item : work) when_idle(std::move(item));
+    });
 }
 
 void frmMain::when_idle(std::function<void()> work) {
-    if (handler_running_)
+    if (busy())
         deferred_.push_back(std::move(work));
     else
         work();
@@ -316,34 +388,50 @@ void frmMain::cmdseldir_Click() {
 void frmMain::cmdgetfilelist_Click() {
     run_handler([this] {
         lbllistcount->setText(QString());
-        ListItems& items = lvFiles->ListItemsOf();
+        ListItems& items = lvFiles->list_items();
         items.Clear();
         const std::string root = root_text_;
-        ListSink sink(items, *lbllistcount, services_.repaint_interval);
-        // The window repaints during the search but acts on no input.
-        InputBlocker blocker;
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        struct CursorRestorer {
-            ~CursorRestorer() { QApplication::restoreOverrideCursor(); }
-        } restorer;
+        // The walk runs on the work thread; the window takes what it has found
+        // in batches, and once more at its end, so the label ends exact.
+        auto sink = std::make_shared<ListSink>(work_.stop_flag());
+        const auto show_found = [this, &items, sink] {
+            sink->deliver(items);
+            lbllistcount->setText(count_label_text(items.Count()));
+        };
+        connect(&search_progress_, &QTimer::timeout, this, show_found);
+        search_progress_.start(services_.repaint_interval);
         try {
-            search::searchfiles(root, true, sink);
+            start_work(
+                [root, sink](const std::atomic<bool>&) { search::searchfiles(root, true, *sink); },
+                [this, show_found](bool) {
+                    search_progress_.stop();
+                    search_progress_.disconnect(this);
+                    show_found();
+                },
+                true);
         } catch (...) {
-            sink.finish();
+            search_progress_.stop();
+            search_progress_.disconnect(this);
             throw;
         }
-        sink.finish();
     });
 }
 
 void frmMain::cmdsavelist_Click() {
     run_handler([this] {
-        const ListItems& items = lvFiles->ListItemsOf();
+        const ListItems& items = lvFiles->list_items();
         listtotal = items.Count();
-        listfile::save_list(saved_list_file(), [&](const auto& add) {
-            for (std::size_t position = 1; position <= listtotal; ++position)
-                add(items.Text(position));
-        });
+        start_work(
+            [&items, total = listtotal, file = saved_list_file()](const std::atomic<bool>& stop) {
+                listfile::save_list(file, [&](const auto& add) {
+                    for (std::size_t position = 1; position <= total; ++position) {
+                        // A close request drops the new file; the old one stays.
+                        if (stop.load(std::memory_order_relaxed)) throw WorkInterrupted();
+                        add(items.Text(position));
+                    }
+                });
+            },
+            [](bool) {}, false);
     });
 }
 
@@ -358,12 +446,29 @@ void frmMain::cmdloadlist_Click() {
             box.exec();
             return;
         }
-        // Read the whole file before touching the list, so a failure loses nothing.
-        EntryStore entries;
-        listfile::load_list(file, [&](std::string_view text) { entries.add(text); });
+        // Opened before the list is touched, so a file that cannot be read
+        // loses nothing.
+        auto reader = std::make_shared<listfile::SavedListReader>(file);
         lbllistcount->setText(QString());
-        lvFiles->model_of().replace(std::move(entries));
-        lbllistcount->setText(count_label_text(lvFiles->ListItemsOf().Count()));
+        ListItems& items = lvFiles->list_items();
+        items.Clear();
+        // Records go straight into the new list as they are read; the file is
+        // never held whole.
+        auto entries = std::make_shared<EntryStore>();
+        start_work(
+            [reader, entries](const std::atomic<bool>& stop) {
+                reader->read_all([&](std::string_view text) {
+                    if (stop.load(std::memory_order_relaxed)) throw WorkInterrupted();
+                    entries->add(text);
+                });
+            },
+            [this, &items, entries](bool completed) {
+                // A file that could not be read to its end leaves the list empty.
+                if (!completed) return;
+                items.ReplaceAll(std::move(*entries));
+                lbllistcount->setText(count_label_text(items.Count()));
+            },
+            false);
     });
 }
 

@@ -1,5 +1,14 @@
 // The main window: its controls laid out at fixed places, and the event
 // handlers that drive the search, the root folder setting and the saved list.
+//
+// Names: the window, its controls (a kind prefix and a word: cmd, txt, lbl, lv,
+// tmr, frm; Label1, Label2 and Image1 kept as the window was designed), its
+// handlers (control, underscore, event: cmdgetfilelist_Click, Form_Load), the
+// procedures savesettings and savedefsettings, the members newroot and
+// listtotal, and the list's entry collection ListItems with its Add, Count and
+// Clear keep the names of the window's design, so that every control and
+// handler can be found by the name its users and documents give it. Every
+// other name follows the code's own lower_case convention.
 #pragma once
 
 #include <QLabel>
@@ -12,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "app/background_work.h"
 #include "app/clickable_label.h"
 #include "app/result_list.h"
 #include "platform/file_system.h"
@@ -22,8 +32,9 @@ namespace kestrafin::app {
 // What the window takes from its host; tests hand in stand-ins.
 struct WindowServices {
     platform::ProgramStarter start_program = platform::start_program;
-    // How often a running search lets the window repaint.
-    std::chrono::milliseconds repaint_interval{100};
+    // How often a running search moves what it found into the list and the
+    // count label.
+    std::chrono::milliseconds repaint_interval{50};
 };
 
 inline constexpr const char* kHomePageHost = "kestrafin.example";
@@ -42,6 +53,8 @@ class frmMain : public QWidget {
     // The root folder text, byte for byte as it is stored and searched.
     const std::string& root_text() const { return root_text_; }
     std::string settings_file() const;
+    // True while a handler or the work it started runs.
+    bool busy() const { return handler_running_ || work_.running(); }
     std::string saved_list_file() const;
 
     QLabel* Label1;
@@ -76,7 +89,10 @@ class frmMain : public QWidget {
     void lblorvane_Click();
 
   protected:
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // Closing during a search, a save or a reload stops it and ends the program.
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     void create_controls();
@@ -85,8 +101,15 @@ class frmMain : public QWidget {
     // Runs one handler; an error it raises is shown in a message box titled
     // "Kestrafin" and ends only that handler.
     void run_handler(const std::function<void()>& body);
-    // Runs `work` now, or after the running handler when one runs.
+    // Starts the long part of a handler on the work thread. `done` runs on the
+    // window's thread when it has ended, told whether it ended without an
+    // error; then the error, if any, is shown.
+    void start_work(BackgroundWork::Work work, std::function<void(bool completed)> done,
+                    bool escape_stops);
+    // Runs `work` now, or once the running handler and its work have ended. Only
+    // the timer and start-up use it: input is never kept for later.
     void when_idle(std::function<void()> work);
+    void run_deferred();
     void show_error(const QString& text);
     void open_home_page();
 
@@ -96,6 +119,9 @@ class frmMain : public QWidget {
     std::string root_text_;
     bool handler_running_ = false;
     std::vector<std::function<void()>> deferred_;
+    QTimer search_progress_;
+    // Last, so that its thread has ended before anything it reads goes.
+    BackgroundWork work_;
 };
 
 }  // namespace kestrafin::app

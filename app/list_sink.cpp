@@ -1,44 +1,30 @@
 #include "app/list_sink.h"
 
-#include <QCoreApplication>
-
-#include "app/count_label.h"
+#include <stdexcept>
 
 namespace kestrafin::app {
 
-namespace {
-constexpr std::size_t kEntriesBetweenClockChecks = 1024;
-}
-
-ListSink::ListSink(ListItems& items, QLabel& count_label,
-                   std::chrono::milliseconds repaint_interval)
-    : items_(items),
-      count_label_(count_label),
-      repaint_interval_(repaint_interval),
-      last_paint_(std::chrono::steady_clock::now()) {}
-
 void ListSink::add_entry(std::string_view entry_text) {
-    items_.Add(entry_text);
-    if (items_.Count() % kEntriesBetweenClockChecks == 0) keep_painting();
+    if (entry_text.size() > UINT32_MAX) throw std::length_error("entry text too long");
+    const std::lock_guard lock(mutex_);
+    pending_texts_.append(entry_text);
+    pending_lengths_.push_back(static_cast<std::uint32_t>(entry_text.size()));
 }
 
-void ListSink::folder_done(std::string_view) {
-    keep_painting();
-}
-
-// The label is refreshed whenever the window can show it, which a user cannot
-// tell from refreshing it after every single addition.
-void ListSink::keep_painting() {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last_paint_ < repaint_interval_) return;
-    show_progress();
-    QCoreApplication::processEvents();
-    last_paint_ = std::chrono::steady_clock::now();
-}
-
-void ListSink::show_progress() {
-    items_.Refresh();
-    count_label_.setText(count_label_text(items_.Count()));
+void ListSink::deliver(ListItems& items) {
+    std::string texts;
+    std::vector<std::uint32_t> lengths;
+    {
+        const std::lock_guard lock(mutex_);
+        texts.swap(pending_texts_);
+        lengths.swap(pending_lengths_);
+    }
+    std::size_t at = 0;
+    for (const std::uint32_t length : lengths) {
+        items.Add(std::string_view(texts).substr(at, length));
+        at += length;
+    }
+    items.Refresh();
 }
 
 }  // namespace kestrafin::app

@@ -1,9 +1,13 @@
-// Feeds a running search into the result list and the count label, and lets
-// the window repaint at a steady pace while the search runs.
+// Feeds a running search into the result list. The walk calls the sink on its
+// own thread; the window moves what has been found into the list on its
+// thread, in batches, with deliver().
 #pragma once
 
-#include <QLabel>
-#include <chrono>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "app/result_list.h"
 #include "search/searchfiles.h"
@@ -12,21 +16,23 @@ namespace kestrafin::app {
 
 class ListSink : public search::SearchSink {
   public:
-    ListSink(ListItems& items, QLabel& count_label, std::chrono::milliseconds repaint_interval);
+    // The walk ends early once `stop` is set.
+    explicit ListSink(const std::atomic<bool>& stop) : stop_(stop) {}
 
+    // On the walk's thread.
     void add_entry(std::string_view entry_text) override;
-    void folder_done(std::string_view directory) override;
-    // Shows the final state of the list and the label.
-    void finish() { show_progress(); }
+    bool should_stop() override { return stop_.load(std::memory_order_relaxed); }
+
+    // On the window's thread: appends every entry found since the last call to
+    // `items` in the walk's order and lets the view show them.
+    void deliver(ListItems& items);
 
   private:
-    void keep_painting();
-    void show_progress();
-
-    ListItems& items_;
-    QLabel& count_label_;
-    std::chrono::milliseconds repaint_interval_;
-    std::chrono::steady_clock::time_point last_paint_;
+    const std::atomic<bool>& stop_;
+    std::mutex mutex_;
+    // Entry texts back to back, and the length of each.
+    std::string pending_texts_;
+    std::vector<std::uint32_t> pending_lengths_;
 };
 
 }  // namespace kestrafin::app

