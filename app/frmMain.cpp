@@ -4,14 +4,12 @@
 #include <QCloseEvent>
 #include <QFont>
 #include <QFontMetrics>
-#include <QHelpEvent>
 #include <QIcon>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPalette>
 #include <QPixmap>
-#include <QToolTip>
 #include <climits>
 #include <cstdlib>
 
@@ -228,20 +226,9 @@ std::string frmMain::saved_list_file() const {
 void frmMain::set_root_text(std::string text) {
     txtFileroot->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
     txtFileroot->setCursorPosition(0);  // show the start of a long root
-    // The whole root, on hover; the box is disabled, so event() helps it show.
+    // The whole root, on hover: a disabled box still shows its tool tip.
     txtFileroot->setToolTip(txtFileroot->text());
     root_text_ = std::move(text);
-}
-
-bool frmMain::event(QEvent* event) {
-    if (event->type() == QEvent::ToolTip) {
-        auto* help = static_cast<QHelpEvent*>(event);
-        if (txtFileroot->geometry().contains(help->pos())) {
-            QToolTip::showText(help->globalPos(), txtFileroot->toolTip(), txtFileroot);
-            return true;
-        }
-    }
-    return QWidget::event(event);
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

@@ -89,7 +89,6 @@ class frmMain : public QWidget {
     void lblorvane_Click();
 
   protected:
-    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     // Closing during a search, a save or a reload stops it and ends the program.
     void closeEvent(QCloseEvent* event) override;

@@ -3,6 +3,7 @@
 #include <sys/un.h>
 #include <QInputDialog>
 #include <QTest>
+#include <QToolTip>
 
 #include <cstring>
 
@@ -88,6 +89,21 @@ class RootSettingTest : public QObject {
         for (const auto& during : ini_during) QCOMPARE(during, std::string());
         QTRY_COMPARE_WITH_TIMEOUT(w.ini(), kDefaultFile, 3000);
         QCOMPARE(w.window->txtFileroot->text(), QStringLiteral("/"));
+    }
+
+    void the_whole_root_shows_when_hovering_over_the_disabled_box() {
+        const std::string root = "/" + std::string(250, 'r') + "/end of the root";
+        WindowUnderTest w(&root);
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        QLineEdit* box = w.window->txtFileroot;
+        QVERIFY(!box->isEnabled());
+        QCOMPARE(box->focusPolicy(), Qt::NoFocus);
+        QTest::mouseMove(box, box->rect().center());
+        QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 5000);
+        QCOMPARE(QToolTip::text(), QString::fromStdString(root));
+        QVERIFY(!box->isEnabled());
+        QVERIFY(!box->hasFocus());
+        QToolTip::hideText();
     }
 
     void the_stored_root_is_shown_at_the_next_load() {

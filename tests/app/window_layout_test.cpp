@@ -1,8 +1,11 @@
 // The main window as laid out, its focus order, its keys and its links.
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolTip>
 
+#include "app/count_label.h"
 #include "tests/app/window_fixture.h"
 
 using namespace kestrafin::testing;
@@ -118,6 +121,69 @@ class WindowLayoutTest : public QObject {
         QVERIFY(!w.window->txtFileroot->isEnabled());
         QVERIFY(!w.window->tmrwait2->isActive());
         QCOMPARE(w.window->tmrwait2->interval(), 500);
+    }
+
+    void long_entries_widen_the_column_and_scroll_to_their_end() {
+        WindowUnderTest w(&kRoot);
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        auto* view = w.window->lvFiles;
+        QScrollBar* across = view->horizontalScrollBar();
+        for (int i = 0; i < 50; ++i) w.items().Add("/short/" + std::to_string(i));
+        w.items().Refresh();
+        QCoreApplication::processEvents();
+        QCOMPARE(across->maximum(), 0);
+        QCOMPARE(view->header()->sectionSize(0), view->viewport()->width());
+
+        const std::string long_text = "/srv/" + std::string(300, 'W') + "/ünïcødé 資料/end.dat";
+        const QString shown = QString::fromStdString(long_text);
+        w.items().Add(long_text);
+        w.items().Add("/short/after");
+        w.items().Refresh();
+        QCoreApplication::processEvents();
+        const int text_width = QFontMetrics(view->font()).horizontalAdvance(shown);
+        QVERIFY2(
+            view->header()->sectionSize(0) >= text_width,
+            qPrintable(QString("%1 < %2").arg(view->header()->sectionSize(0)).arg(text_width)));
+        QVERIFY(across->maximum() > 0);
+        QVERIFY(across->isVisible());
+        const QModelIndex row = view->model()->index(50, 0);
+        QCOMPARE(row.data(Qt::ToolTipRole).toString(), shown);
+        QCOMPARE(row.data(Qt::DisplayRole).toString(), shown);
+
+        // A keyboard user scrolls to the end of the row with the arrow keys.
+        view->setFocus();
+        view->setCurrentIndex(row);
+        for (int i = 0; i < 2000 && across->value() < across->maximum(); ++i)
+            QTest::keyClick(view, Qt::Key_Right);
+        QCOMPARE(across->value(), across->maximum());
+        QVERIFY(view->visualRect(row).right() <= view->viewport()->width() + 8);
+        QTest::keyClick(view, Qt::Key_Left);
+        QVERIFY(across->value() < across->maximum());
+
+        // An emptied list needs no scroll bar.
+        w.items().Clear();
+        QCoreApplication::processEvents();
+        QCOMPARE(across->maximum(), 0);
+        QCOMPARE(view->header()->sectionSize(0), view->viewport()->width());
+    }
+
+    void the_count_label_holds_every_count_data() {
+        QTest::addColumn<qulonglong>("count");
+        QTest::newRow("1") << qulonglong{1};
+        QTest::newRow("1,000,000") << qulonglong{1'000'000};
+        QTest::newRow("2,147,483,647") << qulonglong{2'147'483'647};
+    }
+
+    void the_count_label_holds_every_count() {
+        QFETCH(qulonglong, count);
+        WindowUnderTest w(&kRoot);
+        QLabel* label = w.window->lbllistcount;
+        label->setText(kestrafin::app::count_label_text(count));
+        QVERIFY(label->text().endsWith(QStringLiteral(" records found")));
+        const int width = QFontMetrics(label->font()).horizontalAdvance(label->text());
+        QVERIFY2(width <= label->contentsRect().width(),
+                 qPrintable(QString("%1 > %2").arg(width).arg(label->contentsRect().width())));
+        QCOMPARE(label->geometry(), QRect(464, 480, 145, 17));
     }
 
     void tab_visits_the_six_controls_in_order_and_wraps() {
