@@ -1,10 +1,14 @@
 // "Save List" and "Reload List" in the window.
 #include <sys/stat.h>
 #include <QTest>
+#include <fstream>
+
+#include "listfile/saved_list.h"
 
 #include "tests/app/window_fixture.h"
 
 using namespace kestrafin::testing;
+using kestrafin::listfile::append_record;
 
 namespace {
 
@@ -21,6 +25,15 @@ std::vector<std::string> numbered(std::size_t count) {
     texts.reserve(count);
     for (std::size_t i = 0; i < count; ++i) texts.push_back("/srv/share/f, " + std::to_string(i));
     return texts;
+}
+
+// A figure of /proc/self/status, such as "VmRSS:", in KiB.
+long memory_kib(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
+    return -1;
 }
 
 }  // namespace
@@ -87,6 +100,73 @@ class SavedListHandlerTest : public QObject {
         QCOMPARE(w.window->lbllistcount->text(), QString::number(count) + " records found");
     }
 
+    void input_during_a_save_or_a_reload_is_not_acted_on_then_or_later() {
+        WindowUnderTest w(&kRoot);
+        const auto texts = numbered(600'000);
+        fill(w, texts);
+        int resets = 0;
+        connect(w.window->lvFiles->model(), &QAbstractItemModel::modelReset, [&] { ++resets; });
+        const auto run_pressing_everything = [&](QPushButton* button) {
+            button->click();
+            QVERIFY(w.window->busy());
+            QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+            press_everything(*w.window);
+            QVERIFY2(w.window->busy(), "the work ended before the input was sent");
+            QVERIFY(w.settled());
+            QTest::qWait(50);
+            QVERIFY(QApplication::overrideCursor() == nullptr);
+        };
+
+        run_pressing_everything(w.window->cmdsavelist);
+        QCOMPARE(resets, 0);  // no search and no reload ran
+        QVERIFY(w.started->empty());
+        struct stat saved {};
+        QCOMPARE(stat((w.folder / "kestrafinlist.dxb").c_str(), &saved), 0);
+
+        run_pressing_everything(w.window->cmdloadlist);
+        QCOMPARE(resets, 2);  // the reload empties the list and fills it, once
+        QVERIFY(w.started->empty());
+        struct stat after {};
+        QCOMPARE(stat((w.folder / "kestrafinlist.dxb").c_str(), &after), 0);
+        QCOMPARE(after.st_ino, saved.st_ino);  // not saved again
+        QCOMPARE(w.entries(), texts);
+        QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("600000 records found"));
+    }
+
+    void a_reload_needs_little_more_memory_than_the_list_it_builds() {
+        WindowUnderTest w(&kRoot);
+        {
+            std::ofstream file(w.folder / "kestrafinlist.dxb", std::ios::binary);
+            std::string records;
+            for (int i = 0; i < 400'000; ++i) {
+                append_record(records, "/srv/share/projects/quarterly reports, archived/" +
+                                           std::string(60 + i % 90, 'd') + "/" + std::to_string(i) +
+                                           ".dat");
+                if (records.size() > (1 << 20)) {
+                    file << records;
+                    records.clear();
+                }
+            }
+            file << records;
+        }
+        std::ofstream reset("/proc/self/clear_refs");
+        reset << "5" << std::flush;
+        if (!reset) QSKIP("this system cannot reset the peak memory of a process");
+        reset.close();
+        QTest::qWait(20);
+        const long before = memory_kib("VmRSS:");
+        w.window->cmdloadlist->click();
+        QVERIFY(w.settled());
+        QTest::qWait(100);  // the view lays its rows out
+        QCOMPARE(w.items().Count(), std::size_t{400'000});
+        const long peak = memory_kib("VmHWM:") - before;
+        const long held = memory_kib("VmRSS:") - before;
+        qInfo("reload of 400000 entries: peak %ld KiB above the start, list holds %ld KiB", peak,
+              held);
+        QVERIFY(held > 0);
+        QVERIFY2(peak * 4 <= held * 5, qPrintable(QString("%1 > 1.25 x %2").arg(peak).arg(held)));
+    }
+
     void a_list_larger_than_one_storage_block_reloads_in_full() {
         WindowUnderTest w(&kRoot);
         // About 12 MiB of texts, one of them larger than a 4 MiB block alone.
@@ -96,8 +176,10 @@ class SavedListHandlerTest : public QObject {
         texts.insert(texts.begin() + 20000, "/huge/" + std::string(5 << 20, 'h'));
         fill(w, texts);
         w.window->cmdsavelist->click();
+        QVERIFY(w.settled());
         fill(w, {});
         w.window->cmdloadlist->click();
+        QVERIFY(w.settled());
         QCOMPARE(w.items().Count(), texts.size());
         QVERIFY(w.entries() == texts);
         QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("40001 records found"));
@@ -111,7 +193,9 @@ class SavedListHandlerTest : public QObject {
         auto save_error = close_next_message_box();
         alarm(10);  // a blocking open ends the test here instead of hanging it
         w.window->cmdsavelist->click();
+        const bool saved_settled = w.settled(9000);
         alarm(0);
+        QVERIFY(saved_settled);
         QVERIFY(save_error->shown);
         QCOMPARE(save_error->title, QStringLiteral("Kestrafin"));
         QVERIFY2(save_error->text.contains("it is a FIFO, not a regular file"),
@@ -119,7 +203,9 @@ class SavedListHandlerTest : public QObject {
         auto reload_message = close_next_message_box();
         alarm(10);
         w.window->cmdloadlist->click();
+        const bool reload_settled = w.settled(9000);
         alarm(0);
+        QVERIFY(reload_settled);
         QVERIFY(reload_message->shown);
         QCOMPARE(reload_message->title, QStringLiteral("File could not be found to load"));
         QCOMPARE(w.entries(), std::vector<std::string>{"/kept"});
