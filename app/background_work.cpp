@@ -57,11 +57,16 @@ bool BackgroundWork::wait_for_end(std::chrono::milliseconds limit) {
 void BackgroundWork::complete() {
     if (!running_) return;
     thread_.join();
-    release_window();
-    running_ = false;
     const Finished finished = std::move(finished_);
     finished_ = nullptr;
-    if (finished) finished(error_);
+    std::function<void()> then;
+    if (finished) then = finished(error_);
+    // Input that came while the results were put in place is dropped now,
+    // rather than acted on once the window is free.
+    QCoreApplication::processEvents();
+    release_window();
+    running_ = false;
+    if (then) then();
 }
 
 void BackgroundWork::release_window() {

@@ -24,19 +24,23 @@ struct WorkInterrupted : std::runtime_error {
 class BackgroundWork : public QObject {
   public:
     using Work = std::function<void(const std::atomic<bool>& stop)>;
-    // Called on the window's thread with what the work raised, or null.
-    using Finished = std::function<void(std::exception_ptr error)>;
+    // Called on the window's thread once the work has ended, with what it
+    // raised (or null), to put its results in place while input is still
+    // dropped. What it returns, if anything, is called once the window takes
+    // input again (to show a message, say).
+    using Finished = std::function<std::function<void()>(std::exception_ptr error)>;
 
     BackgroundWork() = default;
     // Asks running work to stop and waits for its thread.
     ~BackgroundWork() override;
 
-    // True from start() until `finished` is called.
+    // True from start() until the window takes input again.
     bool running() const { return running_; }
 
     // Starts `work` on a new thread and returns at once. When it has ended,
     // `finished` runs from the window's event loop. With `escape_stops` set, the
-    // Escape key sets the stop flag that `work` is handed.
+    // Escape key sets the stop flag that `work` is handed. Raises
+    // std::logic_error when work is running already.
     void start(Work work, Finished finished, bool escape_stops);
 
     void request_stop() { stop_ = true; }

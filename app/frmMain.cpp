@@ -284,19 +284,19 @@ void frmMain::start_work(BackgroundWork::Work work, std::function<void(bool comp
                          bool escape_stops) {
     work_.start(
         std::move(work),
-        [this, done = std::move(done)](std::exception_ptr error) {
-            handler_running_ = true;
+        [this, done = std::move(done)](std::exception_ptr error) -> std::function<void()> {
             try {
                 done(!error);
             } catch (...) {
                 if (!error) error = std::current_exception();
             }
-            handler_running_ = false;
-            if (error) {
-                const QString reason = reason_of(error);
-                if (!reason.isEmpty()) show_error(reason);
-            }
-            run_deferred();
+            return [this, error] {
+                if (error) {
+                    const QString reason = reason_of(error);
+                    if (!reason.isEmpty()) show_error(reason);
+                }
+                run_deferred();
+            };
         },
         escape_stops);
 }
