@@ -1,7 +1,9 @@
 // "Save List" and "Reload List" in the window.
 #include <sys/stat.h>
 #include <QKeyEvent>
+#include <QProcess>
 #include <QTest>
+#include <filesystem>
 #include <fstream>
 
 #include "listfile/saved_list.h"
@@ -181,6 +183,35 @@ class SavedListHandlerTest : public QObject {
               held);
         QVERIFY(held > 0);
         QVERIFY2(peak * 4 <= held * 5, qPrintable(QString("%1 > 1.25 x %2").arg(peak).arg(held)));
+    }
+
+    void closing_during_a_save_ends_the_program_and_leaves_a_whole_file() {
+        WindowUnderTest w(&kRoot);
+        const std::string previous = "\"/previous\"\r\n";
+        make_file(w.folder / "kestrafinlist.dxb", previous);
+        w.window.reset();  // the child program works in this folder now
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QStringLiteral(KESTRAFIN_CLOSE_CHILD),
+                    {QStringLiteral("save"), QString::fromStdString(w.folder.path())});
+        QVERIFY(child.waitForStarted());
+        QVERIFY2(child.waitForFinished(60000), "the program did not end after its window closed");
+        const QString said = QString::fromUtf8(child.readAllStandardOutput());
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        QVERIFY2(said.contains(QStringLiteral("closed while saving")), qPrintable(said));
+        // The save was dropped or finished whole; nothing half-written is left.
+        const std::string saved = w.saved_list();
+        QVERIFY2(saved == previous || (saved.size() > 40'000'000 &&
+                                       saved.ends_with("\"/srv/share/new/1999999\"\r\n")),
+                 qPrintable(QString::number(saved.size())));
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(w.folder.path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        QCOMPARE(names, (std::vector<std::string>{"kestrafin.ini", "kestrafinlist.dxb"}));
+        qInfo("after the close the saved list holds %s",
+              saved == previous ? "its previous content" : "the whole new list");
     }
 
     void a_list_larger_than_one_storage_block_reloads_in_full() {

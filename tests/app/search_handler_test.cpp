@@ -151,7 +151,8 @@ class SearchHandlerTest : public QObject {
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QElapsedTimer clock;
         clock.start();
-        child.start(QStringLiteral(KESTRAFIN_CLOSE_CHILD), {QString::fromStdString(large_tree())});
+        child.start(QStringLiteral(KESTRAFIN_CLOSE_CHILD),
+                    {QStringLiteral("search"), QString::fromStdString(large_tree())});
         QVERIFY(child.waitForStarted());
         QVERIFY2(child.waitForFinished(30000), "the program did not end after its window closed");
         const QString said = QString::fromUtf8(child.readAllStandardOutput());
