@@ -1,105 +1,223 @@
 #include "search/searchfiles.h"
 
+#include <cerrno>
 #include <deque>
 #include <string>
-#include <vector>
+#include <unordered_set>
 
-#include "platform/folder_search.h"
+#include "platform/folder_reader.h"
 #include "platform/path_rules.h"
+#include "search/descriptor_budget.h"
+#include "search/folder_listing.h"
 #include "search/path_text.h"
 
 namespace kestrafin::search {
 
 namespace {
 
-using platform::FindRecord;
-using platform::FolderSearch;
+using platform::EntryKind;
+using platform::Folder;
+using platform::FolderIdentity;
 
-constexpr char kViaLink = 'L';
-constexpr char kPlainFolder = 'D';
-constexpr std::string_view kAllNames = "*.*";
+struct IdentityHash {
+    std::size_t operator()(const FolderIdentity& identity) const {
+        return std::hash<std::uint64_t>()(identity.file * 0x9E3779B97F4A7C15ull ^ identity.volume);
+    }
+};
+using IdentitySet = std::unordered_set<FolderIdentity, IdentityHash>;
 
-// One walk. The slashed path of the folder being read lives in one reused
-// buffer; each level keeps the names of its subfolders in one reused arena.
+// One folder of the current descent whose subfolders are still being walked.
+struct Frame {
+    Folder folder;  // closed by the descriptor budget when far from the deepest level
+    FolderListing listing;
+    std::size_t next_subfolder = 0;
+    std::size_t slashed_length = 0;  // bytes of the walk's path up to its separator
+    std::size_t slashed_units = 0;   // the same in UTF-16 code units
+    bool entered_through_link = false;
+    bool below_link = false;  // it or a folder above it was entered through a link
+};
+
+// One walk. The descent is a stack of frames, not of calls, so any depth
+// fits; the slashed path of the deepest folder lives in one reused buffer.
 class Walker {
   public:
-    Walker(SearchSink& sink, const SearchOptions& options) : sink_(sink), options_(options) {
+    Walker(SearchSink& sink, const SearchOptions& options)
+        : sink_(sink), options_(options), budget_(options.open_folders) {
         path_.reserve(4096);
     }
 
-    void walk_root(std::string_view root, bool descend) {
-        path_ = addslash(root);
-        const std::size_t slashed_units = utf16_length(path_);
-        path_.append(kAllNames);
-        FolderSearch search = FolderSearch::open(path_);
-        path_.resize(path_.size() - kAllNames.size());
+    void walk(std::string_view root, bool descend) {
         root_ = root;
-        visit(search, 0, utf16_length(root), slashed_units, descend);
+        path_ = addslash(root);
+        std::error_code error;
+        Folder folder = Folder::open(path_, error);
+        if (!folder.is_open()) {
+            sink_.folder_unreadable(root_, error.value());
+            return;
+        }
+        Frame& frame = frame_at(0);
+        frame.slashed_length = path_.size();
+        frame.slashed_units = utf16_length(path_);
+        frame.entered_through_link = false;
+        frame.below_link = false;
+        const bool lists_files = lists_files_of(utf16_length(root));
+        if (!take_folder(std::move(folder), {std::nullopt, lists_files}, 0)) return;
+        if (!descend || frame.listing.subfolders.empty()) return;
+        push(0);
+        while (depth_ > 0 && !stopped()) {
+            Frame& top = frames_[depth_ - 1];
+            if (top.next_subfolder == top.listing.subfolders.size()) {
+                pop();
+                continue;
+            }
+            descend_into(depth_ - 1, top.listing.subfolders[top.next_subfolder++]);
+        }
+        while (depth_ > 0) pop();
     }
 
   private:
-    // Reads the folder whose slashed path is path_, lists its files when its
-    // directory string is long enough, then walks its subfolders.
-    void visit(FolderSearch& search, std::size_t depth, std::size_t directory_units,
-               std::size_t slashed_units, bool descend) {
-        const std::size_t slashed_length = path_.size();
-        if (!search.valid()) {
-            sink_.folder_unreadable(directory_text(depth), search.error());
-            return;
-        }
-        const bool lists_files = options_.every_file || directory_units > options_.longer_than;
-        if (subfolders_.size() <= depth) subfolders_.emplace_back();
-        std::string& subfolders = subfolders_[depth];
-        subfolders.clear();
-
-        while (search.next(record_)) {
-            const std::string_view name = stripnulls({record_.name, sizeof record_.name});
-            if ((record_.attributes & platform::kAttributeDirectory) != 0) {
-                if (descend && name != "." && name != "..") {
-                    const bool link = (record_.attributes & platform::kAttributeReparsePoint) != 0;
-                    subfolders.push_back(link ? kViaLink : kPlainFolder);
-                    subfolders.append(name);
-                    subfolders.push_back('\0');
-                }
-                continue;
-            }
-            if (!lists_files) continue;
-            path_.append(name);
-            sink_.add_entry(path_);
-            path_.resize(slashed_length);
-        }
-        if (search.error() != 0) sink_.folder_unreadable(directory_text(depth), search.error());
-        sink_.folder_done(directory_text(depth));
-        if (!descend || stopped()) return;
-
-        ancestors_.push_back(&search);
-        std::size_t at = 0;
-        // subfolders_ is a deque, so this arena stays put while deeper levels grow theirs.
-        while (at < subfolders.size() && !stopped()) {
-            const bool via_link = subfolders[at] == kViaLink;
-            const std::size_t end = subfolders.find('\0', at + 1);
-            const std::string_view name(subfolders.data() + at + 1, end - at - 1);
-            at = end + 1;
-            descend_into(search, name, via_link, depth, slashed_units);
-            path_.resize(slashed_length);
-        }
-        ancestors_.pop_back();
+    Frame& frame_at(std::size_t depth) {
+        while (frames_.size() <= depth) frames_.emplace_back();
+        return frames_[depth];
     }
 
-    void descend_into(FolderSearch& parent, std::string_view name, bool via_link, std::size_t depth,
-                      std::size_t parent_slashed_units) {
+    // Reads `folder` into `frame`, applies the walk's rules and lists its
+    // files. False when the folder is not to be walked further.
+    bool take_folder(Folder folder, const ListingRequest& request, std::size_t depth) {
+        Frame& frame = frames_[depth];
+        read_folder_listing(folder, request, frame.listing);
+        const FolderListing& listing = frame.listing;
+        if (listing.on_kernel_file_system) {
+            sink_.kernel_file_system_skipped(directory_of(depth));
+            return false;
+        }
+        const bool known = listing.identity.known();
+        if (known && descent_.contains(listing.identity)) {
+            sink_.cycle_skipped(directory_of(depth));
+            return false;
+        }
+        if (known && frame.entered_through_link && walked_below_links_.contains(listing.identity)) {
+            sink_.link_web_skipped(directory_of(depth));
+            return false;
+        }
+        if (known && frame.below_link) walked_below_links_.insert(listing.identity);
+
+        if (request.keep_files) {
+            path_.resize(frame.slashed_length);
+            for (const ListedName& file : listing.files) {
+                path_.append(listing.name_of(file));
+                sink_.add_entry(path_);
+                path_.resize(frame.slashed_length);
+            }
+        }
+        if (listing.read_error)
+            sink_.folder_unreadable(directory_of(depth), listing.read_error.value());
+        sink_.folder_done(directory_of(depth));
+        frame.folder = std::move(folder);
+        return true;
+    }
+
+    void descend_into(std::size_t parent_depth, const ListedName& subfolder) {
+        Frame& parent = frames_[parent_depth];
+        const std::string_view name = parent.listing.name_of(subfolder);
+        path_.resize(parent.slashed_length);
+        const Folder* parent_folder = open_folder_at(parent_depth);
+        if (parent_folder == nullptr) return;
+
         path_.append(name);
-        const std::size_t directory_units = parent_slashed_units + utf16_length(name);
-        path_.push_back(platform::kPathSeparator);
-        path_.append(kAllNames);
-        FolderSearch child = FolderSearch::open(path_, &parent, name);
-        path_.resize(path_.size() - kAllNames.size());
-        if (via_link && child.valid() && leads_to_ancestor(child)) {
-            child.close();
-            sink_.cycle_skipped(directory_text(depth + 1));
+        const std::size_t directory_units = parent.slashed_units + utf16_length(name);
+        const bool through_link = subfolder.kind == EntryKind::link_to_folder;
+        std::error_code error;
+        Folder folder = Folder::open_child(*parent_folder, name, path_, through_link, error);
+        if (!folder.is_open()) {
+            sink_.folder_unreadable(path_, error.value());
             return;
         }
-        visit(child, depth + 1, directory_units, directory_units + 1, true);
+        Frame& child = frame_at(parent_depth + 1);
+        Frame& parent_again = frames_[parent_depth];  // frames_ is a deque: references stay
+        path_.push_back(platform::kPathSeparator);
+        child.slashed_length = path_.size();
+        child.slashed_units = directory_units + 1;
+        child.entered_through_link = through_link;
+        child.below_link = parent_again.below_link || through_link;
+        child.next_subfolder = 0;
+        const ListingRequest request{parent_again.listing.identity.volume,
+                                     lists_files_of(directory_units)};
+        if (!take_folder(std::move(folder), request, parent_depth + 1)) {
+            child.folder.close();
+            return;
+        }
+        if (child.listing.subfolders.empty()) {
+            child.folder.close();
+            return;
+        }
+        push(parent_depth + 1);
+    }
+
+    // The open folder at `depth` of the descent, reopened from its nearest
+    // open ancestor when the budget closed it. Reopened folders must be the
+    // ones the walk read: when one is not, the tree changed under the walk
+    // and the remaining subfolders of the folder at `depth` are left out.
+    const Folder* open_folder_at(std::size_t depth) {
+        Frame& target = frames_[depth];
+        if (target.folder.is_open()) return &target.folder;
+        std::size_t level = budget_.nearest_open(depth).value_or(0);
+        std::error_code error;
+        while (level < depth) {
+            Frame& above = frames_[level];
+            Frame& below = frames_[level + 1];
+            const std::string_view name(path_.data() + above.slashed_length,
+                                        below.slashed_length - 1 - above.slashed_length);
+            const std::string_view full_path(path_.data(), below.slashed_length - 1);
+            Folder reopened = Folder::open_child(above.folder, name, full_path,
+                                                 below.entered_through_link, error);
+            if (reopened.is_open() && reopened.identity(error) != below.listing.identity) {
+                // Another folder now stands where the walk read this one.
+                error = std::make_error_code(std::errc::no_such_file_or_directory);
+                reopened.close();
+            }
+            if (!reopened.is_open()) {
+                sink_.folder_unreadable(directory_of(depth), error.value());
+                target.next_subfolder = target.listing.subfolders.size();
+                return nullptr;
+            }
+            below.folder = std::move(reopened);
+            keep_budget(level + 1);
+            ++level;
+        }
+        return &target.folder;
+    }
+
+    void push(std::size_t depth) {
+        depth_ = depth + 1;
+        const FolderIdentity identity = frames_[depth].listing.identity;
+        if (identity.known()) descent_.insert(identity);
+        keep_budget(depth);
+    }
+
+    void pop() {
+        --depth_;
+        Frame& frame = frames_[depth_];
+        descent_.erase(frame.listing.identity);
+        if (frame.folder.is_open()) {
+            frame.folder.close();
+            budget_.closed(depth_);
+        }
+    }
+
+    void keep_budget(std::size_t depth) {
+        if (const auto closing = budget_.opened(depth)) frames_[*closing].folder.close();
+    }
+
+    std::string_view directory_of(std::size_t depth) const {
+        if (depth == 0) return root_;
+        return std::string_view(path_).substr(0, frames_[depth].slashed_length - 1);
+    }
+
+    // Whether the files of a folder whose directory string has `units` code
+    // units are handed on.
+    bool lists_files_of(std::size_t units) const {
+        return options_.every_file || units > options_.longer_than;
     }
 
     bool stopped() {
@@ -107,27 +225,15 @@ class Walker {
         return stop_;
     }
 
-    bool leads_to_ancestor(const FolderSearch& folder) const {
-        const platform::FolderIdentity identity = folder.identity();
-        if (identity == platform::FolderIdentity{}) return false;
-        for (const FolderSearch* ancestor : ancestors_)
-            if (ancestor->identity() == identity) return true;
-        return false;
-    }
-
-    // The directory string of the folder at `depth` whose slashed path is path_.
-    std::string_view directory_text(std::size_t depth) const {
-        if (depth == 0) return root_;
-        return std::string_view(path_).substr(0, path_.size() - 1);
-    }
-
     SearchSink& sink_;
     const SearchOptions& options_;
+    DescriptorBudget budget_;
     std::string path_;
     std::string_view root_;
-    FindRecord record_;
-    std::deque<std::string> subfolders_;
-    std::vector<const FolderSearch*> ancestors_;
+    std::deque<Frame> frames_;  // frames_[0, depth_) is the descent; deeper ones are kept for reuse
+    std::size_t depth_ = 0;
+    IdentitySet descent_;
+    IdentitySet walked_below_links_;
     bool stop_ = false;
 };
 
@@ -136,7 +242,7 @@ class Walker {
 void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
                  const SearchOptions& options) {
     Walker walker(sink, options);
-    walker.walk_root(directory, descend);
+    walker.walk(directory, descend);
 }
 
 }  // namespace kestrafin::search

@@ -20,8 +20,15 @@ class SearchSink {
     // A folder whose names could not be read, or could be read only in part
     // (`error` is the host's error number). The walk goes on without it.
     virtual void folder_unreadable(std::string_view /*directory*/, int /*error*/) {}
-    // A link that leads back to a folder the walk is inside; it is not entered.
+    // A folder that is one the walk is inside, reached again through a link or
+    // a mount; it is not entered.
     virtual void cycle_skipped(std::string_view /*directory*/) {}
+    // A link to a folder that the walk has already walked through a link; it
+    // is not entered again.
+    virtual void link_web_skipped(std::string_view /*directory*/) {}
+    // A folder on a kernel file system (proc, sysfs, ...), which holds no user
+    // files; it is not entered.
+    virtual void kernel_file_system_skipped(std::string_view /*directory*/) {}
     // One folder has been read; for progress reports.
     virtual void folder_done(std::string_view /*directory*/) {}
     // Asked after each folder; true ends the walk early.
@@ -34,14 +41,19 @@ struct SearchOptions {
     // Hands on every file of every folder, whatever the length of its path;
     // for callers that judge each file by rules of their own.
     bool every_file = false;
+    // Folders of the descent that keep an open handle at most; deeper walks
+    // reopen folders instead of holding more.
+    std::size_t open_folders = 64;
 };
 
 // Walks `directory` (taken exactly as given: a trailing separator counts in its
 // length) and, when `descend` is set, every folder below it, depth first. A
 // folder's own files come first, in the order the host delivers them, then the
 // subtree of each subfolder in turn. Folders are visited whatever the length of
-// their path; a link to a folder is entered unless it leads back to a folder
-// on the current descent.
+// their path and whatever the depth. A folder is not entered when it is one
+// the walk is inside (whatever led there), when it is reached through a link
+// and was already walked through a link, or when it lies on a kernel file
+// system; each of these is reported to the sink.
 void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
                  const SearchOptions& options = {});
 

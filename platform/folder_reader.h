@@ -1,0 +1,75 @@
+// Reading the names of one folder: the only way the walk sees the host's
+// folders. Names come as views into the block just read, of any length the
+// host delivers; failures come as std::error_code in the host's category.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <system_error>
+
+namespace kestrafin::platform {
+
+enum class EntryKind : std::uint8_t {
+    file,            // a regular file
+    folder,          // a folder that is not a link
+    link_to_folder,  // a symbolic link or junction whose target is a folder
+    other,           // anything else: FIFO, socket, device, a link to a file or to nothing
+};
+
+struct FolderEntry {
+    std::string_view name;  // valid until the next call of next() or the folder's end
+    EntryKind kind = EntryKind::file;
+};
+
+// Identifies a folder on the host: device and inode, or volume serial number
+// and file ID. Both 0 when the host cannot tell.
+struct FolderIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    bool operator==(const FolderIdentity&) const = default;
+    bool known() const { return volume != 0 || file != 0; }
+};
+
+class Folder {
+  public:
+    // Opens the folder named by `path` as the user gave it, following links.
+    // On failure the result is not open() and `error` says why.
+    static Folder open(std::string_view path, std::error_code& error);
+
+    // Opens the subfolder `name` of `parent`. `full_path` is the same folder's
+    // whole path, for hosts that open by path. With `follow_link` false a link
+    // in the name's place is not followed and the open fails, so a folder swapped
+    // for a link after it was read cannot lead elsewhere.
+    static Folder open_child(const Folder& parent, std::string_view name,
+                             std::string_view full_path, bool follow_link, std::error_code& error);
+
+    Folder();
+    Folder(Folder&&) noexcept;
+    Folder& operator=(Folder&&) noexcept;
+    ~Folder();
+
+    bool is_open() const;
+
+    // The next entry, "." and ".." included where the host delivers them.
+    // True with `entry` filled; false at the end (error clear) or when reading
+    // failed (error set; the entries before it were delivered).
+    bool next(FolderEntry& entry, std::error_code& error);
+
+    // The open folder's identity; fails only when the host cannot be asked.
+    FolderIdentity identity(std::error_code& error) const;
+
+    // True when the folder lies on a kernel file system that holds no user
+    // files (proc, sysfs, cgroup, ...). The walk asks when the volume changes.
+    bool on_kernel_file_system() const;
+
+    // Releases the host's handle; the destructor does the same.
+    void close();
+
+  private:
+    struct State;
+    explicit Folder(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace kestrafin::platform

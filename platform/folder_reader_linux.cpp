@@ -1,0 +1,170 @@
+// Folder reading on Linux: getdents64 in large blocks, d_type for the kind of
+// each entry, and stat only for links and entries of unknown type.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/folder_reader.h"
+#include "platform/kernel_file_system.h"
+
+namespace kestrafin::platform {
+
+namespace {
+
+constexpr std::size_t kReadBlockSize = 32 * 1024;
+constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
+
+struct LinuxDirent64 {
+    ino64_t d_ino;
+    off64_t d_off;
+    unsigned short d_reclen;
+    unsigned char d_type;
+    char d_name[];
+};
+
+std::error_code last_error() {
+    return {errno, std::system_category()};
+}
+
+EntryKind kind_of_link(int folder, const char* name) {
+    struct stat target {};
+    return fstatat(folder, name, &target, 0) == 0 && S_ISDIR(target.st_mode)
+               ? EntryKind::link_to_folder
+               : EntryKind::other;
+}
+
+EntryKind kind_of(int folder, const char* name, unsigned char type) {
+    switch (type) {
+        case DT_REG:
+            return EntryKind::file;
+        case DT_DIR:
+            return EntryKind::folder;
+        case DT_LNK:
+            return kind_of_link(folder, name);
+        case DT_UNKNOWN: {
+            struct stat entry {};
+            if (fstatat(folder, name, &entry, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::other;
+            if (S_ISLNK(entry.st_mode)) return kind_of_link(folder, name);
+            if (S_ISDIR(entry.st_mode)) return EntryKind::folder;
+            return S_ISREG(entry.st_mode) ? EntryKind::file : EntryKind::other;
+        }
+        default:
+            return EntryKind::other;
+    }
+}
+
+}  // namespace
+
+struct Folder::State {
+    int descriptor = -1;
+    std::unique_ptr<char[]> block;
+    std::size_t position = 0;
+    std::size_t filled = 0;
+
+    static std::unique_ptr<State> holding(int descriptor) {
+        auto state = std::make_unique<State>();
+        state->descriptor = descriptor;
+        state->block.reset(new char[kReadBlockSize]);
+        return state;
+    }
+
+    ~State() {
+        if (descriptor >= 0) ::close(descriptor);
+    }
+};
+
+Folder::Folder() = default;
+Folder::Folder(std::unique_ptr<State> state) : state_(std::move(state)) {}
+Folder::Folder(Folder&&) noexcept = default;
+Folder& Folder::operator=(Folder&&) noexcept = default;
+Folder::~Folder() = default;
+
+Folder Folder::open(std::string_view path, std::error_code& error) {
+    error.clear();
+    // The host would stop reading the path at a NUL and open another folder.
+    if (path.empty() || path.find('\0') != std::string_view::npos) {
+        error = std::make_error_code(std::errc::no_such_file_or_directory);
+        return {};
+    }
+    const std::string terminated(path);
+    const int descriptor = ::open(terminated.c_str(), kOpenFlags);
+    if (descriptor < 0) {
+        error = last_error();
+        return {};
+    }
+    return Folder(State::holding(descriptor));
+}
+
+Folder Folder::open_child(const Folder& parent, std::string_view name,
+                          std::string_view /*full_path*/, bool follow_link,
+                          std::error_code& error) {
+    error.clear();
+    if (!parent.is_open() || name.empty() || name.find('\0') != std::string_view::npos ||
+        name.find('/') != std::string_view::npos) {
+        error = std::make_error_code(std::errc::no_such_file_or_directory);
+        return {};
+    }
+    const std::string terminated(name);
+    const int flags = follow_link ? kOpenFlags : kOpenFlags | O_NOFOLLOW;
+    const int descriptor = ::openat(parent.state_->descriptor, terminated.c_str(), flags);
+    if (descriptor < 0) {
+        error = last_error();
+        return {};
+    }
+    return Folder(State::holding(descriptor));
+}
+
+bool Folder::is_open() const {
+    return state_ != nullptr;
+}
+
+bool Folder::next(FolderEntry& entry, std::error_code& error) {
+    error.clear();
+    if (!state_) return false;
+    State& s = *state_;
+    if (s.position >= s.filled) {
+        if (!s.block) return false;
+        const long got = ::syscall(SYS_getdents64, s.descriptor, s.block.get(), kReadBlockSize);
+        if (got <= 0) {
+            if (got < 0) error = last_error();
+            s.block.reset();  // a drained folder keeps only its descriptor
+            s.position = s.filled = 0;
+            return false;
+        }
+        s.position = 0;
+        s.filled = static_cast<std::size_t>(got);
+    }
+    const auto* record = reinterpret_cast<const LinuxDirent64*>(s.block.get() + s.position);
+    s.position += record->d_reclen;
+    // The record's length bounds the name even if the host left out its NUL.
+    const std::size_t room = record->d_reclen - offsetof(LinuxDirent64, d_name);
+    entry.name = std::string_view(record->d_name, strnlen(record->d_name, room));
+    entry.kind = kind_of(s.descriptor, record->d_name, record->d_type);
+    return true;
+}
+
+FolderIdentity Folder::identity(std::error_code& error) const {
+    error.clear();
+    struct stat folder {};
+    if (!state_ || fstat(state_->descriptor, &folder) != 0) {
+        error = state_ ? last_error() : std::make_error_code(std::errc::bad_file_descriptor);
+        return {};
+    }
+    return {static_cast<std::uint64_t>(folder.st_dev), static_cast<std::uint64_t>(folder.st_ino)};
+}
+
+bool Folder::on_kernel_file_system() const {
+    return state_ && is_kernel_file_system(state_->descriptor);
+}
+
+void Folder::close() {
+    state_.reset();
+}
+
+}  // namespace kestrafin::platform

@@ -1,0 +1,42 @@
+#include "search/folder_listing.h"
+
+namespace kestrafin::search {
+
+using platform::EntryKind;
+
+void FolderListing::clear() {
+    identity = {};
+    on_kernel_file_system = false;
+    names.clear();
+    files.clear();
+    subfolders.clear();
+    read_error.clear();
+}
+
+void read_folder_listing(platform::Folder& folder, const ListingRequest& request,
+                         FolderListing& listing) {
+    listing.clear();
+    std::error_code error;
+    listing.identity = folder.identity(error);
+    if (!request.parent_volume || !listing.identity.known() ||
+        *request.parent_volume != listing.identity.volume) {
+        listing.on_kernel_file_system = folder.on_kernel_file_system();
+        if (listing.on_kernel_file_system) return;
+    }
+    platform::FolderEntry entry;
+    while (folder.next(entry, error)) {
+        const bool is_folder =
+            entry.kind == EntryKind::folder || entry.kind == EntryKind::link_to_folder;
+        if (is_folder) {
+            if (entry.name == "." || entry.name == "..") continue;
+        } else if (!request.keep_files) {
+            continue;
+        }
+        const ListedName kept{listing.names.size(), entry.name.size(), entry.kind};
+        listing.names.append(entry.name);
+        (is_folder ? listing.subfolders : listing.files).push_back(kept);
+    }
+    listing.read_error = error;
+}
+
+}  // namespace kestrafin::search
