@@ -48,6 +48,9 @@ const char* const kScanUsage =
     "                         lengths; with --count, write the summary alone to\n"
     "                         standard output\n"
     "  -q, --quiet            no progress line and no warnings\n"
+    "  -v, --verbose          also say which folders were not entered: links back\n"
+    "                         into the walk, links into folders already walked\n"
+    "                         through a link, and kernel file systems like /proc\n"
     "  -h, --help             show this help\n"
     "      --version          show the version\n"
     "\n"
@@ -154,6 +157,8 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
             options.count_only = true;
         } else if (argument == "-q" || argument == "--quiet") {
             options.quiet = true;
+        } else if (argument == "-v" || argument == "--verbose") {
+            options.verbose = true;
         } else if (argument == "-h" || argument == "--help") {
             options.help = true;
         } else if (argument == "--version") {

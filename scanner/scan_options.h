@@ -23,6 +23,7 @@ struct ScanOptions {
     std::optional<std::string> list_file;
     bool count_only = false;
     bool quiet = false;
+    bool verbose = false;
     bool help = false;
     bool version = false;
 };

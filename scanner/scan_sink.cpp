@@ -112,8 +112,22 @@ void ScanSink::folder_unreadable(std::string_view directory, int error) {
 }
 
 void ScanSink::cycle_skipped(std::string_view directory) {
-    warn("not entering " + quoted_for_terminal(directory) +
-         ": it leads back to a folder that is being walked");
+    if (options_.verbose)
+        warn("not entering " + quoted_for_terminal(directory) +
+             ": it leads back to a folder that is being walked");
+}
+
+void ScanSink::link_web_skipped(std::string_view directory) {
+    if (options_.verbose)
+        warn("not entering " + quoted_for_terminal(directory) +
+             ": its folder was already walked through a link");
+}
+
+void ScanSink::kernel_file_system_skipped(std::string_view directory) {
+    // Said even without -v when it is the root, since then nothing at all is walked.
+    if (options_.verbose || folders_read_ == 0)
+        warn("not entering " + quoted_for_terminal(directory) +
+             ": it lies on a kernel file system, which holds no user files");
 }
 
 void ScanSink::folder_done(std::string_view directory) {

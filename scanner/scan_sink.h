@@ -25,6 +25,8 @@ class ScanSink : public search::SearchSink {
     void add_entry(std::string_view entry_text) override;
     void folder_unreadable(std::string_view directory, int error) override;
     void cycle_skipped(std::string_view directory) override;
+    void link_web_skipped(std::string_view directory) override;
+    void kernel_file_system_skipped(std::string_view directory) override;
     void folder_done(std::string_view directory) override;
 
     // Writes what is still buffered (and commits the list file), then the

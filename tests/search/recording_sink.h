@@ -12,6 +12,8 @@ struct RecordingSink : search::SearchSink {
     std::vector<std::string> entries;
     std::vector<std::string> unreadable;
     std::vector<std::string> cycles;
+    std::vector<std::string> link_webs;
+    std::vector<std::string> kernel_skips;
     std::vector<std::string> folders;
     std::size_t stop_after_folders = 0;  // 0: never stop
 
@@ -20,6 +22,12 @@ struct RecordingSink : search::SearchSink {
         unreadable.emplace_back(directory);
     }
     void cycle_skipped(std::string_view directory) override { cycles.emplace_back(directory); }
+    void link_web_skipped(std::string_view directory) override {
+        link_webs.emplace_back(directory);
+    }
+    void kernel_file_system_skipped(std::string_view directory) override {
+        kernel_skips.emplace_back(directory);
+    }
     void folder_done(std::string_view directory) override { folders.emplace_back(directory); }
     bool should_stop() override {
         return stop_after_folders != 0 && folders.size() >= stop_after_folders;

@@ -19,29 +19,53 @@ inline void check(bool ok, const std::string& what) {
     if (!ok) throw std::runtime_error(what + ": " + std::to_string(errno));
 }
 
-// Removes the folder open as `folder` (its content only).
-inline void remove_content(int folder) {
-    DIR* listing = fdopendir(dup(folder));
-    if (listing == nullptr) return;
+// The names in the folder open as `folder`, "." and ".." left out.
+inline std::vector<std::string> names_in(int folder) {
     std::vector<std::string> names;
+    DIR* listing = fdopendir(dup(folder));
+    if (listing == nullptr) return names;
     while (const dirent* entry = readdir(listing)) {
         const std::string name = entry->d_name;
         if (name != "." && name != "..") names.push_back(name);
     }
     closedir(listing);
-    for (const auto& name : names) {
-        struct stat info {};
-        if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (S_ISDIR(info.st_mode)) {
-            fchmodat(folder, name.c_str(), 0700, 0);
-            const int child = openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY);
-            if (child >= 0) {
-                remove_content(child);
-                close(child);
+    return names;
+}
+
+inline bool is_folder_at(int folder, const std::string& name) {
+    struct stat info {};
+    return fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Removes the content of the folder open as `top` with two descriptors and
+// no recursion, whatever the tree's depth: the subfolders of each folder in
+// `top` are moved up into `top` before the folder is removed.
+inline void remove_content(int top) {
+    unsigned long moved = 0;
+    for (bool progress = true; progress;) {
+        progress = false;
+        for (const auto& name : names_in(top)) {
+            if (!is_folder_at(top, name)) {
+                progress |= unlinkat(top, name.c_str(), 0) == 0;
+                continue;
             }
-            unlinkat(folder, name.c_str(), AT_REMOVEDIR);
-        } else {
-            unlinkat(folder, name.c_str(), 0);
+            fchmodat(top, name.c_str(), 0700, 0);
+            const int folder = openat(top, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+            if (folder >= 0) {
+                for (const auto& inner : names_in(folder)) {
+                    if (!is_folder_at(folder, inner)) {
+                        unlinkat(folder, inner.c_str(), 0);
+                        continue;
+                    }
+                    std::string flat;
+                    do {
+                        flat = ".flat-" + std::to_string(moved++);
+                    } while (faccessat(top, flat.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0);
+                    renameat(folder, inner.c_str(), top, flat.c_str());
+                }
+                close(folder);
+            }
+            progress |= unlinkat(top, name.c_str(), AT_REMOVEDIR) == 0;
         }
     }
 }

@@ -1,0 +1,288 @@
+// Trees built to break a walk: webs of links, mounts that lead back, kernel
+// file systems, very long names, very deep trees, folders swapped mid-walk.
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "search/searchfiles.h"
+#include "tests/search/recording_sink.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_tree.h"
+#ifdef KESTRAFIN_TEST_FUSE
+#include "tests/support/long_name_fuse.h"
+#endif
+
+using namespace kestrafin::testing;
+using kestrafin::search::searchfiles;
+
+namespace {
+
+RecordingSink walk_everything(const std::string& root, std::size_t open_folders = 64) {
+    RecordingSink sink;
+    searchfiles(root, true, sink, {.longer_than = 0, .open_folders = open_folders});
+    return sink;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) text += line + "\n";
+    return text;
+}
+
+// Enters a private mount namespace, so that mounts made by a test are seen by
+// no one else and vanish with the child; skips when the host refuses.
+void enter_private_mount_namespace() {
+    if (unshare(CLONE_NEWNS) != 0)
+        throw SkipInChild{std::string("no private mount namespace here: ") + std::strerror(errno)};
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        throw SkipInChild{std::string("mounts cannot be made private: ") + std::strerror(errno)};
+}
+
+void expect_child_output(const TimedChildResult& result, const std::string& expected) {
+    if (result.skipped()) GTEST_SKIP() << result.output;
+    ASSERT_TRUE(result.succeeded()) << "status " << result.status << ": " << result.output;
+    EXPECT_EQ(result.output, expected);
+}
+
+}  // namespace
+
+TEST(HostileTree, AWebOfLinksEndsAndWalksNoFolderTwiceThroughLinks) {
+    // Levels L0..L30 side by side; each holds a file and two links to the next.
+    constexpr int kLevels = 31;
+    TempFolder tree;
+    for (int level = 0; level < kLevels; ++level) {
+        const std::string folder = tree / ("L" + std::to_string(level));
+        make_folder(folder);
+        make_file(folder + "/f" + std::to_string(level));
+        if (level + 1 < kLevels) {
+            make_link("../L" + std::to_string(level + 1), folder + "/x");
+            make_link("../L" + std::to_string(level + 1), folder + "/y");
+        }
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const RecordingSink sink = walk_everything(tree.path());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+
+    // Each file under its own folder, and once more down the first chain of
+    // links from L0; every other link leads into a folder walked through a link.
+    std::map<std::string, int> times_listed;
+    for (const auto& entry : sink.entries) ++times_listed[entry.substr(entry.rfind('/') + 1)];
+    ASSERT_EQ(times_listed.size(), std::size_t{kLevels});
+    EXPECT_EQ(times_listed["f0"], 1);
+    for (int level = 1; level < kLevels; ++level)
+        EXPECT_EQ(times_listed["f" + std::to_string(level)], 2) << level;
+    EXPECT_EQ(sink.entries.size(), std::size_t{2 * kLevels - 1});
+    EXPECT_TRUE(sink.cycles.empty());
+    EXPECT_TRUE(sink.unreadable.empty());
+    // 30 links skipped on the chain from L0, and both links of L1..L29.
+    EXPECT_EQ(sink.link_webs.size(), std::size_t{(kLevels - 1) + 2 * (kLevels - 2)});
+    for (const auto& skipped : sink.link_webs)
+        EXPECT_TRUE(skipped.ends_with("/x") || skipped.ends_with("/y")) << skipped;
+}
+
+TEST(HostileTree, ABindMountOfAnAncestorIsNotEntered) {
+    TempFolder tree;
+    const std::string a = make_folder_chain(tree.path(), {"a"}, {"in-a"});
+    const std::string b = make_folder_chain(a, {"b"}, {"in-b"});
+    make_folder(b + "/loop");
+    const TimedChildResult result = run_in_child([&] {
+        enter_private_mount_namespace();
+        if (mount(a.c_str(), (b + "/loop").c_str(), nullptr, MS_BIND, nullptr) != 0)
+            throw SkipInChild{std::string("bind mount refused: ") + std::strerror(errno)};
+        const RecordingSink sink = walk_everything(tree.path());
+        return joined(sink.entries) + "cycles:\n" + joined(sink.cycles);
+    });
+    expect_child_output(result, a + "/in-a\n" + b + "/in-b\ncycles:\n" + b + "/loop\n");
+}
+
+TEST(HostileTree, ProcAndSysfsMountedInsideTheTreeListNothing) {
+    TempFolder tree;
+    make_folder_chain(tree.path(), {"proc"});
+    make_folder_chain(tree.path(), {"sys"});
+    make_folder_chain(tree.path(), {"user"}, {"file"});
+    const TimedChildResult result = run_in_child([&] {
+        enter_private_mount_namespace();
+        if (mount("proc", (tree / "proc").c_str(), "proc", 0, nullptr) != 0 ||
+            mount("sysfs", (tree / "sys").c_str(), "sysfs", 0, nullptr) != 0)
+            throw SkipInChild{std::string("proc or sysfs cannot be mounted: ") +
+                              std::strerror(errno)};
+        RecordingSink sink = walk_everything(tree.path());
+        std::sort(sink.kernel_skips.begin(), sink.kernel_skips.end());
+        return joined(sink.entries) + "skipped:\n" + joined(sink.kernel_skips);
+    });
+    expect_child_output(result, tree / "user/file\nskipped:\n" + tree / "proc\n" + tree / "sys\n");
+}
+
+TEST(HostileTree, LinksIntoKernelFileSystemsListNothing) {
+    TempFolder tree;
+    make_folder_chain(tree.path(), {"user"}, {"file"});
+    std::set<std::string> linked;
+    for (const char* target : {"/proc", "/sys", "/proc/self", "/dev"}) {
+        if (!std::filesystem::is_directory(target)) continue;
+        const std::string link = tree / ("to-kernel-" + std::to_string(linked.size()));
+        make_link(target, link);
+        linked.insert(link);
+    }
+    if (linked.empty()) GTEST_SKIP() << "neither /proc nor /sys nor /dev here";
+    const RecordingSink sink = walk_everything(tree.path());
+    EXPECT_EQ(sink.entries, std::vector<std::string>{tree / "user/file"});
+    EXPECT_EQ(std::set<std::string>(sink.kernel_skips.begin(), sink.kernel_skips.end()), linked);
+}
+
+TEST(HostileTree, AHundredThousandLevelsAreWalkedWithinADescriptorLimitOf128) {
+    constexpr std::size_t kLevels = 100000;
+    TempFolder tree;
+    {
+        int folder = open(tree.path().c_str(), O_RDONLY | O_DIRECTORY);
+        for (std::size_t level = 1; level <= kLevels; ++level) {
+            check(mkdirat(folder, "d", 0755) == 0, "mkdirat");
+            const int child = openat(folder, "d", O_RDONLY | O_DIRECTORY);
+            check(child >= 0, "openat");
+            close(folder);
+            folder = child;
+            const int file = openat(folder, "f", O_WRONLY | O_CREAT, 0644);
+            check(file >= 0, "create");
+            close(file);
+        }
+        close(folder);
+    }
+    const std::string& root = tree.path();
+    const TimedChildResult result = run_in_child(
+        [&] {
+            const rlimit limit{128, 128};
+            if (setrlimit(RLIMIT_NOFILE, &limit) != 0) throw SkipInChild{"setrlimit refused"};
+            // Checks each entry as it comes: all of them together would fill
+            // gigabytes. Level k's file is root + "/d" * k + "/f".
+            struct DeepSink : kestrafin::search::SearchSink {
+                std::size_t root_length = 0, listed = 0, wrong = 0, unreadable = 0;
+                std::size_t last_level = 0;
+                void add_entry(std::string_view entry) override {
+                    const std::size_t level = (entry.size() - root_length - 2) / 2;
+                    if (entry.size() != root_length + 2 * level + 2 || !entry.ends_with("d/f") ||
+                        level <= last_level)
+                        ++wrong;
+                    last_level = level;
+                    ++listed;
+                }
+                void folder_unreadable(std::string_view, int) override { ++unreadable; }
+            } sink;
+            sink.root_length = root.size();
+            searchfiles(root, true, sink);
+            return std::to_string(sink.listed) + " listed, " + std::to_string(sink.wrong) +
+                   " wrong, " + std::to_string(sink.unreadable) + " unreadable, deepest " +
+                   std::to_string(sink.last_level);
+        },
+        std::chrono::seconds(240));
+    std::size_t expected = 0;
+    for (std::size_t level = 1; level <= kLevels; ++level)
+        if (root.size() + 2 * level > 200) ++expected;
+    expect_child_output(result, std::to_string(expected) +
+                                    " listed, 0 wrong, 0 unreadable, deepest " +
+                                    std::to_string(kLevels));
+}
+
+TEST(HostileTree, AFewOpenFoldersWalkADeepBranchyTreeExactlyAsManyDo) {
+    // A chain of 300 levels with a side folder holding a file at every level:
+    // coming back up, the walk must reopen folders whose handles it closed.
+    TempFolder tree;
+    std::string folder = tree.path();
+    for (int level = 0; level < 300; ++level) {
+        folder = make_folder_chain(folder, {"c"});
+        make_folder_chain(folder, {"side"}, {"f" + std::to_string(level)});
+    }
+    const auto open_descriptors = [] {
+        std::size_t open = 0;
+        for ([[maybe_unused]] const auto& entry :
+             std::filesystem::directory_iterator("/proc/self/fd"))
+            ++open;
+        return open;
+    };
+    struct CountingSink : RecordingSink {
+        std::size_t* most_open = nullptr;
+        std::size_t (*count)() = nullptr;
+        void folder_done(std::string_view directory) override {
+            RecordingSink::folder_done(directory);
+            *most_open = std::max(*most_open, count());
+        }
+    };
+    const auto walk_with = [&](std::size_t open_folders, std::size_t& observed) {
+        CountingSink sink;
+        sink.most_open = &observed;
+        sink.count = open_descriptors;
+        searchfiles(tree.path(), true, sink, {.longer_than = 0, .open_folders = open_folders});
+        EXPECT_TRUE(sink.unreadable.empty());
+        return sink.entries;
+    };
+    // Counted as the sink counts: the process's own and the one the count takes.
+    const std::size_t before = open_descriptors();
+    std::size_t most_open_many = 0, most_open_few = 0;
+    const auto with_many = walk_with(1000, most_open_many);
+    const auto with_few = walk_with(4, most_open_few);
+    ASSERT_EQ(with_many.size(), 300u);
+    EXPECT_EQ(with_few, with_many);
+    EXPECT_GE(most_open_many, before + 300);
+    // The budget's four, and the folder just read before it joins the descent.
+    EXPECT_LE(most_open_few, before + 4 + 1);
+}
+
+TEST(HostileTree, AFolderSwappedForALinkToAnAncestorNeverLeadsBackIntoIt) {
+    TempFolder tree;
+    const std::string top = make_folder_chain(tree.path(), {"top"}, {"t1", "t2"});
+    make_folder_chain(top, {"sub"}, {"s1", "s2"});
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        const std::string sub = top + "/sub", away = top + "/sub.away";
+        while (!stop) {
+            rename(sub.c_str(), away.c_str());
+            symlink(".", sub.c_str());  // sub now leads back to top
+            unlink(sub.c_str());
+            rename(away.c_str(), sub.c_str());
+        }
+    });
+    int walks = 0, twice = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < until) {
+        const RecordingSink sink = walk_everything(top);
+        // Entering top again lists its own files a second time, under a longer
+        // path. (The subfolder itself may be seen under both of its names as it
+        // is renamed; that is the host's listing, not a cycle.)
+        const auto top_files =
+            std::count_if(sink.entries.begin(), sink.entries.end(), [](const std::string& entry) {
+                return entry.ends_with("/t1") || entry.ends_with("/t2");
+            });
+        if (top_files != 2) {
+            ++twice;
+            ADD_FAILURE() << joined(sink.entries);
+        }
+        ++walks;
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_GT(walks, 100);
+    EXPECT_EQ(twice, 0);
+}
+
+TEST(HostileTree, NamesOfAnyLengthFromAFileSystemAreListedWhole) {
+#ifndef KESTRAFIN_TEST_FUSE
+    GTEST_SKIP() << "built without libfuse3, so no file system with long names can be served";
+#else
+    TempFolder tree;
+    make_folder(tree / "mnt");
+    LongNameFileSystem file_system(tree / "mnt");
+    if (!file_system.mounted()) GTEST_SKIP() << file_system.why_not();
+    const RecordingSink sink = walk_everything(tree / "mnt");
+    std::vector<std::string> expected;
+    for (const auto& file : LongNameFileSystem::files()) expected.push_back(tree / "mnt" + file);
+    EXPECT_EQ(sink.entries, expected);
+    EXPECT_TRUE(sink.unreadable.empty()) << joined(sink.unreadable);
+#endif
+}

@@ -1,0 +1,170 @@
+#define FUSE_USE_VERSION 31
+#include "tests/support/long_name_fuse.h"
+
+#include <fcntl.h>
+#include <fuse.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace kestrafin::testing {
+
+namespace {
+
+// The tree served: a folder of 210 characters (so its files qualify) holding
+// files of 256, 300 and 1,000 bytes and folders of 300 and 1,000 bytes.
+struct Node {
+    std::string path;
+    bool folder;
+};
+
+const std::vector<Node>& tree() {
+    static const std::vector<Node> nodes = [] {
+        const std::string top = "/" + std::string(210, 'f');
+        const std::string mid = top + "/" + std::string(300, 'd');
+        const std::string deep = top + "/" + std::string(1000, 'g');
+        return std::vector<Node>{
+            {"/", true},
+            {top, true},
+            {top + "/" + std::string(256, 'a'), false},
+            {top + "/" + std::string(300, 'b'), false},
+            {top + "/" + std::string(1000, 'c'), false},
+            {mid, true},
+            {mid + "/" + std::string(1000, 'e'), false},
+            {deep, true},
+            {deep + "/end", false},
+        };
+    }();
+    return nodes;
+}
+
+const Node* find(const char* path) {
+    for (const Node& node : tree())
+        if (node.path == path) return &node;
+    return nullptr;
+}
+
+std::string parent_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+int get_attributes(const char* path, struct stat* attributes, fuse_file_info*) {
+    const Node* node = find(path);
+    if (node == nullptr) return -ENOENT;
+    std::memset(attributes, 0, sizeof *attributes);
+    attributes->st_mode = node->folder ? S_IFDIR | 0755 : S_IFREG | 0444;
+    attributes->st_nlink = node->folder ? 2 : 1;
+    return 0;
+}
+
+int read_folder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*,
+                fuse_readdir_flags) {
+    const Node* folder = find(path);
+    if (folder == nullptr || !folder->folder) return -ENOENT;
+    fill(buffer, ".", nullptr, 0, fuse_fill_dir_flags{});
+    fill(buffer, "..", nullptr, 0, fuse_fill_dir_flags{});
+    for (const Node& node : tree()) {
+        if (node.path == "/" || parent_of(node.path) != folder->path) continue;
+        struct stat attributes {};
+        attributes.st_mode = node.folder ? S_IFDIR : S_IFREG;
+        const std::string name = node.path.substr(node.path.rfind('/') + 1);
+        fill(buffer, name.c_str(), &attributes, 0, fuse_fill_dir_flags{});
+    }
+    return 0;
+}
+
+int open_file(const char* path, fuse_file_info*) {
+    const Node* node = find(path);
+    return node == nullptr ? -ENOENT : node->folder ? -EISDIR : 0;
+}
+
+int read_file(const char*, char*, size_t, off_t, fuse_file_info*) {
+    return 0;
+}
+
+[[noreturn]] void serve(const std::string& mount_point, int ready) {
+    fuse_operations operations{};
+    operations.getattr = get_attributes;
+    operations.readdir = read_folder;
+    operations.open = open_file;
+    operations.read = read_file;
+    char program[] = "kestrafin-long-names";
+    char* arguments[] = {program, nullptr};
+    fuse_args args = FUSE_ARGS_INIT(1, arguments);
+    fuse* system = fuse_new(&args, &operations, sizeof operations, nullptr);
+    if (system == nullptr) _exit(3);
+    if (fuse_mount(system, mount_point.c_str()) != 0) _exit(4);
+    if (write(ready, "1", 1) != 1) _exit(5);
+    close(ready);
+    fuse_loop(system);
+    fuse_unmount(system);
+    fuse_destroy(system);
+    _exit(0);
+}
+
+}  // namespace
+
+LongNameFileSystem::LongNameFileSystem(std::string mount_point)
+    : mount_point_(std::move(mount_point)) {
+    const int device = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (device < 0) {
+        why_not_ = std::string("/dev/fuse cannot be used here: ") + std::strerror(errno);
+        return;
+    }
+    ::close(device);
+    int ready[2];
+    if (pipe(ready) != 0) {
+        why_not_ = "no pipe";
+        return;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        close(ready[0]);
+        serve(mount_point_, ready[1]);
+    }
+    close(ready[1]);
+    char answer = 0;
+    pollfd waiting{ready[0], POLLIN, 0};
+    const bool answered = poll(&waiting, 1, 10000) == 1 && read(ready[0], &answer, 1) == 1;
+    close(ready[0]);
+    if (answered) {
+        server_ = child;
+        return;
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    why_not_ = "the FUSE file system could not be mounted here (server status " +
+               std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")";
+}
+
+LongNameFileSystem::~LongNameFileSystem() {
+    if (server_ <= 0) return;
+    umount2(mount_point_.c_str(), MNT_DETACH);
+    // The server's loop ends once the kernel drops the mount.
+    for (int waited = 0; waited < 100; ++waited) {
+        int status = 0;
+        if (waitpid(server_, &status, WNOHANG) == server_) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(server_, SIGKILL);
+    waitpid(server_, nullptr, 0);
+}
+
+std::vector<std::string> LongNameFileSystem::files() {
+    std::vector<std::string> paths;
+    for (const Node& node : tree())
+        if (!node.folder) paths.push_back(node.path);
+    return paths;
+}
+
+}  // namespace kestrafin::testing
