@@ -4,10 +4,10 @@
 #include <QKeyEvent>
 #include <QProcess>
 #include <QTest>
+#include <algorithm>
 #include <set>
 
 #include "app/count_label.h"
-
 #include "tests/app/window_fixture.h"
 
 using namespace kestrafin::testing;
@@ -161,6 +161,21 @@ class SearchHandlerTest : public QObject {
         QVERIFY2(said.contains(QStringLiteral("closed while searching")), qPrintable(said));
         QVERIFY2(said.contains(QStringLiteral("ended")), qPrintable(said));
         qInfo("child ran %lld ms: %s", static_cast<long long>(clock.elapsed()), qPrintable(said));
+    }
+
+    void a_search_through_a_link_into_proc_ends_and_lists_nothing_from_it() {
+        if (access("/proc/self", F_OK) != 0) QSKIP("no /proc on this host");
+        SearchWindow w(2);
+        // Below /proc, links lead into the same folders again by ever new routes.
+        make_link("/proc", w.long_folder + "/into-proc");
+        make_link("/proc/self", w.long_folder + "/into-self");
+        w.window->cmdgetfilelist->click();
+        QVERIFY2(w.settled(30000), "the search did not end");
+        auto entries = w.entries();
+        std::sort(entries.begin(), entries.end());
+        QCOMPARE(entries,
+                 (std::vector<std::string>{w.long_folder + "/file0", w.long_folder + "/file1"}));
+        QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("2 records found"));
     }
 };
 

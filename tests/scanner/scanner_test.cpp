@@ -378,3 +378,42 @@ TEST(Scanner, ListsOnlyIntoRegularFilesAndKeepsLinks) {
     EXPECT_TRUE(S_ISLNK(info.st_mode));
     EXPECT_EQ(read_bytes(real), "\"" + top + "/file\"\r\n");
 }
+
+TEST(Scanner, SaysWithVerboseWhichFoldersItDidNotEnterAndWhy) {
+    TempFolder tree;
+    const std::string top = make_folder_chain(tree.path(), {std::string(200, 'v')}, {"file"});
+    make_folder_chain(top, {"shared"}, {"inside"});
+    make_folder_chain(top, {"links"});
+    make_link("..", top + "/links/back");
+    make_link("../shared", top + "/links/first");
+    make_folder_chain(top, {"more"});
+    make_link("../shared", top + "/more/second");
+    if (access("/proc/self", F_OK) == 0) make_link("/proc", top + "/more/proc");
+
+    const ScanRun quiet = scan({top});
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_TRUE(quiet.err.empty()) << quiet.err;
+
+    const ScanRun verbose = scan({"-v", top});
+    EXPECT_EQ(verbose.status, 0);
+    EXPECT_EQ(verbose.out, quiet.out);
+    // Of the two links to "shared", the one the walk meets first is walked.
+    const auto listed = split(verbose.out, '\n');
+    ASSERT_EQ(listed.size(), 3u) << verbose.out;
+    const bool first_walked = std::count(listed.begin(), listed.end(), top + "/links/first/inside");
+    const std::string walked = top + (first_walked ? "/links/first" : "/more/second");
+    const std::string skipped = top + (first_walked ? "/more/second" : "/links/first");
+    EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()),
+              (std::set<std::string>{top + "/file", top + "/shared/inside", walked + "/inside"}));
+    std::set<std::string> said;
+    for (const auto& line : split(verbose.err, '\n')) said.insert(line);
+    std::set<std::string> expected{
+        "kestrafin-scan: not entering '" + top +
+            "/links/back': it leads back to a folder that is being walked",
+        "kestrafin-scan: not entering '" + skipped +
+            "': its folder was already walked through a link"};
+    if (access("/proc/self", F_OK) == 0)
+        expected.insert("kestrafin-scan: not entering '" + top +
+                        "/more/proc': it lies on a kernel file system, which holds no user files");
+    EXPECT_EQ(said, expected);
+}
