@@ -286,3 +286,57 @@ TEST(HostileTree, NamesOfAnyLengthFromAFileSystemAreListedWhole) {
     EXPECT_TRUE(sink.unreadable.empty()) << joined(sink.unreadable);
 #endif
 }
+
+TEST(HostileTree, AFolderReplacedBeforeItIsReopenedIsNotTakenForTheOneRead) {
+    // top/a/b/c holds two chains of ten folders. While the walk is at the
+    // bottom of the first, c is replaced by another folder of the same name.
+    // With few open folders the walk has closed c by then and must reopen it.
+    TempFolder tree;
+    const std::string c = make_folder_chain(tree.path(), {"top", "a", "b", "c"});
+    std::vector<std::string> chain(10, "n");
+    const std::string bottom_p = make_folder_chain(c,
+                                                   [&] {
+                                                       auto names = chain;
+                                                       names.front() = "p";
+                                                       return names;
+                                                   }(),
+                                                   {"in-p"});
+    const std::string bottom_q = make_folder_chain(c,
+                                                   [&] {
+                                                       auto names = chain;
+                                                       names.front() = "q";
+                                                       return names;
+                                                   }(),
+                                                   {"in-q"});
+    struct SwappingSink : RecordingSink {
+        std::string c, bottom_p, bottom_q;
+        bool swapped = false;
+        void folder_done(std::string_view directory) override {
+            RecordingSink::folder_done(directory);
+            if (swapped || (directory != bottom_p && directory != bottom_q)) return;
+            swapped = true;
+            check(rename(c.c_str(), (c + "-old").c_str()) == 0, "rename");
+            make_folder(c);
+        }
+    };
+    const auto walk_with = [&](std::size_t open_folders) {
+        if (access((c + "-old").c_str(), F_OK) == 0) {  // put the first walk's swap back
+            check(rmdir(c.c_str()) == 0, "rmdir");
+            check(rename((c + "-old").c_str(), c.c_str()) == 0, "rename back");
+        }
+        SwappingSink sink;
+        sink.c = c;
+        sink.bottom_p = bottom_p;
+        sink.bottom_q = bottom_q;
+        searchfiles(tree / "top", true, sink, {.longer_than = 0, .open_folders = open_folders});
+        return sink;
+    };
+    // Holding c open, the walk finishes the folder it read.
+    const SwappingSink holding = walk_with(64);
+    EXPECT_EQ(holding.entries.size(), 2u);
+    EXPECT_TRUE(holding.unreadable.empty());
+    // Reopening c finds another folder: the second chain is left out, with a word.
+    const SwappingSink reopening = walk_with(4);
+    ASSERT_EQ(reopening.entries.size(), 1u);
+    EXPECT_EQ(reopening.unreadable, std::vector<std::string>{c});
+}
