@@ -24,6 +24,7 @@ inline std::vector<std::string> names_in(int folder) {
     std::vector<std::string> names;
     DIR* listing = fdopendir(dup(folder));
     if (listing == nullptr) return names;
+    rewinddir(listing);  // the duplicate shares its position with `folder`, read before
     while (const dirent* entry = readdir(listing)) {
         const std::string name = entry->d_name;
         if (name != "." && name != "..") names.push_back(name);
