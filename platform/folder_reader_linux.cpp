@@ -6,7 +6,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -27,6 +29,25 @@ struct LinuxDirent64 {
     unsigned char d_type;
     char d_name[];
 };
+
+// Read blocks are kept for the next folder opened on the same thread, so that
+// a walk does not ask the allocator for 32 KiB per folder.
+class BlockCache {
+  public:
+    std::unique_ptr<char[]> take() {
+        if (count_ == 0) return std::unique_ptr<char[]>(new char[kReadBlockSize]);
+        return std::move(kept_[--count_]);
+    }
+    void give_back(std::unique_ptr<char[]> block) {
+        if (block && count_ < kept_.size()) kept_[count_++] = std::move(block);
+    }
+
+  private:
+    std::array<std::unique_ptr<char[]>, 8> kept_;
+    std::size_t count_ = 0;
+};
+
+thread_local BlockCache block_cache;
 
 std::error_code last_error() {
     return {errno, std::system_category()};
@@ -70,12 +91,13 @@ struct Folder::State {
     static std::unique_ptr<State> holding(int descriptor) {
         auto state = std::make_unique<State>();
         state->descriptor = descriptor;
-        state->block.reset(new char[kReadBlockSize]);
+        state->block = block_cache.take();
         return state;
     }
 
     ~State() {
         if (descriptor >= 0) ::close(descriptor);
+        block_cache.give_back(std::move(block));
     }
 };
 
@@ -110,9 +132,19 @@ Folder Folder::open_child(const Folder& parent, std::string_view name,
         error = std::make_error_code(std::errc::no_such_file_or_directory);
         return {};
     }
-    const std::string terminated(name);
+    // Names of up to NAME_MAX bytes, nearly all of them, need no allocation.
+    char short_name[NAME_MAX + 1];
+    std::string long_name;
+    const char* terminated = short_name;
+    if (name.size() <= NAME_MAX) {
+        std::memcpy(short_name, name.data(), name.size());
+        short_name[name.size()] = '\0';
+    } else {
+        long_name = name;
+        terminated = long_name.c_str();
+    }
     const int flags = follow_link ? kOpenFlags : kOpenFlags | O_NOFOLLOW;
-    const int descriptor = ::openat(parent.state_->descriptor, terminated.c_str(), flags);
+    const int descriptor = ::openat(parent.state_->descriptor, terminated, flags);
     if (descriptor < 0) {
         error = last_error();
         return {};
@@ -133,7 +165,8 @@ bool Folder::next(FolderEntry& entry, std::error_code& error) {
         const long got = ::syscall(SYS_getdents64, s.descriptor, s.block.get(), kReadBlockSize);
         if (got <= 0) {
             if (got < 0) error = last_error();
-            s.block.reset();  // a drained folder keeps only its descriptor
+            block_cache.give_back(
+                std::move(s.block));  // a drained folder keeps only its descriptor
             s.position = s.filled = 0;
             return false;
         }
