@@ -1,14 +1,14 @@
 // kestrafin-scan: the long-path search from the command line, for servers,
 // file shares and scripts. It walks as the window's "Search" does and writes
 // one entry per line, streaming, so its memory does not grow with the result.
-#include <unistd.h>
-
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/program_arguments.h"
+#include "platform/standard_stream.h"
 #include "scanner/scan_options.h"
 #include "scanner/scan_sink.h"
 #include "scanner/terminal_quote.h"
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     using namespace kestrafin;
     scanner::ScanOptions options;
     try {
-        options = scanner::parse_scan_options({argv + 1, argv + argc});
+        options = scanner::parse_scan_options(platform::program_arguments(argc, argv));
     } catch (const std::invalid_argument& error) {
         std::fprintf(stderr, "kestrafin-scan: %s\nTry 'kestrafin-scan --help'.\n",
                      scanner::printable_text(error.what()).c_str());
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
         return kAllRead;
     }
     try {
-        scanner::ScanSink sink(options, STDOUT_FILENO, STDERR_FILENO);
+        scanner::ScanSink sink(options, platform::kStandardOutput, platform::kStandardError);
         search::searchfiles(
             options.root, true, sink,
             {.longer_than = options.rules.folder_longer_than.value_or(search::kDefaultLongerThan),

@@ -1,18 +1,17 @@
 #include "scanner/progress_line.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include "platform/standard_stream.h"
 
 #include <string>
+#include <system_error>
 
 #include "scanner/terminal_quote.h"
 
 namespace kestrafin::scanner {
 
 std::size_t terminal_width(int descriptor) {
-    winsize size{};
-    if (ioctl(descriptor, TIOCGWINSZ, &size) == 0 && size.ws_col > 20) return size.ws_col;
-    return 80;
+    const std::size_t columns = platform::terminal_columns(descriptor);
+    return columns > 20 ? columns : 80;
 }
 
 namespace {
@@ -30,13 +29,17 @@ std::string shortened(std::string_view path, std::size_t room) {
 }
 
 void put(int descriptor, const std::string& text) {
-    [[maybe_unused]] const auto written = ::write(descriptor, text.data(), text.size());
+    try {
+        platform::write_stream(descriptor, text);
+    } catch (const std::system_error&) {
+        // A progress line that cannot be drawn is no reason to stop the walk.
+    }
 }
 
 }  // namespace
 
 ProgressLine::ProgressLine(int descriptor, bool enabled)
-    : descriptor_(descriptor), active_(enabled && isatty(descriptor) == 1) {}
+    : descriptor_(descriptor), active_(enabled && platform::stream_is_terminal(descriptor)) {}
 
 void ProgressLine::update(std::size_t folders, std::size_t entries, std::string_view folder) {
     if (!active_) return;

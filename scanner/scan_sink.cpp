@@ -1,8 +1,7 @@
 #include "scanner/scan_sink.h"
 
+#include "platform/standard_stream.h"
 #include "scanner/terminal_quote.h"
-
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -15,13 +14,18 @@ namespace {
 constexpr std::size_t kOutputBlock = 256 * 1024;
 
 void write_all(int descriptor, std::string_view bytes, const char* what) {
-    while (!bytes.empty()) {
-        const ssize_t put = ::write(descriptor, bytes.data(), bytes.size());
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            throw std::system_error(errno, std::generic_category(), what);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(put));
+    try {
+        platform::write_stream(descriptor, bytes);
+    } catch (const std::system_error& error) {
+        throw std::system_error(error.code(), what);
+    }
+}
+
+// Messages on standard error are best effort: a closed stream loses them.
+void write_message(int descriptor, const std::string& line) {
+    try {
+        platform::write_stream(descriptor, line);
+    } catch (const std::system_error&) {
     }
 }
 
@@ -38,7 +42,7 @@ ScanSink::ScanSink(const ScanOptions& options, int output, int errors)
       errors_(errors),
       // Entries are escaped only for a person reading a terminal; pipes and
       // files get the names' bytes exactly.
-      escape_entries_(!options.null_terminated && isatty(output) == 1),
+      escape_entries_(!options.null_terminated && platform::stream_is_terminal(output)),
       progress_(errors, !options.quiet),
       judges_every_file_(needs_every_file(options)),
       needs_lengths_(judges_every_file_ || options.format != OutputFormat::lines),
@@ -107,8 +111,8 @@ void ScanSink::folder_unreadable(std::string_view directory, int error) {
     // Unreadable folders make the exit status 1 and are reported even when quiet.
     progress_.clear();
     const std::string line = "kestrafin-scan: cannot read " + quoted_for_terminal(directory) +
-                             ": " + std::strerror(error) + "\n";
-    [[maybe_unused]] const auto written = ::write(errors_, line.data(), line.size());
+                             ": " + std::system_category().message(error) + "\n";
+    write_message(errors_, line);
 }
 
 void ScanSink::cycle_skipped(std::string_view directory) {
@@ -139,7 +143,7 @@ void ScanSink::warn(const std::string& text) {
     if (options_.quiet) return;
     progress_.clear();
     const std::string line = "kestrafin-scan: " + text + "\n";
-    [[maybe_unused]] const auto written = ::write(errors_, line.data(), line.size());
+    write_message(errors_, line);
 }
 
 void ScanSink::flush_output() {
@@ -161,7 +165,7 @@ void ScanSink::finish() {
 }
 
 std::string ScanSink::render_summary(int destination) const {
-    const bool terminal = isatty(destination) == 1;
+    const bool terminal = platform::stream_is_terminal(destination);
     return summary_->render(folders_read_, unreadable_, terminal,
                             terminal ? terminal_width(destination) : 80);
 }

@@ -2,17 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/path_rules.h"
+
+using kestrafin::platform::kPathSeparator;
 using kestrafin::search::addslash;
 using kestrafin::search::stripnulls;
 using kestrafin::search::utf16_length;
 
 TEST(Addslash, EnsuresOneTrailingSeparator) {
-    EXPECT_EQ(addslash(""), "/");
-    EXPECT_EQ(addslash("/"), "/");
-    EXPECT_EQ(addslash("/tmp"), "/tmp/");
-    EXPECT_EQ(addslash("/tmp/"), "/tmp/");
-    // On this host a backslash is an ordinary character.
-    EXPECT_EQ(addslash("c:\\"), "c:\\/");
+    const std::string separator(1, kPathSeparator);
+    EXPECT_EQ(addslash(""), separator);
+    EXPECT_EQ(addslash(separator), separator);
+    EXPECT_EQ(addslash("tmp"), "tmp" + separator);
+    EXPECT_EQ(addslash("tmp" + separator), "tmp" + separator);
+    // The other host's separator is an ordinary character here.
+    const std::string other(1, kPathSeparator == '/' ? '\\' : '/');
+    EXPECT_EQ(addslash("c:" + other), "c:" + other + separator);
 }
 
 TEST(Stripnulls, CutsAtTheFirstNul) {

@@ -1,6 +1,5 @@
+// The program folder on Linux: the link /proc/self/exe names the executable.
 #include "platform/program_folder.h"
-
-#include "platform/path_rules.h"
 
 #include <unistd.h>
 
@@ -25,13 +24,6 @@ std::string program_folder() {
         }
         buffer.resize(buffer.size() * 2);
     }
-}
-
-std::string program_file(const std::string& folder, std::string_view name) {
-    std::string path = folder;
-    path.push_back(kPathSeparator);
-    path.append(name);
-    return path;
 }
 
 }  // namespace kestrafin::platform

@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/large_block.h"
+#include "platform/program_arguments.h"
+#include "platform/program_folder.h"
+#include "platform/standard_stream.h"
+#include "platform/start_program.h"
+#include "platform/windows_api.h"
+#include "tests/support/windows_temp_folder.h"
+
+using namespace kestrafin::platform;
+using kestrafin::testing::long_form;
+using kestrafin::testing::WindowsTempFolder;
+
+namespace {
+
+std::string read_whole(const std::string& path) {
+    std::ifstream file(long_form(path), std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+}  // namespace
+
+TEST(WindowsPlatform, ProgramFolderHoldsTheRunningExecutable) {
+    const std::string folder = program_folder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_FALSE(folder.starts_with("\\\\?\\"));
+    EXPECT_EQ(folder.find('/'), std::string::npos);
+    std::wstring module(32768, L'\0');
+    module.resize(::GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size())));
+    const std::string executable = windows::utf8_from_wide(module);
+    const std::string name = executable.substr(executable.find_last_of('\\') + 1);
+    EXPECT_EQ(program_file(folder, name), executable);
+}
+
+TEST(WindowsPlatform, LargeBlocksAreWritableToTheLastByte) {
+    constexpr std::size_t kSize = 64u << 20;
+    auto* block = static_cast<unsigned char*>(allocate_large_block(kSize));
+    ASSERT_NE(block, nullptr);
+    block[0] = 1;
+    block[kSize - 1] = 2;
+    EXPECT_EQ(block[0] + block[kSize - 1], 3);
+    free_large_block(block, kSize);
+    EXPECT_THROW(allocate_large_block(std::size_t{1} << 62), std::bad_alloc);
+}
+
+TEST(WindowsPlatform, StartProgramRunsTheCommandLineAndReportsFailures) {
+    WindowsTempFolder folder;
+    const std::string record = folder / "started.txt";
+    start_program("cmd.exe /c echo started>\"" + record + "\"", WindowStyle::MinimizedWithFocus);
+    std::string content;
+    for (int i = 0; i < 1000 && content.find("started") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        content = read_whole(record);
+    }
+    EXPECT_NE(content.find("started"), std::string::npos);
+    EXPECT_THROW(start_program("kestrafin-no-such-program.exe x", WindowStyle::NormalWithFocus),
+                 std::system_error);
+    EXPECT_THROW(start_program("  ", WindowStyle::NormalWithFocus), std::system_error);
+}
+
+TEST(WindowsPlatform, StreamsToFilesGetTheBytesUnchanged) {
+    WindowsTempFolder folder;
+    const std::string path = folder / "out.txt";
+    const int descriptor = ::_wopen(long_form(path).c_str(), _O_WRONLY | _O_CREAT | _O_TEXT, 0600);
+    ASSERT_GE(descriptor, 0);
+    EXPECT_FALSE(stream_is_terminal(descriptor));
+    EXPECT_EQ(terminal_columns(descriptor), 80u);
+    // Text mode of the C runtime would add carriage returns; the stream must not.
+    write_stream(descriptor, "C:\\a\xC3\xA9\nline two\n");
+    ::_close(descriptor);
+    EXPECT_EQ(read_whole(path), "C:\\a\xC3\xA9\nline two\n");
+    EXPECT_THROW(write_stream(descriptor, "x"), std::system_error);
+}
+
+TEST(WindowsPlatform, ArgumentsComeFromTheWideCommandLine) {
+    // The test program's own command line: its arguments as ctest gave them.
+    int count = 0;
+    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    ASSERT_NE(wide, nullptr);
+    const std::vector<std::string> arguments = program_arguments(0, nullptr);
+    ASSERT_EQ(arguments.size(), static_cast<std::size_t>(count - 1));
+    for (int i = 1; i < count; ++i) EXPECT_EQ(arguments[i - 1], windows::utf8_from_wide(wide[i]));
+    ::LocalFree(wide);
+}

@@ -1,0 +1,140 @@
+// The walk over Windows trees, through the Windows folder reader.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "platform/folder_reader.h"
+#include "search/path_text.h"
+#include "tests/search/recording_sink.h"
+#include "tests/support/windows_temp_folder.h"
+
+using namespace kestrafin;
+using namespace kestrafin::testing;
+
+namespace {
+
+// A name of `units` UTF-16 units built from two-byte and four-byte characters.
+std::string non_ascii_name(std::size_t units) {
+    std::string name;
+    for (; units >= 2; units -= 2) name += "\xF0\x9F\x98\x80";  // one pair: two units
+    if (units == 1) name += "\xC3\xA9";
+    return name;
+}
+
+// Makes folders below `parent` so that the last one's path is exactly `units`
+// long. Each name stays short: the Unix file systems under Wine allow 255 bytes.
+std::string folder_of_length(const std::string& parent, std::size_t units) {
+    std::string path = parent;
+    while (search::utf16_length(path) + 1 < units) {
+        const std::size_t left = units - search::utf16_length(path) - 1;
+        path += "\\" + non_ascii_name(std::min<std::size_t>(left, 40));
+        make_windows_folder(path);
+    }
+    EXPECT_EQ(search::utf16_length(path), units);
+    return path;
+}
+
+std::vector<std::pair<std::string, platform::EntryKind>> read_folder(const std::string& path) {
+    std::error_code error;
+    platform::Folder folder = platform::Folder::open(path, error);
+    EXPECT_TRUE(folder.is_open()) << path << ": " << error.message();
+    std::vector<std::pair<std::string, platform::EntryKind>> entries;
+    platform::FolderEntry entry;
+    while (folder.next(entry, error)) entries.emplace_back(entry.name, entry.kind);
+    EXPECT_FALSE(error) << error.message();
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+}  // namespace
+
+TEST(WindowsWalk, ReaderDeliversNamesKindsAndTheDots) {
+    WindowsTempFolder root;
+    make_windows_file(root / "file.txt");
+    make_windows_folder(root / "sub");
+    make_windows_file(root / "\xE4\xB8\xAD\xF0\x9F\x98\x80.txt");
+    using Kind = platform::EntryKind;
+    const std::vector<std::pair<std::string, Kind>> expected = {
+        {".", Kind::folder},
+        {"..", Kind::folder},
+        {"file.txt", Kind::file},
+        {"sub", Kind::folder},
+        {"\xE4\xB8\xAD\xF0\x9F\x98\x80.txt", Kind::file}};
+    EXPECT_EQ(read_folder(root.path()), expected);
+
+    std::error_code error;
+    platform::Folder parent = platform::Folder::open(root.path(), error);
+    platform::Folder child =
+        platform::Folder::open_child(parent, "sub", root / "sub", false, error);
+    ASSERT_TRUE(child.is_open()) << error.message();
+    const platform::FolderIdentity sub = child.identity(error);
+    EXPECT_FALSE(error);
+    EXPECT_NE(sub, parent.identity(error));
+    EXPECT_EQ(platform::Folder::open(root / "sub\\.", error).identity(error), sub);
+
+    platform::Folder::open(root / "missing", error);
+    EXPECT_EQ(error, std::error_code(ERROR_FILE_NOT_FOUND, std::system_category()));
+    platform::Folder::open(root / "file.txt", error);
+    EXPECT_TRUE(error);
+}
+
+TEST(WindowsWalk, FoldersOfTwoHundredAndOneUnitsListTheirFilesAndOfTwoHundredDoNot) {
+    WindowsTempFolder root;
+    const std::string at_limit = folder_of_length(root.path(), 200);
+    const std::string past_limit = folder_of_length(root.path(), 201);
+    make_windows_file(at_limit + "\\a.txt");
+    make_windows_file(past_limit + "\\b\xC3\xA9.txt");
+    EXPECT_EQ(search_entries(root.path()),
+              std::vector<std::string>{past_limit + "\\b\xC3\xA9.txt"});
+}
+
+TEST(WindowsWalk, PathsPastTheSystemLimitAreWalkedAndShownWithoutPrefix) {
+    WindowsTempFolder root;
+    std::string folder = root.path();
+    std::vector<std::string> expected;
+    while (search::utf16_length(folder) <= 1100) {
+        folder += "\\" + std::string(60, 'd');
+        make_windows_folder(folder);
+        make_windows_file(folder + "\\f");
+        if (search::utf16_length(folder) > 200) expected.push_back(folder + "\\f");
+    }
+    RecordingSink sink;
+    search::searchfiles(root.path(), true, sink);
+    EXPECT_EQ(sink.entries, expected);
+    EXPECT_TRUE(sink.unreadable.empty());
+    ASSERT_FALSE(sink.entries.empty());
+    EXPECT_GT(search::utf16_length(sink.entries.back()), 1000u);
+    for (const auto& entry : sink.entries) EXPECT_FALSE(entry.starts_with("\\\\?\\"));
+}
+
+TEST(WindowsWalk, LinksToFoldersAreEnteredButNotWhenTheyLeadBack) {
+    WindowsTempFolder root;
+    const std::string deep = folder_of_length(root.path(), 210);
+    make_windows_file(deep + "\\x");
+    if (!make_windows_folder_link(deep, deep + "\\back"))
+        GTEST_SKIP() << "this system makes no folder links (Wine's CreateSymbolicLinkW makes none)";
+    ASSERT_TRUE(make_windows_folder_link(root.path(), root / "up"));
+    // A link to a sibling is walked again under the link's path.
+    const std::string sibling = root / std::string(200, 's');
+    make_windows_folder(sibling);
+    ASSERT_TRUE(make_windows_folder_link(deep, sibling + "\\again"));
+    RecordingSink sink;
+    search::searchfiles(root.path(), true, sink);
+    std::sort(sink.entries.begin(), sink.entries.end());
+    std::vector<std::string> expected = {deep + "\\x", sibling + "\\again\\x"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(sink.entries, expected);
+    std::sort(sink.cycles.begin(), sink.cycles.end());
+    expected = {root / "up", deep + "\\back", sibling + "\\again\\back"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(sink.cycles, expected);
+}
+
+TEST(WindowsWalk, AMissingRootIsReportedAndListsNothing) {
+    WindowsTempFolder root;
+    RecordingSink sink;
+    search::searchfiles(root / "missing", true, sink);
+    EXPECT_TRUE(sink.entries.empty());
+    EXPECT_EQ(sink.unreadable, std::vector<std::string>{root / "missing"});
+}
