@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "platform/large_block.h"
-#include "platform/program_arguments.h"
 #include "platform/program_folder.h"
 #include "platform/standard_stream.h"
 #include "platform/start_program.h"
@@ -82,15 +81,4 @@ TEST(WindowsPlatform, StreamsToFilesGetTheBytesUnchanged) {
     ::_close(descriptor);
     EXPECT_EQ(read_whole(path), "C:\\a\xC3\xA9\nline two\n");
     EXPECT_THROW(write_stream(descriptor, "x"), std::system_error);
-}
-
-TEST(WindowsPlatform, ArgumentsComeFromTheWideCommandLine) {
-    // The test program's own command line: its arguments as ctest gave them.
-    int count = 0;
-    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    ASSERT_NE(wide, nullptr);
-    const std::vector<std::string> arguments = program_arguments(0, nullptr);
-    ASSERT_EQ(arguments.size(), static_cast<std::size_t>(count - 1));
-    for (int i = 1; i < count; ++i) EXPECT_EQ(arguments[i - 1], windows::utf8_from_wide(wide[i]));
-    ::LocalFree(wide);
 }
