@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/utf16_text.h"
 
@@ -22,6 +23,46 @@ inline std::filesystem::path as_path(const std::string& utf8) {
 
 inline std::filesystem::path long_form(const std::string& utf8) {
     return as_path("\\\\?\\" + utf8);
+}
+
+// Wine's own answer to "which Unix file is this?"; null on Windows.
+inline char* unix_file_name(const std::string& path) {
+    using Lookup = char*(__cdecl*)(const wchar_t*);
+    const auto lookup = reinterpret_cast<Lookup>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    return lookup == nullptr ? nullptr : lookup(long_form(path).c_str());
+}
+
+// Runs a host program under Wine with the Unix paths of `paths` (ASCII) as its
+// last arguments, then waits up to five seconds for `done` to hold (Wine's start
+// does not wait for Unix programs). False when not under Wine or not done.
+template <typename Done>
+bool run_unix_program(const std::wstring& program, const std::vector<std::string>& paths,
+                      Done done) {
+    std::wstring command = L"start.exe /wait /unix " + program;
+    for (const auto& path : paths) {
+        char* unix_path = unix_file_name(path);
+        if (unix_path == nullptr) return false;
+        command += L" \"";
+        for (const char* c = unix_path; *c != '\0'; ++c) command.push_back(*c);
+        command += L"\"";
+        ::HeapFree(::GetProcessHeap(), 0, unix_path);
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process))
+        return false;
+    ::WaitForSingleObject(process.hProcess, 10000);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    for (int i = 0; i < 500 && !done(); ++i) ::Sleep(10);
+    return done();
+}
+
+inline bool exists(const std::string& path) {
+    return ::GetFileAttributesW(long_form(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // Removes the tree at the prefixed path `path`; links are removed, not entered.
@@ -44,7 +85,8 @@ inline void remove_windows_tree(const std::wstring& path) {
             ::FindClose(search);
         }
     }
-    ::RemoveDirectoryW(path.c_str());
+    // A Unix symbolic link under Wine is removed as a file.
+    if (!::RemoveDirectoryW(path.c_str())) ::DeleteFileW(path.c_str());
 }
 
 class WindowsTempFolder {
@@ -59,7 +101,12 @@ class WindowsTempFolder {
     }
     WindowsTempFolder(const WindowsTempFolder&) = delete;
     WindowsTempFolder& operator=(const WindowsTempFolder&) = delete;
-    ~WindowsTempFolder() { remove_windows_tree(long_form(path_).wstring()); }
+    // Under Wine the host's rm removes the tree, as Wine cannot tell a Unix
+    // link to a folder from the folder when deleting.
+    ~WindowsTempFolder() {
+        if (!run_unix_program(L"/bin/rm -rf", {path_}, [&] { return !exists(path_); }))
+            remove_windows_tree(long_form(path_).wstring());
+    }
 
     // The folder's path without prefix, as a user types it.
     const std::string& path() const { return path_; }
@@ -78,13 +125,21 @@ inline void make_windows_folder(const std::string& path) {
     std::filesystem::create_directory(long_form(path));
 }
 
-// A symbolic link at `path` to the folder `target`; false when the system
-// makes none. (Wine's CreateSymbolicLinkW reports success and makes nothing.)
+// Under Wine, whose CreateSymbolicLinkW reports success and makes nothing, the
+// host's ln makes a Unix symbolic link instead.
+inline bool make_unix_folder_link(const std::string& target, const std::string& path) {
+    return run_unix_program(L"/bin/ln -s", {target, path}, [&] { return exists(path); });
+}
+
+// A symbolic link at `path` to the folder `target` (ASCII paths); false when
+// the system makes none.
 inline bool make_windows_folder_link(const std::string& target, const std::string& path) {
     constexpr DWORD kWithoutPrivilege = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
-    return ::CreateSymbolicLinkW(long_form(path).c_str(), long_form(target).c_str(),
-                                 SYMBOLIC_LINK_FLAG_DIRECTORY | kWithoutPrivilege) != 0 &&
-           ::GetFileAttributesW(long_form(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (::CreateSymbolicLinkW(long_form(path).c_str(), long_form(target).c_str(),
+                              SYMBOLIC_LINK_FLAG_DIRECTORY | kWithoutPrivilege) &&
+        ::GetFileAttributesW(long_form(path).c_str()) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    return make_unix_folder_link(target, path);
 }
 
 inline void make_windows_file(const std::string& path, const std::string& content = {}) {
