@@ -1,6 +1,10 @@
 // The walk over Windows trees, through the Windows folder reader.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <sddl.h>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -142,4 +146,41 @@ TEST(WindowsWalk, AMissingRootIsReportedAndListsNothing) {
     search::searchfiles(root / "missing", true, sink);
     EXPECT_TRUE(sink.entries.empty());
     EXPECT_EQ(sink.unreadable, std::vector<std::string>{root / "missing"});
+}
+
+namespace {
+
+// Sets the folder's access list from a security descriptor text.
+bool set_access(const std::string& path, const wchar_t* descriptor_text) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(descriptor_text, SDDL_REVISION_1,
+                                                                &descriptor, nullptr))
+        return false;
+    const bool set =
+        ::SetFileSecurityW(long_form(path).c_str(), DACL_SECURITY_INFORMATION, descriptor) != 0;
+    ::LocalFree(descriptor);
+    return set;
+}
+
+}  // namespace
+
+TEST(WindowsWalk, AnUnreadableFolderIsReportedAndTheWalkGoesOn) {
+    WindowsTempFolder root;
+    const std::string deep = folder_of_length(root.path(), 205);
+    const std::string closed = deep + "\\closed";
+    const std::string open = deep + "\\open";
+    make_windows_folder(closed);
+    make_windows_folder(open);
+    make_windows_file(closed + "\\hidden");
+    make_windows_file(open + "\\seen");
+    // Everyone is denied everything; the owner may still give the rights back.
+    ASSERT_TRUE(set_access(closed, L"D:P(D;OICI;FA;;;WD)"));
+    std::error_code error;
+    const bool enforced = !platform::Folder::open(closed, error).is_open();
+    RecordingSink sink;
+    if (enforced) search::searchfiles(root.path(), true, sink);
+    set_access(closed, L"D:(A;OICI;FA;;;WD)");
+    if (!enforced) GTEST_SKIP() << "this system does not enforce folder access lists (Wine)";
+    EXPECT_EQ(sink.entries, std::vector<std::string>{open + "\\seen"});
+    EXPECT_EQ(sink.unreadable, std::vector<std::string>{closed});
 }
