@@ -112,6 +112,26 @@ TEST(WindowsWalk, PathsPastTheSystemLimitAreWalkedAndShownWithoutPrefix) {
     for (const auto& entry : sink.entries) EXPECT_FALSE(entry.starts_with("\\\\?\\"));
 }
 
+// Without the "\\?\" prefix the system drops a name's trailing dots and
+// spaces, and "dot." would be read as its neighbour "dot".
+TEST(WindowsWalk, NamesEndingInDotsOrSpacesAreReadAsTheyAre) {
+    WindowsTempFolder root;
+    const std::string base = folder_of_length(root.path(), 205);
+    std::vector<std::string> expected;
+    for (const std::string name : {"dot.", "dot", "space ", "space"}) {
+        make_windows_folder(base + "\\" + name);
+        const std::string file = base + "\\" + name + "\\in " + name;
+        make_windows_file(file);
+        expected.push_back(file);
+    }
+    RecordingSink sink;
+    search::searchfiles(root.path(), true, sink);
+    std::sort(sink.entries.begin(), sink.entries.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(sink.entries, expected);
+    EXPECT_TRUE(sink.unreadable.empty());
+}
+
 TEST(WindowsWalk, LinksToFoldersAreEnteredButNotWhenTheyLeadBack) {
     WindowsTempFolder root;
     std::string deep = root.path();
