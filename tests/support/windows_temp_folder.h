@@ -142,6 +142,17 @@ inline bool make_windows_folder_link(const std::string& target, const std::strin
     return make_unix_folder_link(target, path);
 }
 
+// A symbolic link at `path` to the file `target` (ASCII paths); false when
+// the system makes none.
+inline bool make_windows_file_link(const std::string& target, const std::string& path) {
+    constexpr DWORD kWithoutPrivilege = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+    if (::CreateSymbolicLinkW(long_form(path).c_str(), long_form(target).c_str(),
+                              kWithoutPrivilege) &&
+        exists(path))
+        return true;
+    return run_unix_program(L"/bin/ln -s", {target, path}, [&] { return exists(path); });
+}
+
 inline void make_windows_file(const std::string& path, const std::string& content = {}) {
     std::ofstream file(long_form(path), std::ios::binary);
     file << content;
