@@ -164,3 +164,18 @@ TEST(WindowsFileSystem, EveryNameOfAFileWithSeveralSeesTheNewContent) {
     EXPECT_EQ(read_file(second, "settings file"), "new");
     EXPECT_EQ(names_in(temp.path()), (std::vector<std::string>{"first.ini", "second.ini"}));
 }
+
+TEST(WindowsFileSystem, ALinkStaysALinkAndItsTargetGetsTheContent) {
+    WindowsTempFolder temp;
+    make_windows_folder(temp / "real");
+    const std::string target = temp / "real\\kestrafin.ini";
+    const std::string link = temp / "kestrafin.ini";
+    replace_file(target, "old", "settings file");
+    if (!make_windows_file_link(target, link)) GTEST_SKIP() << "this system makes no file links";
+    replace_file(link, "new", "settings file");
+    EXPECT_EQ(read_file(target, "settings file"), "new");
+    // Still a link: what the target holds next is what the link reads.
+    replace_file(target, "third", "settings file");
+    EXPECT_EQ(read_file(link, "settings file"), "third");
+    EXPECT_EQ(names_in(temp / "real"), std::vector<std::string>{"kestrafin.ini"});
+}
