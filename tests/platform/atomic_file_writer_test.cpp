@@ -17,7 +17,7 @@
 #include <set>
 #include <system_error>
 
-#include "platform/atomic_file_writer_posix.h"
+#include "platform/atomic_file_writer_linux.h"
 #include "platform/file_system.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_tree.h"

@@ -1,4 +1,4 @@
-// Choices of the POSIX AtomicFileWriter that tests need to reach.
+// Choices of the Linux AtomicFileWriter that tests need to reach.
 #pragma once
 
 namespace kestrafin::platform::posix {

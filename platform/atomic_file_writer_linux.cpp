@@ -14,7 +14,7 @@
 #include <climits>
 #include <string>
 
-#include "platform/atomic_file_writer_posix.h"
+#include "platform/atomic_file_writer_linux.h"
 #include "platform/file_errors_posix.h"
 #include "platform/file_system.h"
 #include "platform/temporary_name_posix.h"
