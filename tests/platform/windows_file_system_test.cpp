@@ -5,6 +5,7 @@
 #include <functional>
 #include <sstream>
 
+#include "platform/file_reader.h"
 #include "platform/file_system.h"
 #include "platform/windows_api.h"
 #include "tests/support/windows_temp_folder.h"
@@ -178,4 +179,31 @@ TEST(WindowsFileSystem, ALinkStaysALinkAndItsTargetGetsTheContent) {
     replace_file(target, "third", "settings file");
     EXPECT_EQ(read_file(link, "settings file"), "third");
     EXPECT_EQ(names_in(temp / "real"), std::vector<std::string>{"kestrafin.ini"});
+}
+
+TEST(WindowsFileSystem, TheSequentialReaderReadsAWholeFileInPiecesAndRefusesFolders) {
+    WindowsTempFolder temp;
+    const std::string folder = deep_folder(temp);
+    const std::string path = folder + "\\list.dxb";
+    std::string content;
+    for (int line = 0; content.size() < (3u << 20); ++line) content += std::to_string(line) + "\n";
+    replace_file(path, content, "saved list");
+    SequentialFileReader reader(path, "saved list");
+    std::string read_back;
+    char piece[65536];
+    while (const std::size_t got = reader.read(piece, sizeof piece)) read_back.append(piece, got);
+    EXPECT_EQ(read_back, content);
+    EXPECT_EQ(reader.read(piece, sizeof piece), 0u);
+    try {
+        SequentialFileReader refused(folder, "saved list");
+        ADD_FAILURE() << "a folder was opened as a file";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code(), make_error_code(FileKind::Folder));
+    }
+    try {
+        SequentialFileReader missing(folder + "\\missing.dxb", "saved list");
+        ADD_FAILURE() << "a missing file was opened";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code(), std::error_code(ERROR_FILE_NOT_FOUND, std::system_category()));
+    }
 }
