@@ -14,6 +14,12 @@ if(KESTRAFIN_SANITIZE)
     -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   target_link_options(kestrafin_options INTERFACE -fsanitize=address,undefined)
 endif()
+# ThreadSanitizer: a build of its own, for the tests of threaded code.
+option(KESTRAFIN_TSAN "Build with ThreadSanitizer (the walk's and the scanner's tests only)" OFF)
+if(KESTRAFIN_TSAN)
+  target_compile_options(kestrafin_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(kestrafin_options INTERFACE -fsanitize=thread)
+endif()
 if(KESTRAFIN_FUZZ)
   target_compile_options(kestrafin_options INTERFACE
     -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
