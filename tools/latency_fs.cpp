@@ -1,0 +1,156 @@
+// kestrafin-latency-fs SOURCE MOUNTPOINT [MILLISECONDS]: mounts a read-only
+// view of SOURCE on MOUNTPOINT that waits MILLISECONDS (default 1) before
+// answering each request that is a round trip on a network share: lookup,
+// getattr, opendir, readdir, readlink. Many threads serve the requests, so
+// requests made at once wait at once, and attributes are cached for a second
+// as a share client caches them. Runs in the foreground until unmounted
+// (fusermount3 -u MOUNTPOINT).
+#define FUSE_USE_VERSION 35
+#include <dirent.h>
+#include <fcntl.h>
+#include <fuse.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+int source_folder = -1;
+std::chrono::microseconds delay{1000};
+
+void wait_like_a_share() {
+    std::this_thread::sleep_for(delay);
+}
+
+// The path of an entry relative to the source folder ("." for the top).
+std::string relative(const char* path) {
+    while (*path == '/') ++path;
+    return *path == '\0' ? std::string(".") : std::string(path);
+}
+
+int get_attributes(const char* path, struct stat* attributes, fuse_file_info*) {
+    wait_like_a_share();
+    if (fstatat(source_folder, relative(path).c_str(), attributes, AT_SYMLINK_NOFOLLOW) != 0)
+        return -errno;
+    return 0;
+}
+
+int read_link(const char* path, char* buffer, size_t size) {
+    wait_like_a_share();
+    const ssize_t length = readlinkat(source_folder, relative(path).c_str(), buffer, size - 1);
+    if (length < 0) return -errno;
+    buffer[length] = '\0';
+    return 0;
+}
+
+int open_folder(const char* path, fuse_file_info* info) {
+    wait_like_a_share();
+    const int folder =
+        openat(source_folder, relative(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (folder < 0) return -errno;
+    info->fh = static_cast<std::uint64_t>(folder);
+    return 0;
+}
+
+// Hands over every name in one answer, with its type, as a share's folder
+// listing does.
+int read_folder(const char*, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info* info,
+                fuse_readdir_flags) {
+    wait_like_a_share();
+    DIR* listing = fdopendir(dup(static_cast<int>(info->fh)));
+    if (listing == nullptr) return -errno;
+    rewinddir(listing);
+    while (const dirent* entry = readdir(listing)) {
+        struct stat attributes {};
+        attributes.st_ino = entry->d_ino;
+        attributes.st_mode = DTTOIF(entry->d_type);
+        if (fill(buffer, entry->d_name, &attributes, 0, fuse_fill_dir_flags{}) != 0) break;
+    }
+    closedir(listing);
+    return 0;
+}
+
+int release_folder(const char*, fuse_file_info* info) {
+    close(static_cast<int>(info->fh));
+    return 0;
+}
+
+int open_file(const char* path, fuse_file_info* info) {
+    if ((info->flags & O_ACCMODE) != O_RDONLY) return -EROFS;
+    const int file = openat(source_folder, relative(path).c_str(), O_RDONLY | O_NOFOLLOW);
+    if (file < 0) return -errno;
+    info->fh = static_cast<std::uint64_t>(file);
+    return 0;
+}
+
+int read_file(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* info) {
+    const ssize_t count = pread(static_cast<int>(info->fh), buffer, size, offset);
+    return count < 0 ? -errno : static_cast<int>(count);
+}
+
+int release_file(const char*, fuse_file_info* info) {
+    close(static_cast<int>(info->fh));
+    return 0;
+}
+
+void* start(fuse_conn_info*, fuse_config* config) {
+    config->entry_timeout = 1.0;
+    config->attr_timeout = 1.0;
+    config->negative_timeout = 1.0;
+    config->use_ino = 1;
+    return nullptr;
+}
+
+constexpr const char* kUsage =
+    "usage: kestrafin-latency-fs SOURCE MOUNTPOINT [MILLISECONDS]\n"
+    "Mounts a read-only view of SOURCE that waits MILLISECONDS (default 1) on each\n"
+    "lookup, getattr, opendir, readdir and readlink. Runs until fusermount3 -u MOUNTPOINT.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc < 3 || argc > 4) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if (argc == 4) {
+        char* end = nullptr;
+        const double milliseconds = std::strtod(argv[3], &end);
+        if (end == argv[3] || *end != '\0' || milliseconds < 0 || milliseconds > 60'000) {
+            std::fprintf(stderr, "kestrafin-latency-fs: not a delay in milliseconds: %s\n",
+                         argv[3]);
+            return 2;
+        }
+        delay = std::chrono::microseconds(static_cast<long>(milliseconds * 1000));
+    }
+    source_folder = open(argv[1], O_RDONLY | O_DIRECTORY);
+    if (source_folder < 0) {
+        std::fprintf(stderr, "kestrafin-latency-fs: %s: %s\n", argv[1], std::strerror(errno));
+        return 1;
+    }
+    fuse_operations operations{};
+    operations.getattr = get_attributes;
+    operations.readlink = read_link;
+    operations.opendir = open_folder;
+    operations.readdir = read_folder;
+    operations.releasedir = release_folder;
+    operations.open = open_file;
+    operations.read = read_file;
+    operations.release = release_file;
+    operations.init = start;
+    std::vector<char*> arguments{argv[0], argv[2], const_cast<char*>("-f"), const_cast<char*>("-o"),
+                                 const_cast<char*>("ro,max_threads=256,max_idle_threads=256")};
+    return fuse_main(static_cast<int>(arguments.size()), arguments.data(), &operations, nullptr);
+}
