@@ -389,7 +389,9 @@ void frmMain::cmdgetfilelist_Click() {
         search_progress_.start(services_.repaint_interval);
         try {
             start_work(
-                [root, sink](const std::atomic<bool>&) { search::searchfiles(root, true, *sink); },
+                [root, sink](const std::atomic<bool>&) {
+                    search::searchfiles(root, true, *sink, {.threads = search::kDefaultThreads});
+                },
                 [this, show_found](bool) {
                     search_progress_.stop();
                     search_progress_.disconnect(this);

@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
         search::searchfiles(
             options.root, true, sink,
             {.longer_than = options.rules.folder_longer_than.value_or(search::kDefaultLongerThan),
-             .every_file = scanner::needs_every_file(options)});
+             .every_file = scanner::needs_every_file(options),
+             .threads = options.threads});
         // The walk reads no folder at all only when the root cannot be opened;
         // nothing is written then, so an old list file stays.
         if (sink.folders_read() == 0) return kUsageOrRoot;

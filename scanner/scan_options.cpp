@@ -47,6 +47,10 @@ const char* const kScanUsage =
     "                         paths of all files seen and a histogram of their\n"
     "                         lengths; with --count, write the summary alone to\n"
     "                         standard output\n"
+    "Walk:\n"
+    "  -j, --threads N        read folders with N threads at once (default 64);\n"
+    "                         1 reads one folder at a time; the output is the\n"
+    "                         same for every N\n"
     "  -q, --quiet            no progress line and no warnings\n"
     "  -v, --verbose          also say which folders were not entered: links back\n"
     "                         into the walk, links into folders already walked\n"
@@ -67,6 +71,16 @@ std::size_t parse_count(const std::string& name, const std::string& text) {
     if (error != std::errc() || end != text.data() + text.size() || text.empty())
         throw std::invalid_argument(name + " takes a whole number, not '" + text + "'");
     return value;
+}
+
+constexpr std::size_t kMostThreads = 1024;
+
+std::size_t parse_threads(const std::string& text) {
+    const std::size_t threads = parse_count("--threads", text);
+    if (threads < 1 || threads > kMostThreads)
+        throw std::invalid_argument("--threads takes a number from 1 to " +
+                                    std::to_string(kMostThreads) + ", not '" + text + "'");
+    return threads;
 }
 
 void apply_limit(const std::string& preset, LengthRules& rules) {
@@ -155,6 +169,12 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
             options.list_file = argument.substr(7);
         } else if (argument == "--count") {
             options.count_only = true;
+        } else if (argument == "-j" || argument == "--threads") {
+            options.threads = parse_threads(value_of(argument));
+        } else if (argument.starts_with("--threads=")) {
+            options.threads = parse_threads(argument.substr(10));
+        } else if (argument.starts_with("-j")) {
+            options.threads = parse_threads(argument.substr(2));
         } else if (argument == "-q" || argument == "--quiet") {
             options.quiet = true;
         } else if (argument == "-v" || argument == "--verbose") {

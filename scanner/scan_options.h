@@ -8,6 +8,7 @@
 
 #include "scanner/entry_format.h"
 #include "scanner/length_rules.h"
+#include "search/searchfiles.h"
 
 namespace kestrafin::scanner {
 
@@ -22,6 +23,7 @@ struct ScanOptions {
     bool null_terminated = false;
     std::optional<std::string> list_file;
     bool count_only = false;
+    std::size_t threads = search::kDefaultThreads;
     bool quiet = false;
     bool verbose = false;
     bool help = false;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/folder_reader.h"
+#include "search/read_allowance.h"
 
 namespace kestrafin::search {
 
@@ -49,5 +50,16 @@ struct ListingRequest {
 // fails: a failed read leaves the names before it and sets read_error.
 void read_folder_listing(platform::Folder& folder, const ListingRequest& request,
                          FolderListing& listing);
+
+// The same within `allowance`: false, with the listing incomplete, as soon as
+// the listing would hold more bytes than the allowance grants.
+bool read_folder_listing(platform::Folder& folder, const ListingRequest& request,
+                         FolderListing& listing, ReadAllowance& allowance);
+
+// The bytes a listing holds, as counted against an allowance.
+inline std::size_t held_bytes(const FolderListing& listing) {
+    return listing.names.size() +
+           (listing.files.size() + listing.subfolders.size()) * sizeof(ListedName);
+}
 
 }  // namespace kestrafin::search

@@ -186,6 +186,9 @@ void ReadAheadEngine::finish_read(Folder* folder, std::unique_ptr<Held> listing,
                                   std::size_t granted) {
     Folder* parent = folder->parent;
     --parent->reads_below;
+    if (parent->reads_below == 0 && parent->next_subfolder >= parent->subfolders &&
+        parent->state == Folder::State::read && !parent->dropped)
+        source_.finished_below(*parent->listing);
     if (listing == nullptr || folder->dropped) {
         if (listing == nullptr && !folder->dropped) ++figures_.given_up;
         --folders_ahead_;
@@ -250,6 +253,14 @@ ReadAheadEngine::Folder* ReadAheadEngine::enter(Folder* parent, std::size_t inde
     open_below(folder, true);
     wake_reader();
     return folder;
+}
+
+void ReadAheadEngine::read_below(Folder* folder) {
+    std::lock_guard lock(mutex_);
+    if (folder->dropped) return;
+    folder->opened_below = true;
+    folder->subfolders = std::max(folder->subfolders, source_.subfolder_count(*folder->listing));
+    open_below(folder, true);
 }
 
 void ReadAheadEngine::leave(Folder* folder) {

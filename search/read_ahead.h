@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "search/read_allowance.h"
+
 namespace kestrafin::search {
 
 struct ReadAheadLimits {
@@ -36,31 +38,6 @@ struct ReadAheadFigures {
     std::size_t read_on_entry = 0;  // listings the consumer had to read itself
     std::size_t given_up = 0;       // reads a reader stopped because of the byte budget
     std::size_t dropped = 0;        // listings read ahead that the consumer never entered
-};
-
-// Lets a listing grow while a reader fills it. The reader asks before its
-// listing holds more bytes than it was granted.
-class ReadAllowance {
-  public:
-    // An allowance without bound, for reads by the consumer.
-    ReadAllowance() = default;
-
-    // True when the listing may hold `bytes` in all; false when the budget
-    // cannot grant them or the read-ahead is stopping: the reader then stops
-    // and returns nothing.
-    bool allow(std::size_t bytes) { return bytes <= granted_ || grow(bytes); }
-
-    std::size_t granted() const { return granted_; }
-
-  private:
-    friend class ReadAheadEngine;
-    bool grow(std::size_t bytes);
-
-    std::atomic<std::size_t>* held_ = nullptr;  // null: without bound
-    const std::atomic<bool>* stopping_ = nullptr;
-    std::size_t max_bytes_ = 0;
-    std::size_t granted_ = static_cast<std::size_t>(-1);
-    std::atomic<std::size_t>* peak_ = nullptr;
 };
 
 // The typeless core of ReadAhead below; use that.
@@ -81,6 +58,8 @@ class ReadAheadEngine {
         virtual std::size_t subfolder_count(const Held& listing) = 0;
         // Whether to read below a listing before the consumer has entered it.
         virtual bool read_below_before_entry(const Held& listing) = 0;
+        // Every subfolder of a listing read ahead, not entered, has been read.
+        virtual void finished_below(const Held& /*listing*/) {}
     };
     struct Folder;
 
@@ -92,6 +71,7 @@ class ReadAheadEngine {
     Folder* root() { return root_; }
     const Held& listing(const Folder* folder) const;
     Folder* enter(Folder* parent, std::size_t index);
+    void read_below(Folder* folder);
     void leave(Folder* folder);
     void stop();
     ReadAheadFigures figures() const;
@@ -139,6 +119,7 @@ class ReadAhead {
         std::function<bool(const Listing&)> read_below_before_entry = [](const Listing&) {
             return true;
         };
+        std::function<void(const Listing&)> finished_below = [](const Listing&) {};
     };
     using Folder = ReadAheadEngine::Folder*;
 
@@ -158,6 +139,10 @@ class ReadAhead {
     // read ahead or read now. The indices entered below one folder rise;
     // subfolders passed over are dropped with everything read below them.
     Folder enter(Folder parent, std::size_t index) { return engine_.enter(parent, index); }
+
+    // Asks subfolder_count again for an entered folder and reads ahead below
+    // it up to the new count; for a folder that could not be read below before.
+    void read_below(Folder folder) { engine_.read_below(folder); }
 
     // The consumer is done with `folder` and all below it.
     void leave(Folder folder) { engine_.leave(folder); }
@@ -188,6 +173,9 @@ class ReadAhead {
         }
         bool read_below_before_entry(const ReadAheadEngine::Held& listing) override {
             return reading.read_below_before_entry(static_cast<const Typed&>(listing).value);
+        }
+        void finished_below(const ReadAheadEngine::Held& listing) override {
+            reading.finished_below(static_cast<const Typed&>(listing).value);
         }
         Reading reading;
     };

@@ -10,6 +10,7 @@
 #include "search/descriptor_budget.h"
 #include "search/folder_listing.h"
 #include "search/path_text.h"
+#include "search/threaded_walk.h"
 
 namespace kestrafin::search {
 
@@ -241,6 +242,10 @@ class Walker {
 
 void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
                  const SearchOptions& options) {
+    if (descend && options.threads > 1) {
+        walk_with_read_ahead(directory, sink, options);
+        return;
+    }
     Walker walker(sink, options);
     walker.walk(directory, descend);
 }

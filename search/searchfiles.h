@@ -9,6 +9,10 @@
 namespace kestrafin::search {
 
 inline constexpr std::size_t kDefaultLongerThan = 200;
+// Threads that read folders, the walk's own included, for the scanner and the
+// window: enough that a share's round trips overlap, and idle on a local disk
+// whose folders the walk reads faster than it lists them.
+inline constexpr std::size_t kDefaultThreads = 32;
 
 // Receives what the walk finds, in the walk's order. Texts passed in are valid
 // only during the call.
@@ -44,6 +48,9 @@ struct SearchOptions {
     // Folders of the descent that keep an open handle at most; deeper walks
     // reopen folders instead of holding more.
     std::size_t open_folders = 64;
+    // Threads that read folders, the walk's own included; with more than one,
+    // the others read ahead of the walk. What is listed does not change.
+    std::size_t threads = 1;
 };
 
 // Walks `directory` (taken exactly as given: a trailing separator counts in its
