@@ -177,8 +177,10 @@ void ReadAheadEngine::read_ahead() {
         } catch (const std::exception&) {
             listing = nullptr;  // the consumer reads it again and meets the fault itself
         }
+        // Keep only what the listing holds; the rest of the last step goes back.
+        bytes_ahead_ -= allowance.granted() - allowance.used();
         lock.lock();
-        finish_read(folder, std::move(listing), allowance.granted());
+        finish_read(folder, std::move(listing), allowance.used());
     }
 }
 

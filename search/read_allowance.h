@@ -2,6 +2,7 @@
 // listing grows past what it was granted, and stops when refused.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 
@@ -17,9 +18,15 @@ class ReadAllowance {
     // True when the listing may hold `bytes` in all; false when the budget
     // cannot grant them or the read-ahead is stopping: the reader then stops
     // and returns nothing.
-    bool allow(std::size_t bytes) { return bytes <= granted_ || grow(bytes); }
+    bool allow(std::size_t bytes) {
+        if (bytes > granted_ && !grow(bytes)) return false;
+        used_ = std::max(used_, bytes);
+        return true;
+    }
 
     std::size_t granted() const { return granted_; }
+    // The most bytes asked for and allowed.
+    std::size_t used() const { return used_; }
 
     // True for the consumer's own reads, which no budget bounds.
     bool unbounded() const { return held_ == nullptr; }
@@ -32,6 +39,7 @@ class ReadAllowance {
     const std::atomic<bool>* stopping_ = nullptr;
     std::size_t max_bytes_ = 0;
     std::size_t granted_ = static_cast<std::size_t>(-1);
+    std::size_t used_ = 0;
     std::atomic<std::size_t>* peak_ = nullptr;
 };
 

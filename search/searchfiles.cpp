@@ -242,10 +242,7 @@ class Walker {
 
 void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
                  const SearchOptions& options) {
-    if (descend && options.threads > 1) {
-        walk_with_read_ahead(directory, sink, options);
-        return;
-    }
+    if (descend && options.threads > 1 && walk_with_read_ahead(directory, sink, options)) return;
     Walker walker(sink, options);
     walker.walk(directory, descend);
 }

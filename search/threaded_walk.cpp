@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "platform/folder_reader.h"
+#include "platform/handle_limit.h"
 #include "platform/path_rules.h"
 #include "search/descriptor_budget.h"
 #include "search/folder_listing.h"
@@ -28,6 +29,12 @@ using platform::FolderIdentity;
 // Folders read ahead and not yet entered, at most, and the bytes of their names.
 constexpr std::size_t kFoldersAhead = 4096;
 constexpr std::size_t kBytesAhead = std::size_t{8} << 20;
+// Handles the readers may hold at most, opening folders or kept open to read
+// below them: many, since every folder read ahead that has subfolders left
+// to read keeps one, but never those that the walk and the program need.
+constexpr std::size_t kReaderHandlesWanted = 1024;
+constexpr std::size_t kHandlesForTheProgram = 64;
+
 // A listing keeps its folder's path, for hosts that open by path, only up to
 // this length; below, readers pass no path.
 constexpr std::size_t kLongestPathKept = 4096;
@@ -108,12 +115,13 @@ struct Frame {
 // same order as the walk on one thread; only where a listing comes from differs.
 class ThreadedWalker {
   public:
-    ThreadedWalker(SearchSink& sink, const SearchOptions& options)
+    ThreadedWalker(SearchSink& sink, const SearchOptions& options, std::size_t readers,
+                   std::size_t reader_handles)
         : sink_(sink),
           options_(options),
+          readers_(readers),
           budget_(options.open_folders),
-          reader_handles_(std::max(options.open_folders, 2 * options.threads + 16),
-                          options.threads) {
+          reader_handles_(reader_handles, readers) {
         path_.reserve(4096);
     }
 
@@ -134,10 +142,9 @@ class ThreadedWalker {
                             top.listing);
         top.folder->set(std::make_shared<const Folder>(std::move(folder)));
 
-        ReadAhead<AheadListing> read_ahead(std::move(top), reading(),
-                                           {.readers = options_.threads - 1,
-                                            .max_bytes = kBytesAhead,
-                                            .max_folders = kFoldersAhead});
+        ReadAhead<AheadListing> read_ahead(
+            std::move(top), reading(),
+            {.readers = readers_, .max_bytes = kBytesAhead, .max_folders = kFoldersAhead});
         read_ahead_ = &read_ahead;
         Frame& frame = frame_at(0);
         frame.node = read_ahead.root();
@@ -402,6 +409,7 @@ class ThreadedWalker {
 
     SearchSink& sink_;
     const SearchOptions& options_;
+    const std::size_t readers_;
     DescriptorBudget budget_;
     ReaderHandles reader_handles_;  // outlives the read-ahead, whose listings give handles back
     ReadAhead<AheadListing>* read_ahead_ = nullptr;
@@ -417,10 +425,18 @@ class ThreadedWalker {
 
 }  // namespace
 
-void walk_with_read_ahead(std::string_view directory, SearchSink& sink,
+bool walk_with_read_ahead(std::string_view directory, SearchSink& sink,
                           const SearchOptions& options) {
-    ThreadedWalker walker(sink, options);
+    const std::size_t limit = platform::open_handle_limit();
+    const std::size_t walk_needs = options.open_folders + kHandlesForTheProgram;
+    const std::size_t reader_handles =
+        limit > walk_needs ? std::min(limit - walk_needs, kReaderHandlesWanted) : 0;
+    // Each reader needs a handle to open a folder, and the rest are kept.
+    const std::size_t readers = std::min(options.threads - 1, reader_handles / 2);
+    if (readers == 0) return false;
+    ThreadedWalker walker(sink, options, readers, reader_handles);
     walker.walk(directory);
+    return true;
 }
 
 }  // namespace kestrafin::search

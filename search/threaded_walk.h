@@ -9,10 +9,11 @@
 
 namespace kestrafin::search {
 
-// Walks `directory` and every folder below it as searchfiles does, with
-// options.threads - 1 reader threads. Returns when the walk has ended or the
-// sink asked to stop, with every reader thread ended.
-void walk_with_read_ahead(std::string_view directory, SearchSink& sink,
+// Walks `directory` and every folder below it as searchfiles does, with up
+// to options.threads - 1 reader threads. Returns true when the walk has ended
+// or the sink asked to stop, with every reader thread ended; false, having
+// done nothing, when the host's limit on open handles leaves the readers none.
+bool walk_with_read_ahead(std::string_view directory, SearchSink& sink,
                           const SearchOptions& options);
 
 }  // namespace kestrafin::search

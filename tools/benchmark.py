@@ -72,6 +72,7 @@ def main():
     commands = {
         "count walk": ([os.path.join(tools, "kestrafin-count-walk"), root], False),
         "kestrafin-scan": ([scan, "-q", root], False),
+        "kestrafin-scan -j1": ([scan, "-q", "-j1", root], False),
         "kestrafin-scan --list": ([scan, "-q", "--list", list_file, root], False),
         "scan --limit windows": ([scan, "-q", "--limit", "windows", root], False),
         "scan csv, prefix, summary": ([scan, "-q", "--format", "csv", "--summary", "--target-prefix",
@@ -89,11 +90,17 @@ def main():
     memory = {name: peak_kib(tools, command, shell) for name, (command, shell) in commands.items()}
 
     base = statistics.median(times["count walk"])
+    serial = statistics.median(times["kestrafin-scan -j1"])
     print("tree: %s, %d runs each, alternating; medians" % (root, args.runs))
     print("%-24s %10s %10s %12s" % ("command", "seconds", "ratio", "peak MiB"))
     for name in commands:
         median = statistics.median(times[name])
         print("%-24s %10.3f %10.2f %12.1f" % (name, median, median / base, memory[name] / 1024))
+
+    print("kestrafin-scan / kestrafin-scan -j1: %.2f" %
+          (statistics.median(times["kestrafin-scan"]) / serial))
+    print("kestrafin-scan / bfs -L: %.2f" %
+          (statistics.median(times["kestrafin-scan"]) / statistics.median(times["bfs -L"])))
 
     window = os.path.join(tools, "kestrafin-window-bench")
     if os.path.exists(window):
