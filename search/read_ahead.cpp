@@ -61,7 +61,7 @@ struct ReadAheadEngine::Folder {
 
 ReadAheadEngine::ReadAheadEngine(std::unique_ptr<Held> root, Source& source,
                                  const ReadAheadLimits& limits)
-    : source_(source), limits_(limits) {
+    : source_(source), limits_(limits), reading_(limits.reading) {
     root_ = new_folder(nullptr, 0);
     root_->state = Folder::State::entered;
     root_->listing = std::move(root);
@@ -129,7 +129,7 @@ void ReadAheadEngine::open_below(Folder* folder, bool entered) {
         folder->opened_below = true;
         folder->subfolders = source_.subfolder_count(*folder->listing);
     }
-    if (folder->next_subfolder >= folder->subfolders || limits_.readers == 0) return;
+    if (folder->next_subfolder >= folder->subfolders || limits_.readers == 0 || !reading_) return;
     to_read_.push_back(folder);
     ++folder->turns_to_read;
     wake_reader();
@@ -151,7 +151,7 @@ ReadAheadEngine::Folder* ReadAheadEngine::next_to_read() {
 void ReadAheadEngine::read_ahead() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
-        Folder* parent = has_room() ? next_to_read() : nullptr;
+        Folder* parent = reading_ && has_room() ? next_to_read() : nullptr;
         if (parent == nullptr) {
             ++idle_readers_;
             work_ready_.wait(lock);
@@ -263,6 +263,21 @@ void ReadAheadEngine::read_below(Folder* folder) {
     folder->opened_below = true;
     folder->subfolders = std::max(folder->subfolders, source_.subfolder_count(*folder->listing));
     open_below(folder, true);
+}
+
+void ReadAheadEngine::set_reading(bool reading) {
+    {
+        std::lock_guard lock(mutex_);
+        if (reading == reading_) return;
+        reading_ = reading;
+        while (!reading && !to_read_.empty()) {
+            Folder* folder = to_read_.back();
+            to_read_.pop_back();
+            --folder->turns_to_read;
+            free_if_unused(folder);
+        }
+    }
+    if (reading) work_ready_.notify_all();
 }
 
 void ReadAheadEngine::leave(Folder* folder) {

@@ -28,6 +28,7 @@ struct ReadAheadLimits {
     std::size_t readers = 0;  // reader threads besides the consumer; 0 reads nothing ahead
     std::size_t max_bytes = std::size_t{16} << 20;  // held by listings read ahead, not yet entered
     std::size_t max_folders = 4096;                 // being read or read ahead, not yet entered
+    bool reading = true;  // false: the readers wait until set_reading(true)
 };
 
 // What one read-ahead did, for tests and benchmarks.
@@ -72,6 +73,7 @@ class ReadAheadEngine {
     const Held& listing(const Folder* folder) const;
     Folder* enter(Folder* parent, std::size_t index);
     void read_below(Folder* folder);
+    void set_reading(bool reading);
     void leave(Folder* folder);
     void stop();
     ReadAheadFigures figures() const;
@@ -102,6 +104,7 @@ class ReadAheadEngine {
     std::atomic<std::size_t> bytes_ahead_{0};
     std::atomic<std::size_t> peak_bytes_{0};
     std::atomic<bool> stopping_{false};
+    bool reading_ = true;
     ReadAheadFigures figures_;
 };
 
@@ -143,6 +146,11 @@ class ReadAhead {
     // Asks subfolder_count again for an entered folder and reads ahead below
     // it up to the new count; for a folder that could not be read below before.
     void read_below(Folder folder) { engine_.read_below(folder); }
+
+    // Lets the readers read ahead, or makes them wait and forget what they
+    // were to read next. Reading again starts below folders entered or read
+    // afterwards, or given to read_below.
+    void set_reading(bool reading) { engine_.set_reading(reading); }
 
     // The consumer is done with `folder` and all below it.
     void leave(Folder folder) { engine_.leave(folder); }

@@ -12,7 +12,7 @@ inline constexpr std::size_t kDefaultLongerThan = 200;
 // Threads that read folders, the walk's own included, for the scanner and the
 // window: enough that a share's round trips overlap, and idle on a local disk
 // whose folders the walk reads faster than it lists them.
-inline constexpr std::size_t kDefaultThreads = 32;
+inline constexpr std::size_t kDefaultThreads = 64;
 
 // Receives what the walk finds, in the walk's order. Texts passed in are valid
 // only during the call.

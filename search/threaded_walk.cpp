@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "platform/folder_reader.h"
 #include "platform/handle_limit.h"
 #include "platform/path_rules.h"
+#include "platform/thread_waits.h"
 #include "search/descriptor_budget.h"
 #include "search/folder_listing.h"
 #include "search/path_text.h"
@@ -34,6 +36,16 @@ constexpr std::size_t kBytesAhead = std::size_t{8} << 20;
 // to read keeps one, but never those that the walk and the program need.
 constexpr std::size_t kReaderHandlesWanted = 1024;
 constexpr std::size_t kHandlesForTheProgram = 64;
+
+// The readers start reading ahead once nearly all of the walk's recent reads
+// waited for the host, as on a share or a disk whose data is not cached, and
+// go on to the end. Folders in memory the walk reads faster than threads could
+// hand them over, and a reader busy on the same processor would slow it. One
+// read in kSampleEvery is looked at; a read as slow as kSlowRead counts as
+// waiting too, also where the host cannot tell.
+constexpr std::size_t kSampleEvery = 2;
+constexpr std::chrono::nanoseconds kSlowRead = std::chrono::microseconds(250);
+constexpr int kStartReadingAt = 75;  // percent of recent samples that waited
 
 // A listing keeps its folder's path, for hosts that open by path, only up to
 // this length; below, readers pass no path.
@@ -142,9 +154,11 @@ class ThreadedWalker {
                             top.listing);
         top.folder->set(std::make_shared<const Folder>(std::move(folder)));
 
-        ReadAhead<AheadListing> read_ahead(
-            std::move(top), reading(),
-            {.readers = readers_, .max_bytes = kBytesAhead, .max_folders = kFoldersAhead});
+        ReadAhead<AheadListing> read_ahead(std::move(top), reading(),
+                                           {.readers = readers_,
+                                            .max_bytes = kBytesAhead,
+                                            .max_folders = kFoldersAhead,
+                                            .reading = false});
         read_ahead_ = &read_ahead;
         Frame& frame = frame_at(0);
         frame.node = read_ahead.root();
@@ -159,6 +173,7 @@ class ThreadedWalker {
                 continue;
             }
             descend_into(depth_ - 1, top_frame.next_subfolder++);
+            follow_read_speed();
         }
         read_ahead.stop();
         while (depth_ > 0) pop();
@@ -203,6 +218,10 @@ class ThreadedWalker {
 
         std::shared_ptr<const Folder> parent_folder = parent.folder->get();
         if (by_reader && (parent_folder == nullptr || !reader_handles_.take())) return std::nullopt;
+        const bool sampled = !by_reader && ++reads_on_the_spot_ % kSampleEvery == 0;
+        const auto started =
+            sampled ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
+        const auto waits_before = sampled ? platform::thread_waits() : std::nullopt;
         if (parent_folder == nullptr) {
             // The walk reads on the spot, so the parent is the deepest folder
             // of its descent; its handle was closed to keep the budget.
@@ -237,6 +256,11 @@ class ThreadedWalker {
             return std::nullopt;
         }
         const bool has_subfolders = !child.listing.subfolders.empty();
+        if (sampled) {
+            const auto waits_after = platform::thread_waits();
+            note_sample((waits_before && waits_after && *waits_after != *waits_before) ||
+                        std::chrono::steady_clock::now() - started >= kSlowRead);
+        }
         if (!by_reader) {
             if (has_subfolders)
                 child.folder->set(std::make_shared<const Folder>(std::move(folder)));
@@ -251,6 +275,21 @@ class ThreadedWalker {
             reader_handles_.give_back();
         }
         return child;
+    }
+
+    // Keeps the share of recent sampled reads that waited, in percent; the
+    // last four weigh most.
+    void note_sample(bool waited) { waited_percent_ += ((waited ? 100 : 0) - waited_percent_) / 4; }
+
+    // Starts the readers when the walk's own reads wait; they start below
+    // every folder of the descent.
+    void follow_read_speed() {
+        if (!reading_ahead_ && waited_percent_ >= kStartReadingAt) {
+            reading_ahead_ = true;
+            read_ahead_->set_reading(true);
+            for (std::size_t depth = 0; depth < depth_; ++depth)
+                read_ahead_->read_below(frames_[depth].node);
+        }
     }
 
     Frame& frame_at(std::size_t depth) {
@@ -421,6 +460,9 @@ class ThreadedWalker {
     IdentitySet descent_;
     IdentitySet walked_below_links_;
     bool stop_ = false;
+    bool reading_ahead_ = false;
+    std::size_t reads_on_the_spot_ = 0;
+    int waited_percent_ = 0;
 };
 
 }  // namespace
