@@ -51,6 +51,9 @@ struct SearchOptions {
     // Threads that read folders, the walk's own included; with more than one,
     // the others read ahead of the walk. What is listed does not change.
     std::size_t threads = 1;
+    // With threads: read ahead from the first folder on, not only once the
+    // walk's own reads are found to wait for the host.
+    bool read_ahead_at_once = false;
 };
 
 // Walks `directory` (taken exactly as given: a trailing separator counts in its

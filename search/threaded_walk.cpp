@@ -158,8 +158,9 @@ class ThreadedWalker {
                                            {.readers = readers_,
                                             .max_bytes = kBytesAhead,
                                             .max_folders = kFoldersAhead,
-                                            .reading = false});
+                                            .reading = options_.read_ahead_at_once});
         read_ahead_ = &read_ahead;
+        reading_ahead_ = options_.read_ahead_at_once;
         Frame& frame = frame_at(0);
         frame.node = read_ahead.root();
         frame.slashed_length = path_.size();

@@ -1,0 +1,225 @@
+// The walk with reader threads on real trees: whatever the thread count, the
+// sink hears exactly what the walk on one thread tells it, in the same order.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "search/searchfiles.h"
+#include "tests/search/recording_sink.h"
+#include "tests/support/temp_tree.h"
+#include "tools/tree_generator.h"
+
+using namespace kestrafin::testing;
+using kestrafin::search::searchfiles;
+using kestrafin::search::SearchOptions;
+
+namespace {
+
+// Every call the sink receives, in order, as one text per call.
+struct TranscriptSink : kestrafin::search::SearchSink {
+    std::vector<std::string> calls;
+    void add_entry(std::string_view text) override {
+        calls.push_back("entry " + std::string(text));
+    }
+    void folder_unreadable(std::string_view directory, int error) override {
+        calls.push_back("unreadable " + std::to_string(error) + " " + std::string(directory));
+    }
+    void cycle_skipped(std::string_view directory) override {
+        calls.push_back("cycle " + std::string(directory));
+    }
+    void link_web_skipped(std::string_view directory) override {
+        calls.push_back("web " + std::string(directory));
+    }
+    void kernel_file_system_skipped(std::string_view directory) override {
+        calls.push_back("kernel " + std::string(directory));
+    }
+    void folder_done(std::string_view directory) override {
+        calls.push_back("done " + std::string(directory));
+    }
+};
+
+// Empty when both transcripts agree; else where they first part.
+std::string first_difference(const std::vector<std::string>& got,
+                             const std::vector<std::string>& expected) {
+    for (std::size_t at = 0; at < std::max(got.size(), expected.size()); ++at) {
+        const std::string one = at < got.size() ? got[at] : "(nothing)";
+        const std::string other = at < expected.size() ? expected[at] : "(nothing)";
+        if (one != other)
+            return "call " + std::to_string(at) + ": got '" + one + "', expected '" + other + "'";
+    }
+    return {};
+}
+
+std::vector<std::string> transcript(const std::string& root, SearchOptions options) {
+    TranscriptSink sink;
+    searchfiles(root, true, sink, options);
+    return sink.calls;
+}
+
+// A tree with what breaks walks: webs of links, links back up, a link to
+// itself, dangling links and links to files, a FIFO, an unreadable folder,
+// names with line breaks, escape sequences, bytes that are no UTF-8, and
+// names of 255 bytes; deep enough that folders pass 200 characters.
+void make_hostile_tree(const std::string& top) {
+    std::string level = top;
+    for (int depth = 0; depth < 12; ++depth) {  // two links to the next level at each
+        const std::string next = make_folder_chain(level, {"level" + std::to_string(depth)},
+                                                   {"f" + std::to_string(depth)});
+        make_link(next, level + "/to-next-a");
+        make_link(next, level + "/to-next-b");
+        level = next;
+    }
+    make_link(top, level + "/back-to-top");
+    make_link(".", level + "/itself");
+    make_link(top + "/missing", top + "/dangling");
+    make_file(top + "/plain");
+    make_link(top + "/plain", top + "/to-file");
+    mkfifo((top + "/fifo").c_str(), 0644);
+    const std::string odd =
+        make_folder_chain(top,
+                          {"line\nbreak", "escape \x1b[31mred", "not utf-8 \xff\xfe",
+                           std::string(255, 'n'), std::string(255, 'm')},
+                          {"a file", std::string(255, 'f'), "\xe8\xa8\xad\xe5\xae\x9a"});
+    make_folder_chain(odd, {"closed"}, {"hidden"});
+    chmod((odd + "/closed").c_str(), 0);
+    for (int side = 0; side < 40; ++side)
+        make_folder_chain(odd, {"side" + std::to_string(side)}, {"s1", "s2"});
+}
+
+}  // namespace
+
+TEST(ThreadedWalk, EveryThreadCountTellsTheSinkExactlyWhatOneThreadTellsIt) {
+    TempFolder tree;
+    chmod(tree.path().c_str(), 0755);
+    make_folder(tree / "generated");
+    kestrafin::tools::generate_tree(tree / "generated", [] {
+        kestrafin::tools::TreeShape shape;
+        shape.folders = 600;
+        shape.files = 3000;
+        return shape;
+    }());
+    make_folder(tree / "hostile");
+    make_hostile_tree(tree / "hostile");
+
+    const AsOrdinaryUser ordinary;  // so that the closed folder cannot be read
+    for (const std::string& root : {tree.path(), tree / "hostile/"}) {
+        for (const std::size_t open_folders : {64, 4}) {
+            const auto serial =
+                transcript(root, {.longer_than = 100, .open_folders = open_folders});
+            ASSERT_GT(serial.size(), 200u) << root << ": " << serial.front();
+            if (ordinary.was_root) {
+                const auto unreadable = [](const std::string& call) {
+                    return call.starts_with("unreadable ");
+                };
+                EXPECT_TRUE(std::any_of(serial.begin(), serial.end(), unreadable)) << root;
+            }
+            for (const std::size_t threads : {2, 8, 64})
+                for (int run = 0; run < 4; ++run)
+                    ASSERT_EQ(first_difference(transcript(root, {.longer_than = 100,
+                                                                 .open_folders = open_folders,
+                                                                 .threads = threads,
+                                                                 .read_ahead_at_once = true}),
+                                               serial),
+                              "")
+                        << root << ", " << threads << " threads, " << open_folders
+                        << " open folders, run " << run;
+            // Reading ahead only once reads wait: on a local disk they seldom do.
+            EXPECT_EQ(
+                first_difference(transcript(root, {.longer_than = 100, .threads = 64}), serial),
+                "");
+        }
+    }
+}
+
+TEST(ThreadedWalk, AWalkStoppedEarlyLeavesNoThreadAndNoOpenFolderBehind) {
+    TempFolder tree;
+    kestrafin::tools::TreeShape shape;
+    shape.folders = 400;
+    shape.files = 400;
+    kestrafin::tools::generate_tree(tree.path(), shape);
+    const auto count_of = [](const char* folder) {
+        std::size_t count = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
+            ++count;
+        return count;
+    };
+    const std::size_t threads_before = count_of("/proc/self/task");
+    const std::size_t handles_before = count_of("/proc/self/fd");
+    for (const std::size_t stop_after : {1, 5, 50}) {
+        RecordingSink sink;
+        sink.stop_after_folders = stop_after;
+        searchfiles(tree.path(), true, sink,
+                    {.longer_than = 0, .threads = 64, .read_ahead_at_once = true});
+        EXPECT_EQ(sink.folders.size(), stop_after);
+        EXPECT_EQ(count_of("/proc/self/task"), threads_before) << "stopped after " << stop_after;
+        EXPECT_EQ(count_of("/proc/self/fd"), handles_before) << "stopped after " << stop_after;
+    }
+}
+
+#ifdef KESTRAFIN_LATENCY_FS
+// The same tree behind the tools' latency file system, as on a share: the
+// walk with its default threads lists what it lists on the folder itself.
+TEST(ThreadedWalk, AShareWithDelaysListsWhatTheFolderBehindItHolds) {
+    if (access("/dev/fuse", R_OK | W_OK) != 0)
+        GTEST_SKIP() << "/dev/fuse cannot be used here, so no share can be mounted";
+    TempFolder tree;
+    kestrafin::tools::TreeShape shape;
+    shape.folders = 500;
+    shape.files = 2500;
+    // Links would name folders of the source, outside the share; "shared" has
+    // as many characters as "source", so the same folders pass the threshold.
+    shape.folder_links = 0;
+    make_folder(tree / "source");
+    make_folder(tree / "shared");
+    kestrafin::tools::generate_tree(tree / "source", shape);
+
+    const pid_t server = fork();
+    if (server == 0) {
+        const std::string source = tree / "source", share = tree / "shared";
+        execl(KESTRAFIN_LATENCY_FS, KESTRAFIN_LATENCY_FS, source.c_str(), share.c_str(), "1",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(server, 0);
+    const auto mounted = [&] {
+        struct statfs share {};
+        struct statfs source {};
+        return statfs((tree / "shared").c_str(), &share) == 0 &&
+               statfs((tree / "source").c_str(), &source) == 0 && share.f_type != source.f_type;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!mounted() && waitpid(server, nullptr, WNOHANG) == 0 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!mounted()) {
+        kill(server, SIGTERM);
+        waitpid(server, nullptr, 0);
+        GTEST_SKIP() << "the latency file system could not be mounted here";
+    }
+
+    std::vector<std::string> expected;
+    for (const std::string& call : transcript(tree / "source", {.longer_than = 50})) {
+        std::string shared = call;
+        const std::size_t at = shared.find(tree / "source");
+        if (at != std::string::npos) shared.replace(at, (tree / "source").size(), tree / "shared");
+        expected.push_back(shared);
+    }
+    const auto listed = transcript(tree / "shared", {.longer_than = 50, .threads = 64});
+    const int unmounted = std::system(("fusermount3 -u '" + tree / "shared" + "'").c_str());
+    int status = 0;
+    waitpid(server, &status, 0);
+    EXPECT_EQ(unmounted, 0);
+    EXPECT_EQ(first_difference(listed, expected), "");
+}
+#endif
