@@ -417,3 +417,23 @@ TEST(Scanner, SaysWithVerboseWhichFoldersItDidNotEnterAndWhy) {
                         "/more/proc': it lies on a kernel file system, which holds no user files");
     EXPECT_EQ(said, expected);
 }
+
+TEST(Scanner, EveryThreadCountWritesTheSameBytesAndABadCountIsAUsageError) {
+    GeneratedTree tree;
+    const ScanRun one = scan({"-q", "-j1", "--longer-than", "100", tree.root});
+    EXPECT_EQ(one.status, 0);
+    EXPECT_GT(split(one.out, '\n').size(), 100u);
+    for (const std::vector<std::string>& threads :
+         {std::vector<std::string>{"-j2"}, {"-j", "8"}, {"--threads", "64"}, {"--threads=3"}, {}}) {
+        std::vector<std::string> arguments = threads;
+        arguments.insert(arguments.end(), {"-q", "--longer-than", "100", tree.root});
+        const ScanRun run = scan(arguments);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_TRUE(run.out == one.out) << (threads.empty() ? "default" : threads.front());
+    }
+    for (const std::string bad : {"-j0", "-jx", "--threads=1025", "--threads="}) {
+        const ScanRun run = scan({bad, tree.root});
+        EXPECT_EQ(run.status, 2) << bad;
+        EXPECT_NE(run.err.find("--threads takes"), std::string::npos) << bad << ": " << run.err;
+    }
+}
