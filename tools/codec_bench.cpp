@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -35,6 +36,12 @@ void report(const char* what, double seconds, const char* peer, double peer_seco
 
 int main(int argc, char** argv) {
     using namespace kestrafin;
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::puts(
+            "usage: kestrafin-codec-bench [FOLDER]\n"
+            "Times the settings file and the saved list format in FOLDER (default /tmp).");
+        return 0;
+    }
     const std::string folder = argc > 1 ? argv[1] : "/tmp";
 
     // A settings file of 100,000 blank lines with the key in the middle.

@@ -56,6 +56,11 @@ void walk(int folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::puts(
+            "usage: kestrafin-count-walk ROOT\nCounts the entries that are no folders below ROOT.");
+        return 0;
+    }
     if (argc != 2) {
         std::fprintf(stderr, "usage: kestrafin-count-walk ROOT\n");
         return 2;

@@ -8,8 +8,15 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::puts(
+            "usage: kestrafin-peak-memory COMMAND [ARGS...]\n"
+            "Runs COMMAND with its output thrown away and prints its peak memory in KiB.");
+        return 0;
+    }
     if (argc < 2) {
         std::fprintf(stderr, "usage: kestrafin-peak-memory COMMAND [ARGS...]\n");
         return 2;

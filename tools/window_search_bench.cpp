@@ -4,11 +4,18 @@
 #include <QApplication>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "app/frmMain.h"
 #include "tests/support/temp_tree.h"
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::puts(
+            "usage: kestrafin-window-bench ROOT\n"
+            "Times the window's search of ROOT, then Save List and Reload List.");
+        return 0;
+    }
     if (argc != 2) {
         std::fprintf(stderr, "usage: kestrafin-window-bench ROOT\n");
         return 2;
