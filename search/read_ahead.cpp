@@ -65,8 +65,16 @@ ReadAheadEngine::ReadAheadEngine(std::unique_ptr<Held> root, Source& source,
     root_ = new_folder(nullptr, 0);
     root_->state = Folder::State::entered;
     root_->listing = std::move(root);
-    std::lock_guard lock(mutex_);
-    open_below(root_, true);
+    {
+        std::lock_guard lock(mutex_);
+        open_below(root_, true);
+    }
+    if (reading_) start_readers();
+}
+
+// Called by the consumer only, at the first time of reading.
+void ReadAheadEngine::start_readers() {
+    if (!readers_.empty()) return;
     readers_.reserve(limits_.readers);
     for (std::size_t count = 0; count < limits_.readers; ++count) {
         try {
@@ -277,7 +285,9 @@ void ReadAheadEngine::set_reading(bool reading) {
             free_if_unused(folder);
         }
     }
-    if (reading) work_ready_.notify_all();
+    if (!reading) return;
+    start_readers();
+    work_ready_.notify_all();
 }
 
 void ReadAheadEngine::leave(Folder* folder) {

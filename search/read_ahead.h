@@ -7,7 +7,8 @@
 // What is held ahead of the consumer is bounded by a count of folders and by
 // the bytes their listings hold; at either bound the readers wait. A folder
 // whose listing outgrows the bytes left is given up by its reader and read by
-// the consumer when it gets there.
+// the consumer when it gets there; so is one whose reading failed, so that
+// the consumer meets the failure in its place.
 #pragma once
 
 #include <atomic>
@@ -28,7 +29,7 @@ struct ReadAheadLimits {
     std::size_t readers = 0;  // reader threads besides the consumer; 0 reads nothing ahead
     std::size_t max_bytes = std::size_t{16} << 20;  // held by listings read ahead, not yet entered
     std::size_t max_folders = 4096;                 // being read or read ahead, not yet entered
-    bool reading = true;  // false: the readers wait until set_reading(true)
+    bool reading = true;  // false: no reader starts before set_reading(true)
 };
 
 // What one read-ahead did, for tests and benchmarks.
@@ -37,7 +38,7 @@ struct ReadAheadFigures {
     std::size_t peak_folders = 0;   // most folders ahead at one time
     std::size_t read_ahead = 0;     // listings read by a reader and entered by the consumer
     std::size_t read_on_entry = 0;  // listings the consumer had to read itself
-    std::size_t given_up = 0;       // reads a reader stopped because of the byte budget
+    std::size_t given_up = 0;       // reads a reader gave up, for the budget or a failure
     std::size_t dropped = 0;        // listings read ahead that the consumer never entered
 };
 
@@ -52,7 +53,9 @@ class ReadAheadEngine {
         virtual ~Source() = default;
         // Reads subfolder `index` of the folder listed in `parent`. Called from
         // reader threads and the consumer at once; `parent` is not changed
-        // meanwhile. Null only when `allowance` refused.
+        // meanwhile. Null when a reader gives the folder up (the allowance
+        // refused, or anything failed that the consumer should meet itself);
+        // never with an unbounded allowance.
         virtual std::unique_ptr<Held> read_subfolder(const Held& parent, std::size_t index,
                                                      ReadAllowance& allowance) = 0;
         // How many subfolders of the listing the consumer may enter.
@@ -80,6 +83,7 @@ class ReadAheadEngine {
 
   private:
     Folder* new_folder(Folder* parent, std::size_t index);
+    void start_readers();
     void read_ahead();
     Folder* next_to_read();
     bool has_room() const;
