@@ -41,10 +41,12 @@ constexpr std::size_t kHandlesForTheProgram = 64;
 // waited for the host, as on a share or a disk whose data is not cached, and
 // go on to the end. Folders in memory the walk reads faster than threads could
 // hand them over, and a reader busy on the same processor would slow it. One
-// read in kSampleEvery is looked at; a read as slow as kSlowRead counts as
-// waiting too, also where the host cannot tell.
+// read in kSampleEvery is timed; a read as slow as kSlowRead waited when the
+// host says the thread gave up the processor meanwhile (it is asked only
+// after a slow sample, as asking costs more than timing), or when the host
+// cannot tell.
 constexpr std::size_t kSampleEvery = 2;
-constexpr std::chrono::nanoseconds kSlowRead = std::chrono::microseconds(250);
+constexpr std::chrono::nanoseconds kSlowRead = std::chrono::microseconds(200);
 constexpr int kStartReadingAt = 75;  // percent of recent samples that waited
 
 // A listing keeps its folder's path, for hosts that open by path, only up to
@@ -222,7 +224,8 @@ class ThreadedWalker {
         const bool sampled = !by_reader && ++reads_on_the_spot_ % kSampleEvery == 0;
         const auto started =
             sampled ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
-        const auto waits_before = sampled ? platform::thread_waits() : std::nullopt;
+        const bool ask_host = sampled && last_sample_slow_ && host_tells_waits_;
+        const auto waits_before = ask_host ? platform::thread_waits() : std::nullopt;
         if (parent_folder == nullptr) {
             // The walk reads on the spot, so the parent is the deepest folder
             // of its descent; its handle was closed to keep the budget.
@@ -258,9 +261,13 @@ class ThreadedWalker {
         }
         const bool has_subfolders = !child.listing.subfolders.empty();
         if (sampled) {
-            const auto waits_after = platform::thread_waits();
-            note_sample((waits_before && waits_after && *waits_after != *waits_before) ||
-                        std::chrono::steady_clock::now() - started >= kSlowRead);
+            const bool slow = std::chrono::steady_clock::now() - started >= kSlowRead;
+            const auto waits_after = ask_host ? platform::thread_waits() : std::nullopt;
+            const bool waited = host_tells_waits_
+                                    ? waits_before && waits_after && *waits_after != *waits_before
+                                    : true;
+            note_sample(slow && waited);
+            last_sample_slow_ = slow;
         }
         if (!by_reader) {
             if (has_subfolders)
@@ -464,6 +471,8 @@ class ThreadedWalker {
     bool reading_ahead_ = false;
     std::size_t reads_on_the_spot_ = 0;
     int waited_percent_ = 0;
+    bool last_sample_slow_ = false;
+    const bool host_tells_waits_ = platform::thread_waits().has_value();
 };
 
 }  // namespace
