@@ -80,13 +80,23 @@ class Share:
         return self.mountpoint
 
     def __exit__(self, *_):
-        subprocess.run(["fusermount3", "-u", self.mountpoint], check=False)
+        # A walker that has just ended may still hold the mount for a moment.
+        for _ in range(20):
+            if subprocess.run(["fusermount3", "-u", self.mountpoint],
+                              stderr=subprocess.DEVNULL).returncode == 0:
+                break
+            time.sleep(0.5)
+        else:
+            subprocess.run(["fusermount3", "-u", "-z", self.mountpoint], check=False)
         try:
             self.process.wait(timeout=10)
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
-        os.rmdir(self.mountpoint)
+        try:
+            os.rmdir(self.mountpoint)
+        except OSError as error:
+            print("could not remove %s: %s" % (self.mountpoint, error), file=sys.stderr)
 
 
 def measure(tools, scan, tree, milliseconds, runs, skip_slow):
