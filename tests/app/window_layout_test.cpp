@@ -167,6 +167,28 @@ class WindowLayoutTest : public QObject {
         QCOMPARE(view->header()->sectionSize(0), view->viewport()->width());
     }
 
+    void rows_each_wider_than_the_last_are_laid_out_once_per_batch() {
+        // A deep walk finds every entry wider than the one before; laying each
+        // out in full kept the window busy long after Escape on deep trees.
+        WindowUnderTest w(&kRoot);
+        auto* view = w.window->lvFiles;
+        std::string text = "/deep";
+        for (int batch = 0; batch < 3; ++batch) {
+            const int layouts_before = view->text_layouts();
+            for (int i = 0; i < 200; ++i) {
+                text += "/folder-" + std::to_string(i);
+                w.items().Add(text);
+            }
+            w.items().Refresh();
+            QCOMPARE(view->text_layouts() - layouts_before, 1);
+            const int text_width =
+                QFontMetrics(view->font()).horizontalAdvance(QString::fromStdString(text));
+            QVERIFY2(view->widest_entry() >= text_width,
+                     qPrintable(QString("%1 < %2").arg(view->widest_entry()).arg(text_width)));
+            QVERIFY(view->header()->sectionSize(0) >= text_width);
+        }
+    }
+
     void the_count_label_holds_every_count_data() {
         QTest::addColumn<qulonglong>("count");
         QTest::newRow("1") << qulonglong{1};
