@@ -13,10 +13,12 @@
 #include <cerrno>
 #include <climits>
 #include <string>
+#include <system_error>
 
 #include "platform/atomic_file_writer_linux.h"
 #include "platform/file_errors_posix.h"
 #include "platform/file_system.h"
+#include "platform/kernel_file_system.h"
 #include "platform/temporary_name_posix.h"
 
 namespace kestrafin::platform {
@@ -139,6 +141,7 @@ struct AtomicFileWriter::State {
     }
 
     void open_folder(const std::string& target);
+    void refuse_kernel_file_system() const;
     void open_existing();
     void choose_method();
     bool make_unnamed_file();
@@ -162,13 +165,23 @@ void AtomicFileWriter::State::open_folder(const std::string& target) {
     if (folder < 0) fail("open", errno);
 }
 
+// Files the kernel makes up are settings of the kernel, whatever their mode
+// says: never a place for this content, nor opened for output.
+void AtomicFileWriter::State::refuse_kernel_file_system() const {
+    if (is_kernel_file_system(folder))
+        throw std::system_error(make_error_code(FileKind::KernelFile),
+                                "cannot write " + what + " '" + path + "'");
+}
+
 void AtomicFileWriter::State::open_existing() {
     struct stat entry {};
     if (::fstatat(folder, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno == ENOENT) return;
-        fail("open", errno);
+        if (errno != ENOENT) fail("open", errno);
+        refuse_kernel_file_system();
+        return;
     }
     if (!S_ISREG(entry.st_mode)) raise_not_regular("write", what, path, entry.st_mode);
+    refuse_kernel_file_system();
     // The host decides whether this user may write the file: its owner,
     // group, rights and access lists, and the powers of an administrator.
     existing =

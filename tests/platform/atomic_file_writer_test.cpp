@@ -275,6 +275,22 @@ TEST(AtomicFileWriter, RefusesWhatIsNoRegularFileWithoutBlocking) {
     EXPECT_EQ(names_in(folder.path()), names);
 }
 
+TEST(AtomicFileWriter, RefusesFilesTheKernelMakesUp) {
+    // Their names look like regular files, but a list written into them goes
+    // to the kernel (as root: a sysfs setting, the host name). Both targets
+    // here are harmless: the child's own name, and a file without a writer.
+    std::vector<std::string> targets = {"/proc/self/comm"};
+    struct stat info {};
+    if (stat("/sys/kernel/uevent_seqnum", &info) == 0)
+        targets.push_back("/sys/kernel/uevent_seqnum");
+    for (const std::string& path : targets) {
+        const ChildResult result = in_child(false, [&] { return save(path, "x"); });
+        EXPECT_NE(result.report.find("it lies on a kernel file system, not a regular file"),
+                  std::string::npos)
+            << path << ": " << result.report;
+    }
+}
+
 namespace {
 
 enum class Way { Unnamed, Named, InPlace };
