@@ -5,6 +5,8 @@
 #include <QStyle>
 #include <algorithm>
 
+#include "app/display_text.h"
+
 namespace kestrafin::app {
 
 int ResultListModel::rowCount(const QModelIndex& parent) const {
@@ -15,8 +17,7 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
     if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() ||
         index.column() != 0 || static_cast<std::size_t>(index.row()) >= shown_rows_)
         return {};
-    const std::string_view text = store_.text(static_cast<std::size_t>(index.row()));
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return display_text(store_.text(static_cast<std::size_t>(index.row())));
 }
 
 QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, int role) const {
