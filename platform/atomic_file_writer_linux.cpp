@@ -200,9 +200,15 @@ bool AtomicFileWriter::State::keep_owner_and_rights(int descriptor) {
         ::fchown(descriptor, old.st_uid, old.st_gid) != 0)
         return false;
     if (::fchmod(descriptor, old.st_mode & 07777) != 0) return false;
-    // An access list gives rights beyond the mode; the new file gets the same.
+    // An access list gives rights beyond the mode; the new file gets the same,
+    // and none where the old file had none (a folder's default list gives
+    // one to every new file).
     const ssize_t size = ::fgetxattr(existing, kAccessList, nullptr, 0);
-    if (size < 0) return errno == ENODATA || errno == ENOTSUP;
+    if (size < 0) {
+        if (errno == ENOTSUP) return true;
+        if (errno != ENODATA) return false;
+        return ::fremovexattr(descriptor, kAccessList) == 0 || errno == ENODATA || errno == ENOTSUP;
+    }
     std::string access_list(static_cast<std::size_t>(size), '\0');
     const ssize_t got = ::fgetxattr(existing, kAccessList, access_list.data(), access_list.size());
     return got >= 0 && ::fsetxattr(descriptor, kAccessList, access_list.data(),
