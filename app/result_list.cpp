@@ -5,6 +5,8 @@
 #include <QStyle>
 #include <algorithm>
 
+#include "app/display_text.h"
+
 namespace kestrafin::app {
 
 int ResultListModel::rowCount(const QModelIndex& parent) const {
@@ -15,8 +17,7 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
     if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() ||
         index.column() != 0 || static_cast<std::size_t>(index.row()) >= shown_rows_)
         return {};
-    const std::string_view text = store_.text(static_cast<std::size_t>(index.row()));
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return display_text(store_.text(static_cast<std::size_t>(index.row())));
 }
 
 QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -69,16 +70,23 @@ ResultListView::ResultListView(QWidget* parent)
     });
 }
 
-// Every added text is estimated; only one that may be the widest yet is laid
-// out in full, so a million rows cost a million cheap sums, not layouts.
+// Every added text is estimated; only the batch's widest, when it may be the
+// widest yet, is laid out in full, so a million rows cost a million cheap sums
+// and one layout per batch, even when each row is wider than the last (as in
+// a deep walk).
 void ResultListView::widen_for_rows(int first, int last) {
     const EntryStore& store = model_.store();
+    int widest_row = -1;
     for (int row = first; row <= last; ++row) {
-        const std::string_view text = store.text(static_cast<std::size_t>(row));
-        const int estimate = text_width_->estimate(text);
+        const int estimate = text_width_->estimate(store.text(static_cast<std::size_t>(row)));
         if (estimate <= widest_estimate_) continue;
         widest_estimate_ = estimate;
-        widest_entry_ = std::max({widest_entry_, estimate, text_width_->measure(text)});
+        widest_row = row;
+    }
+    if (widest_row >= 0) {
+        ++text_layouts_;
+        const std::string_view text = store.text(static_cast<std::size_t>(widest_row));
+        widest_entry_ = std::max({widest_entry_, widest_estimate_, text_width_->measure(text)});
     }
     fit_column();
 }

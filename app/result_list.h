@@ -63,6 +63,8 @@ class ResultListView : public QTreeView {
     const ListItems& list_items() const { return items_; }
     // The width of the widest entry text, in pixels of the list's font.
     int widest_entry() const { return widest_entry_; }
+    // How many entry texts have been laid out in full to find the widest.
+    int text_layouts() const { return text_layouts_; }
 
   protected:
     void updateGeometries() override;
@@ -78,6 +80,7 @@ class ResultListView : public QTreeView {
     int widest_entry_ = 0;
     // The widest estimate so far; only texts estimated wider are measured.
     int widest_estimate_ = 0;
+    int text_layouts_ = 0;
 };
 
 }  // namespace kestrafin::app

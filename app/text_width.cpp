@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "app/display_text.h"
+
 namespace kestrafin::app {
 
 namespace {
@@ -9,6 +11,12 @@ constexpr int kUnknown = -1;
 
 QString from_utf8(std::string_view utf8) {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+// A character as the list shows it.
+QString shown_as(char32_t code_point) {
+    const QString stand_in = stand_in_for(code_point);
+    return stand_in.isEmpty() ? QString::fromUcs4(&code_point, 1) : stand_in;
 }
 }  // namespace
 
@@ -19,13 +27,12 @@ TextWidth::TextWidth(const QFont& font) : metrics_(font) {
 int TextWidth::advance_of(char32_t code_point) {
     if (code_point < latin1_.size()) {
         int& known = latin1_[code_point];
-        if (known == kUnknown)
-            known = metrics_.horizontalAdvance(QChar(static_cast<char16_t>(code_point)));
+        if (known == kUnknown) known = metrics_.horizontalAdvance(shown_as(code_point));
         return known;
     }
     const auto found = others_.constFind(code_point);
     if (found != others_.constEnd()) return *found;
-    const int advance = metrics_.horizontalAdvance(QString::fromUcs4(&code_point, 1));
+    const int advance = metrics_.horizontalAdvance(shown_as(code_point));
     others_.insert(code_point, advance);
     return advance;
 }
@@ -56,7 +63,7 @@ int TextWidth::estimate(std::string_view utf8) {
 }
 
 int TextWidth::measure(std::string_view utf8) const {
-    return metrics_.horizontalAdvance(from_utf8(utf8));
+    return metrics_.horizontalAdvance(display_text(utf8));
 }
 
 }  // namespace kestrafin::app

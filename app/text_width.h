@@ -15,10 +15,10 @@ class TextWidth {
   public:
     explicit TextWidth(const QFont& font);
 
-    // The width in pixels of `utf8` (other bytes shown as the replacement
-    // character), ignoring kerning between characters.
+    // The width in pixels of `utf8` as the list shows it (display_text()),
+    // ignoring kerning between characters.
     int estimate(std::string_view utf8);
-    // The width as the font lays the whole text out.
+    // The width as the font lays the whole shown text out.
     int measure(std::string_view utf8) const;
 
   private:

@@ -13,10 +13,12 @@
 #include <cerrno>
 #include <climits>
 #include <string>
+#include <system_error>
 
 #include "platform/atomic_file_writer_linux.h"
 #include "platform/file_errors_posix.h"
 #include "platform/file_system.h"
+#include "platform/kernel_file_system.h"
 #include "platform/temporary_name_posix.h"
 
 namespace kestrafin::platform {
@@ -139,6 +141,7 @@ struct AtomicFileWriter::State {
     }
 
     void open_folder(const std::string& target);
+    void refuse_kernel_file_system() const;
     void open_existing();
     void choose_method();
     bool make_unnamed_file();
@@ -162,13 +165,23 @@ void AtomicFileWriter::State::open_folder(const std::string& target) {
     if (folder < 0) fail("open", errno);
 }
 
+// Files the kernel makes up are settings of the kernel, whatever their mode
+// says: never a place for this content, nor opened for output.
+void AtomicFileWriter::State::refuse_kernel_file_system() const {
+    if (is_kernel_file_system(folder))
+        throw std::system_error(make_error_code(FileKind::KernelFile),
+                                "cannot write " + what + " '" + path + "'");
+}
+
 void AtomicFileWriter::State::open_existing() {
     struct stat entry {};
     if (::fstatat(folder, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno == ENOENT) return;
-        fail("open", errno);
+        if (errno != ENOENT) fail("open", errno);
+        refuse_kernel_file_system();
+        return;
     }
     if (!S_ISREG(entry.st_mode)) raise_not_regular("write", what, path, entry.st_mode);
+    refuse_kernel_file_system();
     // The host decides whether this user may write the file: its owner,
     // group, rights and access lists, and the powers of an administrator.
     existing =
@@ -187,9 +200,15 @@ bool AtomicFileWriter::State::keep_owner_and_rights(int descriptor) {
         ::fchown(descriptor, old.st_uid, old.st_gid) != 0)
         return false;
     if (::fchmod(descriptor, old.st_mode & 07777) != 0) return false;
-    // An access list gives rights beyond the mode; the new file gets the same.
+    // An access list gives rights beyond the mode; the new file gets the same,
+    // and none where the old file had none (a folder's default list gives
+    // one to every new file).
     const ssize_t size = ::fgetxattr(existing, kAccessList, nullptr, 0);
-    if (size < 0) return errno == ENODATA || errno == ENOTSUP;
+    if (size < 0) {
+        if (errno == ENOTSUP) return true;
+        if (errno != ENODATA) return false;
+        return ::fremovexattr(descriptor, kAccessList) == 0 || errno == ENODATA || errno == ENOTSUP;
+    }
     std::string access_list(static_cast<std::size_t>(size), '\0');
     const ssize_t got = ::fgetxattr(existing, kAccessList, access_list.data(), access_list.size());
     return got >= 0 && ::fsetxattr(descriptor, kAccessList, access_list.data(),

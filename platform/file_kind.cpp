@@ -21,6 +21,8 @@ class FileKindCategory : public std::error_category {
                 return "it is a socket, not a regular file";
             case FileKind::Device:
                 return "it is a device, not a regular file";
+            case FileKind::KernelFile:
+                return "it lies on a kernel file system, not a regular file";
             case FileKind::Other:
                 break;
         }

@@ -13,8 +13,9 @@
 namespace kestrafin::platform {
 
 // Why a name was refused although the host would have opened it: it names
-// something other than a regular file (or a link to one).
-enum class FileKind { Folder = 1, Fifo, Socket, Device, Other };
+// something other than a regular file (or a link to one), or a file that the
+// kernel makes up from its own state (proc, sysfs, ...).
+enum class FileKind { Folder = 1, Fifo, Socket, Device, Other, KernelFile };
 const std::error_category& file_kind_category();
 std::error_code make_error_code(FileKind kind);
 
@@ -56,7 +57,9 @@ std::string read_file(const std::string& path, std::string_view what);
 //  - no temporary file outlives a failure, a dropped writer, or an
 //    interruption of the program (a forced kill in the instant between
 //    naming the complete new file and renaming it over the old one aside);
-//  - a missing file is created with the usual rights for a new file.
+//  - a missing file is created with the usual rights for a new file;
+//  - a file on a kernel file system (proc, sysfs, ...) is refused
+//    (FileKind::KernelFile) before it is opened.
 // A failure in write() or commit() leaves the old content.
 class AtomicFileWriter {
   public:

@@ -82,7 +82,8 @@ void ScanSink::write_entry(std::string_view entry_text, const EntryLengths& leng
     }
     if (options_.count_only) return;
     const std::string_view shown = options_.print_target ? target : entry_text;
-    if (options_.format == OutputFormat::lines && !options_.null_terminated &&
+    // On a terminal the entry is escaped onto one line.
+    if (options_.format == OutputFormat::lines && !options_.null_terminated && !escape_entries_ &&
         !warned_line_break_ && shown.find('\n') != std::string_view::npos) {
         warned_line_break_ = true;
         warn(

@@ -167,6 +167,67 @@ class WindowLayoutTest : public QObject {
         QCOMPARE(view->header()->sectionSize(0), view->viewport()->width());
     }
 
+    void rows_each_wider_than_the_last_are_laid_out_once_per_batch() {
+        // A deep walk finds every entry wider than the one before; laying each
+        // out in full kept the window busy long after Escape on deep trees.
+        WindowUnderTest w(&kRoot);
+        auto* view = w.window->lvFiles;
+        std::string text = "/deep";
+        for (int batch = 0; batch < 3; ++batch) {
+            const int layouts_before = view->text_layouts();
+            for (int i = 0; i < 200; ++i) {
+                text += "/folder-" + std::to_string(i);
+                w.items().Add(text);
+            }
+            w.items().Refresh();
+            QCOMPARE(view->text_layouts() - layouts_before, 1);
+            const int text_width =
+                QFontMetrics(view->font()).horizontalAdvance(QString::fromStdString(text));
+            QVERIFY2(view->widest_entry() >= text_width,
+                     qPrintable(QString("%1 < %2").arg(view->widest_entry()).arg(text_width)));
+            QVERIFY(view->header()->sectionSize(0) >= text_width);
+        }
+    }
+
+    void every_character_of_an_entry_shows_in_its_place() {
+        // Line breaks in a name cut the row after its first line, and
+        // direction marks reorder it ("invoice<RLO>fdp.exe" showed as
+        // "invoiceexe.pdf"); each shows as a visible stand-in instead.
+        WindowUnderTest w(&kRoot);
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        auto* view = w.window->lvFiles;
+        const std::string text =
+            "/srv/first\nsecond\rthird\xe2\x80\xa8"
+            "fourth\xc2\x85"
+            "fifth/invoice\xe2\x80\xae"
+            "fdp.exe\x1b[2J\x7f\xe2\x81\xa6"
+            "end";
+        w.items().Add(text);
+        w.items().Refresh();
+        QCoreApplication::processEvents();
+        const QModelIndex row = view->model()->index(0, 0);
+        const QString shown = row.data(Qt::DisplayRole).toString();
+        QCOMPARE(row.data(Qt::ToolTipRole).toString(), shown);
+        for (const QChar c : shown) {
+            const bool hidden_or_moving =
+                c.category() == QChar::Other_Control || c.category() == QChar::Separator_Line ||
+                c.category() == QChar::Separator_Paragraph ||
+                (c.category() == QChar::Other_Format && c.direction() != QChar::DirBN);
+            QVERIFY2(!hidden_or_moving, qPrintable(QString::number(c.unicode(), 16)));
+        }
+        qsizetype at = 0;
+        for (const char* part : {"/srv/first", "second", "third", "fourth", "fifth/invoice",
+                                 "fdp.exe", "[2J", "end"}) {
+            const qsizetype found = shown.indexOf(QString::fromUtf8(part), at);
+            QVERIFY2(found >= at, part);
+            at = found;
+        }
+        QVERIFY(view->header()->sectionSize(0) >=
+                QFontMetrics(view->font()).horizontalAdvance(shown));
+        // What is saved stays byte for byte what was found.
+        QCOMPARE(std::string(w.items().Text(1)), text);
+    }
+
     void the_count_label_holds_every_count_data() {
         QTest::addColumn<qulonglong>("count");
         QTest::newRow("1") << qulonglong{1};

@@ -235,6 +235,37 @@ TEST_P(AsUser, AnAccessListGrantsWritingAndIsKept) {
     EXPECT_EQ(kept, access_list);
 }
 
+TEST_P(AsUser, AFileWithoutAnAccessListGetsNoneFromItsFolder) {
+    // The folder's default list would give "nobody" reading on every new file;
+    // the replaced file had no list and must not gain one.
+    struct AccessEntry {
+        std::uint16_t tag, permissions;
+        std::uint32_t id;
+    };
+    const std::uint32_t version = 2;
+    const AccessEntry entries[] = {
+        {0x01, 6, ~0u}, {0x02, 6, kNobody}, {0x04, 4, ~0u}, {0x10, 6, ~0u}, {0x20, 0, ~0u}};
+    std::string default_list(reinterpret_cast<const char*>(&version), sizeof version);
+    default_list.append(reinterpret_cast<const char*>(entries), sizeof entries);
+
+    const std::string shared = folder / "shared";
+    make_folder(shared);
+    chmod(shared.c_str(), 0777);
+    if (setxattr(shared.c_str(), "system.posix_acl_default", default_list.data(),
+                 default_list.size(), 0) != 0)
+        GTEST_SKIP() << "no access lists here: " << strerror(errno);
+    const std::string path = shared + "/private.ini";
+    make_owned_file(path, "old", GetParam() ? kNobody : 0, 0, 0640);
+    removexattr(path.c_str(), "system.posix_acl_access");
+    const Facts before = facts_of(path);
+    EXPECT_EQ(save_as_user(path, "new"), "ok");
+    const Facts after = facts_of(path);
+    EXPECT_EQ(after.content, "new");
+    EXPECT_EQ(after.mode, before.mode);
+    EXPECT_LT(getxattr(path.c_str(), "system.posix_acl_access", nullptr, 0), 0)
+        << "the file gained an access list";
+}
+
 INSTANTIATE_TEST_SUITE_P(Users, AsUser, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Nobody" : "Root"; });
 
@@ -273,6 +304,22 @@ TEST(AtomicFileWriter, RefusesWhatIsNoRegularFileWithoutBlocking) {
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
     EXPECT_TRUE(is_link(to_fifo));
     EXPECT_EQ(names_in(folder.path()), names);
+}
+
+TEST(AtomicFileWriter, RefusesFilesTheKernelMakesUp) {
+    // Their names look like regular files, but a list written into them goes
+    // to the kernel (as root: a sysfs setting, the host name). Both targets
+    // here are harmless: the child's own name, and a file without a writer.
+    std::vector<std::string> targets = {"/proc/self/comm"};
+    struct stat info {};
+    if (stat("/sys/kernel/uevent_seqnum", &info) == 0)
+        targets.push_back("/sys/kernel/uevent_seqnum");
+    for (const std::string& path : targets) {
+        const ChildResult result = in_child(false, [&] { return save(path, "x"); });
+        EXPECT_NE(result.report.find("it lies on a kernel file system, not a regular file"),
+                  std::string::npos)
+            << path << ": " << result.report;
+    }
 }
 
 namespace {

@@ -319,6 +319,18 @@ TEST(Scanner, NamesWithEscapeSequencesReachATerminalOnlyEscaped) {
     chmod((top + "/" + evil + "-closed").c_str(), 0755);
 }
 
+TEST(Scanner, ALineBreakInANameIsEscapedOnATerminalWithoutAWarning) {
+    TempFolder tree;
+    chmod(tree.path().c_str(), 0755);
+    const std::string top = make_folder_chain(tree.path(), {std::string(200, 'x')}, {"two\nlines"});
+    const std::string screen = without_own_controls(scan_on_terminal({top}));
+    EXPECT_NE(screen.find("/two'$'\\n''lines'\n"), std::string::npos) << screen;
+    // The warning is for output a program reads line by line; here the entry
+    // stays on one line.
+    EXPECT_EQ(screen.find("line break"), std::string::npos) << screen;
+    EXPECT_NE(scan({top}).err.find("a name holds a line break"), std::string::npos);
+}
+
 TEST(Scanner, AnInterruptedListLeavesTheFolderAsItWas) {
     GeneratedTree tree;
     const std::string lists = tree.folder / "lists";
