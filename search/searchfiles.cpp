@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <deque>
 #include <string>
-#include <unordered_set>
 
 #include "platform/folder_reader.h"
 #include "platform/path_rules.h"
@@ -11,6 +10,7 @@
 #include "search/folder_listing.h"
 #include "search/path_text.h"
 #include "search/threaded_walk.h"
+#include "search/walk_rules.h"
 
 namespace kestrafin::search {
 
@@ -18,14 +18,6 @@ namespace {
 
 using platform::EntryKind;
 using platform::Folder;
-using platform::FolderIdentity;
-
-struct IdentityHash {
-    std::size_t operator()(const FolderIdentity& identity) const {
-        return std::hash<std::uint64_t>()(identity.file * 0x9E3779B97F4A7C15ull ^ identity.volume);
-    }
-};
-using IdentitySet = std::unordered_set<FolderIdentity, IdentityHash>;
 
 // One folder of the current descent whose subfolders are still being walked.
 struct Frame {
@@ -34,8 +26,7 @@ struct Frame {
     std::size_t next_subfolder = 0;
     std::size_t slashed_length = 0;  // bytes of the walk's path up to its separator
     std::size_t slashed_units = 0;   // the same in UTF-16 code units
-    bool entered_through_link = false;
-    bool below_link = false;  // it or a folder above it was entered through a link
+    FolderRoute route;
 };
 
 // One walk. The descent is a stack of frames, not of calls, so any depth
@@ -43,7 +34,7 @@ struct Frame {
 class Walker {
   public:
     Walker(SearchSink& sink, const SearchOptions& options)
-        : sink_(sink), options_(options), budget_(options.open_folders) {
+        : sink_(sink), options_(options), budget_(options.open_folders), rules_(sink) {
         path_.reserve(4096);
     }
 
@@ -59,8 +50,7 @@ class Walker {
         Frame& frame = frame_at(0);
         frame.slashed_length = path_.size();
         frame.slashed_units = utf16_length(path_);
-        frame.entered_through_link = false;
-        frame.below_link = false;
+        frame.route = {};
         const bool lists_files = lists_files_of(utf16_length(root));
         if (!take_folder(std::move(folder), {std::nullopt, lists_files}, 0)) return;
         if (!descend || frame.listing.subfolders.empty()) return;
@@ -87,33 +77,9 @@ class Walker {
     bool take_folder(Folder folder, const ListingRequest& request, std::size_t depth) {
         Frame& frame = frames_[depth];
         read_folder_listing(folder, request, frame.listing);
-        const FolderListing& listing = frame.listing;
-        if (listing.on_kernel_file_system) {
-            sink_.kernel_file_system_skipped(directory_of(depth));
-            return false;
-        }
-        const bool known = listing.identity.known();
-        if (known && descent_.contains(listing.identity)) {
-            sink_.cycle_skipped(directory_of(depth));
-            return false;
-        }
-        if (known && frame.entered_through_link && walked_below_links_.contains(listing.identity)) {
-            sink_.link_web_skipped(directory_of(depth));
-            return false;
-        }
-        if (known && frame.below_link) walked_below_links_.insert(listing.identity);
-
-        if (request.keep_files) {
-            path_.resize(frame.slashed_length);
-            for (const ListedName& file : listing.files) {
-                path_.append(listing.name_of(file));
-                sink_.add_entry(path_);
-                path_.resize(frame.slashed_length);
-            }
-        }
-        if (listing.read_error)
-            sink_.folder_unreadable(directory_of(depth), listing.read_error.value());
-        sink_.folder_done(directory_of(depth));
+        if (!rules_.admit(frame.listing, frame.route, directory_of(depth))) return false;
+        rules_.hand_on_files(frame.listing, path_, frame.slashed_length);
+        rules_.folder_read(frame.listing, directory_of(depth));
         frame.folder = std::move(folder);
         return true;
     }
@@ -139,8 +105,7 @@ class Walker {
         path_.push_back(platform::kPathSeparator);
         child.slashed_length = path_.size();
         child.slashed_units = directory_units + 1;
-        child.entered_through_link = through_link;
-        child.below_link = parent_again.below_link || through_link;
+        child.route = {through_link, parent_again.route.below_link || through_link};
         child.next_subfolder = 0;
         const ListingRequest request{parent_again.listing.identity.volume,
                                      lists_files_of(directory_units)};
@@ -171,7 +136,7 @@ class Walker {
                                         below.slashed_length - 1 - above.slashed_length);
             const std::string_view full_path(path_.data(), below.slashed_length - 1);
             Folder reopened = Folder::open_child(above.folder, name, full_path,
-                                                 below.entered_through_link, error);
+                                                 below.route.entered_through_link, error);
             if (reopened.is_open() && reopened.identity(error) != below.listing.identity) {
                 // Another folder now stands where the walk read this one.
                 error = std::make_error_code(std::errc::no_such_file_or_directory);
@@ -191,15 +156,14 @@ class Walker {
 
     void push(std::size_t depth) {
         depth_ = depth + 1;
-        const FolderIdentity identity = frames_[depth].listing.identity;
-        if (identity.known()) descent_.insert(identity);
+        rules_.descend(frames_[depth].listing.identity);
         keep_budget(depth);
     }
 
     void pop() {
         --depth_;
         Frame& frame = frames_[depth_];
-        descent_.erase(frame.listing.identity);
+        rules_.ascend(frame.listing.identity);
         if (frame.folder.is_open()) {
             frame.folder.close();
             budget_.closed(depth_);
@@ -233,8 +197,7 @@ class Walker {
     std::string_view root_;
     std::deque<Frame> frames_;  // frames_[0, depth_) is the descent; deeper ones are kept for reuse
     std::size_t depth_ = 0;
-    IdentitySet descent_;
-    IdentitySet walked_below_links_;
+    WalkRules rules_;
     bool stop_ = false;
 };
 

@@ -9,7 +9,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_set>
 
 #include "platform/folder_reader.h"
 #include "platform/handle_limit.h"
@@ -19,6 +18,7 @@
 #include "search/folder_listing.h"
 #include "search/path_text.h"
 #include "search/read_ahead.h"
+#include "search/walk_rules.h"
 
 namespace kestrafin::search {
 
@@ -26,7 +26,6 @@ namespace {
 
 using platform::EntryKind;
 using platform::Folder;
-using platform::FolderIdentity;
 
 // Folders read ahead and not yet entered, at most, and the bytes of their names.
 constexpr std::size_t kFoldersAhead = 4096;
@@ -109,20 +108,12 @@ struct AheadListing {
     std::unique_ptr<SharedFolder> folder = std::make_unique<SharedFolder>();
 };
 
-struct IdentityHash {
-    std::size_t operator()(const FolderIdentity& identity) const {
-        return std::hash<std::uint64_t>()(identity.file * 0x9E3779B97F4A7C15ull ^ identity.volume);
-    }
-};
-using IdentitySet = std::unordered_set<FolderIdentity, IdentityHash>;
-
 // One folder of the current descent whose subfolders are still being walked.
 struct Frame {
     ReadAhead<AheadListing>::Folder node = nullptr;
     std::size_t next_subfolder = 0;
     std::size_t slashed_length = 0;  // bytes of the walk's path up to its separator
-    bool entered_through_link = false;
-    bool below_link = false;  // it or a folder above it was entered through a link
+    FolderRoute route;
 };
 
 // One walk: the consumer of the read-ahead. It applies the same rules in the
@@ -135,7 +126,8 @@ class ThreadedWalker {
           options_(options),
           readers_(readers),
           budget_(options.open_folders),
-          reader_handles_(reader_handles, readers) {
+          reader_handles_(reader_handles, readers),
+          rules_(sink) {
         path_.reserve(4096);
     }
 
@@ -312,32 +304,11 @@ class ThreadedWalker {
     // Applies the walk's rules to the folder at `depth` and lists its files.
     // False when the folder is not to be walked further.
     bool take_folder(std::size_t depth) {
-        Frame& frame = frames_[depth];
+        const Frame& frame = frames_[depth];
         const FolderListing& listing = listing_at(depth).listing;
-        if (listing.on_kernel_file_system) {
-            sink_.kernel_file_system_skipped(directory_of(depth));
-            return false;
-        }
-        const bool known = listing.identity.known();
-        if (known && descent_.contains(listing.identity)) {
-            sink_.cycle_skipped(directory_of(depth));
-            return false;
-        }
-        if (known && frame.entered_through_link && walked_below_links_.contains(listing.identity)) {
-            sink_.link_web_skipped(directory_of(depth));
-            return false;
-        }
-        if (known && frame.below_link) walked_below_links_.insert(listing.identity);
-
-        path_.resize(frame.slashed_length);
-        for (const ListedName& file : listing.files) {
-            path_.append(listing.name_of(file));
-            sink_.add_entry(path_);
-            path_.resize(frame.slashed_length);
-        }
-        if (listing.read_error)
-            sink_.folder_unreadable(directory_of(depth), listing.read_error.value());
-        sink_.folder_done(directory_of(depth));
+        if (!rules_.admit(listing, frame.route, directory_of(depth))) return false;
+        rules_.hand_on_files(listing, path_, frame.slashed_length);
+        rules_.folder_read(listing, directory_of(depth));
         return true;
     }
 
@@ -364,8 +335,7 @@ class ThreadedWalker {
         path_.push_back(platform::kPathSeparator);
         child.node = node;
         child.slashed_length = path_.size();
-        child.entered_through_link = through_link;
-        child.below_link = parent.below_link || through_link;
+        child.route = {through_link, parent.route.below_link || through_link};
         child.next_subfolder = 0;
         if (!take_folder(parent_depth + 1) || child_listing.listing.subfolders.empty()) {
             child_listing.folder->close();
@@ -394,7 +364,7 @@ class ThreadedWalker {
             Folder reopened;
             if (above_folder != nullptr)
                 reopened = Folder::open_child(*above_folder, name, full_path,
-                                              below.entered_through_link, error);
+                                              below.route.entered_through_link, error);
             else
                 error = std::make_error_code(std::errc::bad_file_descriptor);
             if (reopened.is_open() &&
@@ -418,15 +388,14 @@ class ThreadedWalker {
 
     void push(std::size_t depth) {
         depth_ = depth + 1;
-        const FolderIdentity identity = listing_at(depth).listing.identity;
-        if (identity.known()) descent_.insert(identity);
+        rules_.descend(listing_at(depth).listing.identity);
         if (listing_at(depth).folder->is_open()) keep_budget(depth);
     }
 
     void pop() {
         --depth_;
         const AheadListing& listing = listing_at(depth_);
-        descent_.erase(listing.listing.identity);
+        rules_.ascend(listing.listing.identity);
         if (listing.folder->is_open()) {
             listing.folder->close();
             budget_.closed(depth_);
@@ -465,8 +434,7 @@ class ThreadedWalker {
     std::deque<Frame> frames_;  // frames_[0, depth_) is the descent; deeper ones are kept for reuse
     std::size_t depth_ = 0;
     std::size_t entering_from_ = 0;  // the depth whose subfolder the walk is entering
-    IdentitySet descent_;
-    IdentitySet walked_below_links_;
+    WalkRules rules_;
     bool stop_ = false;
     bool reading_ahead_ = false;
     std::size_t reads_on_the_spot_ = 0;

@@ -1,0 +1,47 @@
+#include "search/walk_rules.h"
+
+namespace kestrafin::search {
+
+bool WalkRules::admit(const FolderListing& listing, const FolderRoute& route,
+                      std::string_view directory) {
+    if (listing.on_kernel_file_system) {
+        sink_.kernel_file_system_skipped(directory);
+        return false;
+    }
+    const bool known = listing.identity.known();
+    if (known && descent_.contains(listing.identity)) {
+        sink_.cycle_skipped(directory);
+        return false;
+    }
+    if (known && route.entered_through_link && walked_below_links_.contains(listing.identity)) {
+        sink_.link_web_skipped(directory);
+        return false;
+    }
+    if (known && route.below_link) walked_below_links_.insert(listing.identity);
+    return true;
+}
+
+void WalkRules::hand_on_files(const FolderListing& listing, std::string& path,
+                              std::size_t slashed_length) {
+    path.resize(slashed_length);
+    for (const ListedName& file : listing.files) {
+        path.append(listing.name_of(file));
+        sink_.add_entry(path);
+        path.resize(slashed_length);
+    }
+}
+
+void WalkRules::folder_read(const FolderListing& listing, std::string_view directory) {
+    if (listing.read_error) sink_.folder_unreadable(directory, listing.read_error.value());
+    sink_.folder_done(directory);
+}
+
+void WalkRules::descend(const platform::FolderIdentity& identity) {
+    if (identity.known()) descent_.insert(identity);
+}
+
+void WalkRules::ascend(const platform::FolderIdentity& identity) {
+    descent_.erase(identity);
+}
+
+}  // namespace kestrafin::search

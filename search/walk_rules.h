@@ -1,0 +1,63 @@
+// The rules that decide whether the walk enters a folder it has just read,
+// and what it hands the sink for a folder it enters. The walk on one thread
+// and the walk with read-ahead both go through these, so that they cannot
+// come to differ in what they list.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "platform/folder_reader.h"
+#include "search/folder_listing.h"
+#include "search/searchfiles.h"
+
+namespace kestrafin::search {
+
+// How a folder was reached on the current descent.
+struct FolderRoute {
+    bool entered_through_link = false;
+    bool below_link = false;  // it or a folder above it was entered through a link
+};
+
+class WalkRules {
+  public:
+    explicit WalkRules(SearchSink& sink) : sink_(sink) {}
+
+    // Decides on the folder read as `listing`, named `directory`. Returns true
+    // when the walk enters it. Otherwise tells the sink why not and returns
+    // false: it lies on a kernel file system, it is a folder of the current
+    // descent (a cycle, whatever led there), or a link leads into a folder
+    // already walked through a link (a web of links).
+    bool admit(const FolderListing& listing, const FolderRoute& route, std::string_view directory);
+
+    // Hands on the files of an admitted folder. `path` holds the folder's
+    // slashed path in its first `slashed_length` bytes; it is used as scratch
+    // (and may move) and is left that long.
+    void hand_on_files(const FolderListing& listing, std::string& path, std::size_t slashed_length);
+
+    // Tells the sink that the admitted folder `directory` has been read, and
+    // whether reading it failed part way.
+    void folder_read(const FolderListing& listing, std::string_view directory);
+
+    // The descent: a folder joins it when the walk goes below it and leaves
+    // it when the walk comes back.
+    void descend(const platform::FolderIdentity& identity);
+    void ascend(const platform::FolderIdentity& identity);
+
+  private:
+    struct IdentityHash {
+        std::size_t operator()(const platform::FolderIdentity& identity) const {
+            return std::hash<std::uint64_t>()(identity.file * 0x9E3779B97F4A7C15ull ^
+                                              identity.volume);
+        }
+    };
+    using IdentitySet = std::unordered_set<platform::FolderIdentity, IdentityHash>;
+
+    SearchSink& sink_;
+    IdentitySet descent_;
+    IdentitySet walked_below_links_;
+};
+
+}  // namespace kestrafin::search
