@@ -32,7 +32,10 @@ std::string folder_of_length(const std::string& parent, std::size_t units) {
     std::string path = parent;
     while (search::utf16_length(path) + 1 < units) {
         const std::size_t left = units - search::utf16_length(path) - 1;
-        path += "\\" + non_ascii_name(std::min<std::size_t>(left, 40));
+        // With 41 units left, a name of 40 and its separator would end the
+        // chain one unit short, with no room for another; take a shorter name.
+        const std::size_t name_units = left <= 40 ? left : (left == 41 ? 20 : 40);
+        path += "\\" + non_ascii_name(name_units);
         make_windows_folder(path);
     }
     EXPECT_EQ(search::utf16_length(path), units);
