@@ -1,12 +1,9 @@
 #include "listfile/saved_list.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 
 #include <system_error>
 
-#include "tests/support/child_process.h"
 #include "tests/support/temp_tree.h"
 
 using namespace kestrafin::listfile;
@@ -102,39 +99,6 @@ TEST(SavedList, SavesAndLoadsAFileAndReplacesItWhole) {
     save(path, {"/a", "/b"});
     load_list(path, [&](std::string_view text) { loaded.emplace_back(text); });
     EXPECT_EQ(loaded, (std::vector<std::string>{"/a", "/b"}));
-}
-
-TEST(SavedList, AFailedSaveKeepsThePreviousFile) {
-    TempFolder folder;
-    const std::string path = folder / std::string(kSavedListName);
-    make_file(path, "\"/previous\"\r\n");
-    // A file size limit stops the save half way, for root as for anybody.
-    const ChildResult limited = in_child(false, [&]() -> std::string {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{4096, 4096};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        try {
-            save(path, std::vector<std::string>(1000, "/new/entry"));
-        } catch (const std::system_error& error) {
-            return error.what();
-        }
-        return "no error";
-    });
-    EXPECT_NE(limited.report.find("File too large"), std::string::npos) << limited.report;
-    EXPECT_EQ(read_bytes(path), "\"/previous\"\r\n");
-
-    // A read-only saved file is respected, also when the user is root.
-    const std::string guarded = folder / "guarded.dxb";
-    make_file(guarded, "\"/kept\"\r\n");
-    chmod(guarded.c_str(), 0444);
-    try {
-        save(guarded, {"/new"});
-        FAIL() << "no error";
-    } catch (const std::system_error& error) {
-        EXPECT_EQ(error.code().value(), EACCES);
-        EXPECT_NE(std::string(error.what()).find(guarded), std::string::npos);
-    }
-    EXPECT_EQ(read_bytes(guarded), "\"/kept\"\r\n");
 }
 
 TEST(SavedList, LoadingAMissingFileFailsBeforeAnyRecord) {

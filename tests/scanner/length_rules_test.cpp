@@ -3,9 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "platform/path_rules.h"
+
 using namespace kestrafin::scanner;
 
 namespace {
+
+// A walk's text, written here with "/", as the walk gives it on this host.
+std::string walked(std::string path) {
+    std::replace(path.begin(), path.end(), '/', kestrafin::platform::kPathSeparator);
+    return path;
+}
 
 struct PrefixCase {
     std::string prefix;
@@ -53,37 +63,37 @@ TEST(PercentDecoding, DecodesEscapesAndKeepsEverythingElse) {
 }
 
 TEST(LengthMeasure, FolderOfAFileInTheRootIsTheRootAsGiven) {
-    const LengthMeasure plain("/data", std::nullopt);
-    EXPECT_EQ(plain.measure("/data/f.txt").folder, 5u);
-    EXPECT_EQ(plain.measure("/data/f.txt").path, 11u);
-    const LengthMeasure slashed("/data/", std::nullopt);
-    EXPECT_EQ(slashed.measure("/data/f.txt").folder, 6u) << "the trailing separator counts";
-    EXPECT_EQ(slashed.measure("/data/sub/f.txt").folder, 9u);
-    EXPECT_EQ(slashed.measure("/data/sub/f.txt").path, 15u);
+    const LengthMeasure plain(walked("/data"), std::nullopt);
+    EXPECT_EQ(plain.measure(walked("/data/f.txt")).folder, 5u);
+    EXPECT_EQ(plain.measure(walked("/data/f.txt")).path, 11u);
+    const LengthMeasure slashed(walked("/data/"), std::nullopt);
+    EXPECT_EQ(slashed.measure(walked("/data/f.txt")).folder, 6u) << "the trailing separator counts";
+    EXPECT_EQ(slashed.measure(walked("/data/sub/f.txt")).folder, 9u);
+    EXPECT_EQ(slashed.measure(walked("/data/sub/f.txt")).path, 15u);
 }
 
 TEST(LengthMeasure, CountsUtf16UnitsAtTheTarget) {
     // é is one unit, the emoji two, the stray byte 0xFF one.
     const std::string rest = "\xC3\xA9t\xC3\xA9/\xF0\x9F\x98\x80\xFF";
-    const LengthMeasure unc("/src/tree", TargetPrefix("\\\\srv\\d\xC3\xA9pt"));
+    const LengthMeasure unc(walked("/src/tree"), TargetPrefix("\\\\srv\\d\xC3\xA9pt"));
     // The prefix \\srv\dépt has 10 units.
-    EXPECT_EQ(unc.measure("/src/tree/" + rest + "/f").folder, 10u + 1 + 3 + 1 + 3);
-    EXPECT_EQ(unc.measure("/src/tree/" + rest + "/f").path, 10u + 1 + 3 + 1 + 3 + 1 + 1);
-    EXPECT_EQ(unc.measure("/src/tree/f").folder, 10u);
+    EXPECT_EQ(unc.measure(walked("/src/tree/" + rest + "/f")).folder, 10u + 1 + 3 + 1 + 3);
+    EXPECT_EQ(unc.measure(walked("/src/tree/" + rest + "/f")).path, 10u + 1 + 3 + 1 + 3 + 1 + 1);
+    EXPECT_EQ(unc.measure(walked("/src/tree/f")).folder, 10u);
     EXPECT_EQ(
-        unc.target_path("/src/tree/" + rest + "/f"),
+        unc.target_path(walked("/src/tree/" + rest + "/f")),
         "\\\\srv\\d\xC3\xA9pt\\" + std::string("\xC3\xA9t\xC3\xA9\\") + "\xF0\x9F\x98\x80\xFF\\f");
 
-    const LengthMeasure drive("/src/tree/", TargetPrefix("E:\\"));
-    EXPECT_EQ(drive.measure("/src/tree/f").folder, 3u);
-    EXPECT_EQ(drive.measure("/src/tree/a/f").folder, 4u) << "no second separator";
-    EXPECT_EQ(drive.target_path("/src/tree/a/f"), "E:\\a\\f");
+    const LengthMeasure drive(walked("/src/tree/"), TargetPrefix("E:\\"));
+    EXPECT_EQ(drive.measure(walked("/src/tree/f")).folder, 3u);
+    EXPECT_EQ(drive.measure(walked("/src/tree/a/f")).folder, 4u) << "no second separator";
+    EXPECT_EQ(drive.target_path(walked("/src/tree/a/f")), "E:\\a\\f");
 
-    const LengthMeasure url("/src", TargetPrefix("https://h/sites/x%20y"));
+    const LengthMeasure url(walked("/src"), TargetPrefix("https://h/sites/x%20y"));
     // The part that counts is "/sites/x y", 10 units.
-    EXPECT_EQ(url.measure("/src/a%20/f").path, 10u + 1 + 4 + 1 + 1)
+    EXPECT_EQ(url.measure(walked("/src/a%20/f")).path, 10u + 1 + 4 + 1 + 1)
         << "escapes in names are not decoded";
-    EXPECT_EQ(url.target_path("/src/a%20/f"), "https://h/sites/x%20y/a%20/f");
+    EXPECT_EQ(url.target_path(walked("/src/a%20/f")), "https://h/sites/x%20y/a%20/f");
 }
 
 TEST(LengthRules, AnEntryQualifiesByEitherRuleAndOnlyPastTheLimit) {

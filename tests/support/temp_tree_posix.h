@@ -1,5 +1,6 @@
-// Real folder trees in temporary folders, for tests. Deep trees are built and
-// removed relative to descriptors, so paths longer than the host's limit work.
+// Real folder trees in temporary folders, for tests on POSIX hosts. Deep trees
+// are built and removed relative to descriptors, so paths longer than the
+// host's limit work.
 #pragma once
 
 #include <dirent.h>

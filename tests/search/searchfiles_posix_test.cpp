@@ -1,0 +1,125 @@
+// The walk on what only POSIX hosts have: bytes that are no UTF-8, the
+// root "/", descriptors, symbolic links and folder modes.
+#include "search/searchfiles.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <set>
+
+#include "search/path_text.h"
+#include "tests/search/recording_sink.h"
+#include "tests/support/temp_tree.h"
+
+using namespace kestrafin::testing;
+using kestrafin::search::searchfiles;
+using kestrafin::search::utf16_length;
+
+namespace {
+
+std::set<std::string> as_set(const std::vector<std::string>& entries) {
+    return {entries.begin(), entries.end()};
+}
+
+}  // namespace
+
+TEST(Search, AByteThatIsNoUtf8PassesUnchangedAsOneUnit) {
+    TempFolder tree;
+    make_folder(tree / std::string(100, 'p'));
+    const std::string base = tree / std::string(100, 'p') + "/";
+    std::string name;
+    while (utf16_length(base + name) + 1 <= 200) name += "\xC3\xA9";
+    make_folder(base + name);
+    make_file(base + name + "/file");
+    const std::string odd = base + name + "\xFF";
+    make_folder(odd);
+    make_file(odd + "/file");
+    EXPECT_EQ(search_entries(tree.path()), std::vector<std::string>{odd + "/file"});
+}
+
+TEST(Search, AnEmptyRootWalksTheSystemRootAndListsPathsFromTheSeparator) {
+    RecordingSink sink;
+    sink.stop_after_folders = 30;
+    searchfiles("", true, sink, {.longer_than = 0});
+    ASSERT_FALSE(sink.folders.empty());
+    EXPECT_EQ(sink.folders.front(), "");
+    EXPECT_EQ(sink.folders.at(1).substr(0, 1), "/");
+    ASSERT_FALSE(sink.entries.empty()) << "some folder below / holds files";
+    for (const auto& entry : sink.entries) {
+        EXPECT_EQ(entry[0], '/');
+        // The root's own files never qualify: its directory string is empty.
+        EXPECT_NE(entry.find('/', 1), std::string::npos) << entry;
+    }
+}
+
+TEST(Search, LeavesNoFolderOpenWhenItEnds) {
+    const auto open_descriptors = [] {
+        std::size_t count = 0;
+        for ([[maybe_unused]] const auto& entry :
+             std::filesystem::directory_iterator("/proc/self/fd"))
+            ++count;
+        return count;
+    };
+    TempFolder tree;
+    for (int i = 0; i < 50; ++i)
+        make_folder_chain(tree.path(),
+                          {"branch" + std::to_string(i), std::string(200, 'o'), "leaf"}, {"f"});
+    const std::size_t before = open_descriptors();
+    EXPECT_EQ(search_entries(tree.path()).size(), 50u);
+    EXPECT_EQ(open_descriptors(), before);
+}
+
+TEST(Search, DoesNotEnterALinkBackToAnAncestorButWalksALinkToASibling) {
+    TempFolder tree;
+    const std::string top = make_folder_chain(tree.path(), {std::string(200, 'q')});
+    make_folder_chain(top, {"one", "inner"}, {"f1"});
+    make_folder_chain(top, {"two"}, {"f2"});
+    make_link("../..", top + "/one/inner/back-to-top");
+    make_link("../two", top + "/one/to-two");
+    make_link("nowhere", top + "/one/broken");
+
+    RecordingSink sink;
+    searchfiles(top, true, sink);
+    EXPECT_EQ(as_set(sink.entries),
+              (std::set<std::string>{top + "/one/broken", top + "/one/inner/f1",
+                                     top + "/one/to-two/f2", top + "/two/f2"}));
+    EXPECT_EQ(sink.entries.size(), 4u) << "each file once per route";
+    EXPECT_EQ(sink.cycles, std::vector<std::string>{top + "/one/inner/back-to-top"});
+}
+
+TEST(Search, SkipsAnUnreadableFolderWithoutAWordToTheListAndGoesOn) {
+    TempFolder tree;
+    const std::string top = make_folder_chain(tree.path(), {std::string(200, 'u')});
+    make_folder_chain(top, {"closed"}, {"hidden-away"});
+    make_folder_chain(top, {"open"}, {"seen"});
+    chmod(tree.path().c_str(), 0755);
+    chmod(top.c_str(), 0755);
+    chmod((top + "/closed").c_str(), 0000);
+
+    // Root reads every folder, so the walk runs as an ordinary user when the
+    // test runs as root.
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        RecordingSink sink;
+        searchfiles(top, true, sink);
+        std::string result;
+        for (const auto& e : sink.entries) result += "entry " + e + "\n";
+        for (const auto& u : sink.unreadable) result += "unreadable " + u + "\n";
+        if (write(report[1], result.data(), result.size()) < 0) _exit(4);
+        _exit(0);
+    }
+    close(report[1]);
+    std::string result;
+    char block[4096];
+    ssize_t got = 0;
+    while ((got = read(report[0], block, sizeof block)) > 0) result.append(block, got);
+    close(report[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(result, "entry " + top + "/open/seen\nunreadable " + top + "/closed\n");
+}
