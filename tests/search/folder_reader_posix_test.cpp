@@ -1,0 +1,117 @@
+// The folder reader on links, sockets and kernel file systems.
+#include "platform/folder_reader.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/un.h>
+
+#include <map>
+
+#include "tests/support/temp_tree.h"
+
+using kestrafin::platform::EntryKind;
+using kestrafin::platform::Folder;
+using kestrafin::platform::FolderEntry;
+using namespace kestrafin::testing;
+
+namespace {
+
+std::map<std::string, EntryKind> all_entries(Folder& folder) {
+    std::map<std::string, EntryKind> entries;
+    FolderEntry entry;
+    std::error_code error;
+    while (folder.next(entry, error)) entries.emplace(entry.name, entry.kind);
+    EXPECT_FALSE(error) << error.message();
+    return entries;
+}
+
+}  // namespace
+
+TEST(FolderReader, TellsTheKindOfEveryEntryAndFollowsLinksOnlyToSeeTheirTarget) {
+    TempFolder tree;
+    make_file(tree / "plain");
+    make_folder(tree / "folder");
+    make_link("folder", tree / "link-to-folder");
+    make_link("plain", tree / "link-to-file");
+    make_link("nowhere", tree / "broken-link");
+    ASSERT_EQ(mkfifo((tree / "fifo").c_str(), 0644), 0);
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socket_path = tree / "socket";
+    socket_path.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    std::error_code error;
+    Folder folder = Folder::open(tree.path(), error);
+    ASSERT_TRUE(folder.is_open()) << error.message();
+    const auto entries = all_entries(folder);
+    close(sock);
+    EXPECT_EQ(entries,
+              (std::map<std::string, EntryKind>{{".", EntryKind::folder},
+                                                {"..", EntryKind::folder},
+                                                {"plain", EntryKind::file},
+                                                {"folder", EntryKind::folder},
+                                                {"link-to-folder", EntryKind::link_to_folder},
+                                                {"link-to-file", EntryKind::other},
+                                                {"broken-link", EntryKind::other},
+                                                {"fifo", EntryKind::other},
+                                                {"socket", EntryKind::other}}));
+    // At the end, next() keeps saying so.
+    FolderEntry entry;
+    EXPECT_FALSE(folder.next(entry, error));
+    EXPECT_FALSE(error);
+}
+
+TEST(FolderReader, OpensAChildRelativeToItsParentFollowingLinksOnlyWhenAsked) {
+    TempFolder tree;
+    make_folder(tree / "child");
+    make_file(tree / "child/inner");
+    make_link("child", tree / "link");
+    std::error_code error;
+    Folder parent = Folder::open(tree.path(), error);
+    Folder child = Folder::open_child(parent, "child", tree / "child", false, error);
+    ASSERT_TRUE(child.is_open()) << error.message();
+    EXPECT_EQ(all_entries(child).count("inner"), 1u);
+
+    struct stat info {};
+    ASSERT_EQ(stat((tree / "child").c_str(), &info), 0);
+    const auto identity = child.identity(error);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(identity.file, static_cast<std::uint64_t>(info.st_ino));
+    EXPECT_EQ(identity.volume, static_cast<std::uint64_t>(info.st_dev));
+    EXPECT_FALSE(parent.identity(error) == identity);
+
+    EXPECT_FALSE(Folder::open_child(parent, "link", tree / "link", false, error).is_open())
+        << "a link where a plain folder was read is not followed";
+    EXPECT_TRUE(error);
+    Folder through_link = Folder::open_child(parent, "link", tree / "link", true, error);
+    ASSERT_TRUE(through_link.is_open());
+    EXPECT_EQ(through_link.identity(error), identity);
+    EXPECT_FALSE(Folder::open_child(parent, "child/..", tree.path(), true, error).is_open())
+        << "a name is one name, never a path";
+}
+
+TEST(FolderReader, TellsKernelFileSystemsFromThoseWithUserFiles) {
+    TempFolder tree;
+    std::error_code error;
+    EXPECT_FALSE(Folder::open(tree.path(), error).on_kernel_file_system());
+    for (const char* kernel : {"/proc", "/sys", "/dev/pts"}) {
+        Folder folder = Folder::open(kernel, error);
+        if (!folder.is_open()) {
+            ADD_FAILURE() << kernel << " cannot be opened here: " << error.message();
+            continue;
+        }
+        EXPECT_TRUE(folder.on_kernel_file_system()) << kernel;
+    }
+    struct statfs info {};
+    // devtmpfs and tmpfs share a magic number; only the first holds no user files.
+    if (statfs("/dev", &info) == 0 && info.f_type == 0x01021994) {
+        EXPECT_TRUE(Folder::open("/dev", error).on_kernel_file_system()) << "devtmpfs";
+    }
+    if (statfs("/dev/shm", &info) == 0 && info.f_type == 0x01021994) {
+        EXPECT_FALSE(Folder::open("/dev/shm", error).on_kernel_file_system()) << "tmpfs";
+    }
+}
