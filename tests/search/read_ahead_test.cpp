@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
@@ -193,6 +194,9 @@ std::vector<std::string> walk(const std::vector<TreeFolder>& tree, std::size_t r
 }  // namespace
 
 TEST(ReadAhead, EveryReaderCountListsExactlyWhatTheSerialWalkLists) {
+    // Whether the readers get ahead of a walk in memory is up to the
+    // scheduler on a busy machine, so it is asked of all walks together.
+    std::map<std::size_t, std::size_t> read_ahead_by_readers;
     for (unsigned seed = 1; seed <= 4; ++seed) {
         const std::vector<TreeFolder> tree = make_tree(seed, 1500);
         const std::vector<std::string> serial = walk(tree, 0);
@@ -205,10 +209,12 @@ TEST(ReadAhead, EveryReaderCountListsExactlyWhatTheSerialWalkLists) {
                 ReadAheadFigures figures;
                 ASSERT_EQ(walk(tree, readers, {}, &figures), serial)
                     << "seed " << seed << ", " << readers << " readers, run " << repeat;
-                EXPECT_GT(figures.read_ahead, 0u) << "the readers read nothing ahead";
+                read_ahead_by_readers[readers] += figures.read_ahead;
             }
         }
     }
+    for (const auto& [readers, read_ahead] : read_ahead_by_readers)
+        EXPECT_GT(read_ahead, 0u) << readers << " readers read nothing ahead in any walk";
     EXPECT_EQ(live_listings.load(), 0);
 }
 
