@@ -3,20 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "scanner/terminal_quote.h"
+
 namespace kestrafin::scanner {
 
 namespace {
 
 std::string figure_line(std::string_view label, std::size_t value) {
     return std::string(label) + ": " + std::to_string(value) + "\n";
-}
-
-// A name on a terminal must not move the cursor or change the colours.
-std::string shown_on_terminal(std::string_view path) {
-    std::string shown(path);
-    for (char& c : shown)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    return shown;
 }
 
 }  // namespace
@@ -60,8 +54,8 @@ std::string ScanSummary::render(std::size_t folders_read, std::size_t folders_un
 
     text += "longest paths of all files seen:\n";
     for (const auto& [length, path] : longest_)
-        text += "  " + std::to_string(length) + " " + (terminal ? shown_on_terminal(path) : path) +
-                "\n";
+        text += "  " + std::to_string(length) + " " +
+                (terminal ? escaped_for_terminal(path) : path) + "\n";
 
     text += "path lengths of all files seen, in bands of " + std::to_string(kBandWidth) + ":\n";
     const std::size_t most = bands_.empty() ? 0 : *std::max_element(bands_.begin(), bands_.end());

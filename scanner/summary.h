@@ -30,7 +30,8 @@ class ScanSummary {
     void entry_listed(const Verdict& verdict);
 
     // The summary as text. `terminal` draws the histogram as bars fitting
-    // `width` columns and shows control characters in names as "?".
+    // `width` columns and quotes names as entries are shown on a terminal, so
+    // that no name can steer it.
     std::string render(std::size_t folders_read, std::size_t folders_unreadable, bool terminal,
                        std::size_t width) const;
 

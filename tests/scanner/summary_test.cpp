@@ -35,3 +35,23 @@ TEST(ScanSummary, KeepsTheTenLongestFirstSeenFirstAndBandsEveryLength) {
     EXPECT_NE(text.find("folders unreadable: 1\n"), std::string::npos);
     EXPECT_EQ(text.find('#'), std::string::npos) << "bars only on a terminal";
 }
+
+TEST(ScanSummary, OnATerminalNamesCanNeitherSteerItNorHideTheirEnd) {
+    ScanSummary summary({.folder_longer_than = 200, .file_longer_than = std::nullopt});
+    for (const std::string path : {"/t/esc\033]0;title\007",
+                                   "/t/c1\xC2\x9B"
+                                   "2J",
+                                   "/t/raw\x9B"
+                                   "2J",
+                                   "/t/invoice\xE2\x80\xAEtxt.exe", "/t/bad\xFF\xC3"})
+        summary.file_seen(path, 30);
+    summary.file_seen("/t/données", 10);
+
+    const std::string text = summary.render(1, 0, true, 80);
+    const std::string hostile = text.substr(0, text.find("données"));
+    for (const char c : hostile)
+        EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7F))
+            << "byte " << static_cast<int>(static_cast<unsigned char>(c)) << " in\n"
+            << text;
+    EXPECT_NE(text.find("/t/données"), std::string::npos) << "valid names stay readable";
+}
