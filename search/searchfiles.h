@@ -27,8 +27,8 @@ class SearchSink {
     // A folder that is one the walk is inside, reached again through a link or
     // a mount; it is not entered.
     virtual void cycle_skipped(std::string_view /*directory*/) {}
-    // A link to a folder that the walk has already walked through a link; it
-    // is not entered again.
+    // A folder reached through a link (the link itself or a folder below it)
+    // that the walk has already walked through a link; it is not entered again.
     virtual void link_web_skipped(std::string_view /*directory*/) {}
     // A folder on a kernel file system (proc, sysfs, ...), which holds no user
     // files; it is not entered.
@@ -62,7 +62,7 @@ struct SearchOptions {
 // subtree of each subfolder in turn. Folders are visited whatever the length of
 // their path and whatever the depth. A folder is not entered when it is one
 // the walk is inside (whatever led there), when it is reached through a link
-// and was already walked through a link, or when it lies on a kernel file
+// (directly or below one) and was already walked through a link, or when it lies on a kernel file
 // system; each of these is reported to the sink.
 void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
                  const SearchOptions& options = {});

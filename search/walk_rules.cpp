@@ -13,11 +13,14 @@ bool WalkRules::admit(const FolderListing& listing, const FolderRoute& route,
         sink_.cycle_skipped(directory);
         return false;
     }
-    if (known && route.entered_through_link && walked_below_links_.contains(listing.identity)) {
+    // Below a link every folder is checked, plain ones too: a plain folder
+    // under a link to a shallow level may be one that a link to a deeper
+    // level walked already, and links to each level of a chain would
+    // otherwise walk it once per link.
+    if (known && route.below_link && !walked_below_links_.insert(listing.identity).second) {
         sink_.link_web_skipped(directory);
         return false;
     }
-    if (known && route.below_link) walked_below_links_.insert(listing.identity);
     return true;
 }
 

@@ -28,8 +28,9 @@ class WalkRules {
     // Decides on the folder read as `listing`, named `directory`. Returns true
     // when the walk enters it. Otherwise tells the sink why not and returns
     // false: it lies on a kernel file system, it is a folder of the current
-    // descent (a cycle, whatever led there), or a link leads into a folder
-    // already walked through a link (a web of links).
+    // descent (a cycle, whatever led there), or it is reached through a link
+    // (directly or below one) and was already walked through a link (a web
+    // of links).
     bool admit(const FolderListing& listing, const FolderRoute& route, std::string_view directory);
 
     // Hands on the files of an admitted folder. `path` holds the folder's

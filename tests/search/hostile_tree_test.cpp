@@ -89,6 +89,34 @@ TEST(HostileTree, AWebOfLinksEndsAndWalksNoFolderTwiceThroughLinks) {
         EXPECT_TRUE(skipped.ends_with("/x") || skipped.ends_with("/y")) << skipped;
 }
 
+TEST(HostileTree, LinksToEveryLevelOfAChainWalkEachFolderOnceThroughLinks) {
+    // A chain of plain folders and a folder of links to each of its levels. A
+    // link to a shallow level leads, through plain folders, into deeper ones
+    // that an earlier link may have walked already; whatever order the links
+    // come in, no folder is walked twice through links.
+    constexpr int kLevels = 40;
+    TempFolder tree;
+    std::string level_path = tree / "chain";
+    make_folder(level_path);
+    make_folder(tree / "links");
+    for (int level = 0; level < kLevels; ++level) {
+        level_path += "/c";
+        make_folder(level_path);
+        make_file(level_path + "/f" + std::to_string(level));
+        make_link(level_path, tree / ("links/l" + std::to_string(level)));
+    }
+    const RecordingSink sink = walk_everything(tree.path());
+
+    std::map<std::string, int> times_listed;
+    for (const auto& entry : sink.entries) ++times_listed[entry.substr(entry.rfind('/') + 1)];
+    ASSERT_EQ(times_listed.size(), std::size_t{kLevels});
+    for (int level = 0; level < kLevels; ++level)
+        EXPECT_EQ(times_listed["f" + std::to_string(level)], 2)
+            << "once in the chain, once through links: level " << level;
+    EXPECT_TRUE(sink.cycles.empty()) << joined(sink.cycles);
+    EXPECT_TRUE(sink.unreadable.empty()) << joined(sink.unreadable);
+}
+
 TEST(HostileTree, ABindMountOfAnAncestorIsNotEntered) {
     TempFolder tree;
     const std::string a = make_folder_chain(tree.path(), {"a"}, {"in-a"});
