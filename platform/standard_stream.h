@@ -9,6 +9,12 @@ namespace kestrafin::platform {
 inline constexpr int kStandardOutput = 1;
 inline constexpr int kStandardError = 2;
 
+// Makes sure standard input, output and error are open, opening the null
+// device in place of any that is closed, so that no file the program opens
+// later takes a stream's place and receives what is written to it. Call it
+// first in main. Never fails: a stream that cannot be filled stays closed.
+void keep_standard_streams_open();
+
 // Writes all of `bytes` (UTF-8 text) to the stream `descriptor`. Pipes and
 // files get the bytes unchanged; a console that takes wide text gets the text
 // as wide characters. Raises std::system_error when the stream fails.

@@ -1,12 +1,23 @@
 #include "platform/standard_stream.h"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <initializer_list>
 #include <system_error>
 
 namespace kestrafin::platform {
+
+void keep_standard_streams_open() {
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(stream, F_GETFD) != -1) continue;
+        // open() returns the lowest free descriptor, which is this one.
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0 && null != stream) ::close(null);
+    }
+}
 
 void write_stream(int descriptor, std::string_view bytes) {
     while (!bytes.empty()) {

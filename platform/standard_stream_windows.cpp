@@ -28,6 +28,11 @@ bool is_console(HANDLE handle) {
 
 }  // namespace
 
+void keep_standard_streams_open() {
+    // Files are opened here as Windows handles, never as C runtime
+    // descriptors, so none can take the place of a closed stream.
+}
+
 void write_stream(int descriptor, std::string_view bytes) {
     const HANDLE handle = handle_of(descriptor);
     if (handle == INVALID_HANDLE_VALUE)

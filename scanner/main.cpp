@@ -28,6 +28,7 @@ constexpr int kUsageOrRoot = 2;
 
 int main(int argc, char** argv) {
     using namespace kestrafin;
+    platform::keep_standard_streams_open();
     scanner::ScanOptions options;
     try {
         options = scanner::parse_scan_options(platform::program_arguments(argc, argv));

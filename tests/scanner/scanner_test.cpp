@@ -369,6 +369,28 @@ TEST(Scanner, AnInterruptedListLeavesTheFolderAsItWas) {
     }
 }
 
+TEST(Scanner, WarningsNeverLandInTheListWhenStartedWithoutStandardStreams) {
+    // Started with standard output and error closed, the list file would get
+    // descriptor 2, and every warning would be written into the list.
+    TempFolder tree;
+    const std::string top = make_folder_chain(tree.path(), {"top", "a"}, {"file"});
+    make_link("..", top + "/back");
+    const std::string list = tree / "list.dxb";
+    const pid_t child = fork();
+    if (child == 0) {
+        close(STDOUT_FILENO);
+        close(STDERR_FILENO);
+        execl(KESTRAFIN_SCAN, KESTRAFIN_SCAN, "-v", "--longer-than", "0", "--list", list.c_str(),
+              (tree / "top").c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(read_bytes(list), "\"" + top + "/file\"\r\n");
+}
+
 TEST(Scanner, ListsOnlyIntoRegularFilesAndKeepsLinks) {
     TempFolder tree;
     const std::string top = make_folder_chain(tree.path(), {std::string(200, 'l')}, {"file"});
