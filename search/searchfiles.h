@@ -62,8 +62,8 @@ struct SearchOptions {
 // subtree of each subfolder in turn. Folders are visited whatever the length of
 // their path and whatever the depth. A folder is not entered when it is one
 // the walk is inside (whatever led there), when it is reached through a link
-// (directly or below one) and was already walked through a link, or when it lies on a kernel file
-// system; each of these is reported to the sink.
+// (directly or below one) and was already walked through a link, or when it
+// lies on a kernel file system; each of these is reported to the sink.
 void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
                  const SearchOptions& options = {});
 

@@ -105,16 +105,20 @@ TEST(HostileTree, LinksToEveryLevelOfAChainWalkEachFolderOnceThroughLinks) {
         make_file(level_path + "/f" + std::to_string(level));
         make_link(level_path, tree / ("links/l" + std::to_string(level)));
     }
-    const RecordingSink sink = walk_everything(tree.path());
+    for (const std::size_t threads : {1, 8}) {
+        RecordingSink sink;
+        searchfiles(tree.path(), true, sink, {.longer_than = 0, .threads = threads});
 
-    std::map<std::string, int> times_listed;
-    for (const auto& entry : sink.entries) ++times_listed[entry.substr(entry.rfind('/') + 1)];
-    ASSERT_EQ(times_listed.size(), std::size_t{kLevels});
-    for (int level = 0; level < kLevels; ++level)
-        EXPECT_EQ(times_listed["f" + std::to_string(level)], 2)
-            << "once in the chain, once through links: level " << level;
-    EXPECT_TRUE(sink.cycles.empty()) << joined(sink.cycles);
-    EXPECT_TRUE(sink.unreadable.empty()) << joined(sink.unreadable);
+        std::map<std::string, int> times_listed;
+        for (const auto& entry : sink.entries) ++times_listed[entry.substr(entry.rfind('/') + 1)];
+        ASSERT_EQ(times_listed.size(), std::size_t{kLevels}) << threads << " threads";
+        for (int level = 0; level < kLevels; ++level)
+            EXPECT_EQ(times_listed["f" + std::to_string(level)], 2)
+                << "once in the chain, once through links: level " << level << ", " << threads
+                << " threads";
+        EXPECT_TRUE(sink.cycles.empty()) << joined(sink.cycles);
+        EXPECT_TRUE(sink.unreadable.empty()) << joined(sink.unreadable);
+    }
 }
 
 TEST(HostileTree, ABindMountOfAnAncestorIsNotEntered) {
