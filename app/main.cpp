@@ -5,10 +5,14 @@
 
 #include "app/frmMain.h"
 #include "platform/program_folder.h"
+#include "platform/standard_stream.h"
 
 namespace Kestrafin_Lib {
 
 int Main(int argc, char** argv) {
+    // Started with a closed standard stream, the settings file or the saved
+    // list could take its descriptor and receive Qt's warnings.
+    kestrafin::platform::keep_standard_streams_open();
     QApplication application(argc, argv);
     kestrafin::app::frmMain window(kestrafin::platform::program_folder());
     window.Form_Load();
