@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "search/path_text.h"
+
 namespace kestrafin::scanner {
 
 namespace {
@@ -9,37 +11,9 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
-// Length of the valid UTF-8 sequence at the start of `text`, 0 when its first
-// byte begins none (overlong forms, surrogates and values past U+10FFFF
-// included).
-std::size_t sequence_length(std::string_view text) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) return 1;
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-    for (std::size_t i = 2; i < length; ++i)
-        if ((byte(i) & 0xC0) != 0x80) return 0;
-    return length;
-}
-
 bool valid_utf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = sequence_length(text.substr(i));
+        const std::size_t length = search::utf8_sequence_length(text.substr(i));
         if (length == 0) return false;
         i += length;
     }
@@ -70,7 +44,7 @@ void append_json_string(std::string& out, std::string_view text) {
     out.push_back('"');
     for (std::size_t i = 0; i < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        const std::size_t length = sequence_length(text.substr(i));
+        const std::size_t length = search::utf8_sequence_length(text.substr(i));
         if (length == 0) {
             out.append(kReplacementCharacter);
             ++i;

@@ -22,11 +22,13 @@ bool is_continuation(unsigned char byte) {
     return (byte & 0xC0) == 0x80;
 }
 
-// Length in bytes of the valid UTF-8 sequence at the start of `text`, or 0
-// when it starts with a byte that begins no valid sequence.
-std::size_t valid_sequence_length(std::string_view text) {
+}  // namespace
+
+std::size_t utf8_sequence_length(std::string_view text) {
+    if (text.empty()) return 0;
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
     std::size_t length = 0;
     unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
     if (lead >= 0xC2 && lead <= 0xDF) {
@@ -48,8 +50,6 @@ std::size_t valid_sequence_length(std::string_view text) {
     return length;
 }
 
-}  // namespace
-
 std::size_t utf16_length(std::string_view text) {
     std::size_t units = 0;
     std::size_t i = 0;
@@ -59,7 +59,7 @@ std::size_t utf16_length(std::string_view text) {
             ++i;
             continue;
         }
-        const std::size_t length = valid_sequence_length(text.substr(i));
+        const std::size_t length = utf8_sequence_length(text.substr(i));
         if (length == 0) {
             ++units;
             ++i;

@@ -14,6 +14,11 @@ std::string addslash(std::string_view path);
 // The part of `text` before its first NUL; the whole text when it holds none.
 std::string_view stripnulls(std::string_view text);
 
+// The length in bytes of the valid UTF-8 sequence at the start of `text`, 1
+// for an ASCII byte; 0 when `text` is empty or starts with a byte that begins
+// no valid sequence (overlong forms, surrogates and values past U+10FFFF).
+std::size_t utf8_sequence_length(std::string_view text);
+
 // The length of UTF-8 `text` in UTF-16 code units: one per character of the
 // basic plane, two above it, and one for each byte that is no valid UTF-8.
 std::size_t utf16_length(std::string_view text);

@@ -8,6 +8,7 @@ using kestrafin::platform::kPathSeparator;
 using kestrafin::search::addslash;
 using kestrafin::search::stripnulls;
 using kestrafin::search::utf16_length;
+using kestrafin::search::utf8_sequence_length;
 
 TEST(Addslash, EnsuresOneTrailingSeparator) {
     const std::string separator(1, kPathSeparator);
@@ -54,3 +55,16 @@ INSTANTIATE_TEST_SUITE_P(
                                 3},                  // truncated three-byte lead
                       Utf16Case{"\xED\xA0\x80", 3},  // encoded surrogate is invalid
                       Utf16Case{"\xC0\xAF", 2}));    // overlong form is invalid
+
+TEST(Utf8SequenceLength, TakesWholeValidSequencesAndRefusesEveryMalformedStart) {
+    EXPECT_EQ(utf8_sequence_length(""), 0u);
+    EXPECT_EQ(utf8_sequence_length("ab"), 1u);
+    EXPECT_EQ(utf8_sequence_length("\xC3\xA9x"), 2u);
+    EXPECT_EQ(utf8_sequence_length("\xE6\x97\xA5"), 3u);
+    EXPECT_EQ(utf8_sequence_length("\xF0\x9F\x90\xA6"), 4u);
+    EXPECT_EQ(utf8_sequence_length("\xC0\xAF"), 0u);          // overlong "/"
+    EXPECT_EQ(utf8_sequence_length("\xED\xA0\x80"), 0u);      // a surrogate
+    EXPECT_EQ(utf8_sequence_length("\xF4\x90\x80\x80"), 0u);  // past U+10FFFF
+    EXPECT_EQ(utf8_sequence_length("\xE6\x97"), 0u);          // cut off
+    EXPECT_EQ(utf8_sequence_length("\x80"), 0u);              // a lone continuation
+}
