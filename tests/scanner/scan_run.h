@@ -20,12 +20,15 @@ struct ScanRun {
     int status = -1;
 };
 
-inline ScanRun run_scanner(const std::vector<std::string>& arguments) {
+// Runs the scanner with `arguments`; as user "nobody" when `ordinary` is set
+// and the tests run as root.
+inline ScanRun run_scanner(const std::vector<std::string>& arguments, bool ordinary = false) {
     TempFolder capture;
     const std::string out = capture / "out", err = capture / "err";
     const pid_t child = fork();
     if (child == 0) {
         if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(126);
+        if (ordinary && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
         std::vector<char*> argv{const_cast<char*>(KESTRAFIN_SCAN)};
         for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);

@@ -15,53 +15,13 @@
 
 #include "listfile/saved_list.h"
 #include "search/path_text.h"
+#include "tests/scanner/scan_run.h"
 #include "tests/support/temp_tree.h"
 #include "tools/tree_generator.h"
 
 using namespace kestrafin::testing;
 
 namespace {
-
-struct ScanRun {
-    std::string out;
-    std::string err;
-    int status = -1;
-};
-
-// Runs the scanner with `arguments`; as user "nobody" when `ordinary` is set
-// and the tests run as root.
-ScanRun scan(const std::vector<std::string>& arguments, bool ordinary = false) {
-    TempFolder capture;
-    const std::string out = capture / "out", err = capture / "err";
-    const pid_t child = fork();
-    if (child == 0) {
-        if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(126);
-        if (ordinary && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
-        std::vector<char*> argv{const_cast<char*>(KESTRAFIN_SCAN)};
-        for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(KESTRAFIN_SCAN, argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return {read_bytes(out), read_bytes(err), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
-}
-
-std::vector<std::string> split(const std::string& text, char end) {
-    std::vector<std::string> parts;
-    std::string part;
-    for (const char c : text) {
-        if (c == end) {
-            parts.push_back(part);
-            part.clear();
-        } else {
-            part.push_back(c);
-        }
-    }
-    EXPECT_TRUE(part.empty()) << "output ends with its terminator";
-    return parts;
-}
 
 // The reference: find -L lists every entry that is no folder; keep those whose
 // folder path is longer than `longer_than` UTF-16 code units.
@@ -74,7 +34,7 @@ std::set<std::string> reference(const std::string& root, std::size_t longer_than
     while ((got = fread(block, 1, sizeof block, pipe)) > 0) all.append(block, got);
     pclose(pipe);
     std::set<std::string> kept;
-    for (const auto& path : split(all, '\0'))
+    for (const auto& path : split_at(all, '\0'))
         if (kestrafin::search::utf16_length(path.substr(0, path.rfind('/'))) > longer_than)
             kept.insert(path);
     return kept;
@@ -94,9 +54,9 @@ struct GeneratedTree {
 
 TEST(Scanner, ListsExactlyWhatFindListsInTheWalksOrder) {
     GeneratedTree tree;
-    const ScanRun run = scan({"-q", tree.root});
+    const ScanRun run = run_scanner({"-q", tree.root});
     ASSERT_EQ(run.status, 0) << run.err;
-    const auto entries = split(run.out, '\n');
+    const auto entries = split_at(run.out, '\n');
     const std::set<std::string> listed(entries.begin(), entries.end());
     EXPECT_EQ(listed, reference(tree.root));
     ASSERT_GT(entries.size(), 100u);
@@ -124,30 +84,30 @@ TEST(Scanner, ListsExactlyWhatFindListsInTheWalksOrder) {
 
 TEST(Scanner, OptionsChangeWhatIsListedAndHow) {
     GeneratedTree tree;
-    const ScanRun all = scan({"-q", "--longer-than", "0", tree.root});
+    const ScanRun all = run_scanner({"-q", "--longer-than", "0", tree.root});
     EXPECT_EQ(all.status, 0);
-    const auto everything = split(all.out, '\n');
+    const auto everything = split_at(all.out, '\n');
     EXPECT_EQ(std::set<std::string>(everything.begin(), everything.end()), reference(tree.root, 0));
 
-    const ScanRun normal = scan({"-q", tree.root});
-    const std::size_t count = split(normal.out, '\n').size();
-    const ScanRun counted = scan({"--count", tree.root});
+    const ScanRun normal = run_scanner({"-q", tree.root});
+    const std::size_t count = split_at(normal.out, '\n').size();
+    const ScanRun counted = run_scanner({"--count", tree.root});
     EXPECT_EQ(counted.out, std::to_string(count) + " records found\n");
 
     const std::string list = tree.folder / "server.dxb";
-    const ScanRun listed = scan({"-q", "--list", list, tree.root});
+    const ScanRun listed = run_scanner({"-q", "--list", list, tree.root});
     EXPECT_EQ(listed.status, 0);
     EXPECT_TRUE(listed.out.empty());
     std::vector<std::string> from_list;
     kestrafin::listfile::load_list(list,
                                    [&](std::string_view text) { from_list.emplace_back(text); });
-    EXPECT_EQ(from_list, split(normal.out, '\n'));
+    EXPECT_EQ(from_list, split_at(normal.out, '\n'));
 
-    const ScanRun help = scan({"--help"});
+    const ScanRun help = run_scanner({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: kestrafin-scan"), std::string::npos);
     EXPECT_NE(help.out.find("-0"), std::string::npos);
-    EXPECT_EQ(scan({"--version"}).out, "kestrafin-scan 1.0.0\n");
+    EXPECT_EQ(run_scanner({"--version"}).out, "kestrafin-scan 1.0.0\n");
 }
 
 TEST(Scanner, NullTerminatedEntriesKeepNamesWithLineBreaksApart) {
@@ -155,14 +115,14 @@ TEST(Scanner, NullTerminatedEntriesKeepNamesWithLineBreaksApart) {
     const std::string folder = make_folder_chain(tree.path(), {std::string(200, 'n')});
     make_file(folder + "/two\nlines");
     make_file(folder + "/plain");
-    const ScanRun zero = scan({"-0", tree.path()});
+    const ScanRun zero = run_scanner({"-0", tree.path()});
     EXPECT_EQ(zero.status, 0);
-    const auto entries = split(zero.out, '\0');
+    const auto entries = split_at(zero.out, '\0');
     EXPECT_EQ(std::set<std::string>(entries.begin(), entries.end()),
               (std::set<std::string>{folder + "/two\nlines", folder + "/plain"}));
     EXPECT_TRUE(zero.err.empty()) << zero.err;
 
-    const ScanRun lines = scan({tree.path()});
+    const ScanRun lines = run_scanner({tree.path()});
     EXPECT_EQ(lines.status, 0);
     EXPECT_EQ(lines.out.size(), zero.out.size());
     std::size_t warnings = 0;
@@ -170,7 +130,7 @@ TEST(Scanner, NullTerminatedEntriesKeepNamesWithLineBreaksApart) {
          at = lines.err.find("line break", at + 1))
         ++warnings;
     EXPECT_EQ(warnings, 1u) << lines.err;
-    EXPECT_TRUE(scan({"-q", tree.path()}).err.empty());
+    EXPECT_TRUE(run_scanner({"-q", tree.path()}).err.empty());
 }
 
 TEST(Scanner, ExitStatusTellsWhetherEveryFolderWasRead) {
@@ -180,23 +140,23 @@ TEST(Scanner, ExitStatusTellsWhetherEveryFolderWasRead) {
     make_folder(top + "/closed");
     chmod((top + "/closed").c_str(), 0000);
 
-    const ScanRun partly = scan({top}, true);
+    const ScanRun partly = run_scanner({top}, true);
     EXPECT_EQ(partly.status, 1);
     EXPECT_EQ(partly.out, top + "/file\n");
     EXPECT_EQ(partly.err, "kestrafin-scan: cannot read '" + top + "/closed': Permission denied\n");
 
     chmod((top + "/closed").c_str(), 0755);
-    const ScanRun clean = scan({top}, true);
+    const ScanRun clean = run_scanner({top}, true);
     EXPECT_EQ(clean.status, 0);
     EXPECT_TRUE(clean.err.empty()) << "no progress line when standard error is no terminal";
 
-    const ScanRun missing = scan({tree / "missing"});
+    const ScanRun missing = run_scanner({tree / "missing"});
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(missing.err, "kestrafin-scan: cannot read '" + tree / "missing" +
                                "': No such file or directory\n");
-    EXPECT_EQ(scan({"--no-such-option"}).status, 2);
-    EXPECT_EQ(scan({"--longer-than", "many", top}).status, 2);
-    EXPECT_EQ(scan({top, top}).status, 2);
+    EXPECT_EQ(run_scanner({"--no-such-option"}).status, 2);
+    EXPECT_EQ(run_scanner({"--longer-than", "many", top}).status, 2);
+    EXPECT_EQ(run_scanner({top, top}).status, 2);
 }
 
 TEST(Scanner, ShowsAProgressLineOnATerminalAndClearsIt) {
@@ -308,13 +268,13 @@ TEST(Scanner, NamesWithEscapeSequencesReachATerminalOnlyEscaped) {
     }
 
     // Anywhere but a terminal the bytes stay exact.
-    const ScanRun piped = scan({"-q", top});
+    const ScanRun piped = run_scanner({"-q", top});
     EXPECT_EQ(piped.out, top + "/" + evil + "\n");
-    EXPECT_NE(scan({"-q", "--format", "csv", top}).out.find(evil), std::string::npos);
-    const ScanRun zero = scan({"-q", "-0", top});
+    EXPECT_NE(run_scanner({"-q", "--format", "csv", top}).out.find(evil), std::string::npos);
+    const ScanRun zero = run_scanner({"-q", "-0", top});
     EXPECT_EQ(zero.out, top + "/" + evil + std::string(1, '\0'));
     const std::string list = tree / "list.dxb";
-    EXPECT_EQ(scan({"-q", "--list", list, top}).status, 0);
+    EXPECT_EQ(run_scanner({"-q", "--list", list, top}).status, 0);
     EXPECT_EQ(read_bytes(list), "\"" + top + "/" + evil + "\"\r\n");
     chmod((top + "/" + evil + "-closed").c_str(), 0755);
 }
@@ -328,7 +288,7 @@ TEST(Scanner, ALineBreakInANameIsEscapedOnATerminalWithoutAWarning) {
     // The warning is for output a program reads line by line; here the entry
     // stays on one line.
     EXPECT_EQ(screen.find("line break"), std::string::npos) << screen;
-    EXPECT_NE(scan({top}).err.find("a name holds a line break"), std::string::npos);
+    EXPECT_NE(run_scanner({top}).err.find("a name holds a line break"), std::string::npos);
 }
 
 TEST(Scanner, AnInterruptedListLeavesTheFolderAsItWas) {
@@ -396,17 +356,17 @@ TEST(Scanner, ListsOnlyIntoRegularFilesAndKeepsLinks) {
     const std::string top = make_folder_chain(tree.path(), {std::string(200, 'l')}, {"file"});
     const std::string fifo = tree / "fifo.dxb", real = tree / "real.dxb", link = tree / "link.dxb";
     check(mkfifo(fifo.c_str(), 0666) == 0, "mkfifo");
-    const ScanRun into_fifo = scan({"--list", fifo, top});
+    const ScanRun into_fifo = run_scanner({"--list", fifo, top});
     EXPECT_EQ(into_fifo.status, 2);
     EXPECT_NE(into_fifo.err.find("it is a FIFO, not a regular file"), std::string::npos)
         << into_fifo.err;
-    const ScanRun into_device = scan({"--list", "/dev/null", top});
+    const ScanRun into_device = run_scanner({"--list", "/dev/null", top});
     EXPECT_EQ(into_device.status, 2);
     EXPECT_NE(into_device.err.find("it is a device, not a regular file"), std::string::npos);
 
     make_file(real, "old");
     make_link("real.dxb", link);
-    EXPECT_EQ(scan({"--list", link, top}).status, 0);
+    EXPECT_EQ(run_scanner({"--list", link, top}).status, 0);
     struct stat info {};
     ASSERT_EQ(lstat(link.c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
@@ -424,15 +384,15 @@ TEST(Scanner, SaysWithVerboseWhichFoldersItDidNotEnterAndWhy) {
     make_link("../shared", top + "/more/second");
     if (access("/proc/self", F_OK) == 0) make_link("/proc", top + "/more/proc");
 
-    const ScanRun quiet = scan({top});
+    const ScanRun quiet = run_scanner({top});
     EXPECT_EQ(quiet.status, 0);
     EXPECT_TRUE(quiet.err.empty()) << quiet.err;
 
-    const ScanRun verbose = scan({"-v", top});
+    const ScanRun verbose = run_scanner({"-v", top});
     EXPECT_EQ(verbose.status, 0);
     EXPECT_EQ(verbose.out, quiet.out);
     // Of the two links to "shared", the one the walk meets first is walked.
-    const auto listed = split(verbose.out, '\n');
+    const auto listed = split_at(verbose.out, '\n');
     ASSERT_EQ(listed.size(), 3u) << verbose.out;
     const bool first_walked = std::count(listed.begin(), listed.end(), top + "/links/first/inside");
     const std::string walked = top + (first_walked ? "/links/first" : "/more/second");
@@ -440,7 +400,7 @@ TEST(Scanner, SaysWithVerboseWhichFoldersItDidNotEnterAndWhy) {
     EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()),
               (std::set<std::string>{top + "/file", top + "/shared/inside", walked + "/inside"}));
     std::set<std::string> said;
-    for (const auto& line : split(verbose.err, '\n')) said.insert(line);
+    for (const auto& line : split_at(verbose.err, '\n')) said.insert(line);
     std::set<std::string> expected{
         "kestrafin-scan: not entering '" + top +
             "/links/back': it leads back to a folder that is being walked",
@@ -454,19 +414,19 @@ TEST(Scanner, SaysWithVerboseWhichFoldersItDidNotEnterAndWhy) {
 
 TEST(Scanner, EveryThreadCountWritesTheSameBytesAndABadCountIsAUsageError) {
     GeneratedTree tree;
-    const ScanRun one = scan({"-q", "-j1", "--longer-than", "100", tree.root});
+    const ScanRun one = run_scanner({"-q", "-j1", "--longer-than", "100", tree.root});
     EXPECT_EQ(one.status, 0);
-    EXPECT_GT(split(one.out, '\n').size(), 100u);
+    EXPECT_GT(split_at(one.out, '\n').size(), 100u);
     for (const std::vector<std::string>& threads :
          {std::vector<std::string>{"-j2"}, {"-j", "8"}, {"--threads", "64"}, {"--threads=3"}, {}}) {
         std::vector<std::string> arguments = threads;
         arguments.insert(arguments.end(), {"-q", "--longer-than", "100", tree.root});
-        const ScanRun run = scan(arguments);
+        const ScanRun run = run_scanner(arguments);
         EXPECT_EQ(run.status, 0);
         EXPECT_TRUE(run.out == one.out) << (threads.empty() ? "default" : threads.front());
     }
     for (const std::string bad : {"-j0", "-jx", "--threads=1025", "--threads="}) {
-        const ScanRun run = scan({bad, tree.root});
+        const ScanRun run = run_scanner({bad, tree.root});
         EXPECT_EQ(run.status, 2) << bad;
         EXPECT_NE(run.err.find("--threads takes"), std::string::npos) << bad << ": " << run.err;
     }
