@@ -265,6 +265,22 @@ ReadAheadEngine::Folder* ReadAheadEngine::enter(Folder* parent, std::size_t inde
     return folder;
 }
 
+ReadAheadEngine::Folder* ReadAheadEngine::adopt(Folder* parent, std::size_t index,
+                                                std::unique_ptr<Held> listing) {
+    std::lock_guard lock(mutex_);
+    Folder* folder = new_folder(parent, index);
+    parent->next_subfolder = std::max(parent->next_subfolder, index + 1);
+    folder->listing = std::move(listing);
+    folder->state = Folder::State::entered;
+    open_below(folder, true);
+    return folder;
+}
+
+void ReadAheadEngine::pass_over(Folder* folder, std::size_t count) {
+    std::lock_guard lock(mutex_);
+    folder->next_subfolder = std::max(folder->next_subfolder, count);
+}
+
 void ReadAheadEngine::read_below(Folder* folder) {
     std::lock_guard lock(mutex_);
     if (folder->dropped) return;

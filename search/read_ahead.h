@@ -75,6 +75,8 @@ class ReadAheadEngine {
     Folder* root() { return root_; }
     const Held& listing(const Folder* folder) const;
     Folder* enter(Folder* parent, std::size_t index);
+    Folder* adopt(Folder* parent, std::size_t index, std::unique_ptr<Held> listing);
+    void pass_over(Folder* folder, std::size_t count);
     void read_below(Folder* folder);
     void set_reading(bool reading);
     void leave(Folder* folder);
@@ -146,6 +148,16 @@ class ReadAhead {
     // read ahead or read now. The indices entered below one folder rise;
     // subfolders passed over are dropped with everything read below them.
     Folder enter(Folder parent, std::size_t index) { return engine_.enter(parent, index); }
+
+    // Enters subfolder `index` of `parent` with the listing the walk read
+    // before the read-ahead took it over. Only while not reading.
+    Folder adopt(Folder parent, std::size_t index, Listing listing) {
+        return engine_.adopt(parent, index, std::make_unique<Typed>(std::move(listing)));
+    }
+
+    // The walk has passed the first `count` subfolders of `folder` before the
+    // read-ahead took it over: none of them is read. Only while not reading.
+    void pass_over(Folder folder, std::size_t count) { engine_.pass_over(folder, count); }
 
     // Asks subfolder_count again for an entered folder and reads ahead below
     // it up to the new count; for a folder that could not be read below before.

@@ -1,15 +1,15 @@
 #include "search/searchfiles.h"
 
 #include <cerrno>
-#include <deque>
 #include <string>
 
 #include "platform/folder_reader.h"
 #include "platform/path_rules.h"
-#include "search/descriptor_budget.h"
 #include "search/folder_listing.h"
 #include "search/path_text.h"
+#include "search/read_waits.h"
 #include "search/threaded_walk.h"
+#include "search/walk_descent.h"
 #include "search/walk_rules.h"
 
 namespace kestrafin::search {
@@ -19,101 +19,100 @@ namespace {
 using platform::EntryKind;
 using platform::Folder;
 
-// One folder of the current descent whose subfolders are still being walked.
-struct Frame {
-    Folder folder;  // closed by the descriptor budget when far from the deepest level
-    FolderListing listing;
-    std::size_t next_subfolder = 0;
-    std::size_t slashed_length = 0;  // bytes of the walk's path up to its separator
-    std::size_t slashed_units = 0;   // the same in UTF-16 code units
-    FolderRoute route;
-};
-
 // One walk. The descent is a stack of frames, not of calls, so any depth
 // fits; the slashed path of the deepest folder lives in one reused buffer.
+// With readers to spare, the walk watches how its own reads go and hands the
+// rest of the descent to the walk with read-ahead once they wait.
 class Walker {
   public:
-    Walker(SearchSink& sink, const SearchOptions& options)
-        : sink_(sink), options_(options), budget_(options.open_folders), rules_(sink) {
-        path_.reserve(4096);
+    Walker(SearchSink& sink, const SearchOptions& options, const ReaderPlan& readers)
+        : sink_(sink), options_(options), readers_(readers), descent_(sink, options.open_folders) {
+        descent_.path.reserve(4096);
     }
 
     void walk(std::string_view root, bool descend) {
-        root_ = root;
-        path_ = addslash(root);
+        descent_.root = root;
+        descent_.path = addslash(root);
         std::error_code error;
-        Folder folder = Folder::open(path_, error);
+        Folder folder = Folder::open(descent_.path, error);
         if (!folder.is_open()) {
-            sink_.folder_unreadable(root_, error.value());
+            sink_.folder_unreadable(root, error.value());
             return;
         }
-        Frame& frame = frame_at(0);
-        frame.slashed_length = path_.size();
-        frame.slashed_units = utf16_length(path_);
+        DescentFrame& frame = frame_at(0);
+        frame.slashed_length = descent_.path.size();
+        frame.slashed_units = utf16_length(descent_.path);
         frame.route = {};
-        const bool lists_files = lists_files_of(utf16_length(root));
-        if (!take_folder(std::move(folder), {std::nullopt, lists_files}, 0)) return;
+        read_folder_listing(folder, {std::nullopt, lists_files_of(options_, utf16_length(root))},
+                            frame.listing);
+        if (!take_folder(std::move(folder), 0)) return;
         if (!descend || frame.listing.subfolders.empty()) return;
         push(0);
-        while (depth_ > 0 && !stopped()) {
-            Frame& top = frames_[depth_ - 1];
+        while (descent_.depth > 0 && !stopped()) {
+            if (time_to_read_ahead()) {
+                walk_on_with_read_ahead(descent_, sink_, options_, readers_);
+                return;
+            }
+            DescentFrame& top = descent_.frames[descent_.depth - 1];
             if (top.next_subfolder == top.listing.subfolders.size()) {
                 pop();
                 continue;
             }
-            descend_into(depth_ - 1, top.listing.subfolders[top.next_subfolder++]);
+            descend_into(descent_.depth - 1, top.listing.subfolders[top.next_subfolder++]);
         }
-        while (depth_ > 0) pop();
+        while (descent_.depth > 0) pop();
     }
 
   private:
-    Frame& frame_at(std::size_t depth) {
-        while (frames_.size() <= depth) frames_.emplace_back();
-        return frames_[depth];
+    DescentFrame& frame_at(std::size_t depth) {
+        while (descent_.frames.size() <= depth) descent_.frames.emplace_back();
+        return descent_.frames[depth];
     }
 
-    // Reads `folder` into `frame`, applies the walk's rules and lists its
-    // files. False when the folder is not to be walked further.
-    bool take_folder(Folder folder, const ListingRequest& request, std::size_t depth) {
-        Frame& frame = frames_[depth];
-        read_folder_listing(folder, request, frame.listing);
-        if (!rules_.admit(frame.listing, frame.route, directory_of(depth))) return false;
-        rules_.hand_on_files(frame.listing, path_, frame.slashed_length);
-        rules_.folder_read(frame.listing, directory_of(depth));
+    // Applies the walk's rules to the folder just read into the frame at
+    // `depth` and lists its files. False when it is not to be walked further.
+    bool take_folder(Folder folder, std::size_t depth) {
+        DescentFrame& frame = descent_.frames[depth];
+        const std::string_view directory = descent_.directory_of(depth);
+        if (!descent_.rules.admit(frame.listing, frame.route, directory)) return false;
+        descent_.rules.hand_on_files(frame.listing, descent_.path, frame.slashed_length);
+        descent_.rules.folder_read(frame.listing, descent_.directory_of(depth));
         frame.folder = std::move(folder);
+        ++folders_taken_;
         return true;
     }
 
     void descend_into(std::size_t parent_depth, const ListedName& subfolder) {
-        Frame& parent = frames_[parent_depth];
+        DescentFrame& parent = descent_.frames[parent_depth];
+        std::string& path = descent_.path;
         const std::string_view name = parent.listing.name_of(subfolder);
-        path_.resize(parent.slashed_length);
+        path.resize(parent.slashed_length);
         const Folder* parent_folder = open_folder_at(parent_depth);
         if (parent_folder == nullptr) return;
 
-        path_.append(name);
+        path.append(name);
         const std::size_t directory_units = parent.slashed_units + utf16_length(name);
         const bool through_link = subfolder.kind == EntryKind::link_to_folder;
+        const ReadWaits::Read read = readers_.readers > 0 ? waits_.start() : ReadWaits::Read{};
         std::error_code error;
-        Folder folder = Folder::open_child(*parent_folder, name, path_, through_link, error);
+        Folder folder = Folder::open_child(*parent_folder, name, path, through_link, error);
         if (!folder.is_open()) {
-            sink_.folder_unreadable(path_, error.value());
+            sink_.folder_unreadable(path, error.value());
             return;
         }
-        Frame& child = frame_at(parent_depth + 1);
-        Frame& parent_again = frames_[parent_depth];  // frames_ is a deque: references stay
-        path_.push_back(platform::kPathSeparator);
-        child.slashed_length = path_.size();
+        DescentFrame& child = frame_at(parent_depth + 1);
+        DescentFrame& parent_again = descent_.frames[parent_depth];  // a deque: references stay
+        path.push_back(platform::kPathSeparator);
+        child.slashed_length = path.size();
         child.slashed_units = directory_units + 1;
         child.route = {through_link, parent_again.route.below_link || through_link};
         child.next_subfolder = 0;
-        const ListingRequest request{parent_again.listing.identity.volume,
-                                     lists_files_of(directory_units)};
-        if (!take_folder(std::move(folder), request, parent_depth + 1)) {
-            child.folder.close();
-            return;
-        }
-        if (child.listing.subfolders.empty()) {
+        read_folder_listing(
+            folder,
+            {parent_again.listing.identity.volume, lists_files_of(options_, directory_units)},
+            child.listing);
+        waits_.finish(read);
+        if (!take_folder(std::move(folder), parent_depth + 1) || child.listing.subfolders.empty()) {
             child.folder.close();
             return;
         }
@@ -125,16 +124,18 @@ class Walker {
     // ones the walk read: when one is not, the tree changed under the walk
     // and the remaining subfolders of the folder at `depth` are left out.
     const Folder* open_folder_at(std::size_t depth) {
-        Frame& target = frames_[depth];
+        auto& frames = descent_.frames;
+        DescentFrame& target = frames[depth];
         if (target.folder.is_open()) return &target.folder;
-        std::size_t level = budget_.nearest_open(depth).value_or(0);
+        std::size_t level = descent_.budget.nearest_open(depth).value_or(0);
         std::error_code error;
         while (level < depth) {
-            Frame& above = frames_[level];
-            Frame& below = frames_[level + 1];
-            const std::string_view name(path_.data() + above.slashed_length,
-                                        below.slashed_length - 1 - above.slashed_length);
-            const std::string_view full_path(path_.data(), below.slashed_length - 1);
+            DescentFrame& above = frames[level];
+            DescentFrame& below = frames[level + 1];
+            const std::string_view path = descent_.path;
+            const std::string_view name =
+                path.substr(above.slashed_length, below.slashed_length - 1 - above.slashed_length);
+            const std::string_view full_path = path.substr(0, below.slashed_length - 1);
             Folder reopened = Folder::open_child(above.folder, name, full_path,
                                                  below.route.entered_through_link, error);
             if (reopened.is_open() && reopened.identity(error) != below.listing.identity) {
@@ -143,7 +144,7 @@ class Walker {
                 reopened.close();
             }
             if (!reopened.is_open()) {
-                sink_.folder_unreadable(directory_of(depth), error.value());
+                sink_.folder_unreadable(descent_.directory_of(depth), error.value());
                 target.next_subfolder = target.listing.subfolders.size();
                 return nullptr;
             }
@@ -155,34 +156,31 @@ class Walker {
     }
 
     void push(std::size_t depth) {
-        depth_ = depth + 1;
-        rules_.descend(frames_[depth].listing.identity);
+        descent_.depth = depth + 1;
+        descent_.rules.descend(descent_.frames[depth].listing.identity);
         keep_budget(depth);
     }
 
     void pop() {
-        --depth_;
-        Frame& frame = frames_[depth_];
-        rules_.ascend(frame.listing.identity);
+        const std::size_t depth = --descent_.depth;
+        DescentFrame& frame = descent_.frames[depth];
+        descent_.rules.ascend(frame.listing.identity);
         if (frame.folder.is_open()) {
             frame.folder.close();
-            budget_.closed(depth_);
+            descent_.budget.closed(depth);
         }
     }
 
     void keep_budget(std::size_t depth) {
-        if (const auto closing = budget_.opened(depth)) frames_[*closing].folder.close();
+        if (const auto closing = descent_.budget.opened(depth))
+            descent_.frames[*closing].folder.close();
     }
 
-    std::string_view directory_of(std::size_t depth) const {
-        if (depth == 0) return root_;
-        return std::string_view(path_).substr(0, frames_[depth].slashed_length - 1);
-    }
-
-    // Whether the files of a folder whose directory string has `units` code
-    // units are handed on.
-    bool lists_files_of(std::size_t units) const {
-        return options_.every_file || units > options_.longer_than;
+    bool time_to_read_ahead() const {
+        if (readers_.readers == 0) return false;
+        if (options_.read_ahead_after_folders)
+            return folders_taken_ >= *options_.read_ahead_after_folders;
+        return waits_.reads_wait();
     }
 
     bool stopped() {
@@ -192,12 +190,10 @@ class Walker {
 
     SearchSink& sink_;
     const SearchOptions& options_;
-    DescriptorBudget budget_;
-    std::string path_;
-    std::string_view root_;
-    std::deque<Frame> frames_;  // frames_[0, depth_) is the descent; deeper ones are kept for reuse
-    std::size_t depth_ = 0;
-    WalkRules rules_;
+    const ReaderPlan readers_;
+    Descent descent_;
+    ReadWaits waits_;
+    std::size_t folders_taken_ = 0;
     bool stop_ = false;
 };
 
@@ -205,8 +201,7 @@ class Walker {
 
 void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
                  const SearchOptions& options) {
-    if (descend && options.threads > 1 && walk_with_read_ahead(directory, sink, options)) return;
-    Walker walker(sink, options);
+    Walker walker(sink, options, descend ? plan_readers(options) : ReaderPlan{});
     walker.walk(directory, descend);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
 namespace kestrafin::search {
@@ -51,9 +52,11 @@ struct SearchOptions {
     // Threads that read folders, the walk's own included; with more than one,
     // the others read ahead of the walk. What is listed does not change.
     std::size_t threads = 1;
-    // With threads: read ahead from the first folder on, not only once the
-    // walk's own reads are found to wait for the host.
-    bool read_ahead_at_once = false;
+    // With threads: the others start reading ahead once the walk's own reads
+    // are found to wait for the host. When this is set they start instead as
+    // soon as the walk has read this many folders (the root counts), however
+    // fast it reads; for tests.
+    std::optional<std::size_t> read_ahead_after_folders = std::nullopt;
 };
 
 // Walks `directory` (taken exactly as given: a trailing separator counts in its

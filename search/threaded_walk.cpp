@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -13,7 +12,6 @@
 #include "platform/folder_reader.h"
 #include "platform/handle_limit.h"
 #include "platform/path_rules.h"
-#include "platform/thread_waits.h"
 #include "search/descriptor_budget.h"
 #include "search/folder_listing.h"
 #include "search/path_text.h"
@@ -35,18 +33,6 @@ constexpr std::size_t kBytesAhead = std::size_t{8} << 20;
 // to read keeps one, but never those that the walk and the program need.
 constexpr std::size_t kReaderHandlesWanted = 1024;
 constexpr std::size_t kHandlesForTheProgram = 64;
-
-// The readers start reading ahead once nearly all of the walk's recent reads
-// waited for the host, as on a share or a disk whose data is not cached, and
-// go on to the end. Folders in memory the walk reads faster than threads could
-// hand them over, and a reader busy on the same processor would slow it. One
-// read in kSampleEvery is timed; a read as slow as kSlowRead waited when the
-// host says the thread gave up the processor meanwhile (it is asked only
-// after a slow sample, as asking costs more than timing), or when the host
-// cannot tell.
-constexpr std::size_t kSampleEvery = 2;
-constexpr std::chrono::nanoseconds kSlowRead = std::chrono::microseconds(200);
-constexpr int kStartReadingAt = 75;  // percent of recent samples that waited
 
 // A listing keeps its folder's path, for hosts that open by path, only up to
 // this length; below, readers pass no path.
@@ -120,47 +106,44 @@ struct Frame {
 // same order as the walk on one thread; only where a listing comes from differs.
 class ThreadedWalker {
   public:
-    ThreadedWalker(SearchSink& sink, const SearchOptions& options, std::size_t readers,
-                   std::size_t reader_handles)
+    ThreadedWalker(Descent& descent, SearchSink& sink, const SearchOptions& options,
+                   const ReaderPlan& plan)
         : sink_(sink),
           options_(options),
-          readers_(readers),
-          budget_(options.open_folders),
-          reader_handles_(reader_handles, readers),
-          rules_(sink) {
-        path_.reserve(4096);
-    }
+          readers_(plan.readers),
+          budget_(std::move(descent.budget)),
+          reader_handles_(plan.handles, plan.readers),
+          path_(std::move(descent.path)),
+          root_(descent.root),
+          rules_(std::move(descent.rules)) {}
 
-    void walk(std::string_view root) {
-        root_ = root;
-        path_ = addslash(root);
-        std::error_code error;
-        Folder folder = Folder::open(path_, error);
-        if (!folder.is_open()) {
-            sink_.folder_unreadable(root_, error.value());
-            return;
-        }
-        AheadListing top;
-        if (path_.size() <= kLongestPathKept) top.slashed_path = path_;
-        top.slashed_units = utf16_length(path_);
-        top.opened = true;
-        read_folder_listing(folder, {std::nullopt, lists_files_of(utf16_length(root))},
-                            top.listing);
-        top.folder->set(std::make_shared<const Folder>(std::move(folder)));
-
-        ReadAhead<AheadListing> read_ahead(std::move(top), reading(),
+    // Takes over the descent's folders, starts the readers below each and
+    // walks on.
+    void walk(Descent& descent) {
+        ReadAhead<AheadListing> read_ahead(adopted_listing(descent.frames[0]), reading(),
                                            {.readers = readers_,
                                             .max_bytes = kBytesAhead,
                                             .max_folders = kFoldersAhead,
-                                            .reading = options_.read_ahead_at_once});
+                                            .reading = false});
         read_ahead_ = &read_ahead;
-        reading_ahead_ = options_.read_ahead_at_once;
-        Frame& frame = frame_at(0);
-        frame.node = read_ahead.root();
-        frame.slashed_length = path_.size();
-        if (!take_folder(0)) return;
-        if (listing_at(0).listing.subfolders.empty()) return;
-        push(0);
+        for (std::size_t depth = 0; depth < descent.depth; ++depth) {
+            DescentFrame& taken = descent.frames[depth];
+            Frame& frame = frame_at(depth);
+            frame.node = depth == 0 ? read_ahead.root()
+                                    : read_ahead.adopt(frames_[depth - 1].node,
+                                                       descent.frames[depth - 1].next_subfolder - 1,
+                                                       adopted_listing(taken));
+            frame.next_subfolder = taken.next_subfolder;
+            frame.slashed_length = taken.slashed_length;
+            frame.route = taken.route;
+            read_ahead.pass_over(frame.node, taken.next_subfolder);
+        }
+        depth_ = descent.depth;
+        descent.depth = 0;
+        read_ahead.set_reading(true);
+        for (std::size_t depth = 0; depth < depth_; ++depth)
+            read_ahead.read_below(frames_[depth].node);
+
         while (depth_ > 0 && !stopped()) {
             Frame& top_frame = frames_[depth_ - 1];
             if (top_frame.next_subfolder == listing_at(depth_ - 1).listing.subfolders.size()) {
@@ -168,7 +151,6 @@ class ThreadedWalker {
                 continue;
             }
             descend_into(depth_ - 1, top_frame.next_subfolder++);
-            follow_read_speed();
         }
         read_ahead.stop();
         while (depth_ > 0) pop();
@@ -193,6 +175,20 @@ class ThreadedWalker {
         };
     }
 
+    // A folder the walk on one thread read, with its open handle if it has one.
+    AheadListing adopted_listing(DescentFrame& taken) const {
+        AheadListing adopted;
+        if (taken.slashed_length <= kLongestPathKept)
+            adopted.slashed_path = path_.substr(0, taken.slashed_length);
+        adopted.slashed_units = taken.slashed_units;
+        adopted.entered_through_link = taken.route.entered_through_link;
+        adopted.opened = true;
+        adopted.listing = std::move(taken.listing);
+        if (taken.folder.is_open())
+            adopted.folder->set(std::make_shared<const Folder>(std::move(taken.folder)));
+        return adopted;
+    }
+
     // Opens and reads subfolder `index` of `parent`. A reader gives up (nothing)
     // whenever anything fails, so that the walk meets the failure itself and
     // reports it in its place; the walk's own reads report it in the listing.
@@ -213,11 +209,6 @@ class ThreadedWalker {
 
         std::shared_ptr<const Folder> parent_folder = parent.folder->get();
         if (by_reader && (parent_folder == nullptr || !reader_handles_.take())) return std::nullopt;
-        const bool sampled = !by_reader && ++reads_on_the_spot_ % kSampleEvery == 0;
-        const auto started =
-            sampled ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
-        const bool ask_host = sampled && last_sample_slow_ && host_tells_waits_;
-        const auto waits_before = ask_host ? platform::thread_waits() : std::nullopt;
         if (parent_folder == nullptr) {
             // The walk reads on the spot, so the parent is the deepest folder
             // of its descent; its handle was closed to keep the budget.
@@ -243,7 +234,7 @@ class ThreadedWalker {
         }
         child.opened = true;
         const ListingRequest request{parent.listing.identity.volume,
-                                     lists_files_of(directory_units)};
+                                     lists_files_of(options_, directory_units)};
         const bool whole = read_folder_listing(folder, request, child.listing, allowance) &&
                            allowance.allow(held_bytes(child.listing) + child.slashed_path.size());
         if (by_reader && (!whole || child.listing.read_error)) {
@@ -252,15 +243,6 @@ class ThreadedWalker {
             return std::nullopt;
         }
         const bool has_subfolders = !child.listing.subfolders.empty();
-        if (sampled) {
-            const bool slow = std::chrono::steady_clock::now() - started >= kSlowRead;
-            const auto waits_after = ask_host ? platform::thread_waits() : std::nullopt;
-            const bool waited = host_tells_waits_
-                                    ? waits_before && waits_after && *waits_after != *waits_before
-                                    : true;
-            note_sample(slow && waited);
-            last_sample_slow_ = slow;
-        }
         if (!by_reader) {
             if (has_subfolders)
                 child.folder->set(std::make_shared<const Folder>(std::move(folder)));
@@ -275,21 +257,6 @@ class ThreadedWalker {
             reader_handles_.give_back();
         }
         return child;
-    }
-
-    // Keeps the share of recent sampled reads that waited, in percent; the
-    // last four weigh most.
-    void note_sample(bool waited) { waited_percent_ += ((waited ? 100 : 0) - waited_percent_) / 4; }
-
-    // Starts the readers when the walk's own reads wait; they start below
-    // every folder of the descent.
-    void follow_read_speed() {
-        if (!reading_ahead_ && waited_percent_ >= kStartReadingAt) {
-            reading_ahead_ = true;
-            read_ahead_->set_reading(true);
-            for (std::size_t depth = 0; depth < depth_; ++depth)
-                read_ahead_->read_below(frames_[depth].node);
-        }
     }
 
     Frame& frame_at(std::size_t depth) {
@@ -412,12 +379,6 @@ class ThreadedWalker {
         return std::string_view(path_).substr(0, frames_[depth].slashed_length - 1);
     }
 
-    // Whether the files of a folder whose directory string has `units` code
-    // units are handed on.
-    bool lists_files_of(std::size_t units) const {
-        return options_.every_file || units > options_.longer_than;
-    }
-
     bool stopped() {
         if (!stop_) stop_ = sink_.should_stop();
         return stop_;
@@ -436,27 +397,26 @@ class ThreadedWalker {
     std::size_t entering_from_ = 0;  // the depth whose subfolder the walk is entering
     WalkRules rules_;
     bool stop_ = false;
-    bool reading_ahead_ = false;
-    std::size_t reads_on_the_spot_ = 0;
-    int waited_percent_ = 0;
-    bool last_sample_slow_ = false;
-    const bool host_tells_waits_ = platform::thread_waits().has_value();
 };
 
 }  // namespace
 
-bool walk_with_read_ahead(std::string_view directory, SearchSink& sink,
-                          const SearchOptions& options) {
+ReaderPlan plan_readers(const SearchOptions& options) {
+    if (options.threads <= 1) return {};
     const std::size_t limit = platform::open_handle_limit();
     const std::size_t walk_needs = options.open_folders + kHandlesForTheProgram;
-    const std::size_t reader_handles =
+    const std::size_t handles =
         limit > walk_needs ? std::min(limit - walk_needs, kReaderHandlesWanted) : 0;
     // Each reader needs a handle to open a folder, and the rest are kept.
-    const std::size_t readers = std::min(options.threads - 1, reader_handles / 2);
-    if (readers == 0) return false;
-    ThreadedWalker walker(sink, options, readers, reader_handles);
-    walker.walk(directory);
-    return true;
+    const std::size_t readers = std::min(options.threads - 1, handles / 2);
+    if (readers == 0) return {};
+    return {readers, handles};
+}
+
+void walk_on_with_read_ahead(Descent& descent, SearchSink& sink, const SearchOptions& options,
+                             const ReaderPlan& readers) {
+    ThreadedWalker walker(descent, sink, options, readers);
+    walker.walk(descent);
 }
 
 }  // namespace kestrafin::search

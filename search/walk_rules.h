@@ -21,6 +21,12 @@ struct FolderRoute {
     bool below_link = false;  // it or a folder above it was entered through a link
 };
 
+// Whether the files of a folder whose directory string has `units` UTF-16
+// code units are handed on.
+inline bool lists_files_of(const SearchOptions& options, std::size_t units) {
+    return options.every_file || units > options.longer_than;
+}
+
 class WalkRules {
   public:
     explicit WalkRules(SearchSink& sink) : sink_(sink) {}

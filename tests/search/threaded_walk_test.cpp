@@ -61,6 +61,21 @@ std::string first_difference(const std::vector<std::string>& got,
     return {};
 }
 
+std::size_t entries_in(const char* folder) {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
+    return count;
+}
+
+// Also notes the most threads the process ran while the walk went on.
+struct ThreadCountingSink : TranscriptSink {
+    std::size_t most_threads = 0;
+    void folder_done(std::string_view directory) override {
+        TranscriptSink::folder_done(directory);
+        most_threads = std::max(most_threads, entries_in("/proc/self/task"));
+    }
+};
+
 std::vector<std::string> transcript(const std::string& root, SearchOptions options) {
     TranscriptSink sink;
     searchfiles(root, true, sink, options);
@@ -129,11 +144,22 @@ TEST(ThreadedWalk, EveryThreadCountTellsTheSinkExactlyWhatOneThreadTellsIt) {
                     ASSERT_EQ(first_difference(transcript(root, {.longer_than = 100,
                                                                  .open_folders = open_folders,
                                                                  .threads = threads,
-                                                                 .read_ahead_at_once = true}),
+                                                                 .read_ahead_after_folders = 1}),
                                                serial),
                               "")
                         << root << ", " << threads << " threads, " << open_folders
                         << " open folders, run " << run;
+            // The walk on one thread hands its descent over part way through,
+            // with closed folders among it when the budget is small.
+            for (const std::size_t after : {2, 9, 60, 400})
+                ASSERT_EQ(first_difference(transcript(root, {.longer_than = 100,
+                                                             .open_folders = open_folders,
+                                                             .threads = 8,
+                                                             .read_ahead_after_folders = after}),
+                                           serial),
+                          "")
+                    << root << ", handed over after " << after << " folders, " << open_folders
+                    << " open folders";
             // Reading ahead only once reads wait: on a local disk they seldom do.
             EXPECT_EQ(
                 first_difference(transcript(root, {.longer_than = 100, .threads = 64}), serial),
@@ -148,29 +174,23 @@ TEST(ThreadedWalk, AWalkStoppedEarlyLeavesNoThreadAndNoOpenFolderBehind) {
     shape.folders = 400;
     shape.files = 400;
     kestrafin::tools::generate_tree(tree.path(), shape);
-    const auto count_of = [](const char* folder) {
-        std::size_t count = 0;
-        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
-            ++count;
-        return count;
-    };
     const auto walk_until = [&](std::size_t stop_after) {
         RecordingSink sink;
         sink.stop_after_folders = stop_after;
         searchfiles(tree.path(), true, sink,
-                    {.longer_than = 0, .threads = 64, .read_ahead_at_once = true});
+                    {.longer_than = 0, .threads = 64, .read_ahead_after_folders = 1});
         return sink;
     };
     // A first walk, so that threads a sanitizer starts with the first thread
     // are there before counting.
     walk_until(1);
-    const std::size_t threads_before = count_of("/proc/self/task");
-    const std::size_t handles_before = count_of("/proc/self/fd");
+    const std::size_t threads_before = entries_in("/proc/self/task");
+    const std::size_t handles_before = entries_in("/proc/self/fd");
     for (const std::size_t stop_after : {1, 5, 50}) {
         const RecordingSink sink = walk_until(stop_after);
         EXPECT_EQ(sink.folders.size(), stop_after);
-        EXPECT_EQ(count_of("/proc/self/task"), threads_before) << "stopped after " << stop_after;
-        EXPECT_EQ(count_of("/proc/self/fd"), handles_before) << "stopped after " << stop_after;
+        EXPECT_EQ(entries_in("/proc/self/task"), threads_before) << "stopped after " << stop_after;
+        EXPECT_EQ(entries_in("/proc/self/fd"), handles_before) << "stopped after " << stop_after;
     }
 }
 
@@ -222,11 +242,16 @@ TEST(ThreadedWalk, AShareWithDelaysListsWhatTheFolderBehindItHolds) {
         if (at != std::string::npos) shared.replace(at, (tree / "source").size(), tree / "shared");
         expected.push_back(shared);
     }
-    const auto listed = transcript(tree / "shared", {.longer_than = 50, .threads = 64});
+    // Each read waits for the share, so the walk soon reads ahead.
+    const std::size_t threads_before = entries_in("/proc/self/task");
+    ThreadCountingSink on_share;
+    searchfiles(tree / "shared", true, on_share, {.longer_than = 50, .threads = 64});
+    const auto& listed = on_share.calls;
     const int unmounted = std::system(("fusermount3 -u '" + tree / "shared" + "'").c_str());
     int status = 0;
     waitpid(server, &status, 0);
     EXPECT_EQ(unmounted, 0);
     EXPECT_EQ(first_difference(listed, expected), "");
+    EXPECT_GT(on_share.most_threads, threads_before) << "no reader started on the share";
 }
 #endif

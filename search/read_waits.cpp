@@ -1,0 +1,50 @@
+#include "search/read_waits.h"
+
+#include "platform/thread_waits.h"
+
+namespace kestrafin::search {
+
+namespace {
+
+// One read in kSampleEvery is timed. A read as slow as kSlowRead waited when
+// the host says the thread gave up the processor meanwhile (asked only after
+// a slow read, since asking costs more than timing), or when the host cannot
+// tell.
+constexpr std::size_t kSampleEvery = 2;
+constexpr std::chrono::nanoseconds kSlowRead = std::chrono::microseconds(200);
+constexpr int kWaitingPercent = 75;
+
+}  // namespace
+
+ReadWaits::Read ReadWaits::start() {
+    Read read;
+    if (++reads_ % kSampleEvery != 0) return read;
+    if (!host_asked_) {
+        host_asked_ = true;
+        host_tells_waits_ = platform::thread_waits().has_value();
+    }
+    read.timed = true;
+    read.asked_host = last_read_slow_ && host_tells_waits_;
+    if (read.asked_host) read.waits_before = platform::thread_waits();
+    read.started = std::chrono::steady_clock::now();
+    return read;
+}
+
+void ReadWaits::finish(const Read& read) {
+    if (!read.timed) return;
+    const bool slow = std::chrono::steady_clock::now() - read.started >= kSlowRead;
+    bool waited = slow;
+    if (slow && host_tells_waits_) {
+        // Until a slow read has been seen the host was not asked; the next one is.
+        const auto waits_after = read.asked_host ? platform::thread_waits() : std::nullopt;
+        waited = read.waits_before && waits_after && *waits_after != *read.waits_before;
+    }
+    waited_percent_ += ((waited ? 100 : 0) - waited_percent_) / 4;
+    last_read_slow_ = slow;
+}
+
+bool ReadWaits::reads_wait() const {
+    return waited_percent_ >= kWaitingPercent;
+}
+
+}  // namespace kestrafin::search
