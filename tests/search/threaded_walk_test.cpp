@@ -181,9 +181,9 @@ TEST(ThreadedWalk, AWalkStoppedEarlyLeavesNoThreadAndNoOpenFolderBehind) {
                     {.longer_than = 0, .threads = 64, .read_ahead_after_folders = 1});
         return sink;
     };
-    // A first walk, so that threads a sanitizer starts with the first thread
-    // are there before counting.
-    walk_until(1);
+    // A first walk that starts readers, so that threads a sanitizer starts
+    // with the first thread are there before counting.
+    walk_until(50);
     const std::size_t threads_before = entries_in("/proc/self/task");
     const std::size_t handles_before = entries_in("/proc/self/fd");
     for (const std::size_t stop_after : {1, 5, 50}) {
