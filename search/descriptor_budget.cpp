@@ -4,7 +4,8 @@
 
 namespace kestrafin::search {
 
-DescriptorBudget::DescriptorBudget(std::size_t limit) : limit_(std::max<std::size_t>(limit, 4)) {
+DescriptorBudget::DescriptorBudget(std::size_t limit)
+    : limit_(std::max(limit, kFewestOpenFolders)) {
     open_depths_.reserve(limit_ + 1);
 }
 

@@ -12,10 +12,11 @@
 namespace kestrafin::search {
 
 inline constexpr std::size_t kDefaultOpenFolders = 64;
+inline constexpr std::size_t kFewestOpenFolders = 4;
 
 class DescriptorBudget {
   public:
-    // `limit` open handles at most; at least 4.
+    // `limit` open handles at most; at least kFewestOpenFolders.
     explicit DescriptorBudget(std::size_t limit = kDefaultOpenFolders);
 
     // Notes that the folder at `depth` holds an open handle; every depth noted

@@ -1,10 +1,13 @@
 #include "search/searchfiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
 #include "platform/folder_reader.h"
+#include "platform/handle_limit.h"
 #include "platform/path_rules.h"
+#include "search/descriptor_budget.h"
 #include "search/folder_listing.h"
 #include "search/path_text.h"
 #include "search/read_waits.h"
@@ -201,7 +204,12 @@ class Walker {
 
 void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
                  const SearchOptions& options) {
-    Walker walker(sink, options, descend ? plan_readers(options) : ReaderPlan{});
+    // A process allowed few handles keeps fewer folders open, and leaves half
+    // of its handles to the rest of the program.
+    SearchOptions fitted = options;
+    fitted.open_folders = std::clamp(platform::open_handle_limit() / 2, kFewestOpenFolders,
+                                     std::max(options.open_folders, kFewestOpenFolders));
+    Walker walker(sink, fitted, descend ? plan_readers(fitted) : ReaderPlan{});
     walker.walk(directory, descend);
 }
 

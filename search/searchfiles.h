@@ -47,7 +47,8 @@ struct SearchOptions {
     // for callers that judge each file by rules of their own.
     bool every_file = false;
     // Folders of the descent that keep an open handle at most; deeper walks
-    // reopen folders instead of holding more.
+    // reopen folders instead of holding more. Fewer when the process may
+    // hold only a few handles.
     std::size_t open_folders = 64;
     // Threads that read folders, the walk's own included; with more than one,
     // the others read ahead of the walk. What is listed does not change.

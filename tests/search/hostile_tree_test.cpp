@@ -170,27 +170,30 @@ TEST(HostileTree, LinksIntoKernelFileSystemsListNothing) {
     EXPECT_EQ(std::set<std::string>(sink.kernel_skips.begin(), sink.kernel_skips.end()), linked);
 }
 
-TEST(HostileTree, AHundredThousandLevelsAreWalkedWithinADescriptorLimitOf128) {
-    constexpr std::size_t kLevels = 100000;
-    TempFolder tree;
-    {
-        int folder = open(tree.path().c_str(), O_RDONLY | O_DIRECTORY);
-        for (std::size_t level = 1; level <= kLevels; ++level) {
-            check(mkdirat(folder, "d", 0755) == 0, "mkdirat");
-            const int child = openat(folder, "d", O_RDONLY | O_DIRECTORY);
-            check(child >= 0, "openat");
-            close(folder);
-            folder = child;
-            const int file = openat(folder, "f", O_WRONLY | O_CREAT, 0644);
-            check(file >= 0, "create");
-            close(file);
-        }
+namespace {
+
+// A chain of `levels` folders "d" below `root`, each holding a file "f".
+void make_deep_chain(const std::string& root, std::size_t levels) {
+    int folder = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    for (std::size_t level = 1; level <= levels; ++level) {
+        check(mkdirat(folder, "d", 0755) == 0, "mkdirat");
+        const int child = openat(folder, "d", O_RDONLY | O_DIRECTORY);
+        check(child >= 0, "openat");
         close(folder);
+        folder = child;
+        const int file = openat(folder, "f", O_WRONLY | O_CREAT, 0644);
+        check(file >= 0, "create");
+        close(file);
     }
-    const std::string& root = tree.path();
+    close(folder);
+}
+
+// Walks the chain in a child whose process may hold `handle_limit` open
+// handles, and expects every file of a long enough folder, in order.
+void expect_deep_chain_walked(const std::string& root, std::size_t levels, rlim_t handle_limit) {
     const TimedChildResult result = run_in_child(
         [&] {
-            const rlimit limit{128, 128};
+            const rlimit limit{handle_limit, handle_limit};
             if (setrlimit(RLIMIT_NOFILE, &limit) != 0) throw SkipInChild{"setrlimit refused"};
             // Checks each entry as it comes: all of them together would fill
             // gigabytes. Level k's file is root + "/d" * k + "/f".
@@ -215,11 +218,27 @@ TEST(HostileTree, AHundredThousandLevelsAreWalkedWithinADescriptorLimitOf128) {
         },
         std::chrono::seconds(600));
     std::size_t expected = 0;
-    for (std::size_t level = 1; level <= kLevels; ++level)
+    for (std::size_t level = 1; level <= levels; ++level)
         if (root.size() + 2 * level > 200) ++expected;
     expect_child_output(result, std::to_string(expected) +
                                     " listed, 0 wrong, 0 unreadable, deepest " +
-                                    std::to_string(kLevels));
+                                    std::to_string(levels));
+}
+
+}  // namespace
+
+TEST(HostileTree, AHundredThousandLevelsAreWalkedWithinADescriptorLimitOf128) {
+    TempFolder tree;
+    make_deep_chain(tree.path(), 100000);
+    expect_deep_chain_walked(tree.path(), 100000, 128);
+}
+
+// A process allowed fewer handles than the walk would keep open by default
+// (a strict ulimit, a host that holds many already) still walks to the end.
+TEST(HostileTree, ADeepChainIsWalkedWithinADescriptorLimitOf16) {
+    TempFolder tree;
+    make_deep_chain(tree.path(), 1000);
+    expect_deep_chain_walked(tree.path(), 1000, 16);
 }
 
 TEST(HostileTree, AFewOpenFoldersWalkADeepBranchyTreeExactlyAsManyDo) {
