@@ -78,9 +78,11 @@ TargetPrefix::TargetPrefix(std::string prefix) : text_(std::move(prefix)) {
         const std::size_t end = std::min(text_.find_first_of("?#", host), text_.size());
         measured_ = path < end ? percent_decoded(std::string_view(text_).substr(path, end - path))
                                : std::string();
+        base_ = text_.substr(0, end);
     } else {
         separator_ = looks_like_windows(text_) ? '\\' : '/';
         measured_ = text_;
+        base_ = text_;
     }
 }
 
@@ -111,7 +113,7 @@ EntryLengths LengthMeasure::measure(std::string_view entry_text) const {
 
 std::string LengthMeasure::target_path(std::string_view entry_text) const {
     if (!target_) return std::string(entry_text);
-    std::string path = with_separator(target_->text(), target_->separator());
+    std::string path = with_separator(target_->base(), target_->separator());
     const std::size_t rest_start = path.size();
     path.append(entry_text.substr(std::min(entry_text.size(), slashed_root_.size())));
     std::replace(path.begin() + static_cast<std::ptrdiff_t>(rest_start), path.end(), kHostSeparator,

@@ -13,18 +13,22 @@ namespace kestrafin::scanner {
 // this prefix. A prefix that names a Windows drive, a UNC share or holds a
 // backslash joins the rest with "\", a URL (scheme "://" host path) with "/"
 // and is measured from the path after the host with its percent-escapes
-// decoded; any other prefix joins with "/".
+// decoded; its query or fragment ("?", "#"), as in an address copied from a
+// browser, is left out of the paths. Any other prefix joins with "/".
 class TargetPrefix {
   public:
     explicit TargetPrefix(std::string prefix);
 
     const std::string& text() const { return text_; }
+    // What the paths at the target begin with.
+    const std::string& base() const { return base_; }
     char separator() const { return separator_; }
     // The part of the prefix whose length counts at the destination.
     const std::string& measured() const { return measured_; }
 
   private:
     std::string text_;
+    std::string base_;
     std::string measured_;
     char separator_;
 };

@@ -94,6 +94,11 @@ TEST(LengthMeasure, CountsUtf16UnitsAtTheTarget) {
     EXPECT_EQ(url.measure(walked("/src/a%20/f")).path, 10u + 1 + 4 + 1 + 1)
         << "escapes in names are not decoded";
     EXPECT_EQ(url.target_path(walked("/src/a%20/f")), "https://h/sites/x%20y/a%20/f");
+    // An address copied from a browser: the paths go on from its folder, not
+    // after its query or fragment.
+    const LengthMeasure browsed(walked("/src"), TargetPrefix("https://h/sites/x/?web=1#top"));
+    EXPECT_EQ(browsed.measure(walked("/src/a/f")).path, 9u + 3);
+    EXPECT_EQ(browsed.target_path(walked("/src/a/f")), "https://h/sites/x/a/f");
 }
 
 TEST(LengthRules, AnEntryQualifiesByEitherRuleAndOnlyPastTheLimit) {
