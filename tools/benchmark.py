@@ -1,11 +1,18 @@
 #!/usr/bin/env python3
 """Measures kestrafin-scan against its peers on one warm tree, in one run.
 
-    tools/benchmark.py [--size small|large] [--runs N] [--build FOLDER]
+    tools/benchmark.py [--size small|large] [--runs N] [--build FOLDER] [--window-only]
+                       [--share-delays MS,MS]
 
 Builds the release tools when missing, generates the seeded tree once (kept
 under /tmp), installs bfs when missing, then runs each command alternately
 N times and prints medians, ratios to the bare counting walk and peak memory.
+The window's search (kestrafin-window-bench, when built) takes its turn in the
+same alternation; its figure is the time from the click on "Search" to the
+full list, as the window measures it. --window-only runs just the window's
+search and kestrafin-scan --list; with --share-delays it does so on the
+~4,000-folder share tree served by kestrafin-latency-fs at each delay, waiting
+for the file system's cached attributes to expire before every run.
 """
 import argparse
 import os
@@ -38,6 +45,41 @@ def peak_kib(tools, command, shell=False):
     return int(result.stdout.strip() or 0)
 
 
+def report_window(window_times, list_times, root, runs):
+    """The window's search against kestrafin-scan --list, run alternately."""
+    window = statistics.median(window_times)
+    listing = statistics.median(list_times)
+    paired = statistics.median(w / l for w, l in zip(window_times, list_times))
+    print("tree: %s, %d runs each, alternating" % (root, runs))
+    print("window search: median %.3f s (%s)" % (window, " ".join("%.3f" % t for t in window_times)))
+    print("kestrafin-scan --list: median %.3f s (%s)" %
+          (listing, " ".join("%.3f" % t for t in list_times)))
+    print("window search / kestrafin-scan --list: %.2f (ratio of medians), %.2f (median of the "
+          "ratios of each run)" % (window / listing, paired))
+
+
+def window_on_share(tools, scan, milliseconds, runs):
+    """The window's search and kestrafin-scan --list, alternately, on the share tree."""
+    import share_benchmark  # beside this file
+
+    tree = "/tmp/kestrafin-bench-share"
+    if not os.path.isdir(tree):
+        subprocess.run([os.path.join(tools, "kestrafin-make-tree"), tree, "share"], check=True)
+    window = os.path.join(tools, "kestrafin-window-bench")
+    list_file = "/tmp/kestrafin-bench-list.dxb"
+    window_times, list_times = [], []
+    with share_benchmark.Share(tools, tree, milliseconds) as root:
+        for _ in range(runs):
+            time.sleep(share_benchmark.CACHE_SECONDS)
+            list_times.append(run_timed([scan, "-q", "--list", list_file, root]))
+            time.sleep(share_benchmark.CACHE_SECONDS)
+            output = subprocess.run([window, "--search-only", root], check=True,
+                                    capture_output=True, text=True).stdout
+            window_times.append(float(output.split()[0]))
+    print("%g ms per request:" % milliseconds)
+    report_window(window_times, list_times, tree, runs)
+
+
 def ensure_build(build):
     if not os.path.exists(os.path.join(build, "scanner", "kestrafin-scan")):
         subprocess.run(["cmake", "-S", TOP, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
@@ -58,12 +100,23 @@ def main():
     parser.add_argument("--size", default="large", choices=["small", "large"])
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--build", default=os.path.join(TOP, "build", "release"))
+    parser.add_argument("--window-only", action="store_true",
+                        help="compare only the window's search with kestrafin-scan --list")
+    parser.add_argument("--share-delays", default="",
+                        help="with --window-only: milliseconds per request on the share tree, "
+                        "comma-separated")
     args = parser.parse_args()
 
     ensure_build(args.build)
-    ensure_bfs()
     tools = os.path.join(args.build, "tools")
     scan = os.path.join(args.build, "scanner", "kestrafin-scan")
+    if args.share_delays:
+        if not args.window_only:
+            sys.exit("--share-delays goes with --window-only")
+        for delay in args.share_delays.split(","):
+            window_on_share(tools, scan, float(delay), args.runs)
+        return 0
+    ensure_bfs()
     root = "/tmp/kestrafin-bench-" + args.size
     if not os.path.isdir(root):
         subprocess.run([os.path.join(tools, "kestrafin-make-tree"), root, args.size], check=True)
@@ -81,12 +134,35 @@ def main():
         "find -L": (["find", "-L", root, "!", "-type", "d"], False),
         "find -L | awk": ("find -L '%s' ! -type d 2>/dev/null | awk '%s'" % (root, AWK_FILTER), True),
     }
+    window = os.path.join(tools, "kestrafin-window-bench")
+    if not os.path.exists(window):
+        window = None
+    if args.window_only:
+        if window is None:
+            sys.exit("kestrafin-window-bench was not built (it needs Qt)")
+        commands = {name: commands[name] for name in ("kestrafin-scan --list",)}
+
+    def window_search():
+        """Seconds of one search in the window, as the window bench reports it."""
+        output = subprocess.run([window, "--search-only", root], check=True, capture_output=True,
+                                text=True).stdout
+        return float(output.split()[0])
+
     for command, shell in commands.values():  # warm the cache
         run_timed(command, shell)
+    if window:
+        window_search()
     times = {name: [] for name in commands}
+    window_times = []
     for _ in range(args.runs):
         for name, (command, shell) in commands.items():
             times[name].append(run_timed(command, shell))
+        if window:
+            window_times.append(window_search())
+
+    if args.window_only:
+        report_window(window_times, times["kestrafin-scan --list"], root, args.runs)
+        return 0
     memory = {name: peak_kib(tools, command, shell) for name, (command, shell) in commands.items()}
 
     base = statistics.median(times["count walk"])
@@ -102,13 +178,10 @@ def main():
     print("kestrafin-scan / bfs -L: %.2f" %
           (statistics.median(times["kestrafin-scan"]) / statistics.median(times["bfs -L"])))
 
-    window = os.path.join(tools, "kestrafin-window-bench")
-    if os.path.exists(window):
-        output = subprocess.run([window, root], check=True, capture_output=True, text=True).stdout.strip()
-        print(output)
-        seconds = float(output.split()[2])
-        print("window search / kestrafin-scan --list: %.2f" %
-              (seconds / statistics.median(times["kestrafin-scan --list"])))
+    if window:
+        report_window(window_times, times["kestrafin-scan --list"], root, args.runs)
+        # The list's memory, and Save List and Reload List of a million entries.
+        print(subprocess.run([window, root], check=True, capture_output=True, text=True).stdout.strip())
 
 
 if __name__ == "__main__":

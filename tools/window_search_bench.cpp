@@ -1,30 +1,75 @@
 // Times the window's own "Search" into its list, offscreen, and reports the
 // list's memory per entry; then times "Save List" and "Reload List" with a
-// million entries: kestrafin-window-bench ROOT
+// million entries.
+//   kestrafin-window-bench ROOT
+//   kestrafin-window-bench --search-only [--repeat N] ROOT
+// With --search-only it times only the search, N times (1 unless told) in the
+// same window, and prints the seconds of each on a line of its own, so that a
+// benchmark can alternate it with other commands and take medians.
 #include <QApplication>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/frmMain.h"
 #include "tests/support/temp_tree.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kestrafin-window-bench [--search-only [--repeat N]] ROOT\n"
+    "Times the window's search of ROOT, then Save List and Reload List.\n"
+    "  --search-only  time only the search and print its seconds, one line per search\n"
+    "  --repeat N     with --search-only: search N times in the same window\n";
+
+struct Arguments {
+    std::string root;
+    bool search_only = false;
+    long repeat = 1;
+};
+
+// False when the command line is not understood.
+bool parse(int argc, char** argv, Arguments& arguments) {
+    for (int at = 1; at < argc; ++at) {
+        const std::string argument = argv[at];
+        if (argument == "--search-only") {
+            arguments.search_only = true;
+        } else if (argument == "--repeat" && at + 1 < argc) {
+            char* end = nullptr;
+            arguments.repeat = std::strtol(argv[++at], &end, 10);
+            if (*end != '\0' || arguments.repeat < 1) return false;
+        } else if (argument.starts_with("--") || !arguments.root.empty()) {
+            return false;
+        } else {
+            arguments.root = argument;
+        }
+    }
+    return !arguments.root.empty() && (arguments.search_only || arguments.repeat == 1);
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::puts(
-            "usage: kestrafin-window-bench ROOT\n"
-            "Times the window's search of ROOT, then Save List and Reload List.");
+        std::fputs(kUsage, stdout);
         return 0;
     }
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: kestrafin-window-bench ROOT\n");
+    Arguments arguments;
+    if (!parse(argc, argv, arguments)) {
+        std::fputs(kUsage, stderr);
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     kestrafin::testing::TempFolder program_folder;
     kestrafin::testing::make_file(program_folder / "kestrafin.ini",
-                                  std::string("[PATH]\r\nFULLPATH=") + argv[1] + "\r\n");
+                                  "[PATH]\r\nFULLPATH=" + arguments.root + "\r\n");
     kestrafin::app::frmMain window(program_folder.path());
     window.Form_Load();
     window.show();
@@ -34,12 +79,25 @@ int main(int argc, char** argv) {
     const auto settle = [&] {
         while (window.busy()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     };
-    const auto start = std::chrono::steady_clock::now();
-    window.cmdgetfilelist_Click();
-    settle();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto timed = [](const auto& work) {
+        const auto start = std::chrono::steady_clock::now();
+        work();
+        return seconds_since(start);
+    };
+    const auto search = [&] {
+        window.cmdgetfilelist_Click();
+        settle();
+    };
 
+    if (arguments.search_only) {
+        for (long run = 0; run < arguments.repeat; ++run) {
+            std::printf("%.4f\n", timed(search));
+            std::fflush(stdout);
+        }
+        return 0;
+    }
+
+    const double seconds = timed(search);
     auto& items = window.lvFiles->list_items();
     std::size_t text_bytes = 0;
     for (std::size_t p = 1; p <= items.Count(); ++p) text_bytes += items.Text(p).size();
@@ -58,11 +116,6 @@ int main(int argc, char** argv) {
         items.Add("/srv/share/projects/a long folder name, with a comma/" + std::to_string(i) +
                   " report.txt");
     items.Refresh();
-    const auto timed = [](const auto& work) {
-        const auto begin = std::chrono::steady_clock::now();
-        work();
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    };
     const double save = timed([&] {
         window.cmdsavelist_Click();
         settle();
