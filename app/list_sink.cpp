@@ -7,24 +7,25 @@ namespace kestrafin::app {
 void ListSink::add_entry(std::string_view entry_text) {
     if (entry_text.size() > UINT32_MAX) throw std::length_error("entry text too long");
     const std::lock_guard lock(mutex_);
-    pending_texts_.append(entry_text);
-    pending_lengths_.push_back(static_cast<std::uint32_t>(entry_text.size()));
+    pending_.texts.append(entry_text);
+    pending_.lengths.push_back(static_cast<std::uint32_t>(entry_text.size()));
 }
 
-void ListSink::deliver(ListItems& items) {
-    std::string texts;
-    std::vector<std::uint32_t> lengths;
+std::size_t ListSink::deliver(ListItems& items) {
+    delivering_.texts.clear();
+    delivering_.lengths.clear();
     {
         const std::lock_guard lock(mutex_);
-        texts.swap(pending_texts_);
-        lengths.swap(pending_lengths_);
+        std::swap(pending_, delivering_);
     }
+    const std::string_view texts = delivering_.texts;
     std::size_t at = 0;
-    for (const std::uint32_t length : lengths) {
-        items.Add(std::string_view(texts).substr(at, length));
+    for (const std::uint32_t length : delivering_.lengths) {
+        items.Add(texts.substr(at, length));
         at += length;
     }
     items.Refresh();
+    return delivering_.lengths.size();
 }
 
 }  // namespace kestrafin::app

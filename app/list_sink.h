@@ -24,15 +24,25 @@ class ListSink : public search::SearchSink {
     bool should_stop() override { return stop_.load(std::memory_order_relaxed); }
 
     // On the window's thread: appends every entry found since the last call to
-    // `items` in the walk's order and lets the view show them.
-    void deliver(ListItems& items);
+    // `items` in the walk's order and lets the view show them. Returns how
+    // many it appended.
+    std::size_t deliver(ListItems& items);
 
   private:
+    // Entry texts back to back, and the length of each.
+    struct Batch {
+        std::string texts;
+        std::vector<std::uint32_t> lengths;
+    };
+
     const std::atomic<bool>& stop_;
     std::mutex mutex_;
-    // Entry texts back to back, and the length of each.
-    std::string pending_texts_;
-    std::vector<std::uint32_t> pending_lengths_;
+    // Filled by the walk.
+    Batch pending_;
+    // Emptied by the window. The two trade places at each delivery and keep
+    // their room, so that the walk writes into memory it has used before
+    // rather than growing a new buffer for every batch.
+    Batch delivering_;
 };
 
 }  // namespace kestrafin::app

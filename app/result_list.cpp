@@ -72,13 +72,14 @@ ResultListView::ResultListView(QWidget* parent)
 
 // Every added text is estimated; only the batch's widest, when it may be the
 // widest yet, is laid out in full, so a million rows cost a million cheap sums
+// (of their file names, mostly: a folder's width is kept for its next files)
 // and one layout per batch, even when each row is wider than the last (as in
 // a deep walk).
 void ResultListView::widen_for_rows(int first, int last) {
     const EntryStore& store = model_.store();
     int widest_row = -1;
     for (int row = first; row <= last; ++row) {
-        const int estimate = text_width_->estimate(store.text(static_cast<std::size_t>(row)));
+        const int estimate = text_width_->estimate_path(store.text(static_cast<std::size_t>(row)));
         if (estimate <= widest_estimate_) continue;
         widest_estimate_ = estimate;
         widest_row = row;

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include "app/display_text.h"
+#include "platform/path_rules.h"
 
 namespace kestrafin::app {
 
@@ -22,6 +23,8 @@ QString shown_as(char32_t code_point) {
 
 TextWidth::TextWidth(const QFont& font) : metrics_(font) {
     latin1_.fill(kUnknown);
+    for (char32_t code_point = 0; code_point < ascii_.size(); ++code_point)
+        ascii_[code_point] = advance_of(code_point);
 }
 
 int TextWidth::advance_of(char32_t code_point) {
@@ -41,11 +44,12 @@ int TextWidth::estimate(std::string_view utf8) {
     int width = 0;
     bool plain = true;
     for (const char byte : utf8) {
-        if (static_cast<unsigned char>(byte) >= 0x80) {
+        const auto code = static_cast<unsigned char>(byte);
+        if (code >= ascii_.size()) {
             plain = false;
             break;
         }
-        width += advance_of(static_cast<unsigned char>(byte));
+        width += ascii_[code];
     }
     if (plain) return width;
     width = 0;
@@ -60,6 +64,19 @@ int TextWidth::estimate(std::string_view utf8) {
         width += advance_of(code_point);
     }
     return width;
+}
+
+// Cutting just after an ASCII byte splits no character, and every character's
+// advance counts on its own, so the two parts' widths add up to the whole's.
+int TextWidth::estimate_path(std::string_view utf8) {
+    const std::size_t cut = utf8.rfind(platform::kPathSeparator);
+    if (cut == std::string_view::npos) return estimate(utf8);
+    const std::string_view folder = utf8.substr(0, cut + 1);
+    if (folder != last_folder_) {
+        last_folder_.assign(folder);
+        last_folder_width_ = estimate(folder);
+    }
+    return last_folder_width_ + estimate(utf8.substr(cut + 1));
 }
 
 int TextWidth::measure(std::string_view utf8) const {

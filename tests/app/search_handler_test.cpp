@@ -8,6 +8,7 @@
 #include <set>
 
 #include "app/count_label.h"
+#include "search/searchfiles.h"
 #include "tests/app/window_fixture.h"
 
 using namespace kestrafin::testing;
@@ -59,6 +60,23 @@ class SearchHandlerTest : public QObject {
         many.window->cmdgetfilelist->click();
         QVERIFY(many.settled());
         QCOMPARE(many.items().Count(), std::size_t{1057});
+    }
+
+    void the_list_holds_what_the_walk_finds_in_its_order() {
+        WindowUnderTest w(&large_tree());
+        struct Collect : kestrafin::search::SearchSink {
+            std::vector<std::string> found;
+            void add_entry(std::string_view text) override { found.emplace_back(text); }
+        } walk;
+        kestrafin::search::searchfiles(large_tree(), true, walk,
+                                       {.threads = kestrafin::search::kDefaultThreads});
+        QVERIFY(walk.found.size() > 1000);
+        w.window->cmdgetfilelist->click();
+        QVERIFY(w.settled());
+        QVERIFY(w.entries() == walk.found);
+        QCOMPARE(w.window->lvFiles->model()->rowCount(), static_cast<int>(walk.found.size()));
+        QCOMPARE(w.window->lbllistcount->text(),
+                 kestrafin::app::count_label_text(walk.found.size()));
     }
 
     void a_search_that_finds_nothing_leaves_the_label_empty() {
