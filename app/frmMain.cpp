@@ -15,6 +15,7 @@
 
 #include "app/count_label.h"
 #include "app/list_sink.h"
+#include "app/row_schedule.h"
 #include "listfile/saved_list.h"
 #include "listfile/saved_list_reader.h"
 #include "platform/path_rules.h"
@@ -62,6 +63,10 @@ void colour_text(QWidget* widget, const QColor& colour) {
 // How long a close request waits for the work to notice its stop flag before
 // the program ends without it (a folder on a share that no longer answers).
 constexpr std::chrono::milliseconds kCloseGrace{2000};
+
+// How long a running search may count entries on the label that the list does
+// not show yet.
+constexpr std::chrono::milliseconds kLongestRowWait{1000};
 
 // Label sizes are those of their text in the intended font; where the host
 // substitutes a wider face, shrink the font until `text` fits the box.
@@ -379,13 +384,19 @@ void frmMain::cmdgetfilelist_Click() {
         items.Clear();
         const std::string root = root_text_;
         // The walk runs on the work thread; the window takes what it has found
-        // in batches, and once more at its end, so the label ends exact.
+        // in batches, and once more at its end, so that the list and the label
+        // end exact. The label counts every entry taken; the view shows new
+        // rows as often as it can lay them out cheaply.
         auto sink = std::make_shared<ListSink>(work_.stop_flag());
-        const auto show_found = [this, &items, sink] {
+        auto schedule = std::make_shared<RowSchedule>(kLongestRowWait, RowSchedule::Clock::now());
+        const auto show_found = [this, &items, sink, schedule](bool at_end) {
             sink->deliver(items);
+            if (at_end || schedule->due(static_cast<std::size_t>(lvFiles->model()->rowCount()),
+                                        items.Count(), RowSchedule::Clock::now()))
+                items.Refresh();
             lbllistcount->setText(count_label_text(items.Count()));
         };
-        connect(&search_progress_, &QTimer::timeout, this, show_found);
+        connect(&search_progress_, &QTimer::timeout, this, [show_found] { show_found(false); });
         search_progress_.start(services_.repaint_interval);
         try {
             start_work(
@@ -395,7 +406,7 @@ void frmMain::cmdgetfilelist_Click() {
                 [this, show_found](bool) {
                     search_progress_.stop();
                     search_progress_.disconnect(this);
-                    show_found();
+                    show_found(true);
                 },
                 true);
         } catch (...) {

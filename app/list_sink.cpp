@@ -24,7 +24,6 @@ std::size_t ListSink::deliver(ListItems& items) {
         items.Add(texts.substr(at, length));
         at += length;
     }
-    items.Refresh();
     return delivering_.lengths.size();
 }
 

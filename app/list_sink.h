@@ -24,8 +24,8 @@ class ListSink : public search::SearchSink {
     bool should_stop() override { return stop_.load(std::memory_order_relaxed); }
 
     // On the window's thread: appends every entry found since the last call to
-    // `items` in the walk's order and lets the view show them. Returns how
-    // many it appended.
+    // `items` in the walk's order and returns how many; items.Refresh() shows
+    // them.
     std::size_t deliver(ListItems& items);
 
   private:

@@ -9,11 +9,13 @@
 
 #include "app/list_sink.h"
 #include "app/result_list.h"
+#include "app/row_schedule.h"
 #include "app/text_width.h"
 
 using kestrafin::app::ListItems;
 using kestrafin::app::ListSink;
 using kestrafin::app::ResultListModel;
+using kestrafin::app::RowSchedule;
 using kestrafin::app::TextWidth;
 
 class ListFeedTest : public QObject {
@@ -41,11 +43,12 @@ class ListFeedTest : public QObject {
             const std::size_t added = sink.deliver(items);
             delivered += added;
             batches += added > 0 ? 1 : 0;
-            QCOMPARE(model.rowCount(), static_cast<int>(items.Count()));
+            if (batches % 3 == 0) items.Refresh();
         }
         walk.join();
         // The last batch: whatever the walk added after the window last looked.
         delivered += sink.deliver(items);
+        items.Refresh();
         QCOMPARE(sink.deliver(items), std::size_t{0});
         QCOMPARE(delivered, found.size());
         QCOMPARE(items.Count(), found.size());
@@ -55,6 +58,34 @@ class ListFeedTest : public QObject {
                 QFAIL(qPrintable(QStringLiteral("entry %1 differs").arg(at + 1)));
         }
         qInfo("%zu batches", batches);
+    }
+
+    void a_long_search_shows_its_rows_rarely_but_never_long_after_it_found_them() {
+        // A thousand entries every 50 ms for a minute, then every 50 ms for a
+        // minute entries that trickle in one at a time.
+        using namespace std::chrono_literals;
+        const auto start = RowSchedule::Clock::now();
+        RowSchedule schedule(1000ms, start);
+        std::size_t total = 0;
+        std::size_t shown = 0;
+        auto last_shown = start;
+        int shows = 0;
+        for (int tick = 1; tick <= 2400; ++tick) {
+            total += tick <= 1200 ? 1000 : 1;
+            const auto now = start + tick * 50ms;
+            if (schedule.due(shown, total, now)) {
+                shown = total;
+                last_shown = now;
+                ++shows;
+            }
+            QVERIFY(shown == total || now - last_shown < 1000ms);
+            // The first screenful shows at once.
+            if (tick == 1) QCOMPARE(shown, total);
+        }
+        qInfo("%d shows", shows);
+        // Shown at every tick, the view would lay out about 1.4 billion rows.
+        QVERIFY2(shows <= 60 + 60 + 60, qPrintable(QString::number(shows)));
+        QVERIFY(!schedule.due(total, total, start + 3600s));
     }
 
     void the_width_of_a_path_does_not_depend_on_the_one_before() {
