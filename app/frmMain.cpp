@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPalette>
 #include <QPixmap>
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -63,6 +64,11 @@ void colour_text(QWidget* widget, const QColor& colour) {
 // How long a close request waits for the work to notice its stop flag before
 // the program ends without it (a folder on a share that no longer answers).
 constexpr std::chrono::milliseconds kCloseGrace{2000};
+
+// How often a running search moves what the walk has found into the list: so
+// often that little is left to move when the walk ends. The label and the
+// rows show it at the window's repaint interval.
+constexpr std::chrono::milliseconds kTakeInterval{10};
 
 // How long a running search may count entries on the label that the list does
 // not show yet.
@@ -388,16 +394,21 @@ void frmMain::cmdgetfilelist_Click() {
         // end exact. The label counts every entry taken; the view shows new
         // rows as often as it can lay them out cheaply.
         auto sink = std::make_shared<ListSink>(work_.stop_flag());
-        auto schedule = std::make_shared<RowSchedule>(kLongestRowWait, RowSchedule::Clock::now());
-        const auto show_found = [this, &items, sink, schedule](bool at_end) {
+        const auto start = RowSchedule::Clock::now();
+        auto schedule = std::make_shared<RowSchedule>(kLongestRowWait, start);
+        auto last_shown = std::make_shared<RowSchedule::Clock::time_point>(start);
+        const auto show_found = [this, &items, sink, schedule, last_shown](bool at_end) {
             sink->deliver(items);
+            const auto now = RowSchedule::Clock::now();
+            if (!at_end && now - *last_shown < services_.repaint_interval) return;
+            *last_shown = now;
             if (at_end || schedule->due(static_cast<std::size_t>(lvFiles->model()->rowCount()),
-                                        items.Count(), RowSchedule::Clock::now()))
+                                        items.Count(), now))
                 items.Refresh();
             lbllistcount->setText(count_label_text(items.Count()));
         };
         connect(&search_progress_, &QTimer::timeout, this, [show_found] { show_found(false); });
-        search_progress_.start(services_.repaint_interval);
+        search_progress_.start(std::min(kTakeInterval, services_.repaint_interval));
         try {
             start_work(
                 [root, sink](const std::atomic<bool>&) {
