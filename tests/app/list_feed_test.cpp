@@ -3,6 +3,7 @@
 // column follow the widest of them.
 #include <QFont>
 #include <QTest>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,8 +34,20 @@ class ListFeedTest : public QObject {
         const std::atomic<bool> stop{false};
         ListSink sink(stop);
         std::atomic<bool> walked{false};
+        std::atomic<std::size_t> taken{0};
         std::thread walk([&] {
-            for (const auto& text : found) sink.add_entry(text);
+            for (std::size_t at = 0; at < found.size(); ++at) {
+                sink.add_entry(found[at]);
+                // The window takes batches in between, at places of its choosing,
+                // and at least once every 10,000 entries.
+                if (at % 97 == 0) std::this_thread::yield();
+                if (at % 10'000 == 9'999) {
+                    const auto give_up =
+                        std::chrono::steady_clock::now() + std::chrono::seconds(10);
+                    while (taken < at + 1 && std::chrono::steady_clock::now() < give_up)
+                        std::this_thread::yield();
+                }
+            }
             walked = true;
         });
         std::size_t batches = 0;
@@ -42,6 +55,7 @@ class ListFeedTest : public QObject {
         while (!walked) {
             const std::size_t added = sink.deliver(items);
             delivered += added;
+            taken = delivered;
             batches += added > 0 ? 1 : 0;
             if (batches % 3 == 0) items.Refresh();
         }
@@ -58,6 +72,7 @@ class ListFeedTest : public QObject {
                 QFAIL(qPrintable(QStringLiteral("entry %1 differs").arg(at + 1)));
         }
         qInfo("%zu batches", batches);
+        QVERIFY(batches >= found.size() / 10'000);
     }
 
     void a_long_search_shows_its_rows_rarely_but_never_long_after_it_found_them() {
