@@ -412,7 +412,14 @@ void frmMain::cmdgetfilelist_Click() {
         try {
             start_work(
                 [root, sink](const std::atomic<bool>&) {
-                    search::searchfiles(root, true, *sink, {.threads = search::kDefaultThreads});
+                    try {
+                        search::searchfiles(root, true, *sink,
+                                            {.threads = search::kDefaultThreads});
+                    } catch (...) {
+                        sink->hand_on();
+                        throw;
+                    }
+                    sink->hand_on();
                 },
                 [this, show_found](bool) {
                     search_progress_.stop();

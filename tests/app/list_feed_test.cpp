@@ -35,19 +35,33 @@ class ListFeedTest : public QObject {
         ListSink sink(stop);
         std::atomic<bool> walked{false};
         std::atomic<std::size_t> taken{0};
+        std::atomic<bool> held_back{false};
         std::thread walk([&] {
+            // Folders of 0 to 300 files; the walk hands on each folder's files
+            // when it is done with the folder, and a long one in runs.
+            std::size_t folder_end = 0;
             for (std::size_t at = 0; at < found.size(); ++at) {
                 sink.add_entry(found[at]);
+                if (at == folder_end) {
+                    sink.folder_done("folder");
+                    folder_end += 1 + at * 7 % 300;
+                }
                 // The window takes batches in between, at places of its choosing,
                 // and at least once every 10,000 entries.
                 if (at % 97 == 0) std::this_thread::yield();
                 if (at % 10'000 == 9'999) {
+                    sink.folder_done("folder");
                     const auto give_up =
                         std::chrono::steady_clock::now() + std::chrono::seconds(10);
                     while (taken < at + 1 && std::chrono::steady_clock::now() < give_up)
                         std::this_thread::yield();
+                    // What a done folder handed on reaches the window.
+                    if (taken < at + 1) held_back = true;
                 }
             }
+            // The files of the last folder, which the window takes at the end.
+            sink.add_entry("last");
+            sink.hand_on();
             walked = true;
         });
         std::size_t batches = 0;
@@ -60,10 +74,12 @@ class ListFeedTest : public QObject {
             if (batches % 3 == 0) items.Refresh();
         }
         walk.join();
+        QVERIFY(!held_back);
         // The last batch: whatever the walk added after the window last looked.
         delivered += sink.deliver(items);
         items.Refresh();
         QCOMPARE(sink.deliver(items), std::size_t{0});
+        found.emplace_back("last");
         QCOMPARE(delivered, found.size());
         QCOMPARE(items.Count(), found.size());
         QCOMPARE(model.rowCount(), static_cast<int>(found.size()));
