@@ -51,11 +51,14 @@ class Walker {
         if (!take_folder(std::move(folder), 0)) return;
         if (!descend || frame.listing.subfolders.empty()) return;
         push(0);
-        while (descent_.depth > 0 && !stopped()) {
+        while (descent_.depth > 0) {
+            // Before asking the sink: the walk that goes on asks it first
+            // itself, and the sink is asked once per step either way.
             if (time_to_read_ahead()) {
                 walk_on_with_read_ahead(descent_, sink_, options_, readers_);
                 return;
             }
+            if (stopped()) break;
             DescentFrame& top = descent_.frames[descent_.depth - 1];
             if (top.next_subfolder == top.listing.subfolders.size()) {
                 pop();

@@ -1,0 +1,291 @@
+// The walk on one thread handing its descent to the walk with read-ahead, at
+// every folder of small trees built to break it: the sink hears exactly what
+// it hears from the walk that never hands over, asks included.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "search/searchfiles.h"
+#include "tests/support/temp_tree.h"
+
+using namespace kestrafin::testing;
+using kestrafin::search::searchfiles;
+using kestrafin::search::SearchOptions;
+
+namespace {
+
+struct SinkFault : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Every call the sink receives, asks to stop included, as one text per call.
+// It may stop the walk at its n-th ask, throw at its n-th call, or change the
+// tree when a folder has been read.
+struct TranscriptSink : kestrafin::search::SearchSink {
+    std::vector<std::string> calls;
+    std::size_t stop_at_ask = 0;    // 0: never
+    std::size_t throw_at_call = 0;  // 0: never
+    std::function<void(std::string_view)> after_folder;
+    std::size_t asks = 0;
+
+    void note(std::string call) {
+        calls.push_back(std::move(call));
+        if (calls.size() == throw_at_call) throw SinkFault("the sink failed");
+    }
+    void add_entry(std::string_view text) override { note("entry " + std::string(text)); }
+    void folder_unreadable(std::string_view directory, int error) override {
+        note("unreadable " + std::to_string(error) + " " + std::string(directory));
+    }
+    void cycle_skipped(std::string_view directory) override {
+        note("cycle " + std::string(directory));
+    }
+    void link_web_skipped(std::string_view directory) override {
+        note("web " + std::string(directory));
+    }
+    void kernel_file_system_skipped(std::string_view directory) override {
+        note("kernel " + std::string(directory));
+    }
+    void folder_done(std::string_view directory) override {
+        note("done " + std::string(directory));
+        if (after_folder) after_folder(directory);
+    }
+    bool should_stop() override {
+        note("ask");
+        return ++asks == stop_at_ask;
+    }
+};
+
+std::string first_difference(const std::vector<std::string>& got,
+                             const std::vector<std::string>& expected) {
+    for (std::size_t at = 0; at < std::max(got.size(), expected.size()); ++at) {
+        const std::string one = at < got.size() ? got[at] : "(nothing)";
+        const std::string other = at < expected.size() ? expected[at] : "(nothing)";
+        if (one != other)
+            return "call " + std::to_string(at) + ": got '" + one + "', expected '" + other + "'";
+    }
+    return {};
+}
+
+std::size_t entries_in(const char* folder) {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
+    return count;
+}
+
+std::size_t folders_in(const std::vector<std::string>& calls) {
+    return static_cast<std::size_t>(
+        std::count_if(calls.begin(), calls.end(),
+                      [](const std::string& call) { return call.starts_with("done "); }));
+}
+
+SearchOptions handed_over(std::size_t open_folders, std::size_t threads, std::size_t after) {
+    return {.longer_than = 20,
+            .open_folders = open_folders,
+            .threads = threads,
+            .read_ahead_after_folders = after};
+}
+
+// Links back up, a link web, a dangling link, a FIFO, an unreadable folder
+// and a folder of many siblings, all a few levels deep.
+void make_hostile_tree(const std::string& top) {
+    std::string level = top;
+    for (int depth = 0; depth < 5; ++depth) {
+        const std::string next = make_folder_chain(level, {"level" + std::to_string(depth)},
+                                                   {"f" + std::to_string(depth)});
+        make_link(next, level + "/to-next-a");
+        make_link(next, level + "/to-next-b");
+        make_folder_chain(level, {"side" + std::to_string(depth)}, {"s"});
+        level = next;
+    }
+    make_link(top, level + "/back-to-top");
+    make_link(".", level + "/itself");
+    make_link(top + "/missing", top + "/dangling");
+    mkfifo((top + "/fifo").c_str(), 0644);
+    make_folder_chain(top, {"closed"}, {"hidden"});
+    chmod((top + "/closed").c_str(), 0);
+}
+
+// A chain deeper than a budget of four handles, with siblings on both sides
+// of each level, so that handed-over folders have closed handles and
+// subfolders left before and after.
+void make_deep_tree(const std::string& top) {
+    std::string level = top;
+    for (int depth = 0; depth < 14; ++depth) {
+        make_folder_chain(level, {"a" + std::to_string(depth)}, {"x"});
+        const std::string next = make_folder_chain(level, {"m"}, {"y"});
+        make_folder_chain(level, {"z" + std::to_string(depth)}, {"w"});
+        level = next;
+    }
+}
+
+// Paths past 4096 bytes, with a branch holding a file at each level; built
+// relative to open folders, since the host refuses such paths.
+void make_long_tree(const std::string& top) {
+    int level = open(top.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int depth = 0; depth < 20; ++depth) {
+        const std::string name(250, static_cast<char>('a' + depth));
+        for (const char* branch : {"b", name.c_str()}) {
+            const int made = mkdirat(level, branch, 0755);
+            const int child = openat(level, branch, O_RDONLY | O_DIRECTORY);
+            const int file = openat(child, "f", O_WRONLY | O_CREAT, 0644);
+            if (made != 0 || child < 0 || file < 0) throw std::runtime_error("long tree");
+            close(file);
+            if (branch == name.c_str()) {
+                close(level);
+                level = child;
+            } else {
+                close(child);
+            }
+        }
+    }
+    close(level);
+}
+
+std::vector<std::string> transcript(const std::string& root, const SearchOptions& options,
+                                    TranscriptSink sink = {}) {
+    searchfiles(root, true, sink, options);
+    return sink.calls;
+}
+
+class HandOver : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        chmod(tree_.path().c_str(), 0755);
+        make_folder(tree_ / "hostile");
+        make_hostile_tree(tree_ / "hostile");
+        make_folder(tree_ / "deep");
+        make_deep_tree(tree_ / "deep");
+        make_folder(tree_ / "long");
+        make_long_tree(tree_ / "long");
+    }
+    std::vector<std::string> roots() const {
+        return {tree_ / "hostile", tree_ / "deep", tree_ / "long"};
+    }
+    TempFolder tree_;
+};
+
+}  // namespace
+
+TEST_F(HandOver, AtEveryFolderTheSinkHearsWhatTheWalkOnOneThreadTellsIt) {
+    const AsOrdinaryUser ordinary;  // so that the closed folder cannot be read
+    for (const std::string& root : roots()) {
+        for (const std::size_t open_folders : {4, 64}) {
+            const auto serial = transcript(root, {.longer_than = 20, .open_folders = open_folders});
+            const std::size_t folders = folders_in(serial);
+            ASSERT_GT(folders, 10u) << root;
+            const auto told = [&](const std::string& what) {
+                return std::any_of(serial.begin(), serial.end(),
+                                   [&](const std::string& call) { return call.starts_with(what); });
+            };
+            if (root == tree_ / "hostile") {
+                EXPECT_TRUE(told("cycle ") && told("web ") &&
+                            (!ordinary.was_root || told("unreadable ")));
+            }
+            for (const std::size_t threads : {2, 8})
+                for (std::size_t after = 1; after <= folders; ++after)
+                    ASSERT_EQ(
+                        first_difference(
+                            transcript(root, handed_over(open_folders, threads, after)), serial),
+                        "")
+                        << root << ", handed over after " << after << " folders, " << threads
+                        << " threads, " << open_folders << " open folders";
+        }
+    }
+}
+
+TEST_F(HandOver, ASinkThatStopsAtAnyAskStopsBothWalksAtTheSamePlace) {
+    for (const std::string& root : roots()) {
+        const auto whole = transcript(root, {.longer_than = 20, .open_folders = 4});
+        const std::size_t folders = folders_in(whole);
+        const auto asks = static_cast<std::size_t>(std::count(whole.begin(), whole.end(), "ask"));
+        for (std::size_t stop_at = 1; stop_at <= asks; stop_at += 3) {
+            TranscriptSink stopping;
+            stopping.stop_at_ask = stop_at;
+            const auto serial = transcript(root, {.longer_than = 20, .open_folders = 4}, stopping);
+            for (std::size_t after = 1; after <= folders; after += 2)
+                ASSERT_EQ(
+                    first_difference(transcript(root, handed_over(4, 8, after), stopping), serial),
+                    "")
+                    << root << ", stopped at ask " << stop_at << ", handed over after " << after;
+        }
+    }
+}
+
+TEST_F(HandOver, ASinkThatThrowsEndsTheWalkAndLeavesNoThreadOrHandleBehind) {
+    const std::string root = tree_ / "deep";
+    // Threads a sanitizer starts with the first thread come before counting.
+    transcript(root, handed_over(4, 8, 1));
+    const std::size_t threads_before = entries_in("/proc/self/task");
+    const std::size_t handles_before = entries_in("/proc/self/fd");
+    const auto whole = transcript(root, {.longer_than = 20, .open_folders = 4});
+    const std::size_t folders = folders_in(whole);
+    for (std::size_t throw_at = 1; throw_at <= whole.size(); throw_at += 7) {
+        for (std::size_t after = 1; after <= folders; after += 3) {
+            TranscriptSink throwing;
+            throwing.throw_at_call = throw_at;
+            EXPECT_THROW(searchfiles(root, true, throwing, handed_over(4, 8, after)), SinkFault)
+                << "call " << throw_at << ", handed over after " << after;
+            EXPECT_EQ(
+                first_difference(throwing.calls,
+                                 {whole.begin(), whole.begin() + static_cast<long>(throw_at)}),
+                "");
+            EXPECT_EQ(entries_in("/proc/self/task"), threads_before);
+            EXPECT_EQ(entries_in("/proc/self/fd"), handles_before);
+        }
+    }
+}
+
+// The tree changes while the walk is still on one thread: a folder it has
+// read, and closed for the budget, is swapped for another; siblings it may
+// not have read yet are replaced by links. The walk that hands over
+// later meets the changes as the walk on one thread does.
+TEST_F(HandOver, ATreeChangedBeforeTheHandOverIsMetAsTheWalkOnOneThreadMeetsIt) {
+    const std::string root = tree_ / "deep";
+    const auto depth_of = [&](std::string_view folder) {
+        return std::count(folder.begin() + static_cast<long>(root.size()), folder.end(), '/');
+    };
+    bool changed = false;
+    std::size_t folders_seen = 0;
+    std::size_t changed_at_folder = 0;
+    const auto change = [&](std::string_view done) {
+        ++folders_seen;
+        if (changed || depth_of(done) < 8) return;
+        changed = true;
+        changed_at_folder = folders_seen;
+        std::rename((root + "/m").c_str(), (root + "/old").c_str());
+        make_folder_chain(root, {"m", "m", "m"}, {"new"});
+        for (const char* sibling : {"/a0", "/z0"}) {
+            std::filesystem::remove_all(root + sibling);
+            make_link(root, root + sibling);
+        }
+    };
+    const auto restore = [&] {
+        std::filesystem::remove_all(root);
+        make_folder(root);
+        make_deep_tree(root);
+        changed = false;
+    };
+    TranscriptSink changing;
+    changing.after_folder = change;
+    const auto serial = transcript(root, {.longer_than = 20, .open_folders = 4}, changing);
+    ASSERT_GT(changed_at_folder, 0u);
+    restore();
+    // The walk came back to a swapped folder and found another in its place.
+    ASSERT_TRUE(std::any_of(serial.begin(), serial.end(), [&](const std::string& call) {
+        return call == "unreadable " + std::to_string(ENOENT) + " " + root + "/m";
+    }));
+    for (std::size_t after = changed_at_folder; after <= folders_in(serial); after += 2) {
+        ASSERT_EQ(first_difference(transcript(root, handed_over(4, 8, after), changing), serial),
+                  "")
+            << "handed over after " << after;
+        restore();
+    }
+}
