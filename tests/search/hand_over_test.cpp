@@ -3,10 +3,14 @@
 // it hears from the walk that never hands over, asks included.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -14,6 +18,7 @@
 #include <vector>
 
 #include "search/searchfiles.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_tree.h"
 
 using namespace kestrafin::testing;
@@ -288,4 +293,62 @@ TEST_F(HandOver, ATreeChangedBeforeTheHandOverIsMetAsTheWalkOnOneThreadMeetsIt) 
             << "handed over after " << after;
         restore();
     }
+}
+
+// Bind mounts of an ancestor and of a sibling inside the tree: the mount
+// that leads back is a cycle and the other a second way into one folder,
+// wherever the walk hands over.
+TEST_F(HandOver, BindMountsInsideTheTreeAreMetAsTheWalkOnOneThreadMeetsThem) {
+    const std::string root = tree_ / "hostile";
+    make_folder(root + "/level0/up");
+    make_folder(root + "/level0/level1/again");
+    const TimedChildResult result = run_in_child([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+            throw SkipInChild{std::string("no private mount namespace: ") + std::strerror(errno)};
+        if (mount(root.c_str(), (root + "/level0/up").c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+            mount((root + "/side0").c_str(), (root + "/level0/level1/again").c_str(), nullptr,
+                  MS_BIND, nullptr) != 0)
+            throw SkipInChild{std::string("bind mount refused: ") + std::strerror(errno)};
+        const auto serial = transcript(root, {.longer_than = 20, .open_folders = 4});
+        if (std::count(serial.begin(), serial.end(), "cycle " + root + "/level0/up") != 1)
+            return std::string("the mount of the root was not skipped as a cycle");
+        std::string differences;
+        for (std::size_t after = 1; after <= folders_in(serial); ++after) {
+            const std::string difference =
+                first_difference(transcript(root, handed_over(4, 8, after)), serial);
+            if (!difference.empty())
+                differences += "after " + std::to_string(after) + ": " + difference + "\n";
+        }
+        return differences;
+    });
+    if (result.skipped()) GTEST_SKIP() << result.output;
+    ASSERT_TRUE(result.succeeded()) << result.output;
+    EXPECT_EQ(result.output, "");
+}
+
+// A chain far deeper than the budget, whose paths pass 4096 bytes, handed
+// over near its top, in its middle and at its bottom.
+TEST_F(HandOver, AChainFarDeeperThanTheBudgetIsWalkedWhereverItIsHandedOver) {
+    constexpr std::size_t kLevels = 1000;
+    const std::string root = tree_ / "chain";
+    make_folder(root);
+    int level = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    for (std::size_t depth = 0; depth < kLevels; ++depth) {
+        const std::string side = "side" + std::to_string(depth % 7);
+        const bool made = mkdirat(level, side.c_str(), 0755) == 0 && mkdirat(level, "deep", 0755) == 0;
+        const int file = openat(level, (side + "/f").c_str(), O_WRONLY | O_CREAT, 0644);
+        const int child = openat(level, "deep", O_RDONLY | O_DIRECTORY);
+        ASSERT_TRUE(made && file >= 0 && child >= 0) << depth;
+        close(file);
+        close(level);
+        level = child;
+    }
+    close(level);
+    const std::size_t handles_before = entries_in("/proc/self/fd");
+    const auto serial = transcript(root, {.longer_than = 20, .open_folders = 4});
+    ASSERT_EQ(folders_in(serial), 2 * kLevels + 1);
+    for (const std::size_t after : {std::size_t{2}, std::size_t{600}, 2 * kLevels - 3, 2 * kLevels})
+        EXPECT_EQ(first_difference(transcript(root, handed_over(4, 8, after)), serial), "")
+            << "handed over after " << after;
+    EXPECT_EQ(entries_in("/proc/self/fd"), handles_before);
 }
