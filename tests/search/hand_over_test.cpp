@@ -91,13 +91,6 @@ std::size_t folders_in(const std::vector<std::string>& calls) {
                       [](const std::string& call) { return call.starts_with("done "); }));
 }
 
-SearchOptions handed_over(std::size_t open_folders, std::size_t threads, std::size_t after) {
-    return {.longer_than = 20,
-            .open_folders = open_folders,
-            .threads = threads,
-            .read_ahead_after_folders = after};
-}
-
 // Links back up, a link web, a dangling link, a FIFO, an unreadable folder
 // and a folder of many siblings, all a few levels deep.
 void make_hostile_tree(const std::string& top) {
@@ -118,6 +111,9 @@ void make_hostile_tree(const std::string& top) {
     chmod((top + "/closed").c_str(), 0);
 }
 
+// Each level of the deep tree: two bytes and four, one code unit and two.
+const std::string kLevel = "\xc3\xa9\xf0\x9d\x84\x9e";
+
 // A chain deeper than a budget of four handles, with siblings on both sides
 // of each level, so that handed-over folders have closed handles and
 // subfolders left before and after.
@@ -125,7 +121,7 @@ void make_deep_tree(const std::string& top) {
     std::string level = top;
     for (int depth = 0; depth < 14; ++depth) {
         make_folder_chain(level, {"a" + std::to_string(depth)}, {"x"});
-        const std::string next = make_folder_chain(level, {"m"}, {"y"});
+        const std::string next = make_folder_chain(level, {kLevel}, {"y"});
         make_folder_chain(level, {"z" + std::to_string(depth)}, {"w"});
         level = next;
     }
@@ -174,6 +170,18 @@ class HandOver : public ::testing::Test {
     std::vector<std::string> roots() const {
         return {tree_ / "hostile", tree_ / "deep", tree_ / "long"};
     }
+    // Folders a few levels down pass the threshold, so that a miscount of
+    // a path's length in UTF-16 code units shows.
+    SearchOptions on_one_thread(std::size_t open_folders) const {
+        return {.longer_than = tree_.path().size() + 16, .open_folders = open_folders};
+    }
+    SearchOptions handed_over(std::size_t open_folders, std::size_t threads,
+                              std::size_t after) const {
+        SearchOptions options = on_one_thread(open_folders);
+        options.threads = threads;
+        options.read_ahead_after_folders = after;
+        return options;
+    }
     TempFolder tree_;
 };
 
@@ -183,7 +191,7 @@ TEST_F(HandOver, AtEveryFolderTheSinkHearsWhatTheWalkOnOneThreadTellsIt) {
     const AsOrdinaryUser ordinary;  // so that the closed folder cannot be read
     for (const std::string& root : roots()) {
         for (const std::size_t open_folders : {4, 64}) {
-            const auto serial = transcript(root, {.longer_than = 20, .open_folders = open_folders});
+            const auto serial = transcript(root, on_one_thread(open_folders));
             const std::size_t folders = folders_in(serial);
             ASSERT_GT(folders, 10u) << root;
             const auto told = [&](const std::string& what) {
@@ -208,13 +216,13 @@ TEST_F(HandOver, AtEveryFolderTheSinkHearsWhatTheWalkOnOneThreadTellsIt) {
 
 TEST_F(HandOver, ASinkThatStopsAtAnyAskStopsBothWalksAtTheSamePlace) {
     for (const std::string& root : roots()) {
-        const auto whole = transcript(root, {.longer_than = 20, .open_folders = 4});
+        const auto whole = transcript(root, on_one_thread(4));
         const std::size_t folders = folders_in(whole);
         const auto asks = static_cast<std::size_t>(std::count(whole.begin(), whole.end(), "ask"));
         for (std::size_t stop_at = 1; stop_at <= asks; stop_at += 3) {
             TranscriptSink stopping;
             stopping.stop_at_ask = stop_at;
-            const auto serial = transcript(root, {.longer_than = 20, .open_folders = 4}, stopping);
+            const auto serial = transcript(root, on_one_thread(4), stopping);
             for (std::size_t after = 1; after <= folders; after += 2)
                 ASSERT_EQ(
                     first_difference(transcript(root, handed_over(4, 8, after), stopping), serial),
@@ -230,7 +238,7 @@ TEST_F(HandOver, ASinkThatThrowsEndsTheWalkAndLeavesNoThreadOrHandleBehind) {
     transcript(root, handed_over(4, 8, 1));
     const std::size_t threads_before = entries_in("/proc/self/task");
     const std::size_t handles_before = entries_in("/proc/self/fd");
-    const auto whole = transcript(root, {.longer_than = 20, .open_folders = 4});
+    const auto whole = transcript(root, on_one_thread(4));
     const std::size_t folders = folders_in(whole);
     for (std::size_t throw_at = 1; throw_at <= whole.size(); throw_at += 7) {
         for (std::size_t after = 1; after <= folders; after += 3) {
@@ -265,8 +273,8 @@ TEST_F(HandOver, ATreeChangedBeforeTheHandOverIsMetAsTheWalkOnOneThreadMeetsIt) 
         if (changed || depth_of(done) < 8) return;
         changed = true;
         changed_at_folder = folders_seen;
-        std::rename((root + "/m").c_str(), (root + "/old").c_str());
-        make_folder_chain(root, {"m", "m", "m"}, {"new"});
+        std::rename((root + "/" + kLevel).c_str(), (root + "/old").c_str());
+        make_folder_chain(root, {kLevel, kLevel, kLevel}, {"new"});
         for (const char* sibling : {"/a0", "/z0"}) {
             std::filesystem::remove_all(root + sibling);
             make_link(root, root + sibling);
@@ -280,12 +288,12 @@ TEST_F(HandOver, ATreeChangedBeforeTheHandOverIsMetAsTheWalkOnOneThreadMeetsIt) 
     };
     TranscriptSink changing;
     changing.after_folder = change;
-    const auto serial = transcript(root, {.longer_than = 20, .open_folders = 4}, changing);
+    const auto serial = transcript(root, on_one_thread(4), changing);
     ASSERT_GT(changed_at_folder, 0u);
     restore();
     // The walk came back to a swapped folder and found another in its place.
     ASSERT_TRUE(std::any_of(serial.begin(), serial.end(), [&](const std::string& call) {
-        return call == "unreadable " + std::to_string(ENOENT) + " " + root + "/m";
+        return call == "unreadable " + std::to_string(ENOENT) + " " + root + "/" + kLevel;
     }));
     for (std::size_t after = changed_at_folder; after <= folders_in(serial); after += 2) {
         ASSERT_EQ(first_difference(transcript(root, handed_over(4, 8, after), changing), serial),
@@ -309,7 +317,7 @@ TEST_F(HandOver, BindMountsInsideTheTreeAreMetAsTheWalkOnOneThreadMeetsThem) {
             mount((root + "/side0").c_str(), (root + "/level0/level1/again").c_str(), nullptr,
                   MS_BIND, nullptr) != 0)
             throw SkipInChild{std::string("bind mount refused: ") + std::strerror(errno)};
-        const auto serial = transcript(root, {.longer_than = 20, .open_folders = 4});
+        const auto serial = transcript(root, on_one_thread(4));
         if (std::count(serial.begin(), serial.end(), "cycle " + root + "/level0/up") != 1)
             return std::string("the mount of the root was not skipped as a cycle");
         std::string differences;
@@ -335,7 +343,8 @@ TEST_F(HandOver, AChainFarDeeperThanTheBudgetIsWalkedWhereverItIsHandedOver) {
     int level = open(root.c_str(), O_RDONLY | O_DIRECTORY);
     for (std::size_t depth = 0; depth < kLevels; ++depth) {
         const std::string side = "side" + std::to_string(depth % 7);
-        const bool made = mkdirat(level, side.c_str(), 0755) == 0 && mkdirat(level, "deep", 0755) == 0;
+        const bool made =
+            mkdirat(level, side.c_str(), 0755) == 0 && mkdirat(level, "deep", 0755) == 0;
         const int file = openat(level, (side + "/f").c_str(), O_WRONLY | O_CREAT, 0644);
         const int child = openat(level, "deep", O_RDONLY | O_DIRECTORY);
         ASSERT_TRUE(made && file >= 0 && child >= 0) << depth;
@@ -345,7 +354,7 @@ TEST_F(HandOver, AChainFarDeeperThanTheBudgetIsWalkedWhereverItIsHandedOver) {
     }
     close(level);
     const std::size_t handles_before = entries_in("/proc/self/fd");
-    const auto serial = transcript(root, {.longer_than = 20, .open_folders = 4});
+    const auto serial = transcript(root, on_one_thread(4));
     ASSERT_EQ(folders_in(serial), 2 * kLevels + 1);
     for (const std::size_t after : {std::size_t{2}, std::size_t{600}, 2 * kLevels - 3, 2 * kLevels})
         EXPECT_EQ(first_difference(transcript(root, handed_over(4, 8, after)), serial), "")
