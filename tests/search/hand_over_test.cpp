@@ -361,3 +361,29 @@ TEST_F(HandOver, AChainFarDeeperThanTheBudgetIsWalkedWhereverItIsHandedOver) {
             << "handed over after " << after;
     EXPECT_EQ(entries_in("/proc/self/fd"), handles_before);
 }
+
+// Folders in memory never make the walk's reads wait, so a walk with threads
+// to spare reads them all on its own thread and starts no reader.
+TEST_F(HandOver, AWarmLocalTreeIsWalkedWithoutStartingAReader) {
+    struct ThreadCountingSink : TranscriptSink {
+        std::size_t most_threads = 0;
+        void folder_done(std::string_view directory) override {
+            TranscriptSink::folder_done(directory);
+            most_threads = std::max(most_threads, entries_in("/proc/self/task"));
+        }
+    };
+    make_folder(tree_ / "wide");
+    for (int folder = 0; folder < 300; ++folder)
+        make_folder_chain(tree_ / "wide", {"folder" + std::to_string(folder), "below"},
+                          {"a", "b", "c"});
+    const auto serial = transcript(tree_.path(), on_one_thread(64));  // and now in memory
+    const std::size_t threads_before = entries_in("/proc/self/task");
+    for (int run = 0; run < 3; ++run) {
+        ThreadCountingSink sink;
+        SearchOptions options = on_one_thread(64);
+        options.threads = 64;
+        searchfiles(tree_.path(), true, sink, options);
+        EXPECT_EQ(first_difference(sink.calls, serial), "");
+        EXPECT_EQ(sink.most_threads, threads_before) << "run " << run;
+    }
+}
