@@ -303,23 +303,27 @@ TEST_F(HandOver, ATreeChangedBeforeTheHandOverIsMetAsTheWalkOnOneThreadMeetsIt) 
     }
 }
 
-// Bind mounts of an ancestor and of a sibling inside the tree: the mount
-// that leads back is a cycle and the other a second way into one folder,
-// wherever the walk hands over.
-TEST_F(HandOver, BindMountsInsideTheTreeAreMetAsTheWalkOnOneThreadMeetsThem) {
+// Bind mounts of an ancestor and of a sibling inside the tree, and a proc
+// file system: the mount that leads back is a cycle, the other a second way
+// into one folder, and proc is skipped, wherever the walk hands over.
+TEST_F(HandOver, MountsInsideTheTreeAreMetAsTheWalkOnOneThreadMeetsThem) {
     const std::string root = tree_ / "hostile";
     make_folder(root + "/level0/up");
     make_folder(root + "/level0/level1/again");
+    make_folder(root + "/level0/level1/level2/proc");
     const TimedChildResult result = run_in_child([&] {
         if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
             throw SkipInChild{std::string("no private mount namespace: ") + std::strerror(errno)};
         if (mount(root.c_str(), (root + "/level0/up").c_str(), nullptr, MS_BIND, nullptr) != 0 ||
             mount((root + "/side0").c_str(), (root + "/level0/level1/again").c_str(), nullptr,
-                  MS_BIND, nullptr) != 0)
-            throw SkipInChild{std::string("bind mount refused: ") + std::strerror(errno)};
+                  MS_BIND, nullptr) != 0 ||
+            mount("proc", (root + "/level0/level1/level2/proc").c_str(), "proc", 0, nullptr) != 0)
+            throw SkipInChild{std::string("mount refused: ") + std::strerror(errno)};
         const auto serial = transcript(root, on_one_thread(4));
-        if (std::count(serial.begin(), serial.end(), "cycle " + root + "/level0/up") != 1)
-            return std::string("the mount of the root was not skipped as a cycle");
+        if (std::count(serial.begin(), serial.end(), "cycle " + root + "/level0/up") != 1 ||
+            std::count(serial.begin(), serial.end(),
+                       "kernel " + root + "/level0/level1/level2/proc") != 1)
+            return std::string("the mount of the root or proc was not skipped");
         std::string differences;
         for (std::size_t after = 1; after <= folders_in(serial); ++after) {
             const std::string difference =
