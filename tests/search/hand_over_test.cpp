@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -92,7 +93,7 @@ std::size_t folders_in(const std::vector<std::string>& calls) {
 }
 
 // Links back up, a link web, a dangling link, a FIFO, an unreadable folder
-// and a folder of many siblings, all a few levels deep.
+// and a side folder at each of a few levels.
 void make_hostile_tree(const std::string& top) {
     std::string level = top;
     for (int depth = 0; depth < 5; ++depth) {
