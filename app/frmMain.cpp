@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <memory>
 
 #include "app/count_label.h"
 #include "app/list_sink.h"
@@ -292,19 +293,22 @@ void frmMain::run_handler(const std::function<void()>& body) {
 }
 
 void frmMain::start_work(BackgroundWork::Work work, std::function<void(bool completed)> done,
-                         bool escape_stops) {
+                         bool escape_stops, std::function<void()> afterwards) {
     work_.start(
         std::move(work),
-        [this, done = std::move(done)](std::exception_ptr error) -> std::function<void()> {
+        [this, done = std::move(done),
+         afterwards = std::move(afterwards)](std::exception_ptr error) -> std::function<void()> {
             try {
                 done(!error);
             } catch (...) {
                 if (!error) error = std::current_exception();
             }
-            return [this, error] {
+            return [this, error, afterwards] {
                 if (error) {
                     const QString reason = reason_of(error);
                     if (!reason.isEmpty()) show_error(reason);
+                } else if (afterwards) {
+                    afterwards();
                 }
                 run_deferred();
             };
@@ -453,40 +457,62 @@ void frmMain::cmdsavelist_Click() {
     });
 }
 
+void frmMain::show_no_saved_list() {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("File could not be found to load"),
+                    QStringLiteral("There is no file to load, please first save the list."),
+                    QMessageBox::Ok, this);
+    box.exec();
+}
+
 void frmMain::cmdloadlist_Click() {
     run_handler([this] {
-        const std::string file = saved_list_file();
-        if (!platform::visible_file_exists(file)) {
-            QMessageBox box(QMessageBox::Information,
-                            QStringLiteral("File could not be found to load"),
-                            QStringLiteral("There is no file to load, please first save the list."),
-                            QMessageBox::Ok, this);
-            box.exec();
-            return;
-        }
-        // Opened before the list is touched, so a file that cannot be read
-        // loses nothing.
-        auto reader = std::make_shared<listfile::SavedListReader>(file);
-        lbllistcount->setText(QString());
-        ListItems& items = lvFiles->list_items();
-        items.Clear();
-        // Records go straight into the new list as they are read; the file is
-        // never held whole.
+        // Every look at the file is made on the work thread: a program folder
+        // on a share that no longer answers must not stop the window.
+        auto missing = std::make_shared<bool>(false);
         auto entries = std::make_shared<EntryStore>();
+        ListItems& items = lvFiles->list_items();
         start_work(
-            [reader, entries](const std::atomic<bool>& stop) {
+            [this, file = saved_list_file(), missing, entries](const std::atomic<bool>& stop) {
+                // Opened before the list is touched, so a file that cannot be
+                // read loses nothing. What stands in its place but is no
+                // regular file, or cannot be opened, is refused with its reason.
+                std::unique_ptr<listfile::SavedListReader> reader;
+                try {
+                    reader = std::make_unique<listfile::SavedListReader>(file);
+                } catch (...) {
+                    if (platform::file_exists(file)) throw;
+                    *missing = true;
+                    return;
+                }
+                // A hidden file counts as none.
+                if (!platform::visible_file_exists(file)) {
+                    *missing = true;
+                    return;
+                }
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        lbllistcount->setText(QString());
+                        lvFiles->list_items().Clear();
+                    },
+                    Qt::QueuedConnection);
+                // Records go straight into the new list as they are read; the
+                // file is never held whole.
                 reader->read_all([&](std::string_view text) {
                     if (stop.load(std::memory_order_relaxed)) throw WorkInterrupted();
                     entries->add(text);
                 });
             },
-            [this, &items, entries](bool completed) {
+            [this, &items, entries, missing](bool completed) {
                 // A file that could not be read to its end leaves the list empty.
-                if (!completed) return;
+                if (!completed || *missing) return;
                 items.ReplaceAll(std::move(*entries));
                 lbllistcount->setText(count_label_text(items.Count()));
             },
-            false);
+            false,
+            [this, missing] {
+                if (*missing) show_no_saved_list();
+            });
     });
 }
 

@@ -102,14 +102,17 @@ class frmMain : public QWidget {
     void run_handler(const std::function<void()>& body);
     // Starts the long part of a handler on the work thread. `done` runs on the
     // window's thread when it has ended, told whether it ended without an
-    // error; then the error, if any, is shown.
+    // error; then the error, if any, is shown, or else `afterwards` runs once
+    // the window takes input again.
     void start_work(BackgroundWork::Work work, std::function<void(bool completed)> done,
-                    bool escape_stops);
+                    bool escape_stops, std::function<void()> afterwards = {});
     // Runs `work` now, or once the running handler and its work have ended. Only
     // the timer and start-up use it: input is never kept for later.
     void when_idle(std::function<void()> work);
     void run_deferred();
     void show_error(const QString& text);
+    // Tells the user that there is no saved list to reload.
+    void show_no_saved_list();
     void open_home_page();
 
     std::string program_folder_;

@@ -1,10 +1,21 @@
 // "Save List" and "Reload List" in the window.
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <QKeyEvent>
 #include <QProcess>
 #include <QTest>
+#include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 #include "listfile/saved_list.h"
 
@@ -38,6 +49,57 @@ long memory_kib(const std::string& field) {
         if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
     return -1;
 }
+
+#ifdef KESTRAFIN_LATENCY_FS
+// A share served from `source` on `mount_point` whose server can be made to
+// stop answering, as a network share whose host has gone.
+class ShareServer {
+  public:
+    ShareServer(const std::string& source, const std::string& mount_point)
+        : mount_point_(mount_point) {
+        server_.setProcessChannelMode(QProcess::MergedChannels);
+        server_.start(QStringLiteral(KESTRAFIN_LATENCY_FS),
+                      {QString::fromStdString(source), QString::fromStdString(mount_point),
+                       QStringLiteral("0")});
+        struct stat top {};
+        struct stat served {};
+        const bool mounted = QTest::qWaitFor(
+            [&] {
+                return stat(mount_point.c_str(), &served) == 0 &&
+                       stat((mount_point + "/..").c_str(), &top) == 0 &&
+                       served.st_dev != top.st_dev;
+            },
+            10000);
+        if (!mounted) {
+            why_not_ = "no FUSE share could be mounted here: " +
+                       QString::fromUtf8(server_.readAll()).toStdString();
+            server_.kill();
+            server_.waitForFinished();
+        }
+    }
+    ~ShareServer() {
+        if (server_.state() == QProcess::NotRunning) return;
+        answer_again();
+        umount2(mount_point_.c_str(), MNT_DETACH);
+        if (!server_.waitForFinished(10000)) {
+            server_.kill();
+            server_.waitForFinished();
+        }
+    }
+    ShareServer(const ShareServer&) = delete;
+    ShareServer& operator=(const ShareServer&) = delete;
+
+    bool serving() const { return why_not_.empty(); }
+    const std::string& why_not() const { return why_not_; }
+    void stop_answering() { kill(static_cast<pid_t>(server_.processId()), SIGSTOP); }
+    void answer_again() { kill(static_cast<pid_t>(server_.processId()), SIGCONT); }
+
+  private:
+    std::string mount_point_;
+    QProcess server_;
+    std::string why_not_;
+};
+#endif
 
 }  // namespace
 
@@ -232,33 +294,128 @@ class SavedListHandlerTest : public QObject {
         QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("40001 records found"));
     }
 
-    void a_saved_list_that_is_no_regular_file_is_refused_without_blocking() {
+    void a_saved_list_that_is_no_regular_file_is_refused_with_its_kind() {
         WindowUnderTest w(&kRoot);
         const std::string saved = w.folder / "kestrafinlist.dxb";
-        QCOMPARE(mkfifo(saved.c_str(), 0666), 0);
-        fill(w, {"/kept"});
-        auto save_error = close_next_message_box();
-        alarm(10);  // a blocking open ends the test here instead of hanging it
-        w.window->cmdsavelist->click();
-        const bool saved_settled = w.settled(9000);
-        alarm(0);
-        QVERIFY(saved_settled);
-        QVERIFY(save_error->shown);
-        QCOMPARE(save_error->title, QStringLiteral("Kestrafin"));
-        QVERIFY2(save_error->text.contains("it is a FIFO, not a regular file"),
-                 qPrintable(save_error->text));
-        auto reload_message = close_next_message_box();
-        alarm(10);
-        w.window->cmdloadlist->click();
-        const bool reload_settled = w.settled(9000);
-        alarm(0);
-        QVERIFY(reload_settled);
-        QVERIFY(reload_message->shown);
-        QCOMPARE(reload_message->title, QStringLiteral("File could not be found to load"));
-        QCOMPARE(w.entries(), std::vector<std::string>{"/kept"});
-        struct stat info {};
-        QCOMPARE(lstat(saved.c_str(), &info), 0);
-        QVERIFY(S_ISFIFO(info.st_mode));
+        const auto make_socket = [&] {
+            const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, saved.c_str(), sizeof address.sun_path - 1);
+            const bool bound =
+                saved.size() < sizeof address.sun_path &&
+                bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+            close(listener);
+            return bound;
+        };
+        const std::vector<std::pair<const char*, std::function<bool()>>> kinds = {
+            {"FIFO", [&] { return mkfifo(saved.c_str(), 0666) == 0; }},
+            {"folder", [&] { return mkdir(saved.c_str(), 0755) == 0; }},
+            {"socket", make_socket},
+            {"device", [&] { return mknod(saved.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; }},
+        };
+        for (const auto& [kind, make] : kinds) {
+            std::filesystem::remove(saved);
+            if (!make()) {
+                qInfo("no %s can be made here (%s); that kind is not tried", kind,
+                      std::strerror(errno));
+                continue;
+            }
+            fill(w, {"/kept"});
+            w.window->lbllistcount->setText("1 records found");
+            const QString refusal = QStringLiteral("it is a %1, not a regular file").arg(kind);
+            // The host refuses to open a socket itself, with its own words.
+            const QString reason = std::strcmp(kind, "socket") == 0
+                                       ? QString::fromUtf8(std::strerror(ENXIO))
+                                       : refusal;
+            auto save_error = close_next_message_box();
+            alarm(10);  // a blocking open ends the test here instead of hanging it
+            w.window->cmdsavelist->click();
+            const bool saved_settled = w.settled(9000);
+            alarm(0);
+            QVERIFY(saved_settled);
+            QVERIFY2(save_error->shown, kind);
+            QCOMPARE(save_error->title, QStringLiteral("Kestrafin"));
+            QVERIFY2(save_error->text.contains(refusal), qPrintable(save_error->text));
+
+            auto reload_error = close_next_message_box();
+            alarm(10);
+            w.window->cmdloadlist->click();
+            const bool reload_settled = w.settled(9000);
+            alarm(0);
+            QVERIFY(reload_settled);
+            QVERIFY2(reload_error->shown, kind);
+            QCOMPARE(reload_error->title, QStringLiteral("Kestrafin"));
+            QCOMPARE(reload_error->icon, QMessageBox::Critical);
+            QVERIFY2(reload_error->text.contains(reason) &&
+                         reload_error->text.contains("kestrafinlist.dxb"),
+                     qPrintable(reload_error->text));
+            QCOMPARE(w.entries(), std::vector<std::string>{"/kept"});
+            QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("1 records found"));
+            struct stat info {};
+            QCOMPARE(lstat(saved.c_str(), &info), 0);
+            QVERIFY2(!S_ISREG(info.st_mode), kind);
+        }
+    }
+
+    void a_reload_from_a_share_that_stops_answering_leaves_the_window_working() {
+#ifndef KESTRAFIN_LATENCY_FS
+        QSKIP("built without libfuse3, so no share that stops answering can be served");
+#else
+        TempFolder place;
+        const std::string source = place / "source";
+        const std::string share = place / "share";
+        make_folder(source);
+        make_folder(share);
+        make_file(source + "/kestrafin.ini", "[PATH]\r\nFULLPATH=/unused\r\n");
+        make_file(source + "/kestrafinlist.dxb", "\"/from the share\"\r\n");
+        ShareServer server(source, share);
+        if (!server.serving()) QSKIP(server.why_not().c_str());
+
+        kestrafin::app::frmMain window(share);
+        window.Form_Load();
+        window.show();
+        window.lvFiles->list_items().Add("/kept");
+        window.lvFiles->list_items().Refresh();
+
+        server.stop_answering();
+        // Should the click wait for the share, the share answers again after a
+        // while, so that the test ends and says so instead of hanging.
+        std::mutex returned_mutex;
+        std::condition_variable returned_signal;
+        bool returned = false;
+        bool waited_for_the_share = false;
+        std::thread watchdog([&] {
+            std::unique_lock lock(returned_mutex);
+            if (!returned_signal.wait_for(lock, std::chrono::seconds(5),
+                                          [&] { return returned; })) {
+                waited_for_the_share = true;
+                server.answer_again();
+            }
+        });
+        window.cmdloadlist->click();
+        {
+            const std::lock_guard lock(returned_mutex);
+            returned = true;
+        }
+        returned_signal.notify_all();
+        watchdog.join();
+        QVERIFY2(!waited_for_the_share, "the click waited for the share");
+        QVERIFY(window.busy());
+        // The window goes on handling events while the share is silent.
+        bool ticked = false;
+        QTimer::singleShot(20, [&] { ticked = true; });
+        QVERIFY(QTest::qWaitFor([&] { return ticked; }, 5000));
+        QVERIFY(window.busy());
+        QCOMPARE(window.lvFiles->list_items().Count(), std::size_t{1});
+        QCOMPARE(window.lvFiles->list_items().Text(1), std::string("/kept"));
+
+        server.answer_again();
+        QVERIFY(QTest::qWaitFor([&] { return !window.busy(); }, 60000));
+        QCOMPARE(window.lvFiles->list_items().Count(), std::size_t{1});
+        QCOMPARE(window.lvFiles->list_items().Text(1), std::string("/from the share"));
+        QCOMPARE(window.lbllistcount->text(), QStringLiteral("1 records found"));
+#endif
     }
 
     void hand_edited_lines_reload_by_the_field_rules() {
