@@ -44,6 +44,10 @@ const QColor kCreditRed(128, 0, 0);
 const std::string kSection(settings::kRootSection);
 const std::string kKey(settings::kRootKey);
 
+void store_root(const std::string& settings_file, const std::string& root) {
+    Kestrafin_Lib::writeini(settings_file, kSection, kKey, root);
+}
+
 void place(QWidget* widget, int left, int top, int width, int height) {
     widget->setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
                         height / kTwipsPerPixel);
@@ -359,21 +363,35 @@ void frmMain::Form_Load() {
 void frmMain::tmrwait2_Timer() {
     run_handler([this] {
         tmrwait2->stop();
-        savedefsettings();
-        set_root_text(Kestrafin_Lib::readini(settings_file(), kSection, kKey));
+        // The settings file may lie on a share that no longer answers: it is
+        // written and read back on the work thread.
+        auto stored = std::make_shared<std::string>();
+        start_work(
+            [file = settings_file(), stored](const std::atomic<bool>&) {
+                store_root(file, std::string(platform::kDefaultRoot));
+                *stored = Kestrafin_Lib::readini(file, kSection, kKey);
+            },
+            [this, stored](bool completed) {
+                if (completed) set_root_text(std::move(*stored));
+            },
+            false);
     });
 }
 
 void frmMain::savesettings() {
-    Kestrafin_Lib::writeini(settings_file(), kSection, kKey, root_text_);
+    store_root(settings_file(), root_text_);
 }
 
 void frmMain::savedefsettings() {
-    Kestrafin_Lib::writeini(settings_file(), kSection, kKey, std::string(platform::kDefaultRoot));
+    store_root(settings_file(), std::string(platform::kDefaultRoot));
 }
 
 void frmMain::cmdsave_Click() {
-    run_handler([this] { savesettings(); });
+    run_handler([this] {
+        start_work([file = settings_file(),
+                    root = root_text_](const std::atomic<bool>&) { store_root(file, root); },
+                   [](bool) {}, false);
+    });
 }
 
 void frmMain::cmdseldir_Click() {

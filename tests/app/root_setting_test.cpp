@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "tests/app/silent_share.h"
 #include "tests/app/window_fixture.h"
 
 using namespace kestrafin::testing;
@@ -45,11 +46,12 @@ class RootSettingTest : public QObject {
         QVERIFY(w.window->txtFileroot->text().isEmpty());
         QVERIFY(w.window->tmrwait2->isActive());
         QTRY_COMPARE_WITH_TIMEOUT(w.ini(), kDefaultFile, 3000);
-        QCOMPARE(w.window->txtFileroot->text(), QStringLiteral("/"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.window->txtFileroot->text(), QStringLiteral("/"), 3000);
         QVERIFY(!w.window->tmrwait2->isActive());
         // It ticks once: a value saved afterwards stays.
         answer_prompt(*w.window, "/after", true);
         w.window->cmdsave->click();
+        QVERIFY(w.settled());
         QTest::qWait(700);
         QCOMPARE(w.ini(), std::string("[PATH]\r\nFULLPATH=/after\r\n"));
     }
@@ -65,6 +67,7 @@ class RootSettingTest : public QObject {
     void save_path_before_the_tick_stores_an_empty_value_then_the_tick_stores_the_default() {
         WindowUnderTest w;
         w.window->cmdsave->click();
+        QVERIFY(w.settled());
         QCOMPARE(w.ini(), std::string("[PATH]\r\nFULLPATH=\r\n"));
         QTRY_COMPARE_WITH_TIMEOUT(w.ini(), kDefaultFile, 3000);
     }
@@ -88,7 +91,7 @@ class RootSettingTest : public QObject {
         QVERIFY(!ini_during.empty());
         for (const auto& during : ini_during) QCOMPARE(during, std::string());
         QTRY_COMPARE_WITH_TIMEOUT(w.ini(), kDefaultFile, 3000);
-        QCOMPARE(w.window->txtFileroot->text(), QStringLiteral("/"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.window->txtFileroot->text(), QStringLiteral("/"), 3000);
     }
 
     void the_whole_root_shows_when_hovering_over_the_disabled_box() {
@@ -111,6 +114,7 @@ class RootSettingTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(w.ini(), kDefaultFile, 3000);
         answer_prompt(*w.window, "/srv/share [old]", true);
         w.window->cmdsave->click();
+        QVERIFY(w.settled());
         w.load();
         QCOMPARE(w.window->txtFileroot->text(), QStringLiteral("/srv/share [old]"));
         QVERIFY(!w.window->tmrwait2->isActive());
@@ -132,6 +136,7 @@ class RootSettingTest : public QObject {
         const std::string empty;
         WindowUnderTest w(&empty);
         w.window->cmdsave->click();
+        QVERIFY(w.settled());
         QCOMPARE(w.ini(), std::string("[PATH]\r\nFULLPATH=\r\n"));
         w.load();
         QVERIFY(w.window->txtFileroot->text().isEmpty());
@@ -155,6 +160,7 @@ class RootSettingTest : public QObject {
         QCOMPARE(w.window->txtFileroot->text(), QStringLiteral("/new/folder"));
         QCOMPARE(w.ini(), std::string("[PATH]\r\nFULLPATH=/stored\r\n"));
         w.window->cmdsave->click();
+        QVERIFY(w.settled());
         QCOMPARE(w.ini(), std::string("[PATH]\r\nFULLPATH=/new/folder\r\n"));
     }
 
@@ -176,7 +182,7 @@ class RootSettingTest : public QObject {
 
         auto save_error = close_next_message_box();
         window.cmdsave->click();
-        QVERIFY(save_error->shown);
+        QTRY_VERIFY_WITH_TIMEOUT(save_error->shown, 9000);
         QCOMPARE(save_error->title, QStringLiteral("Kestrafin"));
         QVERIFY2(save_error->text.contains("cannot create settings file") &&
                      save_error->text.contains("Permission denied"),
@@ -223,8 +229,8 @@ class RootSettingTest : public QObject {
         auto save_error = close_next_message_box();
         alarm(10);
         window.cmdsave->click();
+        QTRY_VERIFY_WITH_TIMEOUT(save_error->shown, 9000);
         alarm(0);
-        QVERIFY(save_error->shown);
         QCOMPARE(save_error->title, QStringLiteral("Kestrafin"));
         QVERIFY2(save_error->text.contains("not a regular file"), qPrintable(save_error->text));
         answer_prompt(window, "/still/works", true);
@@ -233,6 +239,49 @@ class RootSettingTest : public QObject {
         QCOMPARE(lstat(ini.c_str(), &info), 0);
         QVERIFY(!S_ISREG(info.st_mode));
         if (listener >= 0) close(listener);
+    }
+
+    void storing_the_root_on_a_share_that_stops_answering_leaves_the_window_working() {
+#ifndef KESTRAFIN_LATENCY_FS
+        QSKIP("built without libfuse3, so no share that stops answering can be served");
+#else
+        TempFolder place;
+        const std::string source = place / "source";
+        const std::string share = place / "share";
+        make_folder(source);
+        make_folder(share);
+        make_file(source + "/kestrafin.ini", "[PATH]\r\nFULLPATH=/stored\r\n");
+        ShareServer server(source, share);
+        if (!server.serving()) QSKIP(server.why_not().c_str());
+        kestrafin::app::frmMain window(share);
+        window.Form_Load();
+        window.show();
+        QCOMPARE(window.txtFileroot->text(), QStringLiteral("/stored"));
+
+        // "Save path" and the first-run tick both write the settings file.
+        const std::vector<std::pair<const char*, std::function<void()> > > writers = {
+            {"Save path", [&] { window.cmdsave->click(); }},
+            {"the tick", [&] { window.tmrwait2_Timer(); }},
+        };
+        for (const auto& [writer, act] : writers) {
+            // The share is read-only, so the write fails once it answers.
+            auto seen = close_next_message_box();
+            server.stop_answering();
+            QVERIFY2(returns_while_share_is_silent(server, act), writer);
+            QVERIFY(window.busy());
+            bool ticked = false;
+            QTimer::singleShot(20, [&] { ticked = true; });
+            QVERIFY(QTest::qWaitFor([&] { return ticked; }, 5000));
+            QVERIFY(window.busy());
+            QVERIFY(!seen->shown);
+            server.answer_again();
+            QTRY_VERIFY_WITH_TIMEOUT(seen->shown, 60000);
+            QCOMPARE(seen->title, QStringLiteral("Kestrafin"));
+            QVERIFY2(seen->text.contains(std::strerror(EROFS)), qPrintable(seen->text));
+            QVERIFY(QTest::qWaitFor([&] { return !window.busy(); }, 60000));
+            QCOMPARE(window.txtFileroot->text(), QStringLiteral("/stored"));
+        }
+#endif
     }
 
     void a_root_with_a_line_break_is_refused_and_the_file_keeps_its_value() {
@@ -246,6 +295,7 @@ class RootSettingTest : public QObject {
         w.window->cmdseldir->click();
         auto seen = close_next_message_box();
         w.window->cmdsave->click();
+        QVERIFY(w.settled());
         if (w.window->root_text().find('\n') == std::string::npos)
             QSKIP("the prompt does not pass line breaks on this platform");
         QVERIFY(seen->shown);

@@ -1,6 +1,4 @@
 // "Save List" and "Reload List" in the window.
-#include <signal.h>
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -9,16 +7,14 @@
 #include <QKeyEvent>
 #include <QProcess>
 #include <QTest>
-#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <mutex>
-#include <thread>
 
 #include "listfile/saved_list.h"
 
+#include "tests/app/silent_share.h"
 #include "tests/app/window_fixture.h"
 
 using namespace kestrafin::testing;
@@ -49,57 +45,6 @@ long memory_kib(const std::string& field) {
         if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
     return -1;
 }
-
-#ifdef KESTRAFIN_LATENCY_FS
-// A share served from `source` on `mount_point` whose server can be made to
-// stop answering, as a network share whose host has gone.
-class ShareServer {
-  public:
-    ShareServer(const std::string& source, const std::string& mount_point)
-        : mount_point_(mount_point) {
-        server_.setProcessChannelMode(QProcess::MergedChannels);
-        server_.start(QStringLiteral(KESTRAFIN_LATENCY_FS),
-                      {QString::fromStdString(source), QString::fromStdString(mount_point),
-                       QStringLiteral("0")});
-        struct stat top {};
-        struct stat served {};
-        const bool mounted = QTest::qWaitFor(
-            [&] {
-                return stat(mount_point.c_str(), &served) == 0 &&
-                       stat((mount_point + "/..").c_str(), &top) == 0 &&
-                       served.st_dev != top.st_dev;
-            },
-            10000);
-        if (!mounted) {
-            why_not_ = "no FUSE share could be mounted here: " +
-                       QString::fromUtf8(server_.readAll()).toStdString();
-            server_.kill();
-            server_.waitForFinished();
-        }
-    }
-    ~ShareServer() {
-        if (server_.state() == QProcess::NotRunning) return;
-        answer_again();
-        umount2(mount_point_.c_str(), MNT_DETACH);
-        if (!server_.waitForFinished(10000)) {
-            server_.kill();
-            server_.waitForFinished();
-        }
-    }
-    ShareServer(const ShareServer&) = delete;
-    ShareServer& operator=(const ShareServer&) = delete;
-
-    bool serving() const { return why_not_.empty(); }
-    const std::string& why_not() const { return why_not_; }
-    void stop_answering() { kill(static_cast<pid_t>(server_.processId()), SIGSTOP); }
-    void answer_again() { kill(static_cast<pid_t>(server_.processId()), SIGCONT); }
-
-  private:
-    std::string mount_point_;
-    QProcess server_;
-    std::string why_not_;
-};
-#endif
 
 }  // namespace
 
@@ -379,28 +324,8 @@ class SavedListHandlerTest : public QObject {
         window.lvFiles->list_items().Refresh();
 
         server.stop_answering();
-        // Should the click wait for the share, the share answers again after a
-        // while, so that the test ends and says so instead of hanging.
-        std::mutex returned_mutex;
-        std::condition_variable returned_signal;
-        bool returned = false;
-        bool waited_for_the_share = false;
-        std::thread watchdog([&] {
-            std::unique_lock lock(returned_mutex);
-            if (!returned_signal.wait_for(lock, std::chrono::seconds(5),
-                                          [&] { return returned; })) {
-                waited_for_the_share = true;
-                server.answer_again();
-            }
-        });
-        window.cmdloadlist->click();
-        {
-            const std::lock_guard lock(returned_mutex);
-            returned = true;
-        }
-        returned_signal.notify_all();
-        watchdog.join();
-        QVERIFY2(!waited_for_the_share, "the click waited for the share");
+        QVERIFY2(returns_while_share_is_silent(server, [&] { window.cmdloadlist->click(); }),
+                 "the click waited for the share");
         QVERIFY(window.busy());
         // The window goes on handling events while the share is silent.
         bool ticked = false;
