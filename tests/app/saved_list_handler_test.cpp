@@ -303,7 +303,7 @@ class SavedListHandlerTest : public QObject {
         }
     }
 
-    void a_reload_from_a_share_that_stops_answering_leaves_the_window_working() {
+    void saving_and_reloading_on_a_share_that_stops_answering_leave_the_window_working() {
 #ifndef KESTRAFIN_LATENCY_FS
         QSKIP("built without libfuse3, so no share that stops answering can be served");
 #else
@@ -323,9 +323,21 @@ class SavedListHandlerTest : public QObject {
         window.lvFiles->list_items().Add("/kept");
         window.lvFiles->list_items().Refresh();
 
+        // The share is read-only, so the save fails once it answers again.
+        auto save_error = close_next_message_box();
+        server.stop_answering();
+        QVERIFY2(returns_while_share_is_silent(server, [&] { window.cmdsavelist->click(); }),
+                 "Save List waited for the share");
+        QVERIFY(window.busy());
+        QVERIFY(!save_error->shown);
+        server.answer_again();
+        QTRY_VERIFY_WITH_TIMEOUT(save_error->shown, 60000);
+        QVERIFY2(save_error->text.contains(std::strerror(EROFS)), qPrintable(save_error->text));
+        QVERIFY(QTest::qWaitFor([&] { return !window.busy(); }, 60000));
+
         server.stop_answering();
         QVERIFY2(returns_while_share_is_silent(server, [&] { window.cmdloadlist->click(); }),
-                 "the click waited for the share");
+                 "Reload List waited for the share");
         QVERIFY(window.busy());
         // The window goes on handling events while the share is silent.
         bool ticked = false;
