@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstdlib>
 #include <memory>
+#include <system_error>
 
 #include "app/count_label.h"
 #include "app/list_sink.h"
@@ -497,8 +498,13 @@ void frmMain::cmdloadlist_Click() {
                 std::unique_ptr<listfile::SavedListReader> reader;
                 try {
                     reader = std::make_unique<listfile::SavedListReader>(file);
-                } catch (...) {
-                    if (platform::file_exists(file)) throw;
+                } catch (const std::system_error& error) {
+                    // Only a name that leads nowhere means there is no list; a
+                    // link loop or a folder this user may not look into says why.
+                    if (platform::file_exists(file) ||
+                        error.code() == std::errc::too_many_symbolic_link_levels ||
+                        error.code() == std::errc::permission_denied)
+                        throw;
                     *missing = true;
                     return;
                 }

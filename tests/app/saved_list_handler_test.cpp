@@ -303,6 +303,36 @@ class SavedListHandlerTest : public QObject {
         }
     }
 
+    void a_saved_list_that_cannot_be_looked_at_is_reported_with_its_reason() {
+        WindowUnderTest w(&kRoot);
+        const std::string saved = w.folder / "kestrafinlist.dxb";
+        fill(w, {"/kept"});
+        w.window->lbllistcount->setText("1 records found");
+        const auto reload_says = [&](const char* reason) {
+            auto seen = close_next_message_box();
+            w.window->cmdloadlist->click();
+            QVERIFY(w.settled());
+            QVERIFY(seen->shown);
+            QCOMPARE(seen->title, QStringLiteral("Kestrafin"));
+            QVERIFY2(seen->text.contains(reason), qPrintable(seen->text));
+            QCOMPARE(w.entries(), std::vector<std::string>{"/kept"});
+            QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("1 records found"));
+        };
+        // A link that leads to itself is there, but never reaches a file.
+        QCOMPARE(symlink("kestrafinlist.dxb", saved.c_str()), 0);
+        reload_says(std::strerror(ELOOP));
+        if (QTest::currentTestFailed()) return;
+        std::filesystem::remove(saved);
+
+        // A program folder that this user may not look into hides whether
+        // the file is there.
+        make_file(saved, "\"/on disk\"\r\n");
+        chmod(w.folder.path().c_str(), 0700);
+        AsOrdinaryUser ordinary;
+        if (!ordinary.was_root && geteuid() == 0) QSKIP("no other user can be taken on here");
+        reload_says(std::strerror(EACCES));
+    }
+
     void saving_and_reloading_on_a_share_that_stops_answering_leave_the_window_working() {
 #ifndef KESTRAFIN_LATENCY_FS
         QSKIP("built without libfuse3, so no share that stops answering can be served");
