@@ -49,6 +49,27 @@ void store_root(const std::string& settings_file, const std::string& root) {
     Kestrafin_Lib::writeini(settings_file, kSection, kKey, root);
 }
 
+// The saved list file `file` opened for reading, or null when there is no
+// list to reload: no such name, or a hidden file. Raises std::system_error
+// with the reason when what stands there is no regular file or cannot be
+// opened.
+std::unique_ptr<listfile::SavedListReader> open_saved_list(const std::string& file) {
+    std::unique_ptr<listfile::SavedListReader> reader;
+    try {
+        reader = std::make_unique<listfile::SavedListReader>(file);
+    } catch (const std::system_error& error) {
+        // Only a name that leads nowhere means there is no list; a link loop
+        // or a folder this user may not look into says why.
+        if (platform::file_exists(file) ||
+            error.code() == std::errc::too_many_symbolic_link_levels ||
+            error.code() == std::errc::permission_denied)
+            throw;
+        return nullptr;
+    }
+    if (!platform::visible_file_exists(file)) return nullptr;
+    return reader;
+}
+
 void place(QWidget* widget, int left, int top, int width, int height) {
     widget->setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
                         height / kTwipsPerPixel);
@@ -493,23 +514,9 @@ void frmMain::cmdloadlist_Click() {
         start_work(
             [this, file = saved_list_file(), missing, entries](const std::atomic<bool>& stop) {
                 // Opened before the list is touched, so a file that cannot be
-                // read loses nothing. What stands in its place but is no
-                // regular file, or cannot be opened, is refused with its reason.
-                std::unique_ptr<listfile::SavedListReader> reader;
-                try {
-                    reader = std::make_unique<listfile::SavedListReader>(file);
-                } catch (const std::system_error& error) {
-                    // Only a name that leads nowhere means there is no list; a
-                    // link loop or a folder this user may not look into says why.
-                    if (platform::file_exists(file) ||
-                        error.code() == std::errc::too_many_symbolic_link_levels ||
-                        error.code() == std::errc::permission_denied)
-                        throw;
-                    *missing = true;
-                    return;
-                }
-                // A hidden file counts as none.
-                if (!platform::visible_file_exists(file)) {
+                // read loses nothing.
+                const auto reader = open_saved_list(file);
+                if (!reader) {
                     *missing = true;
                     return;
                 }
