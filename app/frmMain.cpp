@@ -18,6 +18,7 @@
 
 #include "app/count_label.h"
 #include "app/list_sink.h"
+#include "app/patient_call.h"
 #include "app/row_schedule.h"
 #include "listfile/saved_list.h"
 #include "listfile/saved_list_reader.h"
@@ -364,13 +365,26 @@ void frmMain::show_error(const QString& text) {
 }
 
 void frmMain::Form_Load() {
-    const std::string file = settings_file();
+    struct Loaded {
+        bool created = false;
+        std::string root;
+    };
     try {
-        if (!filesys.FileExists(file)) {
-            filesys.CreateTextFile(program_folder_, settings::kSettingsFileName);
-            tmrwait2->start();
-        }
-        set_root_text(Kestrafin_Lib::readini(file, kSection, kKey));
+        // The window shows only once this is known; a program folder on a
+        // share that no longer answers must not keep it from showing at all.
+        const Loaded loaded = call_with_patience<Loaded>(
+            [filesys = filesys, folder = program_folder_, file = settings_file()] {
+                Loaded result;
+                if (!filesys.FileExists(file)) {
+                    filesys.CreateTextFile(folder, settings::kSettingsFileName);
+                    result.created = true;
+                }
+                result.root = Kestrafin_Lib::readini(file, kSection, kKey);
+                return result;
+            },
+            services_.settings_patience, "the program folder");
+        if (loaded.created) tmrwait2->start();
+        set_root_text(loaded.root);
     } catch (const std::exception& error) {
         // Without its settings file the tool still works for this session.
         tmrwait2->stop();

@@ -35,6 +35,9 @@ struct WindowServices {
     // How often a running search moves what it found into the list and the
     // count label.
     std::chrono::milliseconds repaint_interval{50};
+    // How long loading waits for the settings file before the window shows
+    // without it.
+    std::chrono::milliseconds settings_patience{10000};
 };
 
 inline constexpr const char* kHomePageHost = "kestrafin.example";

@@ -241,7 +241,7 @@ class RootSettingTest : public QObject {
         if (listener >= 0) close(listener);
     }
 
-    void storing_the_root_on_a_share_that_stops_answering_leaves_the_window_working() {
+    void a_settings_file_on_a_share_that_stops_answering_leaves_the_window_working() {
 #ifndef KESTRAFIN_LATENCY_FS
         QSKIP("built without libfuse3, so no share that stops answering can be served");
 #else
@@ -281,6 +281,23 @@ class RootSettingTest : public QObject {
             QVERIFY(QTest::qWaitFor([&] { return !window.busy(); }, 60000));
             QCOMPARE(window.txtFileroot->text(), QStringLiteral("/stored"));
         }
+
+        // Loading waits only so long, then shows the window without the file.
+        kestrafin::app::WindowServices impatient;
+        impatient.settings_patience = milliseconds(300);
+        kestrafin::app::frmMain reloaded(share, impatient);
+        auto load_error = close_next_message_box();
+        server.stop_answering();
+        QVERIFY2(returns_while_share_is_silent(server, [&] { reloaded.Form_Load(); }),
+                 "loading waited for the share");
+        reloaded.show();
+        QCOMPARE(reloaded.txtFileroot->text(), QStringLiteral("/"));
+        QVERIFY(!reloaded.tmrwait2->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(load_error->shown, 5000);
+        QCOMPARE(load_error->title, QStringLiteral("Kestrafin"));
+        QVERIFY2(load_error->text.contains("the program folder did not answer"),
+                 qPrintable(load_error->text));
+        server.answer_again();
 #endif
     }
 
