@@ -53,7 +53,6 @@ struct ReadAheadEngine::Folder {
     std::size_t next_subfolder = 0;  // the next one a reader takes
     std::deque<Folder*> below;       // read or being read, not entered; rising indices
     std::size_t reads_below = 0;     // reads of its subfolders under way
-    std::size_t turns_to_read = 0;   // its entries in to_read_
     bool opened_below = false;
     Folder* previous = nullptr;
     Folder* next = nullptr;
@@ -65,6 +64,7 @@ ReadAheadEngine::ReadAheadEngine(std::unique_ptr<Held> root, Source& source,
     root_ = new_folder(nullptr, 0);
     root_->state = Folder::State::entered;
     root_->listing = std::move(root);
+    current_ = root_;
     {
         std::lock_guard lock(mutex_);
         open_below(root_, true);
@@ -128,7 +128,7 @@ bool ReadAheadEngine::has_room() const {
 }
 
 void ReadAheadEngine::wake_reader() {
-    if (idle_readers_ > 0 && !to_read_.empty() && has_room()) work_ready_.notify_one();
+    if (idle_readers_ > 0 && reading_ && has_room()) work_ready_.notify_one();
 }
 
 // Makes the folder's subfolders available to the readers, at the front.
@@ -138,20 +138,36 @@ void ReadAheadEngine::open_below(Folder* folder, bool entered) {
         folder->subfolders = source_.subfolder_count(*folder->listing);
     }
     if (folder->next_subfolder >= folder->subfolders || limits_.readers == 0 || !reading_) return;
-    to_read_.push_back(folder);
-    ++folder->turns_to_read;
     wake_reader();
 }
 
-// The folder below which a reader should read next: the one most recently
-// read or entered that has subfolders left. Null when there is none.
+// The folder whose next subfolder comes first in the walk's order among
+// those not yet read: below the folder the walk is in, then below each
+// folder above it. Readers so read what the walk will enter soonest, and the
+// folders held ahead are never ones it reaches only much later. Null when
+// there is none.
 ReadAheadEngine::Folder* ReadAheadEngine::next_to_read() {
-    while (!to_read_.empty()) {
-        Folder* folder = to_read_.back();
+    for (Folder* entered = current_; entered != nullptr; entered = entered->parent)
+        if (Folder* found = first_unread_in(entered)) return found;
+    return nullptr;
+}
+
+// Depth first through what has been read below `top`: a folder's subfolders
+// read ahead come before its next subfolder, as they do in the walk.
+ReadAheadEngine::Folder* ReadAheadEngine::first_unread_in(Folder* top) {
+    search_.clear();
+    search_.push_back({top, 0});
+    while (!search_.empty()) {
+        SearchStep& step = search_.back();
+        Folder* folder = step.folder;
+        if (step.next_below < folder->below.size()) {
+            Folder* child = folder->below[step.next_below++];
+            if (child->state == Folder::State::read && !child->dropped)
+                search_.push_back({child, 0});
+            continue;
+        }
         if (!folder->dropped && folder->next_subfolder < folder->subfolders) return folder;
-        to_read_.pop_back();
-        --folder->turns_to_read;
-        free_if_unused(folder);
+        search_.pop_back();
     }
     return nullptr;
 }
@@ -171,6 +187,9 @@ void ReadAheadEngine::read_ahead() {
         ++parent->reads_below;
         ++folders_ahead_;
         figures_.peak_folders = std::max(figures_.peak_folders, folders_ahead_);
+        // One wake-up may have made room for many reads: pass it on, so that
+        // every idle reader looks for one.
+        wake_reader();
 
         ReadAllowance allowance;
         allowance.held_ = &bytes_ahead_;
@@ -260,6 +279,7 @@ ReadAheadEngine::Folder* ReadAheadEngine::enter(Folder* parent, std::size_t inde
         folder->listing = std::move(listing);
     }
     folder->state = Folder::State::entered;
+    current_ = folder;
     open_below(folder, true);
     wake_reader();
     return folder;
@@ -272,6 +292,7 @@ ReadAheadEngine::Folder* ReadAheadEngine::adopt(Folder* parent, std::size_t inde
     parent->next_subfolder = std::max(parent->next_subfolder, index + 1);
     folder->listing = std::move(listing);
     folder->state = Folder::State::entered;
+    current_ = folder;
     open_below(folder, true);
     return folder;
 }
@@ -294,12 +315,6 @@ void ReadAheadEngine::set_reading(bool reading) {
         std::lock_guard lock(mutex_);
         if (reading == reading_) return;
         reading_ = reading;
-        while (!reading && !to_read_.empty()) {
-            Folder* folder = to_read_.back();
-            to_read_.pop_back();
-            --folder->turns_to_read;
-            free_if_unused(folder);
-        }
     }
     if (!reading) return;
     start_readers();
@@ -308,6 +323,7 @@ void ReadAheadEngine::set_reading(bool reading) {
 
 void ReadAheadEngine::leave(Folder* folder) {
     std::lock_guard lock(mutex_);
+    if (folder == current_) current_ = folder->parent;
     drop(folder);
     wake_reader();
 }
@@ -334,7 +350,7 @@ void ReadAheadEngine::drop(Folder* top) {
 
 void ReadAheadEngine::free_if_unused(Folder* folder) {
     if (!folder->dropped || folder->state == Folder::State::reading || folder->reads_below > 0 ||
-        folder->turns_to_read > 0 || !folder->below.empty() || folder == root_)
+        !folder->below.empty() || folder == root_)
         return;
     if (folder->previous != nullptr) folder->previous->next = folder->next;
     if (folder->next != nullptr) folder->next->previous = folder->previous;

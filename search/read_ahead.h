@@ -88,6 +88,7 @@ class ReadAheadEngine {
     void start_readers();
     void read_ahead();
     Folder* next_to_read();
+    Folder* first_unread_in(Folder* top);
     bool has_room() const;
     void finish_read(Folder* folder, std::unique_ptr<Held> listing, std::size_t granted);
     void open_below(Folder* folder, bool entered);
@@ -100,9 +101,15 @@ class ReadAheadEngine {
     mutable std::mutex mutex_;
     std::condition_variable work_ready_;
     std::condition_variable listing_ready_;
-    std::vector<Folder*> to_read_;  // folders with subfolders left to read; the last first
+    struct SearchStep {
+        Folder* folder;
+        std::size_t next_below;
+    };
+    std::vector<SearchStep> search_;  // next_to_read's, kept for its memory
     std::vector<std::thread> readers_;
     Folder* root_ = nullptr;
+    Folder* current_ =
+        nullptr;             // the deepest folder the consumer is in; null once it left the root
     Folder* all_ = nullptr;  // every live folder, linked, so that none outlives the engine
     const Folder* awaited_ = nullptr;
     std::size_t folders_ahead_ = 0;

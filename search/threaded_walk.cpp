@@ -113,6 +113,10 @@ class ThreadedWalker {
           readers_(plan.readers),
           budget_(std::move(descent.budget)),
           reader_handles_(plan.handles, plan.readers),
+          // Every folder read ahead with subfolders left to read keeps its
+          // handle, so that readers can go on below it; with more folders
+          // ahead than handles, those without one would wait for the walk.
+          folders_ahead_(std::min(kFoldersAhead, plan.handles - plan.readers)),
           path_(std::move(descent.path)),
           root_(descent.root),
           rules_(std::move(descent.rules)) {}
@@ -123,7 +127,7 @@ class ThreadedWalker {
         ReadAhead<AheadListing> read_ahead(adopted_listing(descent.frames[0]), reading(),
                                            {.readers = readers_,
                                             .max_bytes = kBytesAhead,
-                                            .max_folders = kFoldersAhead,
+                                            .max_folders = folders_ahead_,
                                             .reading = false});
         read_ahead_ = &read_ahead;
         for (std::size_t depth = 0; depth < descent.depth; ++depth) {
@@ -389,6 +393,7 @@ class ThreadedWalker {
     const std::size_t readers_;
     DescriptorBudget budget_;
     ReaderHandles reader_handles_;  // outlives the read-ahead, whose listings give handles back
+    const std::size_t folders_ahead_;
     ReadAhead<AheadListing>* read_ahead_ = nullptr;
     std::string path_;
     std::string_view root_;

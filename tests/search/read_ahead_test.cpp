@@ -92,6 +92,7 @@ struct Listing {
 struct TreeReader {
     const std::vector<TreeFolder>& tree;
     std::chrono::microseconds delay{0};
+    std::size_t slow_every = 5;  // reads that wait for the delay: one in this many
     std::atomic<std::size_t> reads{0};
 
     Listing read(std::size_t folder) const {
@@ -116,7 +117,7 @@ struct TreeReader {
                                      ReadAllowance& allowance) -> std::optional<Listing> {
                 const std::size_t folder = parent.subfolder_targets[index];
                 const std::size_t turn = reads++;
-                if (delay.count() > 0 && turn % 5 == 0) std::this_thread::sleep_for(delay);
+                if (delay.count() > 0 && turn % slow_every == 0) std::this_thread::sleep_for(delay);
                 // Names are counted as they come, so a giant folder is given up early.
                 const TreeFolder& source = tree[folder];
                 Listing listing;
@@ -145,8 +146,10 @@ struct TreeReader {
 // a subfolder that is a folder of the current descent is reported, not walked.
 std::vector<std::string> walk(const std::vector<TreeFolder>& tree, std::size_t readers,
                               const ReadAheadLimits& base_limits = {},
-                              ReadAheadFigures* figures = nullptr) {
-    TreeReader reader{tree, std::chrono::microseconds(readers > 0 ? 30 : 0)};
+                              ReadAheadFigures* figures = nullptr,
+                              std::chrono::microseconds delay = std::chrono::microseconds(30),
+                              std::size_t slow_every = 5) {
+    TreeReader reader{tree, readers > 0 ? delay : std::chrono::microseconds(0), slow_every};
     ReadAheadLimits limits = base_limits;
     limits.readers = readers;
     ReadAhead<Listing> read_ahead(reader.read(0), reader.reading(), limits);
@@ -250,6 +253,25 @@ TEST(ReadAhead, HoldsNoMoreFoldersOrBytesAheadThanItsLimits) {
     EXPECT_GE(figures.read_on_entry, 1u);
     EXPECT_LE(figures.peak_bytes, std::size_t{1} << 20);
     EXPECT_EQ(live_listings.load(), 0);
+}
+
+TEST(ReadAhead, ReadersReadWhatTheWalkEntersNextNotWhatItReachesMuchLater) {
+    // Every read waits, as on a share, and only a few folders may be held
+    // ahead of a bushy tree: readers that read far ahead would fill that
+    // room with folders the walk reaches much later and leave it to read the
+    // next ones itself, one by one.
+    std::mt19937 random(5);
+    std::vector<TreeFolder> tree(3000);
+    for (std::size_t folder = 1; folder < tree.size(); ++folder) {
+        tree[random() % folder].subfolders.push_back({"d" + std::to_string(folder), folder});
+        tree[folder].files = {"f"};
+    }
+    ReadAheadFigures figures;
+    const ReadAheadLimits few{.max_folders = 64};
+    ASSERT_EQ(walk(tree, 16, few, &figures, std::chrono::microseconds(300), 1), walk(tree, 0));
+    const std::size_t entered = figures.read_ahead + figures.read_on_entry;
+    EXPECT_LT(figures.read_on_entry * 2, entered)
+        << figures.read_on_entry << " of " << entered << " folders were read by the walk itself";
 }
 
 TEST(ReadAhead, StoppingOrLeavingEarlyEndsEveryReaderAndFreesEveryListing) {
