@@ -3,15 +3,21 @@
 // answering each request that is a round trip on a network share: lookup,
 // getattr, opendir, readdir, readlink. Many threads serve the requests, so
 // requests made at once wait at once, and attributes are cached for a second
-// as a share client caches them. Runs in the foreground until unmounted
-// (fusermount3 -u MOUNTPOINT).
+// as a share client caches them. A link whose target is an absolute path
+// inside SOURCE names the same place inside MOUNTPOINT, as if the share were
+// mounted where its folder lies, so that a walk never leaves the share for the
+// folder behind it. Runs in the foreground until unmounted (fusermount3 -u
+// MOUNTPOINT) or stopped by SIGINT, SIGTERM or SIGHUP, which unmount it.
 #define FUSE_USE_VERSION 35
 #include <dirent.h>
 #include <fcntl.h>
 #include <fuse.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +31,8 @@ namespace {
 
 int source_folder = -1;
 std::chrono::microseconds delay{1000};
+std::string source_path;  // absolute, without a trailing separator
+std::string mount_path;   // likewise
 
 void wait_like_a_share() {
     std::this_thread::sleep_for(delay);
@@ -36,17 +44,43 @@ std::string relative(const char* path) {
     return *path == '\0' ? std::string(".") : std::string(path);
 }
 
+// A target inside the source folder, named from the source's absolute path,
+// as the same place inside the mount; any other target unchanged.
+std::string target_on_share(std::string target) {
+    if (target.starts_with(source_path) &&
+        (target.size() == source_path.size() || target[source_path.size()] == '/'))
+        target.replace(0, source_path.size(), mount_path);
+    return target;
+}
+
+// The link's target as the share shows it; false with errno set on failure.
+bool link_target(const char* path, std::string& target) {
+    std::string buffer(4096, '\0');
+    const ssize_t length =
+        readlinkat(source_folder, relative(path).c_str(), buffer.data(), buffer.size());
+    if (length < 0) return false;
+    buffer.resize(static_cast<std::size_t>(length));
+    target = target_on_share(std::move(buffer));
+    return true;
+}
+
 int get_attributes(const char* path, struct stat* attributes, fuse_file_info*) {
     wait_like_a_share();
     if (fstatat(source_folder, relative(path).c_str(), attributes, AT_SYMLINK_NOFOLLOW) != 0)
         return -errno;
+    std::string target;
+    if (S_ISLNK(attributes->st_mode) && link_target(path, target))
+        attributes->st_size = static_cast<off_t>(target.size());
     return 0;
 }
 
 int read_link(const char* path, char* buffer, size_t size) {
     wait_like_a_share();
-    const ssize_t length = readlinkat(source_folder, relative(path).c_str(), buffer, size - 1);
-    if (length < 0) return -errno;
+    std::string target;
+    if (!link_target(path, target)) return -errno;
+    // Cut to the caller's buffer, as readlink does.
+    const std::size_t length = std::min(target.size(), size - 1);
+    std::memcpy(buffer, target.data(), length);
     buffer[length] = '\0';
     return 0;
 }
@@ -112,7 +146,19 @@ void* start(fuse_conn_info*, fuse_config* config) {
 constexpr const char* kUsage =
     "usage: kestrafin-latency-fs SOURCE MOUNTPOINT [MILLISECONDS]\n"
     "Mounts a read-only view of SOURCE that waits MILLISECONDS (default 1) on each\n"
-    "lookup, getattr, opendir, readdir and readlink. Runs until fusermount3 -u MOUNTPOINT.\n";
+    "lookup, getattr, opendir, readdir and readlink, and shows absolute links into\n"
+    "SOURCE as links into MOUNTPOINT. Runs until fusermount3 -u MOUNTPOINT, or until\n"
+    "SIGINT, SIGTERM or SIGHUP, which unmount it.\n";
+
+// The absolute form of a folder's path, without a trailing separator; empty
+// when it cannot be found.
+std::string absolute_folder(const char* path) {
+    char* resolved = realpath(path, nullptr);
+    if (resolved == nullptr) return {};
+    std::string folder(resolved);
+    std::free(resolved);
+    return folder == "/" ? std::string() : folder;
+}
 
 }  // namespace
 
@@ -140,6 +186,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kestrafin-latency-fs: %s: %s\n", argv[1], std::strerror(errno));
         return 1;
     }
+    // Links name the source by the path they were made with, which realpath
+    // gives unless the source was reached through a link itself.
+    source_path = argv[1][0] == '/' ? std::string(argv[1]) : absolute_folder(argv[1]);
+    while (!source_path.empty() && source_path.back() == '/') source_path.pop_back();
+    mount_path = absolute_folder(argv[2]);
+    if (mount_path.empty()) {
+        std::fprintf(stderr, "kestrafin-latency-fs: %s: %s\n", argv[2], std::strerror(errno));
+        return 1;
+    }
+    // A program started in the background inherits SIGINT ignored, and libfuse
+    // leaves an ignored signal alone: it would then never unmount on SIGINT.
+    for (const int stop_signal : {SIGINT, SIGTERM, SIGHUP}) signal(stop_signal, SIG_DFL);
     fuse_operations operations{};
     operations.getattr = get_attributes;
     operations.readlink = read_link;

@@ -1,16 +1,28 @@
 #!/usr/bin/env python3
-"""Measures kestrafin-scan against its peers on a folder tree served like a network share.
+"""Measures kestrafin-scan against its peers on folder trees served like a network share.
 
-    tools/share_benchmark.py [--trees share,large] [--delays 1,5] [--runs N] [--build FOLDER]
-                             [--skip-slow]
+    tools/share_benchmark.py [--trees share,large] [--source FOLDER]... [--delays 1,5]
+                             [--runs N] [--build FOLDER] [--skip-slow] [--no-window]
 
 Builds the release tools when missing, installs bfs and fd-find when missing,
-generates the seeded trees once (kept under /tmp), and for each tree and delay
-mounts kestrafin-latency-fs over it, then runs each command alternately N times
-and prints medians, ratios to fd and kestrafin-scan's peak memory. Between two
-runs it waits until the file system's cached attributes have expired, so that
-every run pays its round trips. --skip-slow leaves out the one-thread walkers
-(kestrafin-scan -j1 and bfs), which take minutes on the large tree.
+generates the seeded trees once (kept under /tmp); --source adds folders of
+one's own (with --source alone, no seeded tree is used unless --trees names
+one). For each folder and delay (milliseconds per round trip) it mounts
+kestrafin-latency-fs over the folder and:
+  - checks that `kestrafin-scan -0` on the share writes exactly what it writes
+    on the folder behind it, the mountpoint read as the folder, and stops with
+    the first difference when it does not (on the folder itself, the default
+    must also equal -j1, the serial walk);
+  - runs each command alternately N times, waiting between two runs until the
+    file system's cached attributes have expired so that every run pays its
+    round trips: kestrafin-scan (its default), kestrafin-scan -j1, fd -u -L
+    -j16, bfs -L, kestrafin-scan --list and the window's search;
+  - prints medians, ratios to fd and to -j1, peak memory, and the window's
+    search against kestrafin-scan --list.
+--skip-slow leaves out the one-thread walkers (kestrafin-scan -j1 and bfs),
+which take minutes on large trees; --no-window leaves out the window's search
+and kestrafin-scan --list. The share is always taken down, also on Ctrl-C,
+SIGTERM or a failure.
 """
 import argparse
 import os
@@ -20,29 +32,30 @@ import subprocess
 import sys
 import time
 
+from latency_share import (CACHE_SECONDS, Interrupted, Share, ShareError, run, stop_on_signals,
+                           utf16_units)
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(HERE)
-CACHE_SECONDS = 1.1  # the attribute and entry timeout of kestrafin-latency-fs, and a little
+THRESHOLD = 200  # the scanner's and the window's default folder length
+SCAN, SERIAL, FD, BFS, LIST, WINDOW = ("kestrafin-scan", "kestrafin-scan -j1", "fd -u -L -j16",
+                                       "bfs -L", "kestrafin-scan --list", "window search")
 
 
-def run_timed(command):
-    """Runs a command with its output thrown away; returns seconds."""
-    start = time.perf_counter()
-    subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return time.perf_counter() - start
-
-
-def peak_mib(tools, command):
-    result = subprocess.run([os.path.join(tools, "kestrafin-peak-memory")] + command,
-                            capture_output=True, text=True)
-    return int(result.stdout.strip() or 0) / 1024
+class OutputMismatch(Exception):
+    pass
 
 
 def ensure_build(build):
     if not os.path.exists(os.path.join(build, "build.ninja")):
         subprocess.run(["cmake", "-S", TOP, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
                         "-DBUILD_TESTING=OFF"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", build], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build, "--target", "kestrafin-scan", "kestrafin-latency-fs",
+                    "kestrafin-make-tree", "kestrafin-peak-memory"], check=True,
+                   stdout=subprocess.DEVNULL)
+    # Only where Qt is found; without it the window's search is left out.
+    subprocess.run(["cmake", "--build", build, "--target", "kestrafin-window-bench"],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if not os.path.exists(os.path.join(build, "tools", "kestrafin-latency-fs")):
         sys.exit("kestrafin-latency-fs was not built: install libfuse3-dev and fuse3")
 
@@ -57,98 +70,250 @@ def ensure_packages():
     subprocess.run(sudo + ["apt-get", "install", "-y", "-qq"] + missing, check=True)
 
 
-class Share:
-    """kestrafin-latency-fs mounted over `source` for the duration of a with-block."""
-
-    def __init__(self, tools, source, milliseconds):
-        self.program = os.path.join(tools, "kestrafin-latency-fs")
-        self.source = source
-        self.milliseconds = milliseconds
-        self.mountpoint = "/tmp/kestrafin-share-%d" % os.getpid()
-        self.process = None
-
-    def __enter__(self):
-        os.makedirs(self.mountpoint, exist_ok=True)
-        self.process = subprocess.Popen([self.program, self.source, self.mountpoint,
-                                         str(self.milliseconds)])
-        deadline = time.time() + 10
-        while not os.path.ismount(self.mountpoint):
-            if self.process.poll() is not None or time.time() > deadline:
-                sys.exit("kestrafin-latency-fs did not mount %s (is /dev/fuse usable?)" %
-                         self.mountpoint)
-            time.sleep(0.05)
-        return self.mountpoint
-
-    def __exit__(self, *_):
-        # A walker that has just ended may still hold the mount for a moment.
-        for _ in range(20):
-            if subprocess.run(["fusermount3", "-u", self.mountpoint],
-                              stderr=subprocess.DEVNULL).returncode == 0:
-                break
-            time.sleep(0.5)
-        else:
-            subprocess.run(["fusermount3", "-u", "-z", self.mountpoint], check=False)
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        try:
-            os.rmdir(self.mountpoint)
-        except OSError as error:
-            print("could not remove %s: %s" % (self.mountpoint, error), file=sys.stderr)
+def seeded_tree(tools, size):
+    """The generated tree of that size, made once; an interrupted build is never taken for one."""
+    tree = "/tmp/kestrafin-bench-" + size
+    if not os.path.isdir(tree):
+        partial = tree + ".partial-%d" % os.getpid()
+        returncode, _, errors = run([os.path.join(tools, "kestrafin-make-tree"), partial, size])
+        if returncode != 0:
+            shutil.rmtree(partial, ignore_errors=True)
+            sys.exit("kestrafin-make-tree %s failed: %s" % (size, errors.decode(errors="replace")))
+        os.rename(partial, tree)
+    return tree
 
 
-def measure(tools, scan, tree, milliseconds, runs, skip_slow):
-    with Share(tools, tree, milliseconds) as root:
+def first_difference(expected, actual, separator=b"\0"):
+    """None when the two listings are equal, else a line naming where they part."""
+    if expected == actual:
+        return None
+    expected_records, actual_records = expected.split(separator), actual.split(separator)
+    for number, (wanted, got) in enumerate(zip(expected_records, actual_records), 1):
+        if wanted != got:
+            return "entry %d: expected %r, got %r" % (number, wanted, got)
+    return "%d entries expected, %d written" % (len(expected_records) - 1, len(actual_records) - 1)
+
+
+def as_on_folder(listing, root, source):
+    """A NUL-ended listing made on the share, with each entry's mountpoint read as the folder.
+    An entry outside the share stays as it is, so that it shows as a difference."""
+    share_prefix, folder_prefix = os.fsencode(root) + b"/", os.fsencode(source) + b"/"
+    return b"\0".join(folder_prefix + record[len(share_prefix):]
+                      if record.startswith(share_prefix) else record
+                      for record in listing.split(b"\0"))
+
+
+def listing(command):
+    """(exit status, standard output, standard error) of a run that must end normally."""
+    returncode, output, errors = run(command)
+    if returncode not in (0, 1):  # 1: some folder could not be read, and says so
+        raise OutputMismatch("%s ended with status %d: %s" %
+                             (" ".join(command), returncode, errors.decode(errors="replace")))
+    return returncode, output, errors
+
+
+# Every entry, and every folder not entered and why.
+CHECK_OPTIONS = ["-0", "-v"]
+
+
+def check_share(scan, source, reference, root, threshold_options):
+    """Stops with OutputMismatch unless the share lists what the folder behind it lists."""
+    time.sleep(CACHE_SECONDS)
+    returncode, output, errors = listing([scan] + CHECK_OPTIONS + threshold_options + [root])
+    if returncode != reference[0]:
+        raise OutputMismatch("kestrafin-scan ended with %d on the share and %d on the folder" %
+                             (returncode, reference[0]))
+    # Diagnostics name paths within their lines.
+    errors = errors.replace(os.fsencode(root) + b"/", os.fsencode(source) + b"/")
+    for name, difference in (
+            ("output", first_difference(reference[1], as_on_folder(output, root, source))),
+            ("diagnostics", first_difference(reference[2], errors, b"\n"))):
+        if difference:
+            raise OutputMismatch("%s of kestrafin-scan -0 on the share differs from the folder's: %s"
+                                 % (name, difference))
+    print("output on the share: identical to the folder's (%d entries, %d bytes)" %
+          (output.count(b"\0"), len(output)))
+
+
+def folder_reference(scan, source):
+    """The default walk's exit status, listing and diagnostics on the folder itself, checked
+    against -j1's."""
+    reference = listing([scan] + CHECK_OPTIONS + [source])
+    serial = listing([scan] + CHECK_OPTIONS + ["-j1", source])
+    if reference != serial:
+        raise OutputMismatch("on %s the default and -j1 differ: %s" %
+                             (source, first_difference(serial[1], reference[1]) or
+                              "in exit status or diagnostics"))
+    return reference
+
+
+def window_command(window, root):
+    """The window bench's command and a reader of its seconds from its output."""
+    usage = subprocess.run([window, "--help"], capture_output=True, text=True).stdout
+    if "--search-only" in usage:
+        return [window, "--search-only", root], lambda text: float(text.split()[0])
+    # "window search: X s, ..." on its first line.
+    return [window, root], lambda text: float(text.split()[2])
+
+
+def timed_runs(commands, runs):
+    """Runs the commands alternately; returns per command its seconds and peak KiB per run
+    and the exit statuses that were not 0."""
+    times = {name: [] for name in commands}
+    memory = {name: [] for name in commands}
+    failures = []
+    for number in range(1, runs + 1):
+        for name, (command, read_seconds) in commands.items():
+            time.sleep(CACHE_SECONDS)
+            start = time.perf_counter()
+            returncode, output, _ = run(command, stderr=subprocess.DEVNULL)
+            elapsed = time.perf_counter() - start
+            if returncode != 0:
+                failures.append("%s: exit status %d in run %d" % (name, returncode, number))
+            if read_seconds:
+                times[name].append(read_seconds(output.decode()))
+            else:
+                times[name].append(elapsed)
+                memory[name].append(int(output.decode().strip() or 0))
+    return times, memory, failures
+
+
+def ratio(numerator, denominator):
+    return "%.2f" % (numerator / denominator) if denominator else "-"
+
+
+def measure(paths, source, reference, milliseconds, runs, options):
+    scan, tools = paths["scan"], paths["tools"]
+    peak = os.path.join(tools, "kestrafin-peak-memory")
+    list_file = "/tmp/kestrafin-share-bench-%d.dxb" % os.getpid()
+    with Share(tools, source, milliseconds) as root:
+        print("tree: %s, %g ms per request, share at %s, %d runs each, alternating" %
+              (source, milliseconds, root, runs))
+        # The mountpoint has the folder's length where it can; else the scanner's
+        # threshold moves with it, which the window's cannot.
+        shift = utf16_units(root) - utf16_units(source)
+        threshold = ["--longer-than", str(THRESHOLD + shift)] if shift else []
+        if shift:
+            print("note: the share's path is %d units longer than the folder's; kestrafin-scan "
+                  "runs with --longer-than %d, the window with %d" %
+                  (shift, THRESHOLD + shift, THRESHOLD))
+        check_share(scan, source, reference, root, threshold)
+
         commands = {
-            "kestrafin-scan": [scan, "-q", root],
-            "kestrafin-scan -j1": [scan, "-q", "-j1", root],
-            "fd -u -L -j16": ["fdfind", "-u", "-L", "-j16", ".", root],
-            "bfs -L": ["bfs", "-L", root, "!", "-type", "d"],
+            SCAN: ([peak, scan, "-q"] + threshold + [root], None),
+            SERIAL: ([peak, scan, "-q", "-j1"] + threshold + [root], None),
+            FD: ([peak, "fdfind", "-u", "-L", "-j16", ".", root], None),
+            BFS: ([peak, "bfs", "-L", root, "!", "-type", "d"], None),
+            LIST: ([peak, scan, "-q", "--list", list_file] + threshold + [root], None),
         }
-        if skip_slow:
-            del commands["kestrafin-scan -j1"], commands["bfs -L"]
-        times = {name: [] for name in commands}
-        for _ in range(runs):
-            for name, command in commands.items():
-                time.sleep(CACHE_SECONDS)
-                times[name].append(run_timed(command))
-        time.sleep(CACHE_SECONDS)
-        memory = peak_mib(tools, commands["kestrafin-scan"])
+        if options.skip_slow:
+            del commands[SERIAL], commands[BFS]
+        if paths["window"] and not options.no_window:
+            commands[WINDOW] = window_command(paths["window"], root)
+        else:
+            del commands[LIST]
+        try:
+            times, memory, failures = timed_runs(commands, runs)
+        finally:
+            if os.path.exists(list_file):
+                os.remove(list_file)
+    return report(times, memory, failures)
 
+
+def report(times, memory, failures):
     medians = {name: statistics.median(values) for name, values in times.items()}
-    print("tree: %s, %g ms per request, %d runs each, alternating; medians" %
-          (tree, milliseconds, runs))
-    print("%-22s %10s %12s" % ("command", "seconds", "ratio to fd"))
+    fd, serial = medians[FD], medians.get(SERIAL)
+    print("%-22s %9s %7s %7s %9s  %s" % ("command", "median s", "/ fd", "/ -j1", "peak MiB",
+                                         "each run, s"))
     for name, median in medians.items():
-        print("%-22s %10.3f %12.2f" % (name, median, median / medians["fd -u -L -j16"]))
-    if "kestrafin-scan -j1" in medians:
-        print("kestrafin-scan -j1 / kestrafin-scan: %.1f" %
-              (medians["kestrafin-scan -j1"] / medians["kestrafin-scan"]))
-    print("kestrafin-scan peak memory: %.1f MiB" % memory)
+        print("%-22s %9.3f %7s %7s %9s  %s" % (
+            name, median, ratio(median, fd), ratio(median, serial) if serial else "-",
+            "%.1f" % (max(memory[name]) / 1024) if memory[name] else "-",
+            " ".join("%.3f" % seconds for seconds in times[name])))
+    summary = {"scan": medians[SCAN], "fd": fd, "memory": max(memory[SCAN]) / 1024}
+    if serial:
+        summary["faster than -j1"] = serial / medians[SCAN]
+        print("kestrafin-scan -j1 / kestrafin-scan: %.1f" % summary["faster than -j1"])
+    print("kestrafin-scan / fd -u -L -j16: %.2f" % (medians[SCAN] / fd))
+    if WINDOW in medians:
+        summary["window / list"] = medians[WINDOW] / medians[LIST]
+        print("window search / kestrafin-scan --list: %.2f" % summary["window / list"])
+    for failure in failures:
+        print("note: " + failure)
     print(flush=True)
+    return summary
+
+
+def print_summary(rows):
+    print("summary (medians):")
+    print("%-40s %8s %9s %9s %9s %9s %9s" % ("tree", "ms", "scan s", "scan/fd", "-j1/scan",
+                                             "peak MiB", "win/list"))
+    for tree, milliseconds, summary in rows:
+        print("%-40s %8g %9.3f %9.2f %9s %9.1f %9s" % (
+            tree[-40:], milliseconds, summary["scan"], summary["scan"] / summary["fd"],
+            "%.1f" % summary["faster than -j1"] if "faster than -j1" in summary else "-",
+            summary["memory"],
+            "%.2f" % summary["window / list"] if "window / list" in summary else "-"))
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--trees", default="share", help="comma-separated: share, large")
-    parser.add_argument("--delays", default="1,5", help="milliseconds per request, comma-separated")
+    parser = argparse.ArgumentParser(
+        description="kestrafin-scan against fd and bfs on a folder served like a network share")
+    parser.add_argument("--trees", default=None,
+                        help="seeded trees, comma-separated: share (~4,000 folders), large "
+                        "(~50,000); default share unless --source is given")
+    parser.add_argument("--source", action="append", default=[],
+                        help="a folder of one's own to serve as the share (repeatable)")
+    parser.add_argument("--delays", default="1,5",
+                        help="milliseconds per round trip, comma-separated, e.g. 0.2,1,5,20")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--build", default=os.path.join(TOP, "build", "release"))
-    parser.add_argument("--skip-slow", action="store_true")
+    parser.add_argument("--skip-slow", action="store_true",
+                        help="leave out kestrafin-scan -j1 and bfs -L")
+    parser.add_argument("--no-window", action="store_true",
+                        help="leave out the window's search and kestrafin-scan --list")
     args = parser.parse_args()
+    try:
+        delays = [float(delay) for delay in args.delays.split(",")]
+    except ValueError:
+        parser.error("--delays takes milliseconds, comma-separated: %s" % args.delays)
+    if args.runs < 1 or any(delay < 0 for delay in delays):
+        parser.error("--runs must be 1 or more and delays 0 or more")
+    for source in args.source:
+        if not os.path.isdir(source):
+            parser.error("not a folder: %s" % source)
+    trees = args.trees if args.trees is not None else ("" if args.source else "share")
 
-    ensure_build(args.build)
-    ensure_packages()
-    tools = os.path.join(args.build, "tools")
-    scan = os.path.join(args.build, "scanner", "kestrafin-scan")
-    for size in args.trees.split(","):
-        tree = "/tmp/kestrafin-bench-" + size
-        if not os.path.isdir(tree):
-            subprocess.run([os.path.join(tools, "kestrafin-make-tree"), tree, size], check=True)
-        for delay in args.delays.split(","):
-            measure(tools, scan, tree, float(delay), args.runs, args.skip_slow)
+    stop_on_signals()
+    try:
+        ensure_build(args.build)
+        ensure_packages()
+        tools = os.path.join(args.build, "tools")
+        window = os.path.join(tools, "kestrafin-window-bench")
+        paths = {"tools": tools, "scan": os.path.join(args.build, "scanner", "kestrafin-scan"),
+                 "window": window if os.path.exists(window) else None}
+        sources = [seeded_tree(tools, size) for size in trees.split(",") if size]
+        sources += [os.path.abspath(source).rstrip("/") or "/" for source in args.source]
+        rows = []
+        for source in sources:
+            reference = folder_reference(paths["scan"], source)
+            for delay in delays:
+                rows.append((source, delay, measure(paths, source, reference, delay, args.runs,
+                                                    args)))
+        print_summary(rows)
+    except OutputMismatch as error:
+        print("FAILED: %s" % error, file=sys.stderr)
+        return 1
+    except ShareError as error:
+        print("FAILED to take the share down: %s" % error, file=sys.stderr)
+        return 1
+    except Interrupted as error:
+        print("stopped; the share is down", file=sys.stderr)
+        return 128 + error.signal_number
+    except KeyboardInterrupt:
+        print("stopped; the share is down", file=sys.stderr)
+        return 130
+    return 0
 
 
 if __name__ == "__main__":
