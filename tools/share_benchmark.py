@@ -2,12 +2,12 @@
 """Measures kestrafin-scan against its peers on folder trees served like a network share.
 
     tools/share_benchmark.py [--trees share,large] [--source FOLDER]... [--delays 1,5]
-                             [--runs N] [--build FOLDER] [--skip-slow] [--no-window]
+                             [--runs N] [--build FOLDER] [--prebuilt] [--skip-slow] [--no-window]
 
-Builds the release tools when missing, installs bfs and fd-find when missing,
-generates the seeded trees once (kept under /tmp); --source adds folders of
-one's own (with --source alone, no seeded tree is used unless --trees names
-one). For each folder and delay (milliseconds per round trip) it mounts
+Builds the release tools (with --prebuilt, takes them as they are), installs
+bfs and fd-find when missing, generates the seeded trees once (kept under
+/tmp); --source adds folders of one's own (with --source alone, no seeded tree
+is used unless --trees names one). For each folder and delay (milliseconds per round trip) it mounts
 kestrafin-latency-fs over the folder and:
   - checks that `kestrafin-scan -0` on the share writes exactly what it writes
     on the folder behind it, the mountpoint read as the folder, and stops with
@@ -25,6 +25,7 @@ and kestrafin-scan --list. The share is always taken down, also on Ctrl-C,
 SIGTERM or a failure.
 """
 import argparse
+import itertools
 import os
 import shutil
 import statistics
@@ -56,8 +57,6 @@ def ensure_build(build):
     # Only where Qt is found; without it the window's search is left out.
     subprocess.run(["cmake", "--build", build, "--target", "kestrafin-window-bench"],
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    if not os.path.exists(os.path.join(build, "tools", "kestrafin-latency-fs")):
-        sys.exit("kestrafin-latency-fs was not built: install libfuse3-dev and fuse3")
 
 
 def ensure_packages():
@@ -88,10 +87,15 @@ def first_difference(expected, actual, separator=b"\0"):
     if expected == actual:
         return None
     expected_records, actual_records = expected.split(separator), actual.split(separator)
-    for number, (wanted, got) in enumerate(zip(expected_records, actual_records), 1):
+    for number, (wanted, got) in enumerate(itertools.zip_longest(expected_records, actual_records),
+                                           1):
         if wanted != got:
-            return "entry %d: expected %r, got %r" % (number, wanted, got)
-    return "%d entries expected, %d written" % (len(expected_records) - 1, len(actual_records) - 1)
+            return "entry %d: expected %s, got %s" % (number, describe(wanted), describe(got))
+    return None
+
+
+def describe(record):
+    return "nothing more" if record in (None, b"") else repr(record)
 
 
 def as_on_folder(listing, root, source):
@@ -268,6 +272,8 @@ def main():
                         help="milliseconds per round trip, comma-separated, e.g. 0.2,1,5,20")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--build", default=os.path.join(TOP, "build", "release"))
+    parser.add_argument("--prebuilt", action="store_true",
+                        help="take the programs in --build as they are, without building")
     parser.add_argument("--skip-slow", action="store_true",
                         help="leave out kestrafin-scan -j1 and bfs -L")
     parser.add_argument("--no-window", action="store_true",
@@ -286,9 +292,12 @@ def main():
 
     stop_on_signals()
     try:
-        ensure_build(args.build)
+        if not args.prebuilt:
+            ensure_build(args.build)
         ensure_packages()
         tools = os.path.join(args.build, "tools")
+        if not os.path.exists(os.path.join(tools, "kestrafin-latency-fs")):
+            sys.exit("kestrafin-latency-fs was not built: install libfuse3-dev and fuse3")
         window = os.path.join(tools, "kestrafin-window-bench")
         paths = {"tools": tools, "scan": os.path.join(args.build, "scanner", "kestrafin-scan"),
                  "window": window if os.path.exists(window) else None}
