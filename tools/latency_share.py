@@ -53,13 +53,13 @@ def utf16_units(path):
     return len(path.encode("utf-16-le", "surrogatepass")) // 2
 
 
-def run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, input_bytes=None):
+def run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE):
     """Runs a command in a process group of its own; returns (returncode, stdout, stderr).
     When this is stopped (exception, signal), the whole group is killed first."""
-    process = subprocess.Popen(command, stdin=subprocess.PIPE if input_bytes else subprocess.DEVNULL,
-                               stdout=stdout, stderr=stderr, start_new_session=True)
+    process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+                               start_new_session=True)
     try:
-        output, errors = process.communicate(input_bytes)
+        output, errors = process.communicate()
     except BaseException:
         kill_group(process)
         raise
@@ -188,12 +188,12 @@ class Share:
             # takes the share down in order, after the walkers.
             self.process = subprocess.Popen(
                 [self.program, self.source, self.mountpoint, str(self.milliseconds)],
-                stdin=subprocess.DEVNULL, start_new_session=True)
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, start_new_session=True)
             deadline = time.monotonic() + 10
             while not is_mounted(self.mountpoint):
                 if self.process.poll() is not None or time.monotonic() > deadline:
-                    raise ShareError("kestrafin-latency-fs did not mount %s (is /dev/fuse usable?)" %
-                                     self.mountpoint)
+                    raise ShareError("kestrafin-latency-fs did not mount %s (is /dev/fuse "
+                                     "usable?)" % self.mountpoint)
                 time.sleep(0.02)
         except BaseException:
             self.close()
@@ -210,6 +210,15 @@ class Share:
             print(sys.exc_info()[1], file=sys.stderr)
 
     def close(self):
+        # A second Ctrl-C waits until the share is down.
+        stops = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
+        blocked = signal.pthread_sigmask(signal.SIG_BLOCK, stops)
+        try:
+            self.take_down()
+        finally:
+            signal.pthread_sigmask(signal.SIG_SETMASK, blocked)
+
+    def take_down(self):
         left = []
         if self.mountpoint is None:
             return

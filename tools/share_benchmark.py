@@ -49,8 +49,9 @@ class OutputMismatch(Exception):
 
 def ensure_build(build):
     if not os.path.exists(os.path.join(build, "build.ninja")):
-        subprocess.run(["cmake", "-S", TOP, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
-                        "-DBUILD_TESTING=OFF"], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "-S", TOP, "-B", build, "-G", "Ninja",
+                        "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF"], check=True,
+                       stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", build, "--target", "kestrafin-scan", "kestrafin-latency-fs",
                     "kestrafin-make-tree", "kestrafin-peak-memory"], check=True,
                    stdout=subprocess.DEVNULL)
@@ -133,8 +134,8 @@ def check_share(scan, source, reference, root, threshold_options):
             ("output", first_difference(reference[1], as_on_folder(output, root, source))),
             ("diagnostics", first_difference(reference[2], errors, b"\n"))):
         if difference:
-            raise OutputMismatch("%s of kestrafin-scan -0 on the share differs from the folder's: %s"
-                                 % (name, difference))
+            raise OutputMismatch("%s of kestrafin-scan -0 on the share differs from the "
+                                 "folder's: %s" % (name, difference))
     print("output on the share: identical to the folder's (%d entries, %d bytes)" %
           (output.count(b"\0"), len(output)))
 
@@ -162,10 +163,10 @@ def window_command(window, root):
 
 def timed_runs(commands, runs):
     """Runs the commands alternately; returns per command its seconds and peak KiB per run
-    and the exit statuses that were not 0."""
+    and, per command, the exit statuses other than 0 with their runs."""
     times = {name: [] for name in commands}
     memory = {name: [] for name in commands}
-    failures = []
+    failures = {}
     for number in range(1, runs + 1):
         for name, (command, read_seconds) in commands.items():
             time.sleep(CACHE_SECONDS)
@@ -173,7 +174,7 @@ def timed_runs(commands, runs):
             returncode, output, _ = run(command, stderr=subprocess.DEVNULL)
             elapsed = time.perf_counter() - start
             if returncode != 0:
-                failures.append("%s: exit status %d in run %d" % (name, returncode, number))
+                failures.setdefault((name, returncode), []).append(str(number))
             if read_seconds:
                 times[name].append(read_seconds(output.decode()))
             else:
@@ -242,8 +243,8 @@ def report(times, memory, failures):
     if WINDOW in medians:
         summary["window / list"] = medians[WINDOW] / medians[LIST]
         print("window search / kestrafin-scan --list: %.2f" % summary["window / list"])
-    for failure in failures:
-        print("note: " + failure)
+    for (name, returncode), numbers in failures.items():
+        print("note: %s ended with status %d in run %s" % (name, returncode, ", ".join(numbers)))
     print(flush=True)
     return summary
 
