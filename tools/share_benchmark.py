@@ -180,6 +180,9 @@ def timed_runs(commands, runs):
             else:
                 times[name].append(elapsed)
                 memory[name].append(int(output.decode().strip() or 0))
+            # Long runs show where they are.
+            print("  run %d of %d: %-22s %.3f s" % (number, runs, name, times[name][-1]),
+                  file=sys.stderr, flush=True)
     return times, memory, failures
 
 
