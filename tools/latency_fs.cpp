@@ -8,6 +8,7 @@
 // mounted where its folder lies, so that a walk never leaves the share for the
 // folder behind it. Runs in the foreground until unmounted (fusermount3 -u
 // MOUNTPOINT) or stopped by SIGINT, SIGTERM or SIGHUP, which unmount it.
+// SIGUSR1 has it write the round trips served since the last SIGUSR1.
 #define FUSE_USE_VERSION 35
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,6 +19,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -34,8 +37,29 @@ std::chrono::microseconds delay{1000};
 std::string source_path;  // absolute, without a trailing separator
 std::string mount_path;   // likewise
 
-void wait_like_a_share() {
+enum class RoundTrip { attributes, link, open_folder, read_folder };
+constexpr std::size_t kRoundTripKinds = 4;
+std::array<std::atomic<long>, kRoundTripKinds> served{};
+
+void wait_like_a_share(RoundTrip kind) {
+    served[static_cast<std::size_t>(kind)].fetch_add(1, std::memory_order_relaxed);
     std::this_thread::sleep_for(delay);
+}
+
+// On each SIGUSR1, writes the round trips served since the last report to
+// standard error, so that a benchmark can tell what each walker asked for.
+void report_round_trips(sigset_t report_signal) {
+    for (;;) {
+        int received = 0;
+        if (sigwait(&report_signal, &received) != 0) continue;
+        std::array<long, kRoundTripKinds> counts{};
+        for (std::size_t kind = 0; kind < kRoundTripKinds; ++kind)
+            counts[kind] = served[kind].exchange(0);
+        std::fprintf(stderr,
+                     "round trips: %ld lookup or getattr, %ld readlink, %ld opendir, %ld readdir\n",
+                     counts[0], counts[1], counts[2], counts[3]);
+        std::fflush(stderr);
+    }
 }
 
 // The path of an entry relative to the source folder ("." for the top).
@@ -65,7 +89,7 @@ bool link_target(const char* path, std::string& target) {
 }
 
 int get_attributes(const char* path, struct stat* attributes, fuse_file_info*) {
-    wait_like_a_share();
+    wait_like_a_share(RoundTrip::attributes);
     if (fstatat(source_folder, relative(path).c_str(), attributes, AT_SYMLINK_NOFOLLOW) != 0)
         return -errno;
     std::string target;
@@ -75,7 +99,7 @@ int get_attributes(const char* path, struct stat* attributes, fuse_file_info*) {
 }
 
 int read_link(const char* path, char* buffer, size_t size) {
-    wait_like_a_share();
+    wait_like_a_share(RoundTrip::link);
     std::string target;
     if (!link_target(path, target)) return -errno;
     // Cut to the caller's buffer, as readlink does.
@@ -86,7 +110,7 @@ int read_link(const char* path, char* buffer, size_t size) {
 }
 
 int open_folder(const char* path, fuse_file_info* info) {
-    wait_like_a_share();
+    wait_like_a_share(RoundTrip::open_folder);
     const int folder =
         openat(source_folder, relative(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
     if (folder < 0) return -errno;
@@ -98,7 +122,7 @@ int open_folder(const char* path, fuse_file_info* info) {
 // listing does.
 int read_folder(const char*, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info* info,
                 fuse_readdir_flags) {
-    wait_like_a_share();
+    wait_like_a_share(RoundTrip::read_folder);
     DIR* listing = fdopendir(dup(static_cast<int>(info->fh)));
     if (listing == nullptr) return -errno;
     rewinddir(listing);
@@ -148,7 +172,8 @@ constexpr const char* kUsage =
     "Mounts a read-only view of SOURCE that waits MILLISECONDS (default 1) on each\n"
     "lookup, getattr, opendir, readdir and readlink, and shows absolute links into\n"
     "SOURCE as links into MOUNTPOINT. Runs until fusermount3 -u MOUNTPOINT, or until\n"
-    "SIGINT, SIGTERM or SIGHUP, which unmount it.\n";
+    "SIGINT, SIGTERM or SIGHUP, which unmount it. On SIGUSR1 it writes the round trips\n"
+    "served since the last SIGUSR1 to standard error.\n";
 
 // The absolute form of a folder's path, without a trailing separator; empty
 // when it cannot be found.
@@ -198,6 +223,12 @@ int main(int argc, char** argv) {
     // A program started in the background inherits SIGINT ignored, and libfuse
     // leaves an ignored signal alone: it would then never unmount on SIGINT.
     for (const int stop_signal : {SIGINT, SIGTERM, SIGHUP}) signal(stop_signal, SIG_DFL);
+    // Blocked before libfuse starts its threads, so that only the reporter takes it.
+    sigset_t report_signal;
+    sigemptyset(&report_signal);
+    sigaddset(&report_signal, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &report_signal, nullptr);
+    std::thread(report_round_trips, report_signal).detach();
     fuse_operations operations{};
     operations.getattr = get_attributes;
     operations.readlink = read_link;

@@ -2,6 +2,7 @@
 
     with Share(tools, source, milliseconds) as root:
         returncode, output, errors = run(command)   # a walker, killed if we are stopped
+        share.round_trips()  # served since the last call: {"opendir": 4012, ...}
 
 The mountpoint lies under /tmp and has as many UTF-16 units as the source's
 path where it can, so that the same folders pass a length threshold on both.
@@ -18,6 +19,7 @@ import re
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 CACHE_SECONDS = 1.1  # kestrafin-latency-fs caches attributes and entries for 1 s
@@ -179,16 +181,19 @@ class Share:
         self.milliseconds = milliseconds
         self.mountpoint = None
         self.process = None
+        self.log = None  # the file system's standard error
 
     def __enter__(self):
         remove_stale_shares()
+        self.log = tempfile.TemporaryFile()
         self.mountpoint = make_mountpoint(self.source)
         try:
             # A session of its own: Ctrl-C reaches this program, which then
             # takes the share down in order, after the walkers.
             self.process = subprocess.Popen(
                 [self.program, self.source, self.mountpoint, str(self.milliseconds)],
-                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, start_new_session=True)
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.log,
+                start_new_session=True)
             deadline = time.monotonic() + 10
             while not is_mounted(self.mountpoint):
                 if self.process.poll() is not None or time.monotonic() > deadline:
@@ -199,6 +204,22 @@ class Share:
             self.close()
             raise
         return self.mountpoint
+
+    def round_trips(self):
+        """The round trips served since the last call (or the mount), by kind, from the file
+        system's report on SIGUSR1; None when it does not report within 5 s."""
+        known = os.fstat(self.log.fileno()).st_size
+        self.process.send_signal(signal.SIGUSR1)
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            text = os.pread(self.log.fileno(), 1 << 16, known).decode(errors="replace")
+            match = re.search(r"round trips: (\d+) lookup or getattr, (\d+) readlink, "
+                              r"(\d+) opendir, (\d+) readdir\n", text)
+            if match:
+                return dict(zip(("getattr", "readlink", "opendir", "readdir"),
+                                map(int, match.groups())))
+            time.sleep(0.01)
+        return None
 
     def __exit__(self, kind, _value, _traceback):
         try:
@@ -240,6 +261,14 @@ class Share:
             subprocess.run(["fusermount3", "-u", "-z", self.mountpoint], check=False)
             if is_mounted(self.mountpoint):
                 left.append("%s is still mounted" % self.mountpoint)
+        if self.log is not None:
+            # What the file system said, other than its reports.
+            self.log.seek(0)
+            for line in self.log.read().decode(errors="replace").splitlines():
+                if not line.startswith("round trips: "):
+                    print("kestrafin-latency-fs: " + line, file=sys.stderr)
+            self.log.close()
+            self.log = None
         try:
             if self.mountpoint is not None:
                 remove_mount_folders(self.mountpoint)

@@ -17,8 +17,9 @@ kestrafin-latency-fs over the folder and:
     file system's cached attributes have expired so that every run pays its
     round trips: kestrafin-scan (its default), kestrafin-scan -j1, fd -u -L
     -j16, bfs -L, kestrafin-scan --list and the window's search;
-  - prints medians, ratios to fd and to -j1, peak memory, and the window's
-    search against kestrafin-scan --list.
+  - prints medians, ratios to fd and to -j1, peak memory, the round trips
+    the share served (median per run), and the window's search against
+    kestrafin-scan --list.
 --skip-slow leaves out the one-thread walkers (kestrafin-scan -j1 and bfs),
 which take minutes on large trees; --no-window leaves out the window's search
 and kestrafin-scan --list. The share is always taken down, also on Ctrl-C,
@@ -161,18 +162,23 @@ def window_command(window, root):
     return [window, root], lambda text: float(text.split()[2])
 
 
-def timed_runs(commands, runs):
-    """Runs the commands alternately; returns per command its seconds and peak KiB per run
-    and, per command, the exit statuses other than 0 with their runs."""
+def timed_runs(share, commands, runs):
+    """Runs the commands alternately; returns per command its seconds, peak KiB and round
+    trips per run and, per command, the exit statuses other than 0 with their runs."""
     times = {name: [] for name in commands}
     memory = {name: [] for name in commands}
+    trips = {name: [] for name in commands}
     failures = {}
+    share.round_trips()  # from here on, each report is one run's
     for number in range(1, runs + 1):
         for name, (command, read_seconds) in commands.items():
             time.sleep(CACHE_SECONDS)
             start = time.perf_counter()
             returncode, output, _ = run(command, stderr=subprocess.DEVNULL)
             elapsed = time.perf_counter() - start
+            served = share.round_trips()
+            if served:
+                trips[name].append(sum(served.values()))
             if returncode != 0:
                 failures.setdefault((name, returncode), []).append(str(number))
             if read_seconds:
@@ -181,9 +187,9 @@ def timed_runs(commands, runs):
                 times[name].append(elapsed)
                 memory[name].append(int(output.decode().strip() or 0))
             # Long runs show where they are.
-            print("  run %d of %d: %-22s %.3f s" % (number, runs, name, times[name][-1]),
-                  file=sys.stderr, flush=True)
-    return times, memory, failures
+            print("  run %d of %d: %-22s %.3f s, %s" %
+                  (number, runs, name, times[name][-1], served), file=sys.stderr, flush=True)
+    return times, memory, trips, failures
 
 
 def ratio(numerator, denominator):
@@ -194,7 +200,8 @@ def measure(paths, source, reference, milliseconds, runs, options):
     scan, tools = paths["scan"], paths["tools"]
     peak = os.path.join(tools, "kestrafin-peak-memory")
     list_file = "/tmp/kestrafin-share-bench-%d.dxb" % os.getpid()
-    with Share(tools, source, milliseconds) as root:
+    share = Share(tools, source, milliseconds)
+    with share as root:
         print("tree: %s, %g ms per request, share at %s, %d runs each, alternating" %
               (source, milliseconds, root, runs))
         # The mountpoint has the folder's length where it can; else the scanner's
@@ -221,22 +228,24 @@ def measure(paths, source, reference, milliseconds, runs, options):
         else:
             del commands[LIST]
         try:
-            times, memory, failures = timed_runs(commands, runs)
+            times, memory, trips, failures = timed_runs(share, commands, runs)
         finally:
             if os.path.exists(list_file):
                 os.remove(list_file)
-    return report(times, memory, failures)
+    return report(times, memory, trips, failures)
 
 
-def report(times, memory, failures):
+def report(times, memory, trips, failures):
+    """Prints the table of one tree and delay; returns its figures for the summary."""
     medians = {name: statistics.median(values) for name, values in times.items()}
     fd, serial = medians[FD], medians.get(SERIAL)
-    print("%-22s %9s %7s %7s %9s  %s" % ("command", "median s", "/ fd", "/ -j1", "peak MiB",
-                                         "each run, s"))
+    print("%-22s %9s %7s %7s %9s %11s  %s" % ("command", "median s", "/ fd", "/ -j1", "peak MiB",
+                                              "round trips", "each run, s"))
     for name, median in medians.items():
-        print("%-22s %9.3f %7s %7s %9s  %s" % (
+        print("%-22s %9.3f %7s %7s %9s %11s  %s" % (
             name, median, ratio(median, fd), ratio(median, serial) if serial else "-",
             "%.1f" % (max(memory[name]) / 1024) if memory[name] else "-",
+            "%d" % statistics.median(trips[name]) if trips[name] else "-",
             " ".join("%.3f" % seconds for seconds in times[name])))
     summary = {"scan": medians[SCAN], "fd": fd, "memory": max(memory[SCAN]) / 1024}
     if serial:
