@@ -122,6 +122,17 @@ class ShareBenchmarkTest(unittest.TestCase):
         self.assertEqual(output.decode().count(identical), 2, output.decode())
         self.assertEqual(shares_of(run.pid), [])
 
+    def test_the_share_reports_the_round_trips_of_each_walk_and_serves_on(self):
+        share = latency_share.Share(os.path.join(BUILD, "tools"), self.source, 0)
+        with share as root:
+            share.round_trips()
+            folders = sum(1 for _ in os.walk(root))  # without following links
+            served = share.round_trips()
+            self.assertEqual(served["opendir"], folders)
+            self.assertGreaterEqual(served["readdir"], folders)
+            self.assertEqual(share.round_trips(), dict.fromkeys(served, 0))
+            self.assertEqual(sum(1 for _ in os.walk(root)), folders)
+
     def test_a_share_that_lists_otherwise_fails_loudly_and_is_taken_down(self):
         fake = os.path.join(self.top, "build")
         os.makedirs(os.path.join(fake, "scanner"))
