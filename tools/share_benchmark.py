@@ -18,8 +18,9 @@ kestrafin-latency-fs over the folder and:
     round trips: kestrafin-scan (its default), kestrafin-scan -j1, fd -u -L
     -j16, bfs -L, kestrafin-scan --list and the window's search;
   - prints medians, ratios to fd and to -j1, peak memory, the round trips
-    the share served (median per run), and the window's search against
-    kestrafin-scan --list.
+    the share served (median per run) and how many of them waited at once on
+    average ("in flight"), and the window's search against kestrafin-scan
+    --list.
 --skip-slow leaves out the one-thread walkers (kestrafin-scan -j1 and bfs),
 which take minutes on large trees; --no-window leaves out the window's search
 and kestrafin-scan --list. The share is always taken down, also on Ctrl-C,
@@ -232,20 +233,24 @@ def measure(paths, source, reference, milliseconds, runs, options):
         finally:
             if os.path.exists(list_file):
                 os.remove(list_file)
-    return report(times, memory, trips, failures)
+    return report(times, memory, trips, failures, milliseconds)
 
 
-def report(times, memory, trips, failures):
+def report(times, memory, trips, failures, milliseconds):
     """Prints the table of one tree and delay; returns its figures for the summary."""
     medians = {name: statistics.median(values) for name, values in times.items()}
     fd, serial = medians[FD], medians.get(SERIAL)
-    print("%-22s %9s %7s %7s %9s %11s  %s" % ("command", "median s", "/ fd", "/ -j1", "peak MiB",
-                                              "round trips", "each run, s"))
+    # Round trips times their delay over the time taken: how many waited at once.
+    print("%-22s %9s %7s %7s %9s %11s %9s  %s" % ("command", "median s", "/ fd", "/ -j1",
+                                                  "peak MiB", "round trips", "in flight",
+                                                  "each run, s"))
     for name, median in medians.items():
-        print("%-22s %9.3f %7s %7s %9s %11s  %s" % (
+        served = statistics.median(trips[name]) if trips[name] else None
+        print("%-22s %9.3f %7s %7s %9s %11s %9s  %s" % (
             name, median, ratio(median, fd), ratio(median, serial) if serial else "-",
             "%.1f" % (max(memory[name]) / 1024) if memory[name] else "-",
-            "%d" % statistics.median(trips[name]) if trips[name] else "-",
+            "%d" % served if served is not None else "-",
+            "%.1f" % (served * milliseconds / 1000 / median) if served and median else "-",
             " ".join("%.3f" % seconds for seconds in times[name])))
     summary = {"scan": medians[SCAN], "fd": fd, "memory": max(memory[SCAN]) / 1024}
     if serial:
