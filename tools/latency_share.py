@@ -241,9 +241,7 @@ class Share:
 
     def take_down(self):
         left = []
-        if self.mountpoint is None:
-            return
-        if is_mounted(self.mountpoint):
+        if self.mountpoint is not None and is_mounted(self.mountpoint):
             self.unmount()
         if self.process is not None:
             try:
@@ -257,10 +255,17 @@ class Share:
                     self.process.wait()
                 left.append("kestrafin-latency-fs did not end after the unmount; it was killed")
             self.process = None
-        if is_mounted(self.mountpoint):
-            subprocess.run(["fusermount3", "-u", "-z", self.mountpoint], check=False)
+        if self.mountpoint is not None:
+            if is_mounted(self.mountpoint):
+                subprocess.run(["fusermount3", "-u", "-z", self.mountpoint], check=False)
             if is_mounted(self.mountpoint):
                 left.append("%s is still mounted" % self.mountpoint)
+            else:
+                try:
+                    remove_mount_folders(self.mountpoint)
+                    self.mountpoint = None
+                except OSError as error:
+                    left.append("could not remove %s: %s" % (self.mountpoint, error))
         if self.log is not None:
             # What the file system said, other than its reports.
             self.log.seek(0)
@@ -269,11 +274,6 @@ class Share:
                     print("kestrafin-latency-fs: " + line, file=sys.stderr)
             self.log.close()
             self.log = None
-        try:
-            if self.mountpoint is not None:
-                remove_mount_folders(self.mountpoint)
-        except OSError as error:
-            left.append("could not remove %s: %s" % (self.mountpoint, error))
         if left:
             raise ShareError("; ".join(left))
 
