@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "search/searchfiles.h"
+#include "tests/search/transcript_compare.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_tree.h"
 
@@ -68,23 +69,6 @@ struct TranscriptSink : kestrafin::search::SearchSink {
         return ++asks == stop_at_ask;
     }
 };
-
-std::string first_difference(const std::vector<std::string>& got,
-                             const std::vector<std::string>& expected) {
-    for (std::size_t at = 0; at < std::max(got.size(), expected.size()); ++at) {
-        const std::string one = at < got.size() ? got[at] : "(nothing)";
-        const std::string other = at < expected.size() ? expected[at] : "(nothing)";
-        if (one != other)
-            return "call " + std::to_string(at) + ": got '" + one + "', expected '" + other + "'";
-    }
-    return {};
-}
-
-std::size_t entries_in(const char* folder) {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
-    return count;
-}
 
 std::size_t folders_in(const std::vector<std::string>& calls) {
     return static_cast<std::size_t>(

@@ -17,6 +17,7 @@
 
 #include "search/searchfiles.h"
 #include "tests/search/recording_sink.h"
+#include "tests/search/transcript_compare.h"
 #include "tests/support/temp_tree.h"
 #include "tools/tree_generator.h"
 
@@ -48,24 +49,6 @@ struct TranscriptSink : kestrafin::search::SearchSink {
         calls.push_back("done " + std::string(directory));
     }
 };
-
-// Empty when both transcripts agree; else where they first part.
-std::string first_difference(const std::vector<std::string>& got,
-                             const std::vector<std::string>& expected) {
-    for (std::size_t at = 0; at < std::max(got.size(), expected.size()); ++at) {
-        const std::string one = at < got.size() ? got[at] : "(nothing)";
-        const std::string other = at < expected.size() ? expected[at] : "(nothing)";
-        if (one != other)
-            return "call " + std::to_string(at) + ": got '" + one + "', expected '" + other + "'";
-    }
-    return {};
-}
-
-std::size_t entries_in(const char* folder) {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
-    return count;
-}
 
 // Also notes the most threads the process ran while the walk went on.
 struct ThreadCountingSink : TranscriptSink {
