@@ -131,14 +131,13 @@ void ReadAheadEngine::wake_reader() {
     if (idle_readers_ > 0 && reading_ && has_room()) work_ready_.notify_one();
 }
 
-// Makes the folder's subfolders available to the readers, at the front.
+// Makes the folder's subfolders available to the readers.
 void ReadAheadEngine::open_below(Folder* folder, bool entered) {
     if (!folder->opened_below && (entered || source_.read_below_before_entry(*folder->listing))) {
         folder->opened_below = true;
         folder->subfolders = source_.subfolder_count(*folder->listing);
     }
-    if (folder->next_subfolder >= folder->subfolders || limits_.readers == 0 || !reading_) return;
-    wake_reader();
+    if (folder->next_subfolder < folder->subfolders) wake_reader();
 }
 
 // The folder whose next subfolder comes first in the walk's order among

@@ -170,9 +170,9 @@ class ReadAhead {
     // it up to the new count; for a folder that could not be read below before.
     void read_below(Folder folder) { engine_.read_below(folder); }
 
-    // Lets the readers read ahead, or makes them wait and forget what they
-    // were to read next. Reading again starts below folders entered or read
-    // afterwards, or given to read_below.
+    // Lets the readers read ahead, or makes them wait after the reads under
+    // way. They read, in the walk's order, below every folder entered or read
+    // ahead whose subfolders are known.
     void set_reading(bool reading) { engine_.set_reading(reading); }
 
     // The consumer is done with `folder` and all below it.
