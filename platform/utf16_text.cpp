@@ -1,5 +1,7 @@
 #include "platform/utf16_text.h"
 
+#include "platform/utf8_sequence.h"
+
 namespace kestrafin::platform {
 
 namespace {
@@ -29,25 +31,6 @@ void append_code_point(std::string& out, char32_t point) {
         out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
     }
-}
-
-// The length of the sequence starting `text` and the range its second byte
-// must lie in; 0 for a byte that starts no sequence. Encoded surrogates
-// (0xED 0xA0..0xBF) are accepted, as WTF-8 holds them.
-struct SequenceShape {
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-};
-
-SequenceShape shape_of(unsigned char lead) {
-    if (lead >= 0xC2 && lead <= 0xDF) return {2};
-    if (lead == 0xE0) return {3, 0xA0, 0xBF};
-    if (lead >= 0xE1 && lead <= 0xEF) return {3};
-    if (lead == 0xF0) return {4, 0x90, 0xBF};
-    if (lead >= 0xF1 && lead <= 0xF3) return {4};
-    if (lead == 0xF4) return {4, 0x80, 0x8F};
-    return {};
 }
 
 }  // namespace
@@ -82,30 +65,20 @@ std::u16string utf16_from_utf8(std::string_view text) {
             ++i;
             continue;
         }
-        const SequenceShape shape = shape_of(lead);
-        bool valid = shape.length != 0 && i + shape.length <= text.size();
-        for (std::size_t k = 1; valid && k < shape.length; ++k) {
-            const auto byte = static_cast<unsigned char>(text[i + k]);
-            const unsigned char low = k == 1 ? shape.low : 0x80;
-            const unsigned char high = k == 1 ? shape.high : 0xBF;
-            valid = byte >= low && byte <= high;
-        }
-        if (!valid) {
+        const Utf8Sequence sequence = decode_utf8(text.substr(i));
+        if (sequence.length == 0) {
             out.push_back(kReplacement);
             ++i;
             continue;
         }
-        char32_t point = lead & (0x7F >> shape.length);
-        for (std::size_t k = 1; k < shape.length; ++k)
-            point = (point << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        if (point >= 0x10000) {
-            point -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (point >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (point & 0x3FF)));
+        if (sequence.code_point >= 0x10000) {
+            const char32_t above = sequence.code_point - 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (above >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (above & 0x3FF)));
         } else {
-            out.push_back(static_cast<char16_t>(point));
+            out.push_back(static_cast<char16_t>(sequence.code_point));
         }
-        i += shape.length;
+        i += sequence.length;
     }
     return out;
 }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/utf8_sequence.h"
+
 namespace kestrafin::scanner {
 
 namespace {
@@ -21,37 +23,16 @@ bool bidirectional_control(std::uint32_t code) {
            code == 0x200E || code == 0x200F || code == 0x061C;
 }
 
-// Decodes the unit at `at`, or an invalid byte as a unit of one byte.
+// Decodes the unit at `at`, or an invalid byte as a unit of one byte. An
+// encoded surrogate is no character a terminal can show: escaped, byte by byte.
 Unit unit_at(std::string_view text, std::size_t at, std::uint32_t& code) {
-    const auto byte = static_cast<unsigned char>(text[at]);
-    std::size_t length = 0;
-    if (byte < 0x80) {
-        code = byte;
-        return {text.substr(at, 1), byte >= 0x20 && byte != 0x7F};
-    }
-    if (byte >= 0xC2 && byte <= 0xDF) {
-        length = 2;
-        code = byte & 0x1Fu;
-    } else if (byte >= 0xE0 && byte <= 0xEF) {
-        length = 3;
-        code = byte & 0x0Fu;
-    } else if (byte >= 0xF0 && byte <= 0xF4) {
-        length = 4;
-        code = byte & 0x07u;
-    } else {
-        return {text.substr(at, 1), false};
-    }
-    if (at + length > text.size()) return {text.substr(at, 1), false};
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xC0) != 0x80) return {text.substr(at, 1), false};
-        code = (code << 6) | (next & 0x3Fu);
-    }
-    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-    if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return {text.substr(at, 1), false};
+    const platform::Utf8Sequence sequence = platform::decode_utf8(text.substr(at));
+    code = sequence.code_point;
+    if (sequence.length == 0) return {text.substr(at, 1), false};
+    const bool c0_control = code < 0x20 || code == 0x7F;
     const bool c1_control = code >= 0x80 && code <= 0x9F;
-    return {text.substr(at, length), !c1_control && !bidirectional_control(code)};
+    return {text.substr(at, sequence.length),
+            !c0_control && !c1_control && !sequence.is_surrogate() && !bidirectional_control(code)};
 }
 
 void append_escape(std::string& out, const Unit& unit, std::uint32_t code) {

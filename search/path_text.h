@@ -19,8 +19,10 @@ std::string_view stripnulls(std::string_view text);
 // no valid sequence (overlong forms, surrogates and values past U+10FFFF).
 std::size_t utf8_sequence_length(std::string_view text);
 
-// The length of UTF-8 `text` in UTF-16 code units: one per character of the
-// basic plane, two above it, and one for each byte that is no valid UTF-8.
+// The length of UTF-8 `text` in UTF-16 code units, as the host that counts in
+// them sees it: one per character of the basic plane and per encoded
+// surrogate, two above the basic plane, and one for each byte that is no
+// valid UTF-8.
 std::size_t utf16_length(std::string_view text);
 
 }  // namespace kestrafin::search

@@ -85,7 +85,9 @@ INSTANTIATE_TEST_SUITE_P(
         QuoteCase{"RightToLeftOverride", "invoice\xE2\x80\xAEtxt.exe",
                   "'invoice'$'\\u202e''txt.exe'", "'invoice'$'\\u202e''txt.exe'"},
         QuoteCase{"ValidUtf8StaysReadable", "/données/日本", "'/données/日本'", "/données/日本"},
-        QuoteCase{"Delete", "a\x7F", "'a'$'\\177'", "'a'$'\\177'"}),
+        QuoteCase{"Delete", "a\x7F", "'a'$'\\177'", "'a'$'\\177'"},
+        QuoteCase{"EncodedSurrogate", "w\xED\xA0\x80", "'w'$'\\355\\240\\200'",
+                  "'w'$'\\355\\240\\200'"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Quoting, NoByteATerminalActsOnSurvivesInAnyName) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/path_rules.h"
+#include "platform/utf16_text.h"
 
 using kestrafin::platform::kPathSeparator;
 using kestrafin::search::addslash;
@@ -53,8 +54,17 @@ INSTANTIATE_TEST_SUITE_P(
                       Utf16Case{"\xE6\x97"
                                 "x",
                                 3},                  // truncated three-byte lead
-                      Utf16Case{"\xED\xA0\x80", 3},  // encoded surrogate is invalid
-                      Utf16Case{"\xC0\xAF", 2}));    // overlong form is invalid
+                      Utf16Case{"\xED\xA0\x80", 1},  // an unpaired surrogate, as Windows names hold
+                      Utf16Case{"\xED\xA0\x80\xED\xB0\x80", 2},  // two, though they would pair
+                      Utf16Case{"\xED\xA0", 2},                  // a surrogate cut short
+                      Utf16Case{"\xC0\xAF", 2}));                // overlong form is invalid
+
+// A length is what the host that counts in UTF-16 would count: the name as
+// the Windows backend converts it.
+TEST_P(Utf16Length, AgreesWithTheConversionToUtf16) {
+    EXPECT_EQ(utf16_length(GetParam().text),
+              kestrafin::platform::utf16_from_utf8(GetParam().text).size());
+}
 
 TEST(Utf8SequenceLength, TakesWholeValidSequencesAndRefusesEveryMalformedStart) {
     EXPECT_EQ(utf8_sequence_length(""), 0u);
