@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
-"""Measures kestrafin-scan against its peers on one warm tree, in one run.
+"""Measures kestrafin-scan against its peers on one tree, in one run.
 
-    tools/benchmark.py [--size small|large] [--runs N] [--build FOLDER] [--window-only]
-                       [--share-delays MS,MS]
+    tools/benchmark.py [--size small|large] [--root FOLDER] [--cold] [--runs N]
+                       [--build FOLDER] [--window-only] [--share-delays MS,MS]
 
 Builds the release tools when missing, generates the seeded tree once (kept
 under /tmp), installs bfs when missing, then runs each command alternately
 N times and prints medians, ratios to the bare counting walk and peak memory.
+--root measures on a folder of the system (such as /usr) instead of the
+generated tree. --cold drops the kernel's caches before every run (as the
+first search of the day finds the disk); that needs root, and the benchmark
+says so and stops when it cannot. Cold runs take the default scan, -j1, fd,
+bfs and the bare walk only, since every run reads the disk again.
 The window's search (kestrafin-window-bench, when built) takes its turn in the
 same alternation; its figure is the time from the click on "Search" to the
 full list, as the window measures it. --window-only runs just the window's
@@ -91,6 +96,22 @@ def ensure_build(build):
     subprocess.run(["cmake", "--build", build], check=True, stdout=subprocess.DEVNULL)
 
 
+def drop_caches():
+    """Empties the page, dentry and inode caches; False when this process may not."""
+    subprocess.run(["sync"], check=False)
+    try:
+        with open("/proc/sys/vm/drop_caches", "w") as control:
+            control.write("3\n")
+        return True
+    except OSError:
+        return False
+
+
+def fd_command():
+    """Debian installs fd as fdfind."""
+    return shutil.which("fdfind") or shutil.which("fd")
+
+
 def ensure_bfs():
     if shutil.which("bfs"):
         return
@@ -102,6 +123,10 @@ def ensure_bfs():
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--size", default="large", choices=["small", "large"])
+    parser.add_argument("--root", default="",
+                        help="a folder to measure on instead of the generated tree, e.g. /usr")
+    parser.add_argument("--cold", action="store_true",
+                        help="drop the kernel's caches before every run (needs root)")
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--build", default=os.path.join(TOP, "build", "release"))
     parser.add_argument("--window-only", action="store_true",
@@ -121,8 +146,11 @@ def main():
             window_on_share(tools, scan, float(delay), args.runs)
         return 0
     ensure_bfs()
-    root = "/tmp/kestrafin-bench-" + args.size
-    if not os.path.isdir(root):
+    if args.cold and not drop_caches():
+        sys.exit("--cold: the caches cannot be dropped here (it needs root and a writable "
+                 "/proc/sys/vm/drop_caches); no cold figures were taken")
+    root = args.root or "/tmp/kestrafin-bench-" + args.size
+    if not args.root and not os.path.isdir(root):
         subprocess.run([os.path.join(tools, "kestrafin-make-tree"), root, args.size], check=True)
 
     list_file = "/tmp/kestrafin-bench-list.dxb"
@@ -130,6 +158,8 @@ def main():
         "count walk": ([os.path.join(tools, "kestrafin-count-walk"), root], False),
         "kestrafin-scan": ([scan, "-q", root], False),
         "kestrafin-scan -j1": ([scan, "-q", "-j1", root], False),
+        "fd -u -L -j16": ([fd_command() or "fd", "-u", "-L", "-j16", ".", root], False),
+        "fd -u -L -j2": ([fd_command() or "fd", "-u", "-L", "-j2", ".", root], False),
         "kestrafin-scan --list": ([scan, "-q", "--list", list_file, root], False),
         "scan --limit windows": ([scan, "-q", "--limit", "windows", root], False),
         "scan csv, prefix, summary": ([scan, "-q", "--format", "csv", "--summary", "--target-prefix",
@@ -138,8 +168,14 @@ def main():
         "find -L": (["find", "-L", root, "!", "-type", "d"], False),
         "find -L | awk": ("find -L '%s' ! -type d 2>/dev/null | awk '%s'" % (root, AWK_FILTER), True),
     }
+    if not fd_command():
+        commands = {name: command for name, command in commands.items() if not name.startswith("fd")}
+    if args.cold:
+        commands = {name: command for name, command in commands.items()
+                    if name in ("count walk", "kestrafin-scan", "kestrafin-scan -j1", "fd -u -L -j16",
+                                "fd -u -L -j2", "bfs -L")}
     window = os.path.join(tools, "kestrafin-window-bench")
-    if not os.path.exists(window):
+    if not os.path.exists(window) or args.cold or args.root:
         window = None
     if args.window_only:
         if window is None:
@@ -153,14 +189,17 @@ def main():
                                 text=True).stdout.split()
         return float(output[0]), float(output[1])
 
-    for command, shell in commands.values():  # warm the cache
-        run_timed(command, shell)
-    if window:
-        window_search()
+    if not args.cold:
+        for command, shell in commands.values():  # warm the cache
+            run_timed(command, shell)
+        if window:
+            window_search()
     times = {name: [] for name in commands}
     window_times = []
     for _ in range(args.runs):
         for name, (command, shell) in commands.items():
+            if args.cold and not drop_caches():
+                sys.exit("--cold: the caches could no longer be dropped; stopped")
             times[name].append(run_timed(command, shell))
         if window:
             window_times.append(window_search())
@@ -172,7 +211,8 @@ def main():
 
     base = statistics.median(times["count walk"])
     serial = statistics.median(times["kestrafin-scan -j1"])
-    print("tree: %s, %d runs each, alternating; medians" % (root, args.runs))
+    print("tree: %s, %d runs each, alternating; medians; %s" %
+          (root, args.runs, "cold: caches dropped before every run" if args.cold else "warm"))
     print("%-24s %10s %10s %12s" % ("command", "seconds", "ratio", "peak MiB"))
     for name in commands:
         median = statistics.median(times[name])
@@ -182,6 +222,10 @@ def main():
           (statistics.median(times["kestrafin-scan"]) / serial))
     print("kestrafin-scan / bfs -L: %.2f" %
           (statistics.median(times["kestrafin-scan"]) / statistics.median(times["bfs -L"])))
+    for peer in ("fd -u -L -j16", "fd -u -L -j2"):
+        if peer in times:
+            print("kestrafin-scan / %s: %.2f" %
+                  (peer, statistics.median(times["kestrafin-scan"]) / statistics.median(times[peer])))
 
     if window:
         report_window(window_times, times["kestrafin-scan --list"], root, args.runs)
