@@ -37,15 +37,18 @@ int main(int argc, char** argv) {
                      scanner::printable_text(error.what()).c_str());
         return kUsageOrRoot;
     }
-    if (options.help) {
-        std::fputs(scanner::kScanUsage, stdout);
-        return kAllRead;
-    }
-    if (options.version) {
-        std::printf("kestrafin-scan %s\n", KESTRAFIN_VERSION);
-        return kAllRead;
-    }
     try {
+        // Written as the entries are, so that a full disk or a closed pipe is
+        // an error here too.
+        if (options.help) {
+            scanner::write_output(platform::kStandardOutput, scanner::kScanUsage);
+            return kAllRead;
+        }
+        if (options.version) {
+            scanner::write_output(platform::kStandardOutput,
+                                  std::string("kestrafin-scan ") + KESTRAFIN_VERSION + "\n");
+            return kAllRead;
+        }
         scanner::ScanSink sink(options, platform::kStandardOutput, platform::kStandardError);
         search::searchfiles(
             options.root, true, sink,

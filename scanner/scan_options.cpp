@@ -60,8 +60,8 @@ const char* const kScanUsage =
     "\n"
     "Lengths count UTF-16 code units, as Windows does.\n"
     "Exit status: 0 when every folder was read, 1 when some folder could not be\n"
-    "read (each is reported on standard error), 2 for a usage error or a root\n"
-    "that cannot be opened.\n";
+    "read (each is reported on standard error), 2 for a usage error, a root\n"
+    "that cannot be opened or output that cannot be written.\n";
 
 namespace {
 

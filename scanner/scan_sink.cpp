@@ -13,14 +13,6 @@ namespace {
 
 constexpr std::size_t kOutputBlock = 256 * 1024;
 
-void write_all(int descriptor, std::string_view bytes, const char* what) {
-    try {
-        platform::write_stream(descriptor, bytes);
-    } catch (const std::system_error& error) {
-        throw std::system_error(error.code(), what);
-    }
-}
-
 // Messages on standard error are best effort: a closed stream loses them.
 void write_message(int descriptor, const std::string& line) {
     try {
@@ -35,6 +27,14 @@ std::optional<TargetPrefix> target_of(const ScanOptions& options) {
 }
 
 }  // namespace
+
+void write_output(int descriptor, std::string_view bytes, const char* what) {
+    try {
+        platform::write_stream(descriptor, bytes);
+    } catch (const std::system_error& error) {
+        throw std::system_error(error.code(), what);
+    }
+}
 
 ScanSink::ScanSink(const ScanOptions& options, int output, int errors)
     : options_(options),
@@ -148,7 +148,7 @@ void ScanSink::warn(const std::string& text) {
 }
 
 void ScanSink::flush_output() {
-    write_all(output_, buffer_, "cannot write the output");
+    write_output(output_, buffer_, "cannot write the output");
     buffer_.clear();
 }
 
@@ -162,7 +162,7 @@ void ScanSink::finish() {
         return;
     }
     flush_output();
-    if (summary_) write_all(errors_, render_summary(errors_), "cannot write the summary");
+    if (summary_) write_output(errors_, render_summary(errors_), "cannot write the summary");
 }
 
 std::string ScanSink::render_summary(int destination) const {

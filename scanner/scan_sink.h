@@ -18,6 +18,11 @@
 
 namespace kestrafin::scanner {
 
+// Writes all of `bytes` to `descriptor`. Raises std::system_error whose text
+// begins with `what` when the stream fails.
+void write_output(int descriptor, std::string_view bytes,
+                  const char* what = "cannot write the output");
+
 class ScanSink : public search::SearchSink {
   public:
     ScanSink(const ScanOptions& options, int output, int errors);

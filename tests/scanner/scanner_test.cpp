@@ -159,6 +159,26 @@ TEST(Scanner, ExitStatusTellsWhetherEveryFolderWasRead) {
     EXPECT_EQ(run_scanner({top, top}).status, 2);
 }
 
+TEST(Scanner, EveryOutputThatCannotBeWrittenEndsWithStatusTwoAndTheReason) {
+    TempFolder tree;
+    make_folder_chain(tree.path(), {std::string(210, 'x')}, {"file"});
+    const std::string scan = std::string("'") + KESTRAFIN_SCAN + "' ";
+    const std::string root = " '" + tree.path() + "'";
+    // Standard output goes to the full device; standard error is read.
+    for (const std::string& arguments :
+         {std::string("--help"), std::string("--version"), "-q" + root, "--count" + root,
+          "-q --format csv" + root, "-q --format json --files-longer-than 0" + root,
+          "--count --summary" + root}) {
+        const auto [said, ran] =
+            command_output(scan + arguments + " 2>&1 >/dev/full; echo \" status $?\"");
+        EXPECT_TRUE(said.starts_with("kestrafin-scan: cannot write the output: ")) << said;
+        EXPECT_TRUE(said.ends_with("No space left on device\n status 2\n")) << arguments << said;
+    }
+    const auto [said, ran] =
+        command_output(scan + "-q --summary" + root + " >/dev/null 2>/dev/full; echo $?");
+    EXPECT_EQ(said, "2\n") << "the summary on standard error";
+}
+
 TEST(Scanner, ShowsAProgressLineOnATerminalAndClearsIt) {
     TempFolder tree;
     const std::string root = tree / "tree";
