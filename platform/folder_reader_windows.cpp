@@ -1,10 +1,16 @@
-// Reading folders on Windows: FindFirstFileExW with the basic information and
-// large fetches, every path with the "\\?\" prefix. Before the search starts,
-// the folder is opened once by handle to learn its identity and, when links
-// are not to be followed, that it is no link; that handle shares no delete
-// access, so the folder cannot be renamed or swapped until the search holds it.
+// Reading folders on Windows. A folder is opened once, with list access, and
+// that one handle is checked, asked for its identity and listed
+// (GetFileInformationByHandleEx with the full directory information), so what
+// was checked is what is read. Subfolders are opened relative to their
+// parent's handle (NtCreateFile with a root directory), never by a path that
+// the system would resolve again: a folder on the way that is renamed and
+// replaced by a link meanwhile does not lead the walk elsewhere. Handles share
+// delete access, so the walk never keeps a user from renaming a folder.
 #include "platform/folder_reader.h"
 #include "platform/windows_api.h"
+#include "platform/windows_files.h"
+
+#include <winternl.h>
 
 #include <cstring>
 
@@ -12,10 +18,17 @@ namespace kestrafin::platform {
 
 namespace {
 
-constexpr std::wstring_view kAllNames = L"*.*";
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kListAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+// Large enough for hundreds of entries per call; names are at most 255 units.
+constexpr std::size_t kListingBytes = 64 * 1024;
 
 std::error_code system_error_code(DWORD code) {
     return {static_cast<int>(code), std::system_category()};
+}
+
+std::error_code error_of_status(NTSTATUS status) {
+    return system_error_code(::RtlNtStatusToDosError(status));
 }
 
 // Symbolic links and junctions are name surrogates. Wine shows a Unix
@@ -47,116 +60,161 @@ FolderIdentity identity_of(HANDLE folder, std::error_code& error) {
     return {};
 }
 
-std::wstring child_path(const std::wstring& parent, std::string_view name) {
-    std::wstring path = parent;
-    if (!path.empty() && path.back() != L'\\') path.push_back(L'\\');
-    path.append(windows::wide_from_utf8(name));
-    return path;
+// Opens `name` inside the open folder `parent`. The name is one component:
+// the system resolves nothing but the name itself, relative to the handle.
+windows::Handle open_relative(HANDLE parent, std::wstring_view name, ACCESS_MASK access,
+                              ULONG options, std::error_code& error) {
+    UNICODE_STRING object_name{};
+    object_name.Buffer = const_cast<wchar_t*>(name.data());
+    object_name.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    object_name.MaximumLength = object_name.Length;
+    OBJECT_ATTRIBUTES attributes{};
+    InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, parent, nullptr);
+    IO_STATUS_BLOCK status_block{};
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    const NTSTATUS status =
+        ::NtCreateFile(&opened, access, &attributes, &status_block, nullptr, 0, kShareAll,
+                       FILE_OPEN, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (status < 0) {
+        error = error_of_status(status);
+        return {};
+    }
+    return windows::Handle(opened);
 }
 
-// Where a name surrogate (symbolic link, junction) stands, the directory bit
-// tells only what the link was made for; a link is a folder link only when
-// its target is a folder now.
-EntryKind kind_of(const WIN32_FIND_DATAW& found, const std::wstring& folder_path) {
-    const DWORD attributes = found.dwFileAttributes;
-    const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 || !is_link_tag(found.dwReserved0))
-        return directory ? EntryKind::folder : EntryKind::file;
-    if (!directory) return EntryKind::other;
-    std::wstring target = folder_path;
-    if (!target.empty() && target.back() != L'\\') target.push_back(L'\\');
-    target.append(found.cFileName);
-    const DWORD target_attributes = ::GetFileAttributesW(target.c_str());
-    if (target_attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::other;
-    return (target_attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::link_to_folder
-                                                               : EntryKind::other;
+// The one-component name `name` as the system's wide text, or an invalid-name
+// error for what is no single component of a folder.
+std::wstring component_name(std::string_view name, std::error_code& error) {
+    if (name.empty() || name == "." || name == ".." ||
+        name.find_first_of(std::string_view("\0\\/", 3)) != std::string_view::npos) {
+        error = system_error_code(ERROR_INVALID_NAME);
+        return {};
+    }
+    return windows::wide_from_utf8(name);
+}
+
+// A link is a folder link when its target, reached through the link now,
+// is a folder; a link to nothing or to a file is `other`, as on other hosts.
+EntryKind kind_of_link(HANDLE folder, std::wstring_view name) {
+    std::error_code error;
+    const windows::Handle target =
+        open_relative(folder, name, FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0, error);
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (error ||
+        !::GetFileInformationByHandleEx(target.get(), FileAttributeTagInfo, &tag, sizeof tag))
+        return EntryKind::other;
+    return (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::link_to_folder
+                                                                : EntryKind::other;
+}
+
+// With the reparse bit set, the directory information holds the reparse tag
+// where extended attributes' size is kept otherwise.
+EntryKind kind_of(const FILE_FULL_DIR_INFO& found, HANDLE folder, std::wstring_view name) {
+    const DWORD attributes = found.FileAttributes;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && is_link_tag(found.EaSize))
+        return kind_of_link(folder, name);
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::folder : EntryKind::file;
+}
+
+// Refuses what is no folder, and a link when links are not to be followed.
+std::error_code check_folder(HANDLE folder, bool follow_link) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(folder, FileAttributeTagInfo, &tag, sizeof tag))
+        return windows::last_error();
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return system_error_code(ERROR_DIRECTORY);
+    if (!follow_link && (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        is_link_tag(tag.ReparseTag))
+        return system_error_code(windows::kErrorStoppedOnLink);
+    return {};
 }
 
 }  // namespace
 
 struct Folder::State {
-    HANDLE search = INVALID_HANDLE_VALUE;
-    std::wstring path;  // with the prefix; the search pattern is built on it
-    WIN32_FIND_DATAW found{};
-    bool found_pending = false;  // FindFirstFileExW delivered the first entry
+    windows::Handle handle;
+    // Aligned as the directory information needs; filled by each listing call.
+    std::unique_ptr<std::uint64_t[]> listing;
+    std::size_t next_offset = 0;   // of the next entry in `listing`
+    bool listing_pending = false;  // `listing` holds entries not yet delivered
+    bool ended = false;
+    bool listed_once = false;
     std::string name;
     FolderIdentity identity;
     std::error_code identity_error;
 
-    static std::unique_ptr<State> open(std::wstring path, bool follow_link, std::error_code& error);
-
-    ~State() {
-        if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
-    }
+    static std::unique_ptr<State> checked(windows::Handle handle, bool follow_link,
+                                          std::error_code& error);
+    // Fills `listing` with the next entries; false at the end or on failure.
+    bool read_more(std::error_code& error);
 };
 
-// Opens the folder at the system path `path`: checks it, learns its identity
-// and starts the search. Empty on failure.
-std::unique_ptr<Folder::State> Folder::State::open(std::wstring path, bool follow_link,
-                                                   std::error_code& error) {
-    error.clear();
-    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
-    if (!follow_link) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
-    const HANDLE folder =
-        ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      nullptr, OPEN_EXISTING, flags, nullptr);
-    if (folder == INVALID_HANDLE_VALUE) {
-        error = windows::last_error();
-        return nullptr;
-    }
-    auto state = std::make_unique<Folder::State>();
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (::GetFileInformationByHandleEx(folder, FileAttributeTagInfo, &tag, sizeof tag)) {
-        if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            error = system_error_code(ERROR_DIRECTORY);
-        } else if (!follow_link && (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-                   is_link_tag(tag.ReparseTag)) {
-            error = system_error_code(windows::kErrorStoppedOnLink);
-        }
-    }
-    if (!error) state->identity = identity_of(folder, state->identity_error);
-    if (!error) {
-        std::wstring pattern = path;
-        if (pattern.back() != L'\\') pattern.push_back(L'\\');
-        pattern.append(kAllNames);
-        state->search =
-            ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &state->found,
-                               FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-        if (state->search != INVALID_HANDLE_VALUE) {
-            state->found_pending = true;
-        } else if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
-            // An empty drive root matches no name at all; anything else failed.
-            error = windows::last_error();
-        }
-    }
-    ::CloseHandle(folder);
+std::unique_ptr<Folder::State> Folder::State::checked(windows::Handle handle, bool follow_link,
+                                                      std::error_code& error) {
+    error = check_folder(handle.get(), follow_link);
     if (error) return nullptr;
-    state->path = std::move(path);
+    auto state = std::make_unique<State>();
+    state->handle = std::move(handle);
+    state->identity = identity_of(state->handle.get(), state->identity_error);
     return state;
 }
 
+bool Folder::State::read_more(std::error_code& error) {
+    if (!listing)
+        listing = std::make_unique<std::uint64_t[]>(kListingBytes / sizeof(std::uint64_t));
+    next_offset = 0;
+    listing_pending = false;
+    if (::GetFileInformationByHandleEx(handle.get(), FileFullDirectoryInfo, listing.get(),
+                                       kListingBytes)) {
+        listed_once = true;
+        listing_pending = true;
+        return true;
+    }
+    const DWORD code = ::GetLastError();
+    // An empty drive root holds no name at all, not even the dots.
+    const bool end = code == ERROR_NO_MORE_FILES || (!listed_once && code == ERROR_FILE_NOT_FOUND);
+    if (!end) error = system_error_code(code);
+    ended = true;
+    return false;
+}
+
 Folder Folder::open(std::string_view path, std::error_code& error) {
-    std::wstring system_path = windows::system_path(path, error);
+    const std::wstring system_path = windows::system_path(path, error);
     if (error) return {};
-    return Folder(State::open(std::move(system_path), true, error));
+    windows::Handle handle(::CreateFileW(system_path.c_str(), kListAccess, kShareAll, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.valid()) {
+        error = windows::last_error();
+        return {};
+    }
+    return Folder(State::checked(std::move(handle), true, error));
 }
 
 Folder Folder::open_child(const Folder& parent, std::string_view name, std::string_view full_path,
                           bool follow_link, std::error_code& error) {
-    std::wstring system_path;
-    if (parent.is_open() && !name.empty()) {
-        // Built on the parent's system path, so that names ending in dots or
-        // spaces reach the system unchanged.
-        system_path = child_path(parent.state_->path, name);
-    } else {
-        system_path = windows::system_path(full_path, error);
+    error.clear();
+    if (!parent.is_open()) {
+        // Without a parent to read relative to, only the whole path is left.
+        const std::wstring system_path = windows::system_path(full_path, error);
         if (error) return {};
+        DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
+        if (!follow_link) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+        windows::Handle handle(::CreateFileW(system_path.c_str(), kListAccess, kShareAll, nullptr,
+                                             OPEN_EXISTING, flags, nullptr));
+        if (!handle.valid()) {
+            error = windows::last_error();
+            return {};
+        }
+        return Folder(State::checked(std::move(handle), follow_link, error));
     }
-    if (name.find('\0') != std::string_view::npos) {
-        error = system_error_code(ERROR_INVALID_NAME);
-        return {};
-    }
-    return Folder(State::open(std::move(system_path), follow_link, error));
+    const std::wstring wide_name = component_name(name, error);
+    if (error) return {};
+    ULONG options = FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT;
+    if (!follow_link) options |= FILE_OPEN_REPARSE_POINT;
+    windows::Handle handle =
+        open_relative(parent.state_->handle.get(), wide_name, kListAccess, options, error);
+    if (error) return {};
+    return Folder(State::checked(std::move(handle), follow_link, error));
 }
 
 Folder::Folder() = default;
@@ -171,21 +229,20 @@ bool Folder::is_open() const {
 
 bool Folder::next(FolderEntry& entry, std::error_code& error) {
     error.clear();
-    if (!state_ || state_->search == INVALID_HANDLE_VALUE) return false;
+    if (!state_ || state_->ended) return false;
     State& state = *state_;
-    if (!state.found_pending) {
-        if (!::FindNextFileW(state.search, &state.found)) {
-            if (::GetLastError() != ERROR_NO_MORE_FILES) error = windows::last_error();
-            ::FindClose(state.search);
-            state.search = INVALID_HANDLE_VALUE;
-            return false;
-        }
-    }
-    state.found_pending = false;
+    if (!state.listing_pending && !state.read_more(error)) return false;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(state.listing.get());
+    const auto* found = reinterpret_cast<const FILE_FULL_DIR_INFO*>(bytes + state.next_offset);
+    if (found->NextEntryOffset == 0)
+        state.listing_pending = false;
+    else
+        state.next_offset += found->NextEntryOffset;
+    const std::wstring_view name(found->FileName, found->FileNameLength / sizeof(wchar_t));
     state.name.clear();
-    windows::append_utf8_from_wide(state.name, state.found.cFileName);
+    windows::append_utf8_from_wide(state.name, name);
     entry.name = state.name;
-    entry.kind = kind_of(state.found, state.path);
+    entry.kind = kind_of(*found, state.handle.get(), name);
     return true;
 }
 

@@ -79,6 +79,11 @@ TEST(WindowsWalk, ReaderDeliversNamesKindsAndTheDots) {
     EXPECT_FALSE(error);
     EXPECT_NE(sub, parent.identity(error));
     EXPECT_EQ(platform::Folder::open(root / "sub\\.", error).identity(error), sub);
+    // Only one name inside the parent is opened, never a way out of it.
+    for (const std::string name : {"..", ".", "sub\\..", ""}) {
+        platform::Folder::open_child(parent, name, root / name, true, error);
+        EXPECT_EQ(error, std::error_code(ERROR_INVALID_NAME, std::system_category())) << name;
+    }
 
     platform::Folder::open(root / "missing", error);
     EXPECT_EQ(error, std::error_code(ERROR_FILE_NOT_FOUND, std::system_category()));
@@ -206,4 +211,65 @@ TEST(WindowsWalk, AnUnreadableFolderIsReportedAndTheWalkGoesOn) {
     if (!enforced) GTEST_SKIP() << "this system does not enforce folder access lists (Wine)";
     EXPECT_EQ(sink.entries, std::vector<std::string>{open + "\\seen"});
     EXPECT_EQ(sink.unreadable, std::vector<std::string>{closed});
+}
+
+// A link to nothing, or to a file, is listed as a file, as on other hosts;
+// it is no folder that could not be read.
+TEST(WindowsWalk, LinksToNothingAndToFilesAreListedAsFiles) {
+    WindowsTempFolder root;
+    std::string deep = root.path();
+    for (const char letter : {'d', 'e', 'f', 'g', 'h'}) {
+        deep += "\\" + std::string(45, letter);
+        make_windows_folder(deep);
+    }
+    make_windows_file(deep + "\\target.txt");
+    if (!make_windows_file_link(deep + "\\target.txt", deep + "\\to file"))
+        GTEST_SKIP() << "this system makes no links";
+    make_windows_folder(deep + "\\gone");
+    ASSERT_TRUE(make_windows_folder_link(deep + "\\gone", deep + "\\to nothing"));
+    ASSERT_TRUE(run_unix_program(L"/bin/rmdir", {deep + "\\gone"},
+                                 [&] { return !exists(deep + "\\gone"); }) ||
+                ::RemoveDirectoryW(long_form(deep + "\\gone").c_str()));
+    WIN32_FIND_DATAW found{};
+    const HANDLE listed = ::FindFirstFileW(long_form(deep + "\\to nothing").c_str(), &found);
+    if (listed == INVALID_HANDLE_VALUE)
+        GTEST_SKIP() << "this system does not list a link to nothing (Wine)";
+    ::FindClose(listed);
+    RecordingSink sink;
+    search::searchfiles(root.path(), true, sink);
+    std::sort(sink.entries.begin(), sink.entries.end());
+    const std::vector<std::string> expected = {deep + "\\target.txt", deep + "\\to file",
+                                               deep + "\\to nothing"};
+    EXPECT_EQ(sink.entries, expected);
+    EXPECT_TRUE(sink.unreadable.empty());
+}
+
+// The walk holds a folder open while it reads it. When the folder is renamed
+// and a link to another tree takes its name meanwhile, its subfolders are
+// still opened in the folder that was read, not through the link.
+TEST(WindowsWalk, SubfoldersAreOpenedInTheFolderHeldNotByItsPath) {
+    WindowsTempFolder root;
+    make_windows_folder(root / "held");
+    make_windows_folder(root / "held\\sub");
+    make_windows_file(root / "held\\sub\\inside");
+    make_windows_folder(root / "elsewhere");
+    make_windows_folder(root / "elsewhere\\sub");
+    make_windows_file(root / "elsewhere\\sub\\outside");
+    std::error_code error;
+    const platform::Folder held = platform::Folder::open(root / "held", error);
+    ASSERT_TRUE(held.is_open()) << error.message();
+    if (!run_unix_program(L"/bin/mv", {root / "held", root / "moved"},
+                          [&] { return exists(root / "moved"); }))
+        GTEST_SKIP() << "no host program can move the folder while it is open (not Wine)";
+    ASSERT_TRUE(make_windows_folder_link(root / "elsewhere", root / "held"));
+
+    platform::Folder sub =
+        platform::Folder::open_child(held, "sub", root / "held\\sub", false, error);
+    ASSERT_TRUE(sub.is_open()) << error.message();
+    std::vector<std::string> names;
+    platform::FolderEntry entry;
+    while (sub.next(entry, error))
+        if (entry.name != "." && entry.name != "..") names.emplace_back(entry.name);
+    EXPECT_FALSE(error) << error.message();
+    EXPECT_EQ(names, std::vector<std::string>{"inside"});
 }
