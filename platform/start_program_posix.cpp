@@ -1,5 +1,7 @@
 #include "platform/start_program.h"
 
+#include <spawn.h>
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,6 +9,8 @@
 #include <cerrno>
 #include <system_error>
 #include <vector>
+
+#include "platform/process_posix.h"
 
 namespace kestrafin::platform {
 
@@ -41,6 +45,10 @@ void start_program(const std::string& command_line, WindowStyle /*style*/) {
     const std::vector<std::string> words = arguments_for(command_line);
     if (words.empty())
         throw std::system_error(EINVAL, std::generic_category(), "cannot start an empty command");
+    start_detached(words);
+}
+
+void start_detached(const std::vector<std::string>& words) {
     std::vector<char*> argv;
     for (const auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
     argv.push_back(nullptr);
@@ -82,6 +90,25 @@ void start_program(const std::string& command_line, WindowStyle /*style*/) {
         throw std::system_error(error, std::generic_category(), "cannot start '" + words[0] + "'");
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::system_error(ECHILD, std::generic_category(), "cannot start '" + words[0] + "'");
+}
+
+int run_to_end(const std::vector<std::string>& words) {
+    std::vector<char*> argv;
+    for (const auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    if (::posix_spawn_file_actions_init(&actions) != 0) return -1;
+    ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t child = 0;
+    const int failed = ::posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) return -1;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace kestrafin::platform

@@ -1,6 +1,7 @@
 #include "platform/temporary_name_posix.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/random.h>
 #include <unistd.h>
@@ -148,6 +149,30 @@ void TemporaryName::remove() {
     if (!held()) return;
     ::unlinkat(folder_, name_.c_str(), 0);
     release();
+}
+
+void remove_held_names_before_exit(int patience_ms) {
+    int ended[2];
+    if (::pipe2(ended, O_CLOEXEC) != 0) return;
+    // The child inherits the folders' descriptors; it calls only what is safe
+    // after fork in a process with threads.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(ended[0]);
+        for (Slot& slot : slots) {
+            const int folder = slot.folder.load();
+            if (folder >= 0) ::unlinkat(folder, slot.name, 0);
+        }
+        ::_exit(0);
+    }
+    ::close(ended[1]);
+    if (child > 0) {
+        // The pipe reads its end once the child has ended.
+        pollfd end{ended[0], POLLIN, 0};
+        while (::poll(&end, 1, patience_ms) < 0 && errno == EINTR) {
+        }
+    }
+    ::close(ended[0]);
 }
 
 }  // namespace kestrafin::platform::posix

@@ -37,4 +37,10 @@ class TemporaryName {
     std::string name_;
 };
 
+// Removes every held name in a child process, since the folder that holds
+// one may not answer, and waits up to `patience_ms` for it. The child goes on
+// alone after that and after this process has ended. For a process that is
+// about to end without running destructors.
+void remove_held_names_before_exit(int patience_ms);
+
 }  // namespace kestrafin::platform::posix

@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <system_error>
 #include <thread>
 
+#include "platform/file_manager.h"
 #include "tests/support/temp_tree.h"
 
 using kestrafin::platform::start_program;
@@ -70,4 +74,28 @@ TEST(StartProgram, AProgramThatCannotBeStartedIsAnError) {
         EXPECT_NE(std::string(error.what()).find("kestrafin-no-such-program"), std::string::npos);
     }
     EXPECT_THROW(start_program("   ", WindowStyle::MinimizedWithFocus), std::system_error);
+}
+
+TEST(ShowInFileManager, TheSessionsFileManagerIsAskedToSelectTheFile) {
+    TempFolder folder;
+    PathPrefix path{folder.path()};
+    // Waited for: its reply tells whether a file manager took the request.
+    make_file(folder / "dbus-send", "#!/bin/sh\necho \"$6|$7|$8\" > \"$(dirname \"$0\")/ran\"\n");
+    chmod((folder / "dbus-send").c_str(), 0755);
+    RecordingProgram opener("xdg-open");
+    kestrafin::platform::show_in_file_manager("/data/a,b/new\nline.txt");
+    EXPECT_EQ(read_bytes(folder / "ran"),
+              "org.freedesktop.FileManager1.ShowItems|array:string:file:///data/a%2Cb/"
+              "new%0Aline.txt|string:\n");
+    EXPECT_FALSE(std::filesystem::exists(opener.folder / "ran"));
+}
+
+TEST(ShowInFileManager, WithoutAFileManagerOnTheBusTheFolderOpens) {
+    TempFolder folder;
+    PathPrefix path{folder.path()};
+    make_file(folder / "dbus-send", "#!/bin/sh\nexit 1\n");
+    chmod((folder / "dbus-send").c_str(), 0755);
+    RecordingProgram opener("xdg-open");
+    kestrafin::platform::show_in_file_manager("/data/deep folder/report.pdf");
+    EXPECT_EQ(opener.arguments(), "/data/deep folder|\n");
 }

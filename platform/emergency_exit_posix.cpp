@@ -1,0 +1,20 @@
+#include <cstdlib>
+
+#include "platform/emergency_exit.h"
+#include "platform/temporary_name_posix.h"
+
+namespace kestrafin::platform {
+
+namespace {
+
+// Long enough for a folder that answers; a stopped share is not waited for.
+constexpr int kRemovalPatienceMs = 2000;
+
+}  // namespace
+
+void end_program_at_once(int status) {
+    posix::remove_held_names_before_exit(kRemovalPatienceMs);
+    std::_Exit(status);
+}
+
+}  // namespace kestrafin::platform
