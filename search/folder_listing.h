@@ -56,10 +56,47 @@ void read_folder_listing(platform::Folder& folder, const ListingRequest& request
 bool read_folder_listing(platform::Folder& folder, const ListingRequest& request,
                          FolderListing& listing, ReadAllowance& allowance);
 
+// Reading in two steps, for a walk that decides on a folder before reading
+// its names and hands its files on as they come, so that a folder of any
+// size is never held whole. The first step empties `listing` and fills in
+// what the walk decides on: the identity, and whether the folder lies on a
+// kernel file system (then it is not to be read).
+void read_folder_identity(platform::Folder& folder, const ListingRequest& request,
+                          FolderListing& listing);
+
+// The second step: keeps the subfolders in `listing` and gives each file's
+// name to `take_file` (only when request.keep_files), which returns false to
+// stop reading; so does a subfolder that `allowance` refuses. False when
+// reading was stopped so; a failed read sets read_error.
+template <typename TakeFile>
+bool read_folder_names(platform::Folder& folder, const ListingRequest& request,
+                       FolderListing& listing, ReadAllowance& allowance, TakeFile&& take_file);
+
 // The bytes a listing holds, as counted against an allowance.
 inline std::size_t held_bytes(const FolderListing& listing) {
     return listing.names.size() +
            (listing.files.size() + listing.subfolders.size()) * sizeof(ListedName);
+}
+
+template <typename TakeFile>
+bool read_folder_names(platform::Folder& folder, const ListingRequest& request,
+                       FolderListing& listing, ReadAllowance& allowance, TakeFile&& take_file) {
+    using platform::EntryKind;
+    std::error_code error;
+    platform::FolderEntry entry;
+    while (folder.next(entry, error)) {
+        if (entry.kind != EntryKind::folder && entry.kind != EntryKind::link_to_folder) {
+            if (request.keep_files && !take_file(entry.name, entry.kind)) return false;
+            continue;
+        }
+        if (entry.name == "." || entry.name == "..") continue;
+        if (!allowance.allow(held_bytes(listing) + entry.name.size() + sizeof(ListedName)))
+            return false;
+        listing.subfolders.push_back({listing.names.size(), entry.name.size(), entry.kind});
+        listing.names.append(entry.name);
+    }
+    listing.read_error = error;
+    return true;
 }
 
 }  // namespace kestrafin::search

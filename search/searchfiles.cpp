@@ -46,9 +46,9 @@ class Walker {
         frame.slashed_length = descent_.path.size();
         frame.slashed_units = utf16_length(descent_.path);
         frame.route = {};
-        read_folder_listing(folder, {std::nullopt, lists_files_of(options_, utf16_length(root))},
-                            frame.listing);
-        if (!take_folder(std::move(folder), 0)) return;
+        if (!take_folder(std::move(folder), 0,
+                         {std::nullopt, lists_files_of(options_, utf16_length(root))}, {}))
+            return;
         if (!descend || frame.listing.subfolders.empty()) return;
         push(0);
         while (descent_.depth > 0) {
@@ -75,13 +75,24 @@ class Walker {
         return descent_.frames[depth];
     }
 
-    // Applies the walk's rules to the folder just read into the frame at
-    // `depth` and lists its files. False when it is not to be walked further.
-    bool take_folder(Folder folder, std::size_t depth) {
+    // Reads the folder just opened for the frame at `depth`, applies the walk's
+    // rules to it and hands on its files as they are read, so that no folder
+    // is held whole. False when it is not to be walked further.
+    bool take_folder(Folder folder, std::size_t depth, const ListingRequest& request,
+                     const ReadWaits::Read& read) {
         DescentFrame& frame = descent_.frames[depth];
-        const std::string_view directory = descent_.directory_of(depth);
-        if (!descent_.rules.admit(frame.listing, frame.route, directory)) return false;
-        descent_.rules.hand_on_files(frame.listing, descent_.path, frame.slashed_length);
+        read_folder_identity(folder, request, frame.listing);
+        // Only the host's part is timed: handing on files may wait for the sink.
+        waits_.finish(read);
+        if (!descent_.rules.admit(frame.listing, frame.route, descent_.directory_of(depth)))
+            return false;
+        ReadAllowance unbounded;
+        const std::size_t slashed_length = frame.slashed_length;
+        read_folder_names(folder, request, frame.listing, unbounded,
+                          [&](std::string_view name, EntryKind) {
+                              descent_.rules.hand_on_file(name, descent_.path, slashed_length);
+                              return true;
+                          });
         descent_.rules.folder_read(frame.listing, descent_.directory_of(depth));
         frame.folder = std::move(folder);
         ++folders_taken_;
@@ -113,12 +124,10 @@ class Walker {
         child.slashed_units = directory_units + 1;
         child.route = {through_link, parent_again.route.below_link || through_link};
         child.next_subfolder = 0;
-        read_folder_listing(
-            folder,
-            {parent_again.listing.identity.volume, lists_files_of(options_, directory_units)},
-            child.listing);
-        waits_.finish(read);
-        if (!take_folder(std::move(folder), parent_depth + 1) || child.listing.subfolders.empty()) {
+        const ListingRequest request{parent_again.listing.identity.volume,
+                                     lists_files_of(options_, directory_units)};
+        if (!take_folder(std::move(folder), parent_depth + 1, request, read) ||
+            child.listing.subfolders.empty()) {
             child.folder.close();
             return;
         }

@@ -27,11 +27,8 @@ bool WalkRules::admit(const FolderListing& listing, const FolderRoute& route,
 void WalkRules::hand_on_files(const FolderListing& listing, std::string& path,
                               std::size_t slashed_length) {
     path.resize(slashed_length);
-    for (const ListedName& file : listing.files) {
-        path.append(listing.name_of(file));
-        sink_.add_entry(path);
-        path.resize(slashed_length);
-    }
+    for (const ListedName& file : listing.files)
+        hand_on_file(listing.name_of(file), path, slashed_length);
 }
 
 void WalkRules::folder_read(const FolderListing& listing, std::string_view directory) {

@@ -44,6 +44,14 @@ class WalkRules {
     // (and may move) and is left that long.
     void hand_on_files(const FolderListing& listing, std::string& path, std::size_t slashed_length);
 
+    // Hands on one file `name` of an admitted folder, as it is read; `path`
+    // as for hand_on_files.
+    void hand_on_file(std::string_view name, std::string& path, std::size_t slashed_length) {
+        path.append(name);
+        sink_.add_entry(path);
+        path.resize(slashed_length);
+    }
+
     // Tells the sink that the admitted folder `directory` has been read, and
     // whether reading it failed part way.
     void folder_read(const FolderListing& listing, std::string_view directory);

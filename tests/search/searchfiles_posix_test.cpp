@@ -123,3 +123,26 @@ TEST(Search, SkipsAnUnreadableFolderWithoutAWordToTheListAndGoesOn) {
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(result, "entry " + top + "/open/seen\nunreadable " + top + "/closed\n");
 }
+
+TEST(Search, HandsOnAFoldersFilesAsItReadsThemSoThatNoFolderIsHeldWhole) {
+    // The sink removes every file of the folder when it is handed the first:
+    // a walk that reads on meets few of them again, while one that held the
+    // folder whole would hand on every name.
+    TempFolder tree;
+    const std::string top = make_folder_chain(tree.path(), {std::string(200, 'h')});
+    constexpr std::size_t kFiles = 5000;
+    for (std::size_t i = 0; i < kFiles; ++i) make_file(top + "/file" + std::to_string(i));
+    struct RemovingSink : RecordingSink {
+        std::string folder;
+        void add_entry(std::string_view text) override {
+            if (entries.empty())
+                for (std::size_t i = 0; i < kFiles; ++i)
+                    unlink((folder + "/file" + std::to_string(i)).c_str());
+            RecordingSink::add_entry(text);
+        }
+    } sink;
+    sink.folder = top;
+    searchfiles(top, true, sink, {.longer_than = 0});
+    ASSERT_FALSE(sink.entries.empty());
+    EXPECT_LT(sink.entries.size(), kFiles / 2);
+}
