@@ -153,7 +153,8 @@ class Walker {
             const std::string_view full_path = path.substr(0, below.slashed_length - 1);
             Folder reopened = Folder::open_child(above.folder, name, full_path,
                                                  below.route.entered_through_link, error);
-            if (reopened.is_open() && reopened.identity(error) != below.listing.identity) {
+            if (reopened.is_open() &&
+                !descent_.rules.reopened_is_read(reopened, below.listing, below.listing.identity)) {
                 // Another folder now stands where the walk read this one.
                 error = std::make_error_code(std::errc::no_such_file_or_directory);
                 reopened.close();

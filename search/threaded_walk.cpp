@@ -100,6 +100,8 @@ struct Frame {
     std::size_t next_subfolder = 0;
     std::size_t slashed_length = 0;  // bytes of the walk's path up to its separator
     FolderRoute route;
+    // The listing's, or the number a renumbering file system gave it since.
+    platform::FolderIdentity identity;
 };
 
 // One walk: the consumer of the read-ahead. It applies the same rules in the
@@ -140,6 +142,7 @@ class ThreadedWalker {
             frame.next_subfolder = taken.next_subfolder;
             frame.slashed_length = taken.slashed_length;
             frame.route = taken.route;
+            frame.identity = read_ahead.listing(frame.node).listing.identity;
             read_ahead.pass_over(frame.node, taken.next_subfolder);
         }
         depth_ = descent.depth;
@@ -247,10 +250,18 @@ class ThreadedWalker {
             return std::nullopt;
         }
         const bool has_subfolders = !child.listing.subfolders.empty();
+        if (by_reader && has_subfolders && !reader_handles_.may_keep()) {
+            // Without its handle the walk would have to open it again from
+            // above, long after it was read; the walk reads it itself instead,
+            // as the walk on one thread does.
+            folder.close();
+            reader_handles_.give_back();
+            return std::nullopt;
+        }
         if (!by_reader) {
             if (has_subfolders)
                 child.folder->set(std::make_shared<const Folder>(std::move(folder)));
-        } else if (has_subfolders && reader_handles_.may_keep()) {
+        } else if (has_subfolders) {
             child.folder->set(std::shared_ptr<const Folder>(new Folder(std::move(folder)),
                                                             [this](const Folder* kept) {
                                                                 delete kept;
@@ -308,6 +319,7 @@ class ThreadedWalker {
         child.slashed_length = path_.size();
         child.route = {through_link, parent.route.below_link || through_link};
         child.next_subfolder = 0;
+        child.identity = child_listing.listing.identity;
         if (!take_folder(parent_depth + 1) || child_listing.listing.subfolders.empty()) {
             child_listing.folder->close();
             read_ahead_->leave(node);
@@ -339,7 +351,8 @@ class ThreadedWalker {
             else
                 error = std::make_error_code(std::errc::bad_file_descriptor);
             if (reopened.is_open() &&
-                reopened.identity(error) != listing_at(level + 1).listing.identity) {
+                !rules_.reopened_is_read(reopened, listing_at(level + 1).listing,
+                                         frames_[level + 1].identity)) {
                 // Another folder now stands where the walk read this one.
                 error = std::make_error_code(std::errc::no_such_file_or_directory);
                 reopened.close();
@@ -359,14 +372,14 @@ class ThreadedWalker {
 
     void push(std::size_t depth) {
         depth_ = depth + 1;
-        rules_.descend(listing_at(depth).listing.identity);
+        rules_.descend(frames_[depth].identity);
         if (listing_at(depth).folder->is_open()) keep_budget(depth);
     }
 
     void pop() {
         --depth_;
         const AheadListing& listing = listing_at(depth_);
-        rules_.ascend(listing.listing.identity);
+        rules_.ascend(frames_[depth_].identity);
         if (listing.folder->is_open()) {
             listing.folder->close();
             budget_.closed(depth_);

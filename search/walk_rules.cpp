@@ -1,5 +1,9 @@
 #include "search/walk_rules.h"
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 namespace kestrafin::search {
 
 bool WalkRules::admit(const FolderListing& listing, const FolderRoute& route,
@@ -34,6 +38,36 @@ void WalkRules::hand_on_files(const FolderListing& listing, std::string& path,
 void WalkRules::folder_read(const FolderListing& listing, std::string_view directory) {
     if (listing.read_error) sink_.folder_unreadable(directory, listing.read_error.value());
     sink_.folder_done(directory);
+}
+
+bool WalkRules::renumbered(const FolderListing& read, const FolderListing& reread) const {
+    if (!read.identity.known() || !reread.identity.known() ||
+        read.identity.volume != reread.identity.volume || reread.read_error ||
+        descent_.contains(reread.identity) || read.subfolders.size() != reread.subfolders.size())
+        return false;
+    // The host may deliver the names in another order the second time.
+    const auto sorted = [](const FolderListing& listing) {
+        std::vector<std::pair<std::string_view, platform::EntryKind>> names;
+        names.reserve(listing.subfolders.size());
+        for (const ListedName& name : listing.subfolders)
+            names.emplace_back(listing.name_of(name), name.kind);
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    return sorted(read) == sorted(reread);
+}
+
+bool WalkRules::reopened_is_read(platform::Folder& reopened, const FolderListing& read,
+                                 platform::FolderIdentity& identity) {
+    std::error_code error;
+    if (reopened.identity(error) == identity) return true;
+    FolderListing reread;
+    read_folder_listing(reopened, {identity.volume, false}, reread);
+    if (!renumbered(read, reread)) return false;
+    descent_.erase(identity);
+    descent_.insert(reread.identity);
+    identity = reread.identity;
+    return true;
 }
 
 void WalkRules::descend(const platform::FolderIdentity& identity) {

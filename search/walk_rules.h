@@ -56,6 +56,21 @@ class WalkRules {
     // whether reading it failed part way.
     void folder_read(const FolderListing& listing, std::string_view directory);
 
+    // Whether `reread`, the subfolders of a folder reopened where the walk
+    // read `read` (the walk closed it meanwhile), shows the same folder under
+    // a new number. A file system that numbers inodes as it meets them (FUSE
+    // by node id, as sshfs does) gives a folder it forgot while no handle held
+    // it a new number, and nothing else about it changes: the volume, and the
+    // subfolders the walk still has to go through. Another folder put in its
+    // place differs in those, or is one the walk is inside.
+    bool renumbered(const FolderListing& read, const FolderListing& reread) const;
+
+    // Whether `reopened`, opened again where the walk read `read` (a folder
+    // of the descent, now known by `identity`), is that folder. When the host
+    // gave it a new number, the descent and `identity` take the new one.
+    bool reopened_is_read(platform::Folder& reopened, const FolderListing& read,
+                          platform::FolderIdentity& identity);
+
     // The descent: a folder joins it when the walk goes below it and leaves
     // it when the walk comes back.
     void descend(const platform::FolderIdentity& identity);
