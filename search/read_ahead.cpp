@@ -1,9 +1,11 @@
 #include "search/read_ahead.h"
 
 #include <algorithm>
-#include <deque>
 #include <system_error>
 #include <utility>
+
+#include "platform/path_rules.h"
+#include "search/path_text.h"
 
 namespace kestrafin::search {
 
@@ -35,46 +37,32 @@ bool ReadAllowance::grow(std::size_t bytes) {
     return true;
 }
 
-// One folder known to the read-ahead. All fields are guarded by the engine's
-// mutex; `listing` is written once, before the folder counts as read, and
-// is not changed while readers read below it.
-struct ReadAheadEngine::Folder {
-    enum class State : unsigned char { reading, read, given_up, entered };
-
-    Folder(Folder* parent, std::size_t index) : parent(parent), index(index) {}
-
-    Folder* parent = nullptr;
-    std::size_t index = 0;  // among the parent's subfolders
-    State state = State::reading;
-    bool dropped = false;  // left or passed over: nothing more is read below it
-    std::unique_ptr<Held> listing;
-    std::size_t bytes = 0;           // granted while it was read ahead
-    std::size_t subfolders = 0;      // subfolders that may be read below it
-    std::size_t next_subfolder = 0;  // the next one a reader takes
-    std::deque<Folder*> below;       // read or being read, not entered; rising indices
-    std::size_t reads_below = 0;     // reads of its subfolders under way
-    bool opened_below = false;
-    Folder* previous = nullptr;
-    Folder* next = nullptr;
+// A folder whose subfolders readers may read. All fields are guarded by the
+// read-ahead's mutex, and so is reading `listing`.
+struct ReadAhead::Branch {
+    const FolderListing* listing = nullptr;
+    std::shared_ptr<SharedFolder> folder;
+    std::string slashed_path;  // empty when not kept
+    std::size_t slashed_units = 0;
+    std::size_t count = 0;    // subfolders readers may read
+    std::size_t next = 0;     // the next one a reader takes
+    std::deque<Node*> below;  // being read or read, not taken; rising indices
 };
 
-ReadAheadEngine::ReadAheadEngine(std::unique_ptr<Held> root, Source& source,
-                                 const ReadAheadLimits& limits)
-    : source_(source), limits_(limits), reading_(limits.reading) {
-    root_ = new_folder(nullptr, 0);
-    root_->state = Folder::State::entered;
-    root_->listing = std::move(root);
-    current_ = root_;
-    {
-        std::lock_guard lock(mutex_);
-        open_below(root_, true);
-    }
-    if (reading_) start_readers();
-}
+// A subfolder being read or read ahead, not yet taken by the walk.
+struct ReadAhead::Node {
+    enum class State : unsigned char { reading, read, given_up };
+    std::size_t index = 0;
+    State state = State::reading;
+    bool dropped = false;  // passed over or left: its reader frees it
+    bool through_link = false;
+    std::size_t bytes = 0;  // granted to its listing
+    FolderRead read;
+    std::unique_ptr<Branch> branch;  // once read
+};
 
-// Called by the consumer only, at the first time of reading.
-void ReadAheadEngine::start_readers() {
-    if (!readers_.empty()) return;
+ReadAhead::ReadAhead(Reader& reader, const ReadAheadLimits& limits)
+    : reader_(reader), limits_(limits) {
     readers_.reserve(limits_.readers);
     for (std::size_t count = 0; count < limits_.readers; ++count) {
         try {
@@ -85,29 +73,13 @@ void ReadAheadEngine::start_readers() {
     }
 }
 
-ReadAheadEngine::~ReadAheadEngine() {
+ReadAhead::~ReadAhead() {
     stop();
-    for (std::thread& reader : readers_) reader.join();
-    while (all_ != nullptr) {
-        Folder* next = all_->next;
-        delete all_;
-        all_ = next;
-    }
+    for (std::thread& thread : readers_) thread.join();
+    while (!descent_.empty()) leave(descent_.back().get());
 }
 
-ReadAheadEngine::Folder* ReadAheadEngine::new_folder(Folder* parent, std::size_t index) {
-    Folder* folder = new Folder(parent, index);
-    folder->next = all_;
-    if (all_ != nullptr) all_->previous = folder;
-    all_ = folder;
-    return folder;
-}
-
-const ReadAheadEngine::Held& ReadAheadEngine::listing(const Folder* folder) const {
-    return *folder->listing;
-}
-
-void ReadAheadEngine::stop() {
+void ReadAhead::stop() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -115,80 +87,91 @@ void ReadAheadEngine::stop() {
     work_ready_.notify_all();
 }
 
-ReadAheadFigures ReadAheadEngine::figures() const {
+ReadAheadFigures ReadAhead::figures() const {
     std::lock_guard lock(mutex_);
-    ReadAheadFigures figures = figures_;
-    figures.peak_bytes = peak_bytes_.load();
-    return figures;
+    return figures_;
 }
 
-bool ReadAheadEngine::has_room() const {
+bool ReadAhead::has_room() const {
     return folders_ahead_ < limits_.max_folders &&
            bytes_ahead_.load(std::memory_order_relaxed) + kGrantStep <= limits_.max_bytes;
 }
 
-void ReadAheadEngine::wake_reader() {
-    if (idle_readers_ > 0 && reading_ && has_room()) work_ready_.notify_one();
-}
-
-// Makes the folder's subfolders available to the readers.
-void ReadAheadEngine::open_below(Folder* folder, bool entered) {
-    if (!folder->opened_below && (entered || source_.read_below_before_entry(*folder->listing))) {
-        folder->opened_below = true;
-        folder->subfolders = source_.subfolder_count(*folder->listing);
+ReadAhead::Branch* ReadAhead::lend(const FolderListing& listing,
+                                   std::shared_ptr<SharedFolder> folder,
+                                   std::string_view slashed_path, std::size_t slashed_units,
+                                   std::size_t first) {
+    auto branch = std::make_unique<Branch>();
+    branch->listing = &listing;
+    branch->folder = std::move(folder);
+    if (slashed_path.size() <= limits_.longest_path_kept) branch->slashed_path = slashed_path;
+    branch->slashed_units = slashed_units;
+    branch->count = listing.subfolders.size();
+    branch->next = first;
+    Branch* lent = branch.get();
+    {
+        std::lock_guard lock(mutex_);
+        descent_.push_back(std::move(branch));
     }
-    if (folder->next_subfolder < folder->subfolders) wake_reader();
+    work_ready_.notify_all();
+    return lent;
 }
 
-// The folder whose next subfolder comes first in the walk's order among
-// those not yet read: below the folder the walk is in, then below each
-// folder above it. Readers so read what the walk will enter soonest, and the
-// folders held ahead are never ones it reaches only much later. Null when
-// there is none.
-ReadAheadEngine::Folder* ReadAheadEngine::next_to_read() {
-    for (Folder* entered = current_; entered != nullptr; entered = entered->parent)
-        if (Folder* found = first_unread_in(entered)) return found;
+// The folder whose next subfolder comes first in the walk's order among those
+// not yet read: below the folder the walk is in, then below each folder above
+// it. Null when there is none.
+ReadAhead::Branch* ReadAhead::next_to_read() {
+    for (auto lent = descent_.rbegin(); lent != descent_.rend(); ++lent)
+        if (Branch* found = first_unread_in(lent->get())) return found;
     return nullptr;
 }
 
 // Depth first through what has been read below `top`: a folder's subfolders
 // read ahead come before its next subfolder, as they do in the walk.
-ReadAheadEngine::Folder* ReadAheadEngine::first_unread_in(Folder* top) {
+ReadAhead::Branch* ReadAhead::first_unread_in(Branch* top) {
     search_.clear();
-    search_.push_back({top, 0});
+    search_.emplace_back(top, 0);
     while (!search_.empty()) {
-        SearchStep& step = search_.back();
-        Folder* folder = step.folder;
-        if (step.next_below < folder->below.size()) {
-            Folder* child = folder->below[step.next_below++];
-            if (child->state == Folder::State::read && !child->dropped)
-                search_.push_back({child, 0});
+        auto& [branch, next_below] = search_.back();
+        if (next_below < branch->below.size()) {
+            const Node* child = branch->below[next_below++];
+            if (child->state == Node::State::read && child->branch)
+                search_.emplace_back(child->branch.get(), 0);
             continue;
         }
-        if (!folder->dropped && folder->next_subfolder < folder->subfolders) return folder;
+        if (branch->next < branch->count) return branch;
         search_.pop_back();
     }
     return nullptr;
 }
 
-void ReadAheadEngine::read_ahead() {
+void ReadAhead::read_ahead() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
-        Folder* parent = reading_ && has_room() ? next_to_read() : nullptr;
+        Branch* parent = has_room() ? next_to_read() : nullptr;
         if (parent == nullptr) {
-            ++idle_readers_;
             work_ready_.wait(lock);
-            --idle_readers_;
             continue;
         }
-        Folder* folder = new_folder(parent, parent->next_subfolder++);
-        parent->below.push_back(folder);
-        ++parent->reads_below;
+        Node* node = new Node;
+        node->index = parent->next++;
+        parent->below.push_back(node);
         ++folders_ahead_;
         figures_.peak_folders = std::max(figures_.peak_folders, folders_ahead_);
-        // One wake-up may have made room for many reads: pass it on, so that
-        // every idle reader looks for one.
-        wake_reader();
+
+        const ListedName& entry = parent->listing->subfolders[node->index];
+        FolderToRead folder;
+        folder.name = parent->listing->name_of(entry);
+        if (!parent->slashed_path.empty() &&
+            parent->slashed_path.size() + folder.name.size() < limits_.longest_path_kept)
+            folder.path = parent->slashed_path + folder.name;
+        folder.parent = parent->folder;
+        folder.parent_slashed_units = parent->slashed_units;
+        folder.parent_volume = parent->listing->identity.volume;
+        folder.through_link = entry.kind == platform::EntryKind::link_to_folder;
+        node->through_link = folder.through_link;
+        // More work may be left for another reader.
+        work_ready_.notify_one();
 
         ReadAllowance allowance;
         allowance.held_ = &bytes_ahead_;
@@ -196,165 +179,114 @@ void ReadAheadEngine::read_ahead() {
         allowance.max_bytes_ = limits_.max_bytes;
         allowance.peak_ = &peak_bytes_;
         allowance.granted_ = 0;
-        std::unique_ptr<Held> listing;
+        FolderRead read;
         lock.unlock();
+        bool whole = false;
         try {
-            listing = source_.read_subfolder(*parent->listing, folder->index, allowance);
+            whole = reader_.read(folder, read, allowance);
         } catch (const std::exception&) {
-            listing = nullptr;  // the consumer reads it again and meets the fault itself
+            whole = false;  // the walk reads it again and meets the fault itself
         }
+        folder.parent.reset();
+        const std::size_t name_units = utf16_length(folder.name);
         // Keep only what the listing holds; the rest of the last step goes back.
         bytes_ahead_ -= allowance.granted() - allowance.used();
+        if (!whole) bytes_ahead_ -= allowance.used();
         lock.lock();
-        finish_read(folder, std::move(listing), allowance.used());
+
+        if (node->dropped) {
+            if (whole) bytes_ahead_ -= allowance.used();
+            --folders_ahead_;
+            delete node;  // its listing and handle go with it
+            work_ready_.notify_one();
+            continue;
+        }
+        if (!whole) {
+            node->state = Node::State::given_up;
+            ++figures_.given_up;
+        } else {
+            node->state = Node::State::read;
+            node->bytes = allowance.used();
+            node->read = std::move(read);
+            node->branch = std::make_unique<Branch>();
+            Branch& below = *node->branch;
+            below.listing = &node->read.listing;
+            below.folder = node->read.folder;
+            if (!folder.path.empty()) below.slashed_path = folder.path + platform::kPathSeparator;
+            below.slashed_units = folder.parent_slashed_units + name_units + 1;
+            // What lies below a link may be skipped as a web of links; it is
+            // read once the walk has entered the link.
+            below.count =
+                node->read.folder && !node->through_link ? node->read.listing.subfolders.size() : 0;
+        }
+        if (awaited_ == node) listing_ready_.notify_all();
+        work_ready_.notify_one();
     }
 }
 
-void ReadAheadEngine::finish_read(Folder* folder, std::unique_ptr<Held> listing,
-                                  std::size_t granted) {
-    Folder* parent = folder->parent;
-    --parent->reads_below;
-    if (parent->reads_below == 0 && parent->next_subfolder >= parent->subfolders &&
-        parent->state == Folder::State::read && !parent->dropped)
-        source_.finished_below(*parent->listing);
-    if (listing == nullptr || folder->dropped) {
-        if (listing == nullptr && !folder->dropped) ++figures_.given_up;
-        --folders_ahead_;
-        bytes_ahead_ -= granted;
-        folder->state = Folder::State::given_up;
-        listing.reset();
-        free_if_unused(folder);
-    } else {
-        folder->state = Folder::State::read;
-        folder->listing = std::move(listing);
-        folder->bytes = granted;
-        open_below(folder, false);
-    }
-    free_if_unused(parent);
-    if (awaited_ == folder) listing_ready_.notify_one();
-    wake_reader();
-}
-
-ReadAheadEngine::Folder* ReadAheadEngine::enter(Folder* parent, std::size_t index) {
+ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListing& listing) {
     std::unique_lock lock(mutex_);
     while (!parent->below.empty() && parent->below.front()->index < index) {
-        Folder* passed = parent->below.front();
+        Node* passed = parent->below.front();
         parent->below.pop_front();
         drop(passed);
     }
-    Folder* folder = nullptr;
-    if (!parent->below.empty() && parent->below.front()->index == index) {
-        folder = parent->below.front();
-        parent->below.pop_front();
-        awaited_ = folder;
-        listing_ready_.wait(lock, [folder] { return folder->state != Folder::State::reading; });
-        awaited_ = nullptr;
-        if (folder->state == Folder::State::read) {
-            --folders_ahead_;
-            bytes_ahead_ -= folder->bytes;
-            folder->bytes = 0;
-            ++figures_.read_ahead;
-        }
-    } else {
-        folder = new_folder(parent, index);
-        parent->next_subfolder = std::max(parent->next_subfolder, index + 1);
+    parent->next = std::max(parent->next, index + 1);
+    if (parent->below.empty() || parent->below.front()->index != index) return {};
+    Node* node = parent->below.front();
+    parent->below.pop_front();
+    awaited_ = node;
+    listing_ready_.wait(lock, [node] { return node->state != Node::State::reading; });
+    awaited_ = nullptr;
+    --folders_ahead_;
+    bytes_ahead_ -= node->bytes;
+    Taken taken;
+    if (node->state == Node::State::read) {
+        ++figures_.taken;
+        listing.clear();
+        std::swap(listing, node->read.listing);
+        std::unique_ptr<Branch> branch = std::move(node->branch);
+        branch->listing = &listing;
+        branch->count = listing.subfolders.size();
+        taken.branch = branch.get();
+        taken.folder = std::move(node->read.folder);
+        descent_.push_back(std::move(branch));
     }
-    if (folder->listing == nullptr) {
-        ++figures_.read_on_entry;
-        ++parent->reads_below;
-        lock.unlock();
-        ReadAllowance unbounded;
-        std::unique_ptr<Held> listing;
-        try {
-            listing = source_.read_subfolder(*parent->listing, index, unbounded);
-        } catch (...) {
-            lock.lock();
-            --parent->reads_below;
-            folder->state = Folder::State::entered;
-            throw;
-        }
-        lock.lock();
-        --parent->reads_below;
-        folder->listing = std::move(listing);
-    }
-    folder->state = Folder::State::entered;
-    current_ = folder;
-    open_below(folder, true);
-    wake_reader();
-    return folder;
+    delete node;
+    lock.unlock();
+    work_ready_.notify_all();
+    return taken;
 }
 
-ReadAheadEngine::Folder* ReadAheadEngine::adopt(Folder* parent, std::size_t index,
-                                                std::unique_ptr<Held> listing) {
-    std::lock_guard lock(mutex_);
-    Folder* folder = new_folder(parent, index);
-    parent->next_subfolder = std::max(parent->next_subfolder, index + 1);
-    folder->listing = std::move(listing);
-    folder->state = Folder::State::entered;
-    current_ = folder;
-    open_below(folder, true);
-    return folder;
-}
-
-void ReadAheadEngine::pass_over(Folder* folder, std::size_t count) {
-    std::lock_guard lock(mutex_);
-    folder->next_subfolder = std::max(folder->next_subfolder, count);
-}
-
-void ReadAheadEngine::read_below(Folder* folder) {
-    std::lock_guard lock(mutex_);
-    if (folder->dropped) return;
-    folder->opened_below = true;
-    folder->subfolders = std::max(folder->subfolders, source_.subfolder_count(*folder->listing));
-    open_below(folder, true);
-}
-
-void ReadAheadEngine::set_reading(bool reading) {
+void ReadAhead::leave(Branch* branch) {
     {
         std::lock_guard lock(mutex_);
-        if (reading == reading_) return;
-        reading_ = reading;
+        while (!descent_.empty()) {
+            std::unique_ptr<Branch> left = std::move(descent_.back());
+            descent_.pop_back();
+            drop_below(*left);
+            if (left.get() == branch) break;
+        }
     }
-    if (!reading) return;
-    start_readers();
     work_ready_.notify_all();
 }
 
-void ReadAheadEngine::leave(Folder* folder) {
-    std::lock_guard lock(mutex_);
-    if (folder == current_) current_ = folder->parent;
-    drop(folder);
-    wake_reader();
+void ReadAhead::drop_below(Branch& branch) {
+    for (Node* node : branch.below) drop(node);
+    branch.below.clear();
 }
 
-// Marks the folder and everything read below it as not needed and frees what
-// no reader still uses. Folders being read are freed by their readers.
-void ReadAheadEngine::drop(Folder* top) {
-    std::vector<Folder*> pending{top};
-    while (!pending.empty()) {
-        Folder* folder = pending.back();
-        pending.pop_back();
-        folder->dropped = true;
-        pending.insert(pending.end(), folder->below.begin(), folder->below.end());
-        folder->below.clear();
-        if (folder->state == Folder::State::read) {
-            --folders_ahead_;
-            bytes_ahead_ -= folder->bytes;
-            ++figures_.dropped;
-            folder->state = Folder::State::given_up;
-        }
-        free_if_unused(folder);
-    }
-}
-
-void ReadAheadEngine::free_if_unused(Folder* folder) {
-    if (!folder->dropped || folder->state == Folder::State::reading || folder->reads_below > 0 ||
-        !folder->below.empty() || folder == root_)
+// Frees the node and everything read below it; a node still being read is
+// freed by its reader.
+void ReadAhead::drop(Node* node) {
+    if (node->state == Node::State::reading) {
+        node->dropped = true;
         return;
-    if (folder->previous != nullptr) folder->previous->next = folder->next;
-    if (folder->next != nullptr) folder->next->previous = folder->previous;
-    if (all_ == folder) all_ = folder->next;
-    delete folder;
+    }
+    --folders_ahead_;
+    bytes_ahead_ -= node->bytes;
+    if (node->branch) drop_below(*node->branch);
+    delete node;
 }
 
 }  // namespace kestrafin::search

@@ -1,218 +1,164 @@
-// Reading folders ahead of a depth-first walk. A pool of reader threads reads
-// the subfolders that the walk will most likely enter next, while the walk
-// itself (the one consumer) still takes every listing in its own order: a
-// listing read ahead is handed over, one not yet read is read on the spot.
-// So what the walk emits never depends on the threads; only its speed does.
+// Reading folders ahead of the walk. Reader threads read the subfolders the
+// walk will most likely enter next, in the walk's own order: below the
+// folder it is in, then below each folder above it, and below what they read
+// before the walk gets there. The walk takes a listing read ahead when it
+// enters the folder, or reads the folder itself when no reader has (or one
+// gave it up), so what it lists never depends on the readers; only its speed
+// does.
 //
-// What is held ahead of the consumer is bounded by a count of folders and by
-// the bytes their listings hold; at either bound the readers wait. A folder
-// whose listing outgrows the bytes left is given up by its reader and read by
-// the consumer when it gets there; so is one whose reading failed, so that
-// the consumer meets the failure in its place.
+// The walk lends the readers each folder of its descent: its listing, which
+// it does not change until it leaves the folder, and its handle. Readers copy
+// what they need from a listing while they hold the read-ahead's lock, so
+// the walk may take a listing read ahead into its own frame at any time.
+//
+// What is held ahead of the walk is bounded by a count of folders and by the
+// bytes their listings hold. A reader gives a folder up (and the walk reads
+// it when it gets there) when its listing outgrows the bytes left, when
+// anything fails (so that the walk meets the failure in its place), or when
+// it has subfolders and the handle account cannot spare its handle.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
-#include <functional>
+#include <deque>
 #include <memory>
 #include <mutex>
-#include <optional>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
+#include "platform/folder_reader.h"
+#include "search/folder_listing.h"
 #include "search/read_allowance.h"
 
 namespace kestrafin::search {
 
+// The open handle of one folder, shared by the walk and the readers that open
+// its subfolders. A reader's copy of the handle keeps it open only until its
+// open is done; closing the slot frees the handle then.
+class SharedFolder {
+  public:
+    std::shared_ptr<const platform::Folder> get() const {
+        std::lock_guard lock(mutex_);
+        return folder_;
+    }
+    bool is_open() const {
+        std::lock_guard lock(mutex_);
+        return folder_ != nullptr;
+    }
+    void set(std::shared_ptr<const platform::Folder> folder) {
+        std::lock_guard lock(mutex_);
+        folder_ = std::move(folder);
+    }
+    void close() { set(nullptr); }
+
+  private:
+    mutable std::mutex mutex_;
+    std::shared_ptr<const platform::Folder> folder_;
+};
+
+// Everything a reader needs to read one folder, copied from its parent.
+struct FolderToRead {
+    std::string name;
+    std::string path;  // the folder's whole path for hosts that open by path; may be empty
+    std::shared_ptr<SharedFolder> parent;
+    std::size_t parent_slashed_units = 0;
+    std::uint64_t parent_volume = 0;
+    bool through_link = false;
+};
+
+// What a reader read.
+struct FolderRead {
+    FolderListing listing;
+    std::shared_ptr<SharedFolder> folder;  // open when it has subfolders to read below
+};
+
 struct ReadAheadLimits {
-    std::size_t readers = 0;  // reader threads besides the consumer; 0 reads nothing ahead
-    std::size_t max_bytes = std::size_t{16} << 20;  // held by listings read ahead, not yet entered
-    std::size_t max_folders = 4096;                 // being read or read ahead, not yet entered
-    bool reading = true;  // false: no reader starts before set_reading(true)
+    std::size_t readers = 0;                       // reader threads
+    std::size_t max_bytes = std::size_t{8} << 20;  // held by listings read ahead, not taken
+    std::size_t max_folders = 4096;                // being read or read ahead, not taken
+    std::size_t longest_path_kept = 4096;          // longer paths are not copied for readers
 };
 
 // What one read-ahead did, for tests and benchmarks.
 struct ReadAheadFigures {
-    std::size_t peak_bytes = 0;     // most bytes granted to listings ahead at one time
-    std::size_t peak_folders = 0;   // most folders ahead at one time
-    std::size_t read_ahead = 0;     // listings read by a reader and entered by the consumer
-    std::size_t read_on_entry = 0;  // listings the consumer had to read itself
-    std::size_t given_up = 0;       // reads a reader gave up, for the budget or a failure
-    std::size_t dropped = 0;        // listings read ahead that the consumer never entered
+    std::size_t peak_folders = 0;  // most folders ahead at one time
+    std::size_t taken = 0;         // listings read ahead that the walk took
+    std::size_t given_up = 0;      // reads a reader gave up
 };
 
-// The typeless core of ReadAhead below; use that.
-class ReadAheadEngine {
+class ReadAhead {
   public:
-    struct Held {
-        virtual ~Held() = default;
-    };
-    class Source {
+    // Reads one folder on a reader thread; false gives it up.
+    class Reader {
       public:
-        virtual ~Source() = default;
-        // Reads subfolder `index` of the folder listed in `parent`. Called from
-        // reader threads and the consumer at once; `parent` is not changed
-        // meanwhile. Null when a reader gives the folder up (the allowance
-        // refused, or anything failed that the consumer should meet itself);
-        // never with an unbounded allowance.
-        virtual std::unique_ptr<Held> read_subfolder(const Held& parent, std::size_t index,
-                                                     ReadAllowance& allowance) = 0;
-        // How many subfolders of the listing the consumer may enter.
-        virtual std::size_t subfolder_count(const Held& listing) = 0;
-        // Whether to read below a listing before the consumer has entered it.
-        virtual bool read_below_before_entry(const Held& listing) = 0;
-        // Every subfolder of a listing read ahead, not entered, has been read.
-        virtual void finished_below(const Held& /*listing*/) {}
+        virtual ~Reader() = default;
+        virtual bool read(const FolderToRead& folder, FolderRead& read,
+                          ReadAllowance& allowance) = 0;
     };
-    struct Folder;
+    // A folder lent to the readers or read ahead below one.
+    struct Branch;
 
-    ReadAheadEngine(std::unique_ptr<Held> root, Source& source, const ReadAheadLimits& limits);
-    ~ReadAheadEngine();
-    ReadAheadEngine(const ReadAheadEngine&) = delete;
-    ReadAheadEngine& operator=(const ReadAheadEngine&) = delete;
+    // Starts the readers.
+    ReadAhead(Reader& reader, const ReadAheadLimits& limits);
+    // Stops and joins the readers; what they read is freed.
+    ~ReadAhead();
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
 
-    Folder* root() { return root_; }
-    const Held& listing(const Folder* folder) const;
-    Folder* enter(Folder* parent, std::size_t index);
-    Folder* adopt(Folder* parent, std::size_t index, std::unique_ptr<Held> listing);
-    void pass_over(Folder* folder, std::size_t count);
-    void read_below(Folder* folder);
-    void set_reading(bool reading);
-    void leave(Folder* folder);
+    // Lends the readers the folder the walk has just entered (one level below
+    // the last one lent and not left): its listing, unchanged until leave(),
+    // its handle, its slashed path (may be empty) and that path's UTF-16
+    // units. Readers read its subfolders from `first` on; below a folder
+    // entered through a link only once the walk has entered it.
+    Branch* lend(const FolderListing& listing, std::shared_ptr<SharedFolder> folder,
+                 std::string_view slashed_path, std::size_t slashed_units, std::size_t first);
+
+    // Enters subfolder `index` of `parent`, the folder lent last. When a
+    // reader has read it, its listing is swapped into `listing` and the
+    // result holds its handle and its branch, already lent; otherwise the
+    // result is empty, and the walk reads the folder itself and lends it. The
+    // indices entered below one folder rise; those passed over are dropped
+    // with everything read below them.
+    struct Taken {
+        Branch* branch = nullptr;
+        std::shared_ptr<SharedFolder> folder;
+    };
+    Taken take(Branch* parent, std::size_t index, FolderListing& listing);
+
+    // The walk is done with the folder lent last, and with all below it.
+    void leave(Branch* branch);
+
+    // Ends reading ahead: readers end their reads early and start no more.
     void stop();
+
     ReadAheadFigures figures() const;
 
   private:
-    Folder* new_folder(Folder* parent, std::size_t index);
-    void start_readers();
+    struct Node;
     void read_ahead();
-    Folder* next_to_read();
-    Folder* first_unread_in(Folder* top);
+    Branch* next_to_read();
+    Branch* first_unread_in(Branch* top);
     bool has_room() const;
-    void finish_read(Folder* folder, std::unique_ptr<Held> listing, std::size_t granted);
-    void open_below(Folder* folder, bool entered);
-    void drop(Folder* folder);
-    void free_if_unused(Folder* folder);
-    void wake_reader();
+    void drop(Node* node);
+    void drop_below(Branch& branch);
 
-    Source& source_;
+    Reader& reader_;
     const ReadAheadLimits limits_;
     mutable std::mutex mutex_;
     std::condition_variable work_ready_;
     std::condition_variable listing_ready_;
-    struct SearchStep {
-        Folder* folder;
-        std::size_t next_below;
-    };
-    std::vector<SearchStep> search_;  // next_to_read's, kept for its memory
-    std::vector<std::thread> readers_;
-    Folder* root_ = nullptr;
-    Folder* current_ =
-        nullptr;             // the deepest folder the consumer is in; null once it left the root
-    Folder* all_ = nullptr;  // every live folder, linked, so that none outlives the engine
-    const Folder* awaited_ = nullptr;
+    std::vector<std::unique_ptr<Branch>> descent_;         // lent, the walk's deepest last
+    std::vector<std::pair<Branch*, std::size_t>> search_;  // next_to_read's, kept for its memory
+    const Node* awaited_ = nullptr;
     std::size_t folders_ahead_ = 0;
-    std::size_t idle_readers_ = 0;
     std::atomic<std::size_t> bytes_ahead_{0};
     std::atomic<std::size_t> peak_bytes_{0};
     std::atomic<bool> stopping_{false};
-    bool reading_ = true;
     ReadAheadFigures figures_;
-};
-
-// The read-ahead for one walk over listings of type `Listing`.
-template <typename Listing>
-class ReadAhead {
-  public:
-    struct Reading {
-        // Reads subfolder `index` of `parent`; see ReadAheadEngine::Source.
-        // With an unbounded allowance it always returns a listing.
-        std::function<std::optional<Listing>(const Listing& parent, std::size_t index,
-                                             ReadAllowance& allowance)>
-            read_subfolder;
-        std::function<std::size_t(const Listing&)> subfolder_count;
-        std::function<bool(const Listing&)> read_below_before_entry = [](const Listing&) {
-            return true;
-        };
-        std::function<void(const Listing&)> finished_below = [](const Listing&) {};
-    };
-    using Folder = ReadAheadEngine::Folder*;
-
-    // Holds `root` and starts the readers.
-    ReadAhead(Listing root, Reading reading, const ReadAheadLimits& limits)
-        : source_(std::move(reading)),
-          engine_(std::make_unique<Typed>(std::move(root)), source_, limits) {}
-
-    Folder root() { return engine_.root(); }
-
-    // The listing of an entered folder; valid until the folder is left.
-    const Listing& listing(Folder folder) const {
-        return static_cast<const Typed&>(engine_.listing(folder)).value;
-    }
-
-    // Enters subfolder `index` of `parent` and returns it with its listing,
-    // read ahead or read now. The indices entered below one folder rise;
-    // subfolders passed over are dropped with everything read below them.
-    Folder enter(Folder parent, std::size_t index) { return engine_.enter(parent, index); }
-
-    // Enters subfolder `index` of `parent` with the listing the walk read
-    // before the read-ahead took it over. Only while not reading.
-    Folder adopt(Folder parent, std::size_t index, Listing listing) {
-        return engine_.adopt(parent, index, std::make_unique<Typed>(std::move(listing)));
-    }
-
-    // The walk has passed the first `count` subfolders of `folder` before the
-    // read-ahead took it over: none of them is read. Only while not reading.
-    void pass_over(Folder folder, std::size_t count) { engine_.pass_over(folder, count); }
-
-    // Asks subfolder_count again for an entered folder and reads ahead below
-    // it up to the new count; for a folder that could not be read below before.
-    void read_below(Folder folder) { engine_.read_below(folder); }
-
-    // Lets the readers read ahead, or makes them wait after the reads under
-    // way. They read, in the walk's order, below every folder entered or read
-    // ahead whose subfolders are known.
-    void set_reading(bool reading) { engine_.set_reading(reading); }
-
-    // The consumer is done with `folder` and all below it.
-    void leave(Folder folder) { engine_.leave(folder); }
-
-    // Ends reading ahead; the readers end their reads early. Entering still
-    // works, reading on the spot. The destructor stops and joins the readers.
-    void stop() { engine_.stop(); }
-
-    ReadAheadFigures figures() const { return engine_.figures(); }
-
-  private:
-    struct Typed : ReadAheadEngine::Held {
-        explicit Typed(Listing listing) : value(std::move(listing)) {}
-        Listing value;
-    };
-    struct TypedSource : ReadAheadEngine::Source {
-        explicit TypedSource(Reading reading) : reading(std::move(reading)) {}
-        std::unique_ptr<ReadAheadEngine::Held> read_subfolder(const ReadAheadEngine::Held& parent,
-                                                              std::size_t index,
-                                                              ReadAllowance& allowance) override {
-            std::optional<Listing> read =
-                reading.read_subfolder(static_cast<const Typed&>(parent).value, index, allowance);
-            if (!read) return nullptr;
-            return std::make_unique<Typed>(std::move(*read));
-        }
-        std::size_t subfolder_count(const ReadAheadEngine::Held& listing) override {
-            return reading.subfolder_count(static_cast<const Typed&>(listing).value);
-        }
-        bool read_below_before_entry(const ReadAheadEngine::Held& listing) override {
-            return reading.read_below_before_entry(static_cast<const Typed&>(listing).value);
-        }
-        void finished_below(const ReadAheadEngine::Held& listing) override {
-            reading.finished_below(static_cast<const Typed&>(listing).value);
-        }
-        Reading reading;
-    };
-
-    TypedSource source_;
-    ReadAheadEngine engine_;
+    std::vector<std::thread> readers_;
 };
 
 }  // namespace kestrafin::search

@@ -32,7 +32,7 @@ class ReadAllowance {
     bool unbounded() const { return held_ == nullptr; }
 
   private:
-    friend class ReadAheadEngine;
+    friend class ReadAhead;
     bool grow(std::size_t bytes);
 
     std::atomic<std::size_t>* held_ = nullptr;  // null: without bound

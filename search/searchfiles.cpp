@@ -2,17 +2,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <deque>
+#include <memory>
 #include <string>
 
 #include "platform/folder_reader.h"
 #include "platform/handle_limit.h"
 #include "platform/path_rules.h"
-#include "search/descriptor_budget.h"
 #include "search/folder_listing.h"
+#include "search/handle_account.h"
 #include "search/path_text.h"
+#include "search/read_ahead.h"
 #include "search/read_waits.h"
-#include "search/threaded_walk.h"
-#include "search/walk_descent.h"
 #include "search/walk_rules.h"
 
 namespace kestrafin::search {
@@ -22,57 +23,110 @@ namespace {
 using platform::EntryKind;
 using platform::Folder;
 
-// One walk. The descent is a stack of frames, not of calls, so any depth
+// Folders read ahead and not yet entered, at most, and the bytes of their names.
+constexpr std::size_t kFoldersAhead = 4096;
+constexpr std::size_t kBytesAhead = std::size_t{8} << 20;
+// Handles the readers may hold at most, opening folders or kept open to read
+// below them: many, since every folder read ahead that has subfolders keeps
+// one, but never those that the walk and the program need.
+constexpr std::size_t kReaderHandlesWanted = 1024;
+constexpr std::size_t kHandlesForTheProgram = 64;
+
+struct ReaderPlan {
+    std::size_t readers = 0;  // reader threads besides the walk; 0 reads nothing ahead
+    std::size_t handles = 0;  // open handles they may hold together
+};
+
+// options.threads - 1 readers, fewer when the host's limit on open handles
+// leaves them too few; none when it leaves them none.
+ReaderPlan plan_readers(const SearchOptions& options) {
+    if (options.threads <= 1) return {};
+    const std::size_t limit = platform::open_handle_limit();
+    const std::size_t walk_needs = options.open_folders + kHandlesForTheProgram;
+    const std::size_t handles =
+        limit > walk_needs ? std::min(limit - walk_needs, kReaderHandlesWanted) : 0;
+    // Each reader needs a handle to open a folder, and the rest are kept.
+    const std::size_t readers = std::min(options.threads - 1, handles / 2);
+    if (readers == 0) return {};
+    return {readers, handles};
+}
+
+// One folder of the descent.
+struct Frame {
+    Folder folder;                         // its handle while no reader runs
+    std::shared_ptr<SharedFolder> shared;  // its handle once readers run, shared with them
+    FolderListing listing;                 // its subfolders; its files too when read ahead
+    platform::FolderIdentity identity;     // the listing's, or a renumbering host's new one
+    ReadAhead::Branch* branch = nullptr;   // lent to the readers
+    std::size_t next_subfolder = 0;        // subfolders before it have been walked
+    std::size_t slashed_length = 0;        // bytes of the walk's path up to its separator
+    std::size_t slashed_units = 0;         // the same in UTF-16 code units
+    FolderRoute route;
+
+    bool is_open() const { return shared ? shared->is_open() : folder.is_open(); }
+    void close() {
+        folder.close();
+        if (shared) shared->close();
+    }
+};
+
+// The walk. The descent is a stack of frames, not of calls, so any depth
 // fits; the slashed path of the deepest folder lives in one reused buffer.
-// With readers to spare, the walk watches how its own reads go and hands the
-// rest of the descent to the walk with read-ahead once they wait.
-class Walker {
+// Each folder's listing is read on the spot, or taken from the read-ahead
+// once readers run: they start when the walk's own reads are found to wait
+// for the host, and read below the descent from then on.
+class Walker : private ReadAhead::Reader {
   public:
-    Walker(SearchSink& sink, const SearchOptions& options, const ReaderPlan& readers)
-        : sink_(sink), options_(options), readers_(readers), descent_(sink, options.open_folders) {
-        descent_.path.reserve(4096);
+    Walker(SearchSink& sink, const SearchOptions& options, const ReaderPlan& plan)
+        : sink_(sink),
+          options_(options),
+          plan_(plan),
+          account_(options.open_folders, plan.handles),
+          rules_(sink) {
+        path_.reserve(4096);
     }
 
     void walk(std::string_view root, bool descend) {
-        descent_.root = root;
-        descent_.path = addslash(root);
+        root_ = root;
+        path_ = addslash(root);
         std::error_code error;
-        Folder folder = Folder::open(descent_.path, error);
+        Folder folder = Folder::open(path_, error);
         if (!folder.is_open()) {
             sink_.folder_unreadable(root, error.value());
             return;
         }
-        DescentFrame& frame = frame_at(0);
-        frame.slashed_length = descent_.path.size();
-        frame.slashed_units = utf16_length(descent_.path);
-        frame.route = {};
+        Frame& frame = frame_at(0);
+        frame.slashed_length = path_.size();
+        frame.slashed_units = utf16_length(path_);
         if (!take_folder(std::move(folder), 0,
                          {std::nullopt, lists_files_of(options_, utf16_length(root))}, {}))
             return;
         if (!descend || frame.listing.subfolders.empty()) return;
         push(0);
-        while (descent_.depth > 0) {
-            // Before asking the sink: the walk that goes on asks it first
-            // itself, and the sink is asked once per step either way.
-            if (time_to_read_ahead()) {
-                walk_on_with_read_ahead(descent_, sink_, options_, readers_);
-                return;
-            }
+        while (depth_ > 0) {
+            if (read_ahead_ == nullptr && time_to_read_ahead()) start_reading_ahead();
             if (stopped()) break;
-            DescentFrame& top = descent_.frames[descent_.depth - 1];
+            Frame& top = frames_[depth_ - 1];
             if (top.next_subfolder == top.listing.subfolders.size()) {
                 pop();
                 continue;
             }
-            descend_into(descent_.depth - 1, top.listing.subfolders[top.next_subfolder++]);
+            descend_into(depth_ - 1, top.next_subfolder++);
         }
-        while (descent_.depth > 0) pop();
+        if (read_ahead_) read_ahead_->stop();
+        while (depth_ > 0) pop();
     }
 
   private:
-    DescentFrame& frame_at(std::size_t depth) {
-        while (descent_.frames.size() <= depth) descent_.frames.emplace_back();
-        return descent_.frames[depth];
+    Frame& frame_at(std::size_t depth) {
+        while (frames_.size() <= depth) frames_.emplace_back();
+        return frames_[depth];
+    }
+
+    // The directory string of the folder at `depth` of the descent.
+    std::string_view directory_of(std::size_t depth) const {
+        if (depth == 0) return root_;
+        return std::string_view(path_).substr(0, frames_[depth].slashed_length - 1);
     }
 
     // Reads the folder just opened for the frame at `depth`, applies the walk's
@@ -80,123 +134,237 @@ class Walker {
     // is held whole. False when it is not to be walked further.
     bool take_folder(Folder folder, std::size_t depth, const ListingRequest& request,
                      const ReadWaits::Read& read) {
-        DescentFrame& frame = descent_.frames[depth];
+        Frame& frame = frames_[depth];
         read_folder_identity(folder, request, frame.listing);
+        frame.identity = frame.listing.identity;
         // Only the host's part is timed: handing on files may wait for the sink.
         waits_.finish(read);
-        if (!descent_.rules.admit(frame.listing, frame.route, descent_.directory_of(depth)))
-            return false;
+        if (!rules_.admit(frame.listing, frame.route, directory_of(depth))) return false;
         ReadAllowance unbounded;
-        const std::size_t slashed_length = frame.slashed_length;
         read_folder_names(folder, request, frame.listing, unbounded,
                           [&](std::string_view name, EntryKind) {
-                              descent_.rules.hand_on_file(name, descent_.path, slashed_length);
+                              rules_.hand_on_file(name, path_, frame.slashed_length);
                               return true;
                           });
-        descent_.rules.folder_read(frame.listing, descent_.directory_of(depth));
-        frame.folder = std::move(folder);
+        rules_.folder_read(frame.listing, directory_of(depth));
+        if (read_ahead_)
+            frame.shared->set(std::make_shared<const Folder>(std::move(folder)));
+        else
+            frame.folder = std::move(folder);
         ++folders_taken_;
         return true;
     }
 
-    void descend_into(std::size_t parent_depth, const ListedName& subfolder) {
-        DescentFrame& parent = descent_.frames[parent_depth];
-        std::string& path = descent_.path;
-        const std::string_view name = parent.listing.name_of(subfolder);
-        path.resize(parent.slashed_length);
-        const Folder* parent_folder = open_folder_at(parent_depth);
-        if (parent_folder == nullptr) return;
+    // The same for a folder a reader read, whose listing holds its files.
+    bool take_read_ahead(std::size_t depth) {
+        Frame& frame = frames_[depth];
+        frame.identity = frame.listing.identity;
+        if (!rules_.admit(frame.listing, frame.route, directory_of(depth))) return false;
+        rules_.hand_on_files(frame.listing, path_, frame.slashed_length);
+        rules_.folder_read(frame.listing, directory_of(depth));
+        ++folders_taken_;
+        return true;
+    }
 
-        path.append(name);
-        const std::size_t directory_units = parent.slashed_units + utf16_length(name);
+    void descend_into(std::size_t parent_depth, std::size_t index) {
+        const ListedName subfolder = frames_[parent_depth].listing.subfolders[index];
         const bool through_link = subfolder.kind == EntryKind::link_to_folder;
-        const ReadWaits::Read read = readers_.readers > 0 ? waits_.start() : ReadWaits::Read{};
+        Frame& child = frame_at(parent_depth + 1);
+        Frame& parent = frames_[parent_depth];  // a deque: references stay
+        const std::string_view name = parent.listing.name_of(subfolder);
+        path_.resize(parent.slashed_length);
+        child.folder.close();
+        child.shared.reset();
+        child.branch = nullptr;
+        child.next_subfolder = 0;
+        child.route = {through_link, parent.route.below_link || through_link};
+        const std::size_t directory_units = parent.slashed_units + utf16_length(name);
+        if (read_ahead_) {
+            const ReadAhead::Taken taken = read_ahead_->take(parent.branch, index, child.listing);
+            if (taken.branch != nullptr) {
+                path_.append(name);
+                path_.push_back(platform::kPathSeparator);
+                child.slashed_length = path_.size();
+                child.slashed_units = directory_units + 1;
+                child.branch = taken.branch;
+                child.shared = taken.folder ? taken.folder : std::make_shared<SharedFolder>();
+                if (!take_read_ahead(parent_depth + 1) || child.listing.subfolders.empty())
+                    return leave(child);
+                push(parent_depth + 1);
+                return;
+            }
+        }
+
+        std::shared_ptr<const Folder> pinned;
+        const Folder* parent_folder = open_folder_at(parent_depth, pinned);
+        if (parent_folder == nullptr) return;
+        path_.append(name);
+        const ReadWaits::Read read =
+            plan_.readers > 0 && read_ahead_ == nullptr ? waits_.start() : ReadWaits::Read{};
         std::error_code error;
-        Folder folder = Folder::open_child(*parent_folder, name, path, through_link, error);
+        Folder folder = Folder::open_child(*parent_folder, name, path_, through_link, error);
+        pinned.reset();
         if (!folder.is_open()) {
-            sink_.folder_unreadable(path, error.value());
+            sink_.folder_unreadable(path_, error.value());
             return;
         }
-        DescentFrame& child = frame_at(parent_depth + 1);
-        DescentFrame& parent_again = descent_.frames[parent_depth];  // a deque: references stay
-        path.push_back(platform::kPathSeparator);
-        child.slashed_length = path.size();
+        path_.push_back(platform::kPathSeparator);
+        child.slashed_length = path_.size();
         child.slashed_units = directory_units + 1;
-        child.route = {through_link, parent_again.route.below_link || through_link};
-        child.next_subfolder = 0;
-        const ListingRequest request{parent_again.listing.identity.volume,
+        if (read_ahead_) child.shared = std::make_shared<SharedFolder>();
+        const ListingRequest request{parent.listing.identity.volume,
                                      lists_files_of(options_, directory_units)};
         if (!take_folder(std::move(folder), parent_depth + 1, request, read) ||
-            child.listing.subfolders.empty()) {
-            child.folder.close();
-            return;
-        }
+            child.listing.subfolders.empty())
+            return leave(child);
+        if (read_ahead_)
+            child.branch = read_ahead_->lend(child.listing, child.shared, std::string_view(path_),
+                                             child.slashed_units, 0);
         push(parent_depth + 1);
+    }
+
+    // A folder that does not join the descent.
+    void leave(Frame& frame) {
+        if (frame.branch != nullptr) read_ahead_->leave(frame.branch);
+        frame.branch = nullptr;
+        frame.close();
+        frame.shared.reset();
+    }
+
+    const Folder* handle_of(Frame& frame, std::shared_ptr<const Folder>& pinned) {
+        if (frame.shared) {
+            pinned = frame.shared->get();
+            return pinned.get();
+        }
+        return frame.folder.is_open() ? &frame.folder : nullptr;
     }
 
     // The open folder at `depth` of the descent, reopened from its nearest
     // open ancestor when the budget closed it. Reopened folders must be the
     // ones the walk read: when one is not, the tree changed under the walk
     // and the remaining subfolders of the folder at `depth` are left out.
-    const Folder* open_folder_at(std::size_t depth) {
-        auto& frames = descent_.frames;
-        DescentFrame& target = frames[depth];
-        if (target.folder.is_open()) return &target.folder;
-        std::size_t level = descent_.budget.nearest_open(depth).value_or(0);
+    const Folder* open_folder_at(std::size_t depth, std::shared_ptr<const Folder>& pinned) {
+        Frame& target = frames_[depth];
+        if (const Folder* open = handle_of(target, pinned)) return open;
+        std::size_t level = account_.descent().nearest_open(depth).value_or(0);
         std::error_code error;
         while (level < depth) {
-            DescentFrame& above = frames[level];
-            DescentFrame& below = frames[level + 1];
-            const std::string_view path = descent_.path;
+            Frame& above = frames_[level];
+            Frame& below = frames_[level + 1];
+            const std::string_view path = path_;
             const std::string_view name =
                 path.substr(above.slashed_length, below.slashed_length - 1 - above.slashed_length);
             const std::string_view full_path = path.substr(0, below.slashed_length - 1);
-            Folder reopened = Folder::open_child(above.folder, name, full_path,
-                                                 below.route.entered_through_link, error);
+            std::shared_ptr<const Folder> above_pinned;
+            const Folder* above_folder = handle_of(above, above_pinned);
+            Folder reopened;
+            if (above_folder != nullptr)
+                reopened = Folder::open_child(*above_folder, name, full_path,
+                                              below.route.entered_through_link, error);
+            else
+                error = std::make_error_code(std::errc::bad_file_descriptor);
             if (reopened.is_open() &&
-                !descent_.rules.reopened_is_read(reopened, below.listing, below.listing.identity)) {
+                !rules_.reopened_is_read(reopened, below.listing, below.identity)) {
                 // Another folder now stands where the walk read this one.
                 error = std::make_error_code(std::errc::no_such_file_or_directory);
                 reopened.close();
             }
             if (!reopened.is_open()) {
-                sink_.folder_unreadable(descent_.directory_of(depth), error.value());
+                sink_.folder_unreadable(directory_of(depth), error.value());
                 target.next_subfolder = target.listing.subfolders.size();
                 return nullptr;
             }
-            below.folder = std::move(reopened);
+            if (below.shared)
+                below.shared->set(std::make_shared<const Folder>(std::move(reopened)));
+            else
+                below.folder = std::move(reopened);
             keep_budget(level + 1);
             ++level;
         }
-        return &target.folder;
+        return handle_of(target, pinned);
     }
 
     void push(std::size_t depth) {
-        descent_.depth = depth + 1;
-        descent_.rules.descend(descent_.frames[depth].listing.identity);
-        keep_budget(depth);
+        depth_ = depth + 1;
+        rules_.descend(frames_[depth].identity);
+        if (frames_[depth].is_open()) keep_budget(depth);
     }
 
     void pop() {
-        const std::size_t depth = --descent_.depth;
-        DescentFrame& frame = descent_.frames[depth];
-        descent_.rules.ascend(frame.listing.identity);
-        if (frame.folder.is_open()) {
-            frame.folder.close();
-            descent_.budget.closed(depth);
-        }
+        const std::size_t depth = --depth_;
+        Frame& frame = frames_[depth];
+        rules_.ascend(frame.identity);
+        if (frame.is_open()) account_.descent().closed(depth);
+        leave(frame);
     }
 
     void keep_budget(std::size_t depth) {
-        if (const auto closing = descent_.budget.opened(depth))
-            descent_.frames[*closing].folder.close();
+        if (const auto closing = account_.descent().opened(depth)) frames_[*closing].close();
     }
 
     bool time_to_read_ahead() const {
-        if (readers_.readers == 0) return false;
+        if (plan_.readers == 0) return false;
         if (options_.read_ahead_after_folders)
             return folders_taken_ >= *options_.read_ahead_after_folders;
         return waits_.reads_wait();
+    }
+
+    // Starts the readers and lends them the descent: from here on they read
+    // below it, and the walk shares its folders' handles with them.
+    void start_reading_ahead() {
+        ReadAhead::Reader& reader = *this;
+        read_ahead_ = std::make_unique<ReadAhead>(
+            reader,
+            ReadAheadLimits{.readers = plan_.readers,
+                            .max_bytes = kBytesAhead,
+                            // Every folder read ahead with subfolders keeps its handle.
+                            .max_folders = std::min(kFoldersAhead, plan_.handles - plan_.readers)});
+        for (std::size_t depth = 0; depth < depth_; ++depth) {
+            Frame& frame = frames_[depth];
+            frame.shared = std::make_shared<SharedFolder>();
+            if (frame.folder.is_open())
+                frame.shared->set(std::make_shared<const Folder>(std::move(frame.folder)));
+            frame.branch =
+                read_ahead_->lend(frame.listing, frame.shared,
+                                  std::string_view(path_).substr(0, frame.slashed_length),
+                                  frame.slashed_units, frame.next_subfolder);
+        }
+    }
+
+    // Reads one folder for a reader. It gives up whenever anything fails, so
+    // that the walk meets the failure itself and reports it in its place, and
+    // when the folder has subfolders and the account cannot spare its handle,
+    // so that the walk need not open it again long after it was read.
+    bool read(const FolderToRead& request, FolderRead& read, ReadAllowance& allowance) override {
+        std::shared_ptr<const Folder> parent = request.parent ? request.parent->get() : nullptr;
+        if (parent == nullptr || !account_.take()) return false;
+        std::error_code error;
+        Folder folder =
+            Folder::open_child(*parent, request.name, request.path, request.through_link, error);
+        parent.reset();
+        if (!folder.is_open()) {
+            account_.give_back();
+            return false;
+        }
+        const std::size_t directory_units =
+            request.parent_slashed_units + utf16_length(request.name);
+        const ListingRequest listing_request{request.parent_volume,
+                                             lists_files_of(options_, directory_units)};
+        const bool whole = read_folder_listing(folder, listing_request, read.listing, allowance) &&
+                           !read.listing.read_error &&
+                           allowance.allow(held_bytes(read.listing) + request.path.size());
+        if (!whole || read.listing.subfolders.empty() || !account_.may_keep(plan_.readers)) {
+            folder.close();
+            account_.give_back();
+            return whole && read.listing.subfolders.empty();
+        }
+        read.folder = std::make_shared<SharedFolder>();
+        read.folder->set(std::shared_ptr<const Folder>(new Folder(std::move(folder)),
+                                                       [this](const Folder* kept) {
+                                                           delete kept;
+                                                           account_.give_back();
+                                                       }));
+        return true;
     }
 
     bool stopped() {
@@ -206,11 +374,17 @@ class Walker {
 
     SearchSink& sink_;
     const SearchOptions& options_;
-    const ReaderPlan readers_;
-    Descent descent_;
+    const ReaderPlan plan_;
+    HandleAccount account_;  // outlives every handle below, which give back to it
+    WalkRules rules_;
+    std::string_view root_;
+    std::string path_;
+    std::deque<Frame> frames_;  // [0, depth_) is the descent; deeper ones are kept for reuse
+    std::size_t depth_ = 0;
     ReadWaits waits_;
     std::size_t folders_taken_ = 0;
     bool stop_ = false;
+    std::unique_ptr<ReadAhead> read_ahead_;  // ends its readers before the frames go
 };
 
 }  // namespace

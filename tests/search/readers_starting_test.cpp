@@ -1,6 +1,6 @@
-// The walk on one thread handing its descent to the walk with read-ahead, at
-// every folder of small trees built to break it: the sink hears exactly what
-// it hears from the walk that never hands over, asks included.
+// Readers starting to read ahead at every folder of small trees built to
+// break the walk: the sink hears exactly what it hears from the walk that
+// never starts them, asks included.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -100,7 +100,7 @@ void make_hostile_tree(const std::string& top) {
 const std::string kLevel = "\xc3\xa9\xf0\x9d\x84\x9e";
 
 // A chain deeper than a budget of four handles, with siblings on both sides
-// of each level, so that handed-over folders have closed handles and
+// of each level, so that folders lent to the readers have closed handles and
 // subfolders left before and after.
 void make_deep_tree(const std::string& top) {
     std::string level = top;
@@ -141,7 +141,7 @@ std::vector<std::string> transcript(const std::string& root, const SearchOptions
     return sink.calls;
 }
 
-class HandOver : public ::testing::Test {
+class ReadersStarting : public ::testing::Test {
   protected:
     void SetUp() override {
         chmod(tree_.path().c_str(), 0755);
@@ -160,8 +160,8 @@ class HandOver : public ::testing::Test {
     SearchOptions on_one_thread(std::size_t open_folders) const {
         return {.longer_than = tree_.path().size() + 16, .open_folders = open_folders};
     }
-    SearchOptions handed_over(std::size_t open_folders, std::size_t threads,
-                              std::size_t after) const {
+    SearchOptions starting_after(std::size_t open_folders, std::size_t threads,
+                                 std::size_t after) const {
         SearchOptions options = on_one_thread(open_folders);
         options.threads = threads;
         options.read_ahead_after_folders = after;
@@ -172,7 +172,7 @@ class HandOver : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(HandOver, AtEveryFolderTheSinkHearsWhatTheWalkOnOneThreadTellsIt) {
+TEST_F(ReadersStarting, AtEveryFolderTheSinkHearsWhatTheWalkOnOneThreadTellsIt) {
     const AsOrdinaryUser ordinary;  // so that the closed folder cannot be read
     for (const std::string& root : roots()) {
         for (const std::size_t open_folders : {4, 64}) {
@@ -191,15 +191,15 @@ TEST_F(HandOver, AtEveryFolderTheSinkHearsWhatTheWalkOnOneThreadTellsIt) {
                 for (std::size_t after = 1; after <= folders; ++after)
                     ASSERT_EQ(
                         first_difference(
-                            transcript(root, handed_over(open_folders, threads, after)), serial),
+                            transcript(root, starting_after(open_folders, threads, after)), serial),
                         "")
-                        << root << ", handed over after " << after << " folders, " << threads
+                        << root << ", readers started after " << after << " folders, " << threads
                         << " threads, " << open_folders << " open folders";
         }
     }
 }
 
-TEST_F(HandOver, ASinkThatStopsAtAnyAskStopsBothWalksAtTheSamePlace) {
+TEST_F(ReadersStarting, ASinkThatStopsAtAnyAskStopsBothWalksAtTheSamePlace) {
     for (const std::string& root : roots()) {
         const auto whole = transcript(root, on_one_thread(4));
         const std::size_t folders = folders_in(whole);
@@ -209,18 +209,19 @@ TEST_F(HandOver, ASinkThatStopsAtAnyAskStopsBothWalksAtTheSamePlace) {
             stopping.stop_at_ask = stop_at;
             const auto serial = transcript(root, on_one_thread(4), stopping);
             for (std::size_t after = 1; after <= folders; after += 2)
-                ASSERT_EQ(
-                    first_difference(transcript(root, handed_over(4, 8, after), stopping), serial),
-                    "")
-                    << root << ", stopped at ask " << stop_at << ", handed over after " << after;
+                ASSERT_EQ(first_difference(transcript(root, starting_after(4, 8, after), stopping),
+                                           serial),
+                          "")
+                    << root << ", stopped at ask " << stop_at << ", readers started after "
+                    << after;
         }
     }
 }
 
-TEST_F(HandOver, ASinkThatThrowsEndsTheWalkAndLeavesNoThreadOrHandleBehind) {
+TEST_F(ReadersStarting, ASinkThatThrowsEndsTheWalkAndLeavesNoThreadOrHandleBehind) {
     const std::string root = tree_ / "deep";
     // Threads a sanitizer starts with the first thread come before counting.
-    transcript(root, handed_over(4, 8, 1));
+    transcript(root, starting_after(4, 8, 1));
     const std::size_t threads_before = entries_in("/proc/self/task");
     const std::size_t handles_before = entries_in("/proc/self/fd");
     const auto whole = transcript(root, on_one_thread(4));
@@ -229,8 +230,8 @@ TEST_F(HandOver, ASinkThatThrowsEndsTheWalkAndLeavesNoThreadOrHandleBehind) {
         for (std::size_t after = 1; after <= folders; after += 3) {
             TranscriptSink throwing;
             throwing.throw_at_call = throw_at;
-            EXPECT_THROW(searchfiles(root, true, throwing, handed_over(4, 8, after)), SinkFault)
-                << "call " << throw_at << ", handed over after " << after;
+            EXPECT_THROW(searchfiles(root, true, throwing, starting_after(4, 8, after)), SinkFault)
+                << "call " << throw_at << ", readers started after " << after;
             EXPECT_EQ(
                 first_difference(throwing.calls,
                                  {whole.begin(), whole.begin() + static_cast<long>(throw_at)}),
@@ -243,9 +244,9 @@ TEST_F(HandOver, ASinkThatThrowsEndsTheWalkAndLeavesNoThreadOrHandleBehind) {
 
 // The tree changes while the walk is still on one thread: a folder it has
 // read, and closed for the budget, is swapped for another; siblings it may
-// not have read yet are replaced by links. The walk that hands over
+// not have read yet are replaced by links. The walk whose readers start
 // later meets the changes as the walk on one thread does.
-TEST_F(HandOver, ATreeChangedBeforeTheHandOverIsMetAsTheWalkOnOneThreadMeetsIt) {
+TEST_F(ReadersStarting, ATreeChangedBeforeReadersStartIsMetAsTheWalkOnOneThreadMeetsIt) {
     const std::string root = tree_ / "deep";
     const auto depth_of = [&](std::string_view folder) {
         return std::count(folder.begin() + static_cast<long>(root.size()), folder.end(), '/');
@@ -281,17 +282,17 @@ TEST_F(HandOver, ATreeChangedBeforeTheHandOverIsMetAsTheWalkOnOneThreadMeetsIt) 
         return call == "unreadable " + std::to_string(ENOENT) + " " + root + "/" + kLevel;
     }));
     for (std::size_t after = changed_at_folder; after <= folders_in(serial); after += 2) {
-        ASSERT_EQ(first_difference(transcript(root, handed_over(4, 8, after), changing), serial),
+        ASSERT_EQ(first_difference(transcript(root, starting_after(4, 8, after), changing), serial),
                   "")
-            << "handed over after " << after;
+            << "readers started after " << after;
         restore();
     }
 }
 
 // Bind mounts of an ancestor and of a sibling inside the tree, and a proc
 // file system: the mount that leads back is a cycle, the other a second way
-// into one folder, and proc is skipped, wherever the walk hands over.
-TEST_F(HandOver, MountsInsideTheTreeAreMetAsTheWalkOnOneThreadMeetsThem) {
+// into one folder, and proc is skipped, wherever readers start.
+TEST_F(ReadersStarting, MountsInsideTheTreeAreMetAsTheWalkOnOneThreadMeetsThem) {
     const std::string root = tree_ / "hostile";
     make_folder(root + "/level0/up");
     make_folder(root + "/level0/level1/again");
@@ -312,7 +313,7 @@ TEST_F(HandOver, MountsInsideTheTreeAreMetAsTheWalkOnOneThreadMeetsThem) {
         std::string differences;
         for (std::size_t after = 1; after <= folders_in(serial); ++after) {
             const std::string difference =
-                first_difference(transcript(root, handed_over(4, 8, after)), serial);
+                first_difference(transcript(root, starting_after(4, 8, after)), serial);
             if (!difference.empty())
                 differences += "after " + std::to_string(after) + ": " + difference + "\n";
         }
@@ -323,9 +324,9 @@ TEST_F(HandOver, MountsInsideTheTreeAreMetAsTheWalkOnOneThreadMeetsThem) {
     EXPECT_EQ(result.output, "");
 }
 
-// A chain far deeper than the budget, whose paths pass 4096 bytes, handed
-// over near its top, in its middle and at its bottom.
-TEST_F(HandOver, AChainFarDeeperThanTheBudgetIsWalkedWhereverItIsHandedOver) {
+// A chain far deeper than the budget, whose paths pass 4096 bytes, with
+// readers starting near its top, in its middle and at its bottom.
+TEST_F(ReadersStarting, AChainFarDeeperThanTheBudgetIsWalkedWhereverReadersStart) {
     constexpr std::size_t kLevels = 1000;
     const std::string root = tree_ / "chain";
     make_folder(root);
@@ -346,14 +347,14 @@ TEST_F(HandOver, AChainFarDeeperThanTheBudgetIsWalkedWhereverItIsHandedOver) {
     const auto serial = transcript(root, on_one_thread(4));
     ASSERT_EQ(folders_in(serial), 2 * kLevels + 1);
     for (const std::size_t after : {std::size_t{2}, std::size_t{600}, 2 * kLevels - 3, 2 * kLevels})
-        EXPECT_EQ(first_difference(transcript(root, handed_over(4, 8, after)), serial), "")
-            << "handed over after " << after;
+        EXPECT_EQ(first_difference(transcript(root, starting_after(4, 8, after)), serial), "")
+            << "readers started after " << after;
     EXPECT_EQ(entries_in("/proc/self/fd"), handles_before);
 }
 
 // Folders in memory never make the walk's reads wait, so a walk with threads
 // to spare reads them all on its own thread and starts no reader.
-TEST_F(HandOver, AWarmLocalTreeIsWalkedWithoutStartingAReader) {
+TEST_F(ReadersStarting, AWarmLocalTreeIsWalkedWithoutStartingAReader) {
     struct ThreadCountingSink : TranscriptSink {
         std::size_t most_threads = 0;
         void folder_done(std::string_view directory) override {
