@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the program's logo (a GIF89a, 170 by 170, 256-colour palette, index
 255 transparent) and its icon images (PNG, 32-bit colour with alpha) into
-app/resources. Run it again after changing the drawing; the output is
+qt/resources. Run it again after changing the drawing; the output is
 committed, so a build needs no Python."""
 import math
 import os
@@ -9,7 +9,7 @@ import struct
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-OUT = os.path.join(HERE, "..", "app", "resources")
+OUT = os.path.join(HERE, "..", "qt", "resources")
 
 RED = (192, 0, 0)
 DARK = (96, 0, 0)

@@ -12,7 +12,7 @@ cmake --build build/release >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 build/release/tools/kestrafin-make-tree "$work/Shared Projects" small >/dev/null
-cp build/release/app/kestrafin "$work/"
+cp build/release/qt/kestrafin "$work/"
 printf '[PATH]\r\nFULLPATH=%s\r\n' "$work/Shared Projects" >"$work/kestrafin.ini"
 
 # The window is centred on a 1100 by 720 screen, so "Search" lies at a known place.

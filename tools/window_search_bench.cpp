@@ -15,7 +15,7 @@
 #include <ctime>
 #include <string>
 
-#include "app/frmMain.h"
+#include "qt/frmMain.h"
 #include "tests/support/temp_tree.h"
 
 namespace {
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
     kestrafin::testing::TempFolder program_folder;
     kestrafin::testing::make_file(program_folder / "kestrafin.ini",
                                   "[PATH]\r\nFULLPATH=" + arguments.root + "\r\n");
-    kestrafin::app::frmMain window(program_folder.path());
+    kestrafin::qt::frmMain window(program_folder.path());
     window.Form_Load();
     window.show();
     QApplication::processEvents();
@@ -114,10 +114,7 @@ int main(int argc, char** argv) {
     auto& items = window.lvFiles->list_items();
     std::size_t text_bytes = 0;
     for (std::size_t p = 1; p <= items.Count(); ++p) text_bytes += items.Text(p).size();
-    const std::size_t held =
-        static_cast<const kestrafin::app::ResultListModel*>(window.lvFiles->model())
-            ->store()
-            .bytes_reserved();
+    const std::size_t held = items.store().bytes_reserved();
     const double count = static_cast<double>(items.Count());
     std::printf(
         "window search: %.3f s, %zu entries, list holds %.1f bytes per entry beyond its text\n",

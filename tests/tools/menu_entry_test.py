@@ -10,7 +10,7 @@ import tempfile
 import unittest
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging", "linux")
-ICON = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "app", "resources", "icon-48.png")
+ICON = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "qt", "resources", "icon-48.png")
 
 
 def unescape_string(value):

@@ -1,0 +1,94 @@
+// The main window's Qt face: its controls laid out at fixed places, drawn by
+// Qt, with every event forwarded to the toolkit-free window logic, which
+// decides what the window does and tells this face what to show.
+//
+// Names: the window, its controls (a kind prefix and a word: cmd, txt, lbl, lv,
+// tmr, frm; Label1, Label2 and Image1 kept as the window was designed) and its
+// handlers (control, underscore, event: cmdgetfilelist_Click, Form_Load) keep
+// the names of the window's design, so that every control and handler can be
+// found by the name its users and documents give it. Every other name follows
+// the code's own lower_case convention.
+#pragma once
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+#include <string>
+
+#include "qt/clickable_label.h"
+#include "qt/input_gate.h"
+#include "qt/result_list.h"
+#include "window/window_face.h"
+#include "window/window_logic.h"
+
+namespace kestrafin::qt {
+
+class frmMain : public QWidget, private window::WindowFace {
+    Q_OBJECT
+  public:
+    explicit frmMain(std::string program_folder, window::WindowServices services = {});
+    // The list reads the logic's entries in place, so it goes first.
+    ~frmMain() override { delete lvFiles; }
+
+    // What the window does; the face only draws it.
+    window::WindowLogic& logic() { return logic_; }
+    const window::WindowLogic& logic() const { return logic_; }
+    // True while a handler or the work it started runs.
+    bool busy() const { return logic_.busy(); }
+
+    QLabel* Label1;
+    ResultListView* lvFiles;
+    QLabel* lblprocessrootdir;
+    QLineEdit* txtFileroot;
+    QLabel* lbllistcount;
+    ClickableLabel* Image1;
+    QPushButton* cmdseldir;
+    QPushButton* cmdsave;
+    QPushButton* cmdsavelist;
+    QPushButton* cmdloadlist;
+    QPushButton* cmdgetfilelist;
+    QLabel* Label2;
+    ClickableLabel* lblorvane;
+    QTimer* tmrwait2;
+
+  public slots:
+    void Form_Load() { logic_.Form_Load(); }
+    void cmdgetfilelist_Click() { logic_.cmdgetfilelist_Click(); }
+    void cmdsave_Click() { logic_.cmdsave_Click(); }
+    void cmdseldir_Click() { logic_.cmdseldir_Click(); }
+    void tmrwait2_Timer() { logic_.tmrwait2_Timer(); }
+    void cmdsavelist_Click() { logic_.cmdsavelist_Click(); }
+    void cmdloadlist_Click() { logic_.cmdloadlist_Click(); }
+    void Image1_Click() { logic_.Image1_Click(); }
+    void lblorvane_Click() { logic_.lblorvane_Click(); }
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    // Closing during a search, a save or a reload stops it and ends the program.
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void show_message(window::MessageIcon icon, std::string_view title,
+                      std::string_view text) override;
+    std::optional<std::string> ask_text(std::string_view title, std::string_view prompt) override;
+    void set_text(window::Control control, std::string_view text) override;
+    void list_reset(std::size_t rows) override;
+    void list_grown(std::size_t rows) override;
+    void set_activity(window::Activity activity) override;
+    void start_timer(window::Timer timer, std::chrono::milliseconds interval) override;
+    void stop_timer(window::Timer timer) override;
+    void post(std::function<void()> task) override;
+
+    void create_controls();
+    void wire_events();
+    QTimer* timer_of(window::Timer timer);
+
+    QTimer search_progress_;
+    InputGate gate_;
+    // Last, so that its work has ended before the controls it reports to go.
+    window::WindowLogic logic_;
+};
+
+}  // namespace kestrafin::qt

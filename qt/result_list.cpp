@@ -1,0 +1,107 @@
+#include "qt/result_list.h"
+
+#include <QEvent>
+#include <QHeaderView>
+#include <QStyle>
+#include <algorithm>
+
+#include "qt/display_text.h"
+
+namespace kestrafin::qt {
+
+int ResultListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(shown_rows_);
+}
+
+QVariant ResultListModel::data(const QModelIndex& index, int role) const {
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() ||
+        index.column() != 0 || static_cast<std::size_t>(index.row()) >= shown_rows_)
+        return {};
+    return display_text(store().text(static_cast<std::size_t>(index.row())));
+}
+
+QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role == Qt::DisplayRole && orientation == Qt::Horizontal && section == 0)
+        return QStringLiteral("FILE PATHS AND NAMES");
+    return QAbstractListModel::headerData(section, orientation, role);
+}
+
+void ResultListModel::reset(std::size_t rows) {
+    beginResetModel();
+    shown_rows_ = rows;
+    endResetModel();
+}
+
+void ResultListModel::grow(std::size_t rows) {
+    if (rows <= shown_rows_) return;
+    beginInsertRows({}, static_cast<int>(shown_rows_), static_cast<int>(rows - 1));
+    shown_rows_ = rows;
+    endInsertRows();
+}
+
+ResultListView::ResultListView(window::ListItems& items, QWidget* parent)
+    : QTreeView(parent), items_(items), model_(items, this), text_width_(new TextWidth(font())) {
+    setModel(&model_);
+    setRootIsDecorated(false);
+    setUniformRowHeights(true);
+    setItemsExpandable(false);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSortingEnabled(false);
+    setTextElideMode(Qt::ElideNone);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(QHeaderView::Fixed);
+    header()->setSectionsClickable(false);
+    connect(&model_, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { widen_for_rows(first, last); });
+    connect(&model_, &QAbstractItemModel::modelReset, this, [this] {
+        widest_entry_ = widest_estimate_ = 0;
+        widen_for_rows(0, model_.rowCount() - 1);
+    });
+}
+
+// Every added text is estimated; only the batch's widest, when it may be the
+// widest yet, is laid out in full, so a million rows cost a million cheap sums
+// (of their file names, mostly: a folder's width is kept for its next files)
+// and one layout per batch, even when each row is wider than the last (as in
+// a deep walk).
+void ResultListView::widen_for_rows(int first, int last) {
+    const window::EntryStore& store = model_.store();
+    int widest_row = -1;
+    for (int row = first; row <= last; ++row) {
+        const int estimate = text_width_->estimate_path(store.text(static_cast<std::size_t>(row)));
+        if (estimate <= widest_estimate_) continue;
+        widest_estimate_ = estimate;
+        widest_row = row;
+    }
+    if (widest_row >= 0) {
+        ++text_layouts_;
+        const std::string_view text = store.text(static_cast<std::size_t>(widest_row));
+        widest_entry_ = std::max({widest_entry_, widest_estimate_, text_width_->measure(text)});
+    }
+    fit_column();
+}
+
+void ResultListView::fit_column() {
+    // Room for the item's own margins on both sides.
+    const int margins = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
+    const int wanted = std::max(viewport()->width(), widest_entry_ + margins + 4);
+    if (header()->sectionSize(0) != wanted) header()->resizeSection(0, wanted);
+}
+
+void ResultListView::updateGeometries() {
+    fit_column();
+    QTreeView::updateGeometries();
+}
+
+void ResultListView::changeEvent(QEvent* event) {
+    QTreeView::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        text_width_ = std::make_unique<TextWidth>(font());
+        widest_entry_ = widest_estimate_ = 0;
+        widen_for_rows(0, model_.rowCount() - 1);
+    }
+}
+
+}  // namespace kestrafin::qt

@@ -1,0 +1,86 @@
+#include "qt/text_width.h"
+
+#include <QString>
+
+#include "platform/path_rules.h"
+#include "qt/display_text.h"
+
+namespace kestrafin::qt {
+
+namespace {
+constexpr int kUnknown = -1;
+
+QString from_utf8(std::string_view utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+// A character as the list shows it.
+QString shown_as(char32_t code_point) {
+    const QString stand_in = stand_in_for(code_point);
+    return stand_in.isEmpty() ? QString::fromUcs4(&code_point, 1) : stand_in;
+}
+}  // namespace
+
+TextWidth::TextWidth(const QFont& font) : metrics_(font) {
+    latin1_.fill(kUnknown);
+    for (char32_t code_point = 0; code_point < ascii_.size(); ++code_point)
+        ascii_[code_point] = advance_of(code_point);
+}
+
+int TextWidth::advance_of(char32_t code_point) {
+    if (code_point < latin1_.size()) {
+        int& known = latin1_[code_point];
+        if (known == kUnknown) known = metrics_.horizontalAdvance(shown_as(code_point));
+        return known;
+    }
+    const auto found = others_.constFind(code_point);
+    if (found != others_.constEnd()) return *found;
+    const int advance = metrics_.horizontalAdvance(shown_as(code_point));
+    others_.insert(code_point, advance);
+    return advance;
+}
+
+int TextWidth::estimate(std::string_view utf8) {
+    int width = 0;
+    bool plain = true;
+    for (const char byte : utf8) {
+        const auto code = static_cast<unsigned char>(byte);
+        if (code >= ascii_.size()) {
+            plain = false;
+            break;
+        }
+        width += ascii_[code];
+    }
+    if (plain) return width;
+    width = 0;
+    const QString text = from_utf8(utf8);
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        char32_t code_point = text[at].unicode();
+        if (QChar::isHighSurrogate(code_point) && at + 1 < text.size() &&
+            text[at + 1].isLowSurrogate()) {
+            code_point = QChar::surrogateToUcs4(text[at].unicode(), text[at + 1].unicode());
+            ++at;
+        }
+        width += advance_of(code_point);
+    }
+    return width;
+}
+
+// Cutting just after an ASCII byte splits no character, and every character's
+// advance counts on its own, so the two parts' widths add up to the whole's.
+int TextWidth::estimate_path(std::string_view utf8) {
+    const std::size_t cut = utf8.rfind(platform::kPathSeparator);
+    if (cut == std::string_view::npos) return estimate(utf8);
+    const std::string_view folder = utf8.substr(0, cut + 1);
+    if (folder != last_folder_) {
+        last_folder_.assign(folder);
+        last_folder_width_ = estimate(folder);
+    }
+    return last_folder_width_ + estimate(utf8.substr(cut + 1));
+}
+
+int TextWidth::measure(std::string_view utf8) const {
+    return metrics_.horizontalAdvance(display_text(utf8));
+}
+
+}  // namespace kestrafin::qt

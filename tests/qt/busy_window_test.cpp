@@ -1,0 +1,151 @@
+// The Qt window while its logic works: the hourglass, real input dropped and
+// never replayed, the Escape key, the dialogs, and closing the window, which
+// ends the program.
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QProcess>
+#include <QTest>
+#include <algorithm>
+#include <filesystem>
+
+#include "tests/qt/window_fixture.h"
+
+using namespace kestrafin::testing;
+
+class BusyWindowTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void the_hourglass_shows_and_input_is_dropped_until_the_results_are_in_place() {
+        WindowUnderTest w(nullptr, true);
+        w.window->tmrwait2->stop();
+        int resets = 0;
+        connect(w.window->lvFiles->model(), &QAbstractItemModel::modelReset, [&] { ++resets; });
+        // Keys that come while the found entries are put in place are dropped too.
+        bool pressed_while_filling = false;
+        connect(w.window->lvFiles->model(), &QAbstractItemModel::rowsInserted, [&] {
+            if (!w.window->busy()) return;
+            pressed_while_filling = true;
+            for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease})
+                QCoreApplication::postEvent(
+                    w.window->cmdsavelist, new QKeyEvent(type, Qt::Key_Space, Qt::NoModifier, " "));
+        });
+        // Looks for a box only as long as this window lives.
+        auto message = close_next_message_box(w.window.get());
+        w.window->cmdgetfilelist->click();
+        QVERIFY(w.window->busy());
+        QVERIFY(QApplication::overrideCursor() != nullptr);
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        QVERIFY(w.paced.find({"/a", "/b"}));
+        press_everything(*w.window);
+        QVERIFY(w.window->busy());
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        QVERIFY(w.paced.end());
+        QVERIFY(w.settled());
+        QTest::qWait(50);
+        QVERIFY(pressed_while_filling);
+        QCOMPARE(resets, 1);  // one search, none replayed
+        QVERIFY(w.started->empty());
+        QVERIFY(!message->shown);  // "Reload List" would have said there is no file
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        QCOMPARE(access((w.folder / "kestrafinlist.dxb").c_str(), F_OK), -1);
+        QCOMPARE(w.window->lvFiles->model()->rowCount(), 2);
+        QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("2 records found"));
+        // Afterwards the window takes input again.
+        QTest::keyClick(w.window->cmdsavelist, Qt::Key_Space);
+        QVERIFY(w.settled());
+        QCOMPARE(w.saved_list(), std::string("\"/a\"\r\n\"/b\"\r\n"));
+    }
+
+    void the_escape_key_stops_a_search() {
+        WindowUnderTest w(nullptr, true);
+        w.window->tmrwait2->stop();
+        w.window->cmdgetfilelist->click();
+        QVERIFY(w.paced.find({"/a"}));
+        QTest::keyClick(w.window->lvFiles, Qt::Key_Escape);
+        QVERIFY(w.settled());
+        QVERIFY(w.paced.stopped());
+        QCOMPARE(w.entries(), std::vector<std::string>{"/a"});
+        QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("1 records found"));
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+    }
+
+    void the_dialogs_show_the_texts_and_answers_of_the_logic() {
+        const std::string root = "/stored";
+        WindowUnderTest w(&root);
+        auto seen = close_next_message_box();
+        w.window->cmdloadlist->click();
+        QVERIFY(w.settled());
+        QTRY_VERIFY_WITH_TIMEOUT(seen->shown, 5000);
+        QCOMPARE(seen->title, QStringLiteral("File could not be found to load"));
+        QCOMPARE(seen->text,
+                 QStringLiteral("There is no file to load, please first save the list."));
+        QCOMPARE(seen->icon, QMessageBox::Information);
+        QCOMPARE(seen->buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+
+        for (const bool confirm : {false, true}) {
+            QString title, label, initial;
+            when_dialog_shows([&](QWidget* dialog) {
+                auto* prompt = qobject_cast<QInputDialog*>(dialog);
+                title = prompt->windowTitle();
+                label = prompt->labelText();
+                initial = prompt->textValue();
+                QTest::keyClicks(prompt->focusWidget(), QStringLiteral("/typed root"));
+                if (confirm)
+                    prompt->accept();
+                else
+                    prompt->reject();
+            });
+            w.window->cmdseldir->click();
+            QCOMPARE(title, QStringLiteral("Kestrafin"));
+            QCOMPARE(label, QStringLiteral("Please enter the full path"));
+            QVERIFY(initial.isEmpty());
+            QCOMPARE(w.window->txtFileroot->text(),
+                     confirm ? QStringLiteral("/typed root") : QStringLiteral("/stored"));
+        }
+        QCOMPARE(w.window->logic().root_text(), std::string("/typed root"));
+    }
+
+    void closing_during_a_search_ends_the_program() {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QStringLiteral(KESTRAFIN_CLOSE_CHILD),
+                    {QStringLiteral("search"), QString::fromStdString(large_tree())});
+        QVERIFY(child.waitForStarted());
+        QVERIFY2(child.waitForFinished(30000), "the program did not end after its window closed");
+        const QString said = QString::fromUtf8(child.readAllStandardOutput());
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        QVERIFY2(said.contains(QStringLiteral("closed while searching")), qPrintable(said));
+        QVERIFY2(said.contains(QStringLiteral("ended")), qPrintable(said));
+    }
+
+    void closing_during_a_save_ends_the_program_and_leaves_a_whole_file() {
+        TempFolder folder;
+        make_file(folder / "kestrafin.ini", "[PATH]\r\nFULLPATH=/unused\r\n");
+        const std::string previous = "\"/previous\"\r\n";
+        make_file(folder / "kestrafinlist.dxb", previous);
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QStringLiteral(KESTRAFIN_CLOSE_CHILD),
+                    {QStringLiteral("save"), QString::fromStdString(folder.path())});
+        QVERIFY(child.waitForStarted());
+        QVERIFY2(child.waitForFinished(60000), "the program did not end after its window closed");
+        const QString said = QString::fromUtf8(child.readAllStandardOutput());
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        QVERIFY2(said.contains(QStringLiteral("closed while saving")), qPrintable(said));
+        // The save was dropped or finished whole; nothing half-written is left.
+        const std::string saved = read_bytes(folder / "kestrafinlist.dxb");
+        QVERIFY2(saved == previous || (saved.size() > 40'000'000 &&
+                                       saved.ends_with("\"/srv/share/new/1999999\"\r\n")),
+                 qPrintable(QString::number(saved.size())));
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        QCOMPARE(names, (std::vector<std::string>{"kestrafin.ini", "kestrafinlist.dxb"}));
+    }
+};
+
+QTEST_MAIN(BusyWindowTest)
+#include "busy_window_test.moc"

@@ -1,0 +1,343 @@
+// The main window as laid out, its focus order, its keys and its links.
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTest>
+#include <QToolTip>
+
+#include "tests/qt/window_fixture.h"
+#include "window/count_label.h"
+
+using namespace kestrafin::testing;
+
+namespace {
+const std::string kRoot = "/nonexistent-root";
+}
+
+class WindowLayoutTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void window_has_its_caption_size_and_colour() {
+        WindowUnderTest w(&kRoot);
+        QCOMPARE(w.window->windowTitle(), QStringLiteral("Kestrafin v1.0"));
+        QCOMPARE(w.window->size(), QSize(1018, 656));
+        QCOMPARE(w.window->palette().color(QPalette::Window), QColor(128, 255, 255));
+        QCOMPARE(w.window->lvFiles->model()->headerData(0, Qt::Horizontal).toString(),
+                 QStringLiteral("FILE PATHS AND NAMES"));
+        QCOMPARE(w.window->lvFiles->model()->rowCount(), 0);
+        QVERIFY(w.window->lbllistcount->text().isEmpty());
+        const QList<QSize> sizes = w.window->windowIcon().availableSizes();
+        for (const int size : {16, 24, 32, 48, 64, 72, 96, 128})
+            QVERIFY2(sizes.contains(QSize(size, size)), qPrintable(QString::number(size)));
+        const QImage logo = w.window->Image1->pixmap().toImage();
+        QCOMPARE(logo.size(), QSize(170, 170));
+        QCOMPARE(qAlpha(logo.pixel(0, 0)), 0);  // the corner is transparent
+    }
+
+    void controls_stand_where_the_layout_puts_them_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<bool>("bold");
+        QTest::addColumn<QColor>("colour");
+        const QColor none;
+        QTest::newRow("Label1") << "Label1" << QRect(360, 8, 306, 29) << "KESTRAFIN"
+                                << "MS Sans Serif" << true << QColor(192, 0, 0);
+        QTest::newRow("lvFiles") << "lvFiles" << QRect(8, 48, 1003, 427) << ""
+                                 << "MS Sans Serif" << true << none;
+        QTest::newRow("lblprocessrootdir")
+            << "lblprocessrootdir" << QRect(16, 480, 136, 13) << "Process Root Directory:"
+            << "MS Sans Serif" << true << QColor(192, 0, 0);
+        QTest::newRow("txtFileroot")
+            << "txtFileroot" << QRect(160, 480, 153, 19) << "/nonexistent-root"
+            << "" << false << none;
+        QTest::newRow("lbllistcount") << "lbllistcount" << QRect(464, 480, 145, 17) << ""
+                                      << "MS Sans Serif" << false << QColor(255, 0, 0);
+        QTest::newRow("Image1") << "Image1" << QRect(840, 480, 170, 170) << ""
+                                << "" << false << none;
+        QTest::newRow("cmdseldir") << "cmdseldir" << QRect(160, 504, 73, 17) << "Change"
+                                   << "" << false << none;
+        QTest::newRow("cmdsave") << "cmdsave" << QRect(240, 504, 73, 17) << "Save path"
+                                 << "" << false << none;
+        QTest::newRow("cmdsavelist") << "cmdsavelist" << QRect(440, 504, 73, 17) << "Save List"
+                                     << "" << false << none;
+        QTest::newRow("cmdloadlist") << "cmdloadlist" << QRect(528, 504, 73, 17) << "Reload List"
+                                     << "" << false << none;
+        QTest::newRow("cmdgetfilelist") << "cmdgetfilelist" << QRect(448, 544, 145, 41) << "Search"
+                                        << "MS Sans Serif" << true << none;
+        QTest::newRow("Label2") << "Label2" << QRect(424, 608, 185, 13)
+                                << "Coded & Designed By The Kestrafin Team"
+                                << "Times New Roman" << true << QColor(128, 0, 0);
+        QTest::newRow("lblorvane") << "lblorvane" << QRect(472, 632, 97, 13) << "kestrafin.example"
+                                   << "Times New Roman" << true << QColor(128, 0, 0);
+    }
+
+    void controls_stand_where_the_layout_puts_them() {
+        QFETCH(QString, name);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, text);
+        QFETCH(QString, family);
+        QFETCH(bool, bold);
+        QFETCH(QColor, colour);
+        WindowUnderTest w(&kRoot);
+        const std::map<QString, QWidget*> controls = {
+            {"Label1", w.window->Label1},
+            {"lvFiles", w.window->lvFiles},
+            {"lblprocessrootdir", w.window->lblprocessrootdir},
+            {"txtFileroot", w.window->txtFileroot},
+            {"lbllistcount", w.window->lbllistcount},
+            {"Image1", w.window->Image1},
+            {"cmdseldir", w.window->cmdseldir},
+            {"cmdsave", w.window->cmdsave},
+            {"cmdsavelist", w.window->cmdsavelist},
+            {"cmdloadlist", w.window->cmdloadlist},
+            {"cmdgetfilelist", w.window->cmdgetfilelist},
+            {"Label2", w.window->Label2},
+            {"lblorvane", w.window->lblorvane}};
+        QWidget* control = controls.at(name);
+        QCOMPARE(control->geometry(), geometry);
+        QString shown;
+        if (auto* label = qobject_cast<QLabel*>(control)) shown = label->text();
+        if (auto* button = qobject_cast<QPushButton*>(control)) shown = button->text();
+        if (auto* box = qobject_cast<QLineEdit*>(control)) shown = box->text();
+        QCOMPARE(shown, text);
+        if (!family.isEmpty()) QCOMPARE(control->font().family(), family);
+        QCOMPARE(control->font().bold(), bold);
+        if (colour.isValid()) QCOMPARE(control->palette().color(QPalette::WindowText), colour);
+        if (auto* label = qobject_cast<QLabel*>(control); label && !text.isEmpty())
+            QVERIFY(QFontMetrics(label->font()).horizontalAdvance(text) <= geometry.width());
+    }
+
+    void fonts_have_their_sizes() {
+        WindowUnderTest w(&kRoot);
+        QCOMPARE(w.window->lvFiles->font().pointSizeF(), 8.25);
+        // At most its design size: smaller where the host's face is wider.
+        QVERIFY(w.window->lbllistcount->font().pointSizeF() <= 9.75);
+        QCOMPARE(w.window->cmdgetfilelist->font().pointSizeF(), 12.0);
+        QVERIFY(w.window->lbllistcount->autoFillBackground());
+        QCOMPARE(w.window->lbllistcount->palette().color(QPalette::Window), QColor(128, 255, 255));
+        QCOMPARE(w.window->txtFileroot->palette().color(QPalette::Base), QColor(Qt::black));
+        QVERIFY(!w.window->txtFileroot->isEnabled());
+        QVERIFY(!w.window->tmrwait2->isActive());
+        QCOMPARE(w.window->tmrwait2->interval(), 500);
+    }
+
+    void long_entries_widen_the_column_and_scroll_to_their_end() {
+        WindowUnderTest w(&kRoot);
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        auto* view = w.window->lvFiles;
+        QScrollBar* across = view->horizontalScrollBar();
+        for (int i = 0; i < 50; ++i) w.items().Add("/short/" + std::to_string(i));
+        w.items().Refresh();
+        QCoreApplication::processEvents();
+        QCOMPARE(across->maximum(), 0);
+        QCOMPARE(view->header()->sectionSize(0), view->viewport()->width());
+
+        const std::string long_text = "/srv/" + std::string(300, 'W') + "/ünïcødé 資料/end.dat";
+        const QString shown = QString::fromStdString(long_text);
+        w.items().Add(long_text);
+        w.items().Add("/short/after");
+        w.items().Refresh();
+        QCoreApplication::processEvents();
+        const int text_width = QFontMetrics(view->font()).horizontalAdvance(shown);
+        QVERIFY2(
+            view->header()->sectionSize(0) >= text_width,
+            qPrintable(QString("%1 < %2").arg(view->header()->sectionSize(0)).arg(text_width)));
+        QVERIFY(across->maximum() > 0);
+        QVERIFY(across->isVisible());
+        const QModelIndex row = view->model()->index(50, 0);
+        QCOMPARE(row.data(Qt::ToolTipRole).toString(), shown);
+        QCOMPARE(row.data(Qt::DisplayRole).toString(), shown);
+
+        // A keyboard user scrolls to the end of the row with the arrow keys.
+        view->setFocus();
+        view->setCurrentIndex(row);
+        for (int i = 0; i < 2000 && across->value() < across->maximum(); ++i)
+            QTest::keyClick(view, Qt::Key_Right);
+        QCOMPARE(across->value(), across->maximum());
+        QVERIFY(view->visualRect(row).right() <= view->viewport()->width() + 8);
+        QTest::keyClick(view, Qt::Key_Left);
+        QVERIFY(across->value() < across->maximum());
+
+        // An emptied list needs no scroll bar.
+        w.items().Clear();
+        QCoreApplication::processEvents();
+        QCOMPARE(across->maximum(), 0);
+        QCOMPARE(view->header()->sectionSize(0), view->viewport()->width());
+    }
+
+    void rows_each_wider_than_the_last_are_laid_out_once_per_batch() {
+        // A deep walk finds every entry wider than the one before; laying each
+        // out in full kept the window busy long after Escape on deep trees.
+        WindowUnderTest w(&kRoot);
+        auto* view = w.window->lvFiles;
+        std::string text = "/deep";
+        for (int batch = 0; batch < 3; ++batch) {
+            const int layouts_before = view->text_layouts();
+            for (int i = 0; i < 200; ++i) {
+                text += "/folder-" + std::to_string(i);
+                w.items().Add(text);
+            }
+            w.items().Refresh();
+            QCOMPARE(view->text_layouts() - layouts_before, 1);
+            const int text_width =
+                QFontMetrics(view->font()).horizontalAdvance(QString::fromStdString(text));
+            QVERIFY2(view->widest_entry() >= text_width,
+                     qPrintable(QString("%1 < %2").arg(view->widest_entry()).arg(text_width)));
+            QVERIFY(view->header()->sectionSize(0) >= text_width);
+        }
+    }
+
+    void every_character_of_an_entry_shows_in_its_place() {
+        // Line breaks in a name cut the row after its first line, and
+        // direction marks reorder it ("invoice<RLO>fdp.exe" showed as
+        // "invoiceexe.pdf"); each shows as a visible stand-in instead.
+        WindowUnderTest w(&kRoot);
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        auto* view = w.window->lvFiles;
+        const std::string text =
+            "/srv/first\nsecond\rthird\xe2\x80\xa8"
+            "fourth\xc2\x85"
+            "fifth/invoice\xe2\x80\xae"
+            "fdp.exe\x1b[2J\x7f\xe2\x81\xa6"
+            "end";
+        w.items().Add(text);
+        w.items().Refresh();
+        QCoreApplication::processEvents();
+        const QModelIndex row = view->model()->index(0, 0);
+        const QString shown = row.data(Qt::DisplayRole).toString();
+        QCOMPARE(row.data(Qt::ToolTipRole).toString(), shown);
+        for (const QChar c : shown) {
+            const bool hidden_or_moving =
+                c.category() == QChar::Other_Control || c.category() == QChar::Separator_Line ||
+                c.category() == QChar::Separator_Paragraph ||
+                (c.category() == QChar::Other_Format && c.direction() != QChar::DirBN);
+            QVERIFY2(!hidden_or_moving, qPrintable(QString::number(c.unicode(), 16)));
+        }
+        qsizetype at = 0;
+        for (const char* part : {"/srv/first", "second", "third", "fourth", "fifth/invoice",
+                                 "fdp.exe", "[2J", "end"}) {
+            const qsizetype found = shown.indexOf(QString::fromUtf8(part), at);
+            QVERIFY2(found >= at, part);
+            at = found;
+        }
+        QVERIFY(view->header()->sectionSize(0) >=
+                QFontMetrics(view->font()).horizontalAdvance(shown));
+        // What is saved stays byte for byte what was found.
+        QCOMPARE(std::string(w.items().Text(1)), text);
+    }
+
+    void the_count_label_holds_every_count_data() {
+        QTest::addColumn<qulonglong>("count");
+        QTest::newRow("1") << qulonglong{1};
+        QTest::newRow("1,000,000") << qulonglong{1'000'000};
+        QTest::newRow("2,147,483,647") << qulonglong{2'147'483'647};
+    }
+
+    void the_count_label_holds_every_count() {
+        QFETCH(qulonglong, count);
+        WindowUnderTest w(&kRoot);
+        QLabel* label = w.window->lbllistcount;
+        label->setText(QString::fromStdString(kestrafin::window::count_label_text(count)));
+        QVERIFY(label->text().endsWith(QStringLiteral(" records found")));
+        const int width = QFontMetrics(label->font()).horizontalAdvance(label->text());
+        QVERIFY2(width <= label->contentsRect().width(),
+                 qPrintable(QString("%1 > %2").arg(width).arg(label->contentsRect().width())));
+        QCOMPARE(label->geometry(), QRect(464, 480, 145, 17));
+    }
+
+    void tab_visits_the_six_controls_in_order_and_wraps() {
+        WindowUnderTest w(&kRoot);
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        QCOMPARE(QApplication::focusWidget(), w.window->cmdgetfilelist);
+        const std::vector<QWidget*> order = {w.window->lvFiles,     w.window->cmdsave,
+                                             w.window->cmdseldir,   w.window->cmdsavelist,
+                                             w.window->cmdloadlist, w.window->cmdgetfilelist};
+        for (QWidget* expected : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), expected);
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), w.window->cmdloadlist);
+        // The root box never takes the focus, by click or otherwise.
+        QTest::mouseClick(w.window->txtFileroot, Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), w.window->cmdloadlist);
+    }
+
+    void enter_presses_search_unless_a_button_has_the_focus() {
+        WindowUnderTest w(&kRoot);
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        const std::string long_folder =
+            make_folder_chain(w.folder.path(), {std::string(200, 'e')}, {"f"});
+        w.window->txtFileroot->setText({});  // the text shown; the search uses the stored root
+        w.window->cmdseldir->setFocus();
+        // Put a known root in place through the real prompt.
+        when_dialog_shows([&](QWidget* dialog) {
+            QTest::keyClicks(dialog->focusWidget(), QString::fromStdString(w.folder.path()));
+            QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
+        });
+        QTest::keyClick(w.window->cmdseldir, Qt::Key_Return);
+        QCOMPARE(w.window->logic().root_text(), w.folder.path());
+
+        w.window->cmdgetfilelist->setFocus();
+        QTest::keyClick(w.window->cmdgetfilelist, Qt::Key_Return);
+        QVERIFY(w.settled());
+        QCOMPARE(w.entries(), std::vector<std::string>{long_folder + "/f"});
+
+        w.items().Clear();
+        w.window->lvFiles->setFocus();
+        QTest::keyClick(w.window->lvFiles, Qt::Key_Enter);
+        QVERIFY(w.settled());
+        QCOMPARE(w.items().Count(), std::size_t{1});
+
+        w.window->cmdsavelist->setFocus();
+        QTest::keyClick(w.window->cmdsavelist, Qt::Key_Return);
+        QVERIFY(w.settled());
+        QCOMPARE(w.saved_list(), "\"" + long_folder + "/f\"\r\n");
+    }
+
+    void logo_and_link_start_the_home_page_command() {
+        WindowUnderTest w(&kRoot);
+        QTest::mouseClick(w.window->Image1, Qt::LeftButton);
+        QTest::mouseClick(w.window->lblorvane, Qt::LeftButton);
+        // A double-click as the platform delivers it: press, release, double-click, release.
+        QTest::mouseClick(w.window->lblorvane, Qt::LeftButton);
+        const QPoint centre = w.window->lblorvane->rect().center();
+        QMouseEvent second(QEvent::MouseButtonDblClick, centre,
+                           w.window->lblorvane->mapToGlobal(centre), Qt::LeftButton, Qt::LeftButton,
+                           Qt::NoModifier);
+        QApplication::sendEvent(w.window->lblorvane, &second);
+        QTest::mouseRelease(w.window->lblorvane, Qt::LeftButton);
+        QCOMPARE(w.started->size(), std::size_t{3});
+        for (const auto& started : *w.started) {
+            QCOMPARE(started.command_line, std::string("explorer http://kestrafin.example/"));
+            QCOMPARE(started.style, 2);
+        }
+        QCOMPARE(w.window->lblorvane->toolTip(), QStringLiteral("Click here to visit"));
+        // Other labels react to nothing.
+        for (QLabel* label : {w.window->Label1, w.window->Label2, w.window->lblprocessrootdir,
+                              w.window->lbllistcount})
+            QTest::mouseClick(label, Qt::LeftButton);
+        QCOMPARE(w.started->size(), std::size_t{3});
+        QVERIFY(w.window->lbllistcount->text().isEmpty());
+    }
+
+    void the_whole_root_shows_when_hovering_over_the_disabled_box() {
+        const std::string root = "/" + std::string(250, 'r') + "/end of the root";
+        WindowUnderTest w(&root);
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        QLineEdit* box = w.window->txtFileroot;
+        QVERIFY(!box->isEnabled());
+        QCOMPARE(box->focusPolicy(), Qt::NoFocus);
+        QTest::mouseMove(box, box->rect().center());
+        QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 5000);
+        QCOMPARE(QToolTip::text(), QString::fromStdString(root));
+        QVERIFY(!box->isEnabled());
+        QVERIFY(!box->hasFocus());
+        QToolTip::hideText();
+    }
+};
+
+QTEST_MAIN(WindowLayoutTest)
+#include "window_layout_test.moc"

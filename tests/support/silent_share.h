@@ -1,0 +1,107 @@
+// A FUSE share whose server can be made to stop answering, as a network share
+// whose host has gone, for tests of a window that must not wait for it.
+// Needs the kestrafin-latency-fs program (KESTRAFIN_LATENCY_FS).
+#pragma once
+
+#ifdef KESTRAFIN_LATENCY_FS
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace kestrafin::testing {
+
+// A share served from `source` on `mount_point` whose server can be made to
+// stop answering.
+class ShareServer {
+  public:
+    ShareServer(const std::string& source, const std::string& mount_point)
+        : mount_point_(mount_point) {
+        if (access("/dev/fuse", R_OK | W_OK) != 0) {
+            why_not_ = "/dev/fuse cannot be used here, so no share can be mounted";
+            return;
+        }
+        server_ = fork();
+        if (server_ == 0) {
+            execl(KESTRAFIN_LATENCY_FS, KESTRAFIN_LATENCY_FS, source.c_str(), mount_point.c_str(),
+                  "0", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        const auto mounted = [&] {
+            struct stat top {};
+            struct stat served {};
+            return stat(mount_point.c_str(), &served) == 0 &&
+                   stat((mount_point + "/..").c_str(), &top) == 0 && served.st_dev != top.st_dev;
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (server_ > 0 && !mounted() && waitpid(server_, nullptr, WNOHANG) == 0 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (server_ <= 0 || !mounted()) {
+            why_not_ = "no FUSE share could be mounted here";
+            end_server();
+        }
+    }
+    ~ShareServer() {
+        if (server_ <= 0) return;
+        answer_again();
+        umount2(mount_point_.c_str(), MNT_DETACH);
+        end_server();
+    }
+    ShareServer(const ShareServer&) = delete;
+    ShareServer& operator=(const ShareServer&) = delete;
+
+    bool serving() const { return why_not_.empty(); }
+    const std::string& why_not() const { return why_not_; }
+    void stop_answering() { kill(server_, SIGSTOP); }
+    void answer_again() { kill(server_, SIGCONT); }
+
+  private:
+    void end_server() {
+        if (server_ <= 0) return;
+        kill(server_, SIGCONT);
+        kill(server_, SIGTERM);
+        waitpid(server_, nullptr, 0);
+        server_ = -1;
+    }
+
+    std::string mount_point_;
+    pid_t server_ = -1;
+    std::string why_not_;
+};
+
+// Runs `act` while the share is silent. Should it wait for the share, the
+// share answers again after five seconds, so that the test ends instead of
+// hanging, and false is returned.
+inline bool returns_while_share_is_silent(ShareServer& server, const std::function<void()>& act) {
+    std::mutex returned_mutex;
+    std::condition_variable returned_signal;
+    bool returned = false;
+    bool waited = false;
+    std::thread watchdog([&] {
+        std::unique_lock lock(returned_mutex);
+        if (!returned_signal.wait_for(lock, std::chrono::seconds(5), [&] { return returned; })) {
+            waited = true;
+            server.answer_again();
+        }
+    });
+    act();
+    {
+        const std::lock_guard lock(returned_mutex);
+        returned = true;
+    }
+    returned_signal.notify_all();
+    watchdog.join();
+    return !waited;
+}
+
+}  // namespace kestrafin::testing
+#endif

@@ -1,0 +1,264 @@
+// "Save List" and "Reload List" where the program folder fails them: names
+// that are no regular file, missing rights, a share that stops answering, and
+// the memory a reload takes.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "listfile/saved_list.h"
+#include "tests/support/silent_share.h"
+#include "tests/window/logic_fixture.h"
+
+using namespace kestrafin::testing;
+using kestrafin::window::MessageIcon;
+
+namespace {
+
+const std::string kRoot = "/unused";
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// A figure of /proc/self/status, such as "VmRSS:", in KiB.
+long memory_kib(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
+    return -1;
+}
+
+}  // namespace
+
+TEST(SavedListLogicPosix, ASavedListThatIsNoRegularFileIsRefusedWithItsKind) {
+    LogicUnderTest w(&kRoot);
+    const std::string saved = w.folder / "kestrafinlist.dxb";
+    const auto make_socket = [&] {
+        const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, saved.c_str(), sizeof address.sun_path - 1);
+        const bool bound =
+            saved.size() < sizeof address.sun_path &&
+            bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(listener);
+        return bound;
+    };
+    const std::vector<std::pair<std::string, std::function<bool()>>> kinds = {
+        {"FIFO", [&] { return mkfifo(saved.c_str(), 0666) == 0; }},
+        {"folder", [&] { return mkdir(saved.c_str(), 0755) == 0; }},
+        {"socket", make_socket},
+        {"device", [&] { return mknod(saved.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; }},
+    };
+    for (const auto& [kind, make] : kinds) {
+        SCOPED_TRACE(kind);
+        std::filesystem::remove(saved);
+        if (!make()) {
+            std::printf("no %s can be made here (%s); that kind is not tried\n", kind.c_str(),
+                        std::strerror(errno));
+            continue;
+        }
+        w.fill({"/kept"});
+        w.face.count_label = "1 records found";
+        w.face.messages.clear();
+        const std::string refusal = "it is a " + kind + ", not a regular file";
+        // The host refuses to open a socket itself, with its own words.
+        const std::string reason = kind == "socket" ? std::strerror(ENXIO) : refusal;
+        alarm(10);  // a blocking open ends the test here instead of hanging it
+        w.logic->cmdsavelist_Click();
+        const bool saved_settled = w.face.settled();
+        w.logic->cmdloadlist_Click();
+        const bool reload_settled = w.face.settled();
+        alarm(0);
+        ASSERT_TRUE(saved_settled && reload_settled);
+        ASSERT_EQ(w.face.messages.size(), 2u);
+        EXPECT_EQ(w.face.messages[0].title, "Kestrafin");
+        EXPECT_TRUE(contains(w.face.messages[0].text, refusal)) << w.face.messages[0].text;
+        EXPECT_EQ(w.face.messages[1].title, "Kestrafin");
+        EXPECT_EQ(w.face.messages[1].icon, MessageIcon::Critical);
+        EXPECT_TRUE(contains(w.face.messages[1].text, reason) &&
+                    contains(w.face.messages[1].text, "kestrafinlist.dxb"))
+            << w.face.messages[1].text;
+        EXPECT_EQ(w.entries(), std::vector<std::string>{"/kept"});
+        EXPECT_EQ(w.face.count_label, "1 records found");
+        struct stat info {};
+        ASSERT_EQ(lstat(saved.c_str(), &info), 0);
+        EXPECT_FALSE(S_ISREG(info.st_mode));
+    }
+}
+
+TEST(SavedListLogicPosix, ASavedListThatCannotBeLookedAtIsReportedWithItsReason) {
+    LogicUnderTest w(&kRoot);
+    const std::string saved = w.folder / "kestrafinlist.dxb";
+    w.fill({"/kept"});
+    w.face.count_label = "1 records found";
+    const auto reload_says = [&](const char* reason) {
+        w.face.messages.clear();
+        w.logic->cmdloadlist_Click();
+        ASSERT_TRUE(w.face.settled());
+        ASSERT_EQ(w.face.messages.size(), 1u);
+        EXPECT_EQ(w.face.messages[0].title, "Kestrafin");
+        EXPECT_TRUE(contains(w.face.messages[0].text, reason)) << w.face.messages[0].text;
+        EXPECT_EQ(w.entries(), std::vector<std::string>{"/kept"});
+        EXPECT_EQ(w.face.count_label, "1 records found");
+    };
+    // A link that leads to itself is there, but never reaches a file.
+    ASSERT_EQ(symlink("kestrafinlist.dxb", saved.c_str()), 0);
+    reload_says(std::strerror(ELOOP));
+    std::filesystem::remove(saved);
+
+    // A program folder that this user may not look into hides whether the
+    // file is there.
+    make_file(saved, "\"/on disk\"\r\n");
+    chmod(w.folder.path().c_str(), 0700);
+    AsOrdinaryUser ordinary;
+    if (!ordinary.was_root && geteuid() == 0) GTEST_SKIP() << "no other user can be taken on here";
+    reload_says(std::strerror(EACCES));
+}
+
+TEST(SavedListLogicPosix, ASaveThatCannotBeWrittenKeepsThePreviousFile) {
+    LogicUnderTest w(&kRoot);
+    const std::string saved = w.folder / "kestrafinlist.dxb";
+    make_file(saved, "\"/previous\"\r\n");
+    w.fill({"/new"});
+    chmod(saved.c_str(), 0444);
+    w.logic->cmdsavelist_Click();
+    ASSERT_TRUE(w.face.settled());
+    ASSERT_EQ(w.face.messages.size(), 1u);
+    EXPECT_EQ(w.face.messages[0].title, "Kestrafin");
+    EXPECT_TRUE(contains(w.face.messages[0].text, "kestrafinlist.dxb"));
+    EXPECT_EQ(w.saved_list(), "\"/previous\"\r\n");
+
+    chmod(saved.c_str(), 0644);
+    chmod(w.folder.path().c_str(), 0555);
+    {
+        AsOrdinaryUser ordinary;
+        w.logic->cmdsavelist_Click();
+        ASSERT_TRUE(w.face.settled());
+        ASSERT_EQ(w.face.messages.size(), 2u);
+        EXPECT_TRUE(contains(w.face.messages[1].text, "Permission denied"))
+            << w.face.messages[1].text;
+    }
+    chmod(w.folder.path().c_str(), 0700);
+    EXPECT_EQ(w.saved_list(), "\"/previous\"\r\n");
+    EXPECT_EQ(w.entries(), std::vector<std::string>{"/new"});
+}
+
+TEST(SavedListLogicPosix, AnUnreadableSavedFileLosesNothing) {
+    LogicUnderTest w(&kRoot);
+    const std::string saved = w.folder / "kestrafinlist.dxb";
+    make_file(saved, "\"/on disk\"\r\n");
+    chmod(saved.c_str(), 0000);
+    chmod(w.folder.path().c_str(), 0755);
+    w.fill({"/current"});
+    w.face.count_label = "1 records found";
+    {
+        AsOrdinaryUser ordinary;
+        w.logic->cmdloadlist_Click();
+        ASSERT_TRUE(w.face.settled());
+        ASSERT_EQ(w.face.messages.size(), 1u);
+        EXPECT_EQ(w.face.messages[0].title, "Kestrafin");
+        EXPECT_TRUE(contains(w.face.messages[0].text, "Permission denied"))
+            << w.face.messages[0].text;
+    }
+    EXPECT_EQ(w.entries(), std::vector<std::string>{"/current"});
+    EXPECT_EQ(w.face.count_label, "1 records found");
+}
+
+TEST(SavedListLogicPosix, SavingAndReloadingOnAShareThatStopsAnsweringLeaveTheWindowWorking) {
+#ifndef KESTRAFIN_LATENCY_FS
+    GTEST_SKIP() << "built without libfuse3, so no share that stops answering can be served";
+#else
+    TempFolder place;
+    const std::string source = place / "source";
+    const std::string share = place / "share";
+    make_folder(source);
+    make_folder(share);
+    make_file(source + "/kestrafin.ini", "[PATH]\r\nFULLPATH=/unused\r\n");
+    make_file(source + "/kestrafinlist.dxb", "\"/from the share\"\r\n");
+    ShareServer server(source, share);
+    if (!server.serving()) GTEST_SKIP() << server.why_not();
+    StandInFace face;
+    auto logic = std::make_unique<kestrafin::window::WindowLogic>(face, share);
+    face.logic = logic.get();
+    logic->Form_Load();
+    logic->list_items().Add("/kept");
+    logic->list_items().Refresh();
+
+    // The share is read-only, so the save fails once it answers again.
+    server.stop_answering();
+    EXPECT_TRUE(returns_while_share_is_silent(server, [&] { logic->cmdsavelist_Click(); }))
+        << "Save List waited for the share";
+    EXPECT_TRUE(logic->busy());
+    EXPECT_TRUE(face.messages.empty());
+    server.answer_again();
+    ASSERT_TRUE(face.settled());
+    ASSERT_EQ(face.messages.size(), 1u);
+    EXPECT_TRUE(contains(face.messages[0].text, std::strerror(EROFS))) << face.messages[0].text;
+
+    server.stop_answering();
+    EXPECT_TRUE(returns_while_share_is_silent(server, [&] { logic->cmdloadlist_Click(); }))
+        << "Reload List waited for the share";
+    EXPECT_TRUE(logic->busy());
+    // Input while the share is silent is dropped, and the list is kept.
+    press_everything(*logic);
+    face.run_posted();
+    EXPECT_TRUE(logic->busy());
+    EXPECT_EQ(face.messages.size(), 1u);
+    EXPECT_TRUE(face.prompts.empty());
+    ASSERT_EQ(logic->list_items().Count(), 1u);
+    EXPECT_EQ(logic->list_items().Text(1), "/kept");
+
+    server.answer_again();
+    ASSERT_TRUE(face.settled());
+    ASSERT_EQ(logic->list_items().Count(), 1u);
+    EXPECT_EQ(logic->list_items().Text(1), "/from the share");
+    EXPECT_EQ(face.count_label, "1 records found");
+    EXPECT_EQ(face.messages.size(), 1u);
+#endif
+}
+
+TEST(SavedListLogicPosix, AReloadNeedsLittleMoreMemoryThanTheListItBuilds) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine, so the process's peak "
+                    "is not the program's";
+#endif
+    LogicUnderTest w(&kRoot);
+    {
+        std::ofstream file(w.folder / "kestrafinlist.dxb", std::ios::binary);
+        std::string records;
+        for (int i = 0; i < 400'000; ++i) {
+            kestrafin::listfile::append_record(
+                records, "/srv/share/projects/quarterly reports, archived/" +
+                             std::string(60 + i % 90, 'd') + "/" + std::to_string(i) + ".dat");
+            if (records.size() > (1 << 20)) {
+                file << records;
+                records.clear();
+            }
+        }
+        file << records;
+    }
+    std::ofstream reset("/proc/self/clear_refs");
+    reset << "5" << std::flush;
+    if (!reset) GTEST_SKIP() << "this system cannot reset the peak memory of a process";
+    reset.close();
+    const long before = memory_kib("VmRSS:");
+    w.logic->cmdloadlist_Click();
+    ASSERT_TRUE(w.face.settled());
+    ASSERT_EQ(w.logic->list_items().Count(), 400'000u);
+    const long peak = memory_kib("VmHWM:") - before;
+    const long held = memory_kib("VmRSS:") - before;
+    std::printf("reload of 400000 entries: peak %ld KiB above the start, list holds %ld KiB\n",
+                peak, held);
+    EXPECT_GT(held, 0);
+    EXPECT_LE(peak * 4, held * 5) << peak << " > 1.25 x " << held;
+}

@@ -1,0 +1,177 @@
+// "Search": the list, the count label, Escape, and a window that acts on no
+// input while the walk runs.
+#include <gtest/gtest.h>
+
+#include "platform/path_rules.h"
+#include "tests/window/logic_fixture.h"
+#include "window/count_label.h"
+
+using namespace kestrafin::testing;
+using kestrafin::window::Activity;
+using kestrafin::window::count_label_text;
+using kestrafin::window::Timer;
+
+namespace {
+
+// A program folder whose own tree is searched: a long folder with `files` files.
+struct SearchedFolder : LogicUnderTest {
+    std::string long_folder;
+    explicit SearchedFolder(int files) {
+        std::vector<std::string> names;
+        for (int i = 0; i < files; ++i) names.push_back("file" + std::to_string(i));
+        long_folder = make_folder_chain(folder.path(), {"tree", std::string(200, 's')}, names);
+        choose_root(folder / "tree");
+    }
+};
+
+// A window whose search is the paced walk, started.
+struct PacedSearch : LogicUnderTest {
+    PacedSearch() : LogicUnderTest(nullptr, true) { logic->cmdgetfilelist_Click(); }
+};
+
+}  // namespace
+
+TEST(SearchLogic, TheCountLabelShowsTheCountAndRecordsFound) {
+    SearchedFolder one(1);
+    one.logic->cmdgetfilelist_Click();
+    ASSERT_TRUE(one.face.settled());
+    const std::vector<std::string> found = {one.long_folder + kestrafin::platform::kPathSeparator +
+                                            "file0"};
+    EXPECT_EQ(one.entries(), found);
+    EXPECT_EQ(one.face.shown_rows(), found);
+    EXPECT_EQ(one.face.count_label, "1 records found");
+
+    SearchedFolder many(1057);
+    many.logic->cmdgetfilelist_Click();
+    ASSERT_TRUE(many.face.settled());
+    EXPECT_EQ(many.face.count_label, "1057 records found");
+    EXPECT_EQ(many.face.rows_shown, 1057u);
+    // A second search starts from an empty list.
+    many.logic->cmdgetfilelist_Click();
+    ASSERT_TRUE(many.face.settled());
+    EXPECT_EQ(many.logic->list_items().Count(), 1057u);
+    EXPECT_EQ(many.face.rows_shown, 1057u);
+}
+
+TEST(SearchLogic, ASearchThatFindsNothingLeavesTheLabelAndTheListEmpty) {
+    SearchedFolder w(3);
+    w.logic->cmdgetfilelist_Click();
+    ASSERT_TRUE(w.face.settled());
+    EXPECT_EQ(w.logic->list_items().Count(), 3u);
+    w.choose_root(w.folder / "missing");
+    w.logic->cmdgetfilelist_Click();
+    ASSERT_TRUE(w.face.settled());
+    EXPECT_EQ(w.logic->list_items().Count(), 0u);
+    EXPECT_EQ(w.face.count_label, "");
+    EXPECT_EQ(w.face.rows_shown, 0u);
+}
+
+TEST(SearchLogic, TheLabelFollowsTheSearchAndTheListEndsWithWhatTheWalkFoundInItsOrder) {
+    PacedSearch w;
+    EXPECT_EQ(w.face.activity, Activity::Stoppable);
+    EXPECT_EQ(w.face.count_label, "");
+    ASSERT_TRUE(w.face.timer_running(Timer::search_progress));
+    std::vector<std::string> found;
+    for (int folder = 0; folder < 3; ++folder) {
+        std::vector<std::string> entries;
+        for (int file = 0; file <= folder * 40; ++file)
+            entries.push_back("/f" + std::to_string(folder) + "/" + std::to_string(file));
+        found.insert(found.end(), entries.begin(), entries.end());
+        ASSERT_TRUE(w.paced.find(entries));
+        w.face.fire(Timer::search_progress);
+        EXPECT_EQ(w.face.count_label, count_label_text(found.size()));
+        if (folder == 0) {
+            EXPECT_EQ(w.face.rows_shown, 1u);  // the first rows show at once
+        }
+        EXPECT_EQ(w.entries(), found);
+        EXPECT_TRUE(w.logic->busy());
+    }
+    ASSERT_TRUE(w.paced.end());
+    ASSERT_TRUE(w.face.settled());
+    EXPECT_EQ(w.face.shown_rows(), found);
+    EXPECT_EQ(w.face.count_label, "123 records found");
+    EXPECT_FALSE(w.face.timer_running(Timer::search_progress));
+    EXPECT_EQ(w.face.activities, (std::vector<Activity>{Activity::Stoppable, Activity::Idle}));
+}
+
+TEST(SearchLogic, EscapeStopsASearchAndKeepsWhatItFound) {
+    PacedSearch w;
+    ASSERT_TRUE(w.paced.find({"/a", "/b"}));
+    w.face.press_escape();
+    ASSERT_TRUE(w.face.settled());
+    EXPECT_TRUE(w.paced.stopped());
+    EXPECT_EQ(w.entries(), (std::vector<std::string>{"/a", "/b"}));
+    EXPECT_EQ(w.face.shown_rows(), w.entries());
+    EXPECT_EQ(w.face.count_label, "2 records found");
+    EXPECT_TRUE(w.face.messages.empty());
+    EXPECT_EQ(w.face.activity, Activity::Idle);
+    // Escape when idle does nothing; the next search is whole again.
+    w.logic->escape_pressed();
+    w.logic->cmdgetfilelist_Click();
+    ASSERT_TRUE(w.paced.find({"/a", "/b"}));
+    ASSERT_TRUE(w.paced.find({"/c"}));
+    ASSERT_TRUE(w.paced.end());
+    ASSERT_TRUE(w.face.settled());
+    EXPECT_EQ(w.entries(), (std::vector<std::string>{"/a", "/b", "/c"}));
+}
+
+TEST(SearchLogic, InputDuringASearchIsNotActedOnThenOrLater) {
+    PacedSearch w;
+    ASSERT_TRUE(w.paced.find({"/a"}));
+    press_everything(*w.logic);
+    w.face.run_posted();
+    ASSERT_TRUE(w.paced.end());
+    ASSERT_TRUE(w.face.settled());
+    EXPECT_EQ(w.face.resets, 1);  // one search, none replayed
+    EXPECT_TRUE(w.started.empty());
+    EXPECT_TRUE(w.face.prompts.empty());
+    EXPECT_TRUE(w.face.messages.empty());  // "Reload List" would have said there is no file
+    EXPECT_FALSE(w.saved_list_exists());
+    EXPECT_EQ(w.entries(), std::vector<std::string>{"/a"});
+    // Afterwards the window takes input again.
+    w.logic->cmdsavelist_Click();
+    ASSERT_TRUE(w.face.settled());
+    EXPECT_EQ(w.saved_list(), "\"/a\"\r\n");
+}
+
+TEST(SearchLogic, ASearchThatFailsIsReportedAndKeepsWhatItFound) {
+    LogicUnderTest w;
+    auto given = w.services();
+    given.search = [](const std::string& root, kestrafin::search::SearchSink& sink) {
+        sink.add_entry(root + "/found first");
+        throw std::runtime_error("the walk failed");
+    };
+    w.load_with(given);
+    w.choose_root("/root");
+    w.logic->cmdgetfilelist_Click();
+    ASSERT_TRUE(w.face.settled());
+    ASSERT_EQ(w.face.messages.size(), 1u);
+    EXPECT_EQ(w.face.messages[0].title, "Kestrafin");
+    EXPECT_EQ(w.face.messages[0].text, "the walk failed");
+    EXPECT_EQ(w.face.shown_rows(), std::vector<std::string>{"/root/found first"});
+    EXPECT_EQ(w.face.count_label, "1 records found");
+}
+
+TEST(SearchLogic, TheLogoAndTheLinkStartTheHomePageAndAFailureIsReported) {
+    LogicUnderTest w;
+    w.logic->Image1_Click();
+    w.logic->lblorvane_Click();
+    ASSERT_EQ(w.started.size(), 2u);
+    for (const auto& started : w.started) {
+        EXPECT_EQ(started.command_line, "explorer http://kestrafin.example/");
+        EXPECT_EQ(started.style, kestrafin::platform::WindowStyle::MinimizedWithFocus);
+    }
+    auto given = w.services();
+    given.start_program = [](const std::string&, kestrafin::platform::WindowStyle) {
+        throw std::runtime_error("cannot start 'xdg-open': No such file or directory");
+    };
+    w.load_with(given);
+    w.fill({"/kept"});
+    w.logic->Image1_Click();
+    ASSERT_EQ(w.face.messages.size(), 1u);
+    EXPECT_EQ(w.face.messages[0].icon, kestrafin::window::MessageIcon::Critical);
+    EXPECT_EQ(w.face.messages[0].title, "Kestrafin");
+    EXPECT_EQ(w.face.messages[0].text, "cannot start 'xdg-open': No such file or directory");
+    EXPECT_EQ(w.entries(), std::vector<std::string>{"/kept"});
+    EXPECT_FALSE(w.logic->busy());
+}

@@ -1,0 +1,165 @@
+// A face without a toolkit for tests of the window logic: it records what the
+// logic shows, answers prompts from a queue, and runs posted tasks and timer
+// ticks only when the test says, so that no test depends on the clock.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "window/window_face.h"
+#include "window/window_logic.h"
+
+namespace kestrafin::testing {
+
+struct ShownMessage {
+    window::MessageIcon icon;
+    std::string title;
+    std::string text;
+};
+
+class StandInFace : public window::WindowFace {
+  public:
+    // Set once the logic is built; timer ticks and Escape go to it.
+    window::WindowLogic* logic = nullptr;
+
+    std::string root_box;
+    std::string count_label;
+    // Rows the list shows, and how often it was reset.
+    std::size_t rows_shown = 0;
+    int resets = 0;
+    window::Activity activity = window::Activity::Idle;
+    std::vector<window::Activity> activities;
+    std::vector<ShownMessage> messages;
+    // Answers to the next prompts, in order; nullopt cancels.
+    std::deque<std::optional<std::string>> answers;
+    // The title and the text of each prompt shown.
+    std::vector<std::pair<std::string, std::string>> prompts;
+    std::map<window::Timer, std::chrono::milliseconds> running_timers;
+
+    void show_message(window::MessageIcon icon, std::string_view title,
+                      std::string_view text) override {
+        messages.push_back({icon, std::string(title), std::string(text)});
+    }
+    std::optional<std::string> ask_text(std::string_view title, std::string_view prompt) override {
+        prompts.emplace_back(title, prompt);
+        if (answers.empty()) {
+            ADD_FAILURE() << "a prompt nobody answers";
+            return std::nullopt;
+        }
+        auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void set_text(window::Control control, std::string_view text) override {
+        (control == window::Control::txtFileroot ? root_box : count_label) = text;
+    }
+    void list_reset(std::size_t rows) override {
+        rows_shown = rows;
+        ++resets;
+    }
+    void list_grown(std::size_t rows) override {
+        EXPECT_GT(rows, rows_shown) << "the list was told it grew, but it did not";
+        rows_shown = rows;
+    }
+    void set_activity(window::Activity now) override {
+        activity = now;
+        activities.push_back(now);
+    }
+    void start_timer(window::Timer timer, std::chrono::milliseconds interval) override {
+        running_timers[timer] = interval;
+    }
+    void stop_timer(window::Timer timer) override { running_timers.erase(timer); }
+    void post(std::function<void()> task) override {
+        {
+            const std::lock_guard lock(posted_mutex_);
+            posted_.push_back(std::move(task));
+        }
+        posted_signal_.notify_all();
+    }
+
+    // --- the test's side, on the thread that owns the logic ---
+
+    // Forgets what was shown and posted, for a window loaded anew.
+    void forget() {
+        root_box.clear();
+        count_label.clear();
+        rows_shown = 0;
+        resets = 0;
+        activity = window::Activity::Idle;
+        activities.clear();
+        messages.clear();
+        answers.clear();
+        prompts.clear();
+        running_timers.clear();
+        const std::lock_guard lock(posted_mutex_);
+        posted_.clear();
+    }
+
+    bool timer_running(window::Timer timer) const { return running_timers.contains(timer); }
+    // The timer falls due, as the toolkit would report it.
+    void fire(window::Timer timer) {
+        ASSERT_TRUE(timer_running(timer)) << "a timer that does not run fell due";
+        logic->timer_elapsed(timer);
+    }
+    // Escape, which the face hands on only while the logic may be stopped.
+    void press_escape() {
+        if (activity == window::Activity::Stoppable) logic->escape_pressed();
+    }
+
+    // Runs the tasks posted so far.
+    void run_posted() {
+        for (;;) {
+            std::function<void()> task;
+            {
+                const std::lock_guard lock(posted_mutex_);
+                if (posted_.empty()) return;
+                task = std::move(posted_.front());
+                posted_.pop_front();
+            }
+            task();
+        }
+    }
+    // Runs posted tasks, waiting for each, until `done` holds; false when
+    // nothing is posted for `limit` (the logic hangs).
+    [[nodiscard]] bool run_until(const std::function<bool()>& done,
+                                 std::chrono::seconds limit = std::chrono::seconds(120)) {
+        for (;;) {
+            run_posted();
+            if (done()) return true;
+            std::unique_lock lock(posted_mutex_);
+            if (!posted_signal_.wait_for(lock, limit, [this] { return !posted_.empty(); }))
+                return false;
+        }
+    }
+    // Waits until the running handler and its work have ended, and runs what
+    // they posted.
+    [[nodiscard]] bool settled(std::chrono::seconds limit = std::chrono::seconds(120)) {
+        const bool ended = run_until([this] { return !logic->busy(); }, limit);
+        run_posted();
+        return ended;
+    }
+
+    // The rows the list shows, in order.
+    std::vector<std::string> shown_rows() const {
+        std::vector<std::string> rows;
+        const auto& store = logic->list_items().store();
+        for (std::size_t row = 0; row < rows_shown; ++row) rows.emplace_back(store.text(row));
+        return rows;
+    }
+
+  private:
+    std::mutex posted_mutex_;
+    std::condition_variable posted_signal_;
+    std::deque<std::function<void()>> posted_;
+};
+
+}  // namespace kestrafin::testing

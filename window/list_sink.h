@@ -1,0 +1,55 @@
+// Feeds a running search into the result list. The walk calls the sink on its
+// own thread; the window moves what has been found into the list on its
+// thread, in batches, with deliver().
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "search/searchfiles.h"
+#include "window/list_items.h"
+
+namespace kestrafin::window {
+
+class ListSink : public search::SearchSink {
+  public:
+    // The walk ends early once `stop` is set.
+    explicit ListSink(const std::atomic<bool>& stop) : stop_(stop) {}
+
+    // On the walk's thread. Entries are kept back and handed on to the window
+    // in runs: at the end of each folder, every 64 KiB, and by hand_on().
+    void add_entry(std::string_view entry_text) override;
+    void folder_done(std::string_view /*directory*/) override { hand_on(); }
+    bool should_stop() override { return stop_.load(std::memory_order_relaxed); }
+    // Hands on the entries kept back; the walk's thread calls it once the walk
+    // has ended, however it ended.
+    void hand_on();
+
+    // On the window's thread: appends every entry found since the last call to
+    // `items` in the walk's order and returns how many; items.Refresh() shows
+    // them.
+    std::size_t deliver(ListItems& items);
+
+  private:
+    // Entry texts back to back, and the length of each.
+    struct Batch {
+        std::string texts;
+        std::vector<std::uint32_t> lengths;
+    };
+
+    const std::atomic<bool>& stop_;
+    // Kept back by the walk, which alone touches it.
+    Batch found_;
+    std::mutex mutex_;
+    // Handed on by the walk.
+    Batch pending_;
+    // Emptied by the window. The three trade places and keep their room, so
+    // that the walk writes into memory it has used before rather than growing
+    // a new buffer for every batch.
+    Batch delivering_;
+};
+
+}  // namespace kestrafin::window

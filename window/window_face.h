@@ -1,0 +1,90 @@
+// What the window logic asks of a window toolkit. Each face (a Qt widget, a
+// Win32 window, a test's stand-in) draws the controls, implements this
+// interface and forwards its events to a WindowLogic; every decision is the
+// logic's.
+//
+// Threading: the logic and every call below run on the face's UI thread,
+// except post(), which any thread may call. The logic's work thread never
+// touches the face otherwise.
+//
+// Texts are UTF-8 byte strings (names on POSIX may hold bytes that are not
+// UTF-8; a face shows them as the replacement character).
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrafin::window {
+
+// The controls whose text the logic sets. More may follow (a status line, the
+// caption of the search button); a face ignores none it is handed.
+enum class Control {
+    txtFileroot,   // the root box: shows its text whole (tool tip), from its start
+    lbllistcount,  // the count label
+};
+
+// The icon of a message box.
+enum class MessageIcon { Critical, Information };
+
+// The window's timers. Each repeats at its interval until stopped; when one
+// falls due the face calls WindowLogic::timer_elapsed with it.
+enum class Timer {
+    tmrwait2,         // the first-run tick
+    search_progress,  // moves what a running search found into the list
+};
+
+// What the logic is doing, for the pointer and for input.
+enum class Activity {
+    // Default pointer; input is acted on.
+    Idle,
+    // Hourglass over the whole program. Every click, key, wheel and touch is
+    // dropped, never kept for later; the window still paints, and a close
+    // request still reaches WindowLogic::close_requested.
+    Working,
+    // As Working, and Escape is forwarded to WindowLogic::escape_pressed.
+    Stoppable,
+};
+
+class WindowFace {
+  public:
+    virtual ~WindowFace() = default;
+
+    // A modal message box with an OK button, owned by the window; returns once
+    // the user has closed it.
+    virtual void show_message(MessageIcon icon, std::string_view title, std::string_view text) = 0;
+
+    // A modal prompt with an empty single-line text box, OK and Cancel. The
+    // text entered on OK (possibly empty); nullopt on Cancel or close.
+    virtual std::optional<std::string> ask_text(std::string_view title,
+                                                std::string_view prompt) = 0;
+
+    // Replaces the text of `control`.
+    virtual void set_text(Control control, std::string_view text) = 0;
+
+    // The result list: the face shows rows 0 to `rows` - 1 of
+    // WindowLogic::list_items() and reads no row beyond them.
+    // list_reset: every row may have changed (cleared, replaced).
+    virtual void list_reset(std::size_t rows) = 0;
+    // list_grown: the rows shown so far are unchanged; rows were appended.
+    virtual void list_grown(std::size_t rows) = 0;
+
+    // Sets the pointer and what input does. Going back to Idle first discards
+    // every input event queued while the logic was busy, then restores the
+    // default pointer.
+    virtual void set_activity(Activity activity) = 0;
+
+    // Starts `timer` (restarts it when it runs) at `interval`.
+    virtual void start_timer(Timer timer, std::chrono::milliseconds interval) = 0;
+    virtual void stop_timer(Timer timer) = 0;
+
+    // Runs `task` on the UI thread from its event loop, in the order posted,
+    // after the event being handled now. Callable from any thread, at any
+    // time; once the window is gone the task may be dropped unrun.
+    virtual void post(std::function<void()> task) = 0;
+};
+
+}  // namespace kestrafin::window

@@ -1,0 +1,403 @@
+#include "window/window_logic.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <system_error>
+
+#include "listfile/saved_list.h"
+#include "listfile/saved_list_reader.h"
+#include "platform/emergency_exit.h"
+#include "platform/path_rules.h"
+#include "platform/program_folder.h"
+#include "search/searchfiles.h"
+#include "settings/ini_file.h"
+#include "settings/root_setting.h"
+#include "window/count_label.h"
+#include "window/list_sink.h"
+#include "window/patient_call.h"
+#include "window/row_schedule.h"
+
+namespace kestrafin::window {
+
+namespace {
+
+const std::string kSection(settings::kRootSection);
+const std::string kKey(settings::kRootKey);
+
+void store_root(const std::string& settings_file, const std::string& root) {
+    Kestrafin_Lib::writeini(settings_file, kSection, kKey, root);
+}
+
+// The saved list file `file` opened for reading, or null when there is no
+// list to reload: no such name, or a hidden file. Raises std::system_error
+// with the reason when what stands there is no regular file or cannot be
+// opened.
+std::unique_ptr<listfile::SavedListReader> open_saved_list(const std::string& file) {
+    std::unique_ptr<listfile::SavedListReader> reader;
+    try {
+        reader = std::make_unique<listfile::SavedListReader>(file);
+    } catch (const std::system_error& error) {
+        // Only a name that leads nowhere means there is no list; a link loop
+        // or a folder this user may not look into says why.
+        if (platform::file_exists(file) ||
+            error.code() == std::errc::too_many_symbolic_link_levels ||
+            error.code() == std::errc::permission_denied)
+            throw;
+        return nullptr;
+    }
+    if (!platform::visible_file_exists(file)) return nullptr;
+    return reader;
+}
+
+// How long a close request waits for the work to notice its stop flag before
+// the program ends without it (a folder on a share that no longer answers).
+constexpr std::chrono::milliseconds kCloseGrace{2000};
+
+// How often a running search moves what the walk has found into the list: so
+// often that little is left to move when the walk ends. The label and the
+// rows show it at the window's repaint interval.
+constexpr std::chrono::milliseconds kTakeInterval{10};
+
+// How long a running search may count entries on the label that the list does
+// not show yet.
+constexpr std::chrono::milliseconds kLongestRowWait{1000};
+
+// The text that tells the user what went wrong; empty for work that was
+// stopped on purpose.
+std::string reason_of(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(std::move(error));
+    } catch (const WorkInterrupted&) {
+        return {};
+    } catch (const std::exception& raised) {
+        return raised.what();
+    } catch (...) {
+        return "An unknown error occurred.";
+    }
+}
+
+}  // namespace
+
+void search_with_default_threads(const std::string& root, search::SearchSink& sink) {
+    search::searchfiles(root, true, sink, {.threads = search::kDefaultThreads});
+}
+
+WindowLogic::WindowLogic(WindowFace& face, std::string program_folder, WindowServices services)
+    : face_(face),
+      program_folder_(std::move(program_folder)),
+      services_(std::move(services)),
+      items_(face),
+      root_text_(platform::kDefaultRoot),
+      work_(face) {}
+
+WindowLogic::~WindowLogic() = default;
+
+std::string WindowLogic::settings_file() const {
+    return platform::program_file(program_folder_, settings::kSettingsFileName);
+}
+
+std::string WindowLogic::saved_list_file() const {
+    return platform::program_file(program_folder_, listfile::kSavedListName);
+}
+
+void WindowLogic::set_root_text(std::string text) {
+    root_text_ = std::move(text);
+    face_.set_text(Control::txtFileroot, root_text_);
+}
+
+void WindowLogic::post(std::function<void()> task) {
+    face_.post([self = std::weak_ptr<WindowLogic*>(self_), task = std::move(task)] {
+        if (self.lock()) task();
+    });
+}
+
+void WindowLogic::timer_elapsed(Timer timer) {
+    switch (timer) {
+        case Timer::tmrwait2:
+            // A tick that falls due while a handler runs waits until it has ended.
+            if (!busy()) {
+                tmrwait2_Timer();
+                return;
+            }
+            face_.stop_timer(Timer::tmrwait2);
+            when_idle([this] { tmrwait2_Timer(); });
+            return;
+        case Timer::search_progress:
+            if (search_tick_) search_tick_();
+            return;
+    }
+}
+
+void WindowLogic::escape_pressed() {
+    work_.escape_pressed();
+}
+
+void WindowLogic::close_requested() {
+    if (!work_.running()) return;
+    work_.request_stop();
+    // Nothing is saved at close, so nothing is lost by not waiting longer;
+    // what an unfinished save created is removed.
+    if (!work_.wait_for_end(kCloseGrace)) platform::end_program_at_once(EXIT_SUCCESS);
+}
+
+void WindowLogic::run_handler(const std::function<void()>& body) {
+    if (busy()) return;
+    handler_running_ = true;
+    std::exception_ptr error;
+    try {
+        body();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    handler_running_ = false;
+    if (error) show_error(reason_of(error));
+    run_deferred();
+}
+
+void WindowLogic::start_work(BackgroundWork::Work work, std::function<void(bool completed)> done,
+                             bool escape_stops, std::function<void()> afterwards) {
+    work_.start(
+        std::move(work),
+        [this, done = std::move(done),
+         afterwards = std::move(afterwards)](std::exception_ptr error) -> std::function<void()> {
+            try {
+                done(!error);
+            } catch (...) {
+                if (!error) error = std::current_exception();
+            }
+            return [this, error, afterwards] {
+                if (error) {
+                    const std::string reason = reason_of(error);
+                    if (!reason.empty()) show_error(reason);
+                } else if (afterwards) {
+                    afterwards();
+                }
+                run_deferred();
+            };
+        },
+        escape_stops);
+}
+
+void WindowLogic::run_deferred() {
+    if (deferred_.empty() || busy()) return;
+    post([this] {
+        auto work = std::move(deferred_);
+        deferred_.clear();
+        // Another handler may have started in between; it goes first.
+        for (auto& item : work) when_idle(std::move(item));
+    });
+}
+
+void WindowLogic::when_idle(std::function<void()> work) {
+    if (busy())
+        deferred_.push_back(std::move(work));
+    else
+        work();
+}
+
+void WindowLogic::show_error(const std::string& text) {
+    face_.show_message(MessageIcon::Critical, "Kestrafin", text);
+}
+
+void WindowLogic::Form_Load() {
+    struct Loaded {
+        bool created = false;
+        std::string root;
+    };
+    try {
+        // The window shows only once this is known; a program folder on a
+        // share that no longer answers must not keep it from showing at all.
+        const Loaded loaded = call_with_patience<Loaded>(
+            [filesys = filesys, folder = program_folder_, file = settings_file()] {
+                Loaded result;
+                if (!filesys.FileExists(file)) {
+                    filesys.CreateTextFile(folder, settings::kSettingsFileName);
+                    result.created = true;
+                }
+                result.root = Kestrafin_Lib::readini(file, kSection, kKey);
+                return result;
+            },
+            services_.settings_patience, "the program folder");
+        if (loaded.created) face_.start_timer(Timer::tmrwait2, kFirstRunDelay);
+        set_root_text(loaded.root);
+    } catch (const std::exception& error) {
+        // Without its settings file the tool still works for this session.
+        face_.stop_timer(Timer::tmrwait2);
+        set_root_text(std::string(platform::kDefaultRoot));
+        const std::string text =
+            std::string("The settings file could not be created or read: ") + error.what();
+        post([this, text] { when_idle([this, text] { show_error(text); }); });
+    }
+}
+
+void WindowLogic::tmrwait2_Timer() {
+    run_handler([this] {
+        face_.stop_timer(Timer::tmrwait2);
+        // The settings file may lie on a share that no longer answers: it is
+        // written and read back on the work thread.
+        auto stored = std::make_shared<std::string>();
+        start_work(
+            [file = settings_file(), stored](const std::atomic<bool>&) {
+                store_root(file, std::string(platform::kDefaultRoot));
+                *stored = Kestrafin_Lib::readini(file, kSection, kKey);
+            },
+            [this, stored](bool completed) {
+                if (completed) set_root_text(std::move(*stored));
+            },
+            false);
+    });
+}
+
+void WindowLogic::savesettings() {
+    store_root(settings_file(), root_text_);
+}
+
+void WindowLogic::savedefsettings() {
+    store_root(settings_file(), std::string(platform::kDefaultRoot));
+}
+
+void WindowLogic::cmdsave_Click() {
+    run_handler([this] {
+        start_work([file = settings_file(),
+                    root = root_text_](const std::atomic<bool>&) { store_root(file, root); },
+                   [](bool) {}, false);
+    });
+}
+
+void WindowLogic::cmdseldir_Click() {
+    run_handler([this] {
+        newroot = face_.ask_text("Kestrafin", "Please enter the full path").value_or("");
+        if (!newroot.empty()) set_root_text(newroot);
+    });
+}
+
+void WindowLogic::cmdgetfilelist_Click() {
+    run_handler([this] {
+        face_.set_text(Control::lbllistcount, "");
+        items_.Clear();
+        const std::string root = root_text_;
+        // The walk runs on the work thread; the window takes what it has found
+        // in batches, and once more at its end, so that the list and the label
+        // end exact. The label counts every entry taken; the list shows new
+        // rows as often as the face can lay them out cheaply.
+        auto sink = std::make_shared<ListSink>(work_.stop_flag());
+        const auto start = RowSchedule::Clock::now();
+        auto schedule = std::make_shared<RowSchedule>(kLongestRowWait, start);
+        auto last_shown = std::make_shared<RowSchedule::Clock::time_point>(start);
+        const auto show_found = [this, sink, schedule, last_shown](bool at_end) {
+            sink->deliver(items_);
+            const auto now = RowSchedule::Clock::now();
+            if (!at_end && now - *last_shown < services_.repaint_interval) return;
+            *last_shown = now;
+            if (at_end || schedule->due(items_.shown(), items_.Count(), now)) items_.Refresh();
+            face_.set_text(Control::lbllistcount, count_label_text(items_.Count()));
+        };
+        const auto end_ticks = [this] {
+            face_.stop_timer(Timer::search_progress);
+            search_tick_ = nullptr;
+        };
+        search_tick_ = [show_found] { show_found(false); };
+        face_.start_timer(Timer::search_progress,
+                          std::min(kTakeInterval, services_.repaint_interval));
+        try {
+            start_work(
+                [root, sink, search = services_.search](const std::atomic<bool>&) {
+                    try {
+                        search(root, *sink);
+                    } catch (...) {
+                        sink->hand_on();
+                        throw;
+                    }
+                    sink->hand_on();
+                },
+                [show_found, end_ticks](bool) {
+                    end_ticks();
+                    show_found(true);
+                },
+                true);
+        } catch (...) {
+            end_ticks();
+            throw;
+        }
+    });
+}
+
+void WindowLogic::cmdsavelist_Click() {
+    run_handler([this] {
+        listtotal = items_.Count();
+        start_work(
+            [this, total = listtotal, file = saved_list_file()](const std::atomic<bool>& stop) {
+                // The list is not changed while the work runs: every handler
+                // that changes it waits until the window is idle.
+                const ListItems& items = items_;
+                listfile::save_list(file, [&](const auto& add) {
+                    for (std::size_t position = 1; position <= total; ++position) {
+                        // A close request drops the new file; the old one stays.
+                        if (stop.load(std::memory_order_relaxed)) throw WorkInterrupted();
+                        add(items.Text(position));
+                    }
+                });
+            },
+            [](bool) {}, false);
+    });
+}
+
+void WindowLogic::cmdloadlist_Click() {
+    run_handler([this] {
+        // Every look at the file is made on the work thread: a program folder
+        // on a share that no longer answers must not stop the window.
+        auto missing = std::make_shared<bool>(false);
+        auto entries = std::make_shared<EntryStore>();
+        start_work(
+            [this, file = saved_list_file(), missing, entries,
+             self = std::weak_ptr<WindowLogic*>(self_)](const std::atomic<bool>& stop) {
+                // Opened before the list is touched, so a file that cannot be
+                // read loses nothing.
+                const auto reader = open_saved_list(file);
+                if (!reader) {
+                    *missing = true;
+                    return;
+                }
+                face_.post([this, self] {
+                    if (!self.lock()) return;
+                    face_.set_text(Control::lbllistcount, "");
+                    items_.Clear();
+                });
+                // Records go straight into the new list as they are read; the
+                // file is never held whole.
+                reader->read_all([&](std::string_view text) {
+                    if (stop.load(std::memory_order_relaxed)) throw WorkInterrupted();
+                    entries->add(text);
+                });
+            },
+            [this, entries, missing](bool completed) {
+                // A file that could not be read to its end leaves the list empty.
+                if (!completed || *missing) return;
+                items_.ReplaceAll(std::move(*entries));
+                face_.set_text(Control::lbllistcount, count_label_text(items_.Count()));
+            },
+            false,
+            [this, missing] {
+                if (*missing)
+                    face_.show_message(MessageIcon::Information, "File could not be found to load",
+                                       "There is no file to load, please first save the list.");
+            });
+    });
+}
+
+void WindowLogic::open_home_page() {
+    run_handler([this] {
+        services_.start_program(kHomePageCommand, platform::WindowStyle::MinimizedWithFocus);
+    });
+}
+
+void WindowLogic::Image1_Click() {
+    open_home_page();
+}
+
+void WindowLogic::lblorvane_Click() {
+    open_home_page();
+}
+
+}  // namespace kestrafin::window

@@ -1,0 +1,144 @@
+// What the main window does, without a toolkit: the order of steps of each
+// event handler, the search with its batches and count label, the first-run
+// tick, the root folder setting, the saved list, the busy state, Escape and
+// close. A face (window_face.h) draws the controls and forwards its events
+// here; the logic tells it what to show.
+//
+// Names: the handlers (control, underscore, event: cmdgetfilelist_Click,
+// Form_Load), the procedures savesettings and savedefsettings, the members
+// newroot and listtotal, and the list's entry collection ListItems keep the
+// names of the window's design, so that every handler can be found by the
+// name its users and documents give it. Every other name follows the code's
+// own lower_case convention.
+//
+// Every member runs on the face's UI thread. A handler called while another
+// handler or the work it started runs does nothing: input is dropped, never
+// kept for later. An error ends only its handler: it is shown in a message
+// box titled "Kestrafin" and the window keeps its data.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/start_program.h"
+#include "search/searchfiles.h"
+#include "window/background_work.h"
+#include "window/list_items.h"
+#include "window/window_face.h"
+
+namespace kestrafin::window {
+
+// The walk behind "Search": searchfiles over `root` with its default threads.
+void search_with_default_threads(const std::string& root, search::SearchSink& sink);
+
+// What the window takes from its host; tests hand in stand-ins.
+struct WindowServices {
+    platform::ProgramStarter start_program = platform::start_program;
+    std::function<void(const std::string& root, search::SearchSink& sink)> search =
+        search_with_default_threads;
+    // How often a running search moves what it found into the list and the
+    // count label.
+    std::chrono::milliseconds repaint_interval{50};
+    // How long loading waits for the settings file before the window shows
+    // without it.
+    std::chrono::milliseconds settings_patience{10000};
+};
+
+inline constexpr const char* kHomePageHost = "kestrafin.example";
+inline constexpr const char* kHomePageCommand = "explorer http://kestrafin.example/";
+// The first-run tick's interval.
+inline constexpr std::chrono::milliseconds kFirstRunDelay{500};
+
+class WindowLogic {
+  public:
+    // Builds the logic of a window whose program folder (settings file, saved
+    // list) is `program_folder`. The root box holds the default root until
+    // Form_Load. `face` must outlive the logic.
+    WindowLogic(WindowFace& face, std::string program_folder, WindowServices services = {});
+    // Stops running work and waits for its thread.
+    ~WindowLogic();
+    WindowLogic(const WindowLogic&) = delete;
+    WindowLogic& operator=(const WindowLogic&) = delete;
+
+    // The handlers, called by the face for the events they are named after.
+    void Form_Load();
+    void cmdgetfilelist_Click();
+    void cmdsave_Click();
+    void cmdseldir_Click();
+    void tmrwait2_Timer();
+    void cmdsavelist_Click();
+    void cmdloadlist_Click();
+    void Image1_Click();
+    void lblorvane_Click();
+
+    // A timer of the face fell due.
+    void timer_elapsed(Timer timer);
+    // Escape reached the window while it was Stoppable: the search stops and
+    // keeps what it found.
+    void escape_pressed();
+    // The window is closing: running work is stopped. Returns once it has
+    // ended, or ends the program when it does not end promptly (a folder on
+    // a share that no longer answers); the face then closes the window.
+    void close_requested();
+
+    // Stores the root box's text as the root folder setting.
+    void savesettings();
+    // Stores the default root as the root folder setting.
+    void savedefsettings();
+
+    // The root folder text, byte for byte as it is stored and searched.
+    const std::string& root_text() const { return root_text_; }
+    std::string settings_file() const;
+    std::string saved_list_file() const;
+    // True while a handler or the work it started runs.
+    bool busy() const { return handler_running_ || work_.running(); }
+
+    ListItems& list_items() { return items_; }
+    const ListItems& list_items() const { return items_; }
+
+    // The text returned by the last "Change" prompt.
+    std::string newroot;
+    // The entry count of the list at the last "Save List".
+    std::size_t listtotal = 0;
+
+  private:
+    void set_root_text(std::string text);
+    // Runs one handler; an error it raises is shown and ends only that handler.
+    void run_handler(const std::function<void()>& body);
+    // Starts the long part of a handler on the work thread. `done` runs on the
+    // window's thread when it has ended, told whether it ended without an
+    // error; then the error, if any, is shown, or else `afterwards` runs once
+    // the window takes input again.
+    void start_work(BackgroundWork::Work work, std::function<void(bool completed)> done,
+                    bool escape_stops, std::function<void()> afterwards = {});
+    // Runs `work` now, or once the running handler and its work have ended. Only
+    // the timer and start-up use it: input is never kept for later.
+    void when_idle(std::function<void()> work);
+    void run_deferred();
+    // Posts `task` to the UI thread, dropped if this object has gone.
+    void post(std::function<void()> task);
+    void show_error(const std::string& text);
+    void open_home_page();
+
+    WindowFace& face_;
+    std::string program_folder_;
+    WindowServices services_;
+    platform::FileSystemObject filesys;
+    ListItems items_;
+    std::string root_text_;
+    bool handler_running_ = false;
+    std::vector<std::function<void()>> deferred_;
+    // What a tick of the search_progress timer does while a search runs.
+    std::function<void()> search_tick_;
+    // Tasks posted to the face that run after this object has gone find it
+    // expired and do nothing.
+    std::shared_ptr<WindowLogic*> self_ = std::make_shared<WindowLogic*>(this);
+    // Last, so that its thread has ended before anything it reads goes.
+    BackgroundWork work_;
+};
+
+}  // namespace kestrafin::window
