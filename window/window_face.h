@@ -5,7 +5,9 @@
 //
 // Threading: the logic and every call below run on the face's UI thread,
 // except post(), which any thread may call. The logic's work thread never
-// touches the face otherwise.
+// touches the face otherwise. Once the logic is destroyed (it stops and joins
+// its work first) it calls the face no more, so a face holds its logic as its
+// last member.
 //
 // Texts are UTF-8 byte strings (names on POSIX may hold bytes that are not
 // UTF-8; a face shows them as the replacement character).

@@ -56,7 +56,6 @@ struct WindowUnderTest {
         return QTest::qWaitFor([this] { return !window->busy(); }, timeout_ms);
     }
 
-    std::string ini() const { return read_bytes(folder / "kestrafin.ini"); }
     std::string saved_list() const { return read_bytes(folder / "kestrafinlist.dxb"); }
     window::ListItems& items() { return window->lvFiles->list_items(); }
     std::vector<std::string> entries() {
@@ -107,15 +106,6 @@ inline void when_dialog_shows(std::function<void(QWidget*)> act, QObject* owner 
         }
     });
     poll->start();
-}
-
-// Puts `root` into the window as its root folder, through the "Change" prompt.
-inline void choose_root(qt::frmMain& window, const std::string& root) {
-    when_dialog_shows([root](QWidget* dialog) {
-        QTest::keyClicks(dialog->focusWidget(), QString::fromStdString(root));
-        QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
-    });
-    window.cmdseldir->click();
 }
 
 struct SeenMessage {
