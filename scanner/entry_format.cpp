@@ -93,6 +93,20 @@ void append_csv_field(std::string& out, std::string_view text) {
     out.push_back('"');
 }
 
+std::string_view kind_name(RecordKind kind) {
+    switch (kind) {
+        case RecordKind::file:
+            return "file";
+        case RecordKind::folder:
+            return "folder";
+        case RecordKind::link:
+            return "link";
+        case RecordKind::error:
+            return "error";
+    }
+    return "file";
+}
+
 }  // namespace
 
 EntryFormat::EntryFormat(OutputFormat format, bool null_terminated, bool with_target,
@@ -107,34 +121,60 @@ std::string EntryFormat::header() const {
     std::string header(kByteOrderMark);
     header.append("path,folder_length,path_length");
     if (with_target_) header.append(",target_path");
-    header.append("\r\n");
+    header.append(",kind,reasons,error\r\n");
     return header;
 }
 
-void EntryFormat::append(std::string& out, std::string_view path, const EntryLengths& lengths,
-                         std::string_view target_path) const {
+void EntryFormat::append(std::string& out, const EntryRecord& record) const {
     switch (format_) {
         case OutputFormat::lines:
-            out.append(print_target_ ? target_path : path);
+            if (record.kind == RecordKind::error) return;
+            out.append(print_target_ ? record.target_path : record.path);
             out.push_back(null_terminated_ ? '\0' : '\n');
             return;
         case OutputFormat::csv:
-            append_csv_field(out, path);
-            out.append("," + std::to_string(lengths.folder) + "," + std::to_string(lengths.path));
+            append_csv_field(out, record.path);
+            out.append("," + std::to_string(record.lengths.folder) + "," +
+                       std::to_string(record.lengths.path));
             if (with_target_) {
                 out.push_back(',');
-                append_csv_field(out, target_path);
+                append_csv_field(out, record.target_path);
             }
+            out.push_back(',');
+            out.append(kind_name(record.kind));
+            out.push_back(',');
+            record.reasons.each([&, first = true](Reason reason) mutable {
+                if (!first) out.push_back(' ');
+                first = false;
+                out.append(reason_code(reason));
+            });
+            out.push_back(',');
+            append_csv_field(out, record.error);
             out.append("\r\n");
             return;
         case OutputFormat::json:
             out.push_back('{');
-            append_json_text_field(out, "path", path);
-            out.append(",\"folder_length\":" + std::to_string(lengths.folder) +
-                       ",\"path_length\":" + std::to_string(lengths.path));
+            append_json_text_field(out, "path", record.path);
+            out.append(",\"folder_length\":" + std::to_string(record.lengths.folder) +
+                       ",\"path_length\":" + std::to_string(record.lengths.path));
             if (with_target_) {
                 out.push_back(',');
-                append_json_text_field(out, "target_path", target_path);
+                append_json_text_field(out, "target_path", record.target_path);
+            }
+            out.append(",\"kind\":\"");
+            out.append(kind_name(record.kind));
+            out.append("\",\"reasons\":[");
+            record.reasons.each([&, first = true](Reason reason) mutable {
+                if (!first) out.push_back(',');
+                first = false;
+                out.push_back('"');
+                out.append(reason_code(reason));
+                out.push_back('"');
+            });
+            out.push_back(']');
+            if (record.kind == RecordKind::error) {
+                out.append(",\"error\":");
+                append_json_string(out, record.error);
             }
             out.append("}\n");
             return;

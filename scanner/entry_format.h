@@ -5,11 +5,26 @@
 #include <string>
 #include <string_view>
 
+#include "scanner/entry_reasons.h"
 #include "scanner/length_rules.h"
 
 namespace kestrafin::scanner {
 
 enum class OutputFormat { lines, csv, json };
+
+// What a record stands for. A link is a link to a folder; an error is a
+// folder the walk could not read.
+enum class RecordKind { file, folder, link, error };
+
+// One entry as written.
+struct EntryRecord {
+    std::string_view path;
+    EntryLengths lengths;
+    std::string_view target_path;
+    RecordKind kind = RecordKind::file;
+    Reasons reasons;
+    std::string_view error;  // the host's words for an error record
+};
 
 class EntryFormat {
   public:
@@ -18,14 +33,16 @@ class EntryFormat {
     EntryFormat(OutputFormat format, bool null_terminated, bool with_target, bool print_target);
 
     // What comes before the first entry: for CSV a UTF-8 byte order mark, so
-    // that spreadsheets read non-ASCII names right, and the header row.
+    // that spreadsheets read non-ASCII names right, and the header row:
+    // path,folder_length,path_length[,target_path],kind,reasons,error.
     std::string header() const;
 
-    // Appends one entry to `out`. CSV keeps the bytes of every name as they
-    // are; JSON shows bytes that are no valid UTF-8 as U+FFFD and then also
-    // carries the exact bytes in base64 ("path_base64", "target_path_base64").
-    void append(std::string& out, std::string_view path, const EntryLengths& lengths,
-                std::string_view target_path) const;
+    // Appends one record to `out`. CSV keeps the bytes of every name as they
+    // are and joins the reason codes with blanks; JSON gives them as an array
+    // and shows bytes that are no valid UTF-8 as U+FFFD and then also carries
+    // the exact bytes in base64 ("path_base64", "target_path_base64"). The
+    // lines format writes the path alone, and nothing for an error.
+    void append(std::string& out, const EntryRecord& record) const;
 
   private:
     OutputFormat format_;

@@ -1,5 +1,6 @@
 #include "scanner/scan_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
 
@@ -25,6 +26,10 @@ const char* const kScanUsage =
     "  --limit sharepoint     file path longer than 400, counted from the path after\n"
     "                         the host with percent-escapes decoded when the target\n"
     "                         prefix is a URL\n"
+    "  --check windows|sharepoint|onedrive\n"
+    "                         list every file and folder that the destination\n"
+    "                         refuses, by its length and name rules (see below);\n"
+    "                         may be given more than once\n"
     "  --target-prefix PREFIX measure every path as if ROOT were PREFIX, joining the\n"
     "                         rest with \"\\\" when PREFIX is a drive, UNC or other\n"
     "                         Windows path and with \"/\" otherwise\n"
@@ -34,8 +39,10 @@ const char* const kScanUsage =
     "  --format lines|csv|json\n"
     "                         one path per line (default); CSV with a header row\n"
     "                         and the columns path,folder_length,path_length (and\n"
-    "                         target_path with a prefix), UTF-8 with a byte order\n"
-    "                         mark; or one JSON object per line with the same fields\n"
+    "                         target_path with a prefix),kind,reasons,error, UTF-8\n"
+    "                         with a byte order mark; or one JSON object per line\n"
+    "                         with the same fields; folders that cannot be read\n"
+    "                         are records of kind error\n"
     "  -0, --null             end each entry with NUL instead of a line break; use\n"
     "                         this when names may hold line breaks (xargs -0)\n"
     "  --list FILE            write the entries to FILE in the saved list format\n"
@@ -57,6 +64,19 @@ const char* const kScanUsage =
     "                         through a link, and kernel file systems like /proc\n"
     "  -h, --help             show this help\n"
     "      --version          show the version\n"
+    "\n"
+    "Profiles of --check (lengths in UTF-16 code units):\n"
+    "  windows     path longer than 259 or folder path longer than 247, name longer\n"
+    "              than 255, reserved device names (CON, PRN, AUX, NUL, COM0-9,\n"
+    "              LPT0-9, also before an extension), names ending in a space or\n"
+    "              a period, < > : \" / \\ | ? * and control characters\n"
+    "  sharepoint  path longer than 400 (counted as --limit sharepoint), leading\n"
+    "              or trailing spaces, \" * : < > ? / \\ |, the device names, .lock,\n"
+    "              desktop.ini, names starting with ~$ or holding _vti_, a folder\n"
+    "              forms in the root\n"
+    "  onedrive    the sharepoint rules and the windows name rules together\n"
+    "  Every profile also lists names of one folder that are equal regardless of\n"
+    "  case and Unicode form (collision).\n"
     "\n"
     "Lengths count UTF-16 code units, as Windows does.\n"
     "Exit status: 0 when every folder was read, 1 when some folder could not be\n"
@@ -84,14 +104,25 @@ std::size_t parse_threads(const std::string& text) {
 }
 
 void apply_limit(const std::string& preset, LengthRules& rules) {
-    if (preset == "windows") {
-        rules.file_longer_than = 259;
-        rules.folder_longer_than = 247;
-    } else if (preset == "sharepoint") {
-        rules.file_longer_than = 400;
-    } else {
+    const CheckProfile* profile =
+        preset == "windows" || preset == "sharepoint" ? find_check_profile(preset) : nullptr;
+    if (profile == nullptr)
         throw std::invalid_argument("--limit takes windows or sharepoint, not '" + preset + "'");
-    }
+    rules.file_longer_than = profile->path_longer_than;
+    rules.folder_longer_than = profile->folder_longer_than;
+}
+
+const CheckProfile* parse_check(const std::string& name) {
+    const CheckProfile* profile = find_check_profile(name);
+    if (profile == nullptr)
+        throw std::invalid_argument("--check takes windows, sharepoint or onedrive, not '" + name +
+                                    "'");
+    return profile;
+}
+
+// An entry breaks a length rule when it breaks it under any profile or option.
+void merge(std::optional<std::size_t>& rule, std::optional<std::size_t> profile_rule) {
+    if (profile_rule) rule = std::min(rule.value_or(*profile_rule), *profile_rule);
 }
 
 OutputFormat parse_format(const std::string& text) {
@@ -149,6 +180,10 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
             apply_limit(value_of(argument), options.rules);
         } else if (argument.starts_with("--limit=")) {
             apply_limit(argument.substr(8), options.rules);
+        } else if (argument == "--check") {
+            options.checks.push_back(parse_check(value_of(argument)));
+        } else if (argument.starts_with("--check=")) {
+            options.checks.push_back(parse_check(argument.substr(8)));
         } else if (argument == "--target-prefix") {
             options.target_prefix = value_of(argument);
         } else if (argument.starts_with("--target-prefix=")) {
@@ -188,6 +223,10 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
         }
     }
     options.root = root.value_or(std::string(platform::kDefaultRoot));
+    for (const CheckProfile* profile : options.checks) {
+        merge(options.rules.file_longer_than, profile->path_longer_than);
+        merge(options.rules.folder_longer_than, profile->folder_longer_than);
+    }
     if (!options.rules.folder_longer_than && !options.rules.file_longer_than)
         options.rules.folder_longer_than = search::kDefaultLongerThan;
     refuse_conflicts(options);
@@ -195,7 +234,8 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
 }
 
 bool needs_every_file(const ScanOptions& options) {
-    return options.rules.file_longer_than || options.target_prefix || options.summary;
+    return options.rules.file_longer_than || options.target_prefix || options.summary ||
+           !options.checks.empty();
 }
 
 }  // namespace kestrafin::scanner

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "scanner/check_profiles.h"
 #include "scanner/entry_format.h"
 #include "scanner/length_rules.h"
 #include "search/searchfiles.h"
@@ -16,6 +17,9 @@ struct ScanOptions {
     std::string root;
     // Without any rule given, the window's: a folder path longer than 200.
     LengthRules rules;
+    // The destinations checked for (--check); their length rules are merged
+    // into `rules`.
+    std::vector<const CheckProfile*> checks;
     std::optional<std::string> target_prefix;
     bool print_target = false;
     OutputFormat format = OutputFormat::lines;

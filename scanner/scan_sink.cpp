@@ -1,7 +1,10 @@
 #include "scanner/scan_sink.h"
 
+#include "platform/folder_reader.h"
 #include "platform/standard_stream.h"
 #include "scanner/terminal_quote.h"
+#include "search/folder_listing.h"
+#include "search/path_text.h"
 
 #include <cerrno>
 #include <cstring>
@@ -48,7 +51,9 @@ ScanSink::ScanSink(const ScanOptions& options, int output, int errors)
       needs_lengths_(judges_every_file_ || options.format != OutputFormat::lines),
       measure_(options.root, target_of(options)),
       format_(options.format, options.null_terminated, options.target_prefix.has_value(),
-              options.print_target) {
+              options.print_target),
+      names_(options.checks),
+      slashed_root_size_(search::addslash(options.root).size()) {
     if (options_.list_file)
         list_ = std::make_unique<listfile::SavedListWriter>(*options_.list_file);
     if (options_.summary) summary_.emplace(options_.rules);
@@ -60,28 +65,96 @@ void ScanSink::add_entry(std::string_view entry_text) {
     const EntryLengths lengths = needs_lengths_ ? measure_.measure(entry_text) : EntryLengths{};
     const Verdict verdict =
         judges_every_file_ ? judge(options_.rules, lengths) : Verdict{.by_folder = true};
+    Reasons reasons;
+    if (verdict.by_folder) reasons.add(Reason::folder_length);
+    if (verdict.by_file) reasons.add(Reason::path_length);
+    if (!names_.any()) {
+        settle_file(entry_text, lengths, reasons);
+        return;
+    }
+    // Whether a name collides is known once the whole folder is read.
+    held_.push_back({held_paths_.size(), entry_text.size(), lengths, reasons});
+    held_paths_.append(entry_text);
+}
+
+void ScanSink::settle_file(std::string_view entry_text, const EntryLengths& lengths,
+                           Reasons reasons) {
     // The summary names paths as the output does, so it needs the target only
     // when the lines show it.
     const bool target_needed = options_.print_target
-                                   ? verdict.qualifies() || summary_
-                                   : verdict.qualifies() && options_.format != OutputFormat::lines;
+                                   ? reasons.any() || summary_
+                                   : reasons.any() && options_.format != OutputFormat::lines;
     std::string target;
     if (measure_.has_target() && target_needed) target = measure_.target_path(entry_text);
     if (summary_) summary_->file_seen(options_.print_target ? target : entry_text, lengths.path);
-    if (!verdict.qualifies()) return;
-    if (summary_) summary_->entry_listed(verdict);
-    write_entry(entry_text, lengths, target);
+    if (!reasons.any()) return;
+    if (summary_)
+        summary_->entry_listed({.by_folder = reasons.has(Reason::folder_length),
+                                .by_file = reasons.has(Reason::path_length)});
+    write_entry({.path = entry_text,
+                 .lengths = lengths,
+                 .target_path = target,
+                 .kind = RecordKind::file,
+                 .reasons = reasons,
+                 .error = {}});
 }
 
-void ScanSink::write_entry(std::string_view entry_text, const EntryLengths& lengths,
-                           std::string_view target) {
+void ScanSink::folder_listed(std::string_view directory, const search::FolderListing& listing) {
+    if (!names_.any()) return;
+    const std::size_t slashed_size = search::addslash(directory).size();
+    const auto held_name = [&](const HeldFile& file) {
+        return std::string_view(held_paths_)
+            .substr(file.offset + slashed_size, file.length - slashed_size);
+    };
+    const bool collisions = names_.collisions();
+    if (collisions) {
+        names_listed_.clear();
+        for (const HeldFile& file : held_) names_listed_.push_back(held_name(file));
+        for (const search::ListedName& subfolder : listing.subfolders)
+            names_listed_.push_back(listing.name_of(subfolder));
+        collisions_.find(names_listed_, colliding_);
+    }
+    std::size_t at = 0;
+    for (const HeldFile& file : held_) {
+        Reasons reasons = file.reasons;
+        reasons.add(names_.judge(held_name(file), false));
+        if (collisions && colliding_[at]) reasons.add(Reason::collision);
+        ++at;
+        settle_file(std::string_view(held_paths_).substr(file.offset, file.length), file.lengths,
+                    reasons);
+    }
+    held_.clear();
+    held_paths_.clear();
+    // A folder that breaks a name rule is one entry, whatever lies below it.
+    const bool in_root = slashed_size == slashed_root_size_;
+    for (const search::ListedName& subfolder : listing.subfolders) {
+        const std::string_view name = listing.name_of(subfolder);
+        Reasons reasons = names_.judge(name, in_root);
+        if (collisions && colliding_[at]) reasons.add(Reason::collision);
+        ++at;
+        if (!reasons.any()) continue;
+        scratch_path_.assign(search::addslash(directory)).append(name);
+        const std::string target =
+            measure_.has_target() ? measure_.target_path(scratch_path_) : std::string();
+        write_entry({.path = scratch_path_,
+                     .lengths = measure_.measure(scratch_path_),
+                     .target_path = target,
+                     .kind = subfolder.kind == platform::EntryKind::link_to_folder
+                                 ? RecordKind::link
+                                 : RecordKind::folder,
+                     .reasons = reasons,
+                     .error = {}});
+    }
+}
+
+void ScanSink::write_entry(const EntryRecord& record) {
     ++entries_;
     if (list_) {
-        list_->add(entry_text);
+        list_->add(record.path);
         return;
     }
     if (options_.count_only) return;
-    const std::string_view shown = options_.print_target ? target : entry_text;
+    const std::string_view shown = options_.print_target ? record.target_path : record.path;
     // On a terminal the entry is escaped onto one line.
     if (options_.format == OutputFormat::lines && !options_.null_terminated && !escape_entries_ &&
         !warned_line_break_ && shown.find('\n') != std::string_view::npos) {
@@ -90,19 +163,27 @@ void ScanSink::write_entry(std::string_view entry_text, const EntryLengths& leng
             "a name holds a line break, so one entry spans several lines; use -0 to end "
             "entries with NUL instead");
     }
+    write_record(record);
+}
+
+void ScanSink::write_record(const EntryRecord& record) {
     if (!escape_entries_) {
-        format_.append(buffer_, entry_text, lengths, target);
+        format_.append(buffer_, record);
     } else if (options_.format == OutputFormat::lines) {
-        format_.append(buffer_, escaped_for_terminal(entry_text), lengths,
-                       escaped_for_terminal(target));
+        const std::string path = escaped_for_terminal(record.path);
+        const std::string target = escaped_for_terminal(record.target_path);
+        EntryRecord escaped = record;
+        escaped.path = path;
+        escaped.target_path = target;
+        format_.append(buffer_, escaped);
     } else {
         // A record keeps its own line end; what stands before it is made printable.
-        std::string record;
-        format_.append(record, entry_text, lengths, target);
-        std::size_t end = record.size();
-        while (end > 0 && (record[end - 1] == '\n' || record[end - 1] == '\r')) --end;
-        buffer_.append(printable_text(std::string_view(record).substr(0, end)));
-        buffer_.append(record, end);
+        std::string text;
+        format_.append(text, record);
+        std::size_t end = text.size();
+        while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r')) --end;
+        buffer_.append(printable_text(std::string_view(text).substr(0, end)));
+        buffer_.append(text, end);
     }
     if (buffer_.size() >= kOutputBlock) flush_output();
 }
@@ -111,9 +192,22 @@ void ScanSink::folder_unreadable(std::string_view directory, int error) {
     ++unreadable_;
     // Unreadable folders make the exit status 1 and are reported even when quiet.
     progress_.clear();
-    const std::string line = "kestrafin-scan: cannot read " + quoted_for_terminal(directory) +
-                             ": " + std::system_category().message(error) + "\n";
+    const std::string reason = std::system_category().message(error);
+    const std::string line =
+        "kestrafin-scan: cannot read " + quoted_for_terminal(directory) + ": " + reason + "\n";
     write_message(errors_, line);
+    // In records too, so that a partial scan never reads as complete.
+    if (options_.format == OutputFormat::lines || folders_read_ == 0) return;
+    Reasons unreadable;
+    unreadable.add(Reason::unreadable);
+    const std::string target =
+        measure_.has_target() ? measure_.target_path(directory) : std::string();
+    write_record({.path = directory,
+                  .lengths = measure_.measure(directory),
+                  .target_path = target,
+                  .kind = RecordKind::error,
+                  .reasons = unreadable,
+                  .error = reason});
 }
 
 void ScanSink::cycle_skipped(std::string_view directory) {
@@ -153,6 +247,12 @@ void ScanSink::flush_output() {
 }
 
 void ScanSink::finish() {
+    // Every folder the walk enters is listed; files held past the walk's end
+    // would be a walk that stopped early, and keep what is known of them.
+    for (const HeldFile& file : held_)
+        settle_file(std::string_view(held_paths_).substr(file.offset, file.length), file.lengths,
+                    file.reasons);
+    held_.clear();
     progress_.clear();
     if (list_) list_->commit();
     if (options_.count_only) {

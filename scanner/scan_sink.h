@@ -7,10 +7,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "listfile/saved_list.h"
+#include "scanner/check_profiles.h"
 #include "scanner/entry_format.h"
 #include "scanner/length_rules.h"
+#include "scanner/name_collisions.h"
 #include "scanner/progress_line.h"
 #include "scanner/scan_options.h"
 #include "scanner/summary.h"
@@ -28,6 +31,8 @@ class ScanSink : public search::SearchSink {
     ScanSink(const ScanOptions& options, int output, int errors);
 
     void add_entry(std::string_view entry_text) override;
+    void folder_listed(std::string_view slashed_path,
+                       const search::FolderListing& listing) override;
     void folder_unreadable(std::string_view directory, int error) override;
     void cycle_skipped(std::string_view directory) override;
     void link_web_skipped(std::string_view directory) override;
@@ -47,8 +52,9 @@ class ScanSink : public search::SearchSink {
     void flush_output();
     std::string render_summary(int destination) const;
     void warn(const std::string& text);
-    void write_entry(std::string_view entry_text, const EntryLengths& lengths,
-                     std::string_view target);
+    void write_entry(const EntryRecord& record);
+    void write_record(const EntryRecord& record);
+    void settle_file(std::string_view entry_text, const EntryLengths& lengths, Reasons reasons);
 
     const ScanOptions& options_;
     int output_;
@@ -63,6 +69,22 @@ class ScanSink : public search::SearchSink {
     bool needs_lengths_;
     LengthMeasure measure_;
     EntryFormat format_;
+    NameRules names_;
+    std::size_t slashed_root_size_;
+    // With name rules, the files of the folder being read wait for its
+    // listing: their paths back to back, and what is known of each.
+    struct HeldFile {
+        std::size_t offset;
+        std::size_t length;
+        EntryLengths lengths;
+        Reasons reasons;
+    };
+    std::vector<HeldFile> held_;
+    std::string held_paths_;
+    std::string scratch_path_;
+    NameCollisions collisions_;
+    std::vector<std::string_view> names_listed_;  // kept for their memory
+    std::vector<bool> colliding_;
     std::optional<ScanSummary> summary_;
     std::size_t entries_ = 0;
     std::size_t folders_read_ = 0;

@@ -15,6 +15,8 @@ inline constexpr std::size_t kDefaultLongerThan = 200;
 // whose folders the walk reads faster than it lists them.
 inline constexpr std::size_t kDefaultThreads = 64;
 
+struct FolderListing;
+
 // Receives what the walk finds, in the walk's order. Texts passed in are valid
 // only during the call.
 class SearchSink {
@@ -22,6 +24,11 @@ class SearchSink {
     virtual ~SearchSink() = default;
     // The full path of one file of a qualifying folder.
     virtual void add_entry(std::string_view entry_text) = 0;
+    // A folder the walk has entered, once all its names are read and its
+    // files handed on: `directory` names it as folder_done does, `listing`
+    // holds its subfolders with their kinds. For sinks that judge the names
+    // of a folder against each other, or folders by their name.
+    virtual void folder_listed(std::string_view /*directory*/, const FolderListing& /*listing*/) {}
     // A folder whose names could not be read, or could be read only in part
     // (`error` is the host's error number). The walk goes on without it.
     virtual void folder_unreadable(std::string_view /*directory*/, int /*error*/) {}

@@ -36,6 +36,7 @@ void WalkRules::hand_on_files(const FolderListing& listing, std::string& path,
 }
 
 void WalkRules::folder_read(const FolderListing& listing, std::string_view directory) {
+    sink_.folder_listed(directory, listing);
     if (listing.read_error) sink_.folder_unreadable(directory, listing.read_error.value());
     sink_.folder_done(directory);
 }

@@ -52,8 +52,8 @@ class WalkRules {
         path.resize(slashed_length);
     }
 
-    // Tells the sink that the admitted folder `directory` has been read, and
-    // whether reading it failed part way.
+    // Tells the sink that the admitted folder `directory` has been read, with
+    // its listing, and whether reading it failed part way.
     void folder_read(const FolderListing& listing, std::string_view directory);
 
     // Whether `reread`, the subfolders of a folder reopened where the walk

@@ -121,7 +121,8 @@ TEST_P(TargetPrefixBoundary, ListsAFolderByItsLengthAtTheDestination) {
     const std::string prefix = kind.make(root_units + 11);
     const ScanRun csv = run_scanner({"-q", "--format", "csv", "--target-prefix", prefix, root});
     const std::string line = near + "/" + name + ",201,208," +
-                             at_target(prefix, kind.separator, root, near + "/" + name) + "\r\n";
+                             at_target(prefix, kind.separator, root, near + "/" + name) +
+                             ",file,folder_length,\r\n";
     EXPECT_NE(csv.out.find("\r\n" + line), std::string::npos) << csv.out;
 }
 
@@ -155,6 +156,12 @@ TEST(MigrationScan, PresetsAndRulesListOnlyPastTheirLimits) {
     EXPECT_EQ(listed({"--limit", "windows"}), windows);
     EXPECT_EQ(listed({"--files-longer-than", "259", "--longer-than=247"}), windows);
     EXPECT_EQ(listed({"--limit=sharepoint"}), (std::set<std::string>{path401}));
+    EXPECT_EQ(listed({"--check", "windows"}), windows);
+    EXPECT_EQ(listed({"--check=sharepoint", "--check", "onedrive"}),
+              (std::set<std::string>{path401}));
+    EXPECT_EQ(listed({"--check", "sharepoint", "--longer-than", "247"}),
+              (std::set<std::string>{folder248 + "/b", path400, path401}))
+        << "a profile's rules join those given";
     EXPECT_EQ(listed({"--files-longer-than", "259"}),
               (std::set<std::string>{path260, path400, path401}))
         << "a file rule alone leaves the default folder rule out";
@@ -177,6 +184,7 @@ TEST(MigrationScan, PresetsAndRulesListOnlyPastTheirLimits) {
 TEST(MigrationScan, RefusesOptionsThatDoNotGoTogetherAndStatesEachPreset) {
     const std::vector<std::vector<std::string>> refused = {
         {"--limit", "mac"},
+        {"--check", "onedrive-for-mac"},
         {"--format", "xml"},
         {"--format", "csv", "-0"},
         {"--format", "json", "--count"},
@@ -195,7 +203,8 @@ TEST(MigrationScan, RefusesOptionsThatDoNotGoTogetherAndStatesEachPreset) {
     const std::string help = run_scanner({"--help"}).out;
     for (const char* stated :
          {"--limit windows", "longer than 259", "longer than 247", "--limit sharepoint",
-          "longer than 400", "--target-prefix", "--format lines|csv|json", "--summary"})
+          "longer than 400", "--check windows|sharepoint|onedrive", "--target-prefix",
+          "--format lines|csv|json", "--summary"})
         EXPECT_NE(help.find(stated), std::string::npos) << stated;
 }
 
@@ -275,22 +284,25 @@ data = open(sys.argv[1], 'rb').read()
 assert data.startswith(b'\xef\xbb\xbf'), 'no byte order mark'
 text = data.decode('utf-8-sig', 'surrogateescape')
 for row in csv.reader(io.StringIO(text, newline=''), strict=True):
-    print(' '.join(field.encode('utf-8', 'surrogateescape').hex() for field in row))
+    print(' '.join(field.encode('utf-8', 'surrogateescape').hex() or '-' for field in row))
 )",
                                         run.out);
     ASSERT_EQ(records.size(), entries.size() + 1);
     std::vector<std::string> header;
     for (const auto& field : records[0]) header.push_back(unhex(field));
-    EXPECT_EQ(header,
-              (std::vector<std::string>{"path", "folder_length", "path_length", "target_path"}));
+    EXPECT_EQ(header, (std::vector<std::string>{"path", "folder_length", "path_length",
+                                                "target_path", "kind", "reasons", "error"}));
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const auto& record = records[i + 1];
-        ASSERT_EQ(record.size(), 4u);
+        ASSERT_EQ(record.size(), 7u);
         const std::string target = at_target(kUncPrefix, '\\', tree.root, entries[i]);
         EXPECT_EQ(unhex(record[0]), entries[i]);
         EXPECT_EQ(unhex(record[1]), std::to_string(lengths_at_target(target).folder));
         EXPECT_EQ(unhex(record[2]), std::to_string(lengths_at_target(target).path));
         EXPECT_EQ(unhex(record[3]), target);
+        EXPECT_EQ(unhex(record[4]), "file");
+        EXPECT_EQ(unhex(record[5]), "folder_length");
+        EXPECT_EQ(record[6], "-") << "no error";
     }
 }
 
@@ -315,8 +327,9 @@ for line in lines[:-1]:
         else:
             fields += [entry[key].encode('utf-8').hex(), '0']
     known = {'path', 'path_base64', 'folder_length', 'path_length', 'target_path',
-             'target_path_base64'}
+             'target_path_base64', 'kind', 'reasons'}
     assert set(entry) <= known, entry
+    assert entry['kind'] == 'file' and entry['reasons'] == ['folder_length'], entry
     fields += [str(entry['folder_length']), str(entry['path_length'])]
     print(' '.join(fields))
 )",

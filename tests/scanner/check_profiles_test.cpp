@@ -1,0 +1,117 @@
+// The name rules of each --check profile at their boundaries.
+#include "scanner/check_profiles.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace kestrafin::scanner;
+
+namespace {
+
+std::string codes(Reasons reasons) {
+    std::string text;
+    reasons.each([&](Reason reason) {
+        if (!text.empty()) text += ' ';
+        text += reason_code(reason);
+    });
+    return text;
+}
+
+std::string repeated(const std::string& piece, std::size_t times) {
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i) text += piece;
+    return text;
+}
+
+struct NameCase {
+    std::string name;
+    bool folder_in_root;
+    const char* windows;
+    const char* sharepoint;
+    const char* onedrive;
+};
+
+const std::string kE = "\xC3\xA9";             // é: one UTF-16 unit, two bytes
+const std::string kClef = "\xF0\x9D\x84\x9E";  // 𝄞: two UTF-16 units, four bytes
+
+const NameCase kNames[] = {
+    {"Report 2024.docx", false, "", "", ""},
+    {repeated(kE, 255), false, "", "", ""},
+    {repeated(kE, 256), false, "name_length", "", "name_length"},
+    {repeated(kClef, 127) + "a", false, "", "", ""},
+    {repeated(kClef, 128), false, "name_length", "", "name_length"},
+    {"CON", false, "reserved_name", "reserved_name", "reserved_name"},
+    {"con.txt", false, "reserved_name", "reserved_name", "reserved_name"},
+    {"NUL .tar.gz", false, "reserved_name", "reserved_name", "reserved_name"},
+    {"Com0", false, "reserved_name", "reserved_name", "reserved_name"},
+    {"LPT9.log", false, "reserved_name", "reserved_name", "reserved_name"},
+    {"COM\xC2\xB9", false, "reserved_name", "reserved_name", "reserved_name"},
+    {"lpt\xC2\xB3.txt", false, "reserved_name", "reserved_name", "reserved_name"},
+    {"COM10", false, "", "", ""},
+    {"CONSOLE", false, "", "", ""},
+    {"my.con", false, "", "", ""},
+    {"AUXx", false, "", "", ""},
+    {".lock", false, "", "reserved_name", "reserved_name"},
+    {"x.lock", false, "", "", ""},
+    {"Desktop.INI", false, "", "reserved_name", "reserved_name"},
+    {"~$Budget.xlsx", false, "", "reserved_name", "reserved_name"},
+    {"a~$", false, "", "", ""},
+    {"site_VTI_cnf", false, "", "reserved_name", "reserved_name"},
+    {"forms", true, "", "reserved_name", "reserved_name"},
+    {"Forms", false, "", "", ""},
+    {"formsx", true, "", "", ""},
+    {"a<b", false, "invalid_character", "invalid_character", "invalid_character"},
+    {"a>b", false, "invalid_character", "invalid_character", "invalid_character"},
+    {"a:b", false, "invalid_character", "invalid_character", "invalid_character"},
+    {"a\"b", false, "invalid_character", "invalid_character", "invalid_character"},
+    {"a\\b", false, "invalid_character", "invalid_character", "invalid_character"},
+    {"a|b", false, "invalid_character", "invalid_character", "invalid_character"},
+    {"a?b", false, "invalid_character", "invalid_character", "invalid_character"},
+    {"a*b", false, "invalid_character", "invalid_character", "invalid_character"},
+    {"a\x01"
+     "b",
+     false, "invalid_character", "", "invalid_character"},
+    {"a\x1F"
+     "b",
+     false, "invalid_character", "", "invalid_character"},
+    {"a\x7F"
+     "b",
+     false, "", "", ""},
+    {"a #%&{}~.txt", false, "", "", ""},
+    {"name.", false, "trailing_space_or_period", "", "trailing_space_or_period"},
+    {"name ", false, "trailing_space_or_period", "trailing_space_or_period",
+     "trailing_space_or_period"},
+    {" name", false, "", "leading_space", "leading_space"},
+    {".hidden", false, "", "", ""},
+    {" CON.", false, "trailing_space_or_period", "leading_space",
+     "trailing_space_or_period leading_space"},
+    {"PRN?.", false, "invalid_character trailing_space_or_period", "invalid_character",
+     "invalid_character trailing_space_or_period"},
+};
+
+void PrintTo(const NameCase& one, std::ostream* out) {
+    *out << ::testing::PrintToString(one.name) << (one.folder_in_root ? " in the root" : "");
+}
+
+class ProfileNames : public ::testing::TestWithParam<NameCase> {};
+
+}  // namespace
+
+TEST_P(ProfileNames, EachProfileFindsWhatItsDestinationRefuses) {
+    const NameCase& one = GetParam();
+    const char* expected[] = {one.windows, one.sharepoint, one.onedrive};
+    for (std::size_t at = 0; at < kCheckProfiles.size(); ++at) {
+        const CheckProfile* profile = &kCheckProfiles[at];
+        EXPECT_EQ(codes(NameRules({&profile, 1}).judge(one.name, one.folder_in_root)), expected[at])
+            << profile->name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, ProfileNames, ::testing::ValuesIn(kNames));
+
+TEST(ProfileNames, ProfilesTogetherBreakWhatAnyOfThemBreaks) {
+    const CheckProfile* both[] = {find_check_profile("windows"), find_check_profile("sharepoint")};
+    EXPECT_EQ(codes(NameRules(both).judge(" a.", false)), "trailing_space_or_period leading_space");
+    EXPECT_EQ(find_check_profile("mac"), nullptr);
+}
