@@ -15,6 +15,15 @@ namespace {
 // shared counter.
 constexpr std::size_t kGrantStep = std::size_t{64} << 10;
 
+// Readers at work when reading ahead starts, and how the count is tried
+// higher: after every so many reads, twice as many readers are kept when
+// they read at least this much faster.
+constexpr std::size_t kFirstReaders = 8;
+constexpr std::size_t kReadsPerRound = 64;
+constexpr int kRoundsBetweenTries = 8;
+constexpr double kRateToKeepMore = 1.5;
+constexpr std::size_t kRoomToWake = 64;
+
 void raise_peak(std::atomic<std::size_t>& peak, std::size_t value) {
     std::size_t seen = peak.load(std::memory_order_relaxed);
     while (value > seen && !peak.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
@@ -62,7 +71,7 @@ struct ReadAhead::Node {
 };
 
 ReadAhead::ReadAhead(Reader& reader, const ReadAheadLimits& limits)
-    : reader_(reader), limits_(limits) {
+    : reader_(reader), limits_(limits), round_started_(std::chrono::steady_clock::now()) {
     readers_.reserve(limits_.readers);
     for (std::size_t count = 0; count < limits_.readers; ++count) {
         try {
@@ -71,6 +80,8 @@ ReadAhead::ReadAhead(Reader& reader, const ReadAheadLimits& limits)
             break;  // fewer readers only make the walk slower
         }
     }
+    std::lock_guard lock(mutex_);
+    active_readers_ = std::min(kFirstReaders, readers_.size());
 }
 
 ReadAhead::~ReadAhead() {
@@ -85,11 +96,6 @@ void ReadAhead::stop() {
         stopping_ = true;
     }
     work_ready_.notify_all();
-}
-
-ReadAheadFigures ReadAhead::figures() const {
-    std::lock_guard lock(mutex_);
-    return figures_;
 }
 
 bool ReadAhead::has_room() const {
@@ -109,11 +115,9 @@ ReadAhead::Branch* ReadAhead::lend(const FolderListing& listing,
     branch->count = listing.subfolders.size();
     branch->next = first;
     Branch* lent = branch.get();
-    {
-        std::lock_guard lock(mutex_);
-        descent_.push_back(std::move(branch));
-    }
-    work_ready_.notify_all();
+    std::lock_guard lock(mutex_);
+    descent_.push_back(std::move(branch));
+    wake_reader();
     return lent;
 }
 
@@ -148,16 +152,18 @@ ReadAhead::Branch* ReadAhead::first_unread_in(Branch* top) {
 void ReadAhead::read_ahead() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
-        Branch* parent = has_room() ? next_to_read() : nullptr;
+        Branch* parent = has_room() && busy_readers_ < active_readers_ ? next_to_read() : nullptr;
         if (parent == nullptr) {
+            ++idle_readers_;
             work_ready_.wait(lock);
+            --idle_readers_;
             continue;
         }
+        ++busy_readers_;
         Node* node = new Node;
         node->index = parent->next++;
         parent->below.push_back(node);
         ++folders_ahead_;
-        figures_.peak_folders = std::max(figures_.peak_folders, folders_ahead_);
 
         const ListedName& entry = parent->listing->subfolders[node->index];
         FolderToRead folder;
@@ -170,8 +176,9 @@ void ReadAhead::read_ahead() {
         folder.parent_volume = parent->listing->identity.volume;
         folder.through_link = entry.kind == platform::EntryKind::link_to_folder;
         node->through_link = folder.through_link;
-        // More work may be left for another reader.
-        work_ready_.notify_one();
+        // One wake-up may have made room for many reads: pass it on, so that
+        // every idle reader looks for one.
+        wake_reader();
 
         ReadAllowance allowance;
         allowance.held_ = &bytes_ahead_;
@@ -193,17 +200,18 @@ void ReadAhead::read_ahead() {
         bytes_ahead_ -= allowance.granted() - allowance.used();
         if (!whole) bytes_ahead_ -= allowance.used();
         lock.lock();
+        --busy_readers_;
+        count_read();
 
         if (node->dropped) {
             if (whole) bytes_ahead_ -= allowance.used();
             --folders_ahead_;
             delete node;  // its listing and handle go with it
-            work_ready_.notify_one();
+            wake_reader();
             continue;
         }
         if (!whole) {
             node->state = Node::State::given_up;
-            ++figures_.given_up;
         } else {
             node->state = Node::State::read;
             node->bytes = allowance.used();
@@ -219,8 +227,8 @@ void ReadAhead::read_ahead() {
             below.count =
                 node->read.folder && !node->through_link ? node->read.listing.subfolders.size() : 0;
         }
-        if (awaited_ == node) listing_ready_.notify_all();
-        work_ready_.notify_one();
+        if (awaited_ == node) listing_ready_.notify_one();
+        wake_reader();
     }
 }
 
@@ -242,7 +250,6 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
     bytes_ahead_ -= node->bytes;
     Taken taken;
     if (node->state == Node::State::read) {
-        ++figures_.taken;
         listing.clear();
         std::swap(listing, node->read.listing);
         std::unique_ptr<Branch> branch = std::move(node->branch);
@@ -253,22 +260,61 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
         descent_.push_back(std::move(branch));
     }
     delete node;
-    lock.unlock();
-    work_ready_.notify_all();
+    wake_reader();
     return taken;
 }
 
 void ReadAhead::leave(Branch* branch) {
-    {
-        std::lock_guard lock(mutex_);
-        while (!descent_.empty()) {
-            std::unique_ptr<Branch> left = std::move(descent_.back());
-            descent_.pop_back();
-            drop_below(*left);
-            if (left.get() == branch) break;
-        }
+    std::lock_guard lock(mutex_);
+    while (!descent_.empty()) {
+        std::unique_ptr<Branch> left = std::move(descent_.back());
+        descent_.pop_back();
+        drop_below(*left);
+        if (left.get() == branch) break;
     }
-    work_ready_.notify_all();
+    wake_reader();
+}
+
+// Called with the lock held, once per read. More readers pay only where
+// reads overlap, as on a share or a device with a deep queue; on a disk whose
+// reads are done by the processor they only crowd it. So the readers at work
+// start few, and every few rounds of reads the read-ahead tries twice as many,
+// keeping them only when folders are then read markedly faster. The count
+// may so change during a walk, as it meets a part of the tree that is cached
+// and a part that is not.
+void ReadAhead::count_read() {
+    if (++round_reads_ < kReadsPerRound) return;
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - round_started_).count();
+    const double rate = seconds > 0 ? static_cast<double>(round_reads_) / seconds : 0;
+    round_reads_ = 0;
+    round_started_ = now;
+    if (trying_more_) {
+        trying_more_ = false;
+        if (rate < settled_rate_ * kRateToKeepMore) {
+            active_readers_ = std::max<std::size_t>(active_readers_ / 2, 1);
+            rounds_until_trying_ = kRoundsBetweenTries;
+            return;
+        }
+        rounds_until_trying_ = 0;  // that paid: try more at once
+    }
+    settled_rate_ = rate;
+    if (active_readers_ >= readers_.size() || rounds_until_trying_-- > 0) return;
+    active_readers_ = std::min(active_readers_ * 2, readers_.size());
+    trying_more_ = true;
+    wake_reader();
+}
+
+// Called with the lock held. Readers wake one another in turn, so that a
+// walk that frees room for one read does not wake every reader.
+void ReadAhead::wake_reader() {
+    // Readers that waited for room wake once there is room for several reads,
+    // not for each folder the walk takes.
+    const std::size_t room_to_wake = std::min(kRoomToWake, limits_.max_folders / 4);
+    if (idle_readers_ > 0 && !stopping_ && busy_readers_ < active_readers_ &&
+        folders_ahead_ + room_to_wake < limits_.max_folders &&
+        bytes_ahead_.load(std::memory_order_relaxed) + kGrantStep <= limits_.max_bytes)
+        work_ready_.notify_one();
 }
 
 void ReadAhead::drop_below(Branch& branch) {

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -82,13 +83,6 @@ struct ReadAheadLimits {
     std::size_t longest_path_kept = 4096;          // longer paths are not copied for readers
 };
 
-// What one read-ahead did, for tests and benchmarks.
-struct ReadAheadFigures {
-    std::size_t peak_folders = 0;  // most folders ahead at one time
-    std::size_t taken = 0;         // listings read ahead that the walk took
-    std::size_t given_up = 0;      // reads a reader gave up
-};
-
 class ReadAhead {
   public:
     // Reads one folder on a reader thread; false gives it up.
@@ -134,14 +128,14 @@ class ReadAhead {
     // Ends reading ahead: readers end their reads early and start no more.
     void stop();
 
-    ReadAheadFigures figures() const;
-
   private:
     struct Node;
     void read_ahead();
     Branch* next_to_read();
     Branch* first_unread_in(Branch* top);
     bool has_room() const;
+    void wake_reader();
+    void count_read();
     void drop(Node* node);
     void drop_below(Branch& branch);
 
@@ -154,10 +148,18 @@ class ReadAhead {
     std::vector<std::pair<Branch*, std::size_t>> search_;  // next_to_read's, kept for its memory
     const Node* awaited_ = nullptr;
     std::size_t folders_ahead_ = 0;
+    std::size_t idle_readers_ = 0;
+    std::size_t busy_readers_ = 0;
+    std::size_t active_readers_ = 0;  // readers that may read at once
+    // The current round of reads, and the rate of reading the count settled on.
+    std::chrono::steady_clock::time_point round_started_;
+    std::size_t round_reads_ = 0;
+    double settled_rate_ = 0;
+    bool trying_more_ = false;
+    int rounds_until_trying_ = 0;
     std::atomic<std::size_t> bytes_ahead_{0};
     std::atomic<std::size_t> peak_bytes_{0};
     std::atomic<bool> stopping_{false};
-    ReadAheadFigures figures_;
     std::vector<std::thread> readers_;
 };
 

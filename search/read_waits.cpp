@@ -12,7 +12,7 @@ namespace {
 // tell.
 constexpr std::size_t kSampleEvery = 2;
 constexpr std::chrono::nanoseconds kSlowRead = std::chrono::microseconds(200);
-constexpr int kWaitingPercent = 75;
+constexpr int kWaitingPercent = 50;
 
 }  // namespace
 

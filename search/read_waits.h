@@ -27,7 +27,7 @@ class ReadWaits {
     // Call once the folder has been read whole.
     void finish(const Read& read);
 
-    // True once nearly all of the recent timed reads waited for the host.
+    // True once half or more of the recent timed reads waited for the host.
     bool reads_wait() const;
 
   private:

@@ -2,6 +2,7 @@
 // sink hears exactly what the walk on one thread tells it, in the same order.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/wait.h>
@@ -18,6 +19,7 @@
 #include "search/searchfiles.h"
 #include "tests/search/recording_sink.h"
 #include "tests/search/transcript_compare.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_tree.h"
 #include "tools/tree_generator.h"
 
@@ -149,6 +151,32 @@ TEST(ThreadedWalk, EveryThreadCountTellsTheSinkExactlyWhatOneThreadTellsIt) {
                 "");
         }
     }
+}
+
+TEST(ThreadedWalk, UnderAHandleLimitOf150EveryThreadCountTellsWhatOneThreadTells) {
+    // Readers and the descent share the few handles left: readers give up
+    // folders they cannot keep open, and the walk never loses its own.
+    TempFolder tree;
+    kestrafin::tools::TreeShape shape;
+    shape.folders = 1500;
+    shape.files = 3000;
+    kestrafin::tools::generate_tree(tree.path(), shape);
+    const TimedChildResult result = run_in_child([&] {
+        const rlimit limit{150, 150};
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0) throw SkipInChild{"setrlimit refused"};
+        const auto serial = transcript(tree.path(), {.longer_than = 100});
+        std::string differences;
+        for (const std::size_t threads : {2, 64})
+            for (const std::size_t after : {1, 200})
+                differences +=
+                    first_difference(transcript(tree.path(), {.longer_than = 100,
+                                                              .threads = threads,
+                                                              .read_ahead_after_folders = after}),
+                                     serial);
+        return std::to_string(serial.size() > 1000) + differences;
+    });
+    if (result.status == kChildSkipped) GTEST_SKIP() << result.output;
+    EXPECT_EQ(result.output, "1");
 }
 
 TEST(ThreadedWalk, AWalkStoppedEarlyLeavesNoThreadAndNoOpenFolderBehind) {
