@@ -9,6 +9,7 @@
 
 #include "platform/program_arguments.h"
 #include "platform/standard_stream.h"
+#include "scanner/exclusions.h"
 #include "scanner/scan_options.h"
 #include "scanner/scan_sink.h"
 #include "scanner/terminal_quote.h"
@@ -49,11 +50,13 @@ int main(int argc, char** argv) {
                                   std::string("kestrafin-scan ") + KESTRAFIN_VERSION + "\n");
             return kAllRead;
         }
+        const scanner::Exclusions exclusions(options.excludes);
         scanner::ScanSink sink(options, platform::kStandardOutput, platform::kStandardError);
         search::searchfiles(
             options.root, true, sink,
             {.longer_than = options.rules.folder_longer_than.value_or(search::kDefaultLongerThan),
              .every_file = scanner::needs_every_file(options),
+             .exclusion = exclusions.empty() ? nullptr : &exclusions,
              .threads = options.threads});
         // The walk reads no folder at all only when the root cannot be opened;
         // nothing is written then, so an old list file stays.

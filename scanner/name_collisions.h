@@ -3,9 +3,8 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
+#include <cstdint>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace kestrafin::scanner {
@@ -17,7 +16,11 @@ class NameCollisions {
     void find(const std::vector<std::string_view>& names, std::vector<bool>& colliding);
 
   private:
-    std::vector<std::pair<std::string, std::size_t>> keys_;  // kept for its memory
+    struct Hashed {
+        std::uint64_t hash;
+        std::size_t index;
+    };
+    std::vector<Hashed> hashed_;  // kept for its memory
 };
 
 }  // namespace kestrafin::scanner

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "platform/path_rules.h"
+#include "scanner/exclusions.h"
 #include "search/searchfiles.h"
 
 namespace kestrafin::scanner {
@@ -30,6 +31,10 @@ const char* const kScanUsage =
     "                         list every file and folder that the destination\n"
     "                         refuses, by its length and name rules (see below);\n"
     "                         may be given more than once\n"
+    "  --exclude PATTERN      leave out files and folders whose name matches the\n"
+    "                         glob PATTERN (* ? [abc]), or, when it holds a \"/\",\n"
+    "                         whose path below ROOT does; an excluded folder is\n"
+    "                         not read at all; may be given more than once\n"
     "  --target-prefix PREFIX measure every path as if ROOT were PREFIX, joining the\n"
     "                         rest with \"\\\" when PREFIX is a drive, UNC or other\n"
     "                         Windows path and with \"/\" otherwise\n"
@@ -61,7 +66,8 @@ const char* const kScanUsage =
     "  -q, --quiet            no progress line and no warnings\n"
     "  -v, --verbose          also say which folders were not entered: links back\n"
     "                         into the walk, links into folders already walked\n"
-    "                         through a link, and kernel file systems like /proc\n"
+    "                         through a link, kernel file systems like /proc, and\n"
+    "                         what --exclude left out\n"
     "  -h, --help             show this help\n"
     "      --version          show the version\n"
     "\n"
@@ -184,6 +190,10 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
             options.checks.push_back(parse_check(value_of(argument)));
         } else if (argument.starts_with("--check=")) {
             options.checks.push_back(parse_check(argument.substr(8)));
+        } else if (argument == "--exclude") {
+            options.excludes.push_back(value_of(argument));
+        } else if (argument.starts_with("--exclude=")) {
+            options.excludes.push_back(argument.substr(10));
         } else if (argument == "--target-prefix") {
             options.target_prefix = value_of(argument);
         } else if (argument.starts_with("--target-prefix=")) {
@@ -230,6 +240,7 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
     if (!options.rules.folder_longer_than && !options.rules.file_longer_than)
         options.rules.folder_longer_than = search::kDefaultLongerThan;
     refuse_conflicts(options);
+    const Exclusions refuses_empty_patterns(options.excludes);
     return options;
 }
 

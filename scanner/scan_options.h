@@ -20,6 +20,8 @@ struct ScanOptions {
     // The destinations checked for (--check); their length rules are merged
     // into `rules`.
     std::vector<const CheckProfile*> checks;
+    // Glob patterns of names, or of paths below the root, left out (--exclude).
+    std::vector<std::string> excludes;
     std::optional<std::string> target_prefix;
     bool print_target = false;
     OutputFormat format = OutputFormat::lines;

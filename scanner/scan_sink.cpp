@@ -1,6 +1,7 @@
 #include "scanner/scan_sink.h"
 
 #include "platform/folder_reader.h"
+#include "platform/path_rules.h"
 #include "platform/standard_stream.h"
 #include "scanner/terminal_quote.h"
 #include "search/folder_listing.h"
@@ -56,7 +57,7 @@ ScanSink::ScanSink(const ScanOptions& options, int output, int errors)
       slashed_root_size_(search::addslash(options.root).size()) {
     if (options_.list_file)
         list_ = std::make_unique<listfile::SavedListWriter>(*options_.list_file);
-    if (options_.summary) summary_.emplace(options_.rules);
+    if (options_.summary) summary_.emplace(options_.rules, search::addslash(options_.root));
     buffer_.reserve(kOutputBlock + 8192);
     if (!list_ && !options_.count_only) buffer_ = format_.header();
 }
@@ -88,9 +89,13 @@ void ScanSink::settle_file(std::string_view entry_text, const EntryLengths& leng
     if (measure_.has_target() && target_needed) target = measure_.target_path(entry_text);
     if (summary_) summary_->file_seen(options_.print_target ? target : entry_text, lengths.path);
     if (!reasons.any()) return;
-    if (summary_)
-        summary_->entry_listed({.by_folder = reasons.has(Reason::folder_length),
-                                .by_file = reasons.has(Reason::path_length)});
+    if (summary_) {
+        const std::size_t folder_end = entry_text.rfind(platform::kPathSeparator);
+        summary_->entry_listed(
+            reasons, lengths,
+            entry_text.substr(
+                0, folder_end == std::string_view::npos ? entry_text.size() : folder_end));
+    }
     write_entry({.path = entry_text,
                  .lengths = lengths,
                  .target_path = target,
@@ -100,8 +105,17 @@ void ScanSink::settle_file(std::string_view entry_text, const EntryLengths& leng
 }
 
 void ScanSink::folder_listed(std::string_view directory, const search::FolderListing& listing) {
+    const std::string slashed = search::addslash(directory);
+    if (options_.verbose)
+        for (const search::ListedName& excluded : listing.excluded) {
+            const bool folder = excluded.kind == platform::EntryKind::folder ||
+                                excluded.kind == platform::EntryKind::link_to_folder;
+            scratch_path_.assign(slashed).append(listing.name_of(excluded));
+            warn((folder ? "not entering " : "leaving out ") + quoted_for_terminal(scratch_path_) +
+                 ": it is excluded");
+        }
     if (!names_.any()) return;
-    const std::size_t slashed_size = search::addslash(directory).size();
+    const std::size_t slashed_size = slashed.size();
     const auto held_name = [&](const HeldFile& file) {
         return std::string_view(held_paths_)
             .substr(file.offset + slashed_size, file.length - slashed_size);
@@ -133,11 +147,13 @@ void ScanSink::folder_listed(std::string_view directory, const search::FolderLis
         if (collisions && colliding_[at]) reasons.add(Reason::collision);
         ++at;
         if (!reasons.any()) continue;
-        scratch_path_.assign(search::addslash(directory)).append(name);
+        scratch_path_.assign(slashed).append(name);
+        const EntryLengths lengths = measure_.measure(scratch_path_);
+        if (summary_) summary_->entry_listed(reasons, lengths, directory);
         const std::string target =
             measure_.has_target() ? measure_.target_path(scratch_path_) : std::string();
         write_entry({.path = scratch_path_,
-                     .lengths = measure_.measure(scratch_path_),
+                     .lengths = lengths,
                      .target_path = target,
                      .kind = subfolder.kind == platform::EntryKind::link_to_folder
                                  ? RecordKind::link

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/path_rules.h"
 #include "scanner/terminal_quote.h"
 
 namespace kestrafin::scanner {
@@ -31,10 +32,68 @@ void ScanSummary::file_seen(std::string_view shown_path, std::size_t path_length
     if (longest_.size() > kLongestShown) longest_.pop_back();
 }
 
-void ScanSummary::entry_listed(const Verdict& verdict) {
+namespace {
+
+bool more_to_act_on(const FolderToActOn& a, const FolderToActOn& b) {
+    if (a.entries != b.entries) return a.entries > b.entries;
+    if (a.units_to_lose != b.units_to_lose) return a.units_to_lose < b.units_to_lose;
+    return a.path < b.path;
+}
+
+// Whether `folder` is `above` or lies below it.
+bool lies_in(std::string_view folder, std::string_view above) {
+    return folder.starts_with(above) &&
+           (folder.size() == above.size() || folder[above.size()] == platform::kPathSeparator);
+}
+
+}  // namespace
+
+void ScanSummary::entry_listed(Reasons reasons, const EntryLengths& lengths,
+                               std::string_view folder) {
     ++listed_;
-    listed_by_folder_ += verdict.by_folder;
-    listed_by_file_ += verdict.by_file;
+    listed_by_folder_ += reasons.has(Reason::folder_length);
+    listed_by_file_ += reasons.has(Reason::path_length);
+    reasons.each([&](Reason reason) { ++by_reason_[static_cast<std::size_t>(reason)]; });
+
+    std::size_t excess = 0;
+    if (reasons.has(Reason::path_length) && rules_.file_longer_than)
+        excess = lengths.path - *rules_.file_longer_than;
+    if (reasons.has(Reason::folder_length) && rules_.folder_longer_than)
+        excess = std::max(excess, lengths.folder - *rules_.folder_longer_than);
+    if (excess == 0 || folder.size() < slashed_root_.size()) return;
+    // A shorter name of any folder from the root down to this one shortens
+    // the entry as much; the walk is depth first, so the folders it has left
+    // are complete.
+    leave_folders_above(folder);
+    for (std::size_t end = chain_.empty() ? slashed_root_.size() : chain_.back().path.size() + 1;
+         end <= folder.size(); ++end) {
+        if (end < folder.size() && folder[end] != platform::kPathSeparator) continue;
+        chain_.push_back({std::string(folder.substr(0, end)), 0, 0});
+    }
+    for (FolderToActOn& above : chain_) {
+        ++above.entries;
+        above.units_to_lose = std::max(above.units_to_lose, excess);
+    }
+}
+
+void ScanSummary::leave_folders_above(std::string_view folder) {
+    while (!chain_.empty() && !lies_in(folder, chain_.back().path)) {
+        keep_best(acted_on_, std::move(chain_.back()));
+        chain_.pop_back();
+    }
+}
+
+void ScanSummary::keep_best(std::vector<FolderToActOn>& best, FolderToActOn folder) {
+    if (best.size() == kFoldersToActOn && !more_to_act_on(folder, best.back())) return;
+    best.insert(std::upper_bound(best.begin(), best.end(), folder, more_to_act_on),
+                std::move(folder));
+    if (best.size() > kFoldersToActOn) best.pop_back();
+}
+
+std::vector<FolderToActOn> ScanSummary::folders_to_act_on() const {
+    std::vector<FolderToActOn> best = acted_on_;
+    for (const FolderToActOn& folder : chain_) keep_best(best, folder);
+    return best;
 }
 
 std::string ScanSummary::render(std::size_t folders_read, std::size_t folders_unreadable,
@@ -51,6 +110,18 @@ std::string ScanSummary::render(std::size_t folders_read, std::size_t folders_un
         text += figure_line(
             "entries whose path is longer than " + std::to_string(*rules_.file_longer_than),
             listed_by_file_);
+    text += "entries per reason:\n";
+    for (std::size_t reason = 0; reason < kReasonCount; ++reason)
+        if (by_reason_[reason] > 0)
+            text += figure_line("  " + std::string(reason_code(static_cast<Reason>(reason))),
+                                by_reason_[reason]);
+
+    text +=
+        "folders with the most entries past a length rule below them (entries, units "
+        "to lose for all to fit, folder):\n";
+    for (const FolderToActOn& folder : folders_to_act_on())
+        text += "  " + std::to_string(folder.entries) + " " + std::to_string(folder.units_to_lose) +
+                " " + (terminal ? escaped_for_terminal(folder.path) : folder.path) + "\n";
 
     text += "longest paths of all files seen:\n";
     for (const auto& [length, path] : longest_)

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "scanner/entry_reasons.h"
 #include "scanner/length_rules.h"
 
 namespace kestrafin::scanner {
@@ -18,16 +19,28 @@ inline constexpr std::size_t kBandWidth = 20;
 // Paths longer than this share the last band, so that a tree of endless depth
 // still gives a chart of a few dozen lines.
 inline constexpr std::size_t kLongestBanded = 1000;
+inline constexpr std::size_t kFoldersToActOn = 10;
+
+// A folder that holds entries past a length rule somewhere below it.
+struct FolderToActOn {
+    std::string path;
+    std::size_t entries = 0;        // below it, at any depth, past a length rule
+    std::size_t units_to_lose = 0;  // its path's, for every one of them to fit
+};
 
 class ScanSummary {
   public:
-    explicit ScanSummary(const LengthRules& rules) : rules_(rules) {}
+    // `slashed_root` is where the walk began, with its separator; the
+    // folders to act on lie below it.
+    explicit ScanSummary(const LengthRules& rules, std::string slashed_root = {})
+        : rules_(rules), slashed_root_(std::move(slashed_root)) {}
 
     // Every file the walk hands on, listed or not, with its path as the
     // output shows it and that path's length.
     void file_seen(std::string_view shown_path, std::size_t path_length);
-    // Every entry written, with the rules it breaks.
-    void entry_listed(const Verdict& verdict);
+    // Every entry written, with the rules it breaks, its lengths and the path
+    // of the folder it lies in. Entries come in the walk's order, depth first.
+    void entry_listed(Reasons reasons, const EntryLengths& lengths, std::string_view folder);
 
     // The summary as text. `terminal` draws the histogram as bars fitting
     // `width` columns and quotes names as entries are shown on a terminal, so
@@ -41,6 +54,10 @@ class ScanSummary {
     // How many paths have 1 to 20 units, 21 to 40 and so on; the last band
     // possible holds every path longer than kLongestBanded.
     const std::vector<std::size_t>& bands() const { return bands_; }
+    // The folders below the root with the most entries past a length rule,
+    // most first; of equal counts, the one with the fewest units to lose
+    // first, then by path.
+    std::vector<FolderToActOn> folders_to_act_on() const;
 
   private:
     LengthRules rules_;
@@ -48,6 +65,14 @@ class ScanSummary {
     std::size_t listed_ = 0;
     std::size_t listed_by_folder_ = 0;
     std::size_t listed_by_file_ = 0;
+    std::size_t by_reason_[kReasonCount] = {};
+    std::string slashed_root_;
+    // The folders from the root down to the folder of the last entry past a
+    // length rule, and the best of those the walk has left behind.
+    std::vector<FolderToActOn> chain_;
+    std::vector<FolderToActOn> acted_on_;
+    void leave_folders_above(std::string_view folder);
+    static void keep_best(std::vector<FolderToActOn>& best, FolderToActOn folder);
     std::vector<std::pair<std::size_t, std::string>> longest_;
     std::vector<std::size_t> bands_;
 };

@@ -8,6 +8,7 @@ void FolderListing::clear() {
     names.clear();
     files.clear();
     subfolders.clear();
+    excluded.clear();
     read_error.clear();
 }
 

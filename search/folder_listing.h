@@ -15,6 +15,16 @@
 
 namespace kestrafin::search {
 
+// Names a walk leaves out, chosen by its caller. Asked from any thread at once.
+class NameExclusion {
+  public:
+    virtual ~NameExclusion() = default;
+    // True when the entry `name` of the folder whose path below the walk's
+    // root is `folder_below_root` (empty for the root itself; host
+    // separators, none at either end) is left out.
+    virtual bool excludes(std::string_view folder_below_root, std::string_view name) const = 0;
+};
+
 // A name kept in a listing: its place in FolderListing::names and its kind.
 struct ListedName {
     std::size_t offset = 0;
@@ -28,6 +38,7 @@ struct FolderListing {
     std::string names;                   // the kept names, back to back
     std::vector<ListedName> files;       // entries that are no folders, in delivery order
     std::vector<ListedName> subfolders;  // folders and links to folders, in delivery order
+    std::vector<ListedName> excluded;    // entries left out, folders never opened
     std::error_code read_error;          // set when reading stopped early
 
     std::string_view name_of(const ListedName& name) const {
@@ -43,6 +54,10 @@ struct ListingRequest {
     std::optional<std::uint64_t> parent_volume;
     // False when the folder's files will not be listed: only subfolders are kept.
     bool keep_files = true;
+    // Entries to leave out, and the folder's path below the walk's root as
+    // the exclusion takes it.
+    const NameExclusion* exclusion = nullptr;
+    std::string_view below_root;
 };
 
 // Reads every name of the open `folder` into `listing` ("." and ".." left
@@ -75,7 +90,8 @@ bool read_folder_names(platform::Folder& folder, const ListingRequest& request,
 // The bytes a listing holds, as counted against an allowance.
 inline std::size_t held_bytes(const FolderListing& listing) {
     return listing.names.size() +
-           (listing.files.size() + listing.subfolders.size()) * sizeof(ListedName);
+           (listing.files.size() + listing.subfolders.size() + listing.excluded.size()) *
+               sizeof(ListedName);
 }
 
 template <typename TakeFile>
@@ -85,14 +101,19 @@ bool read_folder_names(platform::Folder& folder, const ListingRequest& request,
     std::error_code error;
     platform::FolderEntry entry;
     while (folder.next(entry, error)) {
-        if (entry.kind != EntryKind::folder && entry.kind != EntryKind::link_to_folder) {
-            if (request.keep_files && !take_file(entry.name, entry.kind)) return false;
+        const bool is_folder =
+            entry.kind == EntryKind::folder || entry.kind == EntryKind::link_to_folder;
+        if (is_folder ? entry.name == "." || entry.name == ".." : !request.keep_files) continue;
+        const bool excluded =
+            request.exclusion && request.exclusion->excludes(request.below_root, entry.name);
+        if (!is_folder && !excluded) {
+            if (!take_file(entry.name, entry.kind)) return false;
             continue;
         }
-        if (entry.name == "." || entry.name == "..") continue;
         if (!allowance.allow(held_bytes(listing) + entry.name.size() + sizeof(ListedName)))
             return false;
-        listing.subfolders.push_back({listing.names.size(), entry.name.size(), entry.kind});
+        (excluded ? listing.excluded : listing.subfolders)
+            .push_back({listing.names.size(), entry.name.size(), entry.kind});
         listing.names.append(entry.name);
     }
     listing.read_error = error;

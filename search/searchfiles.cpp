@@ -98,8 +98,9 @@ class Walker : private ReadAhead::Reader {
         Frame& frame = frame_at(0);
         frame.slashed_length = path_.size();
         frame.slashed_units = utf16_length(path_);
+        root_slashed_length_ = path_.size();
         if (!take_folder(std::move(folder), 0,
-                         {std::nullopt, lists_files_of(options_, utf16_length(root))}, {}))
+                         listing_request(options_, std::nullopt, utf16_length(root), {}), {}))
             return;
         if (!descend || frame.listing.subfolders.empty()) return;
         push(0);
@@ -212,8 +213,10 @@ class Walker : private ReadAhead::Reader {
         child.slashed_length = path_.size();
         child.slashed_units = directory_units + 1;
         if (read_ahead_) child.shared = std::make_shared<SharedFolder>();
-        const ListingRequest request{parent.listing.identity.volume,
-                                     lists_files_of(options_, directory_units)};
+        const ListingRequest request =
+            listing_request(options_, parent.listing.identity.volume, directory_units,
+                            std::string_view(path_).substr(
+                                root_slashed_length_, path_.size() - 1 - root_slashed_length_));
         if (!take_folder(std::move(folder), parent_depth + 1, request, read) ||
             child.listing.subfolders.empty())
             return leave(child);
@@ -336,6 +339,9 @@ class Walker : private ReadAhead::Reader {
     // when the folder has subfolders and the account cannot spare its handle,
     // so that the walk need not open it again long after it was read.
     bool read(const FolderToRead& request, FolderRead& read, ReadAllowance& allowance) override {
+        // Too long a path to copy for a reader: only the walk knows what to
+        // exclude there.
+        if (options_.exclusion != nullptr && request.path.empty()) return false;
         std::shared_ptr<const Folder> parent = request.parent ? request.parent->get() : nullptr;
         if (parent == nullptr || !account_.take()) return false;
         std::error_code error;
@@ -348,9 +354,10 @@ class Walker : private ReadAhead::Reader {
         }
         const std::size_t directory_units =
             request.parent_slashed_units + utf16_length(request.name);
-        const ListingRequest listing_request{request.parent_volume,
-                                             lists_files_of(options_, directory_units)};
-        const bool whole = read_folder_listing(folder, listing_request, read.listing, allowance) &&
+        const ListingRequest reading =
+            listing_request(options_, request.parent_volume, directory_units,
+                            std::string_view(request.path).substr(root_slashed_length_));
+        const bool whole = read_folder_listing(folder, reading, read.listing, allowance) &&
                            !read.listing.read_error &&
                            allowance.allow(held_bytes(read.listing) + request.path.size());
         if (!whole || read.listing.subfolders.empty() || !account_.may_keep(plan_.readers)) {
@@ -378,6 +385,7 @@ class Walker : private ReadAhead::Reader {
     HandleAccount account_;  // outlives every handle below, which give back to it
     WalkRules rules_;
     std::string_view root_;
+    std::size_t root_slashed_length_ = 0;  // set before any reader starts
     std::string path_;
     std::deque<Frame> frames_;  // [0, depth_) is the descent; deeper ones are kept for reuse
     std::size_t depth_ = 0;

@@ -16,6 +16,7 @@ inline constexpr std::size_t kDefaultLongerThan = 200;
 inline constexpr std::size_t kDefaultThreads = 64;
 
 struct FolderListing;
+class NameExclusion;
 
 // Receives what the walk finds, in the walk's order. Texts passed in are valid
 // only during the call.
@@ -57,6 +58,8 @@ struct SearchOptions {
     // reopen folders instead of holding more. Fewer when the process may
     // hold only a few handles.
     std::size_t open_folders = 64;
+    // Files and folders the walk leaves out; an excluded folder is not read.
+    const NameExclusion* exclusion = nullptr;
     // Threads that read folders, the walk's own included; with more than one,
     // the others read ahead of the walk. What is listed does not change.
     std::size_t threads = 1;

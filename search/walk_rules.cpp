@@ -44,14 +44,19 @@ void WalkRules::folder_read(const FolderListing& listing, std::string_view direc
 bool WalkRules::renumbered(const FolderListing& read, const FolderListing& reread) const {
     if (!read.identity.known() || !reread.identity.known() ||
         read.identity.volume != reread.identity.volume || reread.read_error ||
-        descent_.contains(reread.identity) || read.subfolders.size() != reread.subfolders.size())
+        descent_.contains(reread.identity))
         return false;
-    // The host may deliver the names in another order the second time.
+    // The host may deliver the names in another order the second time; the
+    // folders a walk left out count too, as it reads again without leaving out.
     const auto sorted = [](const FolderListing& listing) {
         std::vector<std::pair<std::string_view, platform::EntryKind>> names;
         names.reserve(listing.subfolders.size());
         for (const ListedName& name : listing.subfolders)
             names.emplace_back(listing.name_of(name), name.kind);
+        for (const ListedName& name : listing.excluded)
+            if (name.kind == platform::EntryKind::folder ||
+                name.kind == platform::EntryKind::link_to_folder)
+                names.emplace_back(listing.name_of(name), name.kind);
         std::sort(names.begin(), names.end());
         return names;
     };
@@ -63,7 +68,12 @@ bool WalkRules::reopened_is_read(platform::Folder& reopened, const FolderListing
     std::error_code error;
     if (reopened.identity(error) == identity) return true;
     FolderListing reread;
-    read_folder_listing(reopened, {identity.volume, false}, reread);
+    read_folder_listing(reopened,
+                        {.parent_volume = identity.volume,
+                         .keep_files = false,
+                         .exclusion = nullptr,
+                         .below_root = {}},
+                        reread);
     if (!renumbered(read, reread)) return false;
     descent_.erase(identity);
     descent_.insert(reread.identity);

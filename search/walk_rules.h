@@ -27,6 +27,19 @@ inline bool lists_files_of(const SearchOptions& options, std::size_t units) {
     return options.every_file || units > options.longer_than;
 }
 
+// What to read of a folder reached from a folder on `parent_volume` (none
+// for the root), whose directory string has `units` UTF-16 code units and
+// which lies at `below_root` below the walk's root: which names to keep, and
+// which to leave out so that no walk, nor any reader ahead of one, opens them.
+inline ListingRequest listing_request(const SearchOptions& options,
+                                      std::optional<std::uint64_t> parent_volume, std::size_t units,
+                                      std::string_view below_root) {
+    return {.parent_volume = parent_volume,
+            .keep_files = lists_files_of(options, units),
+            .exclusion = options.exclusion,
+            .below_root = below_root};
+}
+
 class WalkRules {
   public:
     explicit WalkRules(SearchSink& sink) : sink_(sink) {}

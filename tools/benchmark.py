@@ -131,6 +131,9 @@ def main():
     parser.add_argument("--build", default=os.path.join(TOP, "build", "release"))
     parser.add_argument("--window-only", action="store_true",
                         help="compare only the window's search with kestrafin-scan --list")
+    parser.add_argument("--checks-only", action="store_true",
+                        help="compare only kestrafin-scan --check sharepoint with "
+                        "--files-longer-than 0")
     parser.add_argument("--share-delays", default="",
                         help="with --window-only: milliseconds per request on the share tree, "
                         "comma-separated")
@@ -162,6 +165,8 @@ def main():
         "fd -u -L -j2": ([fd_command() or "fd", "-u", "-L", "-j2", ".", root], False),
         "kestrafin-scan --list": ([scan, "-q", "--list", list_file, root], False),
         "scan --limit windows": ([scan, "-q", "--limit", "windows", root], False),
+        "scan --files-longer-than 0": ([scan, "-q", "--files-longer-than", "0", root], False),
+        "scan --check sharepoint": ([scan, "-q", "--check", "sharepoint", root], False),
         "scan csv, prefix, summary": ([scan, "-q", "--format", "csv", "--summary", "--target-prefix",
                                        "\\\\srv\\share", root], False),
         "bfs -L": (["bfs", "-L", root, "!", "-type", "d"], False),
@@ -174,8 +179,12 @@ def main():
         commands = {name: command for name, command in commands.items()
                     if name in ("count walk", "kestrafin-scan", "kestrafin-scan -j1", "fd -u -L -j16",
                                 "fd -u -L -j2", "bfs -L")}
+    if args.checks_only:
+        commands = {name: command for name, command in commands.items()
+                    if name in ("count walk", "scan --files-longer-than 0",
+                                "scan --check sharepoint")}
     window = os.path.join(tools, "kestrafin-window-bench")
-    if not os.path.exists(window) or args.cold or args.root:
+    if not os.path.exists(window) or args.cold or args.root or args.checks_only:
         window = None
     if args.window_only:
         if window is None:
@@ -210,13 +219,20 @@ def main():
     memory = {name: peak_kib(tools, command, shell) for name, (command, shell) in commands.items()}
 
     base = statistics.median(times["count walk"])
-    serial = statistics.median(times["kestrafin-scan -j1"])
     print("tree: %s, %d runs each, alternating; medians; %s" %
           (root, args.runs, "cold: caches dropped before every run" if args.cold else "warm"))
-    print("%-24s %10s %10s %12s" % ("command", "seconds", "ratio", "peak MiB"))
+    print("%-26s %10s %10s %12s" % ("command", "seconds", "ratio", "peak MiB"))
     for name in commands:
         median = statistics.median(times[name])
-        print("%-24s %10.3f %10.2f %12.1f" % (name, median, median / base, memory[name] / 1024))
+        print("%-26s %10.3f %10.2f %12.1f" % (name, median, median / base, memory[name] / 1024))
+    # The name and collision checks against a walk that hands on every file too.
+    if "scan --check sharepoint" in times:
+        print("scan --check sharepoint / scan --files-longer-than 0: %.2f" %
+              (statistics.median(times["scan --check sharepoint"]) /
+               statistics.median(times["scan --files-longer-than 0"])))
+    if args.checks_only:
+        return 0
+    serial = statistics.median(times["kestrafin-scan -j1"])
 
     print("kestrafin-scan / kestrafin-scan -j1: %.2f" %
           (statistics.median(times["kestrafin-scan"]) / serial))

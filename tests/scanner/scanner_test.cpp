@@ -179,6 +179,28 @@ TEST(Scanner, EveryOutputThatCannotBeWrittenEndsWithStatusTwoAndTheReason) {
     EXPECT_EQ(said, "2\n") << "the summary on standard error";
 }
 
+TEST(Scanner, ExcludedFoldersAreNotReadAndVerboseNamesWhatWasLeftOut) {
+    TempFolder tree;
+    chmod(tree.path().c_str(), 0755);
+    make_folder_chain(tree.path(), {"app"}, {"main.c", "core.tmp"});
+    make_folder_chain(tree.path(), {"app", "node_modules"});
+    make_folder_chain(tree.path(), {"app", "build"});
+    chmod((tree / "app/node_modules").c_str(), 0000);
+    chmod((tree / "app/build").c_str(), 0000);
+
+    const ScanRun run = run_scanner({"-v", "--longer-than", "0", "--exclude", "node_modules",
+                                     "--exclude=*.tmp", "--exclude", "/app/build", tree.path()},
+                                    true);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, tree / "app/main.c" + "\n");
+    for (const std::string& said :
+         {"kestrafin-scan: not entering '" + tree / "app/node_modules" + "': it is excluded\n",
+          "kestrafin-scan: not entering '" + tree / "app/build" + "': it is excluded\n",
+          "kestrafin-scan: leaving out '" + tree / "app/core.tmp" + "': it is excluded\n"})
+        EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
+    EXPECT_EQ(run_scanner({"--exclude", "/", tree.path()}).status, 2);
+}
+
 TEST(Scanner, ShowsAProgressLineOnATerminalAndClearsIt) {
     TempFolder tree;
     const std::string root = tree / "tree";

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
+
+#include "platform/path_rules.h"
+
 using namespace kestrafin::scanner;
 
 TEST(ScanSummary, KeepsTheTenLongestFirstSeenFirstAndBandsEveryLength) {
@@ -54,4 +59,40 @@ TEST(ScanSummary, OnATerminalNamesCanNeitherSteerItNorHideTheirEnd) {
             << "byte " << static_cast<int>(static_cast<unsigned char>(c)) << " in\n"
             << text;
     EXPECT_NE(text.find("/t/données"), std::string::npos) << "valid names stay readable";
+}
+
+TEST(ScanSummary, NamesTheFoldersWithMostEntriesPastALengthRuleAndWhatEachMustLose) {
+    const auto walked = [](std::string path) {
+        std::replace(path.begin(), path.end(), '/', kestrafin::platform::kPathSeparator);
+        return path;
+    };
+    ScanSummary summary({.folder_longer_than = 100, .file_longer_than = 120}, walked("/r/"));
+    Reasons folder_rule, path_rule, name_rule;
+    folder_rule.add(Reason::folder_length);
+    path_rule.add(Reason::path_length);
+    name_rule.add(Reason::reserved_name);
+    // Depth first, as the walk lists them.
+    summary.entry_listed(path_rule, {.folder = 90, .path = 125}, walked("/r/a"));
+    summary.entry_listed(folder_rule, {.folder = 103, .path = 110}, walked("/r/a/b"));
+    summary.entry_listed(name_rule, {.folder = 10, .path = 20}, walked("/r/a/b"));
+    summary.entry_listed(path_rule, {.folder = 110, .path = 130}, walked("/r/a/c/d"));
+    summary.entry_listed(folder_rule, {.folder = 101, .path = 105}, walked("/r/e"));
+    summary.entry_listed(folder_rule, {.folder = 101, .path = 105}, walked("/r"));
+
+    std::vector<std::tuple<std::string, std::size_t, std::size_t>> acted;
+    for (const FolderToActOn& folder : summary.folders_to_act_on())
+        acted.emplace_back(folder.path, folder.entries, folder.units_to_lose);
+    EXPECT_EQ(acted, (std::vector<std::tuple<std::string, std::size_t, std::size_t>>{
+                         {walked("/r/a"), 3, 10},
+                         {walked("/r/e"), 1, 1},
+                         {walked("/r/a/b"), 1, 3},
+                         {walked("/r/a/c"), 1, 10},
+                         {walked("/r/a/c/d"), 1, 10}}))
+        << "the root is where the tree goes, not a folder to rename";
+    const std::string text = summary.render(6, 0, false, 80);
+    EXPECT_NE(text.find("entries per reason:\n  path_length: 2\n  folder_length: 3\n  "
+                        "reserved_name: 1\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("folder):\n  3 10 " + walked("/r/a") + "\n"), std::string::npos) << text;
 }

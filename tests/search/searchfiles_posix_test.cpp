@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <set>
 
+#include "search/folder_listing.h"
 #include "search/path_text.h"
 #include "tests/search/recording_sink.h"
 #include "tests/support/temp_tree.h"
@@ -145,4 +146,50 @@ TEST(Search, HandsOnAFoldersFilesAsItReadsThemSoThatNoFolderIsHeldWhole) {
     searchfiles(top, true, sink, {.longer_than = 0});
     ASSERT_FALSE(sink.entries.empty());
     EXPECT_LT(sink.entries.size(), kFiles / 2);
+}
+
+namespace {
+
+// Leaves out folders named "closed" below "keep", any "node_modules" and
+// files ending in ".tmp".
+struct TestExclusion : kestrafin::search::NameExclusion {
+    bool excludes(std::string_view folder_below_root, std::string_view name) const override {
+        return name == "node_modules" || name.ends_with(".tmp") ||
+               (folder_below_root == "keep" && name == "closed");
+    }
+};
+
+}  // namespace
+
+TEST(Search, AnExcludedFolderIsNeverOpenedWhoeverReadsAhead) {
+    TempFolder tree;
+    chmod(tree.path().c_str(), 0755);
+    make_folder_chain(tree.path(), {"keep"}, {"kept", "gone.tmp"});
+    make_folder_chain(tree.path(), {"keep", "closed"});
+    make_folder_chain(tree.path(), {"keep", "deeper", "node_modules"});
+    make_folder_chain(tree.path(), {"node_modules"});
+    for (const char* closed : {"/keep/closed", "/keep/deeper/node_modules", "/node_modules"})
+        chmod((tree.path() + closed).c_str(), 0000);
+    const TestExclusion exclusion;
+
+    // Each walk runs as an ordinary user, to whom the closed folders are unreadable.
+    for (const std::size_t threads : {1, 4}) {
+        const pid_t child = fork();
+        if (child == 0) {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+            RecordingSink sink;
+            searchfiles(tree.path(), true, sink,
+                        {.longer_than = 0,
+                         .exclusion = &exclusion,
+                         .threads = threads,
+                         .read_ahead_after_folders = 1});
+            const bool as_expected = sink.unreadable.empty() &&
+                                     sink.entries == std::vector{tree.path() + "/keep/kept"} &&
+                                     sink.folders.size() == 3;
+            _exit(as_expected ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << threads << " threads";
+    }
 }
