@@ -1,7 +1,8 @@
 // Run by the window tests as a program of its own, to close its window while
 // it works, as a user would; the tests check that the program then ends at
 // once and leaves nothing behind.
-//   close_during_work_child search ROOT    searches ROOT, closes at the first entries
+//   close_during_work_child search         searches with a walk that has found
+//                                          entries and waits, and closes then
 //   close_during_work_child save FOLDER    saves a long list into FOLDER, closes during it
 #include <QApplication>
 #include <QTimer>
@@ -9,6 +10,7 @@
 #include <cstring>
 
 #include "qt/frmMain.h"
+#include "tests/support/paced_walk.h"
 #include "tests/support/temp_tree.h"
 
 namespace {
@@ -22,27 +24,25 @@ void close_now(kestrafin::qt::frmMain& window, const char* doing) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) return 2;
-    const bool searching = std::strcmp(argv[1], "search") == 0;
+    const bool searching = argc == 2 && std::strcmp(argv[1], "search") == 0;
+    if (!searching && !(argc == 3 && std::strcmp(argv[1], "save") == 0)) return 2;
     QApplication application(argc, argv);
     kestrafin::testing::TempFolder own_folder;
     const std::string program_folder = searching ? own_folder.path() : argv[2];
-    if (searching)
-        kestrafin::testing::make_file(own_folder / "kestrafin.ini",
-                                      std::string("[PATH]\r\nFULLPATH=") + argv[2] + "\r\n");
-    kestrafin::qt::frmMain window(program_folder);
+    kestrafin::testing::PacedWalk walk;
+    kestrafin::window::WindowServices services;
+    services.search = walk.search();
+    kestrafin::qt::frmMain window(program_folder, services);
     window.Form_Load();
     window.tmrwait2->stop();
     window.show();
-    QTimer poll;
     if (searching) {
-        QTimer::singleShot(0, &window, [&] { window.cmdgetfilelist->click(); });
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (window.lvFiles->list_items().Count() == 0) return;
-            poll.stop();
+        QTimer::singleShot(0, &window, [&] {
+            window.cmdgetfilelist->click();
+            // The walk is on its way and waits for more: closing must stop it.
+            if (!walk.find({"/found first"})) std::printf("the walk did not start\n");
             close_now(window, "searching");
         });
-        poll.start(5);
     } else {
         auto& items = window.lvFiles->list_items();
         for (int i = 0; i < 2'000'000; ++i) items.Add("/srv/share/new/" + std::to_string(i));

@@ -13,7 +13,6 @@
 #include "qt/frmMain.h"
 #include "tests/support/paced_walk.h"
 #include "tests/support/temp_tree.h"
-#include "tools/tree_generator.h"
 
 namespace kestrafin::testing {
 
@@ -64,22 +63,6 @@ struct WindowUnderTest {
         return texts;
     }
 };
-
-// A generated tree whose search runs long enough to be interrupted: built once
-// per test program, removed at its end.
-inline const std::string& large_tree() {
-    static TempFolder folder;
-    static const std::string root = [] {
-        const std::string path = folder / "large";
-        make_folder_chain(folder.path(), {"large"}, {});
-        tools::TreeShape shape;
-        shape.folders = 30'000;
-        shape.files = 20'000;
-        tools::generate_tree(path, shape);
-        return path;
-    }();
-    return root;
-}
 
 // What a restless user does while the window works: the logo and the link,
 // every list button by mouse and by key, and Enter for a search.
