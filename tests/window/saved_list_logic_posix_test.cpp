@@ -209,14 +209,17 @@ TEST(SavedListLogicPosix, SavingAndReloadingOnAShareThatStopsAnsweringLeaveTheWi
     EXPECT_TRUE(returns_while_share_is_silent(server, [&] { logic->cmdloadlist_Click(); }))
         << "Reload List waited for the share";
     EXPECT_TRUE(logic->busy());
-    // Input while the share is silent is dropped, and the list is kept.
+    // Input while the share is silent is dropped. The list is kept until the
+    // file is open, and emptied then; where the host opens it without asking
+    // the share, the read waits instead.
     press_everything(*logic);
     face.run_posted();
     EXPECT_TRUE(logic->busy());
     EXPECT_EQ(face.messages.size(), 1u);
     EXPECT_TRUE(face.prompts.empty());
-    ASSERT_EQ(logic->list_items().Count(), 1u);
-    EXPECT_EQ(logic->list_items().Text(1), "/kept");
+    const auto& items = logic->list_items();
+    EXPECT_TRUE(items.Count() == 0 || (items.Count() == 1 && items.Text(1) == "/kept"))
+        << items.Count() << " entries";
 
     server.answer_again();
     ASSERT_TRUE(face.settled());
