@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -61,7 +62,14 @@ class ShareServer {
 
     bool serving() const { return why_not_.empty(); }
     const std::string& why_not() const { return why_not_; }
-    void stop_answering() { kill(server_, SIGSTOP); }
+    // Returns once the server has stopped: a stop signal takes effect some
+    // time after it is sent, and the server answers until then.
+    void stop_answering() {
+        kill(server_, SIGSTOP);
+        int status = 0;
+        while (waitpid(server_, &status, WUNTRACED) == -1 && errno == EINTR) {
+        }
+    }
     void answer_again() { kill(server_, SIGCONT); }
 
   private:

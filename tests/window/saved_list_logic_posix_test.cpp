@@ -213,9 +213,6 @@ TEST(SavedListLogicPosix, SavingAndReloadingOnAShareThatStopsAnsweringLeaveTheWi
     // file is open, and emptied then; where the host opens it without asking
     // the share, the read waits instead.
     press_everything(*logic);
-    face.run_posted();
-    EXPECT_TRUE(logic->busy());
-    EXPECT_EQ(face.messages.size(), 1u);
     EXPECT_TRUE(face.prompts.empty());
     const auto& items = logic->list_items();
     EXPECT_TRUE(items.Count() == 0 || (items.Count() == 1 && items.Text(1) == "/kept"))
