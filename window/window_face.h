@@ -22,11 +22,12 @@
 
 namespace kestrafin::window {
 
-// The controls whose text the logic sets. More may follow (a status line, the
-// caption of the search button); a face ignores none it is handed.
+// The controls whose text the logic sets.
 enum class Control {
-    txtFileroot,   // the root box: shows its text whole (tool tip), from its start
-    lbllistcount,  // the count label
+    txtFileroot,     // the root box: shows its text whole (tool tip), from its start
+    lbllistcount,    // the count label
+    status_line,     // a label of its own under the root box: how the last search or reload ended
+    cmdgetfilelist,  // the caption of "Search", which reads "Stop" while a search runs
 };
 
 // The icon of a message box.
@@ -47,7 +48,11 @@ enum class Activity {
     // dropped, never kept for later; the window still paints, and a close
     // request still reaches WindowLogic::close_requested.
     Working,
-    // As Working, and Escape is forwarded to WindowLogic::escape_pressed.
+    // As Working, except that Escape and a click on the search button (which
+    // then reads "Stop") are forwarded to WindowLogic::escape_pressed and
+    // WindowLogic::cmdgetfilelist_Click, and that the list can still be
+    // scrolled and read: the wheel over it, its scroll bars, and with the
+    // focus in it the arrow keys, Page Up, Page Down, Home and End.
     Stoppable,
 };
 
@@ -66,6 +71,13 @@ class WindowFace {
 
     // Replaces the text of `control`.
     virtual void set_text(Control control, std::string_view text) = 0;
+    // Replaces the tool tip of `control` (lines separated by "\n"); empty
+    // text: none.
+    virtual void set_tip(Control control, std::string_view text) = 0;
+
+    // Puts `text` (UTF-8, lines separated by "\n") on the clipboard as plain
+    // text, in the line ends the host's clipboard uses.
+    virtual void set_clipboard(std::string_view text) = 0;
 
     // The result list: the face shows rows 0 to `rows` - 1 of
     // WindowLogic::list_items() and reads no row beyond them.

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <system_error>
 
 #include "listfile/saved_list.h"
@@ -13,10 +16,12 @@
 #include "search/searchfiles.h"
 #include "settings/ini_file.h"
 #include "settings/root_setting.h"
+#include "window/copied_text.h"
 #include "window/count_label.h"
 #include "window/list_sink.h"
 #include "window/patient_call.h"
 #include "window/row_schedule.h"
+#include "window/status_line.h"
 
 namespace kestrafin::window {
 
@@ -75,6 +80,44 @@ std::string reason_of(std::exception_ptr error) {
     } catch (...) {
         return "An unknown error occurred.";
     }
+}
+
+// The search's sink: the list's, and the report for the status line.
+class ReportingSink : public ListSink {
+  public:
+    ReportingSink(const std::atomic<bool>& stop, std::string root)
+        : ListSink(stop), report(std::move(root)) {}
+
+    void folder_done(std::string_view directory) override {
+        report.folder_done();
+        ListSink::folder_done(directory);
+    }
+    void folder_unreadable(std::string_view directory, int error) override {
+        report.folder_unreadable(directory, error);
+    }
+    void cycle_skipped(std::string_view) override { report.folder_declined(); }
+    void link_web_skipped(std::string_view) override { report.folder_declined(); }
+    void kernel_file_system_skipped(std::string_view) override { report.folder_declined(); }
+
+    // Touched by the walk's thread only until the walk has ended.
+    WalkReport report;
+};
+
+// When the file `file` was last written, in the local time, or empty when
+// that cannot be told.
+std::string saved_at(const std::string& file) {
+    std::error_code error;
+    const std::u8string name(file.begin(), file.end());
+    const auto written = std::filesystem::last_write_time(std::filesystem::path(name), error);
+    if (error) return {};
+    const std::time_t time =
+        std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
+    // On the window's thread only, so the shared result of localtime is safe.
+    const std::tm* local = std::localtime(&time);
+    char text[32];
+    if (local == nullptr || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", local) == 0)
+        return {};
+    return text;
 }
 
 }  // namespace
@@ -273,15 +316,22 @@ void WindowLogic::cmdseldir_Click() {
 }
 
 void WindowLogic::cmdgetfilelist_Click() {
+    // While a search runs the button reads "Stop".
+    if (searching_) {
+        escape_pressed();
+        return;
+    }
     run_handler([this] {
         face_.set_text(Control::lbllistcount, "");
+        face_.set_text(Control::status_line, "");
+        face_.set_tip(Control::status_line, "");
         items_.Clear();
         const std::string root = root_text_;
         // The walk runs on the work thread; the window takes what it has found
         // in batches, and once more at its end, so that the list and the label
         // end exact. The label counts every entry taken; the list shows new
         // rows as often as the face can lay them out cheaply.
-        auto sink = std::make_shared<ListSink>(work_.stop_flag());
+        auto sink = std::make_shared<ReportingSink>(work_.stop_flag(), root);
         const auto start = RowSchedule::Clock::now();
         auto schedule = std::make_shared<RowSchedule>(kLongestRowWait, start);
         auto last_shown = std::make_shared<RowSchedule::Clock::time_point>(start);
@@ -296,10 +346,14 @@ void WindowLogic::cmdgetfilelist_Click() {
         const auto end_ticks = [this] {
             face_.stop_timer(Timer::search_progress);
             search_tick_ = nullptr;
+            searching_ = false;
+            face_.set_text(Control::cmdgetfilelist, "Search");
         };
         search_tick_ = [show_found] { show_found(false); };
         face_.start_timer(Timer::search_progress,
                           std::min(kTakeInterval, services_.repaint_interval));
+        searching_ = true;
+        face_.set_text(Control::cmdgetfilelist, "Stop");
         try {
             start_work(
                 [root, sink, search = services_.search](const std::atomic<bool>&) {
@@ -311,11 +365,23 @@ void WindowLogic::cmdgetfilelist_Click() {
                     }
                     sink->hand_on();
                 },
-                [show_found, end_ticks](bool) {
+                [this, show_found, end_ticks, sink, start](bool completed) {
                     end_ticks();
                     show_found(true);
+                    if (!completed || sink->report.root_error()) return;
+                    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        RowSchedule::Clock::now() - start);
+                    const SearchEnd end{elapsed, work_.stop_flag().load()};
+                    face_.set_text(Control::status_line, status_line_text(sink->report, end));
+                    face_.set_tip(Control::status_line, status_tip_text(sink->report));
                 },
-                true);
+                true,
+                [this, sink, root] {
+                    // The root cannot be walked at all: a message says why, and
+                    // the list stays empty.
+                    if (const auto error = sink->report.root_error())
+                        show_error(root_failure_text(root, *error));
+                });
         } catch (...) {
             end_ticks();
             throw;
@@ -349,8 +415,9 @@ void WindowLogic::cmdloadlist_Click() {
         // on a share that no longer answers must not stop the window.
         auto missing = std::make_shared<bool>(false);
         auto entries = std::make_shared<EntryStore>();
+        auto written = std::make_shared<std::string>();
         start_work(
-            [this, file = saved_list_file(), missing, entries,
+            [this, file = saved_list_file(), missing, entries, written,
              self = std::weak_ptr<WindowLogic*>(self_)](const std::atomic<bool>& stop) {
                 // Opened before the list is touched, so a file that cannot be
                 // read loses nothing.
@@ -362,6 +429,8 @@ void WindowLogic::cmdloadlist_Click() {
                 face_.post([this, self] {
                     if (!self.lock()) return;
                     face_.set_text(Control::lbllistcount, "");
+                    face_.set_text(Control::status_line, "");
+                    face_.set_tip(Control::status_line, "");
                     items_.Clear();
                 });
                 // Records go straight into the new list as they are read; the
@@ -370,12 +439,15 @@ void WindowLogic::cmdloadlist_Click() {
                     if (stop.load(std::memory_order_relaxed)) throw WorkInterrupted();
                     entries->add(text);
                 });
+                *written = saved_at(file);
             },
-            [this, entries, missing](bool completed) {
+            [this, entries, missing, written](bool completed) {
                 // A file that could not be read to its end leaves the list empty.
                 if (!completed || *missing) return;
                 items_.ReplaceAll(std::move(*entries));
                 face_.set_text(Control::lbllistcount, count_label_text(items_.Count()));
+                face_.set_text(Control::status_line,
+                               reload_status_text(saved_list_file(), *written));
             },
             false,
             [this, missing] {
@@ -383,6 +455,50 @@ void WindowLogic::cmdloadlist_Click() {
                     face_.show_message(MessageIcon::Information, "File could not be found to load",
                                        "There is no file to load, please first save the list.");
             });
+    });
+}
+
+void WindowLogic::put_on_clipboard(
+    const std::function<void(const std::function<void(std::string_view)>&)>& each_path) {
+    const CopiedText copied = copied_paths(each_path);
+    face_.set_clipboard(copied.text);
+    if (copied.altered_paths > 0)
+        face_.show_message(MessageIcon::Information, "Kestrafin",
+                           altered_paths_note(copied.altered_paths));
+}
+
+void WindowLogic::copy_paths(const std::vector<std::size_t>& rows) {
+    run_handler([this, &rows] {
+        put_on_clipboard([this, &rows](const auto& take) {
+            for (const std::size_t row : rows)
+                if (row < items_.shown()) take(items_.store().text(row));
+        });
+    });
+}
+
+void WindowLogic::copy_all_paths() {
+    run_handler([this] {
+        put_on_clipboard([this](const auto& take) {
+            for (std::size_t row = 0; row < items_.shown(); ++row) take(items_.store().text(row));
+        });
+    });
+}
+
+void WindowLogic::open_containing_folder(std::size_t row) {
+    run_handler([this, row] {
+        if (row >= items_.shown()) return;
+        // Waits for the desktop's answer, which a busy session bus may delay.
+        start_work(
+            [path = std::string(items_.store().text(row)),
+             show = services_.show_in_file_manager](const std::atomic<bool>&) {
+                try {
+                    show(path);
+                } catch (const std::exception& error) {
+                    throw std::runtime_error("The folder of \"" + path +
+                                             "\" cannot be shown: " + error.what());
+                }
+            },
+            [](bool) {}, false);
     });
 }
 

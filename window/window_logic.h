@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_manager.h"
 #include "platform/file_system.h"
 #include "platform/start_program.h"
 #include "search/searchfiles.h"
@@ -40,6 +41,9 @@ struct WindowServices {
     platform::ProgramStarter start_program = platform::start_program;
     std::function<void(const std::string& root, search::SearchSink& sink)> search =
         search_with_default_threads;
+    // Shows a found file in the desktop's file manager.
+    std::function<void(const std::string& path)> show_in_file_manager =
+        platform::show_in_file_manager;
     // How often a running search moves what it found into the list and the
     // count label.
     std::chrono::milliseconds repaint_interval{50};
@@ -75,10 +79,19 @@ class WindowLogic {
     void Image1_Click();
     void lblorvane_Click();
 
+    // The list's own commands, for the rows it shows (0 for the first row).
+    // Puts the paths of `rows`, in the order given, on the clipboard as their
+    // real text; the user is told when bytes that are not UTF-8 had to be
+    // replaced.
+    void copy_paths(const std::vector<std::size_t>& rows);
+    void copy_all_paths();
+    // Shows the file of `row` selected in the desktop's file manager.
+    void open_containing_folder(std::size_t row);
+
     // A timer of the face fell due.
     void timer_elapsed(Timer timer);
-    // Escape reached the window while it was Stoppable: the search stops and
-    // keeps what it found.
+    // Escape reached the window while it was Stoppable, or "Stop" was
+    // clicked: the search stops and keeps what it found.
     void escape_pressed();
     // The window is closing: running work is stopped. Returns once it has
     // ended, or ends the program when it does not end promptly (a folder on
@@ -96,6 +109,8 @@ class WindowLogic {
     std::string saved_list_file() const;
     // True while a handler or the work it started runs.
     bool busy() const { return handler_running_ || work_.running(); }
+    // True while a search runs; "Search" then reads "Stop".
+    bool searching() const { return searching_; }
 
     ListItems& list_items() { return items_; }
     const ListItems& list_items() const { return items_; }
@@ -122,6 +137,8 @@ class WindowLogic {
     // Posts `task` to the UI thread, dropped if this object has gone.
     void post(std::function<void()> task);
     void show_error(const std::string& text);
+    void put_on_clipboard(
+        const std::function<void(const std::function<void(std::string_view)>&)>& each_path);
     void open_home_page();
 
     WindowFace& face_;
@@ -131,6 +148,7 @@ class WindowLogic {
     ListItems items_;
     std::string root_text_;
     bool handler_running_ = false;
+    bool searching_ = false;
     std::vector<std::function<void()>> deferred_;
     // What a tick of the search_progress timer does while a search runs.
     std::function<void()> search_tick_;

@@ -44,6 +44,10 @@ TEST(SavedListLogic, SaveThenReloadGivesBackTheSameEntries) {
     EXPECT_EQ(w.face.shown_rows(), texts);
     EXPECT_EQ(w.face.count_label, "3 records found");
     EXPECT_EQ(w.face.activities, (std::vector<Activity>{Activity::Working, Activity::Idle}));
+    // Where the list came from, and when it was saved ("YYYY-MM-DD HH:MM").
+    const std::string from = "Reloaded from " + w.logic->saved_list_file() + ", saved 2";
+    EXPECT_EQ(w.face.status_line.substr(0, from.size()), from);
+    EXPECT_EQ(w.face.status_line.size(), from.size() + 15);
 }
 
 TEST(SavedListLogic, AnEmptyListSavesAsZeroBytesAndReloadsEmpty) {

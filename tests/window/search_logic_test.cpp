@@ -2,7 +2,10 @@
 // input while the walk runs.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "platform/path_rules.h"
+#include "tests/support/host.h"
 #include "tests/window/logic_fixture.h"
 #include "window/count_label.h"
 
@@ -174,4 +177,77 @@ TEST(SearchLogic, TheLogoAndTheLinkStartTheHomePageAndAFailureIsReported) {
     EXPECT_EQ(w.face.messages[0].text, "cannot start 'xdg-open': No such file or directory");
     EXPECT_EQ(w.entries(), std::vector<std::string>{"/kept"});
     EXPECT_FALSE(w.logic->busy());
+}
+
+TEST(SearchLogic, SearchReadsStopWhileASearchRunsAndAClickStopsIt) {
+    PacedSearch w;
+    EXPECT_EQ(w.face.search_caption, "Stop");
+    ASSERT_TRUE(w.paced.find({"/a"}));
+    w.logic->cmdgetfilelist_Click();
+    ASSERT_TRUE(w.face.settled());
+    EXPECT_TRUE(w.paced.stopped());
+    EXPECT_EQ(w.face.search_caption, "Search");
+    EXPECT_EQ(w.entries(), std::vector<std::string>{"/a"});
+    EXPECT_EQ(w.face.status_line.substr(0, 17), "1 folder read in ");
+    EXPECT_EQ(w.face.status_line.substr(w.face.status_line.size() - 11), " s, stopped");
+    EXPECT_EQ(w.face.resets, 1);  // the click only stopped: no second search
+}
+
+TEST(SearchLogic, TheStatusLineTellsWhatTheWalkCouldNotReadOrDidNotEnter) {
+    LogicUnderTest w;
+    auto given = w.services();
+    given.search = [](const std::string& root, kestrafin::search::SearchSink& sink) {
+        sink.folder_done(root);
+        sink.folder_unreadable(root + "/locked", EACCES);
+        sink.cycle_skipped(root + "/loop");
+        sink.folder_done(root + "/open");
+    };
+    w.load_with(given);
+    w.choose_root("/root");
+    w.logic->cmdgetfilelist_Click();
+    ASSERT_TRUE(w.face.settled());
+    const std::string& line = w.face.status_line;
+    EXPECT_EQ(line.substr(0, 18), "2 folders read in ");
+    EXPECT_EQ(line.substr(line.find(" s, ")), " s, 1 could not be read, 1 not entered");
+    EXPECT_EQ(w.face.status_tip.substr(0, 33), "Could not be read:\n/root/locked: ");
+    EXPECT_TRUE(w.face.messages.empty());
+    // The next search starts without them.
+    make_folder_chain(w.folder.path(), {"tree"});
+    w.load();
+    w.choose_root(w.folder / "tree");
+    w.logic->cmdgetfilelist_Click();
+    ASSERT_TRUE(w.face.settled());
+    EXPECT_EQ(w.face.status_tip, "");
+    EXPECT_EQ(w.face.status_line.substr(0, 17), "1 folder read in ");
+}
+
+TEST(SearchLogic, ARootThatCannotBeOpenedIsReportedWithItsReason) {
+    LogicUnderTest w;
+    make_file(w.folder / "a file", "x");
+    // The reasons are the host's words.
+    const struct {
+        std::string root;
+        std::string posix_reason;
+    } rows[] = {
+        {w.folder / "missing", "No such file or directory"},
+        {w.folder / "a file", "Not a directory"},
+    };
+    for (const auto& row : rows) {
+        w.face.messages.clear();
+        w.choose_root(row.root);
+        w.logic->cmdgetfilelist_Click();
+        ASSERT_TRUE(w.face.settled());
+        ASSERT_EQ(w.face.messages.size(), 1u) << row.root;
+        EXPECT_EQ(w.face.messages[0].icon, kestrafin::window::MessageIcon::Critical);
+        EXPECT_EQ(w.face.messages[0].title, "Kestrafin");
+        const std::string said = "The folder \"" + row.root + "\" cannot be searched: ";
+        const std::string& text = w.face.messages[0].text;
+        EXPECT_EQ(text.substr(0, said.size()), said);
+        if (kestrafin::testing::kPosixHost) {
+            EXPECT_EQ(text.substr(said.size()), row.posix_reason + ".");
+        }
+        EXPECT_EQ(w.logic->list_items().Count(), 0u);
+        EXPECT_EQ(w.face.count_label, "");
+        EXPECT_EQ(w.face.status_line, "");
+    }
 }

@@ -33,6 +33,10 @@ class StandInFace : public window::WindowFace {
 
     std::string root_box;
     std::string count_label;
+    std::string status_line;
+    std::string status_tip;
+    std::string search_caption = "Search";
+    std::string clipboard;
     // Rows the list shows, and how often it was reset.
     std::size_t rows_shown = 0;
     int resets = 0;
@@ -60,8 +64,26 @@ class StandInFace : public window::WindowFace {
         return answer;
     }
     void set_text(window::Control control, std::string_view text) override {
-        (control == window::Control::txtFileroot ? root_box : count_label) = text;
+        switch (control) {
+            case window::Control::txtFileroot:
+                root_box = text;
+                return;
+            case window::Control::lbllistcount:
+                count_label = text;
+                return;
+            case window::Control::status_line:
+                status_line = text;
+                return;
+            case window::Control::cmdgetfilelist:
+                search_caption = text;
+                return;
+        }
     }
+    void set_tip(window::Control control, std::string_view text) override {
+        EXPECT_EQ(control, window::Control::status_line);
+        status_tip = text;
+    }
+    void set_clipboard(std::string_view text) override { clipboard = text; }
     void list_reset(std::size_t rows) override {
         rows_shown = rows;
         ++resets;
@@ -92,6 +114,10 @@ class StandInFace : public window::WindowFace {
     void forget() {
         root_box.clear();
         count_label.clear();
+        status_line.clear();
+        status_tip.clear();
+        search_caption = "Search";
+        clipboard.clear();
         rows_shown = 0;
         resets = 0;
         activity = window::Activity::Idle;

@@ -1,0 +1,102 @@
+// The texts the window builds for the user: the status line that ends a
+// search, copied paths and paths laid out for display.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "tests/support/host.h"
+#include "window/bidi_isolation.h"
+#include "window/copied_text.h"
+#include "window/status_line.h"
+
+using namespace kestrafin::window;
+using kestrafin::testing::kPosixHost;
+using namespace std::chrono_literals;
+
+TEST(StatusLine, TellsWhatTheWalkDidAndWhatItLeftOut) {
+    const struct {
+        std::size_t read, unreadable, declined;
+        SearchEnd end;
+        const char* line;
+    } rows[] = {
+        {1, 0, 0, {40ms, false}, "1 folder read in 0.0 s"},
+        {2418, 0, 0, {8249ms, false}, "2418 folders read in 8.2 s"},
+        {12, 3, 0, {61500ms, true}, "12 folders read in 1 min 02 s, stopped, 3 could not be read"},
+        {5, 0, 2, {1000ms, false}, "5 folders read in 1.0 s, 2 not entered"},
+    };
+    for (const auto& row : rows) {
+        WalkReport report("/root");
+        for (std::size_t n = 0; n < row.read; ++n) report.folder_done();
+        for (std::size_t n = 0; n < row.unreadable; ++n)
+            report.folder_unreadable("/root/x", EACCES);
+        for (std::size_t n = 0; n < row.declined; ++n) report.folder_declined();
+        EXPECT_EQ(status_line_text(report, row.end), row.line);
+    }
+}
+
+TEST(StatusLine, TheTipNamesTheFirstUnreadableFoldersWithTheirReasons) {
+    WalkReport report("/root");
+    report.folder_done();
+    EXPECT_EQ(status_tip_text(report), "");
+    for (int n = 0; n < 7; ++n) report.folder_unreadable("/root/" + std::to_string(n), EACCES);
+    const std::string tip = status_tip_text(report);
+    EXPECT_EQ(tip.substr(0, 28), "Could not be read:\n/root/0: ");
+    if (kPosixHost) {
+        EXPECT_EQ(tip.substr(28, tip.find('\n', 28) - 28), "Permission denied");
+    }
+    EXPECT_EQ(tip.find("/root/5"), std::string::npos);
+    EXPECT_EQ(tip.substr(tip.rfind('\n')), "\nand 2 more");
+    EXPECT_FALSE(report.root_error());
+}
+
+TEST(StatusLine, OnlyTheRootFailingFirstIsTheRootsFailure) {
+    WalkReport missing("/gone");
+    missing.folder_unreadable("/gone", ENOENT);
+    EXPECT_EQ(missing.root_error(), ENOENT);
+    if (kPosixHost) {
+        EXPECT_EQ(root_failure_text("/gone", ENOTDIR),
+                  "The folder \"/gone\" cannot be searched: Not a directory.");
+    }
+    WalkReport read("/root");
+    read.folder_done();
+    read.folder_unreadable("/root", EIO);  // read in part: the walk went on
+    EXPECT_FALSE(read.root_error());
+}
+
+TEST(CopiedPaths, AreTheRealTextOneALine) {
+    const struct {
+        std::vector<std::string> paths;
+        std::string text;
+        std::size_t altered;
+    } rows[] = {
+        {{"/a/new\nline.txt"}, "/a/new\nline.txt", 0},
+        {{"/a/1", "/\xD9\x85/2", "/a/3"}, "/a/1\n/\xD9\x85/2\n/a/3", 0},
+        {{"/a/\xFF\xFEx", "/ok"}, "/a/\xEF\xBF\xBD\xEF\xBF\xBDx\n/ok", 1},
+        {{"/cut\xD9", "/surrogate\xED\xA0\x80"}, "/cut\xEF\xBF\xBD\n/surrogate\xEF\xBF\xBD", 2},
+        {{}, "", 0},
+    };
+    for (const auto& row : rows) {
+        const CopiedText copied = copied_paths([&](const auto& take) {
+            for (const auto& path : row.paths) take(path);
+        });
+        EXPECT_EQ(copied.text, row.text);
+        EXPECT_EQ(copied.altered_paths, row.altered);
+        EXPECT_EQ(altered_paths_note(row.altered).empty(), row.altered == 0);
+    }
+}
+
+TEST(BidiIsolation, EachSegmentOfAPathWithRightToLeftTextIsIsolated) {
+    const std::string fsi = "\xE2\x81\xA8", pdi = "\xE2\x81\xA9";
+    const std::string folder = "\xD9\x85\xD8\xAC\xD9\x84\xD8\xAF";  // Arabic "folder"
+    const struct {
+        std::string path, shown;
+    } rows[] = {
+        {"/home/r\xC3\xA9sum\xC3\xA9/x.pdf", "/home/r\xC3\xA9sum\xC3\xA9/x.pdf"},
+        {"/P/" + folder + "/2024/report.pdf", "/" + fsi + "P" + pdi + "/" + fsi + folder + pdi +
+                                                  "/" + fsi + "2024" + pdi + "/" + fsi +
+                                                  "report.pdf" + pdi},
+        {"//a/\xE2\x80\xAE/", "//" + fsi + "a" + pdi + "/" + fsi + "\xE2\x80\xAE" + pdi + "/"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(isolated_segments(row.path, '/'), row.shown);
+}

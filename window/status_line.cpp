@@ -1,0 +1,74 @@
+#include "window/status_line.h"
+
+#include <cstdio>
+#include <system_error>
+
+namespace kestrafin::window {
+
+namespace {
+
+// The host's words for an error number, without the line end and full stop
+// some hosts put after them.
+std::string reason_text(int error) {
+    std::string text = std::system_category().message(error);
+    while (!text.empty() &&
+           (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+void WalkReport::folder_unreadable(std::string_view directory, int error) {
+    // The walk reports the root as given when it cannot open it, before it
+    // has read any folder.
+    if (folders_read_ == 0 && unreadable_ == 0 && directory == root_) root_error_ = error;
+    ++unreadable_;
+    if (named_.size() < kNamedUnreadable) named_.push_back({std::string(directory), error});
+}
+
+std::string elapsed_text(std::chrono::milliseconds elapsed) {
+    const long long tenths = (elapsed.count() + 50) / 100;
+    char text[48];
+    if (tenths < 600) {
+        std::snprintf(text, sizeof text, "%lld.%lld s", tenths / 10, tenths % 10);
+    } else {
+        const long long seconds = (elapsed.count() + 500) / 1000;
+        std::snprintf(text, sizeof text, "%lld min %02lld s", seconds / 60, seconds % 60);
+    }
+    return text;
+}
+
+std::string status_line_text(const WalkReport& report, const SearchEnd& end) {
+    std::string text = std::to_string(report.folders_read()) +
+                       (report.folders_read() == 1 ? " folder" : " folders") + " read in " +
+                       elapsed_text(end.elapsed);
+    if (end.stopped) text += ", stopped";
+    if (report.unreadable() > 0)
+        text += ", " + std::to_string(report.unreadable()) + " could not be read";
+    if (report.declined() > 0) text += ", " + std::to_string(report.declined()) + " not entered";
+    return text;
+}
+
+std::string status_tip_text(const WalkReport& report) {
+    if (report.unreadable() == 0) return {};
+    std::string text = "Could not be read:";
+    for (const UnreadableFolder& folder : report.first_unreadable())
+        text += "\n" + folder.path + ": " + reason_text(folder.error);
+    const std::size_t more = report.unreadable() - report.first_unreadable().size();
+    if (more > 0) text += "\nand " + std::to_string(more) + " more";
+    return text;
+}
+
+std::string reload_status_text(std::string_view file, std::string_view saved_at) {
+    std::string text = "Reloaded from " + std::string(file);
+    if (!saved_at.empty()) text += ", saved " + std::string(saved_at);
+    return text;
+}
+
+std::string root_failure_text(std::string_view root, int error) {
+    return "The folder \"" + std::string(root) + "\" cannot be searched: " + reason_text(error) +
+           ".";
+}
+
+}  // namespace kestrafin::window

@@ -1,0 +1,60 @@
+#include "window/window_layout.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kestrafin::window {
+
+namespace {
+
+constexpr double kTwipsPerPixelAt96 = 15;
+
+}  // namespace
+
+int LayoutScale::across(int twips) const {
+    return static_cast<int>(std::lround(twips / kTwipsPerPixelAt96 * horizontal));
+}
+
+int LayoutScale::down(int twips) const {
+    return static_cast<int>(std::lround(twips / kTwipsPerPixelAt96 * vertical));
+}
+
+LayoutScale layout_scale(double pixels_per_inch, FontBox system_font, FontBox designed_font,
+                         PixelSize client_twips, PixelSize frame, PixelSize available) {
+    const double dpi = pixels_per_inch > 0 ? pixels_per_inch / 96 : 1;
+    // A font that measures nothing tells nothing: the DPI alone decides.
+    const auto grown = [dpi](double measured, double designed) {
+        if (measured <= 0 || designed <= 0) return dpi;
+        return std::max(dpi, measured / designed);
+    };
+    LayoutScale scale{grown(system_font.average_width, designed_font.average_width),
+                      grown(system_font.height, designed_font.height), 1};
+    const double wide = client_twips.width / kTwipsPerPixelAt96 * scale.horizontal + frame.width;
+    const double high = client_twips.height / kTwipsPerPixelAt96 * scale.vertical + frame.height;
+    double fit = 1;
+    if (available.width > 0 && wide > available.width)
+        fit = std::min(fit, (available.width - frame.width) / (wide - frame.width));
+    if (available.height > 0 && high > available.height)
+        fit = std::min(fit, (available.height - frame.height) / (high - frame.height));
+    // Only what the font adds gives way: below the DPI's own scale the fixed
+    // fonts and the logo would no longer fit their places.
+    if (fit < 1 && fit > 0) {
+        const LayoutScale wanted = scale;
+        scale.horizontal = std::max(dpi, wanted.horizontal * fit);
+        scale.vertical = std::max(dpi, wanted.vertical * fit);
+        scale.font =
+            std::min(scale.horizontal / wanted.horizontal, scale.vertical / wanted.vertical);
+    }
+    return scale;
+}
+
+PixelRect placed_window(PixelSize outer, PixelRect available) {
+    const auto place = [](int size, int start, int room) {
+        const int centred = start + (room - size) / 2;
+        return std::max(start, std::min(centred, start + room - size));
+    };
+    return {place(outer.width, available.left, available.width),
+            place(outer.height, available.top, available.height), outer.width, outer.height};
+}
+
+}  // namespace kestrafin::window

@@ -1,0 +1,58 @@
+// The window's fixed layout on a real screen. Positions and sizes are given
+// in twips for a window drawn at 96 dots per inch in the font it was designed
+// for. As dialog units do, they grow with the screen's DPI and with the
+// system font together, horizontally with the font's average character width
+// and vertically with its height, so that captions in a larger font still fit
+// their controls. When the screen's available area cannot hold the window so
+// grown, what the font adds shrinks until it fits (never below what the DPI
+// alone asks for) and the face shrinks its default font with it. The window
+// is then placed wholly on the available area, or where that is too small,
+// with its title bar and left edge on it.
+#pragma once
+
+namespace kestrafin::window {
+
+// Measures of a font in the face's pixels.
+struct FontBox {
+    double average_width = 0;
+    double height = 0;
+};
+
+struct PixelSize {
+    int width = 0;
+    int height = 0;
+};
+
+struct PixelRect {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+};
+
+struct LayoutScale {
+    double horizontal = 1;  // face pixels per twip, times 15
+    double vertical = 1;
+    // What the face scales its default font by so that it fits the layout;
+    // 1 unless the screen is too small for the layout the font asks for.
+    double font = 1;
+
+    // `twips` as face pixels, across and down.
+    int across(int twips) const;
+    int down(int twips) const;
+};
+
+// The scale for a face whose pixels are `pixels_per_inch` to the inch (96
+// where the toolkit scales for DPI itself), whose default font measures
+// `system_font`, for a layout designed for a font measuring `designed_font` at
+// 96 dots per inch; `client_twips` plus the frame (`frame` pixels wide and
+// high) should fit `available`. Never smaller than the DPI alone asks for.
+LayoutScale layout_scale(double pixels_per_inch, FontBox system_font, FontBox designed_font,
+                         PixelSize client_twips, PixelSize frame, PixelSize available);
+
+// Where the top-left corner of a window whose outer size is `outer` goes:
+// centred on `available`, then moved so that it lies wholly on it; a window
+// larger than the area keeps its title bar and left edge on it.
+PixelRect placed_window(PixelSize outer, PixelRect available);
+
+}  // namespace kestrafin::window
