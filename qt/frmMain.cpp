@@ -1,15 +1,22 @@
 #include "qt/frmMain.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFont>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QInputDialog>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPalette>
 #include <QPixmap>
+#include <QScreen>
+#include <QStyle>
+#include <algorithm>
 #include <climits>
 
 #include "window/count_label.h"
@@ -23,15 +30,19 @@ namespace kestrafin::qt {
 
 namespace {
 
-constexpr int kTwipsPerPixel = 15;
+// The client area, in twips.
+constexpr window::PixelSize kClientTwips{15270, 9840};
+// The system font's size that the layout was drawn for.
+constexpr double kDesignedPoints = 9;
 const QColor kWindowColour(128, 255, 255);
 const QColor kTitleRed(192, 0, 0);
 const QColor kCountRed(255, 0, 0);
 const QColor kCreditRed(128, 0, 0);
+const QColor kStatusBlue(0, 0, 128);
 
-void place(QWidget* widget, int left, int top, int width, int height) {
-    widget->setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-                        height / kTwipsPerPixel);
+window::FontBox box_of(const QFont& font) {
+    const QFontMetricsF metrics(font);
+    return {metrics.averageCharWidth(), metrics.height()};
 }
 
 QFont font_of(const char* family, double points, bool bold) {
@@ -82,7 +93,10 @@ QIcon program_icon() {
 }  // namespace
 
 frmMain::frmMain(std::string program_folder, window::WindowServices services)
-    : gate_([this] { logic_.escape_pressed(); }),
+    : gate_([this] { logic_.escape_pressed(); },
+            [this](QObject* watched, QEvent* event) {
+                return passes_while_searching(watched, event);
+            }),
       logic_(*this, std::move(program_folder), std::move(services)) {
     register_window_resources();
     create_controls();
@@ -90,10 +104,54 @@ frmMain::frmMain(std::string program_folder, window::WindowServices services)
     set_text(window::Control::txtFileroot, logic_.root_text());
 }
 
+void frmMain::place(QWidget* widget, int left, int top, int width, int height) {
+    // Rounded at both edges, so that neighbours scaled alike stay apart.
+    widget->setGeometry(scale_.across(left), scale_.down(top),
+                        scale_.across(left + width) - scale_.across(left),
+                        scale_.down(top + height) - scale_.down(top));
+}
+
+namespace {
+
+// The room a window manager's frame takes, as far as the style can tell
+// before the window is shown.
+window::PixelSize frame_estimate(const QStyle* style) {
+    const int border = 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth) + 4;
+    return {border, style->pixelMetric(QStyle::PM_TitleBarHeight) + border};
+}
+
+}  // namespace
+
+void frmMain::place_on_screen() {
+    const QScreen* shown_on = screen();
+    if (shown_on == nullptr) return;
+    const QRect area = shown_on->availableGeometry();
+    QSize outer = frameGeometry().size();
+    if (!isVisible()) {
+        const window::PixelSize frame = frame_estimate(style());
+        outer = size() + QSize(frame.width, frame.height);
+    }
+    const window::PixelRect placed = window::placed_window(
+        {outer.width(), outer.height()}, {area.x(), area.y(), area.width(), area.height()});
+    move(placed.left, placed.top);
+}
+
 void frmMain::create_controls() {
     setWindowTitle(QStringLiteral("Kestrafin v1.0"));
     setWindowIcon(program_icon());
-    setFixedSize(15270 / kTwipsPerPixel, 9840 / kTwipsPerPixel);
+    // Qt scales for the screen's DPI itself: its pixels are 96 to the inch.
+    QFont designed = QApplication::font();
+    designed.setPointSizeF(kDesignedPoints);
+    const QScreen* shown_on = screen();
+    const QSize available = shown_on ? shown_on->availableGeometry().size() : QSize();
+    scale_ = window::layout_scale(96, box_of(QApplication::font()), box_of(designed), kClientTwips,
+                                  frame_estimate(style()), {available.width(), available.height()});
+    if (scale_.font < 1) {
+        QFont smaller = QApplication::font();
+        smaller.setPointSizeF(smaller.pointSizeF() * scale_.font);
+        setFont(smaller);
+    }
+    setFixedSize(scale_.across(kClientTwips.width), scale_.down(kClientTwips.height));
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, kWindowColour);
     setPalette(palette);
@@ -153,6 +211,9 @@ void frmMain::create_controls() {
     cmdgetfilelist->setDefault(true);
     place(cmdgetfilelist, 6720, 8160, 2175, 615);
 
+    lblstatus = make_label(this, QString(), font(), kStatusBlue);
+    place(lblstatus, 240, 8160, 6360, 255);
+
     Label2 = make_label(this, QStringLiteral("Coded & Designed By The Kestrafin Team"), credit,
                         kCreditRed);
     place(Label2, 6360, 9120, 2775, 195);
@@ -169,6 +230,8 @@ void frmMain::create_controls() {
     // The count label holds every caption up to the largest count the list has.
     fit_text_to_width(lbllistcount, QString::fromStdString(window::count_label_text(INT_MAX)));
 
+    name_for_assistive_technology();
+
     tmrwait2 = new QTimer(this);
     tmrwait2->setInterval(static_cast<int>(window::kFirstRunDelay.count()));
 
@@ -180,6 +243,23 @@ void frmMain::create_controls() {
     cmdgetfilelist->setFocus();
 }
 
+void frmMain::name_for_assistive_technology() {
+    txtFileroot->setAccessibleName(QStringLiteral("Root folder"));
+    txtFileroot->setAccessibleDescription(
+        QStringLiteral("The folder that Search walks; Change sets it"));
+    lvFiles->setAccessibleName(QStringLiteral("Found files"));
+    lvFiles->setAccessibleDescription(QStringLiteral("The paths of the files found: 0 entries"));
+    Image1->setAccessibleName(QStringLiteral("Kestrafin logo"));
+    Image1->setAccessibleDescription(QStringLiteral("Opens the maker's home page"));
+    lblorvane->setAccessibleName(QStringLiteral("Home page link"));
+    lblorvane->setAccessibleDescription(QStringLiteral("Opens the maker's home page"));
+    lbllistcount->setAccessibleName(QStringLiteral("Record count"));
+    lblstatus->setAccessibleName(QStringLiteral("Search status"));
+    lblstatus->setAccessibleDescription(QStringLiteral("How the last search or reload ended"));
+    cmdgetfilelist->setAccessibleDescription(
+        QStringLiteral("Lists the files in folders with long paths; reads Stop while it runs"));
+}
+
 void frmMain::wire_events() {
     connect(cmdgetfilelist, &QPushButton::clicked, this, &frmMain::cmdgetfilelist_Click);
     connect(cmdsave, &QPushButton::clicked, this, &frmMain::cmdsave_Click);
@@ -188,10 +268,78 @@ void frmMain::wire_events() {
     connect(cmdloadlist, &QPushButton::clicked, this, &frmMain::cmdloadlist_Click);
     connect(Image1, &ClickableLabel::clicked, this, &frmMain::Image1_Click);
     connect(lblorvane, &ClickableLabel::clicked, this, &frmMain::lblorvane_Click);
+    connect(lvFiles, &ResultListView::copy_requested, this,
+            [this] { logic_.copy_paths(selected_rows()); });
+    lvFiles->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lvFiles, &QWidget::customContextMenuRequested, this, &frmMain::show_list_menu);
     connect(tmrwait2, &QTimer::timeout, this,
             [this] { logic_.timer_elapsed(window::Timer::tmrwait2); });
     connect(&search_progress_, &QTimer::timeout, this,
             [this] { logic_.timer_elapsed(window::Timer::search_progress); });
+}
+
+bool frmMain::passes_while_searching(QObject* watched, QEvent* event) const {
+    const auto* widget = qobject_cast<const QWidget*>(watched);
+    if (widget == nullptr) return false;
+    const bool in_list = widget == lvFiles || lvFiles->isAncestorOf(widget);
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+            if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton) return false;
+            return widget == cmdgetfilelist || in_list;
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+            return in_list;
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease: {
+            if (!in_list) return false;
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if ((key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) != 0) return false;
+            switch (key->key()) {
+                case Qt::Key_Up:
+                case Qt::Key_Down:
+                case Qt::Key_Left:
+                case Qt::Key_Right:
+                case Qt::Key_PageUp:
+                case Qt::Key_PageDown:
+                case Qt::Key_Home:
+                case Qt::Key_End:
+                    return true;
+                default:
+                    return false;
+            }
+        }
+        default:
+            return false;
+    }
+}
+
+std::vector<std::size_t> frmMain::selected_rows() const {
+    std::vector<std::size_t> rows;
+    for (const QModelIndex& index : lvFiles->selectionModel()->selectedRows())
+        rows.push_back(static_cast<std::size_t>(index.row()));
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void frmMain::show_list_menu(const QPoint& position) {
+    if (busy()) return;
+    const QModelIndex at = lvFiles->indexAt(position);
+    QMenu menu(this);
+    QAction* copy = menu.addAction(QStringLiteral("Copy"));
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setEnabled(lvFiles->selectionModel()->hasSelection());
+    QAction* copy_all = menu.addAction(QStringLiteral("Copy all paths"));
+    copy_all->setEnabled(lvFiles->model()->rowCount() > 0);
+    QAction* open = menu.addAction(QStringLiteral("Open containing folder"));
+    open->setEnabled(at.isValid());
+    QAction* chosen = menu.exec(lvFiles->viewport()->mapToGlobal(position));
+    if (chosen == copy)
+        logic_.copy_paths(selected_rows());
+    else if (chosen == copy_all)
+        logic_.copy_all_paths();
+    else if (chosen == open)
+        logic_.open_containing_folder(static_cast<std::size_t>(at.row()));
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
@@ -242,15 +390,42 @@ void frmMain::set_text(window::Control control, std::string_view text) {
         case window::Control::lbllistcount:
             lbllistcount->setText(text_of(text));
             return;
+        case window::Control::status_line:
+            lblstatus->setText(text_of(text));
+            // The whole line, where it is longer than the label.
+            lblstatus->setToolTip(lblstatus->text());
+            return;
+        case window::Control::cmdgetfilelist:
+            cmdgetfilelist->setText(text_of(text));
+            return;
     }
 }
 
+void frmMain::set_tip(window::Control control, std::string_view text) {
+    if (control != window::Control::status_line) return;
+    QString tip = lblstatus->text();
+    if (!text.empty()) tip += QStringLiteral("\n\n") + text_of(text);
+    lblstatus->setToolTip(tip);
+}
+
+void frmMain::set_clipboard(std::string_view text) {
+    QGuiApplication::clipboard()->setText(text_of(text));
+}
+
+namespace {
+QString list_description(std::size_t rows) {
+    return QStringLiteral("The paths of the files found: %1 entries").arg(rows);
+}
+}  // namespace
+
 void frmMain::list_reset(std::size_t rows) {
     lvFiles->rows_reset(rows);
+    lvFiles->setAccessibleDescription(list_description(rows));
 }
 
 void frmMain::list_grown(std::size_t rows) {
     lvFiles->rows_grown(rows);
+    lvFiles->setAccessibleDescription(list_description(rows));
 }
 
 void frmMain::set_activity(window::Activity activity) {

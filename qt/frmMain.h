@@ -16,11 +16,13 @@
 #include <QTimer>
 #include <QWidget>
 #include <string>
+#include <vector>
 
 #include "qt/clickable_label.h"
 #include "qt/input_gate.h"
 #include "qt/result_list.h"
 #include "window/window_face.h"
+#include "window/window_layout.h"
 #include "window/window_logic.h"
 
 namespace kestrafin::qt {
@@ -49,6 +51,9 @@ class frmMain : public QWidget, private window::WindowFace {
     QPushButton* cmdsavelist;
     QPushButton* cmdloadlist;
     QPushButton* cmdgetfilelist;
+    // How the last search or reload ended: a label of the window's own, in
+    // its free space under the root box.
+    QLabel* lblstatus;
     QLabel* Label2;
     ClickableLabel* lblorvane;
     QTimer* tmrwait2;
@@ -64,6 +69,12 @@ class frmMain : public QWidget, private window::WindowFace {
     void Image1_Click() { logic_.Image1_Click(); }
     void lblorvane_Click() { logic_.lblorvane_Click(); }
 
+    // The layout's scale on this screen with this system font.
+    const window::LayoutScale& layout_scale() const { return scale_; }
+    // Puts the window wholly on the available area of its screen, centred
+    // where it fits.
+    void place_on_screen();
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     // Closing during a search, a save or a reload stops it and ends the program.
@@ -74,6 +85,8 @@ class frmMain : public QWidget, private window::WindowFace {
                       std::string_view text) override;
     std::optional<std::string> ask_text(std::string_view title, std::string_view prompt) override;
     void set_text(window::Control control, std::string_view text) override;
+    void set_tip(window::Control control, std::string_view text) override;
+    void set_clipboard(std::string_view text) override;
     void list_reset(std::size_t rows) override;
     void list_grown(std::size_t rows) override;
     void set_activity(window::Activity activity) override;
@@ -83,9 +96,18 @@ class frmMain : public QWidget, private window::WindowFace {
 
     void create_controls();
     void wire_events();
+    void name_for_assistive_technology();
+    void place(QWidget* widget, int left, int top, int width, int height);
+    // The list's context menu at `position` (in the list's viewport).
+    void show_list_menu(const QPoint& position);
+    std::vector<std::size_t> selected_rows() const;
+    // Input that a running search lets through: a click on "Stop", and what
+    // scrolls and reads the list.
+    bool passes_while_searching(QObject* watched, QEvent* event) const;
     QTimer* timer_of(window::Timer timer);
 
     QTimer search_progress_;
+    window::LayoutScale scale_;
     InputGate gate_;
     // Last, so that its work has ended before the controls it reports to go.
     window::WindowLogic logic_;

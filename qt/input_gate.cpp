@@ -34,6 +34,10 @@ void InputGate::open() {
 }
 
 bool InputGate::eventFilter(QObject* watched, QEvent* event) {
+    const bool is_escape = event->type() == QEvent::KeyPress &&
+                           static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
+    if (escape_passes_ && !is_escape && passes_ && passes_(watched, event))
+        return QObject::eventFilter(watched, event);
     switch (event->type()) {
         case QEvent::KeyPress:
             if (escape_passes_ && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)

@@ -11,9 +11,14 @@ namespace kestrafin::qt {
 
 class InputGate : public QObject {
   public:
+    // Decides whether an event reaches its receiver while the work may be stopped.
+    using Passes = std::function<bool(QObject* watched, QEvent* event)>;
+
     // `on_escape` is called for Escape while the gate is closed with
-    // escape_passes set.
-    explicit InputGate(std::function<void()> on_escape) : on_escape_(std::move(on_escape)) {}
+    // escape_passes set; then too the events that `passes` lets through
+    // reach their receivers (a click on "Stop", scrolling the list).
+    explicit InputGate(std::function<void()> on_escape, Passes passes = {})
+        : on_escape_(std::move(on_escape)), passes_(std::move(passes)) {}
     ~InputGate() override;
 
     // Drops input from now on (and shows the hourglass), or, when closed
@@ -27,6 +32,7 @@ class InputGate : public QObject {
 
   private:
     std::function<void()> on_escape_;
+    Passes passes_;
     bool closed_ = false;
     bool escape_passes_ = false;
 };

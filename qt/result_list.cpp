@@ -2,10 +2,13 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QStyle>
 #include <algorithm>
 
+#include "platform/path_rules.h"
 #include "qt/display_text.h"
+#include "window/bidi_isolation.h"
 
 namespace kestrafin::qt {
 
@@ -13,11 +16,44 @@ int ResultListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(shown_rows_);
 }
 
+namespace {
+
+// Characters per line of a row's tool tip: a tool tip is one line per line
+// break, and one line wider than the screen does not show at all.
+constexpr qsizetype kTipLine = 120;
+
+// `shown` broken into lines of at most kTipLine characters, after a separator
+// where one lies in the line's second half, never inside a surrogate pair.
+QString tip_lines(const QString& shown) {
+    QString tip;
+    qsizetype start = 0;
+    while (shown.size() - start > kTipLine) {
+        qsizetype end = start + kTipLine;
+        const qsizetype separator = shown.lastIndexOf(QChar(platform::kPathSeparator), end - 1);
+        if (separator > start + kTipLine / 2) end = separator + 1;
+        if (shown[end - 1].isHighSurrogate()) --end;
+        tip += shown.mid(start, end - start) + QChar(u'\n');
+        start = end;
+    }
+    return tip + shown.mid(start);
+}
+
+}  // namespace
+
 QVariant ResultListModel::data(const QModelIndex& index, int role) const {
     if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() ||
         index.column() != 0 || static_cast<std::size_t>(index.row()) >= shown_rows_)
         return {};
-    return display_text(store().text(static_cast<std::size_t>(index.row())));
+    const std::string_view text = store().text(static_cast<std::size_t>(index.row()));
+    QString shown = display_text(text);
+    // Right-to-left names keep their folders in path order.
+    if (window::may_reorder(text)) {
+        const QByteArray bytes = shown.toUtf8();
+        shown = QString::fromStdString(window::isolated_segments(
+            std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+            platform::kPathSeparator));
+    }
+    return role == Qt::ToolTipRole ? QVariant(tip_lines(shown)) : QVariant(shown);
 }
 
 QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -46,6 +82,7 @@ ResultListView::ResultListView(window::ListItems& items, QWidget* parent)
     setUniformRowHeights(true);
     setItemsExpandable(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSortingEnabled(false);
     setTextElideMode(Qt::ElideNone);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -88,6 +125,14 @@ void ResultListView::fit_column() {
     const int margins = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
     const int wanted = std::max(viewport()->width(), widest_entry_ + margins + 4);
     if (header()->sectionSize(0) != wanted) header()->resizeSection(0, wanted);
+}
+
+void ResultListView::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        emit copy_requested();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
 }
 
 void ResultListView::updateGeometries() {

@@ -49,7 +49,12 @@ class ResultListView : public QTreeView {
     // How many entry texts have been laid out in full to find the widest.
     int text_layouts() const { return text_layouts_; }
 
+  signals:
+    // The user asked to copy the selected rows (Ctrl+C).
+    void copy_requested();
+
   protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void updateGeometries() override;
     void changeEvent(QEvent* event) override;
 

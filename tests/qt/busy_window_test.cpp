@@ -1,9 +1,12 @@
 // The Qt window while its logic works: the hourglass, real input dropped and
 // never replayed, the Escape key, the dialogs, and closing the window, which
 // ends the program.
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QProcess>
+#include <QScrollBar>
 #include <QTest>
 #include <algorithm>
 #include <filesystem>
@@ -67,6 +70,47 @@ class BusyWindowTest : public QObject {
         QCOMPARE(w.entries(), std::vector<std::string>{"/a"});
         QCOMPARE(w.window->lbllistcount->text(), QStringLiteral("1 records found"));
         QVERIFY(QApplication::overrideCursor() == nullptr);
+    }
+
+    void while_searching_stop_and_the_list_take_their_input_and_nothing_else() {
+        WindowUnderTest w(nullptr, true);
+        w.window->tmrwait2->stop();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        w.window->cmdgetfilelist->click();
+        QCOMPARE(w.window->cmdgetfilelist->text(), QStringLiteral("Stop"));
+        std::vector<std::string> found;
+        for (int i = 0; i < 300; ++i) found.push_back("/f/" + std::to_string(i));
+        QVERIFY(w.paced.find(found));
+        QAbstractItemView* list = w.window->lvFiles;
+        QVERIFY(QTest::qWaitFor([&] { return list->model()->rowCount() == 300; }));
+        QScrollBar* down = list->verticalScrollBar();
+        QVERIFY(QTest::qWaitFor([&] { return down->maximum() > 0; }));
+        // The first key only makes the first row current, as in any list.
+        QTest::keyClick(list, Qt::Key_Home);
+        QTest::keyClick(list, Qt::Key_End);
+        QCOMPARE(down->value(), down->maximum());
+        QTest::keyClick(list, Qt::Key_Home);
+        QCOMPARE(down->value(), 0);
+        QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);  // select all: dropped
+        QVERIFY(list->selectionModel()->selectedRows().size() <= 1);
+        QTest::mouseClick(w.window->cmdgetfilelist, Qt::LeftButton);
+        QVERIFY(w.settled());
+        QVERIFY(w.paced.stopped());
+        QCOMPARE(w.window->cmdgetfilelist->text(), QStringLiteral("Search"));
+        QVERIFY(w.window->lblstatus->text().endsWith(QStringLiteral(", stopped")));
+    }
+
+    void ctrl_c_copies_the_selected_paths_as_their_text() {
+        WindowUnderTest w;
+        w.window->tmrwait2->stop();
+        for (const char* text : {"/a/new\nline", "/b", "/c"}) w.items().Add(text);
+        w.items().Refresh();
+        QAbstractItemView* list = w.window->lvFiles;
+        for (const int row : {0, 2})
+            list->selectionModel()->select(list->model()->index(row, 0),
+                                           QItemSelectionModel::Select);
+        QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("/a/new\nline\n/c"));
     }
 
     void the_dialogs_show_the_texts_and_answers_of_the_logic() {

@@ -1,4 +1,5 @@
 // The main window as laid out, its focus order, its keys and its links.
+#include <QAccessible>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -147,7 +148,11 @@ class WindowLayoutTest : public QObject {
         QVERIFY(across->maximum() > 0);
         QVERIFY(across->isVisible());
         const QModelIndex row = view->model()->index(50, 0);
-        QCOMPARE(row.data(Qt::ToolTipRole).toString(), shown);
+        // The tool tip holds the whole text, in lines short enough to show.
+        QString tip = row.data(Qt::ToolTipRole).toString();
+        for (const QString& line : tip.split(u'\n')) QVERIFY(line.size() <= 120);
+        QVERIFY(tip.count(u'\n') >= 2);
+        QCOMPARE(tip.remove(u'\n'), shown);
         QCOMPARE(row.data(Qt::DisplayRole).toString(), shown);
 
         // A keyboard user scrolls to the end of the row with the arrow keys.
@@ -321,6 +326,38 @@ class WindowLayoutTest : public QObject {
             QTest::mouseClick(label, Qt::LeftButton);
         QCOMPARE(w.started->size(), std::size_t{3});
         QVERIFY(w.window->lbllistcount->text().isEmpty());
+    }
+
+    void a_large_system_font_grows_the_layout_so_that_captions_fit() {
+        const QFont before = QApplication::font();
+        QFont large = before;
+        large.setPointSizeF(16);
+        QApplication::setFont(large);
+        WindowUnderTest w(&kRoot);
+        QApplication::setFont(before);
+        for (QPushButton* button : {w.window->cmdseldir, w.window->cmdsave, w.window->cmdsavelist,
+                                    w.window->cmdloadlist, w.window->cmdgetfilelist})
+            QVERIFY2(
+                QFontMetrics(button->font()).horizontalAdvance(button->text()) <= button->width(),
+                qPrintable(button->text()));
+        QVERIFY(w.window->layout_scale().horizontal >= 1);
+    }
+
+    void assistive_technology_finds_a_name_for_every_control() {
+        WindowUnderTest w(&kRoot);
+        for (QWidget* control : std::initializer_list<QWidget*>{
+                 w.window->txtFileroot, w.window->lvFiles, w.window->Image1, w.window->lblorvane,
+                 w.window->lblstatus}) {
+            QAccessibleInterface* seen = QAccessible::queryAccessibleInterface(control);
+            QVERIFY(seen != nullptr);
+            QVERIFY2(!seen->text(QAccessible::Name).isEmpty(), control->metaObject()->className());
+            QVERIFY(!seen->text(QAccessible::Description).isEmpty());
+        }
+        for (const char* text : {"/a", "/b", "/c"}) w.items().Add(text);
+        w.items().Refresh();
+        QVERIFY(QAccessible::queryAccessibleInterface(w.window->lvFiles)
+                    ->text(QAccessible::Description)
+                    .contains(QStringLiteral("3 entries")));
     }
 
     void the_whole_root_shows_when_hovering_over_the_disabled_box() {
