@@ -212,8 +212,10 @@ void ScanSink::folder_unreadable(std::string_view directory, int error) {
     const std::string line =
         "kestrafin-scan: cannot read " + quoted_for_terminal(directory) + ": " + reason + "\n";
     write_message(errors_, line);
-    // In records too, so that a partial scan never reads as complete.
-    if (options_.format == OutputFormat::lines || folders_read_ == 0) return;
+    // In records too, so that a partial scan never reads as complete. A root
+    // that cannot be opened writes nothing at all: the program ends before
+    // the output is flushed.
+    if (options_.format == OutputFormat::lines) return;
     Reasons unreadable;
     unreadable.add(Reason::unreadable);
     const std::string target =
