@@ -68,6 +68,18 @@ class ProgramSmokeTest : public QObject {
         std::sort(names.begin(), names.end());
         QCOMPARE(names, (std::vector<std::string>{"kestrafin", "kestrafin.ini"}));
     }
+
+    void version_prints_the_projects_version_without_a_window() {
+        QProcess kestrafin;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));  // no window may be needed
+        kestrafin.setProcessEnvironment(environment);
+        kestrafin.start(QStringLiteral(KESTRAFIN_PROGRAM), {QStringLiteral("--version")});
+        QVERIFY(kestrafin.waitForFinished(30000));
+        QCOMPARE(kestrafin.exitCode(), 0);
+        QCOMPARE(kestrafin.readAllStandardOutput(),
+                 QByteArray("kestrafin " KESTRAFIN_VERSION "\n"));
+    }
 };
 
 QTEST_GUILESS_MAIN(ProgramSmokeTest)
