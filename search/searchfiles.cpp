@@ -138,8 +138,6 @@ class Walker : private ReadAhead::Reader {
         Frame& frame = frames_[depth];
         read_folder_identity(folder, request, frame.listing);
         frame.identity = frame.listing.identity;
-        // Only the host's part is timed: handing on files may wait for the sink.
-        waits_.finish(read);
         if (!rules_.admit(frame.listing, frame.route, directory_of(depth))) return false;
         ReadAllowance unbounded;
         read_folder_names(folder, request, frame.listing, unbounded,
@@ -147,6 +145,9 @@ class Walker : private ReadAhead::Reader {
                               rules_.hand_on_file(name, path_, frame.slashed_length);
                               return true;
                           });
+        // Timed to the end: on a cold disk reading the names waits most, more
+        // than opening the folder does.
+        waits_.finish(read);
         rules_.folder_read(frame.listing, directory_of(depth));
         if (read_ahead_)
             frame.shared->set(std::make_shared<const Folder>(std::move(folder)));
