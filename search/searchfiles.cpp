@@ -357,7 +357,9 @@ class Walker : private ReadAhead::Reader {
             request.parent_slashed_units + utf16_length(request.name);
         const ListingRequest reading =
             listing_request(options_, request.parent_volume, directory_units,
-                            std::string_view(request.path).substr(root_slashed_length_));
+                            request.path.size() > root_slashed_length_
+                                ? std::string_view(request.path).substr(root_slashed_length_)
+                                : std::string_view());
         const bool whole = read_folder_listing(folder, reading, read.listing, allowance) &&
                            !read.listing.read_error &&
                            allowance.allow(held_bytes(read.listing) + request.path.size());
