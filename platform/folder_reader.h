@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace kestrafin::platform {
 
@@ -15,11 +17,13 @@ enum class EntryKind : std::uint8_t {
     folder,          // a folder that is not a link
     link_to_folder,  // a symbolic link or junction whose target is a folder
     other,           // anything else: FIFO, socket, device, a link to a file or to nothing
+    unknown,         // the host could not tell; FolderEntry::error says why
 };
 
 struct FolderEntry {
     std::string_view name;  // valid until the next call of next() or the folder's end
     EntryKind kind = EntryKind::file;
+    std::error_code error;  // set only for EntryKind::unknown
 };
 
 // Identifies a folder on the host: device and inode, or volume serial number
@@ -59,9 +63,19 @@ class Folder {
     // The open folder's identity; fails only when the host cannot be asked.
     FolderIdentity identity(std::error_code& error) const;
 
+    // True when the folder is the root of a mount, a bind mount included
+    // (which keeps the volume of the folder it was taken from). Asked after
+    // identity(), which may learn it on the way.
+    bool is_mount_root() const;
+
     // True when the folder lies on a kernel file system that holds no user
     // files (proc, sysfs, cgroup, ...). The walk asks when the volume changes.
     bool on_kernel_file_system() const;
+
+    // For a folder on a kernel file system: the names of its subfolders that
+    // lead down to mounts of other file systems (a tmpfs on /dev/shm below
+    // devtmpfs), each once, in the host's mount order.
+    std::vector<std::string> ways_to_mounts_below() const;
 
     // Releases the host's handle; the destructor does the same.
     void close();

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <array>
@@ -60,23 +61,39 @@ EntryKind kind_of_link(int folder, const char* name) {
                : EntryKind::other;
 }
 
-EntryKind kind_of(int folder, const char* name, unsigned char type) {
+// The kind of one entry; false when it vanished before it could be asked.
+// An entry the host types as unknown and then cannot stat is reported as
+// such, never guessed to be a file: it may be a folder full of files.
+bool kind_of(int folder, const char* name, unsigned char type, FolderEntry& entry) {
+    entry.error.clear();
     switch (type) {
         case DT_REG:
-            return EntryKind::file;
+            entry.kind = EntryKind::file;
+            return true;
         case DT_DIR:
-            return EntryKind::folder;
+            entry.kind = EntryKind::folder;
+            return true;
         case DT_LNK:
-            return kind_of_link(folder, name);
+            entry.kind = kind_of_link(folder, name);
+            return true;
         case DT_UNKNOWN: {
-            struct stat entry {};
-            if (fstatat(folder, name, &entry, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::other;
-            if (S_ISLNK(entry.st_mode)) return kind_of_link(folder, name);
-            if (S_ISDIR(entry.st_mode)) return EntryKind::folder;
-            return S_ISREG(entry.st_mode) ? EntryKind::file : EntryKind::other;
+            struct stat found {};
+            if (fstatat(folder, name, &found, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT) return false;
+                entry.kind = EntryKind::unknown;
+                entry.error = last_error();
+            } else if (S_ISLNK(found.st_mode)) {
+                entry.kind = kind_of_link(folder, name);
+            } else {
+                entry.kind = S_ISDIR(found.st_mode)   ? EntryKind::folder
+                             : S_ISREG(found.st_mode) ? EntryKind::file
+                                                      : EntryKind::other;
+            }
+            return true;
         }
         default:
-            return EntryKind::other;
+            entry.kind = EntryKind::other;
+            return true;
     }
 }
 
@@ -87,6 +104,7 @@ struct Folder::State {
     std::unique_ptr<char[]> block;
     std::size_t position = 0;
     std::size_t filled = 0;
+    mutable bool mount_root = false;  // learnt by identity()
 
     static std::unique_ptr<State> holding(int descriptor) {
         auto state = std::make_unique<State>();
@@ -160,40 +178,59 @@ bool Folder::next(FolderEntry& entry, std::error_code& error) {
     error.clear();
     if (!state_) return false;
     State& s = *state_;
-    if (s.position >= s.filled) {
-        if (!s.block) return false;
-        const long got = ::syscall(SYS_getdents64, s.descriptor, s.block.get(), kReadBlockSize);
-        if (got <= 0) {
-            if (got < 0) error = last_error();
-            block_cache.give_back(
-                std::move(s.block));  // a drained folder keeps only its descriptor
-            s.position = s.filled = 0;
-            return false;
+    for (;;) {
+        if (s.position >= s.filled) {
+            if (!s.block) return false;
+            const long got = ::syscall(SYS_getdents64, s.descriptor, s.block.get(), kReadBlockSize);
+            if (got <= 0) {
+                if (got < 0) error = last_error();
+                // A drained folder keeps only its descriptor.
+                block_cache.give_back(std::move(s.block));
+                s.position = s.filled = 0;
+                return false;
+            }
+            s.position = 0;
+            s.filled = static_cast<std::size_t>(got);
         }
-        s.position = 0;
-        s.filled = static_cast<std::size_t>(got);
+        const auto* record = reinterpret_cast<const LinuxDirent64*>(s.block.get() + s.position);
+        s.position += record->d_reclen;
+        // The record's length bounds the name even if the host left out its NUL.
+        const std::size_t room = record->d_reclen - offsetof(LinuxDirent64, d_name);
+        entry.name = std::string_view(record->d_name, strnlen(record->d_name, room));
+        if (kind_of(s.descriptor, record->d_name, record->d_type, entry)) return true;
     }
-    const auto* record = reinterpret_cast<const LinuxDirent64*>(s.block.get() + s.position);
-    s.position += record->d_reclen;
-    // The record's length bounds the name even if the host left out its NUL.
-    const std::size_t room = record->d_reclen - offsetof(LinuxDirent64, d_name);
-    entry.name = std::string_view(record->d_name, strnlen(record->d_name, room));
-    entry.kind = kind_of(s.descriptor, record->d_name, record->d_type);
-    return true;
 }
 
 FolderIdentity Folder::identity(std::error_code& error) const {
     error.clear();
-    struct stat folder {};
-    if (!state_ || fstat(state_->descriptor, &folder) != 0) {
-        error = state_ ? last_error() : std::make_error_code(std::errc::bad_file_descriptor);
+    if (!state_) {
+        error = std::make_error_code(std::errc::bad_file_descriptor);
         return {};
     }
-    return {static_cast<std::uint64_t>(folder.st_dev), static_cast<std::uint64_t>(folder.st_ino)};
+    // statx tells a mount's root in the same call, bind mounts included.
+    struct statx folder {};
+    if (::statx(state_->descriptor, "", AT_EMPTY_PATH, STATX_INO, &folder) != 0) {
+        error = last_error();
+        return {};
+    }
+    // Kernels before 5.8 do not tell; the walk then knows mounts by their volume.
+    state_->mount_root =
+        (folder.stx_attributes & folder.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0;
+    return {static_cast<std::uint64_t>(makedev(folder.stx_dev_major, folder.stx_dev_minor)),
+            static_cast<std::uint64_t>(folder.stx_ino)};
+}
+
+bool Folder::is_mount_root() const {
+    return state_ && state_->mount_root;
 }
 
 bool Folder::on_kernel_file_system() const {
     return state_ && is_kernel_file_system(state_->descriptor);
+}
+
+std::vector<std::string> Folder::ways_to_mounts_below() const {
+    if (!state_) return {};
+    return ways_to_user_mounts_below(state_->descriptor);
 }
 
 void Folder::close() {

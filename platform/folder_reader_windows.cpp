@@ -256,8 +256,17 @@ FolderIdentity Folder::identity(std::error_code& error) const {
     return state_->identity;
 }
 
+// Volume mount points are reparse points, so the walk meets them as links.
+bool Folder::is_mount_root() const {
+    return false;
+}
+
 bool Folder::on_kernel_file_system() const {
     return false;
+}
+
+std::vector<std::string> Folder::ways_to_mounts_below() const {
+    return {};
 }
 
 void Folder::close() {

@@ -4,11 +4,13 @@ namespace kestrafin::search {
 
 void FolderListing::clear() {
     identity = {};
+    mount_root = false;
     on_kernel_file_system = false;
     names.clear();
     files.clear();
     subfolders.clear();
     excluded.clear();
+    unknown.clear();
     read_error.clear();
 }
 
@@ -23,9 +25,22 @@ void read_folder_identity(platform::Folder& folder, const ListingRequest& reques
     listing.clear();
     std::error_code error;
     listing.identity = folder.identity(error);
-    if (!request.parent_volume || !listing.identity.known() ||
-        *request.parent_volume != listing.identity.volume)
-        listing.on_kernel_file_system = folder.on_kernel_file_system();
+    const bool same_volume = request.parent_volume && listing.identity.known() &&
+                             *request.parent_volume == listing.identity.volume;
+    listing.mount_root = folder.is_mount_root() || (request.parent_volume && !same_volume);
+    if (same_volume && !request.parent_on_kernel_file_system) return;
+    listing.on_kernel_file_system =
+        (same_volume && request.parent_on_kernel_file_system) || folder.on_kernel_file_system();
+    // A kernel file system holds no user files, but another file system may
+    // be mounted below it (a tmpfs on /dev/shm below devtmpfs): the folders on
+    // the way there are its only subfolders.
+    if (listing.on_kernel_file_system) {
+        for (const std::string& name : folder.ways_to_mounts_below()) {
+            listing.subfolders.push_back(
+                {listing.names.size(), name.size(), platform::EntryKind::folder});
+            listing.names.append(name);
+        }
+    }
 }
 
 bool read_folder_listing(platform::Folder& folder, const ListingRequest& request,

@@ -32,13 +32,23 @@ struct ListedName {
     platform::EntryKind kind = platform::EntryKind::file;
 };
 
+// An entry whose kind the host could not learn, and the host's reason.
+struct UnknownName {
+    ListedName name;
+    int error = 0;
+};
+
 struct FolderListing {
-    platform::FolderIdentity identity;   // not known() when the host could not tell
-    bool on_kernel_file_system = false;  // then no name was read
+    platform::FolderIdentity identity;  // not known() when the host could not tell
+    bool mount_root = false;            // a mount's root, or on another volume than its parent
+    // Then no name was read; `subfolders` holds only the ways down to
+    // mounts of other file systems below it, which may hold user files.
+    bool on_kernel_file_system = false;
     std::string names;                   // the kept names, back to back
     std::vector<ListedName> files;       // entries that are no folders, in delivery order
     std::vector<ListedName> subfolders;  // folders and links to folders, in delivery order
     std::vector<ListedName> excluded;    // entries left out, folders never opened
+    std::vector<UnknownName> unknown;    // entries of no known kind, kept whatever keep_files says
     std::error_code read_error;          // set when reading stopped early
 
     std::string_view name_of(const ListedName& name) const {
@@ -58,11 +68,15 @@ struct ListingRequest {
     // the exclusion takes it.
     const NameExclusion* exclusion = nullptr;
     std::string_view below_root;
+    // The folder it was reached from lies on a kernel file system; so does
+    // this one then, unless it is on another volume.
+    bool parent_on_kernel_file_system = false;
 };
 
 // Reads every name of the open `folder` into `listing` ("." and ".." left
-// out). A folder on a kernel file system is flagged and not read. Never
-// fails: a failed read leaves the names before it and sets read_error.
+// out by name, whatever kind the host gives them). A folder on a kernel file
+// system is flagged and not read. Never fails: a failed read leaves the names
+// before it and sets read_error.
 void read_folder_listing(platform::Folder& folder, const ListingRequest& request,
                          FolderListing& listing);
 
@@ -74,15 +88,19 @@ bool read_folder_listing(platform::Folder& folder, const ListingRequest& request
 // Reading in two steps, for a walk that decides on a folder before reading
 // its names and hands its files on as they come, so that a folder of any
 // size is never held whole. The first step empties `listing` and fills in
-// what the walk decides on: the identity, and whether the folder lies on a
-// kernel file system (then it is not to be read).
+// what the walk decides on: the identity, whether it is a mount's root, and
+// whether the folder lies on a kernel file system (then its names are not
+// read, and its subfolders are only the ways down to mounts of other file
+// systems below it).
 void read_folder_identity(platform::Folder& folder, const ListingRequest& request,
                           FolderListing& listing);
 
-// The second step: keeps the subfolders in `listing` and gives each file's
-// name to `take_file` (only when request.keep_files), which returns false to
-// stop reading; so does a subfolder that `allowance` refuses. False when
-// reading was stopped so; a failed read sets read_error.
+// The second step: keeps the subfolders and the entries of unknown kind in
+// `listing` and gives each file's name to `take_file` (only when
+// request.keep_files), which returns false to stop reading; so does a name
+// that `allowance` refuses. "." and ".." are left out by name, whatever kind
+// the host gives them. False when reading was stopped so; a failed read sets
+// read_error. Reads nothing for a folder on a kernel file system.
 template <typename TakeFile>
 bool read_folder_names(platform::Folder& folder, const ListingRequest& request,
                        FolderListing& listing, ReadAllowance& allowance, TakeFile&& take_file);
@@ -91,30 +109,39 @@ bool read_folder_names(platform::Folder& folder, const ListingRequest& request,
 inline std::size_t held_bytes(const FolderListing& listing) {
     return listing.names.size() +
            (listing.files.size() + listing.subfolders.size() + listing.excluded.size()) *
-               sizeof(ListedName);
+               sizeof(ListedName) +
+           listing.unknown.size() * sizeof(UnknownName);
 }
 
 template <typename TakeFile>
 bool read_folder_names(platform::Folder& folder, const ListingRequest& request,
                        FolderListing& listing, ReadAllowance& allowance, TakeFile&& take_file) {
     using platform::EntryKind;
+    if (listing.on_kernel_file_system) return true;
     std::error_code error;
     platform::FolderEntry entry;
     while (folder.next(entry, error)) {
+        if (entry.name == "." || entry.name == "..") continue;
         const bool is_folder =
             entry.kind == EntryKind::folder || entry.kind == EntryKind::link_to_folder;
-        if (is_folder ? entry.name == "." || entry.name == ".." : !request.keep_files) continue;
+        const bool is_unknown = entry.kind == EntryKind::unknown;
+        if (!is_folder && !is_unknown && !request.keep_files) continue;
         const bool excluded =
             request.exclusion && request.exclusion->excludes(request.below_root, entry.name);
-        if (!is_folder && !excluded) {
+        if (!is_folder && !is_unknown && !excluded) {
             if (!take_file(entry.name, entry.kind)) return false;
             continue;
         }
-        if (!allowance.allow(held_bytes(listing) + entry.name.size() + sizeof(ListedName)))
+        if (!allowance.allow(held_bytes(listing) + entry.name.size() + sizeof(UnknownName)))
             return false;
-        (excluded ? listing.excluded : listing.subfolders)
-            .push_back({listing.names.size(), entry.name.size(), entry.kind});
+        const ListedName kept{listing.names.size(), entry.name.size(), entry.kind};
         listing.names.append(entry.name);
+        if (excluded)
+            listing.excluded.push_back(kept);
+        else if (is_unknown)
+            listing.unknown.push_back({kept, entry.error.value()});
+        else
+            listing.subfolders.push_back(kept);
     }
     listing.read_error = error;
     return true;

@@ -174,6 +174,7 @@ void ReadAhead::read_ahead() {
         folder.parent = parent->folder;
         folder.parent_slashed_units = parent->slashed_units;
         folder.parent_volume = parent->listing->identity.volume;
+        folder.parent_on_kernel_file_system = parent->listing->on_kernel_file_system;
         folder.through_link = entry.kind == platform::EntryKind::link_to_folder;
         node->through_link = folder.through_link;
         // One wake-up may have made room for many reads: pass it on, so that

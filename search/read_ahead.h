@@ -67,6 +67,7 @@ struct FolderToRead {
     std::shared_ptr<SharedFolder> parent;
     std::size_t parent_slashed_units = 0;
     std::uint64_t parent_volume = 0;
+    bool parent_on_kernel_file_system = false;
     bool through_link = false;
 };
 

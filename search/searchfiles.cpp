@@ -84,6 +84,7 @@ class Walker : private ReadAhead::Reader {
           account_(options.open_folders, plan.handles),
           rules_(sink) {
         path_.reserve(4096);
+        rules_.leave_out(options.leave_out);
     }
 
     void walk(std::string_view root, bool descend) {
@@ -100,7 +101,8 @@ class Walker : private ReadAhead::Reader {
         frame.slashed_units = utf16_length(path_);
         root_slashed_length_ = path_.size();
         if (!take_folder(std::move(folder), 0,
-                         listing_request(options_, std::nullopt, utf16_length(root), {}), {}))
+                         listing_request(options_, std::nullopt, false, utf16_length(root), {}),
+                         {}))
             return;
         if (!descend || frame.listing.subfolders.empty()) return;
         push(0);
@@ -215,7 +217,8 @@ class Walker : private ReadAhead::Reader {
         child.slashed_units = directory_units + 1;
         if (read_ahead_) child.shared = std::make_shared<SharedFolder>();
         const ListingRequest request =
-            listing_request(options_, parent.listing.identity.volume, directory_units,
+            listing_request(options_, parent.listing.identity.volume,
+                            parent.listing.on_kernel_file_system, directory_units,
                             std::string_view(path_).substr(
                                 root_slashed_length_, path_.size() - 1 - root_slashed_length_));
         if (!take_folder(std::move(folder), parent_depth + 1, request, read) ||
@@ -355,11 +358,11 @@ class Walker : private ReadAhead::Reader {
         }
         const std::size_t directory_units =
             request.parent_slashed_units + utf16_length(request.name);
-        const ListingRequest reading =
-            listing_request(options_, request.parent_volume, directory_units,
-                            request.path.size() > root_slashed_length_
-                                ? std::string_view(request.path).substr(root_slashed_length_)
-                                : std::string_view());
+        const ListingRequest reading = listing_request(
+            options_, request.parent_volume, request.parent_on_kernel_file_system, directory_units,
+            request.path.size() > root_slashed_length_
+                ? std::string_view(request.path).substr(root_slashed_length_)
+                : std::string_view());
         const bool whole = read_folder_listing(folder, reading, read.listing, allowance) &&
                            !read.listing.read_error &&
                            allowance.allow(held_bytes(read.listing) + request.path.size());

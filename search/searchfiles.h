@@ -5,7 +5,10 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
+
+#include "platform/folder_reader.h"
 
 namespace kestrafin::search {
 
@@ -30,8 +33,9 @@ class SearchSink {
     // holds its subfolders with their kinds. For sinks that judge the names
     // of a folder against each other, or folders by their name.
     virtual void folder_listed(std::string_view /*directory*/, const FolderListing& /*listing*/) {}
-    // A folder whose names could not be read, or could be read only in part
-    // (`error` is the host's error number). The walk goes on without it.
+    // A folder whose names could not be read, or could be read only in part,
+    // or an entry whose kind could not be learned (`error` is the host's
+    // error number). The walk goes on without it.
     virtual void folder_unreadable(std::string_view /*directory*/, int /*error*/) {}
     // A folder that is one the walk is inside, reached again through a link or
     // a mount; it is not entered.
@@ -46,6 +50,12 @@ class SearchSink {
     virtual void folder_done(std::string_view /*directory*/) {}
     // Asked after each folder; true ends the walk early.
     virtual bool should_stop() { return false; }
+};
+
+// A file named `name` in the folder `folder`.
+struct LeftOutFile {
+    platform::FolderIdentity folder;
+    std::string name;
 };
 
 struct SearchOptions {
@@ -68,6 +78,9 @@ struct SearchOptions {
     // soon as the walk has read this many folders (the root counts), however
     // fast it reads; for tests.
     std::optional<std::size_t> read_ahead_after_folders = std::nullopt;
+    // Never handed on: the temporary file of the caller's own output, made
+    // before the walk in a folder it may walk.
+    std::optional<LeftOutFile> leave_out = std::nullopt;
 };
 
 // Walks `directory` (taken exactly as given: a trailing separator counts in its
@@ -75,9 +88,10 @@ struct SearchOptions {
 // folder's own files come first, in the order the host delivers them, then the
 // subtree of each subfolder in turn. Folders are visited whatever the length of
 // their path and whatever the depth. A folder is not entered when it is one
-// the walk is inside (whatever led there), when it is reached through a link
-// (directly or below one) and was already walked through a link, or when it
-// lies on a kernel file system; each of these is reported to the sink.
+// the walk is inside and it is reached through a link or is a mount's root,
+// when it is reached through a link (directly or below one) and was already
+// walked through a link, or when it lies on a kernel file system; each of
+// these is reported to the sink.
 void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
                  const SearchOptions& options = {});
 

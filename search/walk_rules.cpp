@@ -1,5 +1,7 @@
 #include "search/walk_rules.h"
 
+#include "platform/path_rules.h"
+
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -8,24 +10,58 @@ namespace kestrafin::search {
 
 bool WalkRules::admit(const FolderListing& listing, const FolderRoute& route,
                       std::string_view directory) {
+    leaving_out_here_ = false;
     if (listing.on_kernel_file_system) {
         sink_.kernel_file_system_skipped(directory);
-        return false;
+        // Entered only on the way to mounts of other file systems below it.
+        return !listing.subfolders.empty();
     }
-    const bool known = listing.identity.known();
-    if (known && descent_.contains(listing.identity)) {
+    if (!listing.identity.known()) return true;
+    // A plain folder on the same mount as its parent cannot close a cycle,
+    // whatever number the file system gives it: some reuse numbers, and
+    // only links and mounts lead back up.
+    const bool may_lead_back = route.entered_through_link || listing.mount_root;
+    if (may_lead_back && descent_.contains(listing.identity)) {
         sink_.cycle_skipped(directory);
         return false;
     }
-    // Below a link every folder is checked, plain ones too: a plain folder
-    // under a link to a shallow level may be one that a link to a deeper
-    // level walked already, and links to each level of a chain would
-    // otherwise walk it once per link.
-    if (known && route.below_link && !walked_below_links_.insert(listing.identity).second) {
+    if (route.below_link && !admit_below_link(listing.identity, may_lead_back, directory)) {
         sink_.link_web_skipped(directory);
         return false;
     }
+    leaving_out_here_ = left_out_ && left_out_->folder == listing.identity;
     return true;
+}
+
+// Below a link every folder walked is recorded, plain ones too: a plain
+// folder under a link to a shallow level may be one that a link to a deeper
+// level walked already, and links to each level of a chain would otherwise
+// walk it once per link. A folder entered through a link or at a mount is
+// declined when its number was walked at all; a plain folder only when the
+// number was the target of a link it is not below, or comes again under the
+// same name, since a file system may give one number to many folders.
+bool WalkRules::admit_below_link(const platform::FolderIdentity& identity, bool may_lead_back,
+                                 std::string_view directory) {
+    const std::size_t separator = directory.find_last_of(platform::kPathSeparator);
+    const std::string_view name =
+        separator == std::string_view::npos ? directory : directory.substr(separator + 1);
+    const NamedIdentity named{identity, std::hash<std::string_view>()(name)};
+    if (may_lead_back) {
+        if (walked_below_links_.contains(identity)) return false;
+        link_targets_.insert(identity);
+    } else if ((link_targets_.contains(identity) && !descent_.contains(identity)) ||
+               !walked_by_name_.insert(named).second) {
+        // A plain folder with the number of a folder it lies below is one
+        // more folder of a file system that reuses numbers.
+        return false;
+    }
+    walked_below_links_.insert(identity);
+    walked_by_name_.insert(named);
+    return true;
+}
+
+void WalkRules::leave_out(const std::optional<LeftOutFile>& file) {
+    left_out_ = file;
 }
 
 void WalkRules::hand_on_files(const FolderListing& listing, std::string& path,
@@ -37,6 +73,15 @@ void WalkRules::hand_on_files(const FolderListing& listing, std::string& path,
 
 void WalkRules::folder_read(const FolderListing& listing, std::string_view directory) {
     sink_.folder_listed(directory, listing);
+    // Its kind unknown, an entry may be a folder full of files: never
+    // guessed, it is reported as unreadable.
+    for (const UnknownName& unknown : listing.unknown) {
+        std::string path(directory);
+        if (!path.empty() && path.back() != platform::kPathSeparator)
+            path.push_back(platform::kPathSeparator);
+        path.append(listing.name_of(unknown.name));
+        sink_.folder_unreadable(path, unknown.error);
+    }
     if (listing.read_error) sink_.folder_unreadable(directory, listing.read_error.value());
     sink_.folder_done(directory);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -28,16 +29,20 @@ inline bool lists_files_of(const SearchOptions& options, std::size_t units) {
 }
 
 // What to read of a folder reached from a folder on `parent_volume` (none
-// for the root), whose directory string has `units` UTF-16 code units and
-// which lies at `below_root` below the walk's root: which names to keep, and
-// which to leave out so that no walk, nor any reader ahead of one, opens them.
+// for the root; `parent_on_kernel_file_system` when that one lies on a
+// kernel file system), whose directory string has `units` UTF-16 code units
+// and which lies at `below_root` below the walk's root: which names to keep,
+// and which to leave out so that no walk, nor any reader ahead of one, opens
+// them.
 inline ListingRequest listing_request(const SearchOptions& options,
-                                      std::optional<std::uint64_t> parent_volume, std::size_t units,
+                                      std::optional<std::uint64_t> parent_volume,
+                                      bool parent_on_kernel_file_system, std::size_t units,
                                       std::string_view below_root) {
     return {.parent_volume = parent_volume,
             .keep_files = lists_files_of(options, units),
             .exclusion = options.exclusion,
-            .below_root = below_root};
+            .below_root = below_root,
+            .parent_on_kernel_file_system = parent_on_kernel_file_system};
 }
 
 class WalkRules {
@@ -46,11 +51,17 @@ class WalkRules {
 
     // Decides on the folder read as `listing`, named `directory`. Returns true
     // when the walk enters it. Otherwise tells the sink why not and returns
-    // false: it lies on a kernel file system, it is a folder of the current
-    // descent (a cycle, whatever led there), or it is reached through a link
-    // (directly or below one) and was already walked through a link (a web
-    // of links).
+    // false: it lies on a kernel file system (entered only when other file
+    // systems are mounted below it), it is reached through a link or is a
+    // mount's root and is a folder of the current descent (a cycle), or it
+    // is reached through a link (directly or below one) and was already
+    // walked through a link (a web of links; a plain folder below a link
+    // only when its number was a link's target or came under its name).
     bool admit(const FolderListing& listing, const FolderRoute& route, std::string_view directory);
+
+    // A file the walk never hands on, such as the temporary file of the
+    // program's own output.
+    void leave_out(const std::optional<LeftOutFile>& file);
 
     // Hands on the files of an admitted folder. `path` holds the folder's
     // slashed path in its first `slashed_length` bytes; it is used as scratch
@@ -60,13 +71,15 @@ class WalkRules {
     // Hands on one file `name` of an admitted folder, as it is read; `path`
     // as for hand_on_files.
     void hand_on_file(std::string_view name, std::string& path, std::size_t slashed_length) {
+        if (leaving_out_here_ && name == left_out_->name) return;
         path.append(name);
         sink_.add_entry(path);
         path.resize(slashed_length);
     }
 
     // Tells the sink that the admitted folder `directory` has been read, with
-    // its listing, and whether reading it failed part way.
+    // its listing, and whether reading it failed part way; its entries of
+    // unknown kind are reported as unreadable.
     void folder_read(const FolderListing& listing, std::string_view directory);
 
     // Whether `reread`, the subfolders of a folder reopened where the walk
@@ -98,9 +111,27 @@ class WalkRules {
     };
     using IdentitySet = std::unordered_set<platform::FolderIdentity, IdentityHash>;
 
+    struct NamedIdentity {
+        platform::FolderIdentity identity;
+        std::size_t name_hash = 0;
+        bool operator==(const NamedIdentity&) const = default;
+    };
+    struct NamedIdentityHash {
+        std::size_t operator()(const NamedIdentity& named) const {
+            return IdentityHash()(named.identity) ^ named.name_hash;
+        }
+    };
+
+    bool admit_below_link(const platform::FolderIdentity& identity, bool may_lead_back,
+                          std::string_view directory);
+
     SearchSink& sink_;
     IdentitySet descent_;
     IdentitySet walked_below_links_;
+    IdentitySet link_targets_;  // folders entered through a link or at a mount below one
+    std::unordered_set<NamedIdentity, NamedIdentityHash> walked_by_name_;
+    std::optional<LeftOutFile> left_out_;
+    bool leaving_out_here_ = false;  // the folder admitted last holds the left-out file
 };
 
 }  // namespace kestrafin::search

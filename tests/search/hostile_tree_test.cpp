@@ -136,7 +136,7 @@ TEST(HostileTree, ABindMountOfAnAncestorIsNotEntered) {
     expect_child_output(result, a + "/in-a\n" + b + "/in-b\ncycles:\n" + b + "/loop\n");
 }
 
-TEST(HostileTree, ProcAndSysfsMountedInsideTheTreeListNothing) {
+TEST(HostileTree, ProcAndSysfsMountedInsideTheTreeListNothingButMountsBelowThem) {
     TempFolder tree;
     make_folder_chain(tree.path(), {"proc"});
     make_folder_chain(tree.path(), {"sys"});
@@ -147,27 +147,42 @@ TEST(HostileTree, ProcAndSysfsMountedInsideTheTreeListNothing) {
             mount("sysfs", (tree / "sys").c_str(), "sysfs", 0, nullptr) != 0)
             throw SkipInChild{std::string("proc or sysfs cannot be mounted: ") +
                               std::strerror(errno)};
+        // A file system that holds user files, mounted below a kernel one, is
+        // still walked (as a tmpfs on /dev/shm below devtmpfs).
+        if (mount("tmpfs", (tree / "sys/kernel").c_str(), "tmpfs", 0, nullptr) != 0)
+            throw SkipInChild{std::string("tmpfs cannot be mounted: ") + std::strerror(errno)};
+        make_file(tree / "sys/kernel/shared");
         RecordingSink sink = walk_everything(tree.path());
+        std::sort(sink.entries.begin(), sink.entries.end());
         std::sort(sink.kernel_skips.begin(), sink.kernel_skips.end());
         return joined(sink.entries) + "skipped:\n" + joined(sink.kernel_skips);
     });
-    expect_child_output(result, tree / "user/file\nskipped:\n" + tree / "proc\n" + tree / "sys\n");
+    expect_child_output(result, tree / "sys/kernel/shared\n" + tree / "user/file\nskipped:\n" +
+                                    tree / "proc\n" + tree / "sys\n");
 }
 
 TEST(HostileTree, LinksIntoKernelFileSystemsListNothing) {
     TempFolder tree;
     make_folder_chain(tree.path(), {"user"}, {"file"});
     std::set<std::string> linked;
-    for (const char* target : {"/proc", "/sys", "/proc/self", "/dev"}) {
+    // /dev is left out: the tmpfs on /dev/shm below it holds user files.
+    for (const char* target : {"/proc", "/sys", "/proc/self"}) {
         if (!std::filesystem::is_directory(target)) continue;
         const std::string link = tree / ("to-kernel-" + std::to_string(linked.size()));
         make_link(target, link);
         linked.insert(link);
     }
-    if (linked.empty()) GTEST_SKIP() << "neither /proc nor /sys nor /dev here";
+    if (linked.empty()) GTEST_SKIP() << "neither /proc nor /sys here";
     const RecordingSink sink = walk_everything(tree.path());
     EXPECT_EQ(sink.entries, std::vector<std::string>{tree / "user/file"});
-    EXPECT_EQ(std::set<std::string>(sink.kernel_skips.begin(), sink.kernel_skips.end()), linked);
+    // Below a link, only the ways to mounts of other file systems are
+    // entered, and kernel file systems below them are skipped in turn.
+    const std::set<std::string> skipped(sink.kernel_skips.begin(), sink.kernel_skips.end());
+    for (const std::string& link : linked) EXPECT_TRUE(skipped.contains(link)) << link;
+    for (const std::string& folder : skipped)
+        EXPECT_TRUE(std::any_of(linked.begin(), linked.end(), [&](const std::string& link) {
+            return folder.starts_with(link);
+        })) << folder;
 }
 
 namespace {
@@ -322,19 +337,56 @@ TEST(HostileTree, AFolderSwappedForALinkToAnAncestorNeverLeadsBackIntoIt) {
     EXPECT_EQ(twice, 0);
 }
 
-TEST(HostileTree, NamesOfAnyLengthFromAFileSystemAreListedWhole) {
+TEST(HostileTree, FileSystemsThatLieAboutTheirFoldersLoseNoFile) {
 #ifndef KESTRAFIN_TEST_FUSE
-    GTEST_SKIP() << "built without libfuse3, so no file system with long names can be served";
+    GTEST_SKIP() << "built without libfuse3, so no file system of our own can be served";
 #else
-    TempFolder tree;
-    make_folder(tree / "mnt");
-    LongNameFileSystem file_system(tree / "mnt");
-    if (!file_system.mounted()) GTEST_SKIP() << file_system.why_not();
-    const RecordingSink sink = walk_everything(tree / "mnt");
-    std::vector<std::string> expected;
-    for (const auto& file : LongNameFileSystem::files()) expected.push_back(tree / "mnt" + file);
-    EXPECT_EQ(sink.entries, expected);
-    EXPECT_TRUE(sink.unreadable.empty()) << joined(sink.unreadable);
+    // The tree is walked at its mount and once more through a link to its
+    // top folder; the reference lists the served table the same way.
+    const struct {
+        FileSystemLie lie;
+        const char* name;
+    } cases[] = {
+        {FileSystemLie::none, "honest"},
+        {FileSystemLie::same_number_for_every_folder, "inode 42 for every folder"},
+        {FileSystemLie::number_zero_for_every_folder, "inode 0 for every folder"},
+        {FileSystemLie::child_takes_parents_number, "a child reusing its parent's number"},
+        {FileSystemLie::kind_unknown_and_unaskable, "DT_UNKNOWN and a failing stat"},
+        {FileSystemLie::dots_typed_as_files, "\".\" and \"..\" typed as files"},
+    };
+    for (const auto& served : cases) {
+        TempFolder tree;
+        make_folder(tree / "mnt");
+        LongNameFileSystem file_system(tree / "mnt", served.lie);
+        if (!file_system.mounted()) GTEST_SKIP() << file_system.why_not();
+        const std::string top = LongNameFileSystem::files().front().substr(0, 211);
+        make_link(tree / "mnt" + top, tree / "link");
+
+        std::multiset<std::string> expected_entries;
+        for (const auto& file : LongNameFileSystem::files(served.lie)) {
+            expected_entries.insert(tree / "mnt" + file);
+            expected_entries.insert(tree / "link" + file.substr(top.size()));
+        }
+        std::multiset<std::string> expected_unreadable;
+        if (served.lie == FileSystemLie::kind_unknown_and_unaskable) {
+            const std::string below_top = LongNameFileSystem::unaskable_folder().substr(top.size());
+            expected_unreadable = {tree / "mnt" + top + below_top, tree / "link" + below_top};
+        }
+        for (const std::size_t threads : {1, 4}) {
+            RecordingSink sink;
+            searchfiles(tree.path(), true, sink,
+                        {.longer_than = 0, .threads = threads, .read_ahead_after_folders = 1});
+            EXPECT_EQ(std::multiset<std::string>(sink.entries.begin(), sink.entries.end()),
+                      expected_entries)
+                << served.name << ", " << threads << " threads";
+            EXPECT_EQ(std::multiset<std::string>(sink.unreadable.begin(), sink.unreadable.end()),
+                      expected_unreadable)
+                << served.name << ", " << threads << " threads";
+            EXPECT_TRUE(sink.cycles.empty() && sink.link_webs.empty())
+                << served.name << ", " << threads << " threads: " << joined(sink.cycles)
+                << joined(sink.link_webs);
+        }
+    }
 #endif
 }
 

@@ -20,11 +20,14 @@ namespace kestrafin::testing {
 namespace {
 
 // The tree served: a folder of 210 characters (so its files qualify) holding
-// files of 256, 300 and 1,000 bytes and folders of 300 and 1,000 bytes.
+// files of 256, 300 and 1,000 bytes, folders of 300 and 1,000 bytes, and a
+// chain of short folders x/y/z.
 struct Node {
     std::string path;
     bool folder;
 };
+
+FileSystemLie served_lie = FileSystemLie::none;
 
 const std::vector<Node>& tree() {
     static const std::vector<Node> nodes = [] {
@@ -41,12 +44,18 @@ const std::vector<Node>& tree() {
             {mid + "/" + std::string(1000, 'e'), false},
             {deep, true},
             {deep + "/end", false},
+            {top + "/x", true},
+            {top + "/x/x1", false},
+            {top + "/x/y", true},
+            {top + "/x/y/y1", false},
+            {top + "/x/y/z", true},
+            {top + "/x/y/z/z1", false},
         };
     }();
     return nodes;
 }
 
-const Node* find(const char* path) {
+const Node* find(std::string_view path) {
     for (const Node& node : tree())
         if (node.path == path) return &node;
     return nullptr;
@@ -57,25 +66,61 @@ std::string parent_of(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+const std::string& unaskable() {
+    static const std::string path = "/" + std::string(210, 'f') + "/x";
+    return path;
+}
+
+// The inode number the host reports: each node's own (its place in the
+// table), unless the file system lies about folders.
+ino_t number_of(const Node& node) {
+    const auto own = [](const Node& of) { return static_cast<ino_t>(&of - tree().data()) + 1; };
+    if (!node.folder) return own(node);
+    switch (served_lie) {
+        case FileSystemLie::same_number_for_every_folder:
+            return 42;
+        case FileSystemLie::number_zero_for_every_folder:
+            return 0;
+        case FileSystemLie::child_takes_parents_number:
+            return node.path == "/" ? own(node) : own(*find(parent_of(node.path)));
+        default:
+            return own(node);
+    }
+}
+
 int get_attributes(const char* path, struct stat* attributes, fuse_file_info*) {
     const Node* node = find(path);
     if (node == nullptr) return -ENOENT;
+    if (served_lie == FileSystemLie::kind_unknown_and_unaskable && node->path == unaskable())
+        return -EIO;
     std::memset(attributes, 0, sizeof *attributes);
     attributes->st_mode = node->folder ? S_IFDIR | 0755 : S_IFREG | 0444;
     attributes->st_nlink = node->folder ? 2 : 1;
+    attributes->st_ino = number_of(*node);
     return 0;
+}
+
+void* start_serving(fuse_conn_info*, fuse_config* config) {
+    config->use_ino = 1;  // the numbers above reach the walk as they are
+    // Asked afresh every time, so no answer outlives the lie being served.
+    config->entry_timeout = config->attr_timeout = config->negative_timeout = 0;
+    return nullptr;
 }
 
 int read_folder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*,
                 fuse_readdir_flags) {
     const Node* folder = find(path);
     if (folder == nullptr || !folder->folder) return -ENOENT;
-    fill(buffer, ".", nullptr, 0, fuse_fill_dir_flags{});
-    fill(buffer, "..", nullptr, 0, fuse_fill_dir_flags{});
+    struct stat dot {};
+    dot.st_mode = served_lie == FileSystemLie::dots_typed_as_files ? S_IFREG : S_IFDIR;
+    fill(buffer, ".", &dot, 0, fuse_fill_dir_flags{});
+    fill(buffer, "..", &dot, 0, fuse_fill_dir_flags{});
     for (const Node& node : tree()) {
         if (node.path == "/" || parent_of(node.path) != folder->path) continue;
         struct stat attributes {};
-        attributes.st_mode = node.folder ? S_IFDIR : S_IFREG;
+        attributes.st_ino = number_of(node);
+        if (served_lie != FileSystemLie::kind_unknown_and_unaskable)
+            attributes.st_mode = node.folder ? S_IFDIR : S_IFREG;
         const std::string name = node.path.substr(node.path.rfind('/') + 1);
         fill(buffer, name.c_str(), &attributes, 0, fuse_fill_dir_flags{});
     }
@@ -97,6 +142,7 @@ int read_file(const char*, char*, size_t, off_t, fuse_file_info*) {
     operations.readdir = read_folder;
     operations.open = open_file;
     operations.read = read_file;
+    operations.init = start_serving;
     char program[] = "kestrafin-long-names";
     char* arguments[] = {program, nullptr};
     fuse_args args = FUSE_ARGS_INIT(1, arguments);
@@ -113,7 +159,7 @@ int read_file(const char*, char*, size_t, off_t, fuse_file_info*) {
 
 }  // namespace
 
-LongNameFileSystem::LongNameFileSystem(std::string mount_point)
+LongNameFileSystem::LongNameFileSystem(std::string mount_point, FileSystemLie lie)
     : mount_point_(std::move(mount_point)) {
     const int device = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
     if (device < 0) {
@@ -129,6 +175,7 @@ LongNameFileSystem::LongNameFileSystem(std::string mount_point)
     const pid_t child = fork();
     if (child == 0) {
         close(ready[0]);
+        served_lie = lie;
         serve(mount_point_, ready[1]);
     }
     close(ready[1]);
@@ -160,11 +207,28 @@ LongNameFileSystem::~LongNameFileSystem() {
     waitpid(server_, nullptr, 0);
 }
 
-std::vector<std::string> LongNameFileSystem::files() {
-    std::vector<std::string> paths;
+namespace {
+
+void add_files_below(const std::string& folder, FileSystemLie lie,
+                     std::vector<std::string>& paths) {
+    if (lie == FileSystemLie::kind_unknown_and_unaskable && folder == unaskable()) return;
     for (const Node& node : tree())
-        if (!node.folder) paths.push_back(node.path);
+        if (!node.folder && parent_of(node.path) == folder) paths.push_back(node.path);
+    for (const Node& node : tree())
+        if (node.folder && node.path != "/" && parent_of(node.path) == folder)
+            add_files_below(node.path, lie, paths);
+}
+
+}  // namespace
+
+std::vector<std::string> LongNameFileSystem::files(FileSystemLie lie) {
+    std::vector<std::string> paths;
+    add_files_below("/", lie, paths);
     return paths;
+}
+
+std::string LongNameFileSystem::unaskable_folder() {
+    return unaskable();
 }
 
 }  // namespace kestrafin::testing

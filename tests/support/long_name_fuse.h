@@ -1,6 +1,7 @@
 // A small read-only FUSE file system of our own that serves names longer than
 // most local file systems allow (up to 1,000 bytes, as FUSE passes them), so
-// that the walk meets them as a hostile share would give them.
+// that the walk meets them as a hostile share would give them. It can also
+// lie about its folders the way some network and FUSE file systems do.
 #pragma once
 
 #include <sys/types.h>
@@ -10,12 +11,21 @@
 
 namespace kestrafin::testing {
 
+enum class FileSystemLie {
+    none,
+    same_number_for_every_folder,  // every folder reports inode 42
+    number_zero_for_every_folder,
+    child_takes_parents_number,  // each folder reports the inode of the one above it
+    kind_unknown_and_unaskable,  // listings type nothing, and the folder "x" cannot be stat'ed
+    dots_typed_as_files,         // "." and ".." are listed as regular files
+};
+
 class LongNameFileSystem {
   public:
     // Mounts the file system on the empty folder `mount_point`, served by a
     // child process. When that cannot be done, mounted() is false and
     // why_not() says why.
-    explicit LongNameFileSystem(std::string mount_point);
+    explicit LongNameFileSystem(std::string mount_point, FileSystemLie lie = FileSystemLie::none);
     // Unmounts and ends the child.
     ~LongNameFileSystem();
     LongNameFileSystem(const LongNameFileSystem&) = delete;
@@ -25,8 +35,11 @@ class LongNameFileSystem {
     const std::string& why_not() const { return why_not_; }
 
     // Every file served, as a path below the mount point ("/" first), in the
-    // walk's order.
-    static std::vector<std::string> files();
+    // walk's order: a folder's files, then each subfolder's tree; under
+    // kind_unknown_and_unaskable, without those below unaskable_folder().
+    static std::vector<std::string> files(FileSystemLie lie = FileSystemLie::none);
+    // The folder whose kind cannot be learned under kind_unknown_and_unaskable.
+    static std::string unaskable_folder();
 
   private:
     std::string mount_point_;
