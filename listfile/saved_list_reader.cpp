@@ -1,5 +1,7 @@
 #include "listfile/saved_list_reader.h"
 
+#include <algorithm>
+
 namespace kestrafin::listfile {
 
 namespace {
@@ -79,13 +81,22 @@ void SavedListReader::read_all(const std::function<void(std::string_view)>& add)
     std::string buffer;
     std::size_t unread_from = 0;
     for (;;) {
-        // Keep only what is still unread before reading the next piece.
+        // Keep only what is still unread before reading the next piece. A
+        // field still unfinished is parsed again from its start, so the
+        // next piece is at least as large as what is kept: a field of any
+        // length then costs time in proportion to its length.
         buffer.erase(0, unread_from);
         const std::size_t kept = buffer.size();
-        buffer.resize(kept + piece_size_);
-        const std::size_t got = file_.read(buffer.data() + kept, piece_size_);
-        buffer.resize(kept + got);
-        const bool at_end = got == 0;
+        const std::size_t piece = std::max(piece_size_, kept);
+        buffer.resize(kept + piece);
+        std::size_t filled = 0;
+        bool at_end = false;
+        while (filled < piece && !at_end) {
+            const std::size_t got = file_.read(buffer.data() + kept + filled, piece - filled);
+            filled += got;
+            at_end = got == 0;
+        }
+        buffer.resize(kept + filled);
         unread_from = read_complete_records(buffer, at_end, add);
         if (at_end) return;
     }

@@ -1,5 +1,11 @@
 #include "platform/file_errors_posix.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/kernel_file_system.h"
+
 #include <system_error>
 
 namespace kestrafin::platform::posix {
@@ -30,6 +36,24 @@ FileKind kind_of(mode_t mode) {
 void raise_not_regular(std::string_view action, std::string_view what, const std::string& path,
                        mode_t mode) {
     throw std::system_error(make_error_code(kind_of(mode)), message(action, what, path));
+}
+
+void refuse_unless_regular_user_file(int descriptor, std::string_view action, std::string_view what,
+                                     const std::string& path) {
+    struct stat entry {};
+    if (::fstat(descriptor, &entry) != 0) {
+        const int error = errno;
+        ::close(descriptor);
+        raise_file_error(action, what, path, error);
+    }
+    if (!S_ISREG(entry.st_mode)) {
+        ::close(descriptor);
+        raise_not_regular(action, what, path, entry.st_mode);
+    }
+    if (is_kernel_file_system(descriptor)) {
+        ::close(descriptor);
+        throw std::system_error(make_error_code(FileKind::KernelFile), message(action, what, path));
+    }
 }
 
 }  // namespace kestrafin::platform::posix

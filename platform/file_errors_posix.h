@@ -21,4 +21,10 @@ FileKind kind_of(mode_t mode);
 [[noreturn]] void raise_not_regular(std::string_view action, std::string_view what,
                                     const std::string& path, mode_t mode);
 
+// Closes `descriptor` and raises a refusal when it is no regular file or
+// lies on a kernel file system (proc, sysfs, ...), whose files are made up
+// by the kernel and may never end.
+void refuse_unless_regular_user_file(int descriptor, std::string_view action, std::string_view what,
+                                     const std::string& path);
+
 }  // namespace kestrafin::platform::posix

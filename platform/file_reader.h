@@ -11,8 +11,9 @@ namespace kestrafin::platform {
 class SequentialFileReader {
   public:
     // Opens `path` for reading. Raises std::system_error naming `what` and the
-    // path when it cannot be opened or is not a regular file (never blocking
-    // on a FIFO or a device in its place).
+    // path when it cannot be opened, is not a regular file (never blocking on
+    // a FIFO or a device in its place) or lies on a kernel file system, whose
+    // files may never end (FileKind::KernelFile).
     SequentialFileReader(const std::string& path, std::string_view what);
     ~SequentialFileReader();
     SequentialFileReader(const SequentialFileReader&) = delete;

@@ -15,16 +15,7 @@ SequentialFileReader::SequentialFileReader(const std::string& path, std::string_
     // open nor is read.
     descriptor_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (descriptor_ < 0) posix::raise_file_error("open", what_, path_, errno);
-    struct stat entry {};
-    if (::fstat(descriptor_, &entry) != 0) {
-        const int error = errno;
-        ::close(descriptor_);
-        posix::raise_file_error("open", what_, path_, error);
-    }
-    if (!S_ISREG(entry.st_mode)) {
-        ::close(descriptor_);
-        posix::raise_not_regular("open", what_, path_, entry.st_mode);
-    }
+    posix::refuse_unless_regular_user_file(descriptor_, "open", what_, path_);
 }
 
 SequentialFileReader::~SequentialFileReader() {

@@ -29,19 +29,10 @@ bool refuse_unless_regular(const std::string& path, std::string_view action,
 }
 
 // Checks what an open descriptor holds; closes it and raises when it is no
-// regular file (the name was swapped after it was looked at).
+// regular file of the user's (the name was swapped after it was looked at).
 void check_opened_is_regular(int descriptor, const std::string& path, std::string_view action,
                              std::string_view what) {
-    struct stat entry {};
-    if (::fstat(descriptor, &entry) != 0) {
-        const int error = errno;
-        ::close(descriptor);
-        raise_file_error(action, what, path, error);
-    }
-    if (!S_ISREG(entry.st_mode)) {
-        ::close(descriptor);
-        raise_not_regular(action, what, path, entry.st_mode);
-    }
+    posix::refuse_unless_regular_user_file(descriptor, action, what, path);
 }
 
 }  // namespace

@@ -417,8 +417,7 @@ void WindowLogic::cmdloadlist_Click() {
         auto entries = std::make_shared<EntryStore>();
         auto written = std::make_shared<std::string>();
         start_work(
-            [this, file = saved_list_file(), missing, entries, written,
-             self = std::weak_ptr<WindowLogic*>(self_)](const std::atomic<bool>& stop) {
+            [file = saved_list_file(), missing, entries, written](const std::atomic<bool>& stop) {
                 // Opened before the list is touched, so a file that cannot be
                 // read loses nothing.
                 const auto reader = open_saved_list(file);
@@ -426,15 +425,9 @@ void WindowLogic::cmdloadlist_Click() {
                     *missing = true;
                     return;
                 }
-                face_.post([this, self] {
-                    if (!self.lock()) return;
-                    face_.set_text(Control::lbllistcount, "");
-                    face_.set_text(Control::status_line, "");
-                    face_.set_tip(Control::status_line, "");
-                    items_.Clear();
-                });
-                // Records go straight into the new list as they are read; the
-                // file is never held whole.
+                // Records go into a new list as they are read (the file is
+                // never held whole), which replaces the shown one only once
+                // it is complete: Escape or a failed read leave that as it was.
                 reader->read_all([&](std::string_view text) {
                     if (stop.load(std::memory_order_relaxed)) throw WorkInterrupted();
                     entries->add(text);
@@ -442,14 +435,13 @@ void WindowLogic::cmdloadlist_Click() {
                 *written = saved_at(file);
             },
             [this, entries, missing, written](bool completed) {
-                // A file that could not be read to its end leaves the list empty.
                 if (!completed || *missing) return;
                 items_.ReplaceAll(std::move(*entries));
                 face_.set_text(Control::lbllistcount, count_label_text(items_.Count()));
                 face_.set_text(Control::status_line,
                                reload_status_text(saved_list_file(), *written));
             },
-            false,
+            true,
             [this, missing] {
                 if (*missing)
                     face_.show_message(MessageIcon::Information, "File could not be found to load",

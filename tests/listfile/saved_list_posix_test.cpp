@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "listfile/saved_list.h"
+#include "listfile/saved_list_reader.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_tree.h"
 
@@ -54,4 +55,19 @@ TEST(SavedList, AFailedSaveKeepsThePreviousFile) {
         EXPECT_NE(std::string(error.what()).find(guarded), std::string::npos);
     }
     EXPECT_EQ(read_bytes(guarded), "\"/kept\"\r\n");
+}
+
+TEST(SavedListReader, RefusesAListTheKernelMakesUp) {
+    // /proc/self/pagemap looks like a regular file and never ends.
+    TempFolder folder;
+    const std::string path = folder / std::string(kSavedListName);
+    make_link("/proc/self/pagemap", path);
+    try {
+        SavedListReader reader(path);
+        ADD_FAILURE() << "opened";
+    } catch (const std::system_error& error) {
+        EXPECT_NE(std::string(error.what()).find("it lies on a kernel file system"),
+                  std::string::npos)
+            << error.what();
+    }
 }

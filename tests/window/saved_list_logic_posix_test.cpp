@@ -205,6 +205,18 @@ TEST(SavedListLogicPosix, SavingAndReloadingOnAShareThatStopsAnsweringLeaveTheWi
     ASSERT_EQ(face.messages.size(), 1u);
     EXPECT_TRUE(contains(face.messages[0].text, std::strerror(EROFS))) << face.messages[0].text;
 
+    // Escape stops a reload, which waits for the share, and keeps the list.
+    server.stop_answering();
+    EXPECT_TRUE(returns_while_share_is_silent(server, [&] { logic->cmdloadlist_Click(); }))
+        << "Reload List waited for the share";
+    EXPECT_EQ(face.activity, kestrafin::window::Activity::Stoppable);
+    logic->escape_pressed();
+    server.answer_again();
+    ASSERT_TRUE(face.settled());
+    ASSERT_EQ(logic->list_items().Count(), 1u);
+    EXPECT_EQ(logic->list_items().Text(1), "/kept");
+    EXPECT_EQ(face.messages.size(), 1u);
+
     server.stop_answering();
     EXPECT_TRUE(returns_while_share_is_silent(server, [&] { logic->cmdloadlist_Click(); }))
         << "Reload List waited for the share";

@@ -38,12 +38,12 @@ TEST(SavedListLogic, SaveThenReloadGivesBackTheSameEntries) {
 
     w.load();  // a restart
     w.logic->cmdloadlist_Click();
-    EXPECT_EQ(w.face.activity, Activity::Working);
+    EXPECT_EQ(w.face.activity, Activity::Stoppable);  // Escape stops a reload
     ASSERT_TRUE(w.face.settled());
     EXPECT_EQ(w.entries(), texts);
     EXPECT_EQ(w.face.shown_rows(), texts);
     EXPECT_EQ(w.face.count_label, "3 records found");
-    EXPECT_EQ(w.face.activities, (std::vector<Activity>{Activity::Working, Activity::Idle}));
+    EXPECT_EQ(w.face.activities, (std::vector<Activity>{Activity::Stoppable, Activity::Idle}));
     // Where the list came from, and when it was saved ("YYYY-MM-DD HH:MM").
     const std::string from = "Reloaded from " + w.logic->saved_list_file() + ", saved 2";
     EXPECT_EQ(w.face.status_line.substr(0, from.size()), from);
