@@ -19,6 +19,7 @@
 #include "platform/file_errors_posix.h"
 #include "platform/file_system.h"
 #include "platform/kernel_file_system.h"
+#include "platform/signal_guard_posix.h"
 #include "platform/temporary_name_posix.h"
 
 namespace kestrafin::platform {
@@ -34,6 +35,7 @@ constexpr const char* kSpoolFolder = "/tmp";
 constexpr const char* kAccessList = "system.posix_acl_access";
 
 bool unnamed_files_allowed = true;
+std::function<void()> between_pieces_in_place;
 
 enum class Method {
     UnnamedFile,  // O_TMPFILE, linked under a name when complete
@@ -112,12 +114,17 @@ void allow_unnamed_temporary_files(bool allowed) {
     unnamed_files_allowed = allowed;
 }
 
+void call_between_pieces_written_in_place(std::function<void()> between) {
+    between_pieces_in_place = std::move(between);
+}
+
 }  // namespace posix
 
 struct AtomicFileWriter::State {
     std::string path;  // as the caller named it, for messages
     std::string what;
     std::string name;  // of the final target, in `folder`
+    std::string folder_path;
     int folder = -1;
     bool existed = false;
     struct stat old {};
@@ -156,7 +163,7 @@ struct AtomicFileWriter::State {
 
 void AtomicFileWriter::State::open_folder(const std::string& target) {
     name = name_of(target);
-    const std::string folder_path = folder_of(target);
+    folder_path = folder_of(target);
     folder = ::open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     // A folder that may be entered but not listed can still hold the file;
     // it then cannot be synced.
@@ -327,6 +334,7 @@ void AtomicFileWriter::State::write_in_place() {
         }
         if (!write_all_at(existing, bytes, step, at)) fail("write", errno);
         at += static_cast<off_t>(step);
+        if (between_pieces_in_place && at < size) between_pieces_in_place();
     }
     if (::ftruncate(existing, size) != 0) fail("write", errno);
     if (::fsync(existing) != 0) fail("write", errno);
@@ -356,6 +364,8 @@ void AtomicFileWriter::commit() {
     State& state = *state_;
     if (state.committed) return;
     if (state.method == Method::InPlace) {
+        // A signal now would leave the file half new, half old: it waits.
+        const posix::InPlaceWrite guard;
         state.write_in_place();
     } else {
         state.flush();
@@ -371,6 +381,11 @@ void AtomicFileWriter::commit() {
             state.fail("write", errno);
     }
     state.committed = true;
+}
+
+std::optional<AtomicFileWriter::TemporaryFile> AtomicFileWriter::temporary_file() const {
+    if (!state_->temporary_name.held()) return std::nullopt;
+    return TemporaryFile{state_->folder_path, state_->temporary_name.name()};
 }
 
 }  // namespace kestrafin::platform

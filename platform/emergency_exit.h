@@ -5,8 +5,9 @@
 
 namespace kestrafin::platform {
 
-// Removes the temporary files of saves that have not ended and ends the
-// process with `status`, running no destructors and waiting for no thread.
+// Waits for a file being written in place to end whole, removes the
+// temporary files of saves that have not ended and ends the process with
+// `status`, running no destructors and waiting for no other thread.
 // Where the removal cannot finish at once (its folder does not answer) it
 // goes on after the process has ended, and ends when the folder answers.
 [[noreturn]] void end_program_at_once(int status);

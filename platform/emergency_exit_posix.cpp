@@ -1,7 +1,7 @@
 #include <cstdlib>
 
 #include "platform/emergency_exit.h"
-#include "platform/temporary_name_posix.h"
+#include "platform/signal_guard_posix.h"
 
 namespace kestrafin::platform {
 
@@ -13,6 +13,8 @@ constexpr int kRemovalPatienceMs = 2000;
 }  // namespace
 
 void end_program_at_once(int status) {
+    // A file written in place is let end whole first.
+    posix::finish_in_place_writes();
     posix::remove_held_names_before_exit(kRemovalPatienceMs);
     std::_Exit(status);
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -39,7 +40,8 @@ void make_writable(const std::string& path, std::string_view what);
 // administrator.
 void refuse_read_only_file(const std::string& path, std::string_view what);
 
-// The whole content of a regular file.
+// The whole content of a regular file; one on a kernel file system, which
+// may never end, is refused (FileKind::KernelFile).
 std::string read_file(const std::string& path, std::string_view what);
 
 // Replaces the content of the file named by `path` so that every reader sees
@@ -70,6 +72,14 @@ class AtomicFileWriter {
 
     void write(std::string_view bytes);
     void commit();
+
+    // The temporary file being filled, while it has a name in a folder: a
+    // walk of that folder must not take it for a file of the user's.
+    struct TemporaryFile {
+        std::string folder;
+        std::string name;
+    };
+    std::optional<TemporaryFile> temporary_file() const;
 
     struct State;
 

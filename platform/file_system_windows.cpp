@@ -284,4 +284,25 @@ void replace_file(const std::string& path, std::string_view bytes, std::string_v
     writer.commit();
 }
 
+std::optional<AtomicFileWriter::TemporaryFile> AtomicFileWriter::temporary_file() const {
+    if (state_->temporary.empty()) return std::nullopt;
+    std::wstring_view folder = state_->temporary;
+    const std::size_t separator = folder.rfind(L'\\');
+    if (separator == std::wstring_view::npos) return std::nullopt;
+    const std::wstring_view name = folder.substr(separator + 1);
+    folder = folder.substr(0, separator);
+    // The folder as a user names it, without the prefix of system paths.
+    std::wstring shown;
+    if (folder.starts_with(L"\\\\?\\UNC\\"))
+        shown = L"\\\\" + std::wstring(folder.substr(8));
+    else if (folder.starts_with(L"\\\\?\\"))
+        shown = folder.substr(4);
+    else
+        shown = folder;
+    TemporaryFile file;
+    windows::append_utf8_from_wide(file.folder, shown);
+    windows::append_utf8_from_wide(file.name, name);
+    return file;
+}
+
 }  // namespace kestrafin::platform

@@ -1,7 +1,6 @@
 // Temporary names in a folder that an interruption does not leave behind:
 // while a name is held, SIGINT, SIGTERM and SIGHUP remove it before the signal
-// takes its usual course (only where that course is the default one: a
-// program that ignores or handles the signal keeps its choice).
+// takes its usual course (see signal_guard_posix.h).
 #pragma once
 
 #include <functional>
@@ -28,19 +27,14 @@ class TemporaryName {
     // Removes the name and stops guarding it.
     void remove();
 
-    bool held() const { return slot_ >= 0; }
+    bool held() const { return held_; }
     const std::string& name() const { return name_; }
 
   private:
     int folder_ = -1;
-    int slot_ = -1;
+    int guard_ = -1;
+    bool held_ = false;
     std::string name_;
 };
-
-// Removes every held name in a child process, since the folder that holds
-// one may not answer, and waits up to `patience_ms` for it. The child goes on
-// alone after that and after this process has ended. For a process that is
-// about to end without running destructors.
-void remove_held_names_before_exit(int patience_ms);
 
 }  // namespace kestrafin::platform::posix

@@ -395,6 +395,49 @@ TEST_P(EveryWay, AnInterruptingSignalLeavesNoTemporaryFile) {
     }
 }
 
+TEST(AtomicFileWriter, ASignalDuringAWriteInPlaceWaitsUntilTheFileIsWhole) {
+    // The target has two names, so it is written in place. The writer stops
+    // after its first piece until the test has sent the signal.
+    TempFolder folder;
+    const std::string path = folder / "list.dxb";
+    const std::string other = folder / "other";
+    const std::string content = std::string(2 << 20, 'n') + std::string(2 << 20, 'e');
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        make_file(path, std::string(5 << 20, 'o'));
+        unlink(other.c_str());
+        ASSERT_EQ(link(path.c_str(), other.c_str()), 0);
+        int half_way[2], go_on[2];
+        ASSERT_EQ(pipe(half_way), 0);
+        ASSERT_EQ(pipe(go_on), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            bool waited = false;
+            kestrafin::platform::posix::call_between_pieces_written_in_place([&] {
+                char mark = 0;
+                if (waited) return;
+                waited = true;
+                if (write(half_way[1], "h", 1) != 1 || read(go_on[0], &mark, 1) != 1) _exit(3);
+            });
+            save(path, content);
+            _exit(0);
+        }
+        close(half_way[1]);
+        close(go_on[0]);
+        char mark = 0;
+        ASSERT_EQ(read(half_way[0], &mark, 1), 1);
+        kill(child, signal_number);
+        ASSERT_EQ(write(go_on[1], "g", 1), 1);
+        int status = 0;
+        waitpid(child, &status, 0);
+        close(half_way[0]);
+        close(go_on[1]);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number)
+            << "the signal still ends the program, once the write is done: " << signal_number;
+        EXPECT_TRUE(read_bytes(path) == content) << "signal " << signal_number;
+        EXPECT_TRUE(read_bytes(other) == content) << "signal " << signal_number;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Ways, EveryWay, ::testing::Values(Way::Unnamed, Way::Named, Way::InPlace),
                          [](const auto& info) {
                              return info.param == Way::Unnamed ? "UnnamedTemporaryFile"
