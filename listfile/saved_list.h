@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -44,6 +45,10 @@ class SavedListWriter {
     explicit SavedListWriter(const std::string& path);
     void add(std::string_view text);
     void commit() { file_.commit(); }
+    // The file the records go to until commit(), while it has a name.
+    std::optional<platform::AtomicFileWriter::TemporaryFile> temporary_file() const {
+        return file_.temporary_file();
+    }
 
   private:
     platform::AtomicFileWriter file_;

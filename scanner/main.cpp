@@ -3,6 +3,7 @@
 // one entry per line, streaming, so its memory does not grow with the result.
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -52,16 +53,28 @@ int main(int argc, char** argv) {
         }
         const scanner::Exclusions exclusions(options.excludes);
         scanner::ScanSink sink(options, platform::kStandardOutput, platform::kStandardError);
-        search::searchfiles(
-            options.root, true, sink,
-            {.longer_than = options.rules.folder_longer_than.value_or(search::kDefaultLongerThan),
-             .every_file = scanner::needs_every_file(options),
-             .exclusion = exclusions.empty() ? nullptr : &exclusions,
-             .threads = options.threads});
+        bool out_of_memory = false;
+        try {
+            search::searchfiles(options.root, true, sink,
+                                {.longer_than = options.rules.folder_longer_than.value_or(
+                                     search::kDefaultLongerThan),
+                                 .every_file = scanner::needs_every_file(options),
+                                 .exclusion = exclusions.empty() ? nullptr : &exclusions,
+                                 .threads = options.threads,
+                                 .leave_out = sink.own_temporary_file()});
+        } catch (const std::bad_alloc&) {
+            // The walk's memory is given back by now: what was found is
+            // still written.
+            out_of_memory = true;
+        }
         // The walk reads no folder at all only when the root cannot be opened;
         // nothing is written then, so an old list file stays.
-        if (sink.folders_read() == 0) return kUsageOrRoot;
+        if (sink.folders_read() == 0 && !out_of_memory) return kUsageOrRoot;
         sink.finish();
+        if (out_of_memory) {
+            std::fputs("kestrafin-scan: out of memory; what was found before is written\n", stderr);
+            return kSomeUnreadable;
+        }
         return sink.some_folder_unreadable() ? kSomeUnreadable : kAllRead;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "kestrafin-scan: %s\n", scanner::printable_text(error.what()).c_str());

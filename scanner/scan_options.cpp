@@ -86,7 +86,8 @@ const char* const kScanUsage =
     "\n"
     "Lengths count UTF-16 code units, as Windows does.\n"
     "Exit status: 0 when every folder was read, 1 when some folder could not be\n"
-    "read (each is reported on standard error), 2 for a usage error, a root\n"
+    "read (each is reported on standard error) or memory ran out (what was\n"
+    "found before is written), 2 for a usage error, a root\n"
     "that cannot be opened or output that cannot be written.\n";
 
 namespace {
@@ -94,6 +95,8 @@ namespace {
 std::size_t parse_count(const std::string& name, const std::string& text) {
     std::size_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error == std::errc::result_out_of_range)
+        throw std::invalid_argument(name + ": the number '" + text + "' is too large");
     if (error != std::errc() || end != text.data() + text.size() || text.empty())
         throw std::invalid_argument(name + " takes a whole number, not '" + text + "'");
     return value;

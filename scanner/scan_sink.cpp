@@ -62,6 +62,18 @@ ScanSink::ScanSink(const ScanOptions& options, int output, int errors)
     if (!list_ && !options_.count_only) buffer_ = format_.header();
 }
 
+std::optional<search::LeftOutFile> ScanSink::own_temporary_file() const {
+    if (!list_) return std::nullopt;
+    const auto temporary = list_->temporary_file();
+    if (!temporary) return std::nullopt;
+    std::error_code error;
+    const platform::Folder folder = platform::Folder::open(temporary->folder, error);
+    if (!folder.is_open()) return std::nullopt;
+    const platform::FolderIdentity identity = folder.identity(error);
+    if (error) return std::nullopt;
+    return search::LeftOutFile{identity, temporary->name};
+}
+
 void ScanSink::add_entry(std::string_view entry_text) {
     const EntryLengths lengths = needs_lengths_ ? measure_.measure(entry_text) : EntryLengths{};
     const Verdict verdict =
@@ -229,12 +241,14 @@ void ScanSink::folder_unreadable(std::string_view directory, int error) {
 }
 
 void ScanSink::cycle_skipped(std::string_view directory) {
+    ++declined_.cycles;
     if (options_.verbose)
         warn("not entering " + quoted_for_terminal(directory) +
              ": it leads back to a folder that is being walked");
 }
 
 void ScanSink::link_web_skipped(std::string_view directory) {
+    ++declined_.link_webs;
     if (options_.verbose)
         warn("not entering " + quoted_for_terminal(directory) +
              ": its folder was already walked through a link");
@@ -277,10 +291,20 @@ void ScanSink::finish() {
         buffer_ =
             summary_ ? render_summary(output_) : std::to_string(entries_) + " records found\n";
         flush_output();
+        say_declined();
         return;
     }
     flush_output();
     if (summary_) write_output(errors_, render_summary(errors_), "cannot write the summary");
+    say_declined();
+}
+
+// Files below a folder not entered are missing from the list, so this is
+// said even when quiet.
+void ScanSink::say_declined() {
+    if (declined_.total() == 0) return;
+    write_message(errors_, "kestrafin-scan: " + search::declined_text(declined_) +
+                               (options_.verbose ? "\n" : "; -v names them\n"));
 }
 
 std::string ScanSink::render_summary(int destination) const {

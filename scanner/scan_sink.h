@@ -17,6 +17,7 @@
 #include "scanner/progress_line.h"
 #include "scanner/scan_options.h"
 #include "scanner/summary.h"
+#include "search/declined_folders.h"
 #include "search/searchfiles.h"
 
 namespace kestrafin::scanner {
@@ -40,9 +41,13 @@ class ScanSink : public search::SearchSink {
     void folder_done(std::string_view directory) override;
 
     // Writes what is still buffered (and commits the list file), then the
-    // summary when one was asked for. Raises std::system_error when the
-    // output cannot be written.
+    // summary when one was asked for, and says how many folders the walk did
+    // not enter. Raises std::system_error when the output cannot be written.
     void finish();
+
+    // The temporary file of the list being written, for the walk to leave
+    // out: it is gone once the list is in place.
+    std::optional<search::LeftOutFile> own_temporary_file() const;
 
     std::size_t entries() const { return entries_; }
     std::size_t folders_read() const { return folders_read_; }
@@ -55,6 +60,7 @@ class ScanSink : public search::SearchSink {
     void write_entry(const EntryRecord& record);
     void write_record(const EntryRecord& record);
     void settle_file(std::string_view entry_text, const EntryLengths& lengths, Reasons reasons);
+    void say_declined();
 
     const ScanOptions& options_;
     int output_;
@@ -89,6 +95,7 @@ class ScanSink : public search::SearchSink {
     std::size_t entries_ = 0;
     std::size_t folders_read_ = 0;
     std::size_t unreadable_ = 0;
+    search::DeclinedFolders declined_;
     bool warned_line_break_ = false;
 };
 

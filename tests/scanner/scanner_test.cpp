@@ -428,7 +428,10 @@ TEST(Scanner, SaysWithVerboseWhichFoldersItDidNotEnterAndWhy) {
 
     const ScanRun quiet = run_scanner({top});
     EXPECT_EQ(quiet.status, 0);
-    EXPECT_TRUE(quiet.err.empty()) << quiet.err;
+    const std::string counted =
+        "kestrafin-scan: 2 folders not entered: 1 leading back into the walk, 1 already walked "
+        "through a link";
+    EXPECT_EQ(quiet.err, counted + "; -v names them\n");
 
     const ScanRun verbose = run_scanner({"-v", top});
     EXPECT_EQ(verbose.status, 0);
@@ -444,6 +447,7 @@ TEST(Scanner, SaysWithVerboseWhichFoldersItDidNotEnterAndWhy) {
     std::set<std::string> said;
     for (const auto& line : split_at(verbose.err, '\n')) said.insert(line);
     std::set<std::string> expected{
+        counted,
         "kestrafin-scan: not entering '" + top +
             "/links/back': it leads back to a folder that is being walked",
         "kestrafin-scan: not entering '" + skipped +
@@ -471,5 +475,12 @@ TEST(Scanner, EveryThreadCountWritesTheSameBytesAndABadCountIsAUsageError) {
         const ScanRun run = run_scanner({bad, tree.root});
         EXPECT_EQ(run.status, 2) << bad;
         EXPECT_NE(run.err.find("--threads takes"), std::string::npos) << bad << ": " << run.err;
+    }
+    for (const std::string option : {"--threads", "--longer-than", "--files-longer-than"}) {
+        const ScanRun run = run_scanner({option + "=18446744073709551616", tree.root});
+        EXPECT_EQ(run.status, 2) << option;
+        EXPECT_NE(run.err.find(option + ": the number '18446744073709551616' is too large"),
+                  std::string::npos)
+            << run.err;
     }
 }

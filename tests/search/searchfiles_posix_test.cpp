@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <set>
 
+#include "platform/atomic_file_writer_linux.h"
+#include "platform/file_system.h"
 #include "search/folder_listing.h"
 #include "search/path_text.h"
 #include "tests/search/recording_sink.h"
@@ -192,4 +194,28 @@ TEST(Search, AnExcludedFolderIsNeverOpenedWhoeverReadsAhead) {
         waitpid(child, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << threads << " threads";
     }
+}
+
+TEST(Search, TheTemporaryFileOfTheProgramsOwnOutputIsNeverListed) {
+    // Without unnamed files the writer names its temporary file in the
+    // list's folder before the walk, and removes that name before the end.
+    TempFolder tree;
+    make_file(tree / "before.txt");
+    kestrafin::platform::posix::allow_unnamed_temporary_files(false);
+    kestrafin::platform::AtomicFileWriter writer(tree / "list.dxb", "test list");
+    kestrafin::platform::posix::allow_unnamed_temporary_files(true);
+    const auto temporary = writer.temporary_file();
+    ASSERT_TRUE(temporary.has_value());
+    std::error_code error;
+    const kestrafin::platform::Folder folder =
+        kestrafin::platform::Folder::open(tree.path(), error);
+    ASSERT_TRUE(folder.is_open()) << error.message();
+    const kestrafin::search::LeftOutFile left_out{folder.identity(error), temporary->name};
+
+    RecordingSink listed;
+    searchfiles(tree.path(), true, listed, {.longer_than = 0});
+    ASSERT_EQ(listed.entries.size(), 2u) << "the temporary file lies in the tree";
+    RecordingSink sink;
+    searchfiles(tree.path(), true, sink, {.longer_than = 0, .leave_out = left_out});
+    EXPECT_EQ(sink.entries, std::vector<std::string>{tree / "before.txt"});
 }
