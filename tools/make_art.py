@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Draws the program's logo (a GIF89a, 170 by 170, 256-colour palette, index
 255 transparent) and its icon images (PNG, 32-bit colour with alpha) into
-qt/resources. Run it again after changing the drawing; the output is
-committed, so a build needs no Python."""
+qt/resources, and for the Windows window the icon file that holds the same
+images and the logo as a bitmap into win32/resources. Run it again after
+changing the drawing; the output is committed, so a build needs no Python."""
 import math
 import os
 import struct
@@ -10,6 +11,7 @@ import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "..", "qt", "resources")
+WINDOWS_OUT = os.path.join(HERE, "..", "win32", "resources")
 
 RED = (192, 0, 0)
 DARK = (96, 0, 0)
@@ -63,6 +65,11 @@ def render(size, samples):
 
 
 def write_png(path, rows):
+    with open(path, "wb") as f:
+        f.write(png_bytes(rows))
+
+
+def png_bytes(rows):
     size = len(rows)
     raw = b"".join(b"\x00" + bytes(c for px in row for c in px) for row in rows)
 
@@ -71,9 +78,8 @@ def write_png(path, rows):
         return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
 
     header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
-                chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
 def lzw_encode(indices, min_code_size=8):
@@ -147,11 +153,45 @@ def write_gif(path, rows):
         f.write(b"\x00\x3B")
 
 
+def write_ico(path, images):
+    """An icon file of PNG images, given as (size, rows)."""
+    pngs = [(size, png_bytes(rows)) for size, rows in images]
+    offset = 6 + 16 * len(pngs)
+    header = struct.pack("<HHH", 0, 1, len(pngs))
+    for size, data in pngs:
+        header += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    with open(path, "wb") as f:
+        f.write(header + b"".join(data for _, data in pngs))
+
+
+def write_bmp(path, rows):
+    """A 24-bit bitmap of the logo as the GIF shows it: its transparent pixels
+    in the window's colour, which never changes."""
+    size = len(rows)
+    stride = (size * 3 + 3) & ~3
+    pixels = bytearray()
+    for row in reversed(rows):  # bottom-up
+        line = bytearray()
+        for r, g, b, a in row:
+            line += bytes((255, 255, 128) if a < 128 else (b, g, r))
+        pixels += line + b"\x00" * (stride - len(line))
+    info = struct.pack("<IiiHHIIiiII", 40, size, size, 1, 24, 0, len(pixels), 3780, 3780, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"BM" + struct.pack("<IHHI", 14 + len(info) + len(pixels), 0, 0, 14 + len(info)))
+        f.write(info + pixels)
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
-    write_gif(os.path.join(OUT, "logo.gif"), render(170, 3))
-    for size in (16, 24, 32, 48, 64, 72, 96, 128):
-        write_png(os.path.join(OUT, "icon-%d.png" % size), render(size, 4))
+    logo = render(170, 3)
+    write_gif(os.path.join(OUT, "logo.gif"), logo)
+    icons = [(size, render(size, 4)) for size in (16, 24, 32, 48, 64, 72, 96, 128)]
+    for size, rows in icons:
+        write_png(os.path.join(OUT, "icon-%d.png" % size), rows)
+    os.makedirs(WINDOWS_OUT, exist_ok=True)
+    write_bmp(os.path.join(WINDOWS_OUT, "logo.bmp"), logo)
+    write_ico(os.path.join(WINDOWS_OUT, "kestrafin.ico"), icons)
 
 
 if __name__ == "__main__":
