@@ -1,0 +1,714 @@
+#include "win32/frmMain.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <system_error>
+
+#include "platform/utf16_text.h"
+#include "win32/resource_ids.h"
+#include "win32/text_prompt.h"
+#include "window/count_label.h"
+
+namespace kestrafin::win32 {
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"KestrafinMainWindow";
+constexpr UINT kTaskMessage = WM_APP + 1;
+constexpr int kTwipsPerInch = 1440;
+
+// Control IDs, in the order Tab visits the controls that take the focus.
+enum ControlId : int {
+    kSearchId = 100,
+    kListId,
+    kSavePathId,
+    kChangeId,
+    kSaveListId,
+    kReloadListId,
+    kTitleId,
+    kRootCaptionId,
+    kRootBoxId,
+    kCountId,
+    kLogoId,
+    kCreditId,
+    kLinkId,
+    kStatusId,
+};
+
+UINT_PTR timer_id(window::Timer timer) {
+    return timer == window::Timer::tmrwait2 ? 1 : 2;
+}
+
+const COLORREF kWindowColour = RGB(128, 255, 255);
+const COLORREF kTitleRed = RGB(192, 0, 0);
+const COLORREF kCountRed = RGB(255, 0, 0);
+const COLORREF kCreditRed = RGB(128, 0, 0);
+const COLORREF kStatusBlue = RGB(0, 0, 128);
+
+// A control's place in twips from the client area's top-left corner.
+struct Twips {
+    int left;
+    int top;
+    int width;
+    int height;
+};
+
+constexpr Twips kClientArea{0, 0, 15270, 9840};
+constexpr Twips kLabel1{5400, 120, 4590, 435};
+constexpr Twips kList{120, 720, 15045, 6405};
+constexpr Twips kRootCaption{240, 7200, 2040, 195};
+constexpr Twips kRootBox{2400, 7200, 2295, 285};
+constexpr Twips kCount{6960, 7200, 2175, 255};
+constexpr Twips kImage1{12600, 7200, 2550, 2550};
+constexpr Twips kChange{2400, 7560, 1095, 255};
+constexpr Twips kSavePath{3600, 7560, 1095, 255};
+constexpr Twips kSaveList{6600, 7560, 1095, 255};
+constexpr Twips kReloadList{7920, 7560, 1095, 255};
+constexpr Twips kSearch{6720, 8160, 2175, 615};
+constexpr Twips kLabel2{6360, 9120, 2775, 195};
+constexpr Twips kLink{7080, 9480, 1455, 195};
+// In the window's free space under the root box.
+constexpr Twips kStatus{240, 8160, 6360, 255};
+// The logo is drawn at its own size, 170 pixels at 96 dots per inch.
+constexpr int kLogoPixelsAt96 = 170;
+
+constexpr wchar_t kTitleText[] = L"KESTRAFIN";
+constexpr wchar_t kRootCaptionText[] = L"Process Root Directory:";
+// A doubled ampersand shows as one: a label takes a single one as an access key mark.
+constexpr wchar_t kCreditText[] = L"Coded && Designed By The Kestrafin Team";
+constexpr wchar_t kCreditShown[] = L"Coded & Designed By The Kestrafin Team";
+constexpr wchar_t kLinkTip[] = L"Click here to visit";
+
+int pixels(int twips, unsigned dpi) {
+    return ::MulDiv(twips, static_cast<int>(dpi), kTwipsPerInch);
+}
+
+std::wstring wide(std::string_view utf8) {
+    const std::u16string text = platform::utf16_from_utf8(utf8);
+    return {text.begin(), text.end()};
+}
+
+std::string utf8(const std::wstring& text) {
+    return platform::utf8_from_utf16(std::u16string(text.begin(), text.end()));
+}
+
+[[noreturn]] void raise_last_error(const char* what) {
+    throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), what);
+}
+
+HINSTANCE program_instance() {
+    return ::GetModuleHandleW(nullptr);
+}
+
+// "MS Sans Serif" is a bitmap face with a few sizes only; its TrueType twin
+// "Microsoft Sans Serif" draws the same letters at every DPI.
+constexpr wchar_t kSansSerif[] = L"Microsoft Sans Serif";
+constexpr wchar_t kCreditFace[] = L"Times New Roman";
+constexpr wchar_t kDialogFace[] = L"MS Shell Dlg 2";
+
+struct FontSpec {
+    const wchar_t* face;
+    double points;
+    bool bold;
+    BYTE character_set;
+};
+
+HFONT make_font(const FontSpec& spec, double points, unsigned dpi) {
+    LOGFONTW font{};
+    font.lfHeight = -static_cast<LONG>(std::lround(points * dpi / 72.0));
+    font.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
+    font.lfCharSet = spec.character_set;
+    font.lfQuality = CLEARTYPE_QUALITY;
+    ::lstrcpynW(font.lfFaceName, spec.face, LF_FACESIZE);
+    const HFONT made = ::CreateFontIndirectW(&font);
+    if (made == nullptr) raise_last_error("cannot create a font");
+    return made;
+}
+
+int text_width(HWND window, HFONT font, const std::wstring& text) {
+    const HDC context = ::GetDC(window);
+    const HGDIOBJ previous = ::SelectObject(context, font);
+    SIZE size{};
+    ::GetTextExtentPoint32W(context, text.data(), static_cast<int>(text.size()), &size);
+    ::SelectObject(context, previous);
+    ::ReleaseDC(window, context);
+    return size.cx;
+}
+
+// Label sizes are those of their text in the intended font; where the system
+// substitutes a wider face, the font shrinks until `text` fits `width`.
+HFONT fitted_font(HWND window, const FontSpec& spec, unsigned dpi, const std::wstring& text,
+                  int width) {
+    for (double points = spec.points;; points -= 0.25) {
+        const HFONT font = make_font(spec, points, dpi);
+        if (points <= 5.0 || text_width(window, font, text) <= width) return font;
+        ::DeleteObject(font);
+    }
+}
+
+HWND make_control(HWND parent, const wchar_t* kind, const wchar_t* text, DWORD style, int id,
+                  DWORD extended_style = 0) {
+    const HWND control = ::CreateWindowExW(
+        extended_style, kind, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), program_instance(), nullptr);
+    if (control == nullptr) raise_last_error("cannot create a control");
+    return control;
+}
+
+void place(HWND control, const Twips& twips, unsigned dpi) {
+    ::MoveWindow(control, pixels(twips.left, dpi), pixels(twips.top, dpi), pixels(twips.width, dpi),
+                 pixels(twips.height, dpi), TRUE);
+}
+
+bool is_input(const MSG& message) {
+    const UINT kind = message.message;
+    // Alt+F4 asks to close, which is never dropped.
+    if (kind == WM_SYSKEYDOWN && message.wParam == VK_F4) return false;
+    const bool touch_or_pointer = kind >= WM_TOUCH && kind <= 0x0257;  // WM_POINTER... range
+    return (kind >= WM_KEYFIRST && kind <= WM_KEYLAST) ||
+           (kind >= WM_MOUSEFIRST && kind <= WM_MOUSELAST) || touch_or_pointer;
+}
+
+void register_window_class() {
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof window_class;
+    window_class.style = CS_DBLCLKS;
+    window_class.lpfnWndProc = ::DefWindowProcW;
+    window_class.hInstance = program_instance();
+    window_class.hIcon = ::LoadIconW(program_instance(), MAKEINTRESOURCEW(IDI_KESTRAFIN));
+    window_class.hIconSm = static_cast<HICON>(
+        ::LoadImageW(program_instance(), MAKEINTRESOURCEW(IDI_KESTRAFIN), IMAGE_ICON,
+                     ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
+    window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    window_class.lpszClassName = kWindowClass;
+    if (!::RegisterClassExW(&window_class) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        raise_last_error("cannot register the window class");
+}
+
+}  // namespace
+
+frmMain::frmMain(std::string program_folder, window::WindowServices services)
+    : window_brush_(::CreateSolidBrush(kWindowColour)),
+      root_brush_(::CreateSolidBrush(RGB(0, 0, 0))) {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES;
+    ::InitCommonControlsEx(&controls);
+    register_window_class();
+    logic_ = std::make_unique<window::WindowLogic>(*this, std::move(program_folder),
+                                                   std::move(services));
+    // Fixed layout: a border that does not size, no maximize button.
+    frmMain_ = ::CreateWindowExW(
+        0, kWindowClass, L"Kestrafin v1.0",
+        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, CW_USEDEFAULT,
+        CW_USEDEFAULT, 100, 100, nullptr, nullptr, program_instance(), nullptr);
+    if (frmMain_ == nullptr) raise_last_error("cannot create the window");
+    ::SetWindowLongPtrW(frmMain_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    ::SetWindowLongPtrW(frmMain_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(window_procedure));
+    dpi_ = std::max(96u, ::GetDpiForWindow(frmMain_));
+    logo_ = GdiOwner<HBITMAP>(static_cast<HBITMAP>(::LoadImageW(
+        program_instance(), MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+    create_controls();
+    create_tooltips();
+    lay_out();
+    place_on_screen();
+}
+
+frmMain::~frmMain() {
+    {
+        const std::lock_guard lock(tasks_lock_);
+        window_gone_ = true;
+        tasks_.clear();
+    }
+    // The logic stops its work first: nothing may reach a window that is gone.
+    logic_.reset();
+    if (frmMain_ != nullptr && ::IsWindow(frmMain_)) {
+        ::SetWindowLongPtrW(frmMain_, GWLP_USERDATA, 0);
+        ::DestroyWindow(frmMain_);
+    }
+}
+
+void frmMain::create_controls() {
+    // Created in the order Tab visits them; the labels take no focus.
+    cmdgetfilelist =
+        make_control(frmMain_, WC_BUTTONW, L"Search", WS_TABSTOP | BS_DEFPUSHBUTTON, kSearchId);
+    lvFiles.create(frmMain_, kListId, logic_->list_items());
+    cmdsave =
+        make_control(frmMain_, WC_BUTTONW, L"Save path", WS_TABSTOP | BS_PUSHBUTTON, kSavePathId);
+    cmdseldir =
+        make_control(frmMain_, WC_BUTTONW, L"Change", WS_TABSTOP | BS_PUSHBUTTON, kChangeId);
+    cmdsavelist =
+        make_control(frmMain_, WC_BUTTONW, L"Save List", WS_TABSTOP | BS_PUSHBUTTON, kSaveListId);
+    cmdloadlist = make_control(frmMain_, WC_BUTTONW, L"Reload List", WS_TABSTOP | BS_PUSHBUTTON,
+                               kReloadListId);
+    Label1 = make_control(frmMain_, WC_STATICW, kTitleText, SS_LEFT | SS_NOPREFIX, kTitleId);
+    lblprocessrootdir =
+        make_control(frmMain_, WC_STATICW, kRootCaptionText, SS_LEFT | SS_NOPREFIX, kRootCaptionId);
+    // Disabled from the start: it shows the root but takes neither focus nor typing.
+    const std::wstring root = wide(logic_->root_text());
+    txtFileroot = make_control(frmMain_, WC_EDITW, root.c_str(),
+                               WS_DISABLED | ES_LEFT | ES_AUTOHSCROLL | ES_READONLY, kRootBoxId,
+                               WS_EX_CLIENTEDGE);
+    ::SendMessageW(txtFileroot, EM_SETLIMITTEXT, 0, 0);
+    root_tip_ = root;
+    lbllistcount = make_control(frmMain_, WC_STATICW, L"", SS_LEFT | SS_NOPREFIX, kCountId);
+    Image1 = make_control(frmMain_, WC_STATICW, L"", SS_OWNERDRAW | SS_NOTIFY, kLogoId);
+    Label2 = make_control(frmMain_, WC_STATICW, kCreditText, SS_LEFT, kCreditId);
+    const std::wstring host = wide(window::kHomePageHost);
+    lblorvane = make_control(frmMain_, WC_STATICW, host.c_str(), SS_LEFT | SS_NOPREFIX | SS_NOTIFY,
+                             kLinkId);
+    lblstatus = make_control(frmMain_, WC_STATICW, L"",
+                             SS_LEFT | SS_NOPREFIX | SS_NOTIFY | SS_ENDELLIPSIS, kStatusId);
+}
+
+void frmMain::create_tooltips() {
+    tooltips_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                                  WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, frmMain_, nullptr,
+                                  program_instance(), nullptr);
+    if (tooltips_ == nullptr) raise_last_error("cannot create the tool tips");
+    TTTOOLINFOW link{};
+    link.cbSize = sizeof link;
+    link.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    link.hwnd = frmMain_;
+    link.uId = reinterpret_cast<UINT_PTR>(lblorvane);
+    link.lpszText = const_cast<wchar_t*>(kLinkTip);
+    ::SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&link));
+    TTTOOLINFOW status{};
+    status.cbSize = sizeof status;
+    status.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    status.hwnd = frmMain_;
+    status.uId = reinterpret_cast<UINT_PTR>(lblstatus);
+    status.lpszText = LPSTR_TEXTCALLBACKW;
+    ::SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&status));
+    // A disabled box gets no pointer messages; its place in the window does.
+    TTTOOLINFOW root{};
+    root.cbSize = sizeof root;
+    root.uFlags = TTF_SUBCLASS;
+    root.hwnd = frmMain_;
+    root.uId = kRootBoxId;
+    root.lpszText = LPSTR_TEXTCALLBACKW;
+    ::SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&root));
+}
+
+void frmMain::lay_out() {
+    std::vector<GdiOwner<HFONT>> fonts;
+    const auto use = [&](HWND control, HFONT font) {
+        fonts.emplace_back(font);
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    };
+    const FontSpec title{kSansSerif, 18, true, ANSI_CHARSET};
+    const FontSpec bold{kSansSerif, 8.25, true, ANSI_CHARSET};
+    const FontSpec count{kSansSerif, 9.75, false, ANSI_CHARSET};
+    const FontSpec search{kSansSerif, 12, true, ANSI_CHARSET};
+    const FontSpec credit{kCreditFace, 8.25, true, ANSI_CHARSET};
+    const FontSpec dialog{kDialogFace, 8, false, DEFAULT_CHARSET};
+    // Paths hold every script: their fonts take any character set.
+    const FontSpec list{kSansSerif, 8.25, true, DEFAULT_CHARSET};
+
+    use(Label1, fitted_font(frmMain_, title, dpi_, kTitleText, pixels(kLabel1.width, dpi_)));
+    use(lblprocessrootdir,
+        fitted_font(frmMain_, bold, dpi_, kRootCaptionText, pixels(kRootCaption.width, dpi_)));
+    // The count label holds every caption up to the largest count the list has.
+    use(lbllistcount, fitted_font(frmMain_, count, dpi_, wide(window::count_label_text(INT_MAX)),
+                                  pixels(kCount.width, dpi_)));
+    use(Label2, fitted_font(frmMain_, credit, dpi_, kCreditShown, pixels(kLabel2.width, dpi_)));
+    use(lblorvane, fitted_font(frmMain_, credit, dpi_, wide(window::kHomePageHost),
+                               pixels(kLink.width, dpi_)));
+    use(cmdgetfilelist, make_font(search, search.points, dpi_));
+    const HFONT dialog_font = make_font(dialog, dialog.points, dpi_);
+    use(txtFileroot, dialog_font);
+    ::SendMessageW(lblstatus, WM_SETFONT, reinterpret_cast<WPARAM>(dialog_font), TRUE);
+    for (const HWND button : {cmdseldir, cmdsave, cmdsavelist, cmdloadlist})
+        ::SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(dialog_font), TRUE);
+    const HFONT list_font = make_font(list, list.points, dpi_);
+    fonts.emplace_back(list_font);
+
+    place(Label1, kLabel1, dpi_);
+    place(lvFiles.handle(), kList, dpi_);
+    place(lblprocessrootdir, kRootCaption, dpi_);
+    place(txtFileroot, kRootBox, dpi_);
+    place(lbllistcount, kCount, dpi_);
+    place(Image1, kImage1, dpi_);
+    place(cmdseldir, kChange, dpi_);
+    place(cmdsave, kSavePath, dpi_);
+    place(cmdsavelist, kSaveList, dpi_);
+    place(cmdloadlist, kReloadList, dpi_);
+    place(cmdgetfilelist, kSearch, dpi_);
+    place(Label2, kLabel2, dpi_);
+    place(lblorvane, kLink, dpi_);
+    place(lblstatus, kStatus, dpi_);
+    lvFiles.set_font(list_font);
+
+    TTTOOLINFOW root{};
+    root.cbSize = sizeof root;
+    root.hwnd = frmMain_;
+    root.uId = kRootBoxId;
+    root.rect = {pixels(kRootBox.left, dpi_), pixels(kRootBox.top, dpi_),
+                 pixels(kRootBox.left + kRootBox.width, dpi_),
+                 pixels(kRootBox.top + kRootBox.height, dpi_)};
+    ::SendMessageW(tooltips_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&root));
+    ::SendMessageW(tooltips_, TTM_SETMAXTIPWIDTH, 0, pixels(kClientArea.width, dpi_) / 2);
+    // The controls hold the new fonts now; the old ones may go.
+    fonts_.swap(fonts);
+}
+
+void frmMain::place_on_screen() {
+    const DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_STYLE));
+    const DWORD extended = static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_EXSTYLE));
+    RECT frame{0, 0, pixels(kClientArea.width, dpi_), pixels(kClientArea.height, dpi_)};
+    ::AdjustWindowRectExForDpi(&frame, style, FALSE, extended, dpi_);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(frmMain_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    // Centred, but never with its title bar off the work area.
+    const int left = std::max<int>(work.left, work.left + (work.right - work.left - width) / 2);
+    const int top = std::max<int>(work.top, work.top + (work.bottom - work.top - height) / 2);
+    ::SetWindowPos(frmMain_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void frmMain::load_and_show() {
+    logic_->Form_Load();
+    ::ShowWindow(frmMain_, SW_SHOWNORMAL);
+    ::UpdateWindow(frmMain_);
+    ::SetFocus(cmdgetfilelist);
+}
+
+bool frmMain::pre_translate(MSG& message) {
+    if (frmMain_ == nullptr) return false;
+    if (activity_ != window::Activity::Idle && is_input(message) &&
+        !reaches_running_search(message)) {
+        if (activity_ == window::Activity::Stoppable && message.message == WM_KEYDOWN &&
+            message.wParam == VK_ESCAPE)
+            logic_->escape_pressed();
+        return true;
+    }
+    return ::IsDialogMessageW(frmMain_, &message) != 0;
+}
+
+bool frmMain::reaches_running_search(const MSG& message) const {
+    if (activity_ != window::Activity::Stoppable) return false;
+    const UINT kind = message.message;
+    if (message.hwnd == cmdgetfilelist)
+        return kind == WM_LBUTTONDOWN || kind == WM_LBUTTONUP || kind == WM_MOUSEMOVE;
+    if (message.hwnd != lvFiles.handle()) return false;
+    if (kind == WM_MOUSEWHEEL || kind == WM_MOUSEHWHEEL || kind == WM_MOUSEMOVE) return true;
+    if (kind != WM_KEYDOWN && kind != WM_KEYUP) return false;
+    switch (message.wParam) {
+        case VK_UP:
+        case VK_DOWN:
+        case VK_LEFT:
+        case VK_RIGHT:
+        case VK_PRIOR:
+        case VK_NEXT:
+        case VK_HOME:
+        case VK_END:
+            return true;
+        default:
+            return false;
+    }
+}
+
+int frmMain::run_message_loop(frmMain& window) {
+    window.ends_message_loop_ = true;
+    MSG message{};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (window.pre_translate(message)) continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+LRESULT CALLBACK frmMain::window_procedure(HWND window, UINT message, WPARAM wparam,
+                                           LPARAM lparam) {
+    auto* self = reinterpret_cast<frmMain*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) return ::DefWindowProcW(window, message, wparam, lparam);
+    return self->handle_message(message, wparam, lparam);
+}
+
+LRESULT frmMain::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+        case WM_ERASEBKGND: {
+            RECT client{};
+            ::GetClientRect(frmMain_, &client);
+            ::FillRect(reinterpret_cast<HDC>(wparam), &client, window_brush_.get());
+            return 1;
+        }
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLOREDIT:
+            return colour_control(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam));
+        case WM_DRAWITEM:
+            if (wparam == kLogoId) {
+                draw_logo(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
+                return TRUE;
+            }
+            break;
+        case WM_SETCURSOR:
+            if (activity_ != window::Activity::Idle) {
+                ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+                return TRUE;
+            }
+            if (reinterpret_cast<HWND>(wparam) == lblorvane) {
+                ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
+                return TRUE;
+            }
+            break;
+        case WM_COMMAND:
+            on_command(LOWORD(wparam), HIWORD(wparam));
+            return 0;
+        case WM_NOTIFY:
+            return on_notify(*reinterpret_cast<NMHDR*>(lparam));
+        case DM_GETDEFID:
+            return MAKELRESULT(kSearchId, DC_HASDEFID);
+        case WM_TIMER:
+            if (wparam == timer_id(window::Timer::tmrwait2))
+                logic_->timer_elapsed(window::Timer::tmrwait2);
+            else if (wparam == timer_id(window::Timer::search_progress))
+                logic_->timer_elapsed(window::Timer::search_progress);
+            return 0;
+        case kTaskMessage:
+            run_posted_tasks();
+            return 0;
+        case WM_ACTIVATE:
+            // As a dialog does: the focus comes back where it was.
+            if (LOWORD(wparam) == WA_INACTIVE) {
+                saved_focus_ = ::GetFocus();
+            } else if (saved_focus_ != nullptr && ::IsWindow(saved_focus_)) {
+                ::SetFocus(saved_focus_);
+                return 0;
+            }
+            break;
+        case WM_DPICHANGED: {
+            dpi_ = HIWORD(wparam);
+            lay_out();
+            const RECT& suggested = *reinterpret_cast<const RECT*>(lparam);
+            ::SetWindowPos(frmMain_, nullptr, suggested.left, suggested.top,
+                           suggested.right - suggested.left, suggested.bottom - suggested.top,
+                           SWP_NOZORDER | SWP_NOACTIVATE);
+            ::InvalidateRect(frmMain_, nullptr, TRUE);
+            return 0;
+        }
+        case WM_CLOSE:
+            logic_->close_requested();
+            ::DestroyWindow(frmMain_);
+            return 0;
+        case WM_DESTROY: {
+            const std::lock_guard lock(tasks_lock_);
+            window_gone_ = true;
+        }
+            if (ends_message_loop_) ::PostQuitMessage(0);
+            return 0;
+        default:
+            break;
+    }
+    return ::DefWindowProcW(frmMain_, message, wparam, lparam);
+}
+
+void frmMain::on_command(int id, int code) {
+    if (code == BN_CLICKED || code == STN_CLICKED) {
+        switch (id) {
+            case IDOK:  // Enter where no button has the focus
+            case kSearchId:
+                logic_->cmdgetfilelist_Click();
+                return;
+            case kSavePathId:
+                logic_->cmdsave_Click();
+                return;
+            case kChangeId:
+                logic_->cmdseldir_Click();
+                return;
+            case kSaveListId:
+                logic_->cmdsavelist_Click();
+                return;
+            case kReloadListId:
+                logic_->cmdloadlist_Click();
+                return;
+            case kLogoId:
+                logic_->Image1_Click();
+                return;
+            case kLinkId:
+                logic_->lblorvane_Click();
+                return;
+            default:
+                return;  // IDCANCEL: Escape while idle does nothing
+        }
+    }
+}
+
+LRESULT frmMain::on_notify(NMHDR& header) {
+    if (header.hwndFrom == lvFiles.handle()) return lvFiles.on_notify(header);
+    if (header.hwndFrom == tooltips_ && header.code == TTN_GETDISPINFOW) {
+        auto& tip = reinterpret_cast<NMTTDISPINFOW&>(header);
+        if (header.idFrom == kRootBoxId) tip.lpszText = root_tip_.data();
+        if (header.idFrom == reinterpret_cast<UINT_PTR>(lblstatus))
+            tip.lpszText = status_tip_.data();
+        return 0;
+    }
+    return 0;
+}
+
+LRESULT frmMain::colour_control(HDC context, HWND control) {
+    if (control == txtFileroot) {
+        ::SetTextColor(context, RGB(255, 255, 255));
+        ::SetBkColor(context, RGB(0, 0, 0));
+        return reinterpret_cast<LRESULT>(root_brush_.get());
+    }
+    COLORREF text = kTitleRed;
+    if (control == lbllistcount) text = kCountRed;
+    if (control == Label2 || control == lblorvane) text = kCreditRed;
+    if (control == lblstatus) text = kStatusBlue;
+    ::SetTextColor(context, text);
+    // The labels lie on the window's one colour, so painting it is showing it.
+    ::SetBkColor(context, kWindowColour);
+    ::SetBkMode(context, OPAQUE);
+    return reinterpret_cast<LRESULT>(window_brush_.get());
+}
+
+void frmMain::draw_logo(const DRAWITEMSTRUCT& item) {
+    ::FillRect(item.hDC, &item.rcItem, window_brush_.get());
+    if (logo_.get() == nullptr) return;
+    const HDC source = ::CreateCompatibleDC(item.hDC);
+    const HGDIOBJ previous = ::SelectObject(source, logo_.get());
+    BITMAP bitmap{};
+    ::GetObjectW(logo_.get(), sizeof bitmap, &bitmap);
+    const int side = ::MulDiv(kLogoPixelsAt96, static_cast<int>(dpi_), 96);
+    ::SetStretchBltMode(item.hDC, HALFTONE);
+    ::StretchBlt(item.hDC, item.rcItem.left, item.rcItem.top, side, side, source, 0, 0,
+                 bitmap.bmWidth, bitmap.bmHeight, SRCCOPY);
+    ::SelectObject(source, previous);
+    ::DeleteDC(source);
+}
+
+void frmMain::show_message(window::MessageIcon icon, std::string_view title,
+                           std::string_view text) {
+    const UINT kind = icon == window::MessageIcon::Critical ? MB_ICONERROR : MB_ICONINFORMATION;
+    ::MessageBoxW(frmMain_, wide(text).c_str(), wide(title).c_str(), MB_OK | kind);
+}
+
+std::optional<std::string> frmMain::ask_text(std::string_view title, std::string_view prompt) {
+    const std::optional<std::wstring> entered = ask_for_text(frmMain_, wide(title), wide(prompt));
+    if (!entered) return std::nullopt;
+    return utf8(*entered);
+}
+
+void frmMain::set_text(window::Control control, std::string_view text) {
+    const std::wstring shown = wide(text);
+    switch (control) {
+        case window::Control::txtFileroot:
+            root_tip_ = shown;
+            if (txtFileroot != nullptr) {
+                ::SetWindowTextW(txtFileroot, shown.c_str());
+                ::SendMessageW(txtFileroot, EM_SETSEL, 0, 0);  // show the start of a long root
+            }
+            return;
+        case window::Control::lbllistcount:
+            if (lbllistcount != nullptr) ::SetWindowTextW(lbllistcount, shown.c_str());
+            return;
+        case window::Control::status_line:
+            // The whole line on hover, where it is longer than the label.
+            status_tip_ = shown;
+            if (lblstatus != nullptr) ::SetWindowTextW(lblstatus, shown.c_str());
+            return;
+        case window::Control::cmdgetfilelist:
+            if (cmdgetfilelist != nullptr) ::SetWindowTextW(cmdgetfilelist, shown.c_str());
+            return;
+    }
+}
+
+void frmMain::set_tip(window::Control control, std::string_view text) {
+    if (control != window::Control::status_line || lblstatus == nullptr) return;
+    status_tip_.resize(static_cast<std::size_t>(::GetWindowTextLengthW(lblstatus)) + 1);
+    status_tip_.resize(static_cast<std::size_t>(
+        ::GetWindowTextW(lblstatus, status_tip_.data(), static_cast<int>(status_tip_.size()))));
+    if (!text.empty()) status_tip_ += L"\n\n" + wide(text);
+}
+
+void frmMain::set_clipboard(std::string_view text) {
+    // The clipboard's plain text ends its lines with CR LF.
+    std::wstring lines;
+    for (const wchar_t unit : wide(text)) {
+        if (unit == L'\n') lines.push_back(L'\r');
+        lines.push_back(unit);
+    }
+    const std::size_t bytes = (lines.size() + 1) * sizeof(wchar_t);
+    if (!::OpenClipboard(frmMain_)) raise_last_error("cannot open the clipboard");
+    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
+    bool given = false;
+    if (block != nullptr) {
+        if (void* target = ::GlobalLock(block)) {
+            std::memcpy(target, lines.c_str(), bytes);
+            ::GlobalUnlock(block);
+            ::EmptyClipboard();
+            given = ::SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+        }
+    }
+    const DWORD error = ::GetLastError();
+    // The clipboard owns the block once it took it.
+    if (!given && block != nullptr) ::GlobalFree(block);
+    ::CloseClipboard();
+    if (!given)
+        throw std::system_error(static_cast<int>(error), std::system_category(),
+                                "cannot put the text on the clipboard");
+}
+
+void frmMain::list_reset(std::size_t rows) {
+    if (lvFiles.handle() != nullptr) lvFiles.reset(rows);
+}
+
+void frmMain::list_grown(std::size_t rows) {
+    if (lvFiles.handle() != nullptr) lvFiles.grow(rows);
+}
+
+void frmMain::set_activity(window::Activity activity) {
+    if (activity == window::Activity::Idle && activity_ != window::Activity::Idle) {
+        // Input given while the window worked is dropped, never acted on later.
+        MSG dropped{};
+        while (::PeekMessageW(&dropped, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+        }
+        while (::PeekMessageW(&dropped, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+        }
+    }
+    activity_ = activity;
+    ::SetCursor(::LoadCursorW(nullptr, activity == window::Activity::Idle ? IDC_ARROW : IDC_WAIT));
+}
+
+void frmMain::start_timer(window::Timer timer, std::chrono::milliseconds interval) {
+    ::SetTimer(frmMain_, timer_id(timer), static_cast<UINT>(interval.count()), nullptr);
+}
+
+void frmMain::stop_timer(window::Timer timer) {
+    ::KillTimer(frmMain_, timer_id(timer));
+}
+
+void frmMain::post(std::function<void()> task) {
+    const std::lock_guard lock(tasks_lock_);
+    if (window_gone_) return;
+    const bool first = tasks_.empty();
+    tasks_.push_back(std::move(task));
+    if (first) ::PostMessageW(frmMain_, kTaskMessage, 0, 0);
+}
+
+void frmMain::run_posted_tasks() {
+    // One at a time: a task that opens a message box runs the ones after it
+    // from that box's loop, still in order.
+    for (;;) {
+        std::function<void()> task;
+        {
+            const std::lock_guard lock(tasks_lock_);
+            if (tasks_.empty()) return;
+            task = std::move(tasks_.front());
+            tasks_.pop_front();
+        }
+        task();
+    }
+}
+
+}  // namespace kestrafin::win32

@@ -1,0 +1,298 @@
+#include "win32/result_list_view.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "platform/utf16_text.h"
+
+namespace kestrafin::win32 {
+
+namespace {
+
+constexpr UINT_PTR kSubclassId = 1;
+constexpr UINT_PTR kRowTipId = 1;
+constexpr wchar_t kColumnHeading[] = L"FILE PATHS AND NAMES";
+
+// Space left and right of a row's text, as a part of the font's height.
+int text_margin(HDC context) {
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(context, &metrics);
+    return std::max<int>(2, metrics.tmHeight / 3);
+}
+
+// A control character would draw as nothing or as a box, and two paths would
+// look alike: it is shown by its code point, as "<U+000A>".
+std::wstring visible(std::u16string_view text) {
+    std::wstring shown;
+    shown.reserve(text.size());
+    for (const char16_t unit : text) {
+        if (unit < 0x20 || unit == 0x7F) {
+            wchar_t code[12];
+            ::wsprintfW(code, L"<U+%04X>", static_cast<unsigned>(unit));
+            shown += code;
+        } else {
+            shown.push_back(static_cast<wchar_t>(unit));
+        }
+    }
+    return shown;
+}
+
+// A device context of `window` with `font` selected, released when it goes.
+class MeasuringContext {
+  public:
+    MeasuringContext(HWND window, HFONT font)
+        : window_(window), context_(::GetDC(window)), previous_(::SelectObject(context_, font)) {}
+    ~MeasuringContext() {
+        ::SelectObject(context_, previous_);
+        ::ReleaseDC(window_, context_);
+    }
+    MeasuringContext(const MeasuringContext&) = delete;
+    MeasuringContext& operator=(const MeasuringContext&) = delete;
+    HDC get() const { return context_; }
+
+  private:
+    HWND window_;
+    HDC context_;
+    HGDIOBJ previous_;
+};
+
+int text_width(HDC context, const std::wstring& text) {
+    SIZE size{};
+    ::GetTextExtentPoint32W(context, text.data(), static_cast<int>(text.size()), &size);
+    return size.cx;
+}
+
+}  // namespace
+
+void ResultListView::create(HWND parent, int id, const window::ListItems& items) {
+    items_ = &items;
+    const auto instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(parent, GWLP_HINSTANCE));
+    list_ = ::CreateWindowExW(
+        WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL | LVS_REPORT | LVS_OWNERDATA |
+            LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER,
+        0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH;
+    column.pszText = const_cast<wchar_t*>(kColumnHeading);
+    column.cx = 100;
+    ListView_InsertColumn(list_, 0, &column);
+    ::SetWindowSubclass(list_, subclass_procedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+
+    // The list view's own tips stop at its item text limit; this one shows
+    // the whole path under the pointer.
+    tooltip_ =
+        ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                          WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                          CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr, instance, nullptr);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_SUBCLASS;
+    tool.hwnd = list_;
+    tool.uId = kRowTipId;
+    tool.lpszText = LPSTR_TEXTCALLBACKW;
+    ::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void ResultListView::set_font(HFONT font) {
+    font_ = font;
+    ::SendMessageW(list_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    {
+        const MeasuringContext context(list_, font_);
+        TEXTMETRICW metrics{};
+        ::GetTextMetricsW(context.get(), &metrics);
+        widest_character_ = std::max<int>(1, metrics.tmMaxCharWidth);
+        if (!::GetCharWidth32W(context.get(), 0, 127, ascii_widths_.data()))
+            ascii_widths_.fill(0);  // every row is measured whole
+    }
+    // A long path wraps in its tip rather than running off the screen.
+    ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 60 * widest_character_);
+    widest_ = 0;
+    measure(0, rows_);
+    fit_column();
+}
+
+void ResultListView::reset(std::size_t rows) {
+    rows_ = rows;
+    widest_ = 0;
+    tip_row_ = -1;
+    ::SendMessageW(tooltip_, TTM_POP, 0, 0);
+    ListView_SetItemCountEx(list_, static_cast<int>(std::min<std::size_t>(rows, INT_MAX)), 0);
+    measure(0, rows);
+    fit_column();
+    ::InvalidateRect(list_, nullptr, TRUE);
+}
+
+void ResultListView::grow(std::size_t rows) {
+    const std::size_t before = rows_;
+    rows_ = rows;
+    ListView_SetItemCountEx(list_, static_cast<int>(std::min<std::size_t>(rows, INT_MAX)),
+                            LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+    measure(before, rows);
+    fit_column();
+}
+
+int ResultListView::column_width() const {
+    return ListView_GetColumnWidth(list_, 0);
+}
+
+void ResultListView::measure(std::size_t from, std::size_t to) {
+    if (from >= to || font_ == nullptr) return;
+    const MeasuringContext context(list_, font_);
+    for (std::size_t row = from; row < to; ++row) {
+        // A row of n bytes holds at most n UTF-16 units: one no wider than
+        // the widest row yet is not measured.
+        const std::string_view text = items_->store().text(row);
+        const auto most = static_cast<long long>(text.size()) * widest_character_;
+        if (most <= widest_) continue;
+        widest_ = std::max(widest_, row_width(context.get(), row));
+    }
+}
+
+void ResultListView::fit_column() {
+    if (font_ == nullptr) return;
+    int wanted = 0;
+    {
+        const MeasuringContext context(list_, font_);
+        const int margin = 2 * text_margin(context.get());
+        wanted = std::max(widest_, text_width(context.get(), kColumnHeading)) + margin;
+    }
+    RECT client{};
+    ::GetClientRect(list_, &client);
+    wanted = std::max<int>(wanted, client.right - client.left);
+    if (wanted != column_width()) ListView_SetColumnWidth(list_, 0, wanted);
+}
+
+int ResultListView::row_width(HDC context, std::size_t row) const {
+    const std::string_view text = items_->store().text(row);
+    int width = 0;
+    for (const char byte : text) {
+        const auto code = static_cast<unsigned char>(byte);
+        // Beyond ASCII, or a control character shown by its code point.
+        if (code >= 0x80 || code < 0x20 || code == 0x7F || ascii_widths_[code] == 0)
+            return text_width(context, wide_text(row));
+        width += ascii_widths_[code];
+    }
+    return width;
+}
+
+std::wstring ResultListView::wide_text(std::size_t row) const {
+    return visible(platform::utf16_from_utf8(items_->store().text(row)));
+}
+
+void ResultListView::draw_row(HDC context, std::size_t row, const RECT& bounds) {
+    const bool selected =
+        ListView_GetItemState(list_, static_cast<int>(row), LVIS_SELECTED) & LVIS_SELECTED;
+    const bool focused = ::GetFocus() == list_;
+    int background = COLOR_WINDOW;
+    int foreground = COLOR_WINDOWTEXT;
+    if (selected) {
+        background = focused ? COLOR_HIGHLIGHT : COLOR_BTNFACE;
+        foreground = focused ? COLOR_HIGHLIGHTTEXT : COLOR_BTNTEXT;
+    }
+    ::FillRect(context, &bounds, ::GetSysColorBrush(background));
+    const HGDIOBJ previous = ::SelectObject(context, font_);
+    ::SetBkMode(context, TRANSPARENT);
+    ::SetTextColor(context, ::GetSysColor(foreground));
+    RECT text = bounds;
+    text.left += text_margin(context);
+    const std::wstring shown = wide_text(row);
+    ::DrawTextW(context, shown.data(), static_cast<int>(shown.size()), &text,
+                DT_SINGLELINE | DT_NOPREFIX | DT_VCENTER | DT_NOCLIP);
+    const bool has_focus_mark =
+        ListView_GetItemState(list_, static_cast<int>(row), LVIS_FOCUSED) & LVIS_FOCUSED;
+    if (focused && has_focus_mark) ::DrawFocusRect(context, &bounds);
+    ::SelectObject(context, previous);
+}
+
+LRESULT ResultListView::draw(NMLVCUSTOMDRAW& draw) {
+    switch (draw.nmcd.dwDrawStage) {
+        case CDDS_PREPAINT:
+            return CDRF_NOTIFYITEMDRAW;
+        case CDDS_ITEMPREPAINT: {
+            const auto row = static_cast<std::size_t>(draw.nmcd.dwItemSpec);
+            if (row >= rows_) return CDRF_DODEFAULT;
+            RECT bounds{};
+            ListView_GetItemRect(list_, static_cast<int>(row), &bounds, LVIR_BOUNDS);
+            draw_row(draw.nmcd.hdc, row, bounds);
+            return CDRF_SKIPDEFAULT;
+        }
+        default:
+            return CDRF_DODEFAULT;
+    }
+}
+
+LRESULT ResultListView::on_notify(NMHDR& header) {
+    switch (header.code) {
+        case NM_CUSTOMDRAW:
+            return draw(reinterpret_cast<NMLVCUSTOMDRAW&>(header));
+        case LVN_GETDISPINFOW: {
+            // Asked for by keyboard search and screen readers; drawing does not.
+            LVITEMW& item = reinterpret_cast<NMLVDISPINFOW&>(header).item;
+            if ((item.mask & LVIF_TEXT) != 0 && item.cchTextMax > 0 && item.iItem >= 0 &&
+                static_cast<std::size_t>(item.iItem) < rows_) {
+                display_ = wide_text(static_cast<std::size_t>(item.iItem));
+                ::lstrcpynW(item.pszText, display_.c_str(), item.cchTextMax);
+            }
+            return 0;
+        }
+        case LVN_ODFINDITEMW:
+            return -1;
+        default:
+            return 0;
+    }
+}
+
+int ResultListView::row_at_pointer() const {
+    LVHITTESTINFO hit{};
+    ::GetCursorPos(&hit.pt);
+    ::ScreenToClient(list_, &hit.pt);
+    const int row = ListView_HitTest(list_, &hit);
+    return (hit.flags & LVHT_ONITEM) != 0 ? row : -1;
+}
+
+LRESULT CALLBACK ResultListView::subclass_procedure(HWND window, UINT message, WPARAM wparam,
+                                                    LPARAM lparam, UINT_PTR, DWORD_PTR self_data) {
+    auto& self = *reinterpret_cast<ResultListView*>(self_data);
+    switch (message) {
+        case WM_SIZE: {
+            TTTOOLINFOW tool{};
+            tool.cbSize = sizeof tool;
+            tool.hwnd = window;
+            tool.uId = kRowTipId;
+            ::GetClientRect(window, &tool.rect);
+            ::SendMessageW(self.tooltip_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
+            break;
+        }
+        case WM_MOUSEMOVE: {
+            const int row = self.row_at_pointer();
+            if (row != self.tip_row_) {
+                self.tip_row_ = row;
+                ::SendMessageW(self.tooltip_, TTM_POP, 0, 0);
+            }
+            break;
+        }
+        case WM_NOTIFY: {
+            auto& header = *reinterpret_cast<NMHDR*>(lparam);
+            if (header.hwndFrom == self.tooltip_ && header.code == TTN_GETDISPINFOW) {
+                auto& tip = reinterpret_cast<NMTTDISPINFOW&>(header);
+                const int row = self.row_at_pointer();
+                self.tip_ = row >= 0 && static_cast<std::size_t>(row) < self.rows_
+                                ? self.wide_text(static_cast<std::size_t>(row))
+                                : std::wstring();
+                tip.lpszText = self.tip_.data();
+                return 0;
+            }
+            break;
+        }
+        case WM_NCDESTROY:
+            ::RemoveWindowSubclass(window, subclass_procedure, kSubclassId);
+            break;
+        default:
+            break;
+    }
+    return ::DefSubclassProc(window, message, wparam, lparam);
+}
+
+}  // namespace kestrafin::win32

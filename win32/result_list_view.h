@@ -1,0 +1,70 @@
+// The result list `lvFiles` on Windows: a report-mode list view with one
+// column in virtual mode, whose rows are read in place from the window
+// logic's entry store when they are drawn; nothing is copied per row.
+//
+// A list view draws at most 259 characters of an item, so the rows are drawn
+// here, whole; the column is as wide as the widest row, the list scrolls
+// sideways, and a tool tip shows the path under the pointer whole.
+#pragma once
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+#include "window/list_items.h"
+
+namespace kestrafin::win32 {
+
+class ResultListView {
+  public:
+    // Makes the list view as a child of `parent`; `items` must outlive it.
+    void create(HWND parent, int id, const window::ListItems& items);
+    HWND handle() const { return list_; }
+
+    // Sets the font of rows and header; widths are measured anew.
+    void set_font(HFONT font);
+    // Every row may have changed; `rows` are shown.
+    void reset(std::size_t rows);
+    // Rows were appended; the first ones are unchanged.
+    void grow(std::size_t rows);
+    std::size_t rows() const { return rows_; }
+    // The column's width in pixels: the widest row's text, or the list's width.
+    int column_width() const;
+
+    // Handles the list view's notifications (sent to the parent).
+    LRESULT on_notify(NMHDR& header);
+
+  private:
+    static LRESULT CALLBACK subclass_procedure(HWND window, UINT message, WPARAM wparam,
+                                               LPARAM lparam, UINT_PTR id, DWORD_PTR self);
+    void measure(std::size_t from, std::size_t to);
+    void fit_column();
+    LRESULT draw(NMLVCUSTOMDRAW& draw);
+    void draw_row(HDC context, std::size_t row, const RECT& bounds);
+    // The row under the pointer, or -1.
+    int row_at_pointer() const;
+    // The width of `row`'s text in pixels.
+    int row_width(HDC context, std::size_t row) const;
+    // The text of `row` in the system's wide text.
+    std::wstring wide_text(std::size_t row) const;
+
+    HWND list_ = nullptr;
+    HWND tooltip_ = nullptr;
+    const window::ListItems* items_ = nullptr;
+    HFONT font_ = nullptr;
+    std::size_t rows_ = 0;
+    int widest_ = 0;            // widest text measured, in pixels
+    int widest_character_ = 1;  // the font's widest character, to skip short rows
+    // The advance of each ASCII character in the font: an ASCII row, the
+    // common case, is measured by adding them up, as the system does.
+    std::array<int, 128> ascii_widths_{};
+    int tip_row_ = -1;
+    std::wstring tip_;      // the text the tool tip shows
+    std::wstring display_;  // the text handed to the list view on request
+};
+
+}  // namespace kestrafin::win32
