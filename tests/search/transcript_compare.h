@@ -2,9 +2,11 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kestrafin::testing {
@@ -26,6 +28,20 @@ inline std::size_t entries_in(const char* folder) {
     std::size_t count = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
     return count;
+}
+
+// The threads of this process once those already joined have gone: a joined
+// thread may stay listed in /proc/self/task for a moment while the kernel
+// tears it down, so wait until no more than `expected` are left (a thread
+// that was not joined stays, and the count says so after ten seconds).
+inline std::size_t threads_once_joined_are_gone(std::size_t expected) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::size_t threads = entries_in("/proc/self/task");
+    while (threads > expected && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::yield();
+        threads = entries_in("/proc/self/task");
+    }
+    return threads;
 }
 
 }  // namespace kestrafin::testing
