@@ -18,7 +18,7 @@
 #include "platform/atomic_file_writer_linux.h"
 #include "platform/file_errors_posix.h"
 #include "platform/file_system.h"
-#include "platform/kernel_file_system.h"
+#include "platform/linux/files.h"
 #include "platform/signal_guard_posix.h"
 #include "platform/temporary_name_posix.h"
 
@@ -175,7 +175,7 @@ void AtomicFileWriter::State::open_folder(const std::string& target) {
 // Files the kernel makes up are settings of the kernel, whatever their mode
 // says: never a place for this content, nor opened for output.
 void AtomicFileWriter::State::refuse_kernel_file_system() const {
-    if (is_kernel_file_system(folder))
+    if (linux_host::is_kernel_file_system(folder))
         throw std::system_error(make_error_code(FileKind::KernelFile),
                                 "cannot write " + what + " '" + path + "'");
 }

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "platform/kernel_file_system.h"
+#include "platform/linux/files.h"
 
 #include <system_error>
 
@@ -50,7 +50,7 @@ void refuse_unless_regular_user_file(int descriptor, std::string_view action, st
         ::close(descriptor);
         raise_not_regular(action, what, path, entry.st_mode);
     }
-    if (is_kernel_file_system(descriptor)) {
+    if (linux_host::is_kernel_file_system(descriptor)) {
         ::close(descriptor);
         throw std::system_error(make_error_code(FileKind::KernelFile), message(action, what, path));
     }

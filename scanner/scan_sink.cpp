@@ -1,6 +1,6 @@
 #include "scanner/scan_sink.h"
 
-#include "platform/folder_reader.h"
+#include "platform/folders.h"
 #include "platform/path_rules.h"
 #include "platform/standard_stream.h"
 #include "scanner/terminal_quote.h"

@@ -10,7 +10,7 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/folder_reader.h"
+#include "platform/folders.h"
 #include "search/read_allowance.h"
 
 namespace kestrafin::search {

@@ -30,7 +30,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/folder_reader.h"
+#include "platform/folders.h"
 #include "search/folder_listing.h"
 #include "search/read_allowance.h"
 

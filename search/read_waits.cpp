@@ -1,6 +1,6 @@
 #include "search/read_waits.h"
 
-#include "platform/thread_waits.h"
+#include "platform/folders.h"
 
 namespace kestrafin::search {
 

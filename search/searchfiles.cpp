@@ -6,8 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/folder_reader.h"
-#include "platform/handle_limit.h"
+#include "platform/folders.h"
 #include "platform/path_rules.h"
 #include "search/folder_listing.h"
 #include "search/handle_account.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/folder_reader.h"
+#include "platform/folders.h"
 
 namespace kestrafin::search {
 

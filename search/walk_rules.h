@@ -10,7 +10,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "platform/folder_reader.h"
+#include "platform/folders.h"
 #include "search/folder_listing.h"
 #include "search/searchfiles.h"
 

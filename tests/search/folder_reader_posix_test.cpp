@@ -1,5 +1,5 @@
 // The folder reader on links, sockets and kernel file systems.
-#include "platform/folder_reader.h"
+#include "platform/folders.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

@@ -1,5 +1,5 @@
 // The folder reader's failures, on every host.
-#include "platform/folder_reader.h"
+#include "platform/folders.h"
 
 #include <gtest/gtest.h>
 

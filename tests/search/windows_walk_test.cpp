@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/folder_reader.h"
+#include "platform/folders.h"
 #include "search/path_text.h"
 #include "tests/search/recording_sink.h"
 #include "tests/support/windows_temp_folder.h"

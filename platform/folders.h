@@ -1,10 +1,16 @@
-// Reading the names of one folder: the only way the walk sees the host's
-// folders. Names come as views into the block just read, of any length the
-// host delivers; failures come as std::error_code in the host's category.
+// Folders as the walk sees them: open one by path or below an open parent,
+// read its names with their kinds, tell its identity and whether it is a
+// mount's root or lies on a kernel file system; and the budgets a walk keeps
+// to: how many folders it may hold open, and whether a read made it wait.
+// The only way the walk sees the host's folders. Names come as views into
+// the block just read, of any length the host delivers; failures come as
+// std::error_code in the host's category.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -85,5 +91,15 @@ class Folder {
     explicit Folder(std::unique_ptr<State> state);
     std::unique_ptr<State> state_;
 };
+
+// The most handles (files, folders) the process may have open at once: the
+// host's limit for this process, or a very large number when the host sets none.
+std::size_t open_handle_limit();
+
+// How often the calling thread has so far given up the processor to wait for
+// something, not counting times it was merely preempted; nothing where the
+// host cannot tell. A folder on a share or on a disk whose data is not cached
+// makes the reader wait, one in memory does not.
+std::optional<std::uint64_t> thread_waits();
 
 }  // namespace kestrafin::platform

@@ -6,13 +6,14 @@
 // the system would resolve again: a folder on the way that is renamed and
 // replaced by a link meanwhile does not lead the walk elsewhere. Handles share
 // delete access, so the walk never keeps a user from renaming a folder.
-#include "platform/folder_reader.h"
+#include "platform/folders.h"
 #include "platform/windows_api.h"
 #include "platform/windows_files.h"
 
 #include <winternl.h>
 
 #include <cstring>
+#include <optional>
 
 namespace kestrafin::platform {
 
@@ -271,6 +272,18 @@ std::vector<std::string> Folder::ways_to_mounts_below() const {
 
 void Folder::close() {
     state_.reset();
+}
+
+// Windows sets no small limit on a process's handles; this many folders open
+// at once is far more than a walk keeps.
+std::size_t open_handle_limit() {
+    return std::size_t{1} << 20;
+}
+
+// Windows keeps no count of a thread's waits that is cheap to ask for; the
+// walk then judges its reads by their time alone.
+std::optional<std::uint64_t> thread_waits() {
+    return std::nullopt;
 }
 
 }  // namespace kestrafin::platform
