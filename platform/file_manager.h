@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 namespace kestrafin::platform {
 
@@ -13,10 +12,5 @@ namespace kestrafin::platform {
 // Waits only until the request has been handed over. Raises
 // std::system_error when no way to show it could be started.
 void show_in_file_manager(const std::string& path);
-
-// The file: URI of the absolute POSIX path `path`: every byte but the
-// unreserved ones and "/" percent-encoded, so that any name, a comma or a
-// line break in it included, comes through whole.
-std::string file_uri(std::string_view path);
 
 }  // namespace kestrafin::platform

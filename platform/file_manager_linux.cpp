@@ -8,6 +8,7 @@
 
 #include "platform/file_manager.h"
 #include "platform/process_posix.h"
+#include "platform/text.h"
 
 namespace kestrafin::platform {
 

@@ -1,18 +1,11 @@
 #include <windows.h>
 
 #include "platform/name_folding.h"
-#include "platform/utf16_text.h"
+#include "platform/text.h"
 
 namespace kestrafin::platform {
 
 namespace {
-
-std::string ascii_upper(std::string_view name) {
-    std::string key(name);
-    for (char& c : key)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return key;
-}
 
 // The system's own forms: what NTFS and the shell use, so the key agrees
 // with the machine the files land on.
@@ -41,9 +34,7 @@ std::wstring upper(const std::wstring& text) {
 }  // namespace
 
 std::string name_comparison_key(std::string_view name) {
-    bool ascii = true;
-    for (const char c : name) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii || name.empty()) return ascii_upper(name);
+    if (is_ascii(name)) return ascii_upper(name);
     const std::u16string wide = utf16_from_utf8(name);
     // Stray bytes would all become U+FFFD: such names count as they are.
     if (utf8_from_utf16(wide) != name) return ascii_upper(name);

@@ -1,8 +1,7 @@
 // The program folder on Windows: the module file name of the executable.
 #include "platform/program_folder.h"
-#include "platform/utf16_text.h"
+#include "platform/text.h"
 #include "platform/windows_api.h"
-#include "platform/windows_long_path.h"
 
 #include <system_error>
 

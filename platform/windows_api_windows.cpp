@@ -1,6 +1,5 @@
-#include "platform/utf16_text.h"
+#include "platform/text.h"
 #include "platform/windows_api.h"
-#include "platform/windows_long_path.h"
 
 namespace kestrafin::platform::windows {
 

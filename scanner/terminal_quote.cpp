@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/utf8_sequence.h"
+#include "platform/text.h"
 
 namespace kestrafin::scanner {
 

@@ -1,7 +1,7 @@
 #include "search/path_text.h"
 
 #include "platform/path_rules.h"
-#include "platform/utf8_sequence.h"
+#include "platform/text.h"
 
 namespace kestrafin::search {
 

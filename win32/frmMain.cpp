@@ -8,7 +8,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "platform/utf16_text.h"
+#include "platform/text.h"
 #include "win32/resource_ids.h"
 #include "win32/text_prompt.h"
 #include "window/count_label.h"

@@ -6,7 +6,7 @@
 #include <exception>
 
 #include "platform/program_folder.h"
-#include "platform/utf16_text.h"
+#include "platform/text.h"
 #include "win32/frmMain.h"
 
 namespace Kestrafin_Lib {

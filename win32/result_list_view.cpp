@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "platform/utf16_text.h"
+#include "platform/text.h"
 
 namespace kestrafin::win32 {
 

@@ -1,6 +1,6 @@
 #include "window/bidi_isolation.h"
 
-#include "platform/utf8_sequence.h"
+#include "platform/text.h"
 
 namespace kestrafin::window {
 

@@ -1,6 +1,6 @@
 #include "window/copied_text.h"
 
-#include "platform/utf8_sequence.h"
+#include "platform/text.h"
 
 namespace kestrafin::window {
 

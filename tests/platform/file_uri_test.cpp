@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/file_manager.h"
+#include "platform/text.h"
 
 TEST(FileUri, EveryByteButUnreservedOnesIsEncoded) {
     const struct {

@@ -1,4 +1,4 @@
-#include "platform/utf16_text.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,8 @@ TEST(Utf16Text, ConvertsEverySequenceLengthBothWays) {
 TEST(Utf16Text, EveryUnitOutsidePairsSurvivesTheRoundTrip) {
     for (char32_t unit = 0; unit <= 0xFFFF; ++unit) {
         const std::u16string alone(1, static_cast<char16_t>(unit));
-        ASSERT_EQ(utf16_from_utf8(utf8_from_utf16(alone)), alone) << "unit " << static_cast<unsigned>(unit);
+        ASSERT_EQ(utf16_from_utf8(utf8_from_utf16(alone)), alone)
+            << "unit " << static_cast<unsigned>(unit);
     }
 }
 

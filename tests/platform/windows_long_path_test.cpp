@@ -1,4 +1,4 @@
-#include "platform/windows_long_path.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 

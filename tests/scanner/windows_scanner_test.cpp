@@ -7,7 +7,7 @@
 
 #include "listfile/saved_list.h"
 #include "platform/program_folder.h"
-#include "platform/utf16_text.h"
+#include "platform/text.h"
 #include "tests/support/windows_temp_folder.h"
 
 using namespace kestrafin::testing;

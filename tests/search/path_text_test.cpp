@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/path_rules.h"
-#include "platform/utf16_text.h"
+#include "platform/text.h"
 
 using kestrafin::platform::kPathSeparator;
 using kestrafin::search::addslash;

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/utf16_text.h"
+#include "platform/text.h"
 
 namespace kestrafin::testing {
 

@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <set>
 
-#include "platform/utf16_text.h"
+#include "platform/text.h"
 #include "search/path_text.h"
 #include "tests/search/recording_sink.h"
 #include "tests/support/windows_temp_folder.h"

@@ -1,4 +1,5 @@
 #include "platform/name_folding.h"
+#include "platform/text.h"
 
 #include <utf8proc.h>
 
@@ -6,23 +7,6 @@
 #include <memory>
 
 namespace kestrafin::platform {
-
-namespace {
-
-std::string ascii_upper(std::string_view name) {
-    std::string key(name);
-    for (char& c : key)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return key;
-}
-
-bool is_ascii(std::string_view name) {
-    for (const char c : name)
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    return true;
-}
-
-}  // namespace
 
 std::string name_comparison_key(std::string_view name) {
     // ASCII is its own composed form: most names never reach the library.

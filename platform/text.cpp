@@ -1,6 +1,6 @@
-#include "platform/utf16_text.h"
+#include "platform/text.h"
 
-#include "platform/utf8_sequence.h"
+#include <cstdio>
 
 namespace kestrafin::platform {
 
@@ -31,6 +31,21 @@ void append_code_point(std::string& out, char32_t point) {
         out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
     }
+}
+
+constexpr std::u16string_view kLongPrefix = u"\\\\?\\";
+constexpr std::u16string_view kDevicePrefix = u"\\\\.\\";
+constexpr std::u16string_view kLongSharePrefix = u"\\\\?\\UNC\\";
+constexpr std::u16string_view kSharePrefix = u"\\\\";
+
+bool starts_with_ignoring_case(std::u16string_view text, std::u16string_view start) {
+    if (text.size() < start.size()) return false;
+    for (std::size_t i = 0; i < start.size(); ++i) {
+        char16_t unit = text[i];
+        if (unit >= u'a' && unit <= u'z') unit = static_cast<char16_t>(unit - u'a' + u'A');
+        if (unit != start[i]) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -81,6 +96,61 @@ std::u16string utf16_from_utf8(std::string_view text) {
         i += sequence.length;
     }
     return out;
+}
+
+bool is_ascii(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+std::string ascii_upper(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return upper;
+}
+
+bool has_system_prefix(std::u16string_view path) {
+    return path.starts_with(kLongPrefix) || path.starts_with(kDevicePrefix);
+}
+
+std::u16string with_long_path_prefix(std::u16string_view full_path) {
+    if (has_system_prefix(full_path)) return std::u16string(full_path);
+    std::u16string prefixed;
+    if (full_path.starts_with(kSharePrefix)) {
+        prefixed.reserve(kLongSharePrefix.size() + full_path.size());
+        prefixed.append(kLongSharePrefix).append(full_path.substr(kSharePrefix.size()));
+    } else {
+        prefixed.reserve(kLongPrefix.size() + full_path.size());
+        prefixed.append(kLongPrefix).append(full_path);
+    }
+    return prefixed;
+}
+
+std::u16string without_long_path_prefix(std::u16string_view path) {
+    if (starts_with_ignoring_case(path, kLongSharePrefix))
+        return std::u16string(kSharePrefix).append(path.substr(kLongSharePrefix.size()));
+    if (path.starts_with(kLongPrefix)) return std::u16string(path.substr(kLongPrefix.size()));
+    return std::u16string(path);
+}
+
+std::string file_uri(std::string_view path) {
+    std::string uri = "file://";
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool unreserved = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+                                (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' ||
+                                byte == '_' || byte == '~' || byte == '/';
+        if (unreserved) {
+            uri += c;
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+            uri += escaped;
+        }
+    }
+    return uri;
 }
 
 }  // namespace kestrafin::platform
