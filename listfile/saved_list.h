@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/file_system.h"
+#include "platform/files.h"
 
 namespace kestrafin::listfile {
 

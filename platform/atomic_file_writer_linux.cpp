@@ -15,17 +15,14 @@
 #include <string>
 #include <system_error>
 
-#include "platform/atomic_file_writer_linux.h"
-#include "platform/file_errors_posix.h"
-#include "platform/file_system.h"
+#include "platform/files.h"
 #include "platform/linux/files.h"
-#include "platform/signal_guard_posix.h"
-#include "platform/temporary_name_posix.h"
+#include "platform/linux/signal_guard.h"
 
 namespace kestrafin::platform {
 
-using posix::raise_file_error;
-using posix::raise_not_regular;
+using linux_host::raise_file_error;
+using linux_host::raise_not_regular;
 
 namespace {
 
@@ -108,7 +105,7 @@ bool write_all_at(int descriptor, const char* bytes, std::size_t size, off_t off
 
 }  // namespace
 
-namespace posix {
+namespace linux_host {
 
 void allow_unnamed_temporary_files(bool allowed) {
     unnamed_files_allowed = allowed;
@@ -118,7 +115,7 @@ void call_between_pieces_written_in_place(std::function<void()> between) {
     between_pieces_in_place = std::move(between);
 }
 
-}  // namespace posix
+}  // namespace linux_host
 
 struct AtomicFileWriter::State {
     std::string path;  // as the caller named it, for messages
@@ -131,7 +128,7 @@ struct AtomicFileWriter::State {
     Method method = Method::UnnamedFile;
     int output = -1;    // the temporary file, or for InPlace a spool of the content
     int existing = -1;  // the target opened for output
-    posix::TemporaryName temporary_name;
+    linux_host::TemporaryName temporary_name;
     std::string buffer;
     off_t written = 0;
     bool committed = false;
@@ -176,8 +173,7 @@ void AtomicFileWriter::State::open_folder(const std::string& target) {
 // says: never a place for this content, nor opened for output.
 void AtomicFileWriter::State::refuse_kernel_file_system() const {
     if (linux_host::is_kernel_file_system(folder))
-        throw std::system_error(make_error_code(FileKind::KernelFile),
-                                "cannot write " + what + " '" + path + "'");
+        platform::raise_file_error("write", what, path, make_error_code(FileKind::KernelFile));
 }
 
 void AtomicFileWriter::State::open_existing() {
@@ -365,7 +361,7 @@ void AtomicFileWriter::commit() {
     if (state.committed) return;
     if (state.method == Method::InPlace) {
         // A signal now would leave the file half new, half old: it waits.
-        const posix::InPlaceWrite guard;
+        const linux_host::InPlaceWrite guard;
         state.write_in_place();
     } else {
         state.flush();

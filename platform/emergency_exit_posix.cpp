@@ -1,7 +1,7 @@
 #include <cstdlib>
 
 #include "platform/emergency_exit.h"
-#include "platform/signal_guard_posix.h"
+#include "platform/linux/signal_guard.h"
 
 namespace kestrafin::platform {
 
@@ -14,8 +14,8 @@ constexpr int kRemovalPatienceMs = 2000;
 
 void end_program_at_once(int status) {
     // A file written in place is let end whole first.
-    posix::finish_in_place_writes();
-    posix::remove_held_names_before_exit(kRemovalPatienceMs);
+    linux_host::finish_in_place_writes();
+    linux_host::remove_held_names_before_exit(kRemovalPatienceMs);
     std::_Exit(status);
 }
 

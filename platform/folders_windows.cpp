@@ -7,8 +7,7 @@
 // replaced by a link meanwhile does not lead the walk elsewhere. Handles share
 // delete access, so the walk never keeps a user from renaming a folder.
 #include "platform/folders.h"
-#include "platform/windows_api.h"
-#include "platform/windows_files.h"
+#include "platform/windows/system.h"
 
 #include <winternl.h>
 

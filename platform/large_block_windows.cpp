@@ -1,5 +1,5 @@
 #include "platform/large_block.h"
-#include "platform/windows_api.h"
+#include "platform/windows/system.h"
 
 #include <new>
 

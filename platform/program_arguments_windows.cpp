@@ -1,7 +1,7 @@
 // The command line as the system holds it, in UTF-16: the narrow argv of the
 // C runtime has lost every character outside the ANSI code page.
 #include "platform/program_arguments.h"
-#include "platform/windows_api.h"
+#include "platform/windows/system.h"
 
 #include <shellapi.h>
 

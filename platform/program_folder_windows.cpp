@@ -1,7 +1,7 @@
 // The program folder on Windows: the module file name of the executable.
 #include "platform/program_folder.h"
 #include "platform/text.h"
-#include "platform/windows_api.h"
+#include "platform/windows/system.h"
 
 #include <system_error>
 

@@ -2,7 +2,7 @@
 // so the C runtime's text mode adds no carriage returns; a console gets the
 // text as UTF-16 through WriteConsoleW, whatever its code page.
 #include "platform/standard_stream.h"
-#include "platform/windows_api.h"
+#include "platform/windows/system.h"
 
 #include <io.h>
 

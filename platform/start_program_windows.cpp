@@ -2,7 +2,7 @@
 // whole line goes to CreateProcessW, which finds the program named by its
 // first word, and the window style becomes the new program's show command.
 #include "platform/start_program.h"
-#include "platform/windows_api.h"
+#include "platform/windows/system.h"
 
 #include <system_error>
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "listfile/saved_list.h"
-#include "platform/file_system.h"
+#include "platform/files.h"
 #include "settings/ini_file.h"
 
 namespace {

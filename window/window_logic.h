@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "platform/file_manager.h"
-#include "platform/file_system.h"
+#include "platform/files.h"
 #include "platform/start_program.h"
 #include "search/searchfiles.h"
 #include "window/background_work.h"

@@ -17,8 +17,8 @@
 #include <set>
 #include <system_error>
 
-#include "platform/atomic_file_writer_linux.h"
-#include "platform/file_system.h"
+#include "platform/files.h"
+#include "platform/linux/files.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_tree.h"
 
@@ -333,9 +333,11 @@ class EveryWay : public ::testing::TestWithParam<Way> {
         if (GetParam() == Way::InPlace)
             check(link(path.c_str(), (folder / "other").c_str()) == 0, "link");
         names = names_in(folder.path());
-        kestrafin::platform::posix::allow_unnamed_temporary_files(GetParam() != Way::Named);
+        kestrafin::platform::linux_host::allow_unnamed_temporary_files(GetParam() != Way::Named);
     }
-    void TearDown() override { kestrafin::platform::posix::allow_unnamed_temporary_files(true); }
+    void TearDown() override {
+        kestrafin::platform::linux_host::allow_unnamed_temporary_files(true);
+    }
     TempFolder folder;
     std::string path = folder / "list.dxb";
     std::set<std::string> names;
@@ -412,7 +414,7 @@ TEST(AtomicFileWriter, ASignalDuringAWriteInPlaceWaitsUntilTheFileIsWhole) {
         const pid_t child = fork();
         if (child == 0) {
             bool waited = false;
-            kestrafin::platform::posix::call_between_pieces_written_in_place([&] {
+            kestrafin::platform::linux_host::call_between_pieces_written_in_place([&] {
                 char mark = 0;
                 if (waited) return;
                 waited = true;
@@ -459,7 +461,7 @@ TEST(AtomicFileWriter, AFullFileSystemLeavesTheOldFileWhole) {
         make_file(list, old);
         const std::string big(400 * 1024, 'n');
         for (const bool unnamed : {true, false}) {
-            kestrafin::platform::posix::allow_unnamed_temporary_files(unnamed);
+            kestrafin::platform::linux_host::allow_unnamed_temporary_files(unnamed);
             const std::string report = save(list, big);
             if (report.find("No space left on device") == std::string::npos)
                 problems += "replacing: " + report + "\n";

@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "platform/temporary_name_posix.h"
+#include "platform/linux/signal_guard.h"
 #include "tests/support/temp_tree.h"
 
 using namespace kestrafin::testing;
@@ -18,7 +18,7 @@ TEST(EndProgramAtOnce, LeavesNoTemporaryFileOfAnUnfinishedSaveBehind) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         const int descriptor = ::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY);
-        kestrafin::platform::posix::TemporaryName name;
+        kestrafin::platform::linux_host::TemporaryName name;
         const int made = name.claim(descriptor, [&](const char* temporary) {
             return ::openat(descriptor, temporary, O_WRONLY | O_CREAT | O_EXCL, 0600);
         });

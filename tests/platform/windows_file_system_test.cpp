@@ -5,9 +5,8 @@
 #include <functional>
 #include <sstream>
 
-#include "platform/file_reader.h"
-#include "platform/file_system.h"
-#include "platform/windows_api.h"
+#include "platform/files.h"
+#include "platform/windows/system.h"
 #include "tests/support/windows_temp_folder.h"
 
 using namespace kestrafin::platform;

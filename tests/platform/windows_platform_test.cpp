@@ -13,7 +13,7 @@
 #include "platform/program_folder.h"
 #include "platform/standard_stream.h"
 #include "platform/start_program.h"
-#include "platform/windows_api.h"
+#include "platform/windows/system.h"
 #include "tests/support/windows_temp_folder.h"
 
 using namespace kestrafin::platform;

@@ -2,7 +2,7 @@
 // the text of every path the platform layer hands to the system.
 #include <gtest/gtest.h>
 
-#include "platform/windows_api.h"
+#include "platform/windows/system.h"
 
 using kestrafin::platform::windows::system_path;
 

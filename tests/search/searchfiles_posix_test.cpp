@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <set>
 
-#include "platform/atomic_file_writer_linux.h"
-#include "platform/file_system.h"
+#include "platform/files.h"
+#include "platform/linux/files.h"
 #include "search/folder_listing.h"
 #include "search/path_text.h"
 #include "tests/search/recording_sink.h"
@@ -201,9 +201,9 @@ TEST(Search, TheTemporaryFileOfTheProgramsOwnOutputIsNeverListed) {
     // list's folder before the walk, and removes that name before the end.
     TempFolder tree;
     make_file(tree / "before.txt");
-    kestrafin::platform::posix::allow_unnamed_temporary_files(false);
+    kestrafin::platform::linux_host::allow_unnamed_temporary_files(false);
     kestrafin::platform::AtomicFileWriter writer(tree / "list.dxb", "test list");
-    kestrafin::platform::posix::allow_unnamed_temporary_files(true);
+    kestrafin::platform::linux_host::allow_unnamed_temporary_files(true);
     const auto temporary = writer.temporary_file();
     ASSERT_TRUE(temporary.has_value());
     std::error_code error;

@@ -1,12 +1,11 @@
-// File operations on Windows. Every path reaches the system with the "\\?\"
-// prefix. A file is replaced by a temporary file beside the one a link finally
-// leads to, which ReplaceFileW puts in its place keeping the old file's
-// attributes and access list; the temporary file is marked for deletion until
-// it is complete, so a crash leaves nothing behind.
-#include "platform/file_system.h"
-#include "platform/program_folder.h"
-#include "platform/windows_api.h"
-#include "platform/windows_files.h"
+// Replacing a file safely on Windows. A file is replaced by a temporary file
+// beside the one a link finally leads to, which ReplaceFileW puts in its
+// place keeping the old file's attributes and access list; the temporary file
+// is marked for deletion until it is complete, so a crash leaves nothing
+// behind.
+#include "platform/files.h"
+#include "platform/text.h"
+#include "platform/windows/system.h"
 
 #include <algorithm>
 #include <optional>
@@ -18,20 +17,11 @@ namespace kestrafin::platform {
 using windows::checked_path;
 using windows::Handle;
 using windows::open_regular;
-using windows::raise;
 using windows::raise_last_error;
 
 namespace {
 
 constexpr std::size_t kWriteChunk = 1 << 20;
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-DWORD attributes_of(const std::string& path) {
-    std::error_code error;
-    const std::wstring system_path = windows::system_path(path, error);
-    if (error) return INVALID_FILE_ATTRIBUTES;
-    return ::GetFileAttributesW(system_path.c_str());
-}
 
 void set_delete_on_close(HANDLE file, bool remove) {
     FILE_DISPOSITION_INFO disposition{};
@@ -63,68 +53,6 @@ std::wstring final_path(HANDLE file, const std::wstring& fallback) {
 
 }  // namespace
 
-bool file_exists(const std::string& path) {
-    return attributes_of(path) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool visible_file_exists(const std::string& path) {
-    const DWORD attributes = attributes_of(path);
-    constexpr DWORD kNotVisible =
-        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & kNotVisible) == 0;
-}
-
-void ensure_file_exists(const std::string& path, std::string_view what) {
-    const std::wstring system_path = checked_path(path, "create", what);
-    open_regular(system_path, FILE_READ_ATTRIBUTES, OPEN_ALWAYS, "create", what, path);
-}
-
-// The system's own attribute call: the file becomes archive only, which
-// clears read-only, hidden and system alike.
-void make_writable(const std::string& path, std::string_view what) {
-    const std::wstring system_path = checked_path(path, "open", what);
-    const DWORD attributes = ::GetFileAttributesW(system_path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) raise_last_error("open", what, path);
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        raise("open", what, path, make_error_code(FileKind::Folder));
-    if (!::SetFileAttributesW(system_path.c_str(), FILE_ATTRIBUTE_ARCHIVE))
-        raise_last_error("make writable", what, path);
-}
-
-void refuse_read_only_file(const std::string& path, std::string_view what) {
-    const DWORD attributes = attributes_of(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-        (attributes & FILE_ATTRIBUTE_READONLY) != 0)
-        raise("write", what, path, {ERROR_ACCESS_DENIED, std::system_category()});
-}
-
-std::string read_file(const std::string& path, std::string_view what) {
-    const std::wstring system_path = checked_path(path, "open", what);
-    const Handle file = open_regular(system_path, GENERIC_READ, OPEN_EXISTING, "open", what, path);
-    std::string content;
-    LARGE_INTEGER size{};
-    if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0)
-        content.reserve(static_cast<std::size_t>(size.QuadPart));
-    char block[64 * 1024];
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(file.get(), block, sizeof block, &got, nullptr))
-            raise_last_error("read", what, path);
-        if (got == 0) break;
-        content.append(block, got);
-    }
-    return content;
-}
-
-void FileSystemObject::CreateTextFile(const std::string& folder, std::string_view name) const {
-    const std::string path = program_file(folder, name);
-    const std::wstring system_path = checked_path(path, "create", "file");
-    const Handle file =
-        open_regular(system_path, GENERIC_WRITE, OPEN_ALWAYS, "create", "file", path);
-    // Emptied only once it is known to be a regular file.
-    if (!::SetEndOfFile(file.get())) raise_last_error("create", "file", path);
-}
-
 struct AtomicFileWriter::State {
     std::string path;  // as the caller named it, for messages
     std::string what;
@@ -152,12 +80,12 @@ void AtomicFileWriter::State::open_existing(const std::wstring& system_path) {
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) return;
-        raise("open", what, path, {static_cast<int>(error), std::system_category()});
+        raise_file_error("open", what, path, {static_cast<int>(error), std::system_category()});
     }
     // The read-only attribute binds administrators too, which Wine's mapping
     // onto the host's rights would not; the access list is the system's to judge.
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        raise("write", what, path, {ERROR_ACCESS_DENIED, std::system_category()});
+        raise_file_error("write", what, path, {ERROR_ACCESS_DENIED, std::system_category()});
     existing = open_regular(system_path, GENERIC_WRITE, OPEN_EXISTING, "write", what, path);
     existed = true;
     target = final_path(existing.get(), system_path);
@@ -180,7 +108,7 @@ bool AtomicFileWriter::State::make_temporary_file() {
         temporary.clear();
         // No file can be made beside the old one, which may still be written.
         if (existed && error == ERROR_ACCESS_DENIED) return false;
-        raise("create", what, path, {static_cast<int>(error), std::system_category()});
+        raise_file_error("create", what, path, {static_cast<int>(error), std::system_category()});
     }
     // Until it is complete the temporary file goes with its last handle,
     // whatever ends the program.
@@ -214,7 +142,7 @@ void AtomicFileWriter::State::replace_by_temporary_file() {
     if (!(existed ? replace_keeping_rights() : move_into_place())) {
         const std::error_code error = windows::last_error();
         ::DeleteFileW(temporary.c_str());
-        raise("replace", what, path, error);
+        raise_file_error("replace", what, path, error);
     }
 }
 
@@ -278,12 +206,6 @@ void AtomicFileWriter::commit() {
     state.committed = true;
 }
 
-void replace_file(const std::string& path, std::string_view bytes, std::string_view what) {
-    AtomicFileWriter writer(path, what);
-    writer.write(bytes);
-    writer.commit();
-}
-
 std::optional<AtomicFileWriter::TemporaryFile> AtomicFileWriter::temporary_file() const {
     if (state_->temporary.empty()) return std::nullopt;
     std::wstring_view folder = state_->temporary;
@@ -292,15 +214,10 @@ std::optional<AtomicFileWriter::TemporaryFile> AtomicFileWriter::temporary_file(
     const std::wstring_view name = folder.substr(separator + 1);
     folder = folder.substr(0, separator);
     // The folder as a user names it, without the prefix of system paths.
-    std::wstring shown;
-    if (folder.starts_with(L"\\\\?\\UNC\\"))
-        shown = L"\\\\" + std::wstring(folder.substr(8));
-    else if (folder.starts_with(L"\\\\?\\"))
-        shown = folder.substr(4);
-    else
-        shown = folder;
+    const std::u16string shown = without_long_path_prefix(
+        std::u16string_view(reinterpret_cast<const char16_t*>(folder.data()), folder.size()));
     TemporaryFile file;
-    windows::append_utf8_from_wide(file.folder, shown);
+    append_utf8_from_utf16(file.folder, shown);
     windows::append_utf8_from_wide(file.name, name);
     return file;
 }

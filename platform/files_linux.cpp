@@ -1,17 +1,60 @@
+// Files on Linux: every name is looked at and every open descriptor checked,
+// so that nothing but a regular file of the user's is read or written.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 
-#include "platform/file_errors_posix.h"
-#include "platform/file_system.h"
+#include "platform/files.h"
+#include "platform/linux/files.h"
 #include "platform/program_folder.h"
 
 namespace kestrafin::platform {
 
-using posix::raise_file_error;
-using posix::raise_not_regular;
+namespace linux_host {
+
+void raise_file_error(std::string_view action, std::string_view what, const std::string& path,
+                      int error) {
+    platform::raise_file_error(action, what, path, {error, std::generic_category()});
+}
+
+FileKind kind_of(mode_t mode) {
+    if (S_ISDIR(mode)) return FileKind::Folder;
+    if (S_ISFIFO(mode)) return FileKind::Fifo;
+    if (S_ISSOCK(mode)) return FileKind::Socket;
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return FileKind::Device;
+    return FileKind::Other;
+}
+
+void raise_not_regular(std::string_view action, std::string_view what, const std::string& path,
+                       mode_t mode) {
+    platform::raise_file_error(action, what, path, make_error_code(kind_of(mode)));
+}
+
+void refuse_unless_regular_user_file(int descriptor, std::string_view action, std::string_view what,
+                                     const std::string& path) {
+    struct stat entry {};
+    if (::fstat(descriptor, &entry) != 0) {
+        const int error = errno;
+        ::close(descriptor);
+        raise_file_error(action, what, path, error);
+    }
+    if (!S_ISREG(entry.st_mode)) {
+        ::close(descriptor);
+        raise_not_regular(action, what, path, entry.st_mode);
+    }
+    if (is_kernel_file_system(descriptor)) {
+        ::close(descriptor);
+        platform::raise_file_error(action, what, path, make_error_code(FileKind::KernelFile));
+    }
+}
+
+}  // namespace linux_host
+
+using linux_host::raise_file_error;
+using linux_host::raise_not_regular;
 
 namespace {
 
@@ -32,7 +75,7 @@ bool refuse_unless_regular(const std::string& path, std::string_view action,
 // regular file of the user's (the name was swapped after it was looked at).
 void check_opened_is_regular(int descriptor, const std::string& path, std::string_view action,
                              std::string_view what) {
-    posix::refuse_unless_regular_user_file(descriptor, action, what, path);
+    linux_host::refuse_unless_regular_user_file(descriptor, action, what, path);
 }
 
 }  // namespace
@@ -120,10 +163,30 @@ void FileSystemObject::CreateTextFile(const std::string& folder, std::string_vie
     ::close(descriptor);
 }
 
-void replace_file(const std::string& path, std::string_view bytes, std::string_view what) {
-    AtomicFileWriter writer(path, what);
-    writer.write(bytes);
-    writer.commit();
+struct SequentialFileReader::OpenFile {
+    int descriptor = -1;
+    ~OpenFile() { ::close(descriptor); }
+};
+
+SequentialFileReader::SequentialFileReader(const std::string& path, std::string_view what)
+    : path_(path), what_(what) {
+    // A FIFO, a device or a terminal in the file's place neither blocks the
+    // open nor is read.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) raise_file_error("open", what_, path_, errno);
+    linux_host::refuse_unless_regular_user_file(descriptor, "open", what_, path_);
+    file_ = std::make_unique<OpenFile>();
+    file_->descriptor = descriptor;
+}
+
+SequentialFileReader::~SequentialFileReader() = default;
+
+std::size_t SequentialFileReader::read(char* into, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::read(file_->descriptor, into, size);
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) raise_file_error("read", what_, path_, errno);
+    }
 }
 
 }  // namespace kestrafin::platform

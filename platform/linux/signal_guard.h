@@ -6,13 +6,16 @@
 //    the last such write has ended, so no file is left half new, half old.
 // Only signals whose course is the default one are guarded: a program that
 // ignores or handles a signal keeps its choice.
+// Temporary names in a folder are held through TemporaryName, which guards
+// them. Included only by the *_linux.cpp files and by tests.
 #pragma once
 
 #include <signal.h>
 
+#include <functional>
 #include <string>
 
-namespace kestrafin::platform::posix {
+namespace kestrafin::platform::linux_host {
 
 // Holds the guarded signals back from the calling thread while it lives, so
 // that none comes between making a name and guarding it.
@@ -54,4 +57,36 @@ class InPlaceWrite {
     InPlaceWrite& operator=(const InPlaceWrite&) = delete;
 };
 
-}  // namespace kestrafin::platform::posix
+// A temporary name in a folder that an interruption does not leave behind:
+// while it is held, the guarded signals remove it before they take their
+// usual course.
+class TemporaryName {
+  public:
+    TemporaryName() = default;
+    TemporaryName(const TemporaryName&) = delete;
+    TemporaryName& operator=(const TemporaryName&) = delete;
+    // Removes the name when it is still held.
+    ~TemporaryName();
+
+    // Calls `make` with fresh names in `folder` (a descriptor) until it
+    // succeeds or fails for a reason other than EEXIST; `make` returns 0 or
+    // more on success and -1 with errno set on failure. Returns what `make`
+    // returned; on success the name is held and guarded.
+    int claim(int folder, const std::function<int(const char* name)>& make);
+
+    // Stops guarding the name without removing it (it was renamed away).
+    void release();
+    // Removes the name and stops guarding it.
+    void remove();
+
+    bool held() const { return held_; }
+    const std::string& name() const { return name_; }
+
+  private:
+    int folder_ = -1;
+    int guard_ = -1;
+    bool held_ = false;
+    std::string name_;
+};
+
+}  // namespace kestrafin::platform::linux_host

@@ -1,22 +1,43 @@
-// How the Windows file code opens files and reports failures: "cannot
-// <action> <what> '<path>'" with the system's reason. Included only by the
-// *_windows.cpp files.
+// What the Windows backends share: the system headers, the bridge between
+// UTF-8 and the system's wide text, the paths handed to the system, and how
+// files are opened and their failures reported. Included only by the
+// *_windows.cpp files and by tests.
 #pragma once
+
+#include <windows.h>
 
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <utility>
 
-#include "platform/file_system.h"
-#include "platform/windows_api.h"
+#include "platform/files.h"
 
 namespace kestrafin::platform::windows {
 
-[[noreturn]] void raise(std::string_view action, std::string_view what, const std::string& path,
-                        std::error_code error);
+// Missing from MinGW's headers: a link stood where links were not to be followed.
+inline constexpr DWORD kErrorStoppedOnLink = 681;  // ERROR_STOPPED_ON_SYMLINK
 
-// Raises with the calling thread's last error.
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
+
+// UTF-8 (WTF-8) text as the system's wide text.
+std::wstring wide_from_utf8(std::string_view text);
+
+// The system's wide text as UTF-8, unpaired surrogates as WTF-8.
+std::string utf8_from_wide(std::wstring_view text);
+void append_utf8_from_wide(std::string& out, std::wstring_view text);
+
+// The path the system is given for the user's `path`: made absolute by
+// GetFullPathNameW (relative paths, "/" and "." or ".." parts) and carrying
+// the "\\?\" prefix; a path that already carries a prefix is kept. On failure
+// the result is empty and `error` says why (a NUL in the path is an invalid name).
+std::wstring system_path(std::string_view path, std::error_code& error);
+
+// The calling thread's last error as an error code in the system category.
+std::error_code last_error();
+
+// Raises the failure to <action> the file <what> named by `path` with the
+// calling thread's last error.
 [[noreturn]] void raise_last_error(std::string_view action, std::string_view what,
                                    const std::string& path);
 

@@ -1,10 +1,13 @@
-// File operations the core needs from the host. Every failure is raised as a
-// std::system_error whose text names the file and what failed, and whose code
-// is the host's reason from the call that failed (or file_kind_category() when
-// the name is not a regular file). No operation here blocks on a FIFO, socket
-// or device that stands where a file is expected: such names are refused.
+// Files as the core uses them: whether one exists, read it whole or in
+// pieces, create it, and replace its content safely. Every failure is raised
+// as a std::system_error whose text is "cannot <action> <what> '<path>'" and
+// whose code is the host's reason from the call that failed (or
+// file_kind_category() when the name is not a regular file). No operation
+// here blocks on a FIFO, socket or device that stands where a file is
+// expected: such names are refused.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +22,10 @@ namespace kestrafin::platform {
 enum class FileKind { Folder = 1, Fifo, Socket, Device, Other, KernelFile };
 const std::error_category& file_kind_category();
 std::error_code make_error_code(FileKind kind);
+
+// Raises the failure to <action> the file <what> named by `path`, for `reason`.
+[[noreturn]] void raise_file_error(std::string_view action, std::string_view what,
+                                   const std::string& path, std::error_code reason);
 
 // True when `path` names an existing file of any kind.
 bool file_exists(const std::string& path);
@@ -35,14 +42,38 @@ void ensure_file_exists(const std::string& path, std::string_view what);
 // Lets the owner write the file (clears a read-only flag); other rights stay.
 void make_writable(const std::string& path, std::string_view what);
 
-// Fails with EACCES when the file exists and is marked read-only, so that a
-// replacement does not override the user's protection, even for an
-// administrator.
+// Fails with the host's "access denied" when the file exists and is marked
+// read-only, so that a replacement does not override the user's protection,
+// even for an administrator.
 void refuse_read_only_file(const std::string& path, std::string_view what);
 
 // The whole content of a regular file; one on a kernel file system, which
 // may never end, is refused (FileKind::KernelFile).
 std::string read_file(const std::string& path, std::string_view what);
+
+// Reads one file from start to end in pieces, so that a large file never has
+// to be held whole.
+class SequentialFileReader {
+  public:
+    // Opens `path` for reading. Raises std::system_error naming `what` and the
+    // path when it cannot be opened, is not a regular file (never blocking on
+    // a FIFO or a device in its place) or lies on a kernel file system, whose
+    // files may never end (FileKind::KernelFile).
+    SequentialFileReader(const std::string& path, std::string_view what);
+    ~SequentialFileReader();
+    SequentialFileReader(const SequentialFileReader&) = delete;
+    SequentialFileReader& operator=(const SequentialFileReader&) = delete;
+
+    // Reads up to `size` bytes into `into`: returns how many were read, 0 at
+    // the end of the file. Raises std::system_error when the read fails.
+    std::size_t read(char* into, std::size_t size);
+
+  private:
+    struct OpenFile;  // the host's handle
+    std::string path_;
+    std::string what_;
+    std::unique_ptr<OpenFile> file_;
+};
 
 // Replaces the content of the file named by `path` so that every reader sees
 // either the old content or the new one, whole, and the new one has reached

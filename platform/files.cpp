@@ -1,8 +1,10 @@
-// The reason given when a name is refused for not being a regular file.
+// What both hosts' file code shares: the reason given when a name is refused
+// for not being a regular file, the text of every failure, and the one way a
+// whole content replaces a file.
 #include <string>
 #include <system_error>
 
-#include "platform/file_system.h"
+#include "platform/files.h"
 
 namespace kestrafin::platform {
 
@@ -39,6 +41,19 @@ const std::error_category& file_kind_category() {
 
 std::error_code make_error_code(FileKind kind) {
     return {static_cast<int>(kind), file_kind_category()};
+}
+
+void raise_file_error(std::string_view action, std::string_view what, const std::string& path,
+                      std::error_code reason) {
+    std::string text = "cannot ";
+    text.append(action).append(" ").append(what).append(" '").append(path).append("'");
+    throw std::system_error(reason, text);
+}
+
+void replace_file(const std::string& path, std::string_view bytes, std::string_view what) {
+    AtomicFileWriter writer(path, what);
+    writer.write(bytes);
+    writer.commit();
 }
 
 }  // namespace kestrafin::platform
