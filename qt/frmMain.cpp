@@ -60,9 +60,12 @@ void colour_text(QWidget* widget, const QColor& colour) {
 
 // Label sizes are those of their text in the intended font; where the host
 // substitutes a wider face, shrink the font until `text` fits the box.
-void fit_text_to_width(QLabel* label, const QString& text) {
+void fit_text_to_width(QLabel* label, const QString& text, double smallest_points) {
     QFont font = label->font();
-    while (font.pointSizeF() > 5.0 && QFontMetrics(font).horizontalAdvance(text) > label->width()) {
+    // A pixel to spare: a font drawn on a scaled screen is hinted for its
+    // pixels and may come out a little wider than measured.
+    while (font.pointSizeF() > smallest_points &&
+           QFontMetricsF(font).horizontalAdvance(text) + 1 > label->width()) {
         font.setPointSizeF(font.pointSizeF() - 0.25);
     }
     label->setFont(font);
@@ -157,11 +160,15 @@ void frmMain::create_controls() {
     setPalette(palette);
     setAutoFillBackground(true);
 
-    const QFont sans_bold = font_of("MS Sans Serif", 8.25, true);
-    const QFont credit = font_of("Times New Roman", 8.25, true);
+    // Fonts of fixed size shrink with a window too large for its screen.
+    const auto sized = [this](const char* family, double points, bool bold) {
+        return font_of(family, points * scale_.fixed, bold);
+    };
+    const QFont sans_bold = sized("MS Sans Serif", 8.25, true);
+    const QFont credit = sized("Times New Roman", 8.25, true);
 
-    Label1 = make_label(this, QStringLiteral("KESTRAFIN"), font_of("MS Sans Serif", 18, true),
-                        kTitleRed);
+    Label1 =
+        make_label(this, QStringLiteral("KESTRAFIN"), sized("MS Sans Serif", 18, true), kTitleRed);
     place(Label1, 5400, 120, 4590, 435);
 
     lvFiles = new ResultListView(logic_.list_items(), this);
@@ -184,7 +191,7 @@ void frmMain::create_controls() {
     txtFileroot->setFocusPolicy(Qt::NoFocus);
     place(txtFileroot, 2400, 7200, 2295, 285);
 
-    lbllistcount = make_label(this, QString(), font_of("MS Sans Serif", 9.75, false), kCountRed);
+    lbllistcount = make_label(this, QString(), sized("MS Sans Serif", 9.75, false), kCountRed);
     QPalette count = lbllistcount->palette();
     count.setColor(QPalette::Window, kWindowColour);
     lbllistcount->setPalette(count);
@@ -193,7 +200,11 @@ void frmMain::create_controls() {
     place(lbllistcount, 6960, 7200, 2175, 255);
 
     Image1 = new ClickableLabel(this);
-    Image1->setPixmap(QPixmap(QStringLiteral(":/kestrafin/logo.gif")));
+    QPixmap logo(QStringLiteral(":/kestrafin/logo.gif"));
+    if (scale_.fixed < 1)
+        logo = logo.scaledToWidth(static_cast<int>(logo.width() * scale_.fixed),
+                                  Qt::SmoothTransformation);
+    Image1->setPixmap(logo);
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     place(Image1, 12600, 7200, 2550, 2550);
 
@@ -207,7 +218,7 @@ void frmMain::create_controls() {
     place(cmdloadlist, 7920, 7560, 1095, 255);
 
     cmdgetfilelist = make_button(this, QStringLiteral("Search"));
-    cmdgetfilelist->setFont(font_of("MS Sans Serif", 12, true));
+    cmdgetfilelist->setFont(sized("MS Sans Serif", 12, true));
     cmdgetfilelist->setDefault(true);
     place(cmdgetfilelist, 6720, 8160, 2175, 615);
 
@@ -226,9 +237,10 @@ void frmMain::create_controls() {
     place(lblorvane, 7080, 9480, 1455, 195);
 
     for (QLabel* label : {Label1, lblprocessrootdir, Label2, static_cast<QLabel*>(lblorvane)})
-        fit_text_to_width(label, label->text());
+        fit_text_to_width(label, label->text(), 5.0 * scale_.fixed);
     // The count label holds every caption up to the largest count the list has.
-    fit_text_to_width(lbllistcount, QString::fromStdString(window::count_label_text(INT_MAX)));
+    fit_text_to_width(lbllistcount, QString::fromStdString(window::count_label_text(INT_MAX)),
+                      5.0 * scale_.fixed);
 
     name_for_assistive_technology();
 

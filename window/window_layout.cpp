@@ -36,14 +36,13 @@ LayoutScale layout_scale(double pixels_per_inch, FontBox system_font, FontBox de
         fit = std::min(fit, (available.width - frame.width) / (wide - frame.width));
     if (available.height > 0 && high > available.height)
         fit = std::min(fit, (available.height - frame.height) / (high - frame.height));
-    // Only what the font adds gives way: below the DPI's own scale the fixed
-    // fonts and the logo would no longer fit their places.
+    // The whole layout gives way alike, so that every caption keeps its room;
+    // a screen with no room at all leaves it as it is.
     if (fit < 1 && fit > 0) {
-        const LayoutScale wanted = scale;
-        scale.horizontal = std::max(dpi, wanted.horizontal * fit);
-        scale.vertical = std::max(dpi, wanted.vertical * fit);
-        scale.font =
-            std::min(scale.horizontal / wanted.horizontal, scale.vertical / wanted.vertical);
+        scale.horizontal *= fit;
+        scale.vertical *= fit;
+        scale.font = fit;
+        scale.fixed = std::min(1.0, std::min(scale.horizontal, scale.vertical) / dpi);
     }
     return scale;
 }

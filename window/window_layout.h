@@ -4,10 +4,9 @@
 // system font together, horizontally with the font's average character width
 // and vertically with its height, so that captions in a larger font still fit
 // their controls. When the screen's available area cannot hold the window so
-// grown, what the font adds shrinks until it fits (never below what the DPI
-// alone asks for) and the face shrinks its default font with it. The window
-// is then placed wholly on the available area, or where that is too small,
-// with its title bar and left edge on it.
+// grown, the whole layout shrinks alike until it fits: positions, sizes, the
+// default font, and, once below what the DPI asks for, the fonts and pictures
+// of fixed size too. The window is then placed wholly on the available area.
 #pragma once
 
 namespace kestrafin::window {
@@ -36,6 +35,9 @@ struct LayoutScale {
     // What the face scales its default font by so that it fits the layout;
     // 1 unless the screen is too small for the layout the font asks for.
     double font = 1;
+    // What the face scales the fonts and pictures of fixed size (at the
+    // screen's DPI) by; 1 unless the screen is too small even for the DPI.
+    double fixed = 1;
 
     // `twips` as face pixels, across and down.
     int across(int twips) const;
@@ -52,7 +54,8 @@ LayoutScale layout_scale(double pixels_per_inch, FontBox system_font, FontBox de
 
 // Where the top-left corner of a window whose outer size is `outer` goes:
 // centred on `available`, then moved so that it lies wholly on it; a window
-// larger than the area keeps its title bar and left edge on it.
+// larger than the area (which layout_scale avoids) keeps its title bar and
+// left edge on it.
 PixelRect placed_window(PixelSize outer, PixelRect available);
 
 }  // namespace kestrafin::window
