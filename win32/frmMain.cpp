@@ -19,7 +19,6 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"KestrafinMainWindow";
 constexpr UINT kTaskMessage = WM_APP + 1;
-constexpr int kTwipsPerInch = 1440;
 
 // Control IDs, in the order Tab visits the controls that take the focus.
 enum ControlId : int {
@@ -82,10 +81,6 @@ constexpr wchar_t kRootCaptionText[] = L"Process Root Directory:";
 constexpr wchar_t kCreditText[] = L"Coded && Designed By The Kestrafin Team";
 constexpr wchar_t kCreditShown[] = L"Coded & Designed By The Kestrafin Team";
 constexpr wchar_t kLinkTip[] = L"Click here to visit";
-
-int pixels(int twips, unsigned dpi) {
-    return ::MulDiv(twips, static_cast<int>(dpi), kTwipsPerInch);
-}
 
 std::wstring wide(std::string_view utf8) {
     const std::u16string text = platform::utf16_from_utf8(utf8);
@@ -159,9 +154,11 @@ HWND make_control(HWND parent, const wchar_t* kind, const wchar_t* text, DWORD s
     return control;
 }
 
-void place(HWND control, const Twips& twips, unsigned dpi) {
-    ::MoveWindow(control, pixels(twips.left, dpi), pixels(twips.top, dpi), pixels(twips.width, dpi),
-                 pixels(twips.height, dpi), TRUE);
+void place(HWND control, const Twips& twips, const window::LayoutScale& scale) {
+    // Rounded at both edges, so that neighbours scaled alike stay apart.
+    ::MoveWindow(control, scale.across(twips.left), scale.down(twips.top),
+                 scale.across(twips.left + twips.width) - scale.across(twips.left),
+                 scale.down(twips.top + twips.height) - scale.down(twips.top), TRUE);
 }
 
 bool is_input(const MSG& message) {
@@ -199,6 +196,7 @@ frmMain::frmMain(std::string program_folder, window::WindowServices services)
     controls.dwICC = ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES;
     ::InitCommonControlsEx(&controls);
     register_window_class();
+    accessible_ = std::make_unique<AccessibleNames>();
     logic_ = std::make_unique<window::WindowLogic>(*this, std::move(program_folder),
                                                    std::move(services));
     // Fixed layout: a border that does not size, no maximize button.
@@ -214,6 +212,7 @@ frmMain::frmMain(std::string program_folder, window::WindowServices services)
         program_instance(), MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     create_controls();
     create_tooltips();
+    name_for_assistive_technology();
     lay_out();
     place_on_screen();
 }
@@ -226,6 +225,7 @@ frmMain::~frmMain() {
     }
     // The logic stops its work first: nothing may reach a window that is gone.
     logic_.reset();
+    accessible_.reset();
     if (frmMain_ != nullptr && ::IsWindow(frmMain_)) {
         ::SetWindowLongPtrW(frmMain_, GWLP_USERDATA, 0);
         ::DestroyWindow(frmMain_);
@@ -236,7 +236,18 @@ void frmMain::create_controls() {
     // Created in the order Tab visits them; the labels take no focus.
     cmdgetfilelist =
         make_control(frmMain_, WC_BUTTONW, L"Search", WS_TABSTOP | BS_DEFPUSHBUTTON, kSearchId);
-    lvFiles.create(frmMain_, kListId, logic_->list_items());
+    ListCommands commands;
+    const auto taken = [this] { return activity_ == window::Activity::Idle; };
+    commands.copy = [this, taken](const std::vector<std::size_t>& rows) {
+        if (taken()) logic_->copy_paths(rows);
+    };
+    commands.copy_all = [this, taken] {
+        if (taken()) logic_->copy_all_paths();
+    };
+    commands.open_folder = [this, taken](std::size_t row) {
+        if (taken()) logic_->open_containing_folder(row);
+    };
+    lvFiles.create(frmMain_, kListId, logic_->list_items(), std::move(commands));
     cmdsave =
         make_control(frmMain_, WC_BUTTONW, L"Save path", WS_TABSTOP | BS_PUSHBUTTON, kSavePathId);
     cmdseldir =
@@ -256,7 +267,8 @@ void frmMain::create_controls() {
     ::SendMessageW(txtFileroot, EM_SETLIMITTEXT, 0, 0);
     root_tip_ = root;
     lbllistcount = make_control(frmMain_, WC_STATICW, L"", SS_LEFT | SS_NOPREFIX, kCountId);
-    Image1 = make_control(frmMain_, WC_STATICW, L"", SS_OWNERDRAW | SS_NOTIFY, kLogoId);
+    Image1 =
+        make_control(frmMain_, WC_STATICW, L"Kestrafin logo", SS_OWNERDRAW | SS_NOTIFY, kLogoId);
     Label2 = make_control(frmMain_, WC_STATICW, kCreditText, SS_LEFT, kCreditId);
     const std::wstring host = wide(window::kHomePageHost);
     lblorvane = make_control(frmMain_, WC_STATICW, host.c_str(), SS_LEFT | SS_NOPREFIX | SS_NOTIFY,
@@ -295,30 +307,70 @@ void frmMain::create_tooltips() {
     ::SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&root));
 }
 
+void frmMain::name_for_assistive_technology() {
+    accessible_->name(txtFileroot, L"Root folder", L"The folder that Search walks; Change sets it");
+    accessible_->name(lvFiles.handle(), L"Found files", L"");
+    describe_list();
+    accessible_->name(Image1, L"Kestrafin logo", L"Opens the maker's home page");
+    accessible_->name(lblorvane, L"Home page link", L"Opens the maker's home page");
+    accessible_->name(lbllistcount, L"Record count", L"How many files the list holds");
+    accessible_->name(lblstatus, L"Search status", L"How the last search or reload ended");
+    accessible_->describe(cmdgetfilelist,
+                          L"Lists the files in folders with long paths; reads Stop while it runs");
+}
+
+void frmMain::describe_list() {
+    if (accessible_ == nullptr) return;
+    accessible_->describe(lvFiles.handle(), L"The paths of the files found: " +
+                                                std::to_wstring(lvFiles.rows()) + L" entries");
+}
+
+window::LayoutScale frmMain::fitted_scale() const {
+    RECT frame{};
+    ::AdjustWindowRectExForDpi(
+        &frame, static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_STYLE)), FALSE,
+        static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_EXSTYLE)), dpi_);
+    const RECT work = work_area();
+    // The fonts are the window's own, of fixed size: the DPI alone scales them.
+    return window::layout_scale(dpi_, {}, {}, {kClientArea.width, kClientArea.height},
+                                {frame.right - frame.left, frame.bottom - frame.top},
+                                {work.right - work.left, work.bottom - work.top});
+}
+
+RECT frmMain::work_area() const {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(frmMain_, MONITOR_DEFAULTTONEAREST), &monitor);
+    return monitor.rcWork;
+}
+
 void frmMain::lay_out() {
+    scale_ = fitted_scale();
     std::vector<GdiOwner<HFONT>> fonts;
     const auto use = [&](HWND control, HFONT font) {
         fonts.emplace_back(font);
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     };
-    const FontSpec title{kSansSerif, 18, true, ANSI_CHARSET};
-    const FontSpec bold{kSansSerif, 8.25, true, ANSI_CHARSET};
-    const FontSpec count{kSansSerif, 9.75, false, ANSI_CHARSET};
-    const FontSpec search{kSansSerif, 12, true, ANSI_CHARSET};
-    const FontSpec credit{kCreditFace, 8.25, true, ANSI_CHARSET};
-    const FontSpec dialog{kDialogFace, 8, false, DEFAULT_CHARSET};
+    // On a screen too small for the window at its DPI the fonts shrink with it.
+    const double size = scale_.fixed;
+    const FontSpec title{kSansSerif, 18 * size, true, ANSI_CHARSET};
+    const FontSpec bold{kSansSerif, 8.25 * size, true, ANSI_CHARSET};
+    const FontSpec count{kSansSerif, 9.75 * size, false, ANSI_CHARSET};
+    const FontSpec search{kSansSerif, 12 * size, true, ANSI_CHARSET};
+    const FontSpec credit{kCreditFace, 8.25 * size, true, ANSI_CHARSET};
+    const FontSpec dialog{kDialogFace, 8 * size, false, DEFAULT_CHARSET};
     // Paths hold every script: their fonts take any character set.
-    const FontSpec list{kSansSerif, 8.25, true, DEFAULT_CHARSET};
+    const FontSpec list{kSansSerif, 8.25 * size, true, DEFAULT_CHARSET};
+    const auto width = [this](const Twips& twips) { return scale_.across(twips.width); };
 
-    use(Label1, fitted_font(frmMain_, title, dpi_, kTitleText, pixels(kLabel1.width, dpi_)));
+    use(Label1, fitted_font(frmMain_, title, dpi_, kTitleText, width(kLabel1)));
     use(lblprocessrootdir,
-        fitted_font(frmMain_, bold, dpi_, kRootCaptionText, pixels(kRootCaption.width, dpi_)));
+        fitted_font(frmMain_, bold, dpi_, kRootCaptionText, width(kRootCaption)));
     // The count label holds every caption up to the largest count the list has.
-    use(lbllistcount, fitted_font(frmMain_, count, dpi_, wide(window::count_label_text(INT_MAX)),
-                                  pixels(kCount.width, dpi_)));
-    use(Label2, fitted_font(frmMain_, credit, dpi_, kCreditShown, pixels(kLabel2.width, dpi_)));
-    use(lblorvane, fitted_font(frmMain_, credit, dpi_, wide(window::kHomePageHost),
-                               pixels(kLink.width, dpi_)));
+    use(lbllistcount,
+        fitted_font(frmMain_, count, dpi_, wide(window::count_label_text(INT_MAX)), width(kCount)));
+    use(Label2, fitted_font(frmMain_, credit, dpi_, kCreditShown, width(kLabel2)));
+    use(lblorvane, fitted_font(frmMain_, credit, dpi_, wide(window::kHomePageHost), width(kLink)));
     use(cmdgetfilelist, make_font(search, search.points, dpi_));
     const HFONT dialog_font = make_font(dialog, dialog.points, dpi_);
     use(txtFileroot, dialog_font);
@@ -328,50 +380,51 @@ void frmMain::lay_out() {
     const HFONT list_font = make_font(list, list.points, dpi_);
     fonts.emplace_back(list_font);
 
-    place(Label1, kLabel1, dpi_);
-    place(lvFiles.handle(), kList, dpi_);
-    place(lblprocessrootdir, kRootCaption, dpi_);
-    place(txtFileroot, kRootBox, dpi_);
-    place(lbllistcount, kCount, dpi_);
-    place(Image1, kImage1, dpi_);
-    place(cmdseldir, kChange, dpi_);
-    place(cmdsave, kSavePath, dpi_);
-    place(cmdsavelist, kSaveList, dpi_);
-    place(cmdloadlist, kReloadList, dpi_);
-    place(cmdgetfilelist, kSearch, dpi_);
-    place(Label2, kLabel2, dpi_);
-    place(lblorvane, kLink, dpi_);
-    place(lblstatus, kStatus, dpi_);
+    place(Label1, kLabel1, scale_);
+    place(lvFiles.handle(), kList, scale_);
+    place(lblprocessrootdir, kRootCaption, scale_);
+    place(txtFileroot, kRootBox, scale_);
+    place(lbllistcount, kCount, scale_);
+    place(Image1, kImage1, scale_);
+    place(cmdseldir, kChange, scale_);
+    place(cmdsave, kSavePath, scale_);
+    place(cmdsavelist, kSaveList, scale_);
+    place(cmdloadlist, kReloadList, scale_);
+    place(cmdgetfilelist, kSearch, scale_);
+    place(Label2, kLabel2, scale_);
+    place(lblorvane, kLink, scale_);
+    place(lblstatus, kStatus, scale_);
     lvFiles.set_font(list_font);
 
     TTTOOLINFOW root{};
     root.cbSize = sizeof root;
     root.hwnd = frmMain_;
     root.uId = kRootBoxId;
-    root.rect = {pixels(kRootBox.left, dpi_), pixels(kRootBox.top, dpi_),
-                 pixels(kRootBox.left + kRootBox.width, dpi_),
-                 pixels(kRootBox.top + kRootBox.height, dpi_)};
+    root.rect = {scale_.across(kRootBox.left), scale_.down(kRootBox.top),
+                 scale_.across(kRootBox.left + kRootBox.width),
+                 scale_.down(kRootBox.top + kRootBox.height)};
     ::SendMessageW(tooltips_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&root));
-    ::SendMessageW(tooltips_, TTM_SETMAXTIPWIDTH, 0, pixels(kClientArea.width, dpi_) / 2);
+    ::SendMessageW(tooltips_, TTM_SETMAXTIPWIDTH, 0, width(kClientArea) / 2);
     // The controls hold the new fonts now; the old ones may go.
     fonts_.swap(fonts);
 }
 
+SIZE frmMain::outer_size() const {
+    RECT frame{0, 0, scale_.across(kClientArea.width), scale_.down(kClientArea.height)};
+    ::AdjustWindowRectExForDpi(
+        &frame, static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_STYLE)), FALSE,
+        static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_EXSTYLE)), dpi_);
+    return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
 void frmMain::place_on_screen() {
-    const DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_STYLE));
-    const DWORD extended = static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_EXSTYLE));
-    RECT frame{0, 0, pixels(kClientArea.width, dpi_), pixels(kClientArea.height, dpi_)};
-    ::AdjustWindowRectExForDpi(&frame, style, FALSE, extended, dpi_);
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof monitor;
-    ::GetMonitorInfoW(::MonitorFromWindow(frmMain_, MONITOR_DEFAULTTOPRIMARY), &monitor);
-    const RECT& work = monitor.rcWork;
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    // Centred, but never with its title bar off the work area.
-    const int left = std::max<int>(work.left, work.left + (work.right - work.left - width) / 2);
-    const int top = std::max<int>(work.top, work.top + (work.bottom - work.top - height) / 2);
-    ::SetWindowPos(frmMain_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    const SIZE outer = outer_size();
+    const RECT work = work_area();
+    const window::PixelRect placed = window::placed_window(
+        {outer.cx, outer.cy},
+        {work.left, work.top, work.right - work.left, work.bottom - work.top});
+    ::SetWindowPos(frmMain_, nullptr, placed.left, placed.top, placed.width, placed.height,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void frmMain::load_and_show() {
@@ -399,7 +452,10 @@ bool frmMain::reaches_running_search(const MSG& message) const {
     if (message.hwnd == cmdgetfilelist)
         return kind == WM_LBUTTONDOWN || kind == WM_LBUTTONUP || kind == WM_MOUSEMOVE;
     if (message.hwnd != lvFiles.handle()) return false;
-    if (kind == WM_MOUSEWHEEL || kind == WM_MOUSEHWHEEL || kind == WM_MOUSEMOVE) return true;
+    // A left click picks a row to read; the wheel scrolls.
+    if (kind == WM_MOUSEWHEEL || kind == WM_MOUSEHWHEEL || kind == WM_MOUSEMOVE ||
+        kind == WM_LBUTTONDOWN || kind == WM_LBUTTONUP)
+        return true;
     if (kind != WM_KEYDOWN && kind != WM_KEYUP) return false;
     switch (message.wParam) {
         case VK_UP:
@@ -488,11 +544,13 @@ LRESULT frmMain::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
             break;
         case WM_DPICHANGED: {
             dpi_ = HIWORD(wparam);
-            lay_out();
             const RECT& suggested = *reinterpret_cast<const RECT*>(lparam);
+            // Where the system suggests, the screen it moves to decides the size.
             ::SetWindowPos(frmMain_, nullptr, suggested.left, suggested.top,
                            suggested.right - suggested.left, suggested.bottom - suggested.top,
                            SWP_NOZORDER | SWP_NOACTIVATE);
+            lay_out();
+            place_on_screen();
             ::InvalidateRect(frmMain_, nullptr, TRUE);
             return 0;
         }
@@ -504,6 +562,7 @@ LRESULT frmMain::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
             const std::lock_guard lock(tasks_lock_);
             window_gone_ = true;
         }
+            accessible_.reset();
             if (ends_message_loop_) ::PostQuitMessage(0);
             return 0;
         default:
@@ -579,7 +638,8 @@ void frmMain::draw_logo(const DRAWITEMSTRUCT& item) {
     const HGDIOBJ previous = ::SelectObject(source, logo_.get());
     BITMAP bitmap{};
     ::GetObjectW(logo_.get(), sizeof bitmap, &bitmap);
-    const int side = ::MulDiv(kLogoPixelsAt96, static_cast<int>(dpi_), 96);
+    const int side = static_cast<int>(
+        std::lround(kLogoPixelsAt96 * static_cast<double>(dpi_) / 96 * scale_.fixed));
     ::SetStretchBltMode(item.hDC, HALFTONE);
     ::StretchBlt(item.hDC, item.rcItem.left, item.rcItem.top, side, side, source, 0, 0,
                  bitmap.bmWidth, bitmap.bmHeight, SRCCOPY);
@@ -660,11 +720,15 @@ void frmMain::set_clipboard(std::string_view text) {
 }
 
 void frmMain::list_reset(std::size_t rows) {
-    if (lvFiles.handle() != nullptr) lvFiles.reset(rows);
+    if (lvFiles.handle() == nullptr) return;
+    lvFiles.reset(rows);
+    describe_list();
 }
 
 void frmMain::list_grown(std::size_t rows) {
-    if (lvFiles.handle() != nullptr) lvFiles.grow(rows);
+    if (lvFiles.handle() == nullptr) return;
+    lvFiles.grow(rows);
+    describe_list();
 }
 
 void frmMain::set_activity(window::Activity activity) {

@@ -19,9 +19,11 @@
 #include <string>
 #include <vector>
 
+#include "win32/accessible_names.h"
 #include "win32/gdi_owner.h"
 #include "win32/result_list_view.h"
 #include "window/window_face.h"
+#include "window/window_layout.h"
 #include "window/window_logic.h"
 
 namespace kestrafin::win32 {
@@ -36,7 +38,8 @@ class frmMain final : public window::WindowFace {
     frmMain& operator=(const frmMain&) = delete;
 
     // Loads the window (fills it from the settings file), then shows it
-    // centred on its screen's work area with the focus on "Search".
+    // centred on its screen's work area with the focus on "Search"; on a work
+    // area too small for it at its DPI, the whole window is shrunk to fit.
     void load_and_show();
 
     // Handles what the message loop takes before it is dispatched: input
@@ -50,6 +53,7 @@ class frmMain final : public window::WindowFace {
     HWND handle() const { return frmMain_; }
     window::WindowLogic& logic() { return *logic_; }
     unsigned dpi() const { return dpi_; }
+    const window::LayoutScale& layout_scale() const { return scale_; }
 
     // WindowFace
     void show_message(window::MessageIcon icon, std::string_view title,
@@ -100,9 +104,19 @@ class frmMain final : public window::WindowFace {
     // search button (it stops) and scrolling or reading the list.
     bool reaches_running_search(const MSG& message) const;
     void place_on_screen();
+    // The layout's scale at the window's DPI, shrunk to fit its screen's work area.
+    window::LayoutScale fitted_scale() const;
+    RECT work_area() const;
+    // The window's size with its frame at the present scale.
+    SIZE outer_size() const;
+    void name_for_assistive_technology();
+    void describe_list();
 
+    // Made before the controls and cleared before they go.
+    std::unique_ptr<AccessibleNames> accessible_;
     std::unique_ptr<window::WindowLogic> logic_;
     unsigned dpi_ = 96;
+    window::LayoutScale scale_;
     window::Activity activity_ = window::Activity::Idle;
     std::wstring root_tip_;    // the whole root folder, for its tool tip
     std::wstring status_tip_;  // the whole status line and what the logic adds

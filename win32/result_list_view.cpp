@@ -1,9 +1,14 @@
 #include "win32/result_list_view.h"
 
+#include <windowsx.h>
+
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 
+#include "platform/path_rules.h"
 #include "platform/text.h"
+#include "window/bidi_isolation.h"
 
 namespace kestrafin::win32 {
 
@@ -20,22 +25,44 @@ int text_margin(HDC context) {
     return std::max<int>(2, metrics.tmHeight / 3);
 }
 
-// A control character would draw as nothing or as a box, and two paths would
-// look alike: it is shown by its code point, as "<U+000A>".
-std::wstring visible(std::u16string_view text) {
-    std::wstring shown;
+// A character that would cut a row, draw as nothing or reorder what is
+// around it is shown by its code point, as "<U+000A>": control characters,
+// line and paragraph separators and the direction marks.
+bool needs_stand_in(char32_t point) {
+    return point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x2028 || point == 0x2029 ||
+           point == 0x061C || point == 0x200E || point == 0x200F ||
+           (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069);
+}
+
+std::string visible(std::string_view text) {
+    std::string shown;
     shown.reserve(text.size());
-    for (const char16_t unit : text) {
-        if (unit < 0x20 || unit == 0x7F) {
-            wchar_t code[12];
-            ::wsprintfW(code, L"<U+%04X>", static_cast<unsigned>(unit));
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const platform::Utf8Sequence sequence = platform::decode_utf8(text.substr(at));
+        // A byte that is no UTF-8 is left to the conversion, which replaces it.
+        const std::size_t length = sequence.length == 0 ? 1 : sequence.length;
+        if (sequence.length != 0 && needs_stand_in(sequence.code_point)) {
+            char code[16];
+            std::snprintf(code, sizeof code, "<U+%04X>",
+                          static_cast<unsigned>(sequence.code_point));
             shown += code;
         } else {
-            shown.push_back(static_cast<wchar_t>(unit));
+            shown.append(text.substr(at, length));
         }
+        at += length;
     }
     return shown;
 }
+
+std::wstring wide(std::string_view utf8) {
+    const std::u16string units = platform::utf16_from_utf8(utf8);
+    return {units.begin(), units.end()};
+}
+
+// Characters per line of a row's tool tip: one line wider than the screen
+// would run off it.
+constexpr std::size_t kTipLine = 120;
 
 // A device context of `window` with `font` selected, released when it goes.
 class MeasuringContext {
@@ -64,14 +91,16 @@ int text_width(HDC context, const std::wstring& text) {
 
 }  // namespace
 
-void ResultListView::create(HWND parent, int id, const window::ListItems& items) {
+void ResultListView::create(HWND parent, int id, const window::ListItems& items,
+                            ListCommands commands) {
     items_ = &items;
+    commands_ = std::move(commands);
     const auto instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(parent, GWLP_HINSTANCE));
-    list_ = ::CreateWindowExW(
-        WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
-        WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL | LVS_REPORT | LVS_OWNERDATA |
-            LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER,
-        0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    list_ = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+                              WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL |
+                                  LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER,
+                              0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                              instance, nullptr);
     ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH;
@@ -171,14 +200,104 @@ int ResultListView::row_width(HDC context, std::size_t row) const {
         const auto code = static_cast<unsigned char>(byte);
         // Beyond ASCII, or a control character shown by its code point.
         if (code >= 0x80 || code < 0x20 || code == 0x7F || ascii_widths_[code] == 0)
-            return text_width(context, wide_text(row));
+            return text_width(context, shown_text(row));
         width += ascii_widths_[code];
     }
     return width;
 }
 
-std::wstring ResultListView::wide_text(std::size_t row) const {
-    return visible(platform::utf16_from_utf8(items_->store().text(row)));
+std::wstring ResultListView::shown_text(std::size_t row) const {
+    const std::string shown = visible(items_->store().text(row));
+    // Right-to-left folder names keep their path order.
+    return wide(window::isolated_segments(shown, platform::kPathSeparator));
+}
+
+std::wstring ResultListView::tip_text(std::size_t row) const {
+    const std::wstring shown = shown_text(row);
+    // Broken after a separator where one lies in the line's second half,
+    // never inside a surrogate pair.
+    std::wstring tip;
+    std::size_t start = 0;
+    while (shown.size() - start > kTipLine) {
+        std::size_t end = start + kTipLine;
+        const std::size_t separator = shown.rfind(platform::kPathSeparator, end - 1);
+        if (separator != std::wstring::npos && separator > start + kTipLine / 2)
+            end = separator + 1;
+        if (IS_HIGH_SURROGATE(shown[end - 1])) --end;
+        tip.append(shown, start, end - start).append(L"\r\n");
+        start = end;
+    }
+    return tip.append(shown, start);
+}
+
+std::vector<std::size_t> ResultListView::selected_rows() const {
+    std::vector<std::size_t> rows;
+    const auto count = static_cast<std::size_t>(ListView_GetSelectedCount(list_));
+    rows.reserve(count);
+    if (count == rows_) {
+        for (std::size_t row = 0; row < rows_; ++row) rows.push_back(row);
+        return rows;
+    }
+    for (int row = ListView_GetNextItem(list_, -1, LVNI_SELECTED); row >= 0;
+         row = ListView_GetNextItem(list_, row, LVNI_SELECTED))
+        rows.push_back(static_cast<std::size_t>(row));
+    return rows;
+}
+
+bool ResultListView::command_key(WPARAM key) {
+    if (::GetKeyState(VK_CONTROL) >= 0 || ::GetKeyState(VK_MENU) < 0) return false;
+    if (key == 'A') {
+        ListView_SetItemState(list_, -1, LVIS_SELECTED, LVIS_SELECTED);
+        return true;
+    }
+    if (key == 'C' || key == VK_INSERT) {
+        const std::vector<std::size_t> rows = selected_rows();
+        if (!rows.empty() && commands_.copy) commands_.copy(rows);
+        return true;
+    }
+    return false;
+}
+
+void ResultListView::show_menu(POINT where) {
+    int row = -1;
+    if (where.x == -1 && where.y == -1) {
+        // From the keyboard: at the current row, or the list's corner.
+        row = ListView_GetNextItem(list_, -1, LVNI_FOCUSED);
+        RECT bounds{};
+        if (row < 0 || !ListView_GetItemRect(list_, row, &bounds, LVIR_BOUNDS))
+            ::GetClientRect(list_, &bounds);
+        where = {bounds.left + 8, bounds.bottom};
+        ::ClientToScreen(list_, &where);
+    } else {
+        LVHITTESTINFO hit{};
+        hit.pt = where;
+        ::ScreenToClient(list_, &hit.pt);
+        row = ListView_HitTest(list_, &hit);
+        if ((hit.flags & LVHT_ONITEM) == 0) row = -1;
+    }
+    const HMENU menu = ::CreatePopupMenu();
+    if (menu == nullptr) return;
+    const auto enabled = [](bool on) { return MF_STRING | (on ? MF_ENABLED : MF_GRAYED); };
+    ::AppendMenuW(menu, enabled(ListView_GetSelectedCount(list_) > 0), kMenuCopy, L"Copy\tCtrl+C");
+    ::AppendMenuW(menu, enabled(rows_ > 0), kMenuCopyAll, L"Copy all paths");
+    ::AppendMenuW(menu, enabled(row >= 0), kMenuOpenFolder, L"Open containing folder");
+    const auto chosen = static_cast<UINT>(::TrackPopupMenu(
+        menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, where.x, where.y, 0, list_, nullptr));
+    ::DestroyMenu(menu);
+    switch (chosen) {
+        case kMenuCopy:
+            if (commands_.copy) commands_.copy(selected_rows());
+            return;
+        case kMenuCopyAll:
+            if (commands_.copy_all) commands_.copy_all();
+            return;
+        case kMenuOpenFolder:
+            if (commands_.open_folder && row >= 0)
+                commands_.open_folder(static_cast<std::size_t>(row));
+            return;
+        default:
+            return;
+    }
 }
 
 void ResultListView::draw_row(HDC context, std::size_t row, const RECT& bounds) {
@@ -197,7 +316,7 @@ void ResultListView::draw_row(HDC context, std::size_t row, const RECT& bounds) 
     ::SetTextColor(context, ::GetSysColor(foreground));
     RECT text = bounds;
     text.left += text_margin(context);
-    const std::wstring shown = wide_text(row);
+    const std::wstring shown = shown_text(row);
     ::DrawTextW(context, shown.data(), static_cast<int>(shown.size()), &text,
                 DT_SINGLELINE | DT_NOPREFIX | DT_VCENTER | DT_NOCLIP);
     const bool has_focus_mark =
@@ -232,7 +351,7 @@ LRESULT ResultListView::on_notify(NMHDR& header) {
             LVITEMW& item = reinterpret_cast<NMLVDISPINFOW&>(header).item;
             if ((item.mask & LVIF_TEXT) != 0 && item.cchTextMax > 0 && item.iItem >= 0 &&
                 static_cast<std::size_t>(item.iItem) < rows_) {
-                display_ = wide_text(static_cast<std::size_t>(item.iItem));
+                display_ = shown_text(static_cast<std::size_t>(item.iItem));
                 ::lstrcpynW(item.pszText, display_.c_str(), item.cchTextMax);
             }
             return 0;
@@ -279,13 +398,24 @@ LRESULT CALLBACK ResultListView::subclass_procedure(HWND window, UINT message, W
                 auto& tip = reinterpret_cast<NMTTDISPINFOW&>(header);
                 const int row = self.row_at_pointer();
                 self.tip_ = row >= 0 && static_cast<std::size_t>(row) < self.rows_
-                                ? self.wide_text(static_cast<std::size_t>(row))
+                                ? self.tip_text(static_cast<std::size_t>(row))
                                 : std::wstring();
                 tip.lpszText = self.tip_.data();
                 return 0;
             }
             break;
         }
+        case WM_KEYDOWN:
+            if (self.command_key(wparam)) return 0;
+            break;
+        case WM_CHAR:
+            // Ctrl+A and Ctrl+C were taken as keys; their characters would
+            // start a search by the rows' first letters.
+            if (wparam == 0x01 || wparam == 0x03) return 0;
+            break;
+        case WM_CONTEXTMENU:
+            self.show_menu({GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)});
+            return 0;
         case WM_NCDESTROY:
             ::RemoveWindowSubclass(window, subclass_procedure, kSubclassId);
             break;

@@ -4,7 +4,11 @@
 //
 // A list view draws at most 259 characters of an item, so the rows are drawn
 // here, whole; the column is as wide as the widest row, the list scrolls
-// sideways, and a tool tip shows the path under the pointer whole.
+// sideways, and a tool tip shows the path under the pointer whole, in lines.
+// Folder names in right-to-left scripts keep their path order.
+//
+// Rows are selected as in any list (Shift and Ctrl with a click or the
+// arrows, Ctrl+A); Ctrl+C and the context menu hand the rows to the window.
 #pragma once
 
 #include <windows.h>
@@ -13,17 +17,38 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "window/list_items.h"
 
 namespace kestrafin::win32 {
 
+// What the list's keys and context menu ask of the window.
+struct ListCommands {
+    std::function<void(const std::vector<std::size_t>& rows)> copy;
+    std::function<void()> copy_all;
+    std::function<void(std::size_t row)> open_folder;
+};
+
+// The context menu's items, in their order.
+enum ListMenuItem : UINT { kMenuCopy = 1, kMenuCopyAll, kMenuOpenFolder };
+
 class ResultListView {
   public:
     // Makes the list view as a child of `parent`; `items` must outlive it.
-    void create(HWND parent, int id, const window::ListItems& items);
+    void create(HWND parent, int id, const window::ListItems& items, ListCommands commands);
     HWND handle() const { return list_; }
+
+    // The selected rows, in list order.
+    std::vector<std::size_t> selected_rows() const;
+    // The text a row shows, and the lines its tool tip shows.
+    std::wstring shown_text(std::size_t row) const;
+    std::wstring tip_text(std::size_t row) const;
+    // Opens the context menu at `where` (screen coordinates) and carries out
+    // the item chosen.
+    void show_menu(POINT where);
 
     // Sets the font of rows and header; widths are measured anew.
     void set_font(HFONT font);
@@ -49,12 +74,13 @@ class ResultListView {
     int row_at_pointer() const;
     // The width of `row`'s text in pixels.
     int row_width(HDC context, std::size_t row) const;
-    // The text of `row` in the system's wide text.
-    std::wstring wide_text(std::size_t row) const;
+    // Ctrl+A and Ctrl+C; true when `key` was one of them.
+    bool command_key(WPARAM key);
 
     HWND list_ = nullptr;
     HWND tooltip_ = nullptr;
     const window::ListItems* items_ = nullptr;
+    ListCommands commands_;
     HFONT font_ = nullptr;
     std::size_t rows_ = 0;
     int widest_ = 0;            // widest text measured, in pixels

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <algorithm>
 #include <atomic>
@@ -69,6 +70,9 @@ struct DialogAnswers {
     std::wstring answer;
     std::vector<Seen> seen;
     std::set<HWND> handled;
+    // A context menu gets this many Down presses and Enter; its items are kept.
+    int menu_downs = 0;
+    std::vector<std::wstring> menu_items;
 };
 DialogAnswers* answers = nullptr;
 
@@ -90,8 +94,30 @@ BOOL CALLBACK answer_dialog(HWND dialog, LPARAM) {
     return TRUE;
 }
 
+BOOL CALLBACK choose_from_menu(HWND menu_window, LPARAM) {
+    wchar_t kind[16] = {};
+    ::GetClassNameW(menu_window, kind, 16);
+    if (std::wstring_view(kind) != L"#32768" || !::IsWindowVisible(menu_window) ||
+        !answers->handled.insert(menu_window).second)
+        return TRUE;
+    const auto menu = reinterpret_cast<HMENU>(::SendMessageW(menu_window, MN_GETHMENU, 0, 0));
+    answers->menu_items.clear();
+    for (int item = 0; item < ::GetMenuItemCount(menu); ++item) {
+        wchar_t text[64] = {};
+        ::GetMenuStringW(menu, static_cast<UINT>(item), text, 64, MF_BYPOSITION);
+        answers->menu_items.emplace_back(text);
+    }
+    for (int press = 0; press < answers->menu_downs; ++press)
+        ::PostMessageW(menu_window, WM_KEYDOWN, VK_DOWN, 0);
+    ::PostMessageW(menu_window, WM_KEYDOWN, VK_RETURN, 0);
+    return TRUE;
+}
+
 void CALLBACK look_for_dialogs(HWND, UINT, UINT_PTR, DWORD) {
-    if (answers != nullptr) ::EnumThreadWindows(::GetCurrentThreadId(), answer_dialog, 0);
+    if (answers == nullptr) return;
+    ::EnumThreadWindows(::GetCurrentThreadId(), answer_dialog, 0);
+    // A menu's window belongs to the desktop, not to the thread.
+    ::EnumWindows(choose_from_menu, 0);
 }
 
 class Win32Window : public ::testing::Test {
@@ -117,6 +143,52 @@ class Win32Window : public ::testing::Test {
     }
 
     static bool idle(win32::frmMain& window) { return !window.logic().busy(); }
+
+    // Presses `key` in the list with Ctrl and Shift held or not, as the
+    // thread's keyboard state tells the list.
+    static void press_in_list(win32::frmMain& window, WORD key, bool control, bool shift) {
+        BYTE before[256] = {};
+        ::GetKeyboardState(before);
+        BYTE held[256] = {};
+        std::copy(std::begin(before), std::end(before), held);
+        held[VK_CONTROL] = control ? 0x80 : 0;
+        held[VK_SHIFT] = shift ? 0x80 : 0;
+        ::SetKeyboardState(held);
+        ::PostMessageW(window.lvFiles.handle(), WM_KEYDOWN, key, 0);
+        ::PostMessageW(window.lvFiles.handle(), WM_KEYUP, key, 0xC0000000);
+        MSG message{};
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (!window.pre_translate(message)) {
+                ::TranslateMessage(&message);
+                ::DispatchMessageW(&message);
+            }
+        }
+        ::SetKeyboardState(before);
+    }
+
+    static std::wstring clipboard_text() {
+        std::wstring text;
+        if (!::OpenClipboard(nullptr)) return L"(clipboard not open)";
+        if (const HANDLE block = ::GetClipboardData(CF_UNICODETEXT)) {
+            if (const auto* units = static_cast<const wchar_t*>(::GlobalLock(block))) {
+                text = units;
+                ::GlobalUnlock(block);
+            }
+        }
+        ::CloseClipboard();
+        return text;
+    }
+
+    static void select_rows(win32::frmMain& window, std::initializer_list<int> selected) {
+        const HWND list = window.lvFiles.handle();
+        ListView_SetItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+        for (const int row : selected) {
+            ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED,
+                                  LVIS_SELECTED | LVIS_FOCUSED);
+            ListView_SetSelectionMark(list, row);
+        }
+        ::SetFocus(list);
+    }
 
     // The width of `text` in pixels in the list's own font, as the system measures it.
     static int width_in_list(win32::frmMain& window, std::string_view text) {
@@ -308,4 +380,149 @@ TEST_F(Win32Window, ClosingDuringASearchStopsItAndEndsTheWindow) {
     ::PostMessageW(handle, WM_CLOSE, 0, 0);
     ASSERT_TRUE(pump_until(*window, [&] { return !::IsWindow(handle); }));
     EXPECT_TRUE(stopped);
+}
+
+namespace {
+
+// A line break, a right-to-left folder and a plain path.
+const std::vector<std::string> kFound = {
+    "C:\\two\nlines\\a.txt", "C:\\Projects\\\xD9\x85\xD8\xAC\xD9\x84\xD8\xAF\\2024\\r.pdf",
+    "C:\\plain\\b.txt"};
+const std::wstring kFoundText[] = {L"C:\\two\r\nlines\\a.txt",
+                                   L"C:\\Projects\\\x0645\x062C\x0644\x062F\\2024\\r.pdf",
+                                   L"C:\\plain\\b.txt"};
+
+}  // namespace
+
+TEST_F(Win32Window, SelectedRowsAreCopiedAsTheirRealTextWithTheKeys) {
+    const struct Case {
+        const char* keys;
+        std::initializer_list<int> first_selected;
+        std::vector<std::pair<WORD, bool>> presses;  // key, with Shift; Ctrl+C ends each
+        std::wstring copied;
+    } cases[] = {
+        {"Ctrl+C", {0}, {}, kFoundText[0]},
+        {"Shift+Down twice",
+         {0},
+         {{VK_DOWN, true}, {VK_DOWN, true}},
+         kFoundText[0] + L"\r\n" + kFoundText[1] + L"\r\n" + kFoundText[2]},
+        {"Shift+Up", {2}, {{VK_UP, true}}, kFoundText[1] + L"\r\n" + kFoundText[2]},
+        {"Ctrl+A",
+         {1},
+         {{'A', false}},
+         kFoundText[0] + L"\r\n" + kFoundText[1] + L"\r\n" + kFoundText[2]},
+    };
+    const auto window = shown_window(search_finding(kFound));
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window) && window->lvFiles.rows() == 3; }));
+    // The keyboard's state is the thread's own only once the window has the
+    // focus: until then the host may still set it from the display.
+    ASSERT_TRUE(pump_until(*window, [&] { return ::GetForegroundWindow() == window->handle(); }));
+    for (const Case& each : cases) {
+        select_rows(*window, each.first_selected);
+        for (const auto& [key, shift] : each.presses)
+            press_in_list(*window, key, key == 'A', shift);
+        press_in_list(*window, 'C', true, false);
+        EXPECT_EQ(clipboard_text(), each.copied) << each.keys;
+    }
+    EXPECT_TRUE(dialogs.seen.empty());
+}
+
+TEST_F(Win32Window, TheListsContextMenuCopiesAllPathsAndShowsAFileInItsFolder) {
+    std::vector<std::string> shown;
+    window::WindowServices services = search_finding(kFound);
+    services.show_in_file_manager = [&shown](const std::string& path) { shown.push_back(path); };
+    const auto window = shown_window(std::move(services));
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window) && window->lvFiles.rows() == 3; }));
+
+    const struct Case {
+        int downs;  // from the menu's top
+        std::wstring copied;
+        std::vector<std::string> shown;
+    } cases[] = {
+        {1, kFoundText[1], {}},
+        {2, kFoundText[0] + L"\r\n" + kFoundText[1] + L"\r\n" + kFoundText[2], {}},
+        {3, L"", {kFound[1]}},
+    };
+    for (const Case& each : cases) {
+        ::OpenClipboard(nullptr);
+        ::EmptyClipboard();
+        ::CloseClipboard();
+        shown.clear();
+        select_rows(*window, {1});
+        dialogs.menu_downs = each.downs;
+        ::SendMessageW(window->lvFiles.handle(), WM_CONTEXTMENU,
+                       reinterpret_cast<WPARAM>(window->lvFiles.handle()), MAKELPARAM(-1, -1));
+        ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+        EXPECT_EQ(dialogs.menu_items, (std::vector<std::wstring>{L"Copy\tCtrl+C", L"Copy all paths",
+                                                                 L"Open containing folder"}));
+        EXPECT_EQ(clipboard_text(), each.copied) << each.downs;
+        EXPECT_EQ(shown, each.shown) << each.downs;
+    }
+}
+
+namespace {
+
+// True when a help text annotated on `control` comes back from its
+// accessible object, as screen readers read it.
+bool host_reads_annotations(HWND control) {
+    IAccPropServices* services = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IAccPropServices, reinterpret_cast<void**>(&services))))
+        return false;
+    const bool set = SUCCEEDED(services->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF,
+                                                        PROPID_ACC_HELP, L"annotated"));
+    bool read = false;
+    IAccessible* object = nullptr;
+    if (set && SUCCEEDED(::AccessibleObjectFromWindow(control, OBJID_CLIENT, IID_IAccessible,
+                                                      reinterpret_cast<void**>(&object)))) {
+        VARIANT self{};
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        BSTR text = nullptr;
+        read = SUCCEEDED(object->get_accHelp(self, &text)) && text != nullptr &&
+               std::wstring_view(text) == L"annotated";
+        ::SysFreeString(text);
+        object->Release();
+    }
+    MSAAPROPID help = PROPID_ACC_HELP;
+    if (set) services->ClearHwndProps(control, OBJID_CLIENT, CHILDID_SELF, &help, 1);
+    services->Release();
+    return read;
+}
+
+}  // namespace
+
+TEST_F(Win32Window, AssistiveTechnologyFindsANameForTheBoxTheListTheLogoAndTheLink) {
+    const auto window = shown_window(search_finding(kFound));
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    if (!host_reads_annotations(window->Label2))
+        GTEST_SKIP() << "this host's accessible objects do not read annotated properties "
+                        "(Wine's oleacc does not)";
+    const auto name_of = [](HWND control, bool description) {
+        IAccessible* object = nullptr;
+        if (FAILED(::AccessibleObjectFromWindow(control, OBJID_CLIENT, IID_IAccessible,
+                                                reinterpret_cast<void**>(&object))))
+            return std::wstring(L"(no accessible object)");
+        VARIANT self{};
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        BSTR text = nullptr;
+        const HRESULT got = description ? object->get_accDescription(self, &text)
+                                        : object->get_accName(self, &text);
+        std::wstring read = SUCCEEDED(got) && text != nullptr ? std::wstring(text) : L"";
+        ::SysFreeString(text);
+        object->Release();
+        return read;
+    };
+    EXPECT_EQ(name_of(window->txtFileroot, false), L"Root folder");
+    EXPECT_EQ(name_of(window->lvFiles.handle(), false), L"Found files");
+    EXPECT_EQ(name_of(window->Image1, false), L"Kestrafin logo");
+    EXPECT_EQ(name_of(window->lblorvane, false), L"Home page link");
+    ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window) && window->lvFiles.rows() == 3; }));
+    EXPECT_EQ(name_of(window->lvFiles.handle(), true), L"The paths of the files found: 3 entries");
 }
