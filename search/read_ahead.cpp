@@ -15,10 +15,9 @@ namespace {
 // shared counter.
 constexpr std::size_t kGrantStep = std::size_t{64} << 10;
 
-// Readers at work when reading ahead starts, and how the count is tried
-// higher: after every so many reads, twice as many readers are kept when
-// they read at least this much faster.
-constexpr std::size_t kFirstReaders = 8;
+// How the count of readers at work is tried higher: after every so many
+// reads, twice as many readers are kept when they read at least this much
+// faster.
 constexpr std::size_t kReadsPerRound = 64;
 constexpr int kRoundsBetweenTries = 8;
 constexpr double kRateToKeepMore = 1.5;
@@ -56,6 +55,13 @@ struct ReadAhead::Branch {
     std::size_t count = 0;    // subfolders readers may read
     std::size_t next = 0;     // the next one a reader takes
     std::deque<Node*> below;  // being read or read, not taken; rising indices
+    // The nodes of `below` before this one have nothing left to read below
+    // them, and when `exhausted` neither has the branch: the search for the
+    // next folder to read passes over them at once.
+    std::size_t first_live = 0;
+    bool exhausted = false;
+
+    std::size_t unread() const { return count > next ? count - next : 0; }
 };
 
 // A subfolder being read or read ahead, not yet taken by the walk.
@@ -81,7 +87,8 @@ ReadAhead::ReadAhead(Reader& reader, const ReadAheadLimits& limits)
         }
     }
     std::lock_guard lock(mutex_);
-    active_readers_ = std::min(kFirstReaders, readers_.size());
+    active_readers_ = std::clamp<std::size_t>(limits_.first_readers, 1,
+                                              std::max<std::size_t>(readers_.size(), 1));
 }
 
 ReadAhead::~ReadAhead() {
@@ -116,6 +123,7 @@ ReadAhead::Branch* ReadAhead::lend(const FolderListing& listing,
     branch->next = first;
     Branch* lent = branch.get();
     std::lock_guard lock(mutex_);
+    unread_ += lent->unread();
     descent_.push_back(std::move(branch));
     wake_reader();
     return lent;
@@ -125,26 +133,44 @@ ReadAhead::Branch* ReadAhead::lend(const FolderListing& listing,
 // not yet read: below the folder the walk is in, then below each folder above
 // it. Null when there is none.
 ReadAhead::Branch* ReadAhead::next_to_read() {
+    if (unread_ == 0) return nullptr;
     for (auto lent = descent_.rbegin(); lent != descent_.rend(); ++lent)
         if (Branch* found = first_unread_in(lent->get())) return found;
     return nullptr;
 }
 
 // Depth first through what has been read below `top`: a folder's subfolders
-// read ahead come before its next subfolder, as they do in the walk.
+// read ahead come before its next subfolder, as they do in the walk. What it
+// finds spent is marked so, so that the search costs the reads under way, not
+// every folder held.
 ReadAhead::Branch* ReadAhead::first_unread_in(Branch* top) {
+    if (top->exhausted) return nullptr;
     search_.clear();
-    search_.emplace_back(top, 0);
+    search_.push_back({top, top->first_live, false});
     while (!search_.empty()) {
-        auto& [branch, next_below] = search_.back();
-        if (next_below < branch->below.size()) {
-            const Node* child = branch->below[next_below++];
-            if (child->state == Node::State::read && child->branch)
-                search_.emplace_back(child->branch.get(), 0);
+        Searching& searching = search_.back();
+        Branch* branch = searching.branch;
+        if (searching.next_below < branch->below.size()) {
+            const Node* child = branch->below[searching.next_below++];
+            if (child->state == Node::State::reading) {
+                searching.live = true;
+            } else if (child->branch && !child->branch->exhausted) {
+                search_.push_back({child->branch.get(), child->branch->first_live, false});
+            } else if (!searching.live) {
+                branch->first_live = searching.next_below;
+            }
             continue;
         }
         if (branch->next < branch->count) return branch;
+        const bool live = searching.live;
         search_.pop_back();
+        if (live) {
+            if (!search_.empty()) search_.back().live = true;
+            continue;
+        }
+        branch->exhausted = true;
+        if (!search_.empty() && !search_.back().live)
+            search_.back().branch->first_live = search_.back().next_below;
     }
     return nullptr;
 }
@@ -162,6 +188,7 @@ void ReadAhead::read_ahead() {
         ++busy_readers_;
         Node* node = new Node;
         node->index = parent->next++;
+        --unread_;
         parent->below.push_back(node);
         ++folders_ahead_;
 
@@ -208,7 +235,6 @@ void ReadAhead::read_ahead() {
             if (whole) bytes_ahead_ -= allowance.used();
             --folders_ahead_;
             delete node;  // its listing and handle go with it
-            wake_reader();
             continue;
         }
         if (!whole) {
@@ -227,23 +253,33 @@ void ReadAhead::read_ahead() {
             // read once the walk has entered the link.
             below.count =
                 node->read.folder && !node->through_link ? node->read.listing.subfolders.size() : 0;
+            unread_ += below.count;
         }
+        // No reader is woken here: this one looks for the next read itself,
+        // and wakes another once it has taken one and more are waiting.
         if (awaited_ == node) listing_ready_.notify_one();
-        wake_reader();
     }
 }
 
 ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListing& listing) {
     std::unique_lock lock(mutex_);
-    while (!parent->below.empty() && parent->below.front()->index < index) {
-        Node* passed = parent->below.front();
+    auto pop_front = [parent] {
+        Node* front = parent->below.front();
         parent->below.pop_front();
-        drop(passed);
+        if (parent->first_live > 0) --parent->first_live;
+        return front;
+    };
+    while (!parent->below.empty() && parent->below.front()->index < index) drop(pop_front());
+    if (parent->next < index + 1) {
+        unread_ -= std::min(index + 1, parent->count) - std::min(parent->next, parent->count);
+        parent->next = index + 1;
     }
-    parent->next = std::max(parent->next, index + 1);
-    if (parent->below.empty() || parent->below.front()->index != index) return {};
-    Node* node = parent->below.front();
-    parent->below.pop_front();
+    if (parent->below.empty() || parent->below.front()->index != index) {
+        ++round_waits_;
+        return {};
+    }
+    Node* node = pop_front();
+    if (node->state == Node::State::reading) ++round_waits_;
     awaited_ = node;
     listing_ready_.wait(lock, [node] { return node->state != Node::State::reading; });
     awaited_ = nullptr;
@@ -255,7 +291,11 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
         std::swap(listing, node->read.listing);
         std::unique_ptr<Branch> branch = std::move(node->branch);
         branch->listing = &listing;
+        // Below a link, readers start once the walk has entered it.
+        unread_ -= branch->unread();
         branch->count = listing.subfolders.size();
+        unread_ += branch->unread();
+        branch->exhausted = false;
         taken.branch = branch.get();
         taken.folder = std::move(node->read.folder);
         descent_.push_back(std::move(branch));
@@ -270,7 +310,7 @@ void ReadAhead::leave(Branch* branch) {
     while (!descent_.empty()) {
         std::unique_ptr<Branch> left = std::move(descent_.back());
         descent_.pop_back();
-        drop_below(*left);
+        forget(*left);
         if (left.get() == branch) break;
     }
     wake_reader();
@@ -288,7 +328,11 @@ void ReadAhead::count_read() {
     const auto now = std::chrono::steady_clock::now();
     const double seconds = std::chrono::duration<double>(now - round_started_).count();
     const double rate = seconds > 0 ? static_cast<double>(round_reads_) / seconds : 0;
+    // The walk waited for the readers, or read folders itself, on a quarter
+    // of the round's folders: they are behind it.
+    const bool readers_behind = round_waits_ * 4 >= round_reads_;
     round_reads_ = 0;
+    round_waits_ = 0;
     round_started_ = now;
     if (trying_more_) {
         trying_more_ = false;
@@ -300,7 +344,8 @@ void ReadAhead::count_read() {
         rounds_until_trying_ = 0;  // that paid: try more at once
     }
     settled_rate_ = rate;
-    if (active_readers_ >= readers_.size() || rounds_until_trying_-- > 0) return;
+    if (rounds_until_trying_ > 0) --rounds_until_trying_;
+    if (active_readers_ >= readers_.size() || rounds_until_trying_ > 0 || !readers_behind) return;
     active_readers_ = std::min(active_readers_ * 2, readers_.size());
     trying_more_ = true;
     wake_reader();
@@ -312,15 +357,17 @@ void ReadAhead::wake_reader() {
     // Readers that waited for room wake once there is room for several reads,
     // not for each folder the walk takes.
     const std::size_t room_to_wake = std::min(kRoomToWake, limits_.max_folders / 4);
-    if (idle_readers_ > 0 && !stopping_ && busy_readers_ < active_readers_ &&
+    if (idle_readers_ > 0 && unread_ > 0 && !stopping_ && busy_readers_ < active_readers_ &&
         folders_ahead_ + room_to_wake < limits_.max_folders &&
         bytes_ahead_.load(std::memory_order_relaxed) + kGrantStep <= limits_.max_bytes)
         work_ready_.notify_one();
 }
 
-void ReadAhead::drop_below(Branch& branch) {
+// The branch goes: its unread subfolders no longer count, nor does anything
+// read below it.
+void ReadAhead::forget(const Branch& branch) {
+    unread_ -= branch.unread();
     for (Node* node : branch.below) drop(node);
-    branch.below.clear();
 }
 
 // Frees the node and everything read below it; a node still being read is
@@ -332,7 +379,7 @@ void ReadAhead::drop(Node* node) {
     }
     --folders_ahead_;
     bytes_ahead_ -= node->bytes;
-    if (node->branch) drop_below(*node->branch);
+    if (node->branch) forget(*node->branch);
     delete node;
 }
 

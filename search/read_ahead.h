@@ -79,6 +79,7 @@ struct FolderRead {
 
 struct ReadAheadLimits {
     std::size_t readers = 0;                       // reader threads
+    std::size_t first_readers = 8;                 // of them at work at first; more when it pays
     std::size_t max_bytes = std::size_t{8} << 20;  // held by listings read ahead, not taken
     std::size_t max_folders = 4096;                // being read or read ahead, not taken
     std::size_t longest_path_kept = 4096;          // longer paths are not copied for readers
@@ -138,15 +139,23 @@ class ReadAhead {
     void wake_reader();
     void count_read();
     void drop(Node* node);
-    void drop_below(Branch& branch);
+    void forget(const Branch& branch);
 
     Reader& reader_;
     const ReadAheadLimits limits_;
     mutable std::mutex mutex_;
     std::condition_variable work_ready_;
     std::condition_variable listing_ready_;
-    std::vector<std::unique_ptr<Branch>> descent_;         // lent, the walk's deepest last
-    std::vector<std::pair<Branch*, std::size_t>> search_;  // next_to_read's, kept for its memory
+    std::vector<std::unique_ptr<Branch>> descent_;  // lent, the walk's deepest last
+    struct Searching {
+        Branch* branch;
+        std::size_t next_below;
+        bool live;  // something below may still be read: a read is under way there
+    };
+    std::vector<Searching> search_;  // next_to_read's, kept for its memory
+    // Subfolders of the branches held that no reader has taken yet; readers
+    // are woken only while there are some.
+    std::size_t unread_ = 0;
     const Node* awaited_ = nullptr;
     std::size_t folders_ahead_ = 0;
     std::size_t idle_readers_ = 0;
@@ -155,6 +164,7 @@ class ReadAhead {
     // The current round of reads, and the rate of reading the count settled on.
     std::chrono::steady_clock::time_point round_started_;
     std::size_t round_reads_ = 0;
+    std::size_t round_waits_ = 0;  // folders the walk waited for or read itself
     double settled_rate_ = 0;
     bool trying_more_ = false;
     int rounds_until_trying_ = 0;

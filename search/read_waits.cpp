@@ -6,11 +6,15 @@ namespace kestrafin::search {
 
 namespace {
 
-// One read in kSampleEvery is timed. A read as slow as kSlowRead waited when
-// the host says the thread gave up the processor meanwhile (asked only after
-// a slow read, since asking costs more than timing), or when the host cannot
-// tell.
+// One read in kSampleEvery is timed. A slow read waited when the host says
+// the thread gave up the processor meanwhile (asked only after a slow read,
+// since asking costs more than timing). A local disk answers a read that is
+// not cached in well under a tenth of a millisecond, and a folder in memory
+// may take longer than that to list: where the host can tell, a read that
+// short is asked about; where it cannot, only a read as slow as a share's
+// counts.
 constexpr std::size_t kSampleEvery = 2;
+constexpr std::chrono::nanoseconds kSlowReadToAsk = std::chrono::microseconds(50);
 constexpr std::chrono::nanoseconds kSlowRead = std::chrono::microseconds(200);
 constexpr int kWaitingPercent = 50;
 
@@ -32,7 +36,8 @@ ReadWaits::Read ReadWaits::start() {
 
 void ReadWaits::finish(const Read& read) {
     if (!read.timed) return;
-    const bool slow = std::chrono::steady_clock::now() - read.started >= kSlowRead;
+    const auto took = std::chrono::steady_clock::now() - read.started;
+    const bool slow = took >= (host_tells_waits_ ? kSlowReadToAsk : kSlowRead);
     bool waited = slow;
     if (slow && host_tells_waits_) {
         // Until a slow read has been seen the host was not asked; the next one is.
@@ -40,11 +45,16 @@ void ReadWaits::finish(const Read& read) {
         waited = read.waits_before && waits_after && *waits_after != *read.waits_before;
     }
     waited_percent_ += ((waited ? 100 : 0) - waited_percent_) / 4;
+    waited_long_percent_ += ((waited && took >= kSlowRead ? 100 : 0) - waited_long_percent_) / 4;
     last_read_slow_ = slow;
 }
 
 bool ReadWaits::reads_wait() const {
     return waited_percent_ >= kWaitingPercent;
+}
+
+bool ReadWaits::reads_wait_long() const {
+    return waited_long_percent_ >= kWaitingPercent;
 }
 
 }  // namespace kestrafin::search

@@ -29,10 +29,15 @@ class ReadWaits {
 
     // True once half or more of the recent timed reads waited for the host.
     bool reads_wait() const;
+    // True when half or more of them waited as long as a share makes them
+    // (a fifth of a millisecond or more): reads that overlap without end,
+    // unlike those of a local disk, which its processor's work soon bounds.
+    bool reads_wait_long() const;
 
   private:
     std::size_t reads_ = 0;
     int waited_percent_ = 0;  // of recent timed reads; the last four weigh most
+    int waited_long_percent_ = 0;
     bool last_read_slow_ = false;
     bool host_tells_waits_ = false;
     bool host_asked_ = false;

@@ -24,6 +24,8 @@ using platform::Folder;
 
 // Folders read ahead and not yet entered, at most, and the bytes of their names.
 constexpr std::size_t kFoldersAhead = 4096;
+// Readers at work at first on a disk whose reads wait only briefly.
+constexpr std::size_t kFirstReaders = 8;
 constexpr std::size_t kBytesAhead = std::size_t{8} << 20;
 // Handles the readers may hold at most, opening folders or kept open to read
 // below them: many, since every folder read ahead that has subfolders keeps
@@ -320,11 +322,14 @@ class Walker : private ReadAhead::Reader {
     void start_reading_ahead() {
         ReadAhead::Reader& reader = *this;
         read_ahead_ = std::make_unique<ReadAhead>(
-            reader,
-            ReadAheadLimits{.readers = plan_.readers,
-                            .max_bytes = kBytesAhead,
-                            // Every folder read ahead with subfolders keeps its handle.
-                            .max_folders = std::min(kFoldersAhead, plan_.handles - plan_.readers)});
+            reader, ReadAheadLimits{
+                        .readers = plan_.readers,
+                        // A share's reads overlap without end: all readers
+                        // start. A local disk soon has its processor busy.
+                        .first_readers = waits_.reads_wait_long() ? plan_.readers : kFirstReaders,
+                        .max_bytes = kBytesAhead,
+                        // Every folder read ahead with subfolders keeps its handle.
+                        .max_folders = std::min(kFoldersAhead, plan_.handles - plan_.readers)});
         for (std::size_t depth = 0; depth < depth_; ++depth) {
             Frame& frame = frames_[depth];
             frame.shared = std::make_shared<SharedFolder>();
