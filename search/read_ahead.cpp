@@ -6,6 +6,7 @@
 
 #include "platform/path_rules.h"
 #include "search/path_text.h"
+#include "search/read_waits.h"
 
 namespace kestrafin::search {
 
@@ -22,6 +23,8 @@ constexpr std::size_t kReadsPerRound = 64;
 constexpr int kRoundsBetweenTries = 8;
 constexpr double kRateToKeepMore = 1.5;
 constexpr std::size_t kRoomToWake = 64;
+// Readers pause when fewer than one in this many of their timed reads waited.
+constexpr std::size_t kWaitedToGoOn = 8;
 
 void raise_peak(std::atomic<std::size_t>& peak, std::size_t value) {
     std::size_t seen = peak.load(std::memory_order_relaxed);
@@ -95,6 +98,16 @@ ReadAhead::~ReadAhead() {
     stop();
     for (std::thread& thread : readers_) thread.join();
     while (!descent_.empty()) leave(descent_.back().get());
+}
+
+void ReadAhead::resume() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!paused_) return;
+        paused_ = false;
+        round_started_ = std::chrono::steady_clock::now();
+        wake_reader();
+    }
 }
 
 void ReadAhead::stop() {
@@ -176,9 +189,11 @@ ReadAhead::Branch* ReadAhead::first_unread_in(Branch* top) {
 }
 
 void ReadAhead::read_ahead() {
+    ReadWaits waits;  // this reader's own
     std::unique_lock lock(mutex_);
     while (!stopping_) {
-        Branch* parent = has_room() && busy_readers_ < active_readers_ ? next_to_read() : nullptr;
+        Branch* parent =
+            has_room() && busy_readers_ < active_readers_ && !paused_ ? next_to_read() : nullptr;
         if (parent == nullptr) {
             ++idle_readers_;
             work_ready_.wait(lock);
@@ -217,11 +232,13 @@ void ReadAhead::read_ahead() {
         FolderRead read;
         lock.unlock();
         bool whole = false;
+        const ReadWaits::Read timing = waits.start();
         try {
             whole = reader_.read(folder, read, allowance);
         } catch (const std::exception&) {
             whole = false;  // the walk reads it again and meets the fault itself
         }
+        const std::optional<bool> waited = whole ? waits.finish(timing) : std::nullopt;
         folder.parent.reset();
         const std::size_t name_units = utf16_length(folder.name);
         // Keep only what the listing holds; the rest of the last step goes back.
@@ -229,7 +246,7 @@ void ReadAhead::read_ahead() {
         if (!whole) bytes_ahead_ -= allowance.used();
         lock.lock();
         --busy_readers_;
-        count_read();
+        count_read(waited);
 
         if (node->dropped) {
             if (whole) bytes_ahead_ -= allowance.used();
@@ -323,8 +340,26 @@ void ReadAhead::leave(Branch* branch) {
 // keeping them only when folders are then read markedly faster. The count
 // may so change during a walk, as it meets a part of the tree that is cached
 // and a part that is not.
-void ReadAhead::count_read() {
+void ReadAhead::count_read(std::optional<bool> waited) {
+    if (waited) {
+        ++round_timed_;
+        if (*waited) ++round_waited_;
+    }
     if (++round_reads_ < kReadsPerRound) return;
+    // Readers whose reads have stopped waiting are in a cached part of the
+    // tree, where they only crowd the processor.
+    const bool reads_cached = limits_.pause_when_cached && round_timed_ >= kReadsPerRound / 4 &&
+                              round_waited_ * kWaitedToGoOn < round_timed_;
+    round_timed_ = 0;
+    round_waited_ = 0;
+    if (reads_cached) {
+        round_reads_ = 0;
+        round_waits_ = 0;
+        trying_more_ = false;
+        paused_ = true;
+        ++pauses_;
+        return;
+    }
     const auto now = std::chrono::steady_clock::now();
     const double seconds = std::chrono::duration<double>(now - round_started_).count();
     const double rate = seconds > 0 ? static_cast<double>(round_reads_) / seconds : 0;
@@ -357,8 +392,8 @@ void ReadAhead::wake_reader() {
     // Readers that waited for room wake once there is room for several reads,
     // not for each folder the walk takes.
     const std::size_t room_to_wake = std::min(kRoomToWake, limits_.max_folders / 4);
-    if (idle_readers_ > 0 && unread_ > 0 && !stopping_ && busy_readers_ < active_readers_ &&
-        folders_ahead_ + room_to_wake < limits_.max_folders &&
+    if (idle_readers_ > 0 && unread_ > 0 && !stopping_ && !paused_ &&
+        busy_readers_ < active_readers_ && folders_ahead_ + room_to_wake < limits_.max_folders &&
         bytes_ahead_.load(std::memory_order_relaxed) + kGrantStep <= limits_.max_bytes)
         work_ready_.notify_one();
 }

@@ -25,6 +25,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -80,6 +81,7 @@ struct FolderRead {
 struct ReadAheadLimits {
     std::size_t readers = 0;                       // reader threads
     std::size_t first_readers = 8;                 // of them at work at first; more when it pays
+    bool pause_when_cached = true;                 // see paused()
     std::size_t max_bytes = std::size_t{8} << 20;  // held by listings read ahead, not taken
     std::size_t max_folders = 4096;                // being read or read ahead, not taken
     std::size_t longest_path_kept = 4096;          // longer paths are not copied for readers
@@ -130,6 +132,14 @@ class ReadAhead {
     // Ends reading ahead: readers end their reads early and start no more.
     void stop();
 
+    // Readers whose own reads stop waiting, as in a part of the tree that is
+    // cached, pause: the walk reads faster alone there. While paused the walk
+    // takes what was read ahead and reads the rest itself, and resumes the
+    // readers once its reads wait again. Each pause counts one.
+    std::size_t pauses() const { return pauses_.load(std::memory_order_relaxed); }
+    bool paused() const { return paused_.load(std::memory_order_relaxed); }
+    void resume();
+
   private:
     struct Node;
     void read_ahead();
@@ -137,7 +147,7 @@ class ReadAhead {
     Branch* first_unread_in(Branch* top);
     bool has_room() const;
     void wake_reader();
-    void count_read();
+    void count_read(std::optional<bool> waited);
     void drop(Node* node);
     void forget(const Branch& branch);
 
@@ -165,6 +175,10 @@ class ReadAhead {
     std::chrono::steady_clock::time_point round_started_;
     std::size_t round_reads_ = 0;
     std::size_t round_waits_ = 0;  // folders the walk waited for or read itself
+    std::size_t round_timed_ = 0;  // readers' reads timed, and of them those that waited
+    std::size_t round_waited_ = 0;
+    std::atomic<bool> paused_{false};
+    std::atomic<std::size_t> pauses_{0};
     double settled_rate_ = 0;
     bool trying_more_ = false;
     int rounds_until_trying_ = 0;

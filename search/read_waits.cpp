@@ -34,8 +34,8 @@ ReadWaits::Read ReadWaits::start() {
     return read;
 }
 
-void ReadWaits::finish(const Read& read) {
-    if (!read.timed) return;
+std::optional<bool> ReadWaits::finish(const Read& read) {
+    if (!read.timed) return std::nullopt;
     const auto took = std::chrono::steady_clock::now() - read.started;
     const bool slow = took >= (host_tells_waits_ ? kSlowReadToAsk : kSlowRead);
     bool waited = slow;
@@ -47,6 +47,7 @@ void ReadWaits::finish(const Read& read) {
     waited_percent_ += ((waited ? 100 : 0) - waited_percent_) / 4;
     waited_long_percent_ += ((waited && took >= kSlowRead ? 100 : 0) - waited_long_percent_) / 4;
     last_read_slow_ = slow;
+    return waited;
 }
 
 bool ReadWaits::reads_wait() const {

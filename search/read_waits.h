@@ -24,8 +24,9 @@ class ReadWaits {
 
     // Call before opening a folder. A read that fails is simply not finished.
     Read start();
-    // Call once the folder has been read whole.
-    void finish(const Read& read);
+    // Call once the folder has been read whole. Whether the read waited,
+    // when it was timed.
+    std::optional<bool> finish(const Read& read);
 
     // True once half or more of the recent timed reads waited for the host.
     bool reads_wait() const;

@@ -108,7 +108,11 @@ class Walker : private ReadAhead::Reader {
         if (!descend || frame.listing.subfolders.empty()) return;
         push(0);
         while (depth_ > 0) {
-            if (read_ahead_ == nullptr && time_to_read_ahead()) start_reading_ahead();
+            if (read_ahead_ == nullptr) {
+                if (time_to_read_ahead()) start_reading_ahead();
+            } else if (read_ahead_->paused()) {
+                resume_when_reads_wait();
+            }
             if (stopped()) break;
             Frame& top = frames_[depth_ - 1];
             if (top.next_subfolder == top.listing.subfolders.size()) {
@@ -205,7 +209,9 @@ class Walker : private ReadAhead::Reader {
         if (parent_folder == nullptr) return;
         path_.append(name);
         const ReadWaits::Read read =
-            plan_.readers > 0 && read_ahead_ == nullptr ? waits_.start() : ReadWaits::Read{};
+            plan_.readers > 0 && (read_ahead_ == nullptr || read_ahead_->paused())
+                ? waits_.start()
+                : ReadWaits::Read{};
         std::error_code error;
         Folder folder = Folder::open_child(*parent_folder, name, path_, through_link, error);
         pinned.reset();
@@ -317,6 +323,16 @@ class Walker : private ReadAhead::Reader {
         return waits_.reads_wait();
     }
 
+    // Paused readers go on once the walk's own reads wait again: judged from
+    // its reads since the pause.
+    void resume_when_reads_wait() {
+        if (read_ahead_->pauses() != pauses_seen_) {
+            pauses_seen_ = read_ahead_->pauses();
+            waits_ = ReadWaits{};
+        }
+        if (waits_.reads_wait()) read_ahead_->resume();
+    }
+
     // Starts the readers and lends them the descent: from here on they read
     // below it, and the walk shares its folders' handles with them.
     void start_reading_ahead() {
@@ -327,6 +343,8 @@ class Walker : private ReadAhead::Reader {
                         // A share's reads overlap without end: all readers
                         // start. A local disk soon has its processor busy.
                         .first_readers = waits_.reads_wait_long() ? plan_.readers : kFirstReaders,
+                        // Readers made to start keep reading, however fast.
+                        .pause_when_cached = !options_.read_ahead_after_folders,
                         .max_bytes = kBytesAhead,
                         // Every folder read ahead with subfolders keeps its handle.
                         .max_folders = std::min(kFoldersAhead, plan_.handles - plan_.readers)});
@@ -400,6 +418,7 @@ class Walker : private ReadAhead::Reader {
     std::deque<Frame> frames_;  // [0, depth_) is the descent; deeper ones are kept for reuse
     std::size_t depth_ = 0;
     ReadWaits waits_;
+    std::size_t pauses_seen_ = 0;
     std::size_t folders_taken_ = 0;
     bool stop_ = false;
     std::unique_ptr<ReadAhead> read_ahead_;  // ends its readers before the frames go
