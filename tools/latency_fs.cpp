@@ -9,6 +9,10 @@
 // folder behind it. Runs in the foreground until unmounted (fusermount3 -u
 // MOUNTPOINT) or stopped by SIGINT, SIGTERM or SIGHUP, which unmount it.
 // SIGUSR1 has it write the round trips served since the last SIGUSR1.
+// With --stop-at-first-write before SOURCE, files can also be created,
+// written, synced, renamed and removed, and the server stops itself (SIGSTOP)
+// on the first write it is asked for, before answering it: a share whose host
+// goes away in the middle of a save, at a moment a test can wait for.
 #define FUSE_USE_VERSION 35
 #include <dirent.h>
 #include <fcntl.h>
@@ -36,6 +40,8 @@ int source_folder = -1;
 std::chrono::microseconds delay{1000};
 std::string source_path;  // absolute, without a trailing separator
 std::string mount_path;   // likewise
+bool writable = false;
+std::atomic<bool> stopped_once{false};
 
 enum class RoundTrip { attributes, link, open_folder, read_folder };
 constexpr std::size_t kRoundTripKinds = 4;
@@ -142,8 +148,9 @@ int release_folder(const char*, fuse_file_info* info) {
 }
 
 int open_file(const char* path, fuse_file_info* info) {
-    if ((info->flags & O_ACCMODE) != O_RDONLY) return -EROFS;
-    const int file = openat(source_folder, relative(path).c_str(), O_RDONLY | O_NOFOLLOW);
+    if (!writable && (info->flags & O_ACCMODE) != O_RDONLY) return -EROFS;
+    const int flags = writable ? (info->flags & (O_ACCMODE | O_TRUNC | O_APPEND)) : O_RDONLY;
+    const int file = openat(source_folder, relative(path).c_str(), flags | O_NOFOLLOW);
     if (file < 0) return -errno;
     info->fh = static_cast<std::uint64_t>(file);
     return 0;
@@ -159,6 +166,43 @@ int release_file(const char*, fuse_file_info* info) {
     return 0;
 }
 
+int create_file(const char* path, mode_t mode, fuse_file_info* info) {
+    const int file =
+        openat(source_folder, relative(path).c_str(),
+               (info->flags & (O_ACCMODE | O_EXCL | O_TRUNC)) | O_CREAT | O_NOFOLLOW, mode);
+    if (file < 0) return -errno;
+    info->fh = static_cast<std::uint64_t>(file);
+    return 0;
+}
+
+int write_file(const char*, const char* buffer, size_t size, off_t offset, fuse_file_info* info) {
+    // The caller waits for this answer until the server is continued.
+    if (!stopped_once.exchange(true)) raise(SIGSTOP);
+    const ssize_t count = pwrite(static_cast<int>(info->fh), buffer, size, offset);
+    return count < 0 ? -errno : static_cast<int>(count);
+}
+
+int sync_file(const char*, int, fuse_file_info* info) {
+    return fsync(static_cast<int>(info->fh)) == 0 ? 0 : -errno;
+}
+
+int rename_entry(const char* from, const char* to, unsigned int flags) {
+    if (flags != 0) return -EINVAL;
+    return renameat(source_folder, relative(from).c_str(), source_folder, relative(to).c_str()) == 0
+               ? 0
+               : -errno;
+}
+
+int remove_file(const char* path) {
+    return unlinkat(source_folder, relative(path).c_str(), 0) == 0 ? 0 : -errno;
+}
+
+int change_mode(const char* path, mode_t mode, fuse_file_info* info) {
+    const int done = info != nullptr ? fchmod(static_cast<int>(info->fh), mode)
+                                     : fchmodat(source_folder, relative(path).c_str(), mode, 0);
+    return done == 0 ? 0 : -errno;
+}
+
 void* start(fuse_conn_info*, fuse_config* config) {
     config->entry_timeout = 1.0;
     config->attr_timeout = 1.0;
@@ -168,12 +212,14 @@ void* start(fuse_conn_info*, fuse_config* config) {
 }
 
 constexpr const char* kUsage =
-    "usage: kestrafin-latency-fs SOURCE MOUNTPOINT [MILLISECONDS]\n"
+    "usage: kestrafin-latency-fs [--stop-at-first-write] SOURCE MOUNTPOINT [MILLISECONDS]\n"
     "Mounts a read-only view of SOURCE that waits MILLISECONDS (default 1) on each\n"
     "lookup, getattr, opendir, readdir and readlink, and shows absolute links into\n"
     "SOURCE as links into MOUNTPOINT. Runs until fusermount3 -u MOUNTPOINT, or until\n"
     "SIGINT, SIGTERM or SIGHUP, which unmount it. On SIGUSR1 it writes the round trips\n"
-    "served since the last SIGUSR1 to standard error.\n";
+    "served since the last SIGUSR1 to standard error. --stop-at-first-write makes the\n"
+    "view writable and has the server stop itself (SIGSTOP) on the first write, before\n"
+    "answering it.\n";
 
 // The absolute form of a folder's path, without a trailing separator; empty
 // when it cannot be found.
@@ -191,6 +237,12 @@ int main(int argc, char** argv) {
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kUsage, stdout);
         return 0;
+    }
+    char* const program = argv[0];
+    if (argc >= 2 && std::strcmp(argv[1], "--stop-at-first-write") == 0) {
+        writable = true;
+        --argc;
+        ++argv;
     }
     if (argc < 3 || argc > 4) {
         std::fputs(kUsage, stderr);
@@ -239,7 +291,17 @@ int main(int argc, char** argv) {
     operations.read = read_file;
     operations.release = release_file;
     operations.init = start;
-    std::vector<char*> arguments{argv[0], argv[2], const_cast<char*>("-f"), const_cast<char*>("-o"),
-                                 const_cast<char*>("ro,max_threads=256,max_idle_threads=256")};
+    if (writable) {
+        operations.create = create_file;
+        operations.write = write_file;
+        operations.fsync = sync_file;
+        operations.rename = rename_entry;
+        operations.unlink = remove_file;
+        operations.chmod = change_mode;
+    }
+    std::vector<char*> arguments{
+        program, argv[2], const_cast<char*>("-f"), const_cast<char*>("-o"),
+        const_cast<char*>(writable ? "max_threads=256,max_idle_threads=256"
+                                   : "ro,max_threads=256,max_idle_threads=256")};
     return fuse_main(static_cast<int>(arguments.size()), arguments.data(), &operations, nullptr);
 }

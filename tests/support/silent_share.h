@@ -21,10 +21,12 @@
 namespace kestrafin::testing {
 
 // A share served from `source` on `mount_point` whose server can be made to
-// stop answering.
+// stop answering. A share that `stops_at_first_write` can be written to, and
+// its server stops by itself on the first write, before answering it.
 class ShareServer {
   public:
-    ShareServer(const std::string& source, const std::string& mount_point)
+    ShareServer(const std::string& source, const std::string& mount_point,
+                bool stops_at_first_write = false)
         : mount_point_(mount_point) {
         if (access("/dev/fuse", R_OK | W_OK) != 0) {
             why_not_ = "/dev/fuse cannot be used here, so no share can be mounted";
@@ -32,8 +34,12 @@ class ShareServer {
         }
         server_ = fork();
         if (server_ == 0) {
-            execl(KESTRAFIN_LATENCY_FS, KESTRAFIN_LATENCY_FS, source.c_str(), mount_point.c_str(),
-                  "0", static_cast<char*>(nullptr));
+            if (stops_at_first_write)
+                execl(KESTRAFIN_LATENCY_FS, KESTRAFIN_LATENCY_FS, "--stop-at-first-write",
+                      source.c_str(), mount_point.c_str(), "0", static_cast<char*>(nullptr));
+            else
+                execl(KESTRAFIN_LATENCY_FS, KESTRAFIN_LATENCY_FS, source.c_str(),
+                      mount_point.c_str(), "0", static_cast<char*>(nullptr));
             _exit(127);
         }
         const auto mounted = [&] {
@@ -61,11 +67,16 @@ class ShareServer {
     ShareServer& operator=(const ShareServer&) = delete;
 
     bool serving() const { return why_not_.empty(); }
+    pid_t process() const { return server_; }
     const std::string& why_not() const { return why_not_; }
     // Returns once the server has stopped: a stop signal takes effect some
     // time after it is sent, and the server answers until then.
     void stop_answering() {
         kill(server_, SIGSTOP);
+        wait_until_stopped();
+    }
+    // Returns once the server has stopped, by itself or told to.
+    void wait_until_stopped() {
         int status = 0;
         while (waitpid(server_, &status, WUNTRACED) == -1 && errno == EINTR) {
         }

@@ -2,16 +2,19 @@
 // that are no regular file, missing rights, a share that stops answering, and
 // the memory a reload takes.
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "listfile/saved_list.h"
 #include "tests/support/silent_share.h"
@@ -26,6 +29,32 @@ const std::string kRoot = "/unused";
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+// Waits until the first thread of the child `process` has ended (a zombie),
+// for up to a minute.
+bool first_thread_ends(pid_t process) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (std::chrono::steady_clock::now() < give_up) {
+        std::ifstream stat("/proc/" + std::to_string(process) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        // The state follows the command name, which ends with the last ')'.
+        const std::size_t end = line.rfind(')');
+        if (end != std::string::npos && end + 2 < line.size() && line[end + 2] == 'Z') return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// The children of this process but `other`.
+std::vector<pid_t> children_but(pid_t other) {
+    std::ifstream listed("/proc/self/task/" + std::to_string(getpid()) + "/children");
+    std::vector<pid_t> children;
+    pid_t child = 0;
+    while (listed >> child)
+        if (child != other) children.push_back(child);
+    return children;
 }
 
 // A figure of /proc/self/status, such as "VmRSS:", in KiB.
@@ -236,6 +265,69 @@ TEST(SavedListLogicPosix, SavingAndReloadingOnAShareThatStopsAnsweringLeaveTheWi
     EXPECT_EQ(logic->list_items().Text(1), "/from the share");
     EXPECT_EQ(face.count_label, "1 records found");
     EXPECT_EQ(face.messages.size(), 1u);
+#endif
+}
+
+TEST(SavedListLogicPosix, ClosingDuringASaveThatAShareStoppedInTheMiddleLeavesNoTemporaryFile) {
+#ifndef KESTRAFIN_LATENCY_FS
+    GTEST_SKIP() << "built without libfuse3, so no share that stops answering can be served";
+#else
+    TempFolder place;
+    const std::string source = place / "source";
+    const std::string share = place / "share";
+    make_folder(source);
+    make_folder(share);
+    make_file(source + "/kestrafin.ini", "[PATH]\r\nFULLPATH=/unused\r\n");
+    ShareServer server(source, share, true);
+    if (!server.serving()) GTEST_SKIP() << server.why_not();
+    const auto temporaries = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(source))
+            if (entry.path().filename().string().rfind(".kestrafin-", 0) == 0)
+                names.push_back(entry.path().filename().string());
+        return names;
+    };
+    // What the closing window leaves to remove its files once the share
+    // answers becomes this process's child when the window's process ends, so
+    // that the test can wait for it.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    const pid_t window = fork();
+    if (window == 0) {
+        close(go[1]);
+        StandInFace face;
+        auto logic = std::make_unique<kestrafin::window::WindowLogic>(face, share);
+        face.logic = logic.get();
+        logic->Form_Load();
+        logic->list_items().Add("/found");
+        logic->list_items().Refresh();
+        logic->cmdsavelist_Click();
+        char told = 0;
+        [[maybe_unused]] const auto got = read(go[0], &told, 1);
+        logic->close_requested();
+        _exit(3);  // the save had ended, so the window closed as usual
+    }
+    close(go[0]);
+    // The share stops on the save's first write, once its temporary file exists.
+    server.wait_until_stopped();
+    EXPECT_EQ(temporaries().size(), 1u);
+    [[maybe_unused]] const auto put = write(go[1], "c", 1);
+    close(go[1]);
+    // The saving thread waits for the share's answer even once the process
+    // ends, so the process is reaped only after the share answers; it has
+    // ended when its first thread has.
+    ASSERT_TRUE(first_thread_ends(window)) << "the window's process did not end";
+    server.answer_again();
+    int status = 0;
+    ASSERT_EQ(waitpid(window, &status, 0), window);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == EXIT_SUCCESS) << status;
+    const std::vector<pid_t> removers = children_but(server.process());
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    ASSERT_EQ(removers.size(), 1u) << "nothing was left to remove the temporary file";
+    ASSERT_EQ(waitpid(removers[0], nullptr, 0), removers[0]);
+    EXPECT_TRUE(temporaries().empty()) << temporaries()[0];
+    EXPECT_FALSE(std::filesystem::exists(source + "/kestrafinlist.dxb"));
 #endif
 }
 
