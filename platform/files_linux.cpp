@@ -9,7 +9,7 @@
 
 #include "platform/files.h"
 #include "platform/linux/files.h"
-#include "platform/program_folder.h"
+#include "platform/process.h"
 
 namespace kestrafin::platform {
 

@@ -1,7 +1,7 @@
 // Files on Windows. Every path reaches the system with the "\\?\" prefix;
 // every file is opened as a handle that is checked to be a regular file.
 #include "platform/files.h"
-#include "platform/program_folder.h"
+#include "platform/process.h"
 #include "platform/windows/system.h"
 
 #include <algorithm>

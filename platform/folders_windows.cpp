@@ -18,7 +18,6 @@ namespace kestrafin::platform {
 
 namespace {
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kListAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 // Large enough for hundreds of entries per call; names are at most 255 units.
 constexpr std::size_t kListingBytes = 64 * 1024;
@@ -73,7 +72,7 @@ windows::Handle open_relative(HANDLE parent, std::wstring_view name, ACCESS_MASK
     IO_STATUS_BLOCK status_block{};
     HANDLE opened = INVALID_HANDLE_VALUE;
     const NTSTATUS status =
-        ::NtCreateFile(&opened, access, &attributes, &status_block, nullptr, 0, kShareAll,
+        ::NtCreateFile(&opened, access, &attributes, &status_block, nullptr, 0, windows::kShareAll,
                        FILE_OPEN, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (status < 0) {
         error = error_of_status(status);
@@ -181,8 +180,9 @@ bool Folder::State::read_more(std::error_code& error) {
 Folder Folder::open(std::string_view path, std::error_code& error) {
     const std::wstring system_path = windows::system_path(path, error);
     if (error) return {};
-    windows::Handle handle(::CreateFileW(system_path.c_str(), kListAccess, kShareAll, nullptr,
-                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    windows::Handle handle(::CreateFileW(system_path.c_str(), kListAccess, windows::kShareAll,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                         nullptr));
     if (!handle.valid()) {
         error = windows::last_error();
         return {};
@@ -199,8 +199,8 @@ Folder Folder::open_child(const Folder& parent, std::string_view name, std::stri
         if (error) return {};
         DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
         if (!follow_link) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
-        windows::Handle handle(::CreateFileW(system_path.c_str(), kListAccess, kShareAll, nullptr,
-                                             OPEN_EXISTING, flags, nullptr));
+        windows::Handle handle(::CreateFileW(system_path.c_str(), kListAccess, windows::kShareAll,
+                                             nullptr, OPEN_EXISTING, flags, nullptr));
         if (!handle.valid()) {
             error = windows::last_error();
             return {};

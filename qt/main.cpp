@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/program_folder.h"
-#include "platform/standard_stream.h"
+#include "platform/process.h"
 #include "qt/frmMain.h"
 
 namespace Kestrafin_Lib {

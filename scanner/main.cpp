@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/program_arguments.h"
-#include "platform/standard_stream.h"
+#include "platform/process.h"
 #include "scanner/exclusions.h"
 #include "scanner/scan_options.h"
 #include "scanner/scan_sink.h"

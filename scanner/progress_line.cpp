@@ -1,6 +1,6 @@
 #include "scanner/progress_line.h"
 
-#include "platform/standard_stream.h"
+#include "platform/process.h"
 
 #include <string>
 #include <system_error>

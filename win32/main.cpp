@@ -5,7 +5,7 @@
 
 #include <exception>
 
-#include "platform/program_folder.h"
+#include "platform/process.h"
 #include "platform/text.h"
 #include "win32/frmMain.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "platform/large_block.h"
+#include "platform/process.h"
 
 namespace kestrafin::window {
 

@@ -10,9 +10,8 @@
 
 #include "listfile/saved_list.h"
 #include "listfile/saved_list_reader.h"
-#include "platform/emergency_exit.h"
 #include "platform/path_rules.h"
-#include "platform/program_folder.h"
+#include "platform/process.h"
 #include "search/searchfiles.h"
 #include "settings/ini_file.h"
 #include "settings/root_setting.h"

@@ -23,9 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_manager.h"
 #include "platform/files.h"
-#include "platform/start_program.h"
+#include "platform/process.h"
 #include "search/searchfiles.h"
 #include "window/background_work.h"
 #include "window/list_items.h"

@@ -16,8 +16,6 @@ std::wstring as_wide(std::u16string_view text) {
     return {reinterpret_cast<const wchar_t*>(text.data()), text.size()};
 }
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // What an open handle holds, when it is no regular file.
 std::optional<FileKind> irregular_kind(HANDLE file) {
     switch (::GetFileType(file)) {

@@ -20,6 +20,10 @@ inline constexpr DWORD kErrorStoppedOnLink = 681;  // ERROR_STOPPED_ON_SYMLINK
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
 
+// Handles share every access, so that an open file or folder never keeps a
+// user from renaming or removing it.
+inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // UTF-8 (WTF-8) text as the system's wide text.
 std::wstring wide_from_utf8(std::string_view text);
 

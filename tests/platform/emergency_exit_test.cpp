@@ -1,4 +1,4 @@
-#include "platform/emergency_exit.h"
+#include "platform/process.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/start_program.h"
+#include "platform/process.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,6 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/file_manager.h"
 #include "tests/support/temp_tree.h"
 
 using kestrafin::platform::start_program;

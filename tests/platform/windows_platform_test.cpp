@@ -9,10 +9,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/large_block.h"
-#include "platform/program_folder.h"
-#include "platform/standard_stream.h"
-#include "platform/start_program.h"
+#include "platform/process.h"
 #include "platform/windows/system.h"
 #include "tests/support/windows_temp_folder.h"
 

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "listfile/saved_list.h"
-#include "platform/program_folder.h"
+#include "platform/process.h"
 #include "platform/text.h"
 #include "tests/support/windows_temp_folder.h"
 
