@@ -6,7 +6,6 @@
 
 #include "platform/path_rules.h"
 #include "search/path_text.h"
-#include "search/read_waits.h"
 
 namespace kestrafin::search {
 
@@ -23,7 +22,9 @@ constexpr std::size_t kReadsPerRound = 64;
 constexpr int kRoundsBetweenTries = 8;
 constexpr double kRateToKeepMore = 1.5;
 constexpr std::size_t kRoomToWake = 64;
-// Readers pause when fewer than one in this many of their timed reads waited.
+// Readers' reads are judged every so many timed reads, and taken for cached
+// when fewer than one in so many waited.
+constexpr std::size_t kTimedToJudge = 16;
 constexpr std::size_t kWaitedToGoOn = 8;
 
 void raise_peak(std::atomic<std::size_t>& peak, std::size_t value) {
@@ -80,34 +81,40 @@ struct ReadAhead::Node {
 };
 
 ReadAhead::ReadAhead(Reader& reader, const ReadAheadLimits& limits)
-    : reader_(reader), limits_(limits), round_started_(std::chrono::steady_clock::now()) {
-    readers_.reserve(limits_.readers);
-    for (std::size_t count = 0; count < limits_.readers; ++count) {
-        try {
-            readers_.emplace_back([this] { read_ahead(); });
-        } catch (const std::system_error&) {
-            break;  // fewer readers only make the walk slower
-        }
-    }
+    : reader_(reader),
+      limits_(limits),
+      most_readers_(limits.readers),
+      round_started_(std::chrono::steady_clock::now()) {
     std::lock_guard lock(mutex_);
-    active_readers_ = std::clamp<std::size_t>(limits_.first_readers, 1,
-                                              std::max<std::size_t>(readers_.size(), 1));
+    set_active_readers(limits_.first_readers);
 }
 
 ReadAhead::~ReadAhead() {
     stop();
-    for (std::thread& thread : readers_) thread.join();
+    // No reader starts another once stopping.
+    std::vector<std::thread> readers;
+    {
+        std::lock_guard lock(mutex_);
+        readers.swap(readers_);
+    }
+    for (std::thread& thread : readers) thread.join();
     while (!descent_.empty()) leave(descent_.back().get());
 }
 
-void ReadAhead::resume() {
-    {
-        std::lock_guard lock(mutex_);
-        if (!paused_) return;
-        paused_ = false;
-        round_started_ = std::chrono::steady_clock::now();
-        wake_reader();
+// Called with the lock held. Starts the readers that are not yet running.
+void ReadAhead::set_active_readers(std::size_t count) {
+    active_readers_ = std::clamp<std::size_t>(count, 1, std::max<std::size_t>(most_readers_, 1));
+    while (readers_.size() < active_readers_ && !stopping_) {
+        try {
+            readers_.emplace_back([this] { read_ahead(); });
+        } catch (const std::system_error&) {
+            // Fewer readers only make the walk slower.
+            most_readers_ = readers_.size();
+            active_readers_ = std::max<std::size_t>(readers_.size(), 1);
+            break;
+        }
     }
+    wake_reader();
 }
 
 void ReadAhead::stop() {
@@ -189,11 +196,10 @@ ReadAhead::Branch* ReadAhead::first_unread_in(Branch* top) {
 }
 
 void ReadAhead::read_ahead() {
-    ReadWaits waits;  // this reader's own
+    ReadWaits waits(1);  // this reader's own; every read is timed, so as to judge soon
     std::unique_lock lock(mutex_);
     while (!stopping_) {
-        Branch* parent =
-            has_room() && busy_readers_ < active_readers_ && !paused_ ? next_to_read() : nullptr;
+        Branch* parent = has_room() && busy_readers_ < active_readers_ ? next_to_read() : nullptr;
         if (parent == nullptr) {
             ++idle_readers_;
             work_ready_.wait(lock);
@@ -238,7 +244,7 @@ void ReadAhead::read_ahead() {
         } catch (const std::exception&) {
             whole = false;  // the walk reads it again and meets the fault itself
         }
-        const std::optional<bool> waited = whole ? waits.finish(timing) : std::nullopt;
+        const std::optional<ReadWaits::Waited> waited = whole ? waits.finish(timing) : std::nullopt;
         folder.parent.reset();
         const std::size_t name_units = utf16_length(folder.name);
         // Keep only what the listing holds; the rest of the last step goes back.
@@ -340,32 +346,43 @@ void ReadAhead::leave(Branch* branch) {
 // keeping them only when folders are then read markedly faster. The count
 // may so change during a walk, as it meets a part of the tree that is cached
 // and a part that is not.
-void ReadAhead::count_read(std::optional<bool> waited) {
+void ReadAhead::count_read(std::optional<ReadWaits::Waited> waited) {
     if (waited) {
         ++round_timed_;
-        if (*waited) ++round_waited_;
+        if (*waited != ReadWaits::Waited::not_at_all) ++round_waited_;
+        if (*waited == ReadWaits::Waited::as_long_as_a_share) ++round_waited_long_;
+    }
+    // What the readers' own recent reads tell of the part of the tree they
+    // are in: judged often, since a share wants all readers at once.
+    const bool share_like = round_waited_long_ >= kTimedToJudge / 4 &&
+                            round_waited_long_ * 2 >= round_timed_ &&
+                            active_readers_ < most_readers_;
+    if (round_timed_ == kTimedToJudge || share_like) {
+        std::size_t at_least = 0;
+        if (round_waited_long_ * 2 >= round_timed_)
+            at_least = most_readers_;
+        else if (round_waited_ * 2 >= round_timed_)
+            at_least = limits_.readers_where_reads_wait;
+        reads_cached_ = round_waited_ * kWaitedToGoOn < round_timed_;
+        round_timed_ = 0;
+        round_waited_ = 0;
+        round_waited_long_ = 0;
+        if (reads_cached_ && active_readers_ > limits_.first_readers) {
+            trying_more_ = false;
+            set_active_readers(limits_.first_readers);
+        } else if (active_readers_ < at_least) {
+            trying_more_ = false;
+            set_active_readers(at_least);
+        }
     }
     if (++round_reads_ < kReadsPerRound) return;
-    // Readers whose reads have stopped waiting are in a cached part of the
-    // tree, where they only crowd the processor.
-    const bool reads_cached = limits_.pause_when_cached && round_timed_ >= kReadsPerRound / 4 &&
-                              round_waited_ * kWaitedToGoOn < round_timed_;
-    round_timed_ = 0;
-    round_waited_ = 0;
-    if (reads_cached) {
-        round_reads_ = 0;
-        round_waits_ = 0;
-        trying_more_ = false;
-        paused_ = true;
-        ++pauses_;
-        return;
-    }
     const auto now = std::chrono::steady_clock::now();
     const double seconds = std::chrono::duration<double>(now - round_started_).count();
     const double rate = seconds > 0 ? static_cast<double>(round_reads_) / seconds : 0;
     // The walk waited for the readers, or read folders itself, on a quarter
-    // of the round's folders: they are behind it.
-    const bool readers_behind = round_waits_ * 4 >= round_reads_;
+    // of the round's folders: they are behind it. More of them can help only
+    // where reads wait; where they are cached, the processors are the limit.
+    const bool readers_behind = round_waits_ * 4 >= round_reads_ && !reads_cached_;
     round_reads_ = 0;
     round_waits_ = 0;
     round_started_ = now;
@@ -380,10 +397,9 @@ void ReadAhead::count_read(std::optional<bool> waited) {
     }
     settled_rate_ = rate;
     if (rounds_until_trying_ > 0) --rounds_until_trying_;
-    if (active_readers_ >= readers_.size() || rounds_until_trying_ > 0 || !readers_behind) return;
-    active_readers_ = std::min(active_readers_ * 2, readers_.size());
+    if (active_readers_ >= most_readers_ || rounds_until_trying_ > 0 || !readers_behind) return;
     trying_more_ = true;
-    wake_reader();
+    set_active_readers(active_readers_ * 2);
 }
 
 // Called with the lock held. Readers wake one another in turn, so that a
@@ -392,8 +408,8 @@ void ReadAhead::wake_reader() {
     // Readers that waited for room wake once there is room for several reads,
     // not for each folder the walk takes.
     const std::size_t room_to_wake = std::min(kRoomToWake, limits_.max_folders / 4);
-    if (idle_readers_ > 0 && unread_ > 0 && !stopping_ && !paused_ &&
-        busy_readers_ < active_readers_ && folders_ahead_ + room_to_wake < limits_.max_folders &&
+    if (idle_readers_ > 0 && unread_ > 0 && !stopping_ && busy_readers_ < active_readers_ &&
+        folders_ahead_ + room_to_wake < limits_.max_folders &&
         bytes_ahead_.load(std::memory_order_relaxed) + kGrantStep <= limits_.max_bytes)
         work_ready_.notify_one();
 }

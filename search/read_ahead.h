@@ -34,6 +34,7 @@
 #include "platform/folders.h"
 #include "search/folder_listing.h"
 #include "search/read_allowance.h"
+#include "search/read_waits.h"
 
 namespace kestrafin::search {
 
@@ -79,9 +80,14 @@ struct FolderRead {
 };
 
 struct ReadAheadLimits {
-    std::size_t readers = 0;                       // reader threads
-    std::size_t first_readers = 8;                 // of them at work at first; more when it pays
-    bool pause_when_cached = true;                 // see paused()
+    std::size_t readers = 0;  // reader threads at most; each starts when it is first needed
+    // Readers at work at first, and again wherever their reads are found
+    // cached; more when it pays.
+    std::size_t first_readers = 1;
+    // Readers at work at least wherever their reads are found to wait, as on
+    // a local disk whose data is not cached; all of them where reads wait as
+    // long as a share's.
+    std::size_t readers_where_reads_wait = 8;
     std::size_t max_bytes = std::size_t{8} << 20;  // held by listings read ahead, not taken
     std::size_t max_folders = 4096;                // being read or read ahead, not taken
     std::size_t longest_path_kept = 4096;          // longer paths are not copied for readers
@@ -132,14 +138,6 @@ class ReadAhead {
     // Ends reading ahead: readers end their reads early and start no more.
     void stop();
 
-    // Readers whose own reads stop waiting, as in a part of the tree that is
-    // cached, pause: the walk reads faster alone there. While paused the walk
-    // takes what was read ahead and reads the rest itself, and resumes the
-    // readers once its reads wait again. Each pause counts one.
-    std::size_t pauses() const { return pauses_.load(std::memory_order_relaxed); }
-    bool paused() const { return paused_.load(std::memory_order_relaxed); }
-    void resume();
-
   private:
     struct Node;
     void read_ahead();
@@ -147,7 +145,8 @@ class ReadAhead {
     Branch* first_unread_in(Branch* top);
     bool has_room() const;
     void wake_reader();
-    void count_read(std::optional<bool> waited);
+    void count_read(std::optional<ReadWaits::Waited> waited);
+    void set_active_readers(std::size_t count);
     void drop(Node* node);
     void forget(const Branch& branch);
 
@@ -171,14 +170,15 @@ class ReadAhead {
     std::size_t idle_readers_ = 0;
     std::size_t busy_readers_ = 0;
     std::size_t active_readers_ = 0;  // readers that may read at once
+    std::size_t most_readers_ = 0;    // the limit, or fewer once the host refused a thread
     // The current round of reads, and the rate of reading the count settled on.
     std::chrono::steady_clock::time_point round_started_;
     std::size_t round_reads_ = 0;
     std::size_t round_waits_ = 0;  // folders the walk waited for or read itself
     std::size_t round_timed_ = 0;  // readers' reads timed, and of them those that waited
     std::size_t round_waited_ = 0;
-    std::atomic<bool> paused_{false};
-    std::atomic<std::size_t> pauses_{0};
+    std::size_t round_waited_long_ = 0;
+    bool reads_cached_ = false;  // as last judged
     double settled_rate_ = 0;
     bool trying_more_ = false;
     int rounds_until_trying_ = 0;

@@ -6,14 +6,13 @@ namespace kestrafin::search {
 
 namespace {
 
-// One read in kSampleEvery is timed. A slow read waited when the host says
+// A slow read waited when the host says
 // the thread gave up the processor meanwhile (asked only after a slow read,
 // since asking costs more than timing). A local disk answers a read that is
 // not cached in well under a tenth of a millisecond, and a folder in memory
 // may take longer than that to list: where the host can tell, a read that
 // short is asked about; where it cannot, only a read as slow as a share's
 // counts.
-constexpr std::size_t kSampleEvery = 2;
 constexpr std::chrono::nanoseconds kSlowReadToAsk = std::chrono::microseconds(50);
 constexpr std::chrono::nanoseconds kSlowRead = std::chrono::microseconds(200);
 constexpr int kWaitingPercent = 50;
@@ -22,7 +21,7 @@ constexpr int kWaitingPercent = 50;
 
 ReadWaits::Read ReadWaits::start() {
     Read read;
-    if (++reads_ % kSampleEvery != 0) return read;
+    if (++reads_ % sample_every_ != 0) return read;
     if (!host_asked_) {
         host_asked_ = true;
         host_tells_waits_ = platform::thread_waits().has_value();
@@ -34,20 +33,24 @@ ReadWaits::Read ReadWaits::start() {
     return read;
 }
 
-std::optional<bool> ReadWaits::finish(const Read& read) {
+std::optional<ReadWaits::Waited> ReadWaits::finish(const Read& read) {
     if (!read.timed) return std::nullopt;
     const auto took = std::chrono::steady_clock::now() - read.started;
     const bool slow = took >= (host_tells_waits_ ? kSlowReadToAsk : kSlowRead);
+    last_read_slow_ = slow;
     bool waited = slow;
     if (slow && host_tells_waits_) {
-        // Until a slow read has been seen the host was not asked; the next one is.
-        const auto waits_after = read.asked_host ? platform::thread_waits() : std::nullopt;
+        // Until a slow read has been seen the host was not asked, and this
+        // read tells nothing; the next one is asked.
+        if (!read.asked_host) return std::nullopt;
+        const auto waits_after = platform::thread_waits();
         waited = read.waits_before && waits_after && *waits_after != *read.waits_before;
     }
     waited_percent_ += ((waited ? 100 : 0) - waited_percent_) / 4;
-    waited_long_percent_ += ((waited && took >= kSlowRead ? 100 : 0) - waited_long_percent_) / 4;
-    last_read_slow_ = slow;
-    return waited;
+    const bool waited_long = waited && took >= kSlowRead;
+    waited_long_percent_ += ((waited_long ? 100 : 0) - waited_long_percent_) / 4;
+    if (waited_long) return Waited::as_long_as_a_share;
+    return waited ? Waited::briefly : Waited::not_at_all;
 }
 
 bool ReadWaits::reads_wait() const {

@@ -1,8 +1,8 @@
-// Tells whether the walk's own folder reads wait for the host, as on a share
-// or on a disk whose data is not cached. Folders in memory the walk reads
-// faster than reader threads could hand them over, and a reader busy on the
-// same processor would slow it; so the walk reads ahead only once its reads
-// are found to wait.
+// Tells whether folder reads wait for the host, as on a share or on a disk
+// whose data is not cached, and how long: how many readers pay depends on it.
+// Folders in memory are read no faster by more readers than there are
+// processors; reads that wait for a disk overlap up to its queue, and those
+// that wait for a share without end. Not thread-safe: one per reading thread.
 #pragma once
 
 #include <chrono>
@@ -14,6 +14,9 @@ namespace kestrafin::search {
 
 class ReadWaits {
   public:
+    // Times one read in `sample_every`.
+    explicit ReadWaits(std::size_t sample_every = 2) : sample_every_(sample_every) {}
+
     // One folder read being watched; only some are timed.
     struct Read {
         bool timed = false;
@@ -22,11 +25,13 @@ class ReadWaits {
         std::optional<std::uint64_t> waits_before;
     };
 
+    // How long a timed read waited for the host.
+    enum class Waited { not_at_all, briefly, as_long_as_a_share };
+
     // Call before opening a folder. A read that fails is simply not finished.
     Read start();
-    // Call once the folder has been read whole. Whether the read waited,
-    // when it was timed.
-    std::optional<bool> finish(const Read& read);
+    // Call once the folder has been read whole. Empty for a read not timed.
+    std::optional<Waited> finish(const Read& read);
 
     // True once half or more of the recent timed reads waited for the host.
     bool reads_wait() const;
@@ -36,6 +41,7 @@ class ReadWaits {
     bool reads_wait_long() const;
 
   private:
+    std::size_t sample_every_;
     std::size_t reads_ = 0;
     int waited_percent_ = 0;  // of recent timed reads; the last four weigh most
     int waited_long_percent_ = 0;

@@ -5,6 +5,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/folders.h"
 #include "platform/path_rules.h"
@@ -24,8 +25,12 @@ using platform::Folder;
 
 // Folders read ahead and not yet entered, at most, and the bytes of their names.
 constexpr std::size_t kFoldersAhead = 4096;
-// Readers at work at first on a disk whose reads wait only briefly.
-constexpr std::size_t kFirstReaders = 8;
+// Readers at work at least where reads wait briefly, as on a local disk whose
+// data is not cached: enough to keep its queue busy.
+constexpr std::size_t kReadersWhereReadsWait = 8;
+// On a host with processors to spare, readers pay even where folders are
+// cached: the walk reads ahead at once.
+const std::size_t kProcessors = std::max(1u, std::thread::hardware_concurrency());
 constexpr std::size_t kBytesAhead = std::size_t{8} << 20;
 // Handles the readers may hold at most, opening folders or kept open to read
 // below them: many, since every folder read ahead that has subfolders keeps
@@ -74,8 +79,9 @@ struct Frame {
 // The walk. The descent is a stack of frames, not of calls, so any depth
 // fits; the slashed path of the deepest folder lives in one reused buffer.
 // Each folder's listing is read on the spot, or taken from the read-ahead
-// once readers run: they start when the walk's own reads are found to wait
-// for the host, and read below the descent from then on.
+// once readers run: they start at once where processors are to spare, else
+// when the walk's own reads are found to wait for the host, and read below
+// the descent from then on.
 class Walker : private ReadAhead::Reader {
   public:
     Walker(SearchSink& sink, const SearchOptions& options, const ReaderPlan& plan)
@@ -108,11 +114,7 @@ class Walker : private ReadAhead::Reader {
         if (!descend || frame.listing.subfolders.empty()) return;
         push(0);
         while (depth_ > 0) {
-            if (read_ahead_ == nullptr) {
-                if (time_to_read_ahead()) start_reading_ahead();
-            } else if (read_ahead_->paused()) {
-                resume_when_reads_wait();
-            }
+            if (read_ahead_ == nullptr && time_to_read_ahead()) start_reading_ahead();
             if (stopped()) break;
             Frame& top = frames_[depth_ - 1];
             if (top.next_subfolder == top.listing.subfolders.size()) {
@@ -209,9 +211,7 @@ class Walker : private ReadAhead::Reader {
         if (parent_folder == nullptr) return;
         path_.append(name);
         const ReadWaits::Read read =
-            plan_.readers > 0 && (read_ahead_ == nullptr || read_ahead_->paused())
-                ? waits_.start()
-                : ReadWaits::Read{};
+            plan_.readers > 0 && read_ahead_ == nullptr ? waits_.start() : ReadWaits::Read{};
         std::error_code error;
         Folder folder = Folder::open_child(*parent_folder, name, path_, through_link, error);
         pinned.reset();
@@ -320,17 +320,15 @@ class Walker : private ReadAhead::Reader {
         if (plan_.readers == 0) return false;
         if (options_.read_ahead_after_folders)
             return folders_taken_ >= *options_.read_ahead_after_folders;
-        return waits_.reads_wait();
+        return kProcessors > 1 || waits_.reads_wait();
     }
 
-    // Paused readers go on once the walk's own reads wait again: judged from
-    // its reads since the pause.
-    void resume_when_reads_wait() {
-        if (read_ahead_->pauses() != pauses_seen_) {
-            pauses_seen_ = read_ahead_->pauses();
-            waits_ = ReadWaits{};
-        }
-        if (waits_.reads_wait()) read_ahead_->resume();
+    // Where reads are cached, a reader on each processor; where the walk's
+    // reads were found to wait, as many as such reads want.
+    std::size_t first_readers() const {
+        if (waits_.reads_wait_long()) return plan_.readers;
+        if (waits_.reads_wait()) return kReadersWhereReadsWait;
+        return kProcessors;
     }
 
     // Starts the readers and lends them the descent: from here on they read
@@ -338,16 +336,13 @@ class Walker : private ReadAhead::Reader {
     void start_reading_ahead() {
         ReadAhead::Reader& reader = *this;
         read_ahead_ = std::make_unique<ReadAhead>(
-            reader, ReadAheadLimits{
-                        .readers = plan_.readers,
-                        // A share's reads overlap without end: all readers
-                        // start. A local disk soon has its processor busy.
-                        .first_readers = waits_.reads_wait_long() ? plan_.readers : kFirstReaders,
-                        // Readers made to start keep reading, however fast.
-                        .pause_when_cached = !options_.read_ahead_after_folders,
-                        .max_bytes = kBytesAhead,
-                        // Every folder read ahead with subfolders keeps its handle.
-                        .max_folders = std::min(kFoldersAhead, plan_.handles - plan_.readers)});
+            reader,
+            ReadAheadLimits{.readers = plan_.readers,
+                            .first_readers = first_readers(),
+                            .readers_where_reads_wait = kReadersWhereReadsWait,
+                            .max_bytes = kBytesAhead,
+                            // Every folder read ahead with subfolders keeps its handle.
+                            .max_folders = std::min(kFoldersAhead, plan_.handles - plan_.readers)});
         for (std::size_t depth = 0; depth < depth_; ++depth) {
             Frame& frame = frames_[depth];
             frame.shared = std::make_shared<SharedFolder>();
@@ -418,7 +413,6 @@ class Walker : private ReadAhead::Reader {
     std::deque<Frame> frames_;  // [0, depth_) is the descent; deeper ones are kept for reuse
     std::size_t depth_ = 0;
     ReadWaits waits_;
-    std::size_t pauses_seen_ = 0;
     std::size_t folders_taken_ = 0;
     bool stop_ = false;
     std::unique_ptr<ReadAhead> read_ahead_;  // ends its readers before the frames go

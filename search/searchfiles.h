@@ -73,10 +73,11 @@ struct SearchOptions {
     // Threads that read folders, the walk's own included; with more than one,
     // the others read ahead of the walk. What is listed does not change.
     std::size_t threads = 1;
-    // With threads: the others start reading ahead once the walk's own reads
-    // are found to wait for the host. When this is set they start instead as
-    // soon as the walk has read this many folders (the root counts), however
-    // fast it reads; for tests.
+    // With threads: the others start reading ahead at once on a host with
+    // processors to spare, else once the walk's own reads are found to wait
+    // for the host; how many read at a time follows what their reads find.
+    // When this is set they start instead as soon as the walk has read this
+    // many folders (the root counts), however fast it reads; for tests.
     std::optional<std::size_t> read_ahead_after_folders = std::nullopt;
     // Never handed on: the temporary file of the caller's own output, made
     // before the walk in a folder it may walk.

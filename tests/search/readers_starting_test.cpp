@@ -16,6 +16,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "search/searchfiles.h"
@@ -352,9 +353,9 @@ TEST_F(ReadersStarting, AChainFarDeeperThanTheBudgetIsWalkedWhereverReadersStart
     EXPECT_EQ(entries_in("/proc/self/fd"), handles_before);
 }
 
-// Folders in memory never make the walk's reads wait, so a walk with threads
-// to spare reads them all on its own thread and starts no reader.
-TEST_F(ReadersStarting, AWarmLocalTreeIsWalkedWithoutStartingAReader) {
+// Folders in memory never make reads wait, so a walk with 64 threads to use
+// starts no more readers than there are processors: more would only crowd them.
+TEST_F(ReadersStarting, AWarmLocalTreeIsReadAheadByNoMoreReadersThanProcessors) {
     struct ThreadCountingSink : TranscriptSink {
         std::size_t most_threads = 0;
         void folder_done(std::string_view directory) override {
@@ -374,6 +375,8 @@ TEST_F(ReadersStarting, AWarmLocalTreeIsWalkedWithoutStartingAReader) {
         options.threads = 64;
         searchfiles(tree_.path(), true, sink, options);
         EXPECT_EQ(first_difference(sink.calls, serial), "");
-        EXPECT_EQ(sink.most_threads, threads_before) << "run " << run;
+        EXPECT_LE(sink.most_threads,
+                  threads_before + std::max(1u, std::thread::hardware_concurrency()))
+            << "run " << run;
     }
 }
