@@ -48,10 +48,15 @@ std::string isolated_segments(std::string_view path, char separator) {
     while (start <= path.size()) {
         std::size_t end = path.find(separator, start);
         if (end == std::string_view::npos) end = path.size();
-        if (end > start) {
+        const std::string_view segment = path.substr(start, end - start);
+        // The rest is left-to-right already; isolates drawn by a font that
+        // lacks them would only add gaps.
+        if (may_reorder(segment)) {
             shown += kFirstStrongIsolate;
-            shown += path.substr(start, end - start);
+            shown += segment;
             shown += kPopDirectionalIsolate;
+        } else {
+            shown += segment;
         }
         if (end == path.size()) break;
         shown += separator;
