@@ -330,6 +330,32 @@ TEST_F(Win32Window, EscapeStopsTheSearchAndClicksDuringItAreDropped) {
     EXPECT_FALSE(exists(window->logic().saved_list_file()));
 }
 
+TEST_F(Win32Window, WhileASearchRunsTheListScrollsAndAClickOnStopStopsIt) {
+    std::vector<std::string> found;
+    for (int entry = 0; entry < 200; ++entry)
+        found.push_back("C:\\found\\" + std::to_string(entry));
+    std::atomic<bool> stopped{false};
+    const auto window = shown_window(search_until_stopped(found, stopped));
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
+    ASSERT_TRUE(pump_until(*window, [&] { return window->lvFiles.rows() == found.size(); }));
+    EXPECT_EQ(text_of(window->cmdgetfilelist), L"Stop");
+
+    const HWND list = window->lvFiles.handle();
+    ::SetFocus(list);
+    press_in_list(*window, VK_END, false, false);
+    EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_FOCUSED), 199);
+    EXPECT_GT(ListView_GetTopIndex(list), 0);
+    EXPECT_FALSE(stopped);
+
+    ::PostMessageW(window->cmdgetfilelist, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+    ::PostMessageW(window->cmdgetfilelist, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(text_of(window->cmdgetfilelist), L"Search");
+    EXPECT_EQ(window->lvFiles.rows(), found.size());
+}
+
 TEST_F(Win32Window, SaveListAndReloadListRoundTripEveryPathWhole) {
     const std::vector<std::string> found = {
         "C:\\" + std::string(1200, 'x') + "\\file",
