@@ -544,13 +544,23 @@ LRESULT frmMain::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
             break;
         case WM_DPICHANGED: {
             dpi_ = HIWORD(wparam);
-            const RECT& suggested = *reinterpret_cast<const RECT*>(lparam);
-            // Where the system suggests, the screen it moves to decides the size.
+            const RECT suggested = *reinterpret_cast<const RECT*>(lparam);
+            // First where the system suggests: the work area is then that of
+            // the screen it moves to.
             ::SetWindowPos(frmMain_, nullptr, suggested.left, suggested.top,
                            suggested.right - suggested.left, suggested.bottom - suggested.top,
                            SWP_NOZORDER | SWP_NOACTIVATE);
             lay_out();
-            place_on_screen();
+            // Kept where the user moved it, only pushed back onto the work area.
+            const SIZE outer = outer_size();
+            const RECT work = work_area();
+            const auto inside = [](LONG start, LONG size, LONG low, LONG high) {
+                return std::max(low, std::min(start, high - size));
+            };
+            ::SetWindowPos(frmMain_, nullptr,
+                           inside(suggested.left, outer.cx, work.left, work.right),
+                           inside(suggested.top, outer.cy, work.top, work.bottom), outer.cx,
+                           outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
             ::InvalidateRect(frmMain_, nullptr, TRUE);
             return 0;
         }
