@@ -17,6 +17,8 @@ namespace {
 constexpr UINT_PTR kSubclassId = 1;
 constexpr UINT_PTR kRowTipId = 1;
 constexpr wchar_t kColumnHeading[] = L"FILE PATHS AND NAMES";
+// The context menu's items.
+enum ListMenuItem : UINT { kMenuCopy = 1, kMenuCopyAll, kMenuOpenFolder };
 
 // Space left and right of a row's text, as a part of the font's height.
 int text_margin(HDC context) {

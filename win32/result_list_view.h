@@ -32,9 +32,6 @@ struct ListCommands {
     std::function<void(std::size_t row)> open_folder;
 };
 
-// The context menu's items, in their order.
-enum ListMenuItem : UINT { kMenuCopy = 1, kMenuCopyAll, kMenuOpenFolder };
-
 class ResultListView {
   public:
     // Makes the list view as a child of `parent`; `items` must outlive it.
