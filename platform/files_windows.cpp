@@ -2,10 +2,13 @@
 // every file is opened as a handle that is checked to be a regular file.
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/text.h"
 #include "platform/windows/system.h"
 
 #include <algorithm>
+#include <optional>
 #include <system_error>
+#include <utility>
 
 namespace kestrafin::platform {
 
@@ -106,6 +109,215 @@ std::size_t SequentialFileReader::read(char* into, std::size_t size) {
     if (!::ReadFile(file_->handle.get(), into, part, &got, nullptr))
         raise_last_error("read", what_, path_);
     return got;
+}
+
+// --- Replacing a file safely on Windows. A file is replaced by a temporary file
+// beside the one a link finally leads to, which ReplaceFileW puts in its
+// place keeping the old file's attributes and access list; the temporary file
+// is marked for deletion until it is complete, so a crash leaves nothing
+// behind.
+
+namespace {
+
+constexpr std::size_t kWriteChunk = 1 << 20;
+
+void set_delete_on_close(HANDLE file, bool remove) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = remove ? TRUE : FALSE;
+    ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+bool write_all(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        DWORD put = 0;
+        const auto part = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+        if (!::WriteFile(file, bytes.data(), part, &put, nullptr)) return false;
+        bytes.remove_prefix(put);
+    }
+    return true;
+}
+
+// The path a link finally leads to, with the prefix; `file` is open on it.
+// One call with room for the longest path: Wine reports too short a length
+// for names beyond ASCII when asked for the size first.
+std::wstring final_path(HANDLE file, const std::wstring& fallback) {
+    std::wstring path(32768, L'\0');
+    const DWORD length =
+        ::GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()), 0);
+    if (length == 0 || length >= path.size()) return fallback;
+    path.resize(length);
+    return path;
+}
+
+}  // namespace
+
+struct AtomicFileWriter::State {
+    std::string path;  // as the caller named it, for messages
+    std::string what;
+    std::wstring target;     // the file finally replaced, links followed
+    std::wstring temporary;  // beside it; empty when writing in place
+    Handle existing;         // the old file opened for output
+    Handle output;           // the temporary file
+    bool existed = false;
+    std::string buffer;  // in place: the whole content until commit
+    bool committed = false;
+
+    [[noreturn]] void fail(std::string_view action) const { raise_last_error(action, what, path); }
+
+    void open_existing(const std::wstring& system_path);
+    bool make_temporary_file();
+    void write_in_place();
+    void replace_by_temporary_file();
+    bool replace_keeping_rights() const;
+    bool move_into_place() const;
+};
+
+void AtomicFileWriter::State::open_existing(const std::wstring& system_path) {
+    target = system_path;
+    const DWORD attributes = ::GetFileAttributesW(system_path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return;
+        raise_file_error("open", what, path, {static_cast<int>(error), std::system_category()});
+    }
+    // The read-only attribute binds administrators too, which Wine's mapping
+    // onto the host's rights would not; the access list is the system's to judge.
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        raise_file_error("write", what, path, {ERROR_ACCESS_DENIED, std::system_category()});
+    existing = open_regular(system_path, GENERIC_WRITE, OPEN_EXISTING, "write", what, path);
+    existed = true;
+    target = final_path(existing.get(), system_path);
+}
+
+bool AtomicFileWriter::State::make_temporary_file() {
+    BY_HANDLE_FILE_INFORMATION info{};
+    // A file with several names is written in place so that all of them see
+    // the new content.
+    if (existed && ::GetFileInformationByHandle(existing.get(), &info) && info.nNumberOfLinks > 1)
+        return false;
+    for (unsigned attempt = 0;; ++attempt) {
+        temporary = target + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                    std::to_wstring(attempt) + L".tmp";
+        output = Handle(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (output.valid()) break;
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_EXISTS && attempt < 1000) continue;
+        temporary.clear();
+        // No file can be made beside the old one, which may still be written.
+        if (existed && error == ERROR_ACCESS_DENIED) return false;
+        raise_file_error("create", what, path, {static_cast<int>(error), std::system_category()});
+    }
+    // Until it is complete the temporary file goes with its last handle,
+    // whatever ends the program.
+    set_delete_on_close(output.get(), true);
+    return true;
+}
+
+void AtomicFileWriter::State::write_in_place() {
+    // A full disk fails here, before a byte of the old content changes.
+    LARGE_INTEGER size{};
+    size.QuadPart = static_cast<LONGLONG>(buffer.size());
+    LARGE_INTEGER old_size{};
+    if (::GetFileSizeEx(existing.get(), &old_size) && size.QuadPart > old_size.QuadPart) {
+        if (!::SetFilePointerEx(existing.get(), size, nullptr, FILE_BEGIN) ||
+            !::SetEndOfFile(existing.get()))
+            fail("write");
+    }
+    const LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(existing.get(), start, nullptr, FILE_BEGIN)) fail("write");
+    if (!write_all(existing.get(), buffer)) fail("write");
+    if (!::SetEndOfFile(existing.get()) || !::FlushFileBuffers(existing.get())) fail("write");
+}
+
+void AtomicFileWriter::State::replace_by_temporary_file() {
+    if (!write_all(output.get(), buffer)) fail("write");
+    buffer.clear();
+    if (!::FlushFileBuffers(output.get())) fail("write");
+    set_delete_on_close(output.get(), false);
+    output.close();
+    existing.close();
+    if (!(existed ? replace_keeping_rights() : move_into_place())) {
+        const std::error_code error = windows::last_error();
+        ::DeleteFileW(temporary.c_str());
+        raise_file_error("replace", what, path, error);
+    }
+}
+
+// ReplaceFileW keeps the old file's attributes, access list and owner. Where
+// it fails for another reason than the file being in use (Wine refuses some
+// long names beyond ASCII), the access list and attributes are carried over by
+// hand and the file is moved into place.
+bool AtomicFileWriter::State::replace_keeping_rights() const {
+    if (::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                       nullptr, nullptr))
+        return true;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+        error == ERROR_UNABLE_TO_REMOVE_REPLACED)
+        return false;
+    DWORD size = 0;
+    ::GetFileSecurityW(target.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::string descriptor(size, '\0');
+    if (size > 0 && ::GetFileSecurityW(target.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(),
+                                       size, &size))
+        ::SetFileSecurityW(temporary.c_str(), DACL_SECURITY_INFORMATION, descriptor.data());
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        ::SetFileAttributesW(temporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    return move_into_place();
+}
+
+bool AtomicFileWriter::State::move_into_place() const {
+    return ::MoveFileExW(temporary.c_str(), target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+AtomicFileWriter::AtomicFileWriter(std::string path, std::string_view what)
+    : state_(std::make_unique<State>()) {
+    State& state = *state_;
+    state.path = std::move(path);
+    state.what = what;
+    state.open_existing(checked_path(state.path, "create", what));
+    if (state.make_temporary_file()) state.buffer.reserve(kWriteChunk);
+}
+
+AtomicFileWriter::~AtomicFileWriter() = default;
+
+void AtomicFileWriter::write(std::string_view bytes) {
+    State& state = *state_;
+    if (state.committed) return;
+    state.buffer.append(bytes);
+    if (state.output.valid() && state.buffer.size() >= kWriteChunk) {
+        if (!write_all(state.output.get(), state.buffer)) state.fail("write");
+        state.buffer.clear();
+    }
+}
+
+void AtomicFileWriter::commit() {
+    State& state = *state_;
+    if (state.committed) return;
+    if (state.output.valid())
+        state.replace_by_temporary_file();
+    else
+        state.write_in_place();
+    state.committed = true;
+}
+
+std::optional<AtomicFileWriter::TemporaryFile> AtomicFileWriter::temporary_file() const {
+    if (state_->temporary.empty()) return std::nullopt;
+    std::wstring_view folder = state_->temporary;
+    const std::size_t separator = folder.rfind(L'\\');
+    if (separator == std::wstring_view::npos) return std::nullopt;
+    const std::wstring_view name = folder.substr(separator + 1);
+    folder = folder.substr(0, separator);
+    // The folder as a user names it, without the prefix of system paths.
+    const std::u16string shown = without_long_path_prefix(
+        std::u16string_view(reinterpret_cast<const char16_t*>(folder.data()), folder.size()));
+    TemporaryFile file;
+    append_utf8_from_utf16(file.folder, shown);
+    windows::append_utf8_from_wide(file.name, name);
+    return file;
 }
 
 }  // namespace kestrafin::platform
