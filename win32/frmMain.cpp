@@ -124,23 +124,31 @@ HFONT make_font(const FontSpec& spec, double points, unsigned dpi) {
     return made;
 }
 
-int text_width(HWND window, HFONT font, const std::wstring& text) {
+// Whether `text` in `font` stands on one line `width` pixels wide, measured
+// as a static control draws it: its words wrapped, a word that does not fit
+// moved to a line below, out of sight in a label one line high.
+bool fits_one_line(HWND window, HFONT font, const std::wstring& text, int width) {
     const HDC context = ::GetDC(window);
     const HGDIOBJ previous = ::SelectObject(context, font);
-    SIZE size{};
-    ::GetTextExtentPoint32W(context, text.data(), static_cast<int>(text.size()), &size);
+    RECT one_line{0, 0, width, 0};
+    ::DrawTextW(context, text.c_str(), static_cast<int>(text.size()), &one_line,
+                DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    RECT wrapped{0, 0, width, 0};
+    ::DrawTextW(context, text.c_str(), static_cast<int>(text.size()), &wrapped,
+                DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
     ::SelectObject(context, previous);
     ::ReleaseDC(window, context);
-    return size.cx;
+    return one_line.right <= width && wrapped.bottom <= one_line.bottom;
 }
 
 // Label sizes are those of their text in the intended font; where the system
-// substitutes a wider face, the font shrinks until `text` fits `width`.
+// substitutes a wider face, the font shrinks until `text` fits `width`, to
+// `smallest` points at the least.
 HFONT fitted_font(HWND window, const FontSpec& spec, unsigned dpi, const std::wstring& text,
-                  int width) {
+                  int width, double smallest) {
     for (double points = spec.points;; points -= 0.25) {
         const HFONT font = make_font(spec, points, dpi);
-        if (points <= 5.0 || text_width(window, font, text) <= width) return font;
+        if (points <= smallest || fits_one_line(window, font, text, width)) return font;
         ::DeleteObject(font);
     }
 }
@@ -361,16 +369,22 @@ void frmMain::lay_out() {
     const FontSpec dialog{kDialogFace, 8 * size, false, DEFAULT_CHARSET};
     // Paths hold every script: their fonts take any character set.
     const FontSpec list{kSansSerif, 8.25 * size, true, DEFAULT_CHARSET};
-    const auto width = [this](const Twips& twips) { return scale_.across(twips.width); };
+    // A label's width as placed: rounded at both edges.
+    // Fonts shrink to fit no further than this, itself shrunk with the window.
+    const double smallest = 5.0 * size;
+    const auto width = [this](const Twips& twips) {
+        return scale_.across(twips.left + twips.width) - scale_.across(twips.left);
+    };
 
-    use(Label1, fitted_font(frmMain_, title, dpi_, kTitleText, width(kLabel1)));
+    use(Label1, fitted_font(frmMain_, title, dpi_, kTitleText, width(kLabel1), smallest));
     use(lblprocessrootdir,
-        fitted_font(frmMain_, bold, dpi_, kRootCaptionText, width(kRootCaption)));
+        fitted_font(frmMain_, bold, dpi_, kRootCaptionText, width(kRootCaption), smallest));
     // The count label holds every caption up to the largest count the list has.
-    use(lbllistcount,
-        fitted_font(frmMain_, count, dpi_, wide(window::count_label_text(INT_MAX)), width(kCount)));
-    use(Label2, fitted_font(frmMain_, credit, dpi_, kCreditShown, width(kLabel2)));
-    use(lblorvane, fitted_font(frmMain_, credit, dpi_, wide(window::kHomePageHost), width(kLink)));
+    use(lbllistcount, fitted_font(frmMain_, count, dpi_, wide(window::count_label_text(INT_MAX)),
+                                  width(kCount), smallest));
+    use(Label2, fitted_font(frmMain_, credit, dpi_, kCreditShown, width(kLabel2), smallest));
+    use(lblorvane,
+        fitted_font(frmMain_, credit, dpi_, wide(window::kHomePageHost), width(kLink), smallest));
     use(cmdgetfilelist, make_font(search, search.points, dpi_));
     const HFONT dialog_font = make_font(dialog, dialog.points, dpi_);
     use(txtFileroot, dialog_font);
