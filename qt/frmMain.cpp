@@ -292,7 +292,7 @@ void frmMain::wire_events() {
 
 bool frmMain::passes_while_searching(QObject* watched, QEvent* event) const {
     const auto* widget = qobject_cast<const QWidget*>(watched);
-    if (widget == nullptr) return false;
+    if (widget == nullptr || lvFiles == nullptr) return false;
     const bool in_list = widget == lvFiles || lvFiles->isAncestorOf(widget);
     switch (event->type()) {
         case QEvent::MouseButtonPress:

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qt/clickable_label.h"
@@ -31,8 +32,9 @@ class frmMain : public QWidget, private window::WindowFace {
     Q_OBJECT
   public:
     explicit frmMain(std::string program_folder, window::WindowServices services = {});
-    // The list reads the logic's entries in place, so it goes first.
-    ~frmMain() override { delete lvFiles; }
+    // The list reads the logic's entries in place, so it goes first; the
+    // input gate, still watching while a search runs, is told it is gone.
+    ~frmMain() override { delete std::exchange(lvFiles, nullptr); }
 
     // What the window does; the face only draws it.
     window::WindowLogic& logic() { return logic_; }
