@@ -353,13 +353,15 @@ void ReadAhead::count_read(std::optional<ReadWaits::Waited> waited) {
         if (*waited == ReadWaits::Waited::as_long_as_a_share) ++round_waited_long_;
     }
     // What the readers' own recent reads tell of the part of the tree they
-    // are in: judged often, since a share wants all readers at once.
-    const bool share_like = round_waited_long_ >= kTimedToJudge / 4 &&
-                            round_waited_long_ * 2 >= round_timed_ &&
-                            active_readers_ < most_readers_;
+    // are in: judged often, since a share wants all readers at once. Reads
+    // wait long on a share however few are under way; on a disk, only once
+    // many queue: so long waits tell a share only while few readers work.
+    const bool few_at_work = active_readers_ <= limits_.first_readers;
+    const bool share_like = few_at_work && round_waited_long_ >= kTimedToJudge / 4 &&
+                            round_waited_long_ * 2 >= round_timed_;
     if (round_timed_ == kTimedToJudge || share_like) {
         std::size_t at_least = 0;
-        if (round_waited_long_ * 2 >= round_timed_)
+        if (share_like)
             at_least = most_readers_;
         else if (round_waited_ * 2 >= round_timed_)
             at_least = limits_.readers_where_reads_wait;
@@ -367,7 +369,10 @@ void ReadAhead::count_read(std::optional<ReadWaits::Waited> waited) {
         round_timed_ = 0;
         round_waited_ = 0;
         round_waited_long_ = 0;
-        if (reads_cached_ && active_readers_ > limits_.first_readers) {
+        cached_judgements_ = reads_cached_ ? cached_judgements_ + 1 : 0;
+        // One run of cached reads may be folders whose blocks a read before
+        // brought in; two in a row are a cached part of the tree.
+        if (cached_judgements_ >= 2 && active_readers_ > limits_.first_readers) {
             trying_more_ = false;
             set_active_readers(limits_.first_readers);
         } else if (active_readers_ < at_least) {

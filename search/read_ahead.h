@@ -179,6 +179,7 @@ class ReadAhead {
     std::size_t round_waited_ = 0;
     std::size_t round_waited_long_ = 0;
     bool reads_cached_ = false;  // as last judged
+    int cached_judgements_ = 0;  // in a row
     double settled_rate_ = 0;
     bool trying_more_ = false;
     int rounds_until_trying_ = 0;

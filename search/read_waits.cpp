@@ -15,6 +15,9 @@ namespace {
 // counts.
 constexpr std::chrono::nanoseconds kSlowReadToAsk = std::chrono::microseconds(50);
 constexpr std::chrono::nanoseconds kSlowRead = std::chrono::microseconds(200);
+// A disk that is not cached answers a folder's few reads within this even
+// with a queue; a share's round trips take longer.
+constexpr std::chrono::nanoseconds kLongWait = std::chrono::milliseconds(1);
 constexpr int kWaitingPercent = 50;
 
 }  // namespace
@@ -47,7 +50,7 @@ std::optional<ReadWaits::Waited> ReadWaits::finish(const Read& read) {
         waited = read.waits_before && waits_after && *waits_after != *read.waits_before;
     }
     waited_percent_ += ((waited ? 100 : 0) - waited_percent_) / 4;
-    const bool waited_long = waited && took >= kSlowRead;
+    const bool waited_long = waited && took >= kLongWait;
     waited_long_percent_ += ((waited_long ? 100 : 0) - waited_long_percent_) / 4;
     if (waited_long) return Waited::as_long_as_a_share;
     return waited ? Waited::briefly : Waited::not_at_all;

@@ -36,8 +36,8 @@ class ReadWaits {
     // True once half or more of the recent timed reads waited for the host.
     bool reads_wait() const;
     // True when half or more of them waited as long as a share makes them
-    // (a fifth of a millisecond or more): reads that overlap without end,
-    // unlike those of a local disk, which its processor's work soon bounds.
+    // (a millisecond or more): reads that overlap without end, unlike those
+    // of a local disk, which its processor's work soon bounds.
     bool reads_wait_long() const;
 
   private:
