@@ -13,6 +13,8 @@
 // written, synced, renamed and removed, and the server stops itself (SIGSTOP)
 // on the first write it is asked for, before answering it: a share whose host
 // goes away in the middle of a save, at a moment a test can wait for.
+// --stop-at-first-create does the same once it has made the first file it is
+// asked to create, before answering: the host goes while the file is made.
 #define FUSE_USE_VERSION 35
 #include <dirent.h>
 #include <fcntl.h>
@@ -41,7 +43,15 @@ std::chrono::microseconds delay{1000};
 std::string source_path;  // absolute, without a trailing separator
 std::string mount_path;   // likewise
 bool writable = false;
+enum class StopAt { nothing, first_create, first_write };
+StopAt stop_at = StopAt::nothing;
 std::atomic<bool> stopped_once{false};
+
+// The caller waits for the answer to the request being served until the
+// server is continued.
+void stop_once(StopAt point) {
+    if (stop_at == point && !stopped_once.exchange(true)) raise(SIGSTOP);
+}
 
 enum class RoundTrip { attributes, link, open_folder, read_folder };
 constexpr std::size_t kRoundTripKinds = 4;
@@ -172,12 +182,12 @@ int create_file(const char* path, mode_t mode, fuse_file_info* info) {
                (info->flags & (O_ACCMODE | O_EXCL | O_TRUNC)) | O_CREAT | O_NOFOLLOW, mode);
     if (file < 0) return -errno;
     info->fh = static_cast<std::uint64_t>(file);
+    stop_once(StopAt::first_create);
     return 0;
 }
 
 int write_file(const char*, const char* buffer, size_t size, off_t offset, fuse_file_info* info) {
-    // The caller waits for this answer until the server is continued.
-    if (!stopped_once.exchange(true)) raise(SIGSTOP);
+    stop_once(StopAt::first_write);
     const ssize_t count = pwrite(static_cast<int>(info->fh), buffer, size, offset);
     return count < 0 ? -errno : static_cast<int>(count);
 }
@@ -212,14 +222,15 @@ void* start(fuse_conn_info*, fuse_config* config) {
 }
 
 constexpr const char* kUsage =
-    "usage: kestrafin-latency-fs [--stop-at-first-write] SOURCE MOUNTPOINT [MILLISECONDS]\n"
+    "usage: kestrafin-latency-fs [--stop-at-first-write | --stop-at-first-create] SOURCE\n"
+    "                            MOUNTPOINT [MILLISECONDS]\n"
     "Mounts a read-only view of SOURCE that waits MILLISECONDS (default 1) on each\n"
     "lookup, getattr, opendir, readdir and readlink, and shows absolute links into\n"
     "SOURCE as links into MOUNTPOINT. Runs until fusermount3 -u MOUNTPOINT, or until\n"
     "SIGINT, SIGTERM or SIGHUP, which unmount it. On SIGUSR1 it writes the round trips\n"
     "served since the last SIGUSR1 to standard error. --stop-at-first-write makes the\n"
     "view writable and has the server stop itself (SIGSTOP) on the first write, before\n"
-    "answering it.\n";
+    "answering it; --stop-at-first-create, once it has made the first file asked for.\n";
 
 // The absolute form of a folder's path, without a trailing separator; empty
 // when it cannot be found.
@@ -239,8 +250,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     char* const program = argv[0];
-    if (argc >= 2 && std::strcmp(argv[1], "--stop-at-first-write") == 0) {
+    if (argc >= 2 && (std::strcmp(argv[1], "--stop-at-first-write") == 0 ||
+                      std::strcmp(argv[1], "--stop-at-first-create") == 0)) {
         writable = true;
+        stop_at = std::strcmp(argv[1], "--stop-at-first-write") == 0 ? StopAt::first_write
+                                                                     : StopAt::first_create;
         --argc;
         ++argv;
     }

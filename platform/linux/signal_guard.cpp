@@ -196,12 +196,21 @@ int TemporaryName::claim(int folder, const std::function<int(const char* name)>&
     SignalsHeldBack held_back;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         const std::string name = fresh_name();
+        // Guarded before it is made: a share may make the file and then stop
+        // answering, and a program ended meanwhile must still remove it. A
+        // name so fresh is no one else's file.
+        const int guard = guard_name(folder, name);
         const int result = make(name.c_str());
-        if (result < 0 && errno == EEXIST) continue;
-        if (result < 0) return result;
+        if (result < 0) {
+            const int error = errno;
+            unguard_name(guard);
+            errno = error;
+            if (error == EEXIST) continue;
+            return result;
+        }
         name_ = name;
         folder_ = folder;
-        guard_ = guard_name(folder, name);
+        guard_ = guard;
         held_ = true;
         return result;
     }

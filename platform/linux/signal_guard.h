@@ -71,7 +71,9 @@ class TemporaryName {
     // Calls `make` with fresh names in `folder` (a descriptor) until it
     // succeeds or fails for a reason other than EEXIST; `make` returns 0 or
     // more on success and -1 with errno set on failure. Returns what `make`
-    // returned; on success the name is held and guarded.
+    // returned; on success the name is held and guarded. Each name is guarded
+    // while `make` runs too, so that a program ended meanwhile removes a file
+    // made by a call that has not returned.
     int claim(int folder, const std::function<int(const char* name)>& make);
 
     // Stops guarding the name without removing it (it was renamed away).

@@ -21,12 +21,15 @@
 namespace kestrafin::testing {
 
 // A share served from `source` on `mount_point` whose server can be made to
-// stop answering. A share that `stops_at_first_write` can be written to, and
-// its server stops by itself on the first write, before answering it.
+// stop answering. A share that stops by itself can be written to, and its
+// server stops on the first write, or once it has made the first file asked
+// for, before answering.
+enum class StopsBySelf { never, at_first_write, at_first_create };
+
 class ShareServer {
   public:
     ShareServer(const std::string& source, const std::string& mount_point,
-                bool stops_at_first_write = false)
+                StopsBySelf stops = StopsBySelf::never)
         : mount_point_(mount_point) {
         if (access("/dev/fuse", R_OK | W_OK) != 0) {
             why_not_ = "/dev/fuse cannot be used here, so no share can be mounted";
@@ -34,12 +37,14 @@ class ShareServer {
         }
         server_ = fork();
         if (server_ == 0) {
-            if (stops_at_first_write)
-                execl(KESTRAFIN_LATENCY_FS, KESTRAFIN_LATENCY_FS, "--stop-at-first-write",
-                      source.c_str(), mount_point.c_str(), "0", static_cast<char*>(nullptr));
-            else
+            if (stops == StopsBySelf::never)
                 execl(KESTRAFIN_LATENCY_FS, KESTRAFIN_LATENCY_FS, source.c_str(),
                       mount_point.c_str(), "0", static_cast<char*>(nullptr));
+            else
+                execl(KESTRAFIN_LATENCY_FS, KESTRAFIN_LATENCY_FS,
+                      stops == StopsBySelf::at_first_write ? "--stop-at-first-write"
+                                                           : "--stop-at-first-create",
+                      source.c_str(), mount_point.c_str(), "0", static_cast<char*>(nullptr));
             _exit(127);
         }
         const auto mounted = [&] {

@@ -268,17 +268,23 @@ TEST(SavedListLogicPosix, SavingAndReloadingOnAShareThatStopsAnsweringLeaveTheWi
 #endif
 }
 
-TEST(SavedListLogicPosix, ClosingDuringASaveThatAShareStoppedInTheMiddleLeavesNoTemporaryFile) {
+// The share stops while the save makes its temporary file, or once it is
+// made and the save writes to it.
+class ClosingDuringASave : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ClosingDuringASave, ThatAShareStoppedInTheMiddleLeavesNoTemporaryFile) {
 #ifndef KESTRAFIN_LATENCY_FS
     GTEST_SKIP() << "built without libfuse3, so no share that stops answering can be served";
 #else
+    const bool while_made = std::string(GetParam()) == "while made";
     TempFolder place;
     const std::string source = place / "source";
     const std::string share = place / "share";
     make_folder(source);
     make_folder(share);
     make_file(source + "/kestrafin.ini", "[PATH]\r\nFULLPATH=/unused\r\n");
-    ShareServer server(source, share, true);
+    ShareServer server(source, share,
+                       while_made ? StopsBySelf::at_first_create : StopsBySelf::at_first_write);
     if (!server.serving()) GTEST_SKIP() << server.why_not();
     const auto temporaries = [&] {
         std::vector<std::string> names;
@@ -309,7 +315,7 @@ TEST(SavedListLogicPosix, ClosingDuringASaveThatAShareStoppedInTheMiddleLeavesNo
         _exit(3);  // the save had ended, so the window closed as usual
     }
     close(go[0]);
-    // The share stops on the save's first write, once its temporary file exists.
+    // The share stops once the save's temporary file exists in the folder behind it.
     server.wait_until_stopped();
     EXPECT_EQ(temporaries().size(), 1u);
     [[maybe_unused]] const auto put = write(go[1], "c", 1);
@@ -330,6 +336,9 @@ TEST(SavedListLogicPosix, ClosingDuringASaveThatAShareStoppedInTheMiddleLeavesNo
     EXPECT_FALSE(std::filesystem::exists(source + "/kestrafinlist.dxb"));
 #endif
 }
+
+INSTANTIATE_TEST_SUITE_P(SavedListLogicPosix, ClosingDuringASave,
+                         ::testing::Values("while made", "while written"));
 
 TEST(SavedListLogicPosix, AReloadNeedsLittleMoreMemoryThanTheListItBuilds) {
 #ifdef __SANITIZE_ADDRESS__
