@@ -339,48 +339,57 @@ void ReadAhead::leave(Branch* branch) {
     wake_reader();
 }
 
-// Called with the lock held, once per read. More readers pay only where
-// reads overlap, as on a share or a device with a deep queue; on a disk whose
-// reads are done by the processor they only crowd it. So the readers at work
-// start few, and every few rounds of reads the read-ahead tries twice as many,
-// keeping them only when folders are then read markedly faster. The count
-// may so change during a walk, as it meets a part of the tree that is cached
-// and a part that is not.
+// Called with the lock held, once per read. How many readers pay depends on
+// the part of the tree they read: a few where it is cached, enough to keep a
+// disk's queue busy where reads wait briefly, all where they wait as on a
+// share, and more only where trying them makes folders come markedly faster.
+// The count so changes during a walk, from a cached part to one that is not.
 void ReadAhead::count_read(std::optional<ReadWaits::Waited> waited) {
     if (waited) {
         ++round_timed_;
         if (*waited != ReadWaits::Waited::not_at_all) ++round_waited_;
         if (*waited == ReadWaits::Waited::as_long_as_a_share) ++round_waited_long_;
     }
-    // What the readers' own recent reads tell of the part of the tree they
-    // are in: judged often, since a share wants all readers at once. Reads
-    // wait long on a share however few are under way; on a disk, only once
-    // many queue: so long waits tell a share only while few readers work.
-    const bool few_at_work = active_readers_ <= limits_.first_readers;
-    const bool share_like = few_at_work && round_waited_long_ >= kTimedToJudge / 4 &&
-                            round_waited_long_ * 2 >= round_timed_;
-    if (round_timed_ == kTimedToJudge || share_like) {
-        std::size_t at_least = 0;
-        if (share_like)
-            at_least = most_readers_;
-        else if (round_waited_ * 2 >= round_timed_)
-            at_least = limits_.readers_where_reads_wait;
-        reads_cached_ = round_waited_ * kWaitedToGoOn < round_timed_;
-        round_timed_ = 0;
-        round_waited_ = 0;
-        round_waited_long_ = 0;
-        cached_judgements_ = reads_cached_ ? cached_judgements_ + 1 : 0;
-        // One run of cached reads may be folders whose blocks a read before
-        // brought in; two in a row are a cached part of the tree.
-        if (cached_judgements_ >= 2 && active_readers_ > limits_.first_readers) {
-            trying_more_ = false;
-            set_active_readers(limits_.first_readers);
-        } else if (active_readers_ < at_least) {
-            trying_more_ = false;
-            set_active_readers(at_least);
-        }
+    if (round_timed_ == kTimedToJudge || reads_wait_as_on_a_share()) judge_reads();
+    if (++round_reads_ == kReadsPerRound) end_round();
+}
+
+// Reads wait long on a share however few are under way; on a disk, only once
+// many queue: so long waits tell a share only while few readers work. Judged
+// soon, since a share wants all readers at once.
+bool ReadAhead::reads_wait_as_on_a_share() const {
+    return active_readers_ <= limits_.first_readers && round_waited_long_ >= kTimedToJudge / 4 &&
+           round_waited_long_ * 2 >= round_timed_;
+}
+
+// Sets the readers at work from what their recent reads tell of the part of
+// the tree they are in.
+void ReadAhead::judge_reads() {
+    std::size_t at_least = 0;
+    if (reads_wait_as_on_a_share())
+        at_least = most_readers_;
+    else if (round_waited_ * 2 >= round_timed_)
+        at_least = limits_.readers_where_reads_wait;
+    reads_cached_ = round_waited_ * kWaitedToGoOn < round_timed_;
+    round_timed_ = 0;
+    round_waited_ = 0;
+    round_waited_long_ = 0;
+    cached_judgements_ = reads_cached_ ? cached_judgements_ + 1 : 0;
+    // One run of cached reads may be folders whose blocks a read before
+    // brought in; two in a row are a cached part of the tree.
+    if (cached_judgements_ >= 2 && active_readers_ > limits_.first_readers) {
+        trying_more_ = false;
+        set_active_readers(limits_.first_readers);
+    } else if (active_readers_ < at_least) {
+        trying_more_ = false;
+        set_active_readers(at_least);
     }
-    if (++round_reads_ < kReadsPerRound) return;
+}
+
+// At the end of a round of reads: tries twice as many readers where the walk
+// waits for them, and keeps them only when folders are then read markedly
+// faster.
+void ReadAhead::end_round() {
     const auto now = std::chrono::steady_clock::now();
     const double seconds = std::chrono::duration<double>(now - round_started_).count();
     const double rate = seconds > 0 ? static_cast<double>(round_reads_) / seconds : 0;

@@ -146,6 +146,9 @@ class ReadAhead {
     bool has_room() const;
     void wake_reader();
     void count_read(std::optional<ReadWaits::Waited> waited);
+    bool reads_wait_as_on_a_share() const;
+    void judge_reads();
+    void end_round();
     void set_active_readers(std::size_t count);
     void drop(Node* node);
     void forget(const Branch& branch);
