@@ -18,7 +18,21 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/temp_tree.h"
+
 namespace kestrafin::testing {
+
+// A temporary place for a share: `source`, the folder behind it, and
+// `share`, where it is mounted, both made.
+struct ShareFolders {
+    ShareFolders() {
+        make_folder(source);
+        make_folder(share);
+    }
+    TempFolder place;
+    const std::string source = place / "source";
+    const std::string share = place / "share";
+};
 
 // A share served from `source` on `mount_point` whose server can be made to
 // stop answering. A share that stops by itself can be written to, and its

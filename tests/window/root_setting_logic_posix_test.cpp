@@ -95,11 +95,9 @@ TEST(RootSettingLogicPosix, ASettingsFileOnAShareThatStopsAnsweringLeavesTheWind
 #ifndef KESTRAFIN_LATENCY_FS
     GTEST_SKIP() << "built without libfuse3, so no share that stops answering can be served";
 #else
-    TempFolder place;
-    const std::string source = place / "source";
-    const std::string share = place / "share";
-    make_folder(source);
-    make_folder(share);
+    const ShareFolders folders;
+    const std::string& source = folders.source;
+    const std::string& share = folders.share;
     make_file(source + "/kestrafin.ini", "[PATH]\r\nFULLPATH=/stored\r\n");
     // A program folder nothing has looked into yet, so that the host must ask
     // the share for it.

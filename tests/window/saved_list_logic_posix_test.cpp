@@ -207,11 +207,9 @@ TEST(SavedListLogicPosix, SavingAndReloadingOnAShareThatStopsAnsweringLeaveTheWi
 #ifndef KESTRAFIN_LATENCY_FS
     GTEST_SKIP() << "built without libfuse3, so no share that stops answering can be served";
 #else
-    TempFolder place;
-    const std::string source = place / "source";
-    const std::string share = place / "share";
-    make_folder(source);
-    make_folder(share);
+    const ShareFolders folders;
+    const std::string& source = folders.source;
+    const std::string& share = folders.share;
     make_file(source + "/kestrafin.ini", "[PATH]\r\nFULLPATH=/unused\r\n");
     make_file(source + "/kestrafinlist.dxb", "\"/from the share\"\r\n");
     ShareServer server(source, share);
@@ -277,11 +275,9 @@ TEST_P(ClosingDuringASave, ThatAShareStoppedInTheMiddleLeavesNoTemporaryFile) {
     GTEST_SKIP() << "built without libfuse3, so no share that stops answering can be served";
 #else
     const bool while_made = std::string(GetParam()) == "while made";
-    TempFolder place;
-    const std::string source = place / "source";
-    const std::string share = place / "share";
-    make_folder(source);
-    make_folder(share);
+    const ShareFolders folders;
+    const std::string& source = folders.source;
+    const std::string& share = folders.share;
     make_file(source + "/kestrafin.ini", "[PATH]\r\nFULLPATH=/unused\r\n");
     ShareServer server(source, share,
                        while_made ? StopsBySelf::at_first_create : StopsBySelf::at_first_write);
