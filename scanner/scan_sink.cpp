@@ -117,17 +117,23 @@ void ScanSink::settle_file(std::string_view entry_text, const EntryLengths& leng
 }
 
 void ScanSink::folder_listed(std::string_view directory, const search::FolderListing& listing) {
-    const std::string slashed = search::addslash(directory);
+    // Called for every folder: a path below it is made only when one is used.
+    const bool has_separator = !directory.empty() && directory.back() == platform::kPathSeparator;
+    const std::size_t slashed_size = directory.size() + (has_separator ? 0 : 1);
+    const auto path_of = [&](std::string_view name) -> const std::string& {
+        scratch_path_.assign(directory);
+        if (!has_separator) scratch_path_.push_back(platform::kPathSeparator);
+        return scratch_path_.append(name);
+    };
     if (options_.verbose)
         for (const search::ListedName& excluded : listing.excluded) {
             const bool folder = excluded.kind == platform::EntryKind::folder ||
                                 excluded.kind == platform::EntryKind::link_to_folder;
-            scratch_path_.assign(slashed).append(listing.name_of(excluded));
+            path_of(listing.name_of(excluded));
             warn((folder ? "not entering " : "leaving out ") + quoted_for_terminal(scratch_path_) +
                  ": it is excluded");
         }
     if (!names_.any()) return;
-    const std::size_t slashed_size = slashed.size();
     const auto held_name = [&](const HeldFile& file) {
         return std::string_view(held_paths_)
             .substr(file.offset + slashed_size, file.length - slashed_size);
@@ -159,7 +165,7 @@ void ScanSink::folder_listed(std::string_view directory, const search::FolderLis
         if (collisions && colliding_[at]) reasons.add(Reason::collision);
         ++at;
         if (!reasons.any()) continue;
-        scratch_path_.assign(slashed).append(name);
+        path_of(name);
         const EntryLengths lengths = measure_.measure(scratch_path_);
         if (summary_) summary_->entry_listed(reasons, lengths, directory);
         const std::string target =

@@ -27,6 +27,40 @@ constexpr std::size_t kRoomToWake = 64;
 constexpr std::size_t kTimedToJudge = 16;
 constexpr std::size_t kWaitedToGoOn = 8;
 
+// The nodes read below a folder, in rising order, taken from the front. It
+// holds no memory until the first node comes, as most folders never have one.
+template <typename Item>
+class FrontQueue {
+  public:
+    bool empty() const { return front_ == items_.size(); }
+    std::size_t size() const { return items_.size() - front_; }
+    Item operator[](std::size_t at) const { return items_[front_ + at]; }
+    Item front() const { return items_[front_]; }
+    auto begin() const { return items_.begin() + static_cast<std::ptrdiff_t>(front_); }
+    auto end() const { return items_.end(); }
+    void push_back(Item item) { items_.push_back(item); }
+    void pop_front() {
+        ++front_;
+        if (front_ == items_.size()) {
+            items_.clear();
+            front_ = 0;
+        } else if (front_ >= 64 && front_ * 2 >= items_.size()) {
+            items_.erase(items_.begin(), begin());
+            front_ = 0;
+        }
+    }
+
+  private:
+    std::vector<Item> items_;
+    std::size_t front_ = 0;
+};
+
+// Nodes taken by the walk are kept for the next reads, with the memory of
+// the listing the walk gave back, unless that is large.
+constexpr std::size_t kNodesKept = 128;
+constexpr std::size_t kListingBytesKept = std::size_t{16} << 10;
+constexpr std::size_t kListingNamesKept = 1024;
+
 void raise_peak(std::atomic<std::size_t>& peak, std::size_t value) {
     std::size_t seen = peak.load(std::memory_order_relaxed);
     while (value > seen && !peak.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
@@ -58,7 +92,7 @@ struct ReadAhead::Branch {
     std::size_t slashed_units = 0;
     std::size_t count = 0;    // subfolders readers may read
     std::size_t next = 0;     // the next one a reader takes
-    std::deque<Node*> below;  // being read or read, not taken; rising indices
+    FrontQueue<Node*> below;  // being read or read, not taken; rising indices
     // The nodes of `below` before this one have nothing left to read below
     // them, and when `exhausted` neither has the branch: the search for the
     // next folder to read passes over them at once.
@@ -76,6 +110,9 @@ struct ReadAhead::Node {
     bool dropped = false;  // passed over or left: its reader frees it
     bool through_link = false;
     std::size_t bytes = 0;  // granted to its listing
+    // The nodes after this one in its parent's `below` with lower indices
+    // than this are spent: the search passes over them at once.
+    std::size_t spent_until = 0;
     FolderRead read;
     std::unique_ptr<Branch> branch;  // once read
 };
@@ -99,6 +136,8 @@ ReadAhead::~ReadAhead() {
     }
     for (std::thread& thread : readers) thread.join();
     while (!descent_.empty()) leave(descent_.back().get());
+    for (Node* node : to_free_) delete node;
+    for (Node* node : kept_nodes_) delete node;
 }
 
 // Called with the lock held. Starts the readers that are not yet running.
@@ -114,7 +153,7 @@ void ReadAhead::set_active_readers(std::size_t count) {
             break;
         }
     }
-    wake_reader();
+    if (reader_wanted()) work_ready_.notify_one();
 }
 
 void ReadAhead::stop() {
@@ -142,10 +181,14 @@ ReadAhead::Branch* ReadAhead::lend(const FolderListing& listing,
     branch->count = listing.subfolders.size();
     branch->next = first;
     Branch* lent = branch.get();
-    std::lock_guard lock(mutex_);
-    unread_ += lent->unread();
-    descent_.push_back(std::move(branch));
-    wake_reader();
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex_);
+        unread_ += lent->unread();
+        descent_.push_back(std::move(branch));
+        wake = reader_wanted();
+    }
+    if (wake) work_ready_.notify_one();
     return lent;
 }
 
@@ -161,42 +204,69 @@ ReadAhead::Branch* ReadAhead::next_to_read() {
 
 // Depth first through what has been read below `top`: a folder's subfolders
 // read ahead come before its next subfolder, as they do in the walk. What it
-// finds spent is marked so, so that the search costs the reads under way, not
-// every folder held.
+// finds spent is marked so, so that the search costs the reads under way and
+// the folders read above them, not every folder held.
 ReadAhead::Branch* ReadAhead::first_unread_in(Branch* top) {
     if (top->exhausted) return nullptr;
     search_.clear();
-    search_.push_back({top, top->first_live, false});
+    search_.push_back({top, top->first_live});
     while (!search_.empty()) {
         Searching& searching = search_.back();
         Branch* branch = searching.branch;
         if (searching.next_below < branch->below.size()) {
-            const Node* child = branch->below[searching.next_below++];
+            Node* child = branch->below[searching.next_below++];
             if (child->state == Node::State::reading) {
-                searching.live = true;
+                pass_live(searching, child);
             } else if (child->branch && !child->branch->exhausted) {
-                search_.push_back({child->branch.get(), child->branch->first_live, false});
+                searching.descended = child;
+                search_.push_back({child->branch.get(), child->branch->first_live});
             } else if (!searching.live) {
                 branch->first_live = searching.next_below;
+            } else {
+                searching.last_live->spent_until = child->index + 1;
             }
             continue;
         }
         if (branch->next < branch->count) return branch;
         const bool live = searching.live;
         search_.pop_back();
-        if (live) {
-            if (!search_.empty()) search_.back().live = true;
-            continue;
-        }
-        branch->exhausted = true;
-        if (!search_.empty() && !search_.back().live)
-            search_.back().branch->first_live = search_.back().next_below;
+        if (!live) branch->exhausted = true;
+        if (search_.empty()) break;
+        Searching& above = search_.back();
+        if (live)
+            pass_live(above, above.descended);
+        else if (!above.live)
+            above.branch->first_live = above.next_below;
+        else
+            above.last_live->spent_until = above.descended->index + 1;
     }
     return nullptr;
 }
 
+// Passes over a live node, and over the spent ones known to follow it. Nodes
+// stay spent until taken from the front, so what was found spent once is not
+// looked at again.
+void ReadAhead::pass_live(Searching& searching, Node* node) {
+    searching.live = true;
+    searching.last_live = node;
+    if (node->spent_until <= node->index + 1) return;
+    const FrontQueue<Node*>& below = searching.branch->below;
+    const auto from = below.begin() + static_cast<std::ptrdiff_t>(searching.next_below);
+    const auto next = std::lower_bound(
+        from, below.end(), node->spent_until,
+        [](const Node* passed, std::size_t index) { return passed->index < index; });
+    searching.next_below = static_cast<std::size_t>(next - below.begin());
+}
+
+// The lock is held only to choose a read and to hand its result over: what
+// can be made without it (the node, the branch below, the path) is made
+// before, notifications and frees come after.
 void ReadAhead::read_ahead() {
     ReadWaits waits(1);  // this reader's own; every read is timed, so as to judge soon
+    auto spare_node = std::make_unique<Node>();
+    auto spare_branch = std::make_unique<Branch>();
+    FolderToRead folder;
+    std::vector<Node*> freeing;
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         Branch* parent = has_room() && busy_readers_ < active_readers_ ? next_to_read() : nullptr;
@@ -207,18 +277,24 @@ void ReadAhead::read_ahead() {
             continue;
         }
         ++busy_readers_;
-        Node* node = new Node;
+        Node* node = nullptr;
+        if (!kept_nodes_.empty()) {
+            node = kept_nodes_.back();
+            kept_nodes_.pop_back();
+        } else {
+            node = spare_node.release();
+        }
         node->index = parent->next++;
         --unread_;
         parent->below.push_back(node);
         ++folders_ahead_;
 
         const ListedName& entry = parent->listing->subfolders[node->index];
-        FolderToRead folder;
         folder.name = parent->listing->name_of(entry);
+        folder.path.clear();
         if (!parent->slashed_path.empty() &&
             parent->slashed_path.size() + folder.name.size() < limits_.longest_path_kept)
-            folder.path = parent->slashed_path + folder.name;
+            folder.path.append(parent->slashed_path).append(folder.name);
         folder.parent = parent->folder;
         folder.parent_slashed_units = parent->slashed_units;
         folder.parent_volume = parent->listing->identity.volume;
@@ -227,7 +303,7 @@ void ReadAhead::read_ahead() {
         node->through_link = folder.through_link;
         // One wake-up may have made room for many reads: pass it on, so that
         // every idle reader looks for one.
-        wake_reader();
+        const bool wake = reader_wanted();
 
         ReadAllowance allowance;
         allowance.held_ = &bytes_ahead_;
@@ -235,18 +311,25 @@ void ReadAhead::read_ahead() {
         allowance.max_bytes_ = limits_.max_bytes;
         allowance.peak_ = &peak_bytes_;
         allowance.granted_ = 0;
-        FolderRead read;
-        lock.unlock();
+        free_let_go(lock, freeing);
+        if (wake) work_ready_.notify_one();
         bool whole = false;
         const ReadWaits::Read timing = waits.start();
         try {
-            whole = reader_.read(folder, read, allowance);
+            // A node being read is its reader's alone.
+            whole = reader_.read(folder, node->read, allowance);
         } catch (const std::exception&) {
             whole = false;  // the walk reads it again and meets the fault itself
         }
         const std::optional<ReadWaits::Waited> waited = whole ? waits.finish(timing) : std::nullopt;
         folder.parent.reset();
-        const std::size_t name_units = utf16_length(folder.name);
+        if (!whole) node->read = FolderRead();  // the walk reads it again
+        if (!spare_node) spare_node = std::make_unique<Node>();
+        Branch& below = *spare_branch;
+        below.slashed_path.clear();
+        if (whole && !folder.path.empty())
+            below.slashed_path.append(folder.path).push_back(platform::kPathSeparator);
+        below.slashed_units = folder.parent_slashed_units + utf16_length(folder.name) + 1;
         // Keep only what the listing holds; the rest of the last step goes back.
         bytes_ahead_ -= allowance.granted() - allowance.used();
         if (!whole) bytes_ahead_ -= allowance.used();
@@ -257,7 +340,7 @@ void ReadAhead::read_ahead() {
         if (node->dropped) {
             if (whole) bytes_ahead_ -= allowance.used();
             --folders_ahead_;
-            delete node;  // its listing and handle go with it
+            to_free_.push_back(node);  // its listing and handle go with it
             continue;
         }
         if (!whole) {
@@ -265,23 +348,51 @@ void ReadAhead::read_ahead() {
         } else {
             node->state = Node::State::read;
             node->bytes = allowance.used();
-            node->read = std::move(read);
-            node->branch = std::make_unique<Branch>();
-            Branch& below = *node->branch;
             below.listing = &node->read.listing;
             below.folder = node->read.folder;
-            if (!folder.path.empty()) below.slashed_path = folder.path + platform::kPathSeparator;
-            below.slashed_units = folder.parent_slashed_units + name_units + 1;
             // What lies below a link may be skipped as a web of links; it is
             // read once the walk has entered the link.
             below.count =
                 node->read.folder && !node->through_link ? node->read.listing.subfolders.size() : 0;
             unread_ += below.count;
+            node->branch = std::move(spare_branch);
+            spare_branch = std::make_unique<Branch>();
         }
         // No reader is woken here: this one looks for the next read itself,
         // and wakes another once it has taken one and more are waiting.
         if (awaited_ == node) listing_ready_.notify_one();
     }
+}
+
+// Called with the lock held, for a node the walk has taken: it now holds the
+// listing the walk gave back, emptied, and no handle.
+void ReadAhead::keep_or_free(Node* node) {
+    const FolderListing& listing = node->read.listing;
+    const bool small = listing.names.capacity() <= kListingBytesKept &&
+                       listing.files.capacity() + listing.subfolders.capacity() +
+                               listing.excluded.capacity() + listing.unknown.capacity() <=
+                           kListingNamesKept;
+    if (!small || kept_nodes_.size() >= kNodesKept) {
+        to_free_.push_back(node);
+        return;
+    }
+    node->read.listing.clear();
+    node->read.folder.reset();
+    node->branch.reset();
+    node->state = Node::State::reading;
+    node->dropped = false;
+    node->bytes = 0;
+    node->spent_until = 0;
+    kept_nodes_.push_back(node);
+}
+
+// Lets the lock go, then frees what was let go of while it was held.
+// `freeing` is the caller's own, so that neither vector's memory is given up.
+void ReadAhead::free_let_go(std::unique_lock<std::mutex>& lock, std::vector<Node*>& freeing) {
+    freeing.swap(to_free_);
+    lock.unlock();
+    for (Node* node : freeing) delete node;
+    freeing.clear();
 }
 
 ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListing& listing) {
@@ -299,6 +410,7 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
     }
     if (parent->below.empty() || parent->below.front()->index != index) {
         ++round_waits_;
+        free_let_go(lock, walk_freeing_);
         return {};
     }
     Node* node = pop_front();
@@ -323,20 +435,25 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
         taken.folder = std::move(node->read.folder);
         descent_.push_back(std::move(branch));
     }
-    delete node;
-    wake_reader();
+    keep_or_free(node);
+    const bool wake = reader_wanted();
+    free_let_go(lock, walk_freeing_);
+    if (wake) work_ready_.notify_one();
     return taken;
 }
 
 void ReadAhead::leave(Branch* branch) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     while (!descent_.empty()) {
-        std::unique_ptr<Branch> left = std::move(descent_.back());
+        walk_left_.push_back(std::move(descent_.back()));
         descent_.pop_back();
-        forget(*left);
-        if (left.get() == branch) break;
+        forget(*walk_left_.back());
+        if (walk_left_.back().get() == branch) break;
     }
-    wake_reader();
+    const bool wake = reader_wanted();
+    free_let_go(lock, walk_freeing_);
+    walk_left_.clear();
+    if (wake) work_ready_.notify_one();
 }
 
 // Called with the lock held, once per read. How many readers pay depends on
@@ -416,16 +533,16 @@ void ReadAhead::end_round() {
     set_active_readers(active_readers_ * 2);
 }
 
-// Called with the lock held. Readers wake one another in turn, so that a
-// walk that frees room for one read does not wake every reader.
-void ReadAhead::wake_reader() {
+// Called with the lock held: whether an idle reader should be woken, which
+// is done once the lock is let go. Readers wake one another in turn, so that
+// a walk that frees room for one read does not wake every reader.
+bool ReadAhead::reader_wanted() const {
     // Readers that waited for room wake once there is room for several reads,
     // not for each folder the walk takes.
     const std::size_t room_to_wake = std::min(kRoomToWake, limits_.max_folders / 4);
-    if (idle_readers_ > 0 && unread_ > 0 && !stopping_ && busy_readers_ < active_readers_ &&
-        folders_ahead_ + room_to_wake < limits_.max_folders &&
-        bytes_ahead_.load(std::memory_order_relaxed) + kGrantStep <= limits_.max_bytes)
-        work_ready_.notify_one();
+    return idle_readers_ > 0 && unread_ > 0 && !stopping_ && busy_readers_ < active_readers_ &&
+           folders_ahead_ + room_to_wake < limits_.max_folders &&
+           bytes_ahead_.load(std::memory_order_relaxed) + kGrantStep <= limits_.max_bytes;
 }
 
 // The branch goes: its unread subfolders no longer count, nor does anything
@@ -435,8 +552,8 @@ void ReadAhead::forget(const Branch& branch) {
     for (Node* node : branch.below) drop(node);
 }
 
-// Frees the node and everything read below it; a node still being read is
-// freed by its reader.
+// Lets the node go with everything read below it, to be freed once the lock
+// is let go; a node still being read is let go by its reader.
 void ReadAhead::drop(Node* node) {
     if (node->state == Node::State::reading) {
         node->dropped = true;
@@ -445,7 +562,7 @@ void ReadAhead::drop(Node* node) {
     --folders_ahead_;
     bytes_ahead_ -= node->bytes;
     if (node->branch) forget(*node->branch);
-    delete node;
+    to_free_.push_back(node);
 }
 
 }  // namespace kestrafin::search

@@ -22,7 +22,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -144,7 +143,9 @@ class ReadAhead {
     Branch* next_to_read();
     Branch* first_unread_in(Branch* top);
     bool has_room() const;
-    void wake_reader();
+    bool reader_wanted() const;
+    void keep_or_free(Node* node);
+    void free_let_go(std::unique_lock<std::mutex>& lock, std::vector<Node*>& freeing);
     void count_read(std::optional<ReadWaits::Waited> waited);
     bool reads_wait_as_on_a_share() const;
     void judge_reads();
@@ -162,9 +163,18 @@ class ReadAhead {
     struct Searching {
         Branch* branch;
         std::size_t next_below;
-        bool live;  // something below may still be read: a read is under way there
+        bool live = false;          // something below may still be read: a read is under way there
+        Node* last_live = nullptr;  // the last node passed that is live
+        Node* descended = nullptr;  // the node whose branch is searched next
     };
+    void pass_live(Searching& searching, Node* node);
     std::vector<Searching> search_;  // next_to_read's, kept for its memory
+    // Nodes let go of while the lock is held, freed (their handles closed)
+    // by whoever lets it go next.
+    std::vector<Node*> to_free_;
+    std::vector<Node*> walk_freeing_;                 // the walk's, for free_let_go
+    std::vector<std::unique_ptr<Branch>> walk_left_;  // the walk's, freed outside the lock
+    std::vector<Node*> kept_nodes_;                   // for the next reads; see keep_or_free
     // Subfolders of the branches held that no reader has taken yet; readers
     // are woken only while there are some.
     std::size_t unread_ = 0;

@@ -198,7 +198,11 @@ class Walker : private ReadAhead::Reader {
                 child.slashed_length = path_.size();
                 child.slashed_units = directory_units + 1;
                 child.branch = taken.branch;
-                child.shared = taken.folder ? taken.folder : std::make_shared<SharedFolder>();
+                // A folder without subfolders is never opened again.
+                if (taken.folder)
+                    child.shared = taken.folder;
+                else if (!child.listing.subfolders.empty())
+                    child.shared = std::make_shared<SharedFolder>();
                 if (!take_read_ahead(parent_depth + 1) || child.listing.subfolders.empty())
                     return leave(child);
                 push(parent_depth + 1);
@@ -388,12 +392,18 @@ class Walker : private ReadAhead::Reader {
             account_.give_back();
             return whole && read.listing.subfolders.empty();
         }
+        // The handle goes back to the account once it is closed.
+        struct KeptFolder {
+            Folder folder;
+            HandleAccount& account;
+            ~KeptFolder() {
+                folder.close();
+                account.give_back();
+            }
+        };
+        auto kept = std::make_shared<KeptFolder>(std::move(folder), account_);
         read.folder = std::make_shared<SharedFolder>();
-        read.folder->set(std::shared_ptr<const Folder>(new Folder(std::move(folder)),
-                                                       [this](const Folder* kept) {
-                                                           delete kept;
-                                                           account_.give_back();
-                                                       }));
+        read.folder->set(std::shared_ptr<const Folder>(kept, &kept->folder));
         return true;
     }
 
