@@ -93,11 +93,17 @@ struct ReadAhead::Branch {
     std::size_t count = 0;    // subfolders readers may read
     std::size_t next = 0;     // the next one a reader takes
     FrontQueue<Node*> below;  // being read or read, not taken; rising indices
-    // The nodes of `below` before this one have nothing left to read below
-    // them, and when `exhausted` neither has the branch: the search for the
-    // next folder to read passes over them at once.
+    // The branch whose `below` holds this one's node; none once the walk has
+    // entered it.
+    Branch* parent = nullptr;
+    // Subfolders not yet taken by a reader and reads under way, here and in
+    // the branches read below it: the search goes down only where there is
+    // something to read.
+    std::size_t unread_below = 0;
+    std::size_t reading_below = 0;
+    // The nodes of `below` before this one are spent: nothing is left to
+    // read below them, now or later.
     std::size_t first_live = 0;
-    bool exhausted = false;
 
     std::size_t unread() const { return count > next ? count - next : 0; }
 };
@@ -113,9 +119,35 @@ struct ReadAhead::Node {
     // The nodes after this one in its parent's `below` with lower indices
     // than this are spent: the search passes over them at once.
     std::size_t spent_until = 0;
+    Branch* holder = nullptr;  // the branch whose `below` holds it
     FolderRead read;
     std::unique_ptr<Branch> branch;  // once read
+
+    bool spent() const {
+        return state != State::reading &&
+               (!branch || (branch->unread_below == 0 && branch->reading_below == 0));
+    }
 };
+
+namespace {
+
+// Adds to the counts of `branch` and of every branch above it.
+void count_below(ReadAhead::Branch* branch, std::ptrdiff_t unread, std::ptrdiff_t reading) {
+    for (; branch != nullptr; branch = branch->parent) {
+        branch->unread_below += static_cast<std::size_t>(unread);
+        branch->reading_below += static_cast<std::size_t>(reading);
+    }
+}
+
+// Takes a branch read ahead out of the counts above it: the walk has entered
+// it, or it is dropped.
+void detach(ReadAhead::Branch& branch) {
+    count_below(branch.parent, -static_cast<std::ptrdiff_t>(branch.unread_below),
+                -static_cast<std::ptrdiff_t>(branch.reading_below));
+    branch.parent = nullptr;
+}
+
+}  // namespace
 
 ReadAhead::ReadAhead(Reader& reader, const ReadAheadLimits& limits)
     : reader_(reader),
@@ -180,6 +212,7 @@ ReadAhead::Branch* ReadAhead::lend(const FolderListing& listing,
     branch->slashed_units = slashed_units;
     branch->count = listing.subfolders.size();
     branch->next = first;
+    branch->unread_below = branch->unread();
     Branch* lent = branch.get();
     bool wake = false;
     {
@@ -203,59 +236,51 @@ ReadAhead::Branch* ReadAhead::next_to_read() {
 }
 
 // Depth first through what has been read below `top`: a folder's subfolders
-// read ahead come before its next subfolder, as they do in the walk. What it
-// finds spent is marked so, so that the search costs the reads under way and
-// the folders read above them, not every folder held.
+// read ahead come before its next subfolder, as they do in the walk. The
+// counts below each branch lead the search straight down to the first one;
+// on the way it passes only the nodes still being read, or read above reads
+// under way, and marks what it finds spent, so that it never looks at them
+// again.
 ReadAhead::Branch* ReadAhead::first_unread_in(Branch* top) {
-    if (top->exhausted) return nullptr;
-    search_.clear();
-    search_.push_back({top, top->first_live});
-    while (!search_.empty()) {
-        Searching& searching = search_.back();
-        Branch* branch = searching.branch;
-        if (searching.next_below < branch->below.size()) {
-            Node* child = branch->below[searching.next_below++];
-            if (child->state == Node::State::reading) {
-                pass_live(searching, child);
-            } else if (child->branch && !child->branch->exhausted) {
-                searching.descended = child;
-                search_.push_back({child->branch.get(), child->branch->first_live});
-            } else if (!searching.live) {
-                branch->first_live = searching.next_below;
-            } else {
-                searching.last_live->spent_until = child->index + 1;
+    if (top->unread_below == 0) return nullptr;
+    Branch* branch = top;
+    for (;;) {
+        const FrontQueue<Node*>& below = branch->below;
+        while (branch->first_live < below.size() && below[branch->first_live]->spent())
+            ++branch->first_live;
+        Node* found = nullptr;
+        Node* last_live = nullptr;
+        std::size_t at = branch->first_live;
+        while (at < below.size()) {
+            Node* node = below[at];
+            if (node->branch && node->branch->unread_below > 0) {
+                found = node;
+                break;
             }
-            continue;
+            if (node->spent()) {
+                if (last_live) last_live->spent_until = node->index + 1;
+                ++at;
+                continue;
+            }
+            last_live = node;
+            at = past_spent_after(*branch, at);
         }
-        if (branch->next < branch->count) return branch;
-        const bool live = searching.live;
-        search_.pop_back();
-        if (!live) branch->exhausted = true;
-        if (search_.empty()) break;
-        Searching& above = search_.back();
-        if (live)
-            pass_live(above, above.descended);
-        else if (!above.live)
-            above.branch->first_live = above.next_below;
-        else
-            above.last_live->spent_until = above.descended->index + 1;
+        // Nothing below the nodes: what is left to read is the branch's own.
+        if (found == nullptr) return branch;
+        branch = found->branch.get();
     }
-    return nullptr;
 }
 
-// Passes over a live node, and over the spent ones known to follow it. Nodes
-// stay spent until taken from the front, so what was found spent once is not
-// looked at again.
-void ReadAhead::pass_live(Searching& searching, Node* node) {
-    searching.live = true;
-    searching.last_live = node;
-    if (node->spent_until <= node->index + 1) return;
-    const FrontQueue<Node*>& below = searching.branch->below;
-    const auto from = below.begin() + static_cast<std::ptrdiff_t>(searching.next_below);
+// The place after the node at `at` in the branch's `below`, past the spent
+// nodes known to follow it.
+std::size_t ReadAhead::past_spent_after(const Branch& branch, std::size_t at) {
+    const FrontQueue<Node*>& below = branch.below;
+    const Node* node = below[at];
+    if (node->spent_until <= node->index + 1) return at + 1;
     const auto next = std::lower_bound(
-        from, below.end(), node->spent_until,
+        below.begin() + static_cast<std::ptrdiff_t>(at + 1), below.end(), node->spent_until,
         [](const Node* passed, std::size_t index) { return passed->index < index; });
-    searching.next_below = static_cast<std::size_t>(next - below.begin());
+    return static_cast<std::size_t>(next - below.begin());
 }
 
 // The lock is held only to choose a read and to hand its result over: what
@@ -285,7 +310,9 @@ void ReadAhead::read_ahead() {
             node = spare_node.release();
         }
         node->index = parent->next++;
+        node->holder = parent;
         --unread_;
+        count_below(parent, -1, +1);
         parent->below.push_back(node);
         ++folders_ahead_;
 
@@ -343,6 +370,7 @@ void ReadAhead::read_ahead() {
             to_free_.push_back(node);  // its listing and handle go with it
             continue;
         }
+        count_below(node->holder, 0, -1);
         if (!whole) {
             node->state = Node::State::given_up;
         } else {
@@ -355,6 +383,10 @@ void ReadAhead::read_ahead() {
             below.count =
                 node->read.folder && !node->through_link ? node->read.listing.subfolders.size() : 0;
             unread_ += below.count;
+            below.parent = node->holder;
+            below.unread_below = 0;
+            below.reading_below = 0;
+            count_below(&below, static_cast<std::ptrdiff_t>(below.count), 0);
             node->branch = std::move(spare_branch);
             spare_branch = std::make_unique<Branch>();
         }
@@ -405,7 +437,10 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
     };
     while (!parent->below.empty() && parent->below.front()->index < index) drop(pop_front());
     if (parent->next < index + 1) {
-        unread_ -= std::min(index + 1, parent->count) - std::min(parent->next, parent->count);
+        const std::size_t passed =
+            std::min(index + 1, parent->count) - std::min(parent->next, parent->count);
+        unread_ -= passed;
+        count_below(parent, -static_cast<std::ptrdiff_t>(passed), 0);
         parent->next = index + 1;
     }
     if (parent->below.empty() || parent->below.front()->index != index) {
@@ -414,7 +449,15 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
         return {};
     }
     Node* node = pop_front();
-    if (node->state == Node::State::reading) ++round_waits_;
+    // The node leaves the counts of the branch it was read below at once, so
+    // that they count only what the search can find there.
+    if (node->state == Node::State::reading) {
+        ++round_waits_;
+        count_below(parent, 0, -1);
+    } else if (node->branch) {
+        detach(*node->branch);
+    }
+    node->holder = nullptr;
     awaited_ = node;
     listing_ready_.wait(lock, [node] { return node->state != Node::State::reading; });
     awaited_ = nullptr;
@@ -427,10 +470,10 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
         std::unique_ptr<Branch> branch = std::move(node->branch);
         branch->listing = &listing;
         // Below a link, readers start once the walk has entered it.
-        unread_ -= branch->unread();
+        const std::size_t unread_before = branch->unread();
         branch->count = listing.subfolders.size();
-        unread_ += branch->unread();
-        branch->exhausted = false;
+        unread_ += branch->unread() - unread_before;
+        branch->unread_below += branch->unread() - unread_before;
         taken.branch = branch.get();
         taken.folder = std::move(node->read.folder);
         descent_.push_back(std::move(branch));
@@ -556,12 +599,16 @@ void ReadAhead::forget(const Branch& branch) {
 // is let go; a node still being read is let go by its reader.
 void ReadAhead::drop(Node* node) {
     if (node->state == Node::State::reading) {
+        count_below(node->holder, 0, -1);
         node->dropped = true;
         return;
     }
     --folders_ahead_;
     bytes_ahead_ -= node->bytes;
-    if (node->branch) forget(*node->branch);
+    if (node->branch) {
+        detach(*node->branch);
+        forget(*node->branch);
+    }
     to_free_.push_back(node);
 }
 

@@ -142,6 +142,7 @@ class ReadAhead {
     void read_ahead();
     Branch* next_to_read();
     Branch* first_unread_in(Branch* top);
+    static std::size_t past_spent_after(const Branch& branch, std::size_t at);
     bool has_room() const;
     bool reader_wanted() const;
     void keep_or_free(Node* node);
@@ -160,15 +161,6 @@ class ReadAhead {
     std::condition_variable work_ready_;
     std::condition_variable listing_ready_;
     std::vector<std::unique_ptr<Branch>> descent_;  // lent, the walk's deepest last
-    struct Searching {
-        Branch* branch;
-        std::size_t next_below;
-        bool live = false;          // something below may still be read: a read is under way there
-        Node* last_live = nullptr;  // the last node passed that is live
-        Node* descended = nullptr;  // the node whose branch is searched next
-    };
-    void pass_live(Searching& searching, Node* node);
-    std::vector<Searching> search_;  // next_to_read's, kept for its memory
     // Nodes let go of while the lock is held, freed (their handles closed)
     // by whoever lets it go next.
     std::vector<Node*> to_free_;

@@ -1,0 +1,109 @@
+// The read-ahead on its own, over trees held in memory: readers read the
+// folders the walk will enter, in the walk's own order.
+#include "search/read_ahead.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/path_rules.h"
+
+namespace {
+
+using kestrafin::platform::EntryKind;
+using kestrafin::platform::kPathSeparator;
+using namespace kestrafin::search;
+
+// Folder paths, with the separator after each name, and their subfolders; a
+// name ending in '@' is a link to a folder.
+using Tree = std::map<std::string, std::vector<std::string>>;
+
+FolderListing listing_of(const Tree& tree, const std::string& slashed_path) {
+    FolderListing listing;
+    const auto found = tree.find(slashed_path);
+    if (found == tree.end()) return listing;
+    for (const std::string& name : found->second) {
+        const EntryKind kind = name.ends_with('@') ? EntryKind::link_to_folder : EntryKind::folder;
+        listing.subfolders.push_back({listing.names.size(), name.size(), kind});
+        listing.names.append(name);
+    }
+    return listing;
+}
+
+// Notes each folder read; the test waits until as many as it expects are.
+class RecordingReader : public ReadAhead::Reader {
+  public:
+    explicit RecordingReader(const Tree& tree) : tree_(tree) {}
+    bool read(const FolderToRead& folder, FolderRead& read, ReadAllowance&) override {
+        read.listing = listing_of(tree_, folder.path + kPathSeparator);
+        read.folder = std::make_shared<SharedFolder>();
+        std::lock_guard lock(mutex_);
+        read_.push_back(folder.path);
+        changed_.notify_all();
+        return true;
+    }
+    // What was read once `count` folders are; a read-ahead that stops short
+    // fails the test after a minute instead of hanging it.
+    std::vector<std::string> wait_for(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::minutes(1), [&] { return read_.size() >= count; });
+        return read_;
+    }
+
+  private:
+    const Tree& tree_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> read_;
+};
+
+std::string slashed(std::string path) {
+    for (char& at : path)
+        if (at == '/') at = kPathSeparator;
+    return path;
+}
+
+TEST(ReadAhead, OneReaderReadsTheFoldersBelowTheWalkInTheWalksOrder) {
+    struct Case {
+        const char* what;
+        Tree tree;  // with '/' for the separator
+        std::vector<std::string> order;
+    };
+    const std::vector<Case> cases = {
+        {"three levels, three wide",
+         {{"r/", {"a", "b", "c"}}, {"r/a/", {"d", "e"}}, {"r/a/d/", {"f"}}, {"r/c/", {"g"}}},
+         {"r/a", "r/a/d", "r/a/d/f", "r/a/e", "r/b", "r/c", "r/c/g"}},
+        {"a chain with folders on both sides",
+         {{"r/", {"a", "m", "z"}},
+          {"r/m/", {"a", "m", "z"}},
+          {"r/m/m/", {"a", "m", "z"}},
+          {"r/m/m/m/", {"x"}}},
+         {"r/a", "r/m", "r/m/a", "r/m/m", "r/m/m/a", "r/m/m/m", "r/m/m/m/x", "r/m/m/z", "r/m/z",
+          "r/z"}},
+        {"below a link, nothing until the walk enters it",
+         {{"r/", {"a@", "b"}}, {"r/a@/", {"hidden"}}, {"r/b/", {"c"}}},
+         {"r/a@", "r/b", "r/b/c"}},
+    };
+    for (const Case& test : cases) {
+        Tree tree;
+        for (const auto& [path, names] : test.tree) tree[slashed(path)] = names;
+        RecordingReader reader(tree);
+        const FolderListing root = listing_of(tree, slashed("r/"));
+        std::vector<std::string> read;
+        {
+            ReadAhead ahead(reader, {.readers = 1, .first_readers = 1});
+            ahead.lend(root, std::make_shared<SharedFolder>(), slashed("r/"), 2, 0);
+            read = reader.wait_for(test.order.size());
+        }
+        std::vector<std::string> expected;
+        for (const std::string& path : test.order) expected.push_back(slashed(path));
+        EXPECT_EQ(read, expected) << test.what;
+    }
+}
+
+}  // namespace
