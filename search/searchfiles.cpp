@@ -26,16 +26,18 @@ using platform::Folder;
 // Folders read ahead and not yet entered, at most, and the bytes of their names.
 constexpr std::size_t kFoldersAhead = 4096;
 // Readers at work at least where reads wait briefly, as on a local disk whose
-// data is not cached: enough to keep its queue busy.
-constexpr std::size_t kReadersWhereReadsWait = 8;
+// data is not cached: enough to keep its queue busy while some of them are
+// held up by a slow folder (one of links, each of which is looked up).
+constexpr std::size_t kReadersWhereReadsWait = 24;
 // On a host with processors to spare, readers pay even where folders are
 // cached: the walk reads ahead at once.
 const std::size_t kProcessors = std::max(1u, std::thread::hardware_concurrency());
 constexpr std::size_t kBytesAhead = std::size_t{8} << 20;
 // Handles the readers may hold at most, opening folders or kept open to read
 // below them: many, since every folder read ahead that has subfolders keeps
-// one, but never those that the walk and the program need.
-constexpr std::size_t kReaderHandlesWanted = 1024;
+// one, and while the walk waits for one slow folder the readers go on ahead
+// of it; but never those that the walk and the program need.
+constexpr std::size_t kReaderHandlesWanted = kFoldersAhead;
 constexpr std::size_t kHandlesForTheProgram = 64;
 
 struct ReaderPlan {
