@@ -56,10 +56,12 @@ class FrontQueue {
 };
 
 // Nodes taken by the walk are kept for the next reads, with the memory of
-// the listing the walk gave back, unless that is large.
-constexpr std::size_t kNodesKept = 128;
-constexpr std::size_t kListingBytesKept = std::size_t{16} << 10;
-constexpr std::size_t kListingNamesKept = 1024;
+// the listing the walk gave back unless that is large. The walk takes them as
+// fast as readers read, but not evenly: a thousand are kept, with at most
+// 8 KiB of listing memory each.
+constexpr std::size_t kNodesKept = 1024;
+constexpr std::size_t kListingBytesKept = std::size_t{4} << 10;
+constexpr std::size_t kListingNamesKept = kListingBytesKept / sizeof(ListedName);
 
 void raise_peak(std::atomic<std::size_t>& peak, std::size_t value) {
     std::size_t seen = peak.load(std::memory_order_relaxed);
@@ -289,7 +291,7 @@ std::size_t ReadAhead::past_spent_after(const Branch& branch, std::size_t at) {
 void ReadAhead::read_ahead() {
     ReadWaits waits(1);  // this reader's own; every read is timed, so as to judge soon
     auto spare_node = std::make_unique<Node>();
-    auto spare_branch = std::make_unique<Branch>();
+    std::unique_ptr<Branch> spare_branch;
     FolderToRead folder;
     std::vector<Node*> freeing;
     std::unique_lock lock(mutex_);
@@ -352,6 +354,7 @@ void ReadAhead::read_ahead() {
         folder.parent.reset();
         if (!whole) node->read = FolderRead();  // the walk reads it again
         if (!spare_node) spare_node = std::make_unique<Node>();
+        if (!spare_branch) spare_branch = std::make_unique<Branch>();
         Branch& below = *spare_branch;
         below.slashed_path.clear();
         if (whole && !folder.path.empty())
@@ -388,7 +391,6 @@ void ReadAhead::read_ahead() {
             below.reading_below = 0;
             count_below(&below, static_cast<std::ptrdiff_t>(below.count), 0);
             node->branch = std::move(spare_branch);
-            spare_branch = std::make_unique<Branch>();
         }
         // No reader is woken here: this one looks for the next read itself,
         // and wakes another once it has taken one and more are waiting.
