@@ -396,6 +396,9 @@ class Walker : private ReadAhead::Reader {
         }
         // The handle goes back to the account once it is closed.
         struct KeptFolder {
+            KeptFolder(Folder opened, HandleAccount& of) : folder(std::move(opened)), account(of) {}
+            KeptFolder(const KeptFolder&) = delete;
+            KeptFolder& operator=(const KeptFolder&) = delete;
             Folder folder;
             HandleAccount& account;
             ~KeptFolder() {
