@@ -474,8 +474,9 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
         // Below a link, readers start once the walk has entered it.
         const std::size_t unread_before = branch->unread();
         branch->count = listing.subfolders.size();
-        unread_ += branch->unread() - unread_before;
-        branch->unread_below += branch->unread() - unread_before;
+        const std::size_t added = branch->unread() - unread_before;
+        unread_ += added;
+        branch->unread_below += added;
         taken.branch = branch.get();
         taken.folder = std::move(node->read.folder);
         descent_.push_back(std::move(branch));

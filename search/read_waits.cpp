@@ -6,13 +6,12 @@ namespace kestrafin::search {
 
 namespace {
 
-// A slow read waited when the host says
-// the thread gave up the processor meanwhile (asked only after a slow read,
-// since asking costs more than timing). A local disk answers a read that is
-// not cached in well under a tenth of a millisecond, and a folder in memory
-// may take longer than that to list: where the host can tell, a read that
-// short is asked about; where it cannot, only a read as slow as a share's
-// counts.
+// A slow read waited when the host says the thread gave up the processor
+// meanwhile (asked only after a slow read, since asking costs more than
+// timing). A local disk answers a read that is not cached in well under a
+// tenth of a millisecond, and a folder in memory may take longer than that
+// to list: where the host can tell, a read that short is asked about; where
+// it cannot, only a read as slow as a share's counts.
 constexpr std::chrono::nanoseconds kSlowReadToAsk = std::chrono::microseconds(50);
 constexpr std::chrono::nanoseconds kSlowRead = std::chrono::microseconds(200);
 // A disk that is not cached answers a folder's few reads within this even

@@ -394,21 +394,12 @@ class Walker : private ReadAhead::Reader {
             account_.give_back();
             return whole && read.listing.subfolders.empty();
         }
-        // The handle goes back to the account once it is closed.
-        struct KeptFolder {
-            KeptFolder(Folder opened, HandleAccount& of) : folder(std::move(opened)), account(of) {}
-            KeptFolder(const KeptFolder&) = delete;
-            KeptFolder& operator=(const KeptFolder&) = delete;
-            Folder folder;
-            HandleAccount& account;
-            ~KeptFolder() {
-                folder.close();
-                account.give_back();
-            }
-        };
-        auto kept = std::make_shared<KeptFolder>(std::move(folder), account_);
         read.folder = std::make_shared<SharedFolder>();
-        read.folder->set(std::shared_ptr<const Folder>(kept, &kept->folder));
+        read.folder->set(std::shared_ptr<const Folder>(new Folder(std::move(folder)),
+                                                       [this](const Folder* kept) {
+                                                           delete kept;
+                                                           account_.give_back();
+                                                       }));
         return true;
     }
 
