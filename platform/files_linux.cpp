@@ -19,10 +19,10 @@
 
 namespace kestrafin::platform {
 
-namespace linux_host {
+namespace {
 
-void raise_file_error(std::string_view action, std::string_view what, const std::string& path,
-                      int error) {
+[[noreturn]] void raise_file_error(std::string_view action, std::string_view what,
+                                   const std::string& path, int error) {
     platform::raise_file_error(action, what, path, {error, std::generic_category()});
 }
 
@@ -34,11 +34,15 @@ FileKind kind_of(mode_t mode) {
     return FileKind::Other;
 }
 
-void raise_not_regular(std::string_view action, std::string_view what, const std::string& path,
-                       mode_t mode) {
+// Raises the refusal of a name that is not a regular file.
+[[noreturn]] void raise_not_regular(std::string_view action, std::string_view what,
+                                    const std::string& path, mode_t mode) {
     platform::raise_file_error(action, what, path, make_error_code(kind_of(mode)));
 }
 
+// Checks what an open descriptor holds; closes it and raises when it is no
+// regular file of the user's (the name was swapped after it was looked at) or
+// lies on a kernel file system.
 void refuse_unless_regular_user_file(int descriptor, std::string_view action, std::string_view what,
                                      const std::string& path) {
     struct stat entry {};
@@ -51,18 +55,11 @@ void refuse_unless_regular_user_file(int descriptor, std::string_view action, st
         ::close(descriptor);
         raise_not_regular(action, what, path, entry.st_mode);
     }
-    if (is_kernel_file_system(descriptor)) {
+    if (linux_host::is_kernel_file_system(descriptor)) {
         ::close(descriptor);
         platform::raise_file_error(action, what, path, make_error_code(FileKind::KernelFile));
     }
 }
-
-}  // namespace linux_host
-
-using linux_host::raise_file_error;
-using linux_host::raise_not_regular;
-
-namespace {
 
 // Flags for opening a name that should be a regular file: a FIFO, a device or
 // a terminal in its place neither blocks the open nor becomes ours.
@@ -75,13 +72,6 @@ bool refuse_unless_regular(const std::string& path, std::string_view action,
     if (::stat(path.c_str(), &entry) != 0) return false;
     if (!S_ISREG(entry.st_mode)) raise_not_regular(action, what, path, entry.st_mode);
     return true;
-}
-
-// Checks what an open descriptor holds; closes it and raises when it is no
-// regular file of the user's (the name was swapped after it was looked at).
-void check_opened_is_regular(int descriptor, const std::string& path, std::string_view action,
-                             std::string_view what) {
-    linux_host::refuse_unless_regular_user_file(descriptor, action, what, path);
 }
 
 }  // namespace
@@ -100,7 +90,7 @@ void ensure_file_exists(const std::string& path, std::string_view what) {
     refuse_unless_regular(path, "open", what);
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CREAT | kNeverBlock, 0666);
     if (descriptor >= 0) {
-        check_opened_is_regular(descriptor, path, "open", what);
+        refuse_unless_regular_user_file(descriptor, "open", what, path);
         ::close(descriptor);
         return;
     }
@@ -133,7 +123,7 @@ std::string read_file(const std::string& path, std::string_view what) {
     refuse_unless_regular(path, "open", what);
     const int descriptor = ::open(path.c_str(), O_RDONLY | kNeverBlock);
     if (descriptor < 0) raise_file_error("open", what, path, errno);
-    check_opened_is_regular(descriptor, path, "open", what);
+    refuse_unless_regular_user_file(descriptor, "open", what, path);
     std::string content;
     struct stat entry {};
     if (::fstat(descriptor, &entry) == 0 && entry.st_size > 0)
@@ -159,7 +149,7 @@ void FileSystemObject::CreateTextFile(const std::string& folder, std::string_vie
     refuse_unless_regular(path, "create", "file");
     const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | kNeverBlock, 0666);
     if (descriptor < 0) raise_file_error("create", "file", path, errno);
-    check_opened_is_regular(descriptor, path, "create", "file");
+    refuse_unless_regular_user_file(descriptor, "create", "file", path);
     // Emptied only once it is known to be a regular file.
     if (::ftruncate(descriptor, 0) != 0) {
         const int error = errno;
@@ -176,11 +166,9 @@ struct SequentialFileReader::OpenFile {
 
 SequentialFileReader::SequentialFileReader(const std::string& path, std::string_view what)
     : path_(path), what_(what) {
-    // A FIFO, a device or a terminal in the file's place neither blocks the
-    // open nor is read.
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int descriptor = ::open(path.c_str(), O_RDONLY | kNeverBlock);
     if (descriptor < 0) raise_file_error("open", what_, path_, errno);
-    linux_host::refuse_unless_regular_user_file(descriptor, "open", what_, path_);
+    refuse_unless_regular_user_file(descriptor, "open", what_, path_);
     file_ = std::make_unique<OpenFile>();
     file_->descriptor = descriptor;
 }
