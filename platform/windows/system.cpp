@@ -1,7 +1,5 @@
 #include "platform/windows/system.h"
 
-#include <optional>
-
 #include "platform/text.h"
 
 namespace kestrafin::platform::windows {
@@ -14,25 +12,6 @@ std::u16string_view as_utf16(std::wstring_view text) {
 
 std::wstring as_wide(std::u16string_view text) {
     return {reinterpret_cast<const wchar_t*>(text.data()), text.size()};
-}
-
-// What an open handle holds, when it is no regular file.
-std::optional<FileKind> irregular_kind(HANDLE file) {
-    switch (::GetFileType(file)) {
-        case FILE_TYPE_DISK:
-            break;
-        case FILE_TYPE_PIPE:
-            return FileKind::Fifo;
-        case FILE_TYPE_CHAR:
-            return FileKind::Device;
-        default:
-            return FileKind::Other;
-    }
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (::GetFileInformationByHandle(file, &info) &&
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        return FileKind::Folder;
-    return std::nullopt;
 }
 
 }  // namespace
@@ -76,32 +55,6 @@ std::wstring system_path(std::string_view path, std::error_code& error) {
         full.resize(length);  // too small: `length` counts the closing NUL
     }
     return as_wide(with_long_path_prefix(as_utf16(full)));
-}
-
-void raise_last_error(std::string_view action, std::string_view what, const std::string& path) {
-    raise_file_error(action, what, path, windows::last_error());
-}
-
-std::wstring checked_path(const std::string& path, std::string_view action, std::string_view what) {
-    std::error_code error;
-    std::wstring system_path = windows::system_path(path, error);
-    if (error) raise_file_error(action, what, path, error);
-    return system_path;
-}
-
-// Opens `path` (a system path) and refuses anything but a regular file. A
-// folder in the name's place is refused before it is opened.
-Handle open_regular(const std::wstring& system_path, DWORD access, DWORD disposition,
-                    std::string_view action, std::string_view what, const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesW(system_path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        raise_file_error(action, what, path, make_error_code(FileKind::Folder));
-    Handle file(::CreateFileW(system_path.c_str(), access, kShareAll, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) raise_last_error(action, what, path);
-    if (const auto kind = irregular_kind(file.get()))
-        raise_file_error(action, what, path, make_error_code(*kind));
-    return file;
 }
 
 }  // namespace kestrafin::platform::windows

@@ -1,7 +1,6 @@
 // What the Windows backends share: the system headers, the bridge between
-// UTF-8 and the system's wide text, the paths handed to the system, and how
-// files are opened and their failures reported. Included only by the
-// *_windows.cpp files and by tests.
+// UTF-8 and the system's wide text, the paths handed to the system and the
+// owner of a handle. Included only by the *_windows.cpp files and by tests.
 #pragma once
 
 #include <windows.h>
@@ -10,8 +9,6 @@
 #include <string_view>
 #include <system_error>
 #include <utility>
-
-#include "platform/files.h"
 
 namespace kestrafin::platform::windows {
 
@@ -40,14 +37,6 @@ std::wstring system_path(std::string_view path, std::error_code& error);
 // The calling thread's last error as an error code in the system category.
 std::error_code last_error();
 
-// Raises the failure to <action> the file <what> named by `path` with the
-// calling thread's last error.
-[[noreturn]] void raise_last_error(std::string_view action, std::string_view what,
-                                   const std::string& path);
-
-// The system path of `path`; raises when there is none (a NUL in the name).
-std::wstring checked_path(const std::string& path, std::string_view action, std::string_view what);
-
 // Owns one handle of the system.
 class Handle {
   public:
@@ -73,10 +62,5 @@ class Handle {
   private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
-
-// Opens `system_path` and refuses anything but a regular file (FileKind
-// reasons); a folder in the name's place is refused before it is opened.
-Handle open_regular(const std::wstring& system_path, DWORD access, DWORD disposition,
-                    std::string_view action, std::string_view what, const std::string& path);
 
 }  // namespace kestrafin::platform::windows
