@@ -108,10 +108,8 @@ frmMain::frmMain(std::string program_folder, window::WindowServices services)
 }
 
 void frmMain::place(QWidget* widget, int left, int top, int width, int height) {
-    // Rounded at both edges, so that neighbours scaled alike stay apart.
-    widget->setGeometry(scale_.across(left), scale_.down(top),
-                        scale_.across(left + width) - scale_.across(left),
-                        scale_.down(top + height) - scale_.down(top));
+    const window::PixelRect placed = scale_.rect(left, top, width, height);
+    widget->setGeometry(placed.left, placed.top, placed.width, placed.height);
 }
 
 namespace {

@@ -19,6 +19,11 @@ int LayoutScale::down(int twips) const {
     return static_cast<int>(std::lround(twips / kTwipsPerPixelAt96 * vertical));
 }
 
+PixelRect LayoutScale::rect(int left, int top, int width, int height) const {
+    return {across(left), down(top), across(left + width) - across(left),
+            down(top + height) - down(top)};
+}
+
 LayoutScale layout_scale(double pixels_per_inch, FontBox system_font, FontBox designed_font,
                          PixelSize client_twips, PixelSize frame, PixelSize available) {
     const double dpi = pixels_per_inch > 0 ? pixels_per_inch / 96 : 1;

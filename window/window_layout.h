@@ -42,6 +42,9 @@ struct LayoutScale {
     // `twips` as face pixels, across and down.
     int across(int twips) const;
     int down(int twips) const;
+    // A control's place in twips as face pixels, rounded at both edges, so
+    // that neighbours scaled alike stay apart.
+    PixelRect rect(int left, int top, int width, int height) const;
 };
 
 // The scale for a face whose pixels are `pixels_per_inch` to the inch (96
