@@ -162,11 +162,13 @@ HWND make_control(HWND parent, const wchar_t* kind, const wchar_t* text, DWORD s
     return control;
 }
 
+window::PixelRect pixels(const Twips& twips, const window::LayoutScale& scale) {
+    return scale.rect(twips.left, twips.top, twips.width, twips.height);
+}
+
 void place(HWND control, const Twips& twips, const window::LayoutScale& scale) {
-    // Rounded at both edges, so that neighbours scaled alike stay apart.
-    ::MoveWindow(control, scale.across(twips.left), scale.down(twips.top),
-                 scale.across(twips.left + twips.width) - scale.across(twips.left),
-                 scale.down(twips.top + twips.height) - scale.down(twips.top), TRUE);
+    const window::PixelRect placed = pixels(twips, scale);
+    ::MoveWindow(control, placed.left, placed.top, placed.width, placed.height, TRUE);
 }
 
 bool is_input(const MSG& message) {
@@ -245,16 +247,10 @@ void frmMain::create_controls() {
     cmdgetfilelist =
         make_control(frmMain_, WC_BUTTONW, L"Search", WS_TABSTOP | BS_DEFPUSHBUTTON, kSearchId);
     ListCommands commands;
-    const auto taken = [this] { return activity_ == window::Activity::Idle; };
-    commands.copy = [this, taken](const std::vector<std::size_t>& rows) {
-        if (taken()) logic_->copy_paths(rows);
-    };
-    commands.copy_all = [this, taken] {
-        if (taken()) logic_->copy_all_paths();
-    };
-    commands.open_folder = [this, taken](std::size_t row) {
-        if (taken()) logic_->open_containing_folder(row);
-    };
+    // The window's logic turns these away while it is busy.
+    commands.copy = [this](const std::vector<std::size_t>& rows) { logic_->copy_paths(rows); };
+    commands.copy_all = [this] { logic_->copy_all_paths(); };
+    commands.open_folder = [this](std::size_t row) { logic_->open_containing_folder(row); };
     lvFiles.create(frmMain_, kListId, logic_->list_items(), std::move(commands));
     cmdsave =
         make_control(frmMain_, WC_BUTTONW, L"Save path", WS_TABSTOP | BS_PUSHBUTTON, kSavePathId);
@@ -369,12 +365,9 @@ void frmMain::lay_out() {
     const FontSpec dialog{kDialogFace, 8 * size, false, DEFAULT_CHARSET};
     // Paths hold every script: their fonts take any character set.
     const FontSpec list{kSansSerif, 8.25 * size, true, DEFAULT_CHARSET};
-    // A label's width as placed: rounded at both edges.
     // Fonts shrink to fit no further than this, itself shrunk with the window.
     const double smallest = 5.0 * size;
-    const auto width = [this](const Twips& twips) {
-        return scale_.across(twips.left + twips.width) - scale_.across(twips.left);
-    };
+    const auto width = [this](const Twips& twips) { return pixels(twips, scale_).width; };
 
     use(Label1, fitted_font(frmMain_, title, dpi_, kTitleText, width(kLabel1), smallest));
     use(lblprocessrootdir,
@@ -414,9 +407,8 @@ void frmMain::lay_out() {
     root.cbSize = sizeof root;
     root.hwnd = frmMain_;
     root.uId = kRootBoxId;
-    root.rect = {scale_.across(kRootBox.left), scale_.down(kRootBox.top),
-                 scale_.across(kRootBox.left + kRootBox.width),
-                 scale_.down(kRootBox.top + kRootBox.height)};
+    const window::PixelRect box = pixels(kRootBox, scale_);
+    root.rect = {box.left, box.top, box.left + box.width, box.top + box.height};
     ::SendMessageW(tooltips_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&root));
     ::SendMessageW(tooltips_, TTM_SETMAXTIPWIDTH, 0, width(kClientArea) / 2);
     // The controls hold the new fonts now; the old ones may go.
