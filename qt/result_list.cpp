@@ -9,36 +9,13 @@
 #include "platform/path_rules.h"
 #include "qt/display_text.h"
 #include "window/bidi_isolation.h"
+#include "window/tip_lines.h"
 
 namespace kestrafin::qt {
 
 int ResultListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(shown_rows_);
 }
-
-namespace {
-
-// Characters per line of a row's tool tip: a tool tip is one line per line
-// break, and one line wider than the screen does not show at all.
-constexpr qsizetype kTipLine = 120;
-
-// `shown` broken into lines of at most kTipLine characters, after a separator
-// where one lies in the line's second half, never inside a surrogate pair.
-QString tip_lines(const QString& shown) {
-    QString tip;
-    qsizetype start = 0;
-    while (shown.size() - start > kTipLine) {
-        qsizetype end = start + kTipLine;
-        const qsizetype separator = shown.lastIndexOf(QChar(platform::kPathSeparator), end - 1);
-        if (separator > start + kTipLine / 2) end = separator + 1;
-        if (shown[end - 1].isHighSurrogate()) --end;
-        tip += shown.mid(start, end - start) + QChar(u'\n');
-        start = end;
-    }
-    return tip + shown.mid(start);
-}
-
-}  // namespace
 
 QVariant ResultListModel::data(const QModelIndex& index, int role) const {
     if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() ||
@@ -53,7 +30,9 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
             std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
             platform::kPathSeparator));
     }
-    return role == Qt::ToolTipRole ? QVariant(tip_lines(shown)) : QVariant(shown);
+    if (role == Qt::DisplayRole) return shown;
+    return QString::fromStdU16String(window::tip_lines(
+        shown.toStdU16String(), static_cast<char16_t>(platform::kPathSeparator), u"\n"));
 }
 
 QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, int role) const {

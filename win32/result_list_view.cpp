@@ -9,6 +9,7 @@
 #include "platform/path_rules.h"
 #include "platform/text.h"
 #include "window/bidi_isolation.h"
+#include "window/tip_lines.h"
 
 namespace kestrafin::win32 {
 
@@ -61,10 +62,6 @@ std::wstring wide(std::string_view utf8) {
     const std::u16string units = platform::utf16_from_utf8(utf8);
     return {units.begin(), units.end()};
 }
-
-// Characters per line of a row's tool tip: one line wider than the screen
-// would run off it.
-constexpr std::size_t kTipLine = 120;
 
 // A device context of `window` with `font` selected, released when it goes.
 class MeasuringContext {
@@ -216,20 +213,10 @@ std::wstring ResultListView::shown_text(std::size_t row) const {
 
 std::wstring ResultListView::tip_text(std::size_t row) const {
     const std::wstring shown = shown_text(row);
-    // Broken after a separator where one lies in the line's second half,
-    // never inside a surrogate pair.
-    std::wstring tip;
-    std::size_t start = 0;
-    while (shown.size() - start > kTipLine) {
-        std::size_t end = start + kTipLine;
-        const std::size_t separator = shown.rfind(platform::kPathSeparator, end - 1);
-        if (separator != std::wstring::npos && separator > start + kTipLine / 2)
-            end = separator + 1;
-        if (IS_HIGH_SURROGATE(shown[end - 1])) --end;
-        tip.append(shown, start, end - start).append(L"\r\n");
-        start = end;
-    }
-    return tip.append(shown, start);
+    const std::u16string tip = window::tip_lines(
+        std::u16string_view(reinterpret_cast<const char16_t*>(shown.data()), shown.size()),
+        static_cast<char16_t>(platform::kPathSeparator), u"\r\n");
+    return {tip.begin(), tip.end()};
 }
 
 std::vector<std::size_t> ResultListView::selected_rows() const {

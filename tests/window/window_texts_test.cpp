@@ -9,6 +9,7 @@
 #include "window/bidi_isolation.h"
 #include "window/copied_text.h"
 #include "window/status_line.h"
+#include "window/tip_lines.h"
 
 using namespace kestrafin::window;
 using kestrafin::testing::kPosixHost;
@@ -98,4 +99,18 @@ TEST(BidiIsolation, EachSegmentWithRightToLeftTextIsIsolatedOnItsOwn) {
         {"//a/\xE2\x80\xAE/", "//a/" + fsi + "\xE2\x80\xAE" + pdi + "/"},
     };
     for (const auto& row : rows) EXPECT_EQ(isolated_segments(row.path, '/'), row.shown);
+}
+
+TEST(TipLines, LongPathsBreakAfterASeparatorInTheLinesSecondHalfAndNeverInsideAPair) {
+    const std::u16string a(100, u'a'), b(70, u'b'), c(119, u'c'), d(150, u'd');
+    const struct {
+        std::u16string shown, tip;
+    } rows[] = {
+        {a, a},
+        {a + u"/" + b, a + u"/|" + b},                               // after the separator
+        {d, d.substr(0, 120) + u"|" + d.substr(120)},                // none: at the limit
+        {c + u"\U0001F600x", c + u"|\U0001F600x"},                   // not inside the pair
+        {u"/" + d, u"/" + d.substr(0, 119) + u"|" + d.substr(119)},  // too early: at the limit
+    };
+    for (const auto& row : rows) EXPECT_EQ(tip_lines(row.shown, u'/', u"|"), row.tip);
 }
