@@ -63,6 +63,18 @@ constexpr std::size_t kNodesKept = 1024;
 constexpr std::size_t kListingBytesKept = std::size_t{4} << 10;
 constexpr std::size_t kListingNamesKept = kListingBytesKept / sizeof(ListedName);
 
+// The lock is held only briefly: trying it a while costs less than a sleep
+// and a wake-up.
+constexpr int kTriesBeforeSleeping = 100;
+void lock_soon(std::unique_lock<std::mutex>& lock) {
+    for (int tries = 0; tries < kTriesBeforeSleeping; ++tries)
+        if (lock.try_lock()) return;
+    lock.lock();
+}
+
+// How long the walk waits for a cached folder's reader before it sleeps.
+constexpr std::chrono::microseconds kBriefWait{50};
+
 void raise_peak(std::atomic<std::size_t>& peak, std::size_t value) {
     std::size_t seen = peak.load(std::memory_order_relaxed);
     while (value > seen && !peak.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
@@ -115,7 +127,8 @@ struct ReadAhead::Node {
     enum class State : unsigned char { reading, read, given_up };
     std::size_t index = 0;
     State state = State::reading;
-    bool dropped = false;  // passed over or left: its reader frees it
+    std::atomic<bool> finished{false};  // set with `state` leaving reading, for a walk not asleep
+    bool dropped = false;               // passed over or left: its reader frees it
     bool through_link = false;
     std::size_t bytes = 0;  // granted to its listing
     // The nodes after this one in its parent's `below` with lower indices
@@ -156,6 +169,7 @@ ReadAhead::ReadAhead(Reader& reader, const ReadAheadLimits& limits)
       limits_(limits),
       most_readers_(limits.readers),
       round_started_(std::chrono::steady_clock::now()) {
+    walk_reads_ = std::make_unique<ReaderState>();
     std::lock_guard lock(mutex_);
     set_active_readers(limits_.first_readers);
 }
@@ -218,7 +232,8 @@ ReadAhead::Branch* ReadAhead::lend(const FolderListing& listing,
     Branch* lent = branch.get();
     bool wake = false;
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_, std::defer_lock);
+        lock_soon(lock);
         unread_ += lent->unread();
         descent_.push_back(std::move(branch));
         wake = reader_wanted();
@@ -285,117 +300,135 @@ std::size_t ReadAhead::past_spent_after(const Branch& branch, std::size_t at) {
     return static_cast<std::size_t>(next - below.begin());
 }
 
-// The lock is held only to choose a read and to hand its result over: what
-// can be made without it (the node, the branch below, the path) is made
-// before, notifications and frees come after.
-void ReadAhead::read_ahead() {
-    ReadWaits waits(1);  // this reader's own; every read is timed, so as to judge soon
-    auto spare_node = std::make_unique<Node>();
+// What one thread keeps from one read to the next, so that most reads
+// allocate nothing.
+struct ReadAhead::ReaderState {
+    ReadWaits waits{1};  // every read is timed, so as to judge soon
+    std::unique_ptr<Node> spare_node = std::make_unique<Node>();
     std::unique_ptr<Branch> spare_branch;
     FolderToRead folder;
     std::vector<Node*> freeing;
-    std::unique_lock lock(mutex_);
+};
+
+void ReadAhead::read_ahead() {
+    ReaderState state;
+    std::unique_lock lock(mutex_, std::defer_lock);
+    lock_soon(lock);
     while (!stopping_) {
-        Branch* parent = has_room() && busy_readers_ < active_readers_ ? next_to_read() : nullptr;
-        if (parent == nullptr) {
-            ++idle_readers_;
-            work_ready_.wait(lock);
-            --idle_readers_;
-            continue;
+        if (busy_readers_ < active_readers_) {
+            ++busy_readers_;
+            const bool read = read_next(lock, state);
+            --busy_readers_;
+            if (read) continue;
         }
-        ++busy_readers_;
-        Node* node = nullptr;
-        if (!kept_nodes_.empty()) {
-            node = kept_nodes_.back();
-            kept_nodes_.pop_back();
-        } else {
-            node = spare_node.release();
-        }
-        node->index = parent->next++;
-        node->holder = parent;
-        --unread_;
-        count_below(parent, -1, +1);
-        parent->below.push_back(node);
-        ++folders_ahead_;
-
-        const ListedName& entry = parent->listing->subfolders[node->index];
-        folder.name = parent->listing->name_of(entry);
-        folder.path.clear();
-        if (!parent->slashed_path.empty() &&
-            parent->slashed_path.size() + folder.name.size() < limits_.longest_path_kept)
-            folder.path.append(parent->slashed_path).append(folder.name);
-        folder.parent = parent->folder;
-        folder.parent_slashed_units = parent->slashed_units;
-        folder.parent_volume = parent->listing->identity.volume;
-        folder.parent_on_kernel_file_system = parent->listing->on_kernel_file_system;
-        folder.through_link = entry.kind == platform::EntryKind::link_to_folder;
-        node->through_link = folder.through_link;
-        // One wake-up may have made room for many reads: pass it on, so that
-        // every idle reader looks for one.
-        const bool wake = reader_wanted();
-
-        ReadAllowance allowance;
-        allowance.held_ = &bytes_ahead_;
-        allowance.stopping_ = &stopping_;
-        allowance.max_bytes_ = limits_.max_bytes;
-        allowance.peak_ = &peak_bytes_;
-        allowance.granted_ = 0;
-        free_let_go(lock, freeing);
-        if (wake) work_ready_.notify_one();
-        bool whole = false;
-        const ReadWaits::Read timing = waits.start();
-        try {
-            // A node being read is its reader's alone.
-            whole = reader_.read(folder, node->read, allowance);
-        } catch (const std::exception&) {
-            whole = false;  // the walk reads it again and meets the fault itself
-        }
-        const std::optional<ReadWaits::Waited> waited = whole ? waits.finish(timing) : std::nullopt;
-        folder.parent.reset();
-        if (!whole) node->read = FolderRead();  // the walk reads it again
-        if (!spare_node) spare_node = std::make_unique<Node>();
-        if (!spare_branch) spare_branch = std::make_unique<Branch>();
-        Branch& below = *spare_branch;
-        below.slashed_path.clear();
-        if (whole && !folder.path.empty())
-            below.slashed_path.append(folder.path).push_back(platform::kPathSeparator);
-        below.slashed_units = folder.parent_slashed_units + utf16_length(folder.name) + 1;
-        // Keep only what the listing holds; the rest of the last step goes back.
-        bytes_ahead_ -= allowance.granted() - allowance.used();
-        if (!whole) bytes_ahead_ -= allowance.used();
-        lock.lock();
-        --busy_readers_;
-        count_read(waited);
-
-        if (node->dropped) {
-            if (whole) bytes_ahead_ -= allowance.used();
-            --folders_ahead_;
-            to_free_.push_back(node);  // its listing and handle go with it
-            continue;
-        }
-        count_below(node->holder, 0, -1);
-        if (!whole) {
-            node->state = Node::State::given_up;
-        } else {
-            node->state = Node::State::read;
-            node->bytes = allowance.used();
-            below.listing = &node->read.listing;
-            below.folder = node->read.folder;
-            // What lies below a link may be skipped as a web of links; it is
-            // read once the walk has entered the link.
-            below.count =
-                node->read.folder && !node->through_link ? node->read.listing.subfolders.size() : 0;
-            unread_ += below.count;
-            below.parent = node->holder;
-            below.unread_below = 0;
-            below.reading_below = 0;
-            count_below(&below, static_cast<std::ptrdiff_t>(below.count), 0);
-            node->branch = std::move(spare_branch);
-        }
-        // No reader is woken here: this one looks for the next read itself,
-        // and wakes another once it has taken one and more are waiting.
-        if (awaited_ == node) listing_ready_.notify_one();
+        ++idle_readers_;
+        work_ready_.wait(lock);
+        --idle_readers_;
     }
+}
+
+// Called with the lock held, which it lets go while reading. Reads the next
+// folder in the walk's order that no reader has taken, when there is one and
+// room for it. The lock is held only to choose a read and to hand its result
+// over: what can be made without it (the node, the branch below, the path)
+// is made before, notifications and frees come after.
+bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state) {
+    Branch* parent = has_room() ? next_to_read() : nullptr;
+    if (parent == nullptr) return false;
+    Node* node = nullptr;
+    if (!kept_nodes_.empty()) {
+        node = kept_nodes_.back();
+        kept_nodes_.pop_back();
+    } else {
+        node = state.spare_node.release();
+    }
+    node->index = parent->next++;
+    node->holder = parent;
+    --unread_;
+    count_below(parent, -1, +1);
+    parent->below.push_back(node);
+    ++folders_ahead_;
+
+    FolderToRead& folder = state.folder;
+    const ListedName& entry = parent->listing->subfolders[node->index];
+    folder.name = parent->listing->name_of(entry);
+    folder.path.clear();
+    if (!parent->slashed_path.empty() &&
+        parent->slashed_path.size() + folder.name.size() < limits_.longest_path_kept)
+        folder.path.append(parent->slashed_path).append(folder.name);
+    folder.parent = parent->folder;
+    folder.parent_slashed_units = parent->slashed_units;
+    folder.parent_volume = parent->listing->identity.volume;
+    folder.parent_on_kernel_file_system = parent->listing->on_kernel_file_system;
+    folder.through_link = entry.kind == platform::EntryKind::link_to_folder;
+    node->through_link = folder.through_link;
+    // One wake-up may have made room for many reads: pass it on, so that
+    // every idle reader looks for one.
+    const bool wake = reader_wanted();
+
+    ReadAllowance allowance;
+    allowance.held_ = &bytes_ahead_;
+    allowance.stopping_ = &stopping_;
+    allowance.max_bytes_ = limits_.max_bytes;
+    allowance.peak_ = &peak_bytes_;
+    allowance.granted_ = 0;
+    free_let_go(lock, state.freeing);
+    if (wake) work_ready_.notify_one();
+    bool whole = false;
+    const ReadWaits::Read timing = state.waits.start();
+    try {
+        // A node being read is its reader's alone.
+        whole = reader_.read(folder, node->read, allowance);
+    } catch (const std::exception&) {
+        whole = false;  // the walk reads it again and meets the fault itself
+    }
+    const std::optional<ReadWaits::Waited> waited =
+        whole ? state.waits.finish(timing) : std::nullopt;
+    folder.parent.reset();
+    if (!whole) node->read = FolderRead();  // the walk reads it again
+    if (!state.spare_node) state.spare_node = std::make_unique<Node>();
+    if (!state.spare_branch) state.spare_branch = std::make_unique<Branch>();
+    Branch& below = *state.spare_branch;
+    below.slashed_path.clear();
+    if (whole && !folder.path.empty())
+        below.slashed_path.append(folder.path).push_back(platform::kPathSeparator);
+    below.slashed_units = folder.parent_slashed_units + utf16_length(folder.name) + 1;
+    // Keep only what the listing holds; the rest of the last step goes back.
+    bytes_ahead_ -= allowance.granted() - allowance.used();
+    if (!whole) bytes_ahead_ -= allowance.used();
+    lock_soon(lock);
+    count_read(waited);
+
+    if (node->dropped) {
+        if (whole) bytes_ahead_ -= allowance.used();
+        --folders_ahead_;
+        to_free_.push_back(node);  // its listing and handle go with it
+        return true;
+    }
+    count_below(node->holder, 0, -1);
+    if (!whole) {
+        node->state = Node::State::given_up;
+    } else {
+        node->state = Node::State::read;
+        node->bytes = allowance.used();
+        below.listing = &node->read.listing;
+        below.folder = node->read.folder;
+        // What lies below a link may be skipped as a web of links; it is
+        // read once the walk has entered the link.
+        below.count =
+            node->read.folder && !node->through_link ? node->read.listing.subfolders.size() : 0;
+        unread_ += below.count;
+        below.parent = node->holder;
+        below.unread_below = 0;
+        below.reading_below = 0;
+        count_below(&below, static_cast<std::ptrdiff_t>(below.count), 0);
+        node->branch = std::move(state.spare_branch);
+    }
+    // No reader is woken here: this one looks for the next read itself,
+    // and wakes another once it has taken one and more are waiting.
+    node->finished.store(true, std::memory_order_release);
+    if (awaited_ == node) listing_ready_.notify_one();
+    return true;
 }
 
 // Called with the lock held, for a node the walk has taken: it now holds the
@@ -414,6 +447,7 @@ void ReadAhead::keep_or_free(Node* node) {
     node->read.folder.reset();
     node->branch.reset();
     node->state = Node::State::reading;
+    node->finished.store(false, std::memory_order_relaxed);
     node->dropped = false;
     node->bytes = 0;
     node->spent_until = 0;
@@ -430,7 +464,8 @@ void ReadAhead::free_let_go(std::unique_lock<std::mutex>& lock, std::vector<Node
 }
 
 ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListing& listing) {
-    std::unique_lock lock(mutex_);
+    std::unique_lock lock(mutex_, std::defer_lock);
+    lock_soon(lock);
     auto pop_front = [parent] {
         Node* front = parent->below.front();
         parent->below.pop_front();
@@ -460,9 +495,7 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
         detach(*node->branch);
     }
     node->holder = nullptr;
-    awaited_ = node;
-    listing_ready_.wait(lock, [node] { return node->state != Node::State::reading; });
-    awaited_ = nullptr;
+    await(node, lock);
     --folders_ahead_;
     bytes_ahead_ -= node->bytes;
     Taken taken;
@@ -488,8 +521,31 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
     return taken;
 }
 
+// Called with the lock held, for the node the walk enters next, until its
+// reader is done with it. Where folders are found cached, a reader is done
+// sooner than a sleep and a wake-up would be: the walk reads the next
+// folders meanwhile, then waits a little without sleeping.
+void ReadAhead::await(Node* node, std::unique_lock<std::mutex>& lock) {
+    if (reads_cached_) {
+        while (node->state == Node::State::reading && !stopping_ && read_next(lock, *walk_reads_)) {
+        }
+        if (node->state == Node::State::reading) {
+            lock.unlock();
+            const auto until = std::chrono::steady_clock::now() + kBriefWait;
+            while (!node->finished.load(std::memory_order_acquire) &&
+                   std::chrono::steady_clock::now() < until) {
+            }
+            lock_soon(lock);
+        }
+    }
+    awaited_ = node;
+    listing_ready_.wait(lock, [node] { return node->state != Node::State::reading; });
+    awaited_ = nullptr;
+}
+
 void ReadAhead::leave(Branch* branch) {
-    std::unique_lock lock(mutex_);
+    std::unique_lock lock(mutex_, std::defer_lock);
+    lock_soon(lock);
     while (!descent_.empty()) {
         walk_left_.push_back(std::move(descent_.back()));
         descent_.pop_back();

@@ -4,7 +4,8 @@
 // before the walk gets there. The walk takes a listing read ahead when it
 // enters the folder, or reads the folder itself when no reader has (or one
 // gave it up), so what it lists never depends on the readers; only its speed
-// does.
+// does. Where folders are found cached, the walk reads the next ones itself
+// while it waits for a reader, as a reader would.
 //
 // The walk lends the readers each folder of its descent: its listing, which
 // it does not change until it leaves the folder, and its handle. Readers copy
@@ -139,7 +140,10 @@ class ReadAhead {
 
   private:
     struct Node;
+    struct ReaderState;
     void read_ahead();
+    bool read_next(std::unique_lock<std::mutex>& lock, ReaderState& state);
+    void await(Node* node, std::unique_lock<std::mutex>& lock);
     Branch* next_to_read();
     Branch* first_unread_in(Branch* top);
     static std::size_t past_spent_after(const Branch& branch, std::size_t at);
@@ -167,6 +171,7 @@ class ReadAhead {
     std::vector<Node*> walk_freeing_;                 // the walk's, for free_let_go
     std::vector<std::unique_ptr<Branch>> walk_left_;  // the walk's, freed outside the lock
     std::vector<Node*> kept_nodes_;                   // for the next reads; see keep_or_free
+    std::unique_ptr<ReaderState> walk_reads_;         // the walk's, while it waits for a reader
     // Subfolders of the branches held that no reader has taken yet; readers
     // are woken only while there are some.
     std::size_t unread_ = 0;

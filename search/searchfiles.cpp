@@ -329,12 +329,13 @@ class Walker : private ReadAhead::Reader {
         return kProcessors > 1 || waits_.reads_wait();
     }
 
-    // Where reads are cached, a reader on each processor; where the walk's
-    // reads were found to wait, as many as such reads want.
+    // Where reads are cached, a reader on each processor but the walk's,
+    // which reads too while it waits; where the walk's reads were found to
+    // wait, as many as such reads want.
     std::size_t first_readers() const {
         if (waits_.reads_wait_long()) return plan_.readers;
         if (waits_.reads_wait()) return kReadersWhereReadsWait;
-        return kProcessors;
+        return std::max<std::size_t>(kProcessors - 1, 1);
     }
 
     // Starts the readers and lends them the descent: from here on they read

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/path_rules.h"
@@ -104,6 +105,56 @@ TEST(ReadAhead, OneReaderReadsTheFoldersBelowTheWalkInTheWalksOrder) {
         for (const std::string& path : test.order) expected.push_back(slashed(path));
         EXPECT_EQ(read, expected) << test.what;
     }
+}
+
+// Where folders are found cached, a walk waiting for a reader held up on one
+// reads the next folders itself instead of sleeping.
+TEST(ReadAhead, AWalkWaitingOnACachedTreeReadsTheNextFoldersItself) {
+#ifdef __SANITIZE_THREAD__
+    GTEST_SKIP() << "under ThreadSanitizer reads block on its runtime's locks, so they are rightly "
+                    "found to wait, not cached";
+#endif
+    Tree tree;
+    for (int at = 100; at < 130; ++at) tree[slashed("r/")].push_back("f" + std::to_string(at));
+    // The 21st folder is read after enough others to judge the tree cached,
+    // and held up until the walk has read two.
+    struct HeldUpReader : ReadAhead::Reader {
+        const Tree& tree;
+        const std::thread::id walk = std::this_thread::get_id();
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::size_t reads = 0, walk_reads = 0;
+        bool released = false;
+        explicit HeldUpReader(const Tree& in) : tree(in) {}
+        bool read(const FolderToRead& folder, FolderRead& read, ReadAllowance&) override {
+            read.listing = listing_of(tree, folder.path + kPathSeparator);
+            std::unique_lock lock(mutex);
+            ++reads;
+            if (std::this_thread::get_id() == walk) ++walk_reads;
+            changed.notify_all();
+            if (folder.name == "f120")
+                released = changed.wait_for(lock, std::chrono::minutes(1),
+                                            [&] { return walk_reads >= 2; });
+            return true;
+        }
+    } reader(tree);
+    const FolderListing root = listing_of(tree, slashed("r/"));
+    ReadAhead ahead(reader, {.readers = 1, .first_readers = 1});
+    ReadAhead::Branch* branch =
+        ahead.lend(root, std::make_shared<SharedFolder>(), slashed("r/"), 2, 0);
+    {
+        std::unique_lock lock(reader.mutex);
+        // The reader is ahead of the walk.
+        reader.changed.wait_for(lock, std::chrono::minutes(1), [&] { return reader.reads == 21; });
+    }
+    std::size_t read_ahead = 0;
+    for (std::size_t at = 0; at < root.subfolders.size(); ++at) {
+        FolderListing listing;
+        if (ahead.take(branch, at, listing).branch != nullptr) ++read_ahead;
+    }
+    ahead.leave(branch);
+    EXPECT_TRUE(reader.released) << "the walk slept while the reader was held up";
+    EXPECT_EQ(read_ahead, root.subfolders.size());
 }
 
 }  // namespace

@@ -354,8 +354,9 @@ TEST_F(ReadersStarting, AChainFarDeeperThanTheBudgetIsWalkedWhereverReadersStart
 }
 
 // Folders in memory never make reads wait, so a walk with 64 threads to use
-// starts no more readers than there are processors: more would only crowd them.
-TEST_F(ReadersStarting, AWarmLocalTreeIsReadAheadByNoMoreReadersThanProcessors) {
+// starts a reader on each processor but the walk's, which reads too: more
+// would only crowd them.
+TEST_F(ReadersStarting, AWarmLocalTreeIsReadAheadByNoMoreReadersThanProcessorsBesidesTheWalk) {
 #ifdef __SANITIZE_THREAD__
     GTEST_SKIP() << "under ThreadSanitizer the readers' threads block on its runtime's locks, so "
                     "their reads are rightly found to wait";
@@ -380,7 +381,7 @@ TEST_F(ReadersStarting, AWarmLocalTreeIsReadAheadByNoMoreReadersThanProcessors) 
         searchfiles(tree_.path(), true, sink, options);
         EXPECT_EQ(first_difference(sink.calls, serial), "");
         EXPECT_LE(sink.most_threads,
-                  threads_before + std::max(1u, std::thread::hardware_concurrency()))
+                  threads_before + std::max(2u, std::thread::hardware_concurrency()) - 1)
             << "run " << run;
     }
 }
