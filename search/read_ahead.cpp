@@ -1,11 +1,14 @@
 #include "search/read_ahead.h"
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 #include <system_error>
 #include <utility>
 
 #include "platform/path_rules.h"
 #include "search/path_text.h"
+#include "search/read_waits.h"
 
 namespace kestrafin::search {
 
@@ -15,17 +18,8 @@ namespace {
 // shared counter.
 constexpr std::size_t kGrantStep = std::size_t{64} << 10;
 
-// How the count of readers at work is tried higher: after every so many
-// reads, twice as many readers are kept when they read at least this much
-// faster.
-constexpr std::size_t kReadsPerRound = 64;
-constexpr int kRoundsBetweenTries = 8;
-constexpr double kRateToKeepMore = 1.5;
+// Readers that waited for room wake once there is room for this many reads.
 constexpr std::size_t kRoomToWake = 64;
-// Readers' reads are judged every so many timed reads, and taken for cached
-// when fewer than one in so many waited.
-constexpr std::size_t kTimedToJudge = 16;
-constexpr std::size_t kWaitedToGoOn = 8;
 
 // The nodes read below a folder, in rising order, taken from the front. It
 // holds no memory until the first node comes, as most folders never have one.
@@ -167,11 +161,10 @@ void detach(ReadAhead::Branch& branch) {
 ReadAhead::ReadAhead(Reader& reader, const ReadAheadLimits& limits)
     : reader_(reader),
       limits_(limits),
-      most_readers_(limits.readers),
-      round_started_(std::chrono::steady_clock::now()) {
+      count_(limits.first_readers, limits.readers_where_reads_wait, limits.readers) {
     walk_reads_ = std::make_unique<ReaderState>();
     std::lock_guard lock(mutex_);
-    set_active_readers(limits_.first_readers);
+    start_readers();
 }
 
 ReadAhead::~ReadAhead() {
@@ -188,16 +181,15 @@ ReadAhead::~ReadAhead() {
     for (Node* node : kept_nodes_) delete node;
 }
 
-// Called with the lock held. Starts the readers that are not yet running.
-void ReadAhead::set_active_readers(std::size_t count) {
-    active_readers_ = std::clamp<std::size_t>(count, 1, std::max<std::size_t>(most_readers_, 1));
-    while (readers_.size() < active_readers_ && !stopping_) {
+// Called with the lock held, once the count of readers at work changed.
+// Starts those that are not yet running.
+void ReadAhead::start_readers() {
+    while (readers_.size() < count_.active() && !stopping_) {
         try {
             readers_.emplace_back([this] { read_ahead(); });
         } catch (const std::system_error&) {
             // Fewer readers only make the walk slower.
-            most_readers_ = readers_.size();
-            active_readers_ = std::max<std::size_t>(readers_.size(), 1);
+            count_.refused_after(readers_.size());
             break;
         }
     }
@@ -315,7 +307,7 @@ void ReadAhead::read_ahead() {
     std::unique_lock lock(mutex_, std::defer_lock);
     lock_soon(lock);
     while (!stopping_) {
-        if (busy_readers_ < active_readers_) {
+        if (busy_readers_ < count_.active()) {
             ++busy_readers_;
             const bool read = read_next(lock, state);
             --busy_readers_;
@@ -397,7 +389,9 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     bytes_ahead_ -= allowance.granted() - allowance.used();
     if (!whole) bytes_ahead_ -= allowance.used();
     lock_soon(lock);
-    count_read(waited);
+    const std::size_t active = count_.active();
+    count_.count_read(waited);
+    if (count_.active() != active) start_readers();
 
     if (node->dropped) {
         if (whole) bytes_ahead_ -= allowance.used();
@@ -481,7 +475,7 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
         parent->next = index + 1;
     }
     if (parent->below.empty() || parent->below.front()->index != index) {
-        ++round_waits_;
+        count_.walk_waited();
         free_let_go(lock, walk_freeing_);
         return {};
     }
@@ -489,7 +483,7 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
     // The node leaves the counts of the branch it was read below at once, so
     // that they count only what the search can find there.
     if (node->state == Node::State::reading) {
-        ++round_waits_;
+        count_.walk_waited();
         count_below(parent, 0, -1);
     } else if (node->branch) {
         detach(*node->branch);
@@ -526,7 +520,7 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
 // sooner than a sleep and a wake-up would be: the walk reads the next
 // folders meanwhile, then waits a little without sleeping.
 void ReadAhead::await(Node* node, std::unique_lock<std::mutex>& lock) {
-    if (reads_cached_) {
+    if (count_.reads_cached()) {
         while (node->state == Node::State::reading && !stopping_ && read_next(lock, *walk_reads_)) {
         }
         if (node->state == Node::State::reading) {
@@ -558,83 +552,6 @@ void ReadAhead::leave(Branch* branch) {
     if (wake) work_ready_.notify_one();
 }
 
-// Called with the lock held, once per read. How many readers pay depends on
-// the part of the tree they read: a few where it is cached, enough to keep a
-// disk's queue busy where reads wait briefly, all where they wait as on a
-// share, and more only where trying them makes folders come markedly faster.
-// The count so changes during a walk, from a cached part to one that is not.
-void ReadAhead::count_read(std::optional<ReadWaits::Waited> waited) {
-    if (waited) {
-        ++round_timed_;
-        if (*waited != ReadWaits::Waited::not_at_all) ++round_waited_;
-        if (*waited == ReadWaits::Waited::as_long_as_a_share) ++round_waited_long_;
-    }
-    if (round_timed_ == kTimedToJudge || reads_wait_as_on_a_share()) judge_reads();
-    if (++round_reads_ == kReadsPerRound) end_round();
-}
-
-// Reads wait long on a share however few are under way; on a disk, only once
-// many queue: so long waits tell a share only while few readers work. Judged
-// soon, since a share wants all readers at once.
-bool ReadAhead::reads_wait_as_on_a_share() const {
-    return active_readers_ <= limits_.first_readers && round_waited_long_ >= kTimedToJudge / 4 &&
-           round_waited_long_ * 2 >= round_timed_;
-}
-
-// Sets the readers at work from what their recent reads tell of the part of
-// the tree they are in.
-void ReadAhead::judge_reads() {
-    std::size_t at_least = 0;
-    if (reads_wait_as_on_a_share())
-        at_least = most_readers_;
-    else if (round_waited_ * 2 >= round_timed_)
-        at_least = limits_.readers_where_reads_wait;
-    reads_cached_ = round_waited_ * kWaitedToGoOn < round_timed_;
-    round_timed_ = 0;
-    round_waited_ = 0;
-    round_waited_long_ = 0;
-    cached_judgements_ = reads_cached_ ? cached_judgements_ + 1 : 0;
-    // One run of cached reads may be folders whose blocks a read before
-    // brought in; two in a row are a cached part of the tree.
-    if (cached_judgements_ >= 2 && active_readers_ > limits_.first_readers) {
-        trying_more_ = false;
-        set_active_readers(limits_.first_readers);
-    } else if (active_readers_ < at_least) {
-        trying_more_ = false;
-        set_active_readers(at_least);
-    }
-}
-
-// At the end of a round of reads: tries twice as many readers where the walk
-// waits for them, and keeps them only when folders are then read markedly
-// faster.
-void ReadAhead::end_round() {
-    const auto now = std::chrono::steady_clock::now();
-    const double seconds = std::chrono::duration<double>(now - round_started_).count();
-    const double rate = seconds > 0 ? static_cast<double>(round_reads_) / seconds : 0;
-    // The walk waited for the readers, or read folders itself, on a quarter
-    // of the round's folders: they are behind it. More of them can help only
-    // where reads wait; where they are cached, the processors are the limit.
-    const bool readers_behind = round_waits_ * 4 >= round_reads_ && !reads_cached_;
-    round_reads_ = 0;
-    round_waits_ = 0;
-    round_started_ = now;
-    if (trying_more_) {
-        trying_more_ = false;
-        if (rate < settled_rate_ * kRateToKeepMore) {
-            active_readers_ = std::max<std::size_t>(active_readers_ / 2, 1);
-            rounds_until_trying_ = kRoundsBetweenTries;
-            return;
-        }
-        rounds_until_trying_ = 0;  // that paid: try more at once
-    }
-    settled_rate_ = rate;
-    if (rounds_until_trying_ > 0) --rounds_until_trying_;
-    if (active_readers_ >= most_readers_ || rounds_until_trying_ > 0 || !readers_behind) return;
-    trying_more_ = true;
-    set_active_readers(active_readers_ * 2);
-}
-
 // Called with the lock held: whether an idle reader should be woken, which
 // is done once the lock is let go. Readers wake one another in turn, so that
 // a walk that frees room for one read does not wake every reader.
@@ -642,7 +559,7 @@ bool ReadAhead::reader_wanted() const {
     // Readers that waited for room wake once there is room for several reads,
     // not for each folder the walk takes.
     const std::size_t room_to_wake = std::min(kRoomToWake, limits_.max_folders / 4);
-    return idle_readers_ > 0 && unread_ > 0 && !stopping_ && busy_readers_ < active_readers_ &&
+    return idle_readers_ > 0 && unread_ > 0 && !stopping_ && busy_readers_ < count_.active() &&
            folders_ahead_ + room_to_wake < limits_.max_folders &&
            bytes_ahead_.load(std::memory_order_relaxed) + kGrantStep <= limits_.max_bytes;
 }

@@ -20,12 +20,10 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -34,7 +32,7 @@
 #include "platform/folders.h"
 #include "search/folder_listing.h"
 #include "search/read_allowance.h"
-#include "search/read_waits.h"
+#include "search/reader_count.h"
 
 namespace kestrafin::search {
 
@@ -151,11 +149,7 @@ class ReadAhead {
     bool reader_wanted() const;
     void keep_or_free(Node* node);
     void free_let_go(std::unique_lock<std::mutex>& lock, std::vector<Node*>& freeing);
-    void count_read(std::optional<ReadWaits::Waited> waited);
-    bool reads_wait_as_on_a_share() const;
-    void judge_reads();
-    void end_round();
-    void set_active_readers(std::size_t count);
+    void start_readers();
     void drop(Node* node);
     void forget(const Branch& branch);
 
@@ -179,20 +173,7 @@ class ReadAhead {
     std::size_t folders_ahead_ = 0;
     std::size_t idle_readers_ = 0;
     std::size_t busy_readers_ = 0;
-    std::size_t active_readers_ = 0;  // readers that may read at once
-    std::size_t most_readers_ = 0;    // the limit, or fewer once the host refused a thread
-    // The current round of reads, and the rate of reading the count settled on.
-    std::chrono::steady_clock::time_point round_started_;
-    std::size_t round_reads_ = 0;
-    std::size_t round_waits_ = 0;  // folders the walk waited for or read itself
-    std::size_t round_timed_ = 0;  // readers' reads timed, and of them those that waited
-    std::size_t round_waited_ = 0;
-    std::size_t round_waited_long_ = 0;
-    bool reads_cached_ = false;  // as last judged
-    int cached_judgements_ = 0;  // in a row
-    double settled_rate_ = 0;
-    bool trying_more_ = false;
-    int rounds_until_trying_ = 0;
+    ReaderCount count_;  // readers at work at once
     std::atomic<std::size_t> bytes_ahead_{0};
     std::atomic<std::size_t> peak_bytes_{0};
     std::atomic<bool> stopping_{false};

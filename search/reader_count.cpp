@@ -1,0 +1,105 @@
+#include "search/reader_count.h"
+
+#include <algorithm>
+
+namespace kestrafin::search {
+
+namespace {
+
+// How the count is tried higher: after every so many reads, twice as many
+// readers are kept when they read at least this much faster.
+constexpr std::size_t kReadsPerRound = 64;
+constexpr int kRoundsBetweenTries = 8;
+constexpr double kRateToKeepMore = 1.5;
+// Reads are judged every so many timed reads, and taken for cached when
+// fewer than one in so many waited.
+constexpr std::size_t kTimedToJudge = 16;
+constexpr std::size_t kWaitedToGoOn = 8;
+
+}  // namespace
+
+ReaderCount::ReaderCount(std::size_t first, std::size_t where_reads_wait, std::size_t most)
+    : first_(first), where_reads_wait_(where_reads_wait), most_(most) {
+    set_active(first);
+}
+
+void ReaderCount::set_active(std::size_t count) {
+    active_ = std::clamp<std::size_t>(count, 1, std::max<std::size_t>(most_, 1));
+}
+
+void ReaderCount::refused_after(std::size_t started) {
+    most_ = started;
+    active_ = std::max<std::size_t>(started, 1);
+}
+
+void ReaderCount::count_read(std::optional<ReadWaits::Waited> waited) {
+    if (waited) {
+        ++round_timed_;
+        if (*waited != ReadWaits::Waited::not_at_all) ++round_waited_;
+        if (*waited == ReadWaits::Waited::as_long_as_a_share) ++round_waited_long_;
+    }
+    if (round_timed_ == kTimedToJudge || reads_wait_as_on_a_share()) judge_reads();
+    if (++round_reads_ == kReadsPerRound) end_round();
+}
+
+// Reads wait long on a share however few are under way; on a disk, only once
+// many queue: so long waits tell a share only while few readers work. Judged
+// soon, since a share wants all readers at once.
+bool ReaderCount::reads_wait_as_on_a_share() const {
+    return active_ <= first_ && round_waited_long_ >= kTimedToJudge / 4 &&
+           round_waited_long_ * 2 >= round_timed_;
+}
+
+void ReaderCount::judge_reads() {
+    std::size_t at_least = 0;
+    if (reads_wait_as_on_a_share())
+        at_least = most_;
+    else if (round_waited_ * 2 >= round_timed_)
+        at_least = where_reads_wait_;
+    reads_cached_ = round_waited_ * kWaitedToGoOn < round_timed_;
+    round_timed_ = 0;
+    round_waited_ = 0;
+    round_waited_long_ = 0;
+    cached_judgements_ = reads_cached_ ? cached_judgements_ + 1 : 0;
+    // One run of cached reads may be folders whose blocks a read before
+    // brought in; two in a row are a cached part of the tree.
+    if (cached_judgements_ >= 2 && active_ > first_) {
+        trying_more_ = false;
+        set_active(first_);
+    } else if (active_ < at_least) {
+        trying_more_ = false;
+        set_active(at_least);
+    }
+}
+
+// At the end of a round of reads: tries twice as many readers where the walk
+// waits for them, and keeps them only when folders are then read markedly
+// faster.
+void ReaderCount::end_round() {
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - round_started_).count();
+    const double rate = seconds > 0 ? static_cast<double>(round_reads_) / seconds : 0;
+    // The walk waited for the readers, or read folders itself, on a quarter
+    // of the round's folders: they are behind it. More of them can help only
+    // where reads wait; where they are cached, the processors are the limit.
+    const bool readers_behind = round_waits_ * 4 >= round_reads_ && !reads_cached_;
+    round_reads_ = 0;
+    round_waits_ = 0;
+    round_started_ = now;
+    if (trying_more_) {
+        trying_more_ = false;
+        if (rate < settled_rate_ * kRateToKeepMore) {
+            active_ = std::max<std::size_t>(active_ / 2, 1);
+            rounds_until_trying_ = kRoundsBetweenTries;
+            return;
+        }
+        rounds_until_trying_ = 0;  // that paid: try more at once
+    }
+    settled_rate_ = rate;
+    if (rounds_until_trying_ > 0) --rounds_until_trying_;
+    if (active_ >= most_ || rounds_until_trying_ > 0 || !readers_behind) return;
+    trying_more_ = true;
+    set_active(active_ * 2);
+}
+
+}  // namespace kestrafin::search

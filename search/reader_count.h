@@ -1,0 +1,61 @@
+// How many readers read ahead at once, from what their recent reads tell of
+// the part of the tree they are in: a few where folders are cached, enough
+// to keep a disk's queue busy where reads wait briefly, all where they wait
+// as long as on a share, and more only where trying them makes folders come
+// markedly faster. The count so changes during a walk, from a cached part of
+// the tree to one that is not. Not thread-safe: the read-ahead keeps it
+// under its lock.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+
+#include "search/read_waits.h"
+
+namespace kestrafin::search {
+
+class ReaderCount {
+  public:
+    // `first` readers at work at first and again where reads are cached, at
+    // least `where_reads_wait` where they wait, never more than `most`.
+    ReaderCount(std::size_t first, std::size_t where_reads_wait, std::size_t most);
+
+    // Readers that may read at once; at least one.
+    std::size_t active() const { return active_; }
+    // Whether the last judgement found the reads cached.
+    bool reads_cached() const { return reads_cached_; }
+
+    // A folder read ahead, with how long the read waited, or nothing when it
+    // was not timed.
+    void count_read(std::optional<ReadWaits::Waited> waited);
+    // The walk waited for a folder being read ahead, or read one itself.
+    void walk_waited() { ++round_waits_; }
+    // The host refused another thread: there will be no more than `started`.
+    void refused_after(std::size_t started);
+
+  private:
+    bool reads_wait_as_on_a_share() const;
+    void judge_reads();
+    void end_round();
+    void set_active(std::size_t count);
+
+    const std::size_t first_;
+    const std::size_t where_reads_wait_;
+    std::size_t most_;
+    std::size_t active_ = 0;
+    // The current round of reads, and the rate of reading the count settled on.
+    std::chrono::steady_clock::time_point round_started_ = std::chrono::steady_clock::now();
+    std::size_t round_reads_ = 0;
+    std::size_t round_waits_ = 0;  // folders the walk waited for or read itself
+    std::size_t round_timed_ = 0;  // reads timed, and of them those that waited
+    std::size_t round_waited_ = 0;
+    std::size_t round_waited_long_ = 0;
+    bool reads_cached_ = false;  // as last judged
+    int cached_judgements_ = 0;  // in a row
+    double settled_rate_ = 0;
+    bool trying_more_ = false;
+    int rounds_until_trying_ = 0;
+};
+
+}  // namespace kestrafin::search
