@@ -390,7 +390,7 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     if (!whole) bytes_ahead_ -= allowance.used();
     lock_soon(lock);
     const std::size_t active = count_.active();
-    count_.count_read(waited);
+    count_.count_read(waited, busy_readers_);
     if (count_.active() != active) start_readers();
 
     if (node->dropped) {

@@ -32,7 +32,8 @@ void ReaderCount::refused_after(std::size_t started) {
     active_ = std::max<std::size_t>(started, 1);
 }
 
-void ReaderCount::count_read(std::optional<ReadWaits::Waited> waited) {
+void ReaderCount::count_read(std::optional<ReadWaits::Waited> waited, std::size_t under_way) {
+    under_way_ = under_way;
     if (waited) {
         ++round_timed_;
         if (*waited != ReadWaits::Waited::not_at_all) ++round_waited_;
@@ -43,10 +44,11 @@ void ReaderCount::count_read(std::optional<ReadWaits::Waited> waited) {
 }
 
 // Reads wait long on a share however few are under way; on a disk, only once
-// many queue: so long waits tell a share only while few readers work. Judged
-// soon, since a share wants all readers at once.
+// many queue: so long waits tell a share only while few readers work, and
+// few reads are under way (after the count fell, those of the readers before
+// still are). Judged soon, since a share wants all readers at once.
 bool ReaderCount::reads_wait_as_on_a_share() const {
-    return active_ <= first_ && round_waited_long_ >= kTimedToJudge / 4 &&
+    return active_ <= first_ && under_way_ <= first_ && round_waited_long_ >= kTimedToJudge / 4 &&
            round_waited_long_ * 2 >= round_timed_;
 }
 

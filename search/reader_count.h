@@ -26,9 +26,10 @@ class ReaderCount {
     // Whether the last judgement found the reads cached.
     bool reads_cached() const { return reads_cached_; }
 
-    // A folder read ahead, with how long the read waited, or nothing when it
-    // was not timed.
-    void count_read(std::optional<ReadWaits::Waited> waited);
+    // A folder read ahead, with how long the read waited (nothing when it
+    // was not timed) and how many reads were under way as it ended, its own
+    // included.
+    void count_read(std::optional<ReadWaits::Waited> waited, std::size_t under_way);
     // The walk waited for a folder being read ahead, or read one itself.
     void walk_waited() { ++round_waits_; }
     // The host refused another thread: there will be no more than `started`.
@@ -51,6 +52,7 @@ class ReaderCount {
     std::size_t round_timed_ = 0;  // reads timed, and of them those that waited
     std::size_t round_waited_ = 0;
     std::size_t round_waited_long_ = 0;
+    std::size_t under_way_ = 0;  // as the last read ended
     bool reads_cached_ = false;  // as last judged
     int cached_judgements_ = 0;  // in a row
     double settled_rate_ = 0;

@@ -16,6 +16,7 @@ TEST(ReaderCount, FollowsHowLongRecentReadsWaited) {
     struct Reads {
         std::optional<Waited> waited;
         int count;
+        std::size_t under_way = 1;
     };
     struct Case {
         const char* what;
@@ -29,6 +30,10 @@ TEST(ReaderCount, FollowsHowLongRecentReadsWaited) {
         {"untimed reads tell nothing", {{std::nullopt, 100}}, 2, false},
         {"reads that wait, as on a disk not cached", {{briefly, 16}}, 24, false},
         {"reads that wait as long as a share's", {{Waited::as_long_as_a_share, 4}}, 63, false},
+        {"as long, but behind many others, as in a disk's queue",
+         {{Waited::as_long_as_a_share, 16, 40}},
+         24,
+         false},
         {"one run of cached reads after waiting ones", {{briefly, 16}, {not_at_all, 16}}, 24, true},
         {"two runs of cached reads", {{briefly, 16}, {not_at_all, 32}}, 2, true},
         {"cached reads from the start", {{not_at_all, 32}}, 2, true},
@@ -36,7 +41,8 @@ TEST(ReaderCount, FollowsHowLongRecentReadsWaited) {
     for (const Case& test : cases) {
         ReaderCount count(2, 24, 63);
         for (const Reads& reads : test.reads)
-            for (int read = 0; read < reads.count; ++read) count.count_read(reads.waited);
+            for (int read = 0; read < reads.count; ++read)
+                count.count_read(reads.waited, reads.under_way);
         EXPECT_EQ(count.active(), test.active) << test.what;
         EXPECT_EQ(count.reads_cached(), test.cached) << test.what;
     }
