@@ -526,9 +526,10 @@ void ReadAhead::await(Node* node, std::unique_lock<std::mutex>& lock) {
         if (node->state == Node::State::reading) {
             lock.unlock();
             const auto until = std::chrono::steady_clock::now() + kBriefWait;
+            // Yielding lets the reader on, where it shares the processor.
             while (!node->finished.load(std::memory_order_acquire) &&
-                   std::chrono::steady_clock::now() < until) {
-            }
+                   std::chrono::steady_clock::now() < until)
+                std::this_thread::yield();
             lock_soon(lock);
         }
     }
