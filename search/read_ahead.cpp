@@ -33,6 +33,10 @@ class FrontQueue {
     auto begin() const { return items_.begin() + static_cast<std::ptrdiff_t>(front_); }
     auto end() const { return items_.end(); }
     void push_back(Item item) { items_.push_back(item); }
+    void clear() {
+        items_.clear();
+        front_ = 0;
+    }
     void pop_front() {
         ++front_;
         if (front_ == items_.size()) {
@@ -56,6 +60,9 @@ class FrontQueue {
 constexpr std::size_t kNodesKept = 1024;
 constexpr std::size_t kListingBytesKept = std::size_t{4} << 10;
 constexpr std::size_t kListingNamesKept = kListingBytesKept / sizeof(ListedName);
+// Branches the walk has left are kept for the next reads in the same way,
+// with their paths' memory.
+constexpr std::size_t kBranchesKept = 256;
 
 // The lock is held only briefly: trying it a while costs less than a sleep
 // and a wake-up.
@@ -114,6 +121,17 @@ struct ReadAhead::Branch {
     std::size_t first_live = 0;
 
     std::size_t unread() const { return count > next ? count - next : 0; }
+
+    // Made new for the next read, with the memory it holds kept.
+    void reset() {
+        listing = nullptr;
+        folder.reset();
+        slashed_path.clear();
+        slashed_units = count = next = 0;
+        below.clear();
+        parent = nullptr;
+        unread_below = reading_below = first_live = 0;
+    }
 };
 
 // A subfolder being read or read ahead, not yet taken by the walk.
@@ -327,6 +345,10 @@ void ReadAhead::read_ahead() {
 bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state) {
     Branch* parent = has_room() ? next_to_read() : nullptr;
     if (parent == nullptr) return false;
+    if (!state.spare_branch && !kept_branches_.empty()) {
+        state.spare_branch = std::move(kept_branches_.back());
+        kept_branches_.pop_back();
+    }
     Node* node = nullptr;
     if (!kept_nodes_.empty()) {
         node = kept_nodes_.back();
@@ -460,6 +482,10 @@ void ReadAhead::free_let_go(std::unique_lock<std::mutex>& lock, std::vector<Node
 ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListing& listing) {
     std::unique_lock lock(mutex_, std::defer_lock);
     lock_soon(lock);
+    while (!walk_kept_.empty() && kept_branches_.size() < kBranchesKept) {
+        kept_branches_.push_back(std::move(walk_kept_.back()));
+        walk_kept_.pop_back();
+    }
     auto pop_front = [parent] {
         Node* front = parent->below.front();
         parent->below.pop_front();
@@ -549,6 +575,11 @@ void ReadAhead::leave(Branch* branch) {
     }
     const bool wake = reader_wanted();
     free_let_go(lock, walk_freeing_);
+    for (std::unique_ptr<Branch>& left : walk_left_) {
+        if (walk_kept_.size() >= kBranchesKept) break;
+        left->reset();  // its handle closes here, outside the lock
+        walk_kept_.push_back(std::move(left));
+    }
     walk_left_.clear();
     if (wake) work_ready_.notify_one();
 }

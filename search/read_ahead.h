@@ -162,10 +162,12 @@ class ReadAhead {
     // Nodes let go of while the lock is held, freed (their handles closed)
     // by whoever lets it go next.
     std::vector<Node*> to_free_;
-    std::vector<Node*> walk_freeing_;                 // the walk's, for free_let_go
-    std::vector<std::unique_ptr<Branch>> walk_left_;  // the walk's, freed outside the lock
-    std::vector<Node*> kept_nodes_;                   // for the next reads; see keep_or_free
-    std::unique_ptr<ReaderState> walk_reads_;         // the walk's, while it waits for a reader
+    std::vector<Node*> walk_freeing_;                     // the walk's, for free_let_go
+    std::vector<std::unique_ptr<Branch>> walk_left_;      // the walk's, freed outside the lock
+    std::vector<std::unique_ptr<Branch>> walk_kept_;      // the walk's, for kept_branches_
+    std::vector<std::unique_ptr<Branch>> kept_branches_;  // for the next reads
+    std::vector<Node*> kept_nodes_;                       // for the next reads; see keep_or_free
+    std::unique_ptr<ReaderState> walk_reads_;             // the walk's, while it waits for a reader
     // Subfolders of the branches held that no reader has taken yet; readers
     // are woken only while there are some.
     std::size_t unread_ = 0;
