@@ -179,7 +179,8 @@ void detach(ReadAhead::Branch& branch) {
 ReadAhead::ReadAhead(Reader& reader, const ReadAheadLimits& limits)
     : reader_(reader),
       limits_(limits),
-      count_(limits.first_readers, limits.readers_where_reads_wait, limits.readers) {
+      count_(limits.first_readers, limits.readers_where_reads_wait, limits.readers,
+             limits.reads_cached) {
     walk_reads_ = std::make_unique<ReaderState>();
     std::lock_guard lock(mutex_);
     start_readers();
@@ -393,7 +394,7 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     try {
         // A node being read is its reader's alone.
         whole = reader_.read(folder, node->read, allowance);
-    } catch (const std::exception&) {
+    } catch (...) {
         whole = false;  // the walk reads it again and meets the fault itself
     }
     const std::optional<ReadWaits::Waited> waited =

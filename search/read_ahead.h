@@ -89,6 +89,9 @@ struct ReadAheadLimits {
     std::size_t max_bytes = std::size_t{8} << 20;  // held by listings read ahead, not taken
     std::size_t max_folders = 4096;                // being read or read ahead, not taken
     std::size_t longest_path_kept = 4096;          // longer paths are not copied for readers
+    // Whether reads are taken for cached until the readers' first ones are
+    // judged.
+    bool reads_cached = false;
 };
 
 class ReadAhead {

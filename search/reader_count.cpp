@@ -18,8 +18,9 @@ constexpr std::size_t kWaitedToGoOn = 8;
 
 }  // namespace
 
-ReaderCount::ReaderCount(std::size_t first, std::size_t where_reads_wait, std::size_t most)
-    : first_(first), where_reads_wait_(where_reads_wait), most_(most) {
+ReaderCount::ReaderCount(std::size_t first, std::size_t where_reads_wait, std::size_t most,
+                         bool cached)
+    : first_(first), where_reads_wait_(where_reads_wait), most_(most), reads_cached_(cached) {
     set_active(first);
 }
 

@@ -18,8 +18,10 @@ namespace kestrafin::search {
 class ReaderCount {
   public:
     // `first` readers at work at first and again where reads are cached, at
-    // least `where_reads_wait` where they wait, never more than `most`.
-    ReaderCount(std::size_t first, std::size_t where_reads_wait, std::size_t most);
+    // least `where_reads_wait` where they wait, never more than `most`; the
+    // reads taken for cached until the first judgement when `cached`.
+    ReaderCount(std::size_t first, std::size_t where_reads_wait, std::size_t most,
+                bool cached = false);
 
     // Readers that may read at once; at least one.
     std::size_t active() const { return active_; }
