@@ -363,6 +363,7 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     count_below(parent, -1, +1);
     parent->below.push_back(node);
     ++folders_ahead_;
+    const std::size_t busy_at_start = busy_readers_;
 
     FolderToRead& folder = state.folder;
     const ListedName& entry = parent->listing->subfolders[node->index];
@@ -413,7 +414,9 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     if (!whole) bytes_ahead_ -= allowance.used();
     lock_soon(lock);
     const std::size_t active = count_.active();
-    count_.count_read(waited, busy_readers_);
+    // A read waits behind the reads under way as it started, however few are
+    // left as it ends.
+    count_.count_read(waited, std::max(busy_at_start, busy_readers_));
     if (count_.active() != active) start_readers();
 
     if (node->dropped) {

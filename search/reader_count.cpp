@@ -34,11 +34,13 @@ void ReaderCount::refused_after(std::size_t started) {
 }
 
 void ReaderCount::count_read(std::optional<ReadWaits::Waited> waited, std::size_t under_way) {
-    under_way_ = under_way;
     if (waited) {
         ++round_timed_;
         if (*waited != ReadWaits::Waited::not_at_all) ++round_waited_;
-        if (*waited == ReadWaits::Waited::as_long_as_a_share) ++round_waited_long_;
+        if (under_way <= first_) {
+            ++round_timed_few_;
+            if (*waited == ReadWaits::Waited::as_long_as_a_share) ++round_waited_long_few_;
+        }
     }
     if (round_timed_ == kTimedToJudge || reads_wait_as_on_a_share()) judge_reads();
     if (++round_reads_ == kReadsPerRound) end_round();
@@ -46,11 +48,12 @@ void ReaderCount::count_read(std::optional<ReadWaits::Waited> waited, std::size_
 
 // Reads wait long on a share however few are under way; on a disk, only once
 // many queue: so long waits tell a share only while few readers work, and
-// few reads are under way (after the count fell, those of the readers before
-// still are). Judged soon, since a share wants all readers at once.
+// only those of reads that had few beside them (after the count fell, the
+// reads of the readers before were queued behind many, however few are left
+// as they end). Judged soon, since a share wants all readers at once.
 bool ReaderCount::reads_wait_as_on_a_share() const {
-    return active_ <= first_ && under_way_ <= first_ && round_waited_long_ >= kTimedToJudge / 4 &&
-           round_waited_long_ * 2 >= round_timed_;
+    return active_ <= first_ && round_waited_long_few_ >= kTimedToJudge / 4 &&
+           round_waited_long_few_ * 2 >= round_timed_few_;
 }
 
 void ReaderCount::judge_reads() {
@@ -62,7 +65,8 @@ void ReaderCount::judge_reads() {
     reads_cached_ = round_waited_ * kWaitedToGoOn < round_timed_;
     round_timed_ = 0;
     round_waited_ = 0;
-    round_waited_long_ = 0;
+    round_timed_few_ = 0;
+    round_waited_long_few_ = 0;
     cached_judgements_ = reads_cached_ ? cached_judgements_ + 1 : 0;
     // One run of cached reads may be folders whose blocks a read before
     // brought in; two in a row are a cached part of the tree.

@@ -29,8 +29,8 @@ class ReaderCount {
     bool reads_cached() const { return reads_cached_; }
 
     // A folder read ahead, with how long the read waited (nothing when it
-    // was not timed) and how many reads were under way as it ended, its own
-    // included.
+    // was not timed) and the most reads under way as it started or ended,
+    // its own included.
     void count_read(std::optional<ReadWaits::Waited> waited, std::size_t under_way);
     // The walk waited for a folder being read ahead, or read one itself.
     void walk_waited() { ++round_waits_; }
@@ -53,8 +53,10 @@ class ReaderCount {
     std::size_t round_waits_ = 0;  // folders the walk waited for or read itself
     std::size_t round_timed_ = 0;  // reads timed, and of them those that waited
     std::size_t round_waited_ = 0;
-    std::size_t round_waited_long_ = 0;
-    std::size_t under_way_ = 0;  // as the last read ended
+    // Reads timed that had no more than `first_` under way beside them, and of
+    // them those that waited as long as a share's.
+    std::size_t round_timed_few_ = 0;
+    std::size_t round_waited_long_few_ = 0;
     bool reads_cached_ = false;  // as last judged
     int cached_judgements_ = 0;  // in a row
     double settled_rate_ = 0;
