@@ -37,6 +37,7 @@ class FrontQueue {
         items_.clear();
         front_ = 0;
     }
+    std::size_t capacity() const { return items_.capacity(); }
     void pop_front() {
         ++front_;
         if (front_ == items_.size()) {
@@ -61,8 +62,9 @@ constexpr std::size_t kNodesKept = 1024;
 constexpr std::size_t kListingBytesKept = std::size_t{4} << 10;
 constexpr std::size_t kListingNamesKept = kListingBytesKept / sizeof(ListedName);
 // Branches the walk has left are kept for the next reads in the same way,
-// with their paths' memory.
+// with their paths' memory, unless they held many nodes.
 constexpr std::size_t kBranchesKept = 256;
+constexpr std::size_t kBranchNodesKept = 256;
 
 // The lock is held only briefly: trying it a while costs less than a sleep
 // and a wake-up.
@@ -581,6 +583,7 @@ void ReadAhead::leave(Branch* branch) {
     free_let_go(lock, walk_freeing_);
     for (std::unique_ptr<Branch>& left : walk_left_) {
         if (walk_kept_.size() >= kBranchesKept) break;
+        if (left->below.capacity() > kBranchNodesKept) continue;
         left->reset();  // its handle closes here, outside the lock
         walk_kept_.push_back(std::move(left));
     }

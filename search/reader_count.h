@@ -29,8 +29,8 @@ class ReaderCount {
     bool reads_cached() const { return reads_cached_; }
 
     // A folder read ahead, with how long the read waited (nothing when it
-    // was not timed) and the most reads under way as it started or ended,
-    // its own included.
+    // was not timed) and the most readers' reads under way as it started or
+    // ended, a reader's own among them.
     void count_read(std::optional<ReadWaits::Waited> waited, std::size_t under_way);
     // The walk waited for a folder being read ahead, or read one itself.
     void walk_waited() { ++round_waits_; }
