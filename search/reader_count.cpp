@@ -57,13 +57,6 @@ bool ReaderCount::reads_wait_as_on_a_share() const {
 }
 
 void ReaderCount::judge_reads() {
-    // Once the count fell, the reads queued by the readers before still end,
-    // and they tell of a disk's queue and of a share alike: judged are the
-    // reads with few beside them that follow.
-    if (active_ <= first_ && round_timed_few_ * 2 < round_timed_) {
-        round_timed_ = round_waited_ = round_timed_few_ = round_waited_long_few_ = 0;
-        return;
-    }
     std::size_t at_least = 0;
     if (reads_wait_as_on_a_share())
         at_least = most_;
