@@ -66,14 +66,19 @@ constexpr std::size_t kListingNamesKept = kListingBytesKept / sizeof(ListedName)
 constexpr std::size_t kBranchesKept = 256;
 constexpr std::size_t kBranchNodesKept = 256;
 
-// The lock is held only briefly: trying it a while costs less than a sleep
-// and a wake-up.
+// The lock is held only briefly: while every thread has a processor, trying
+// it a while costs less than a sleep and a wake-up. Where more readers work
+// than there are processors, its holder may be waiting for one, and trying
+// only keeps it waiting.
 constexpr int kTriesBeforeSleeping = 100;
-void lock_soon(std::unique_lock<std::mutex>& lock) {
-    for (int tries = 0; tries < kTriesBeforeSleeping; ++tries)
-        if (lock.try_lock()) return;
+void lock_soon(std::unique_lock<std::mutex>& lock, const std::atomic<bool>& worth_trying) {
+    if (worth_trying.load(std::memory_order_relaxed))
+        for (int tries = 0; tries < kTriesBeforeSleeping; ++tries)
+            if (lock.try_lock()) return;
     lock.lock();
 }
+
+const std::size_t kProcessors = std::max(1u, std::thread::hardware_concurrency());
 
 // How long the walk waits for a cached folder's reader before it sleeps.
 constexpr std::chrono::microseconds kBriefWait{50};
@@ -205,6 +210,7 @@ ReadAhead::~ReadAhead() {
 // Called with the lock held, once the count of readers at work changed.
 // Starts those that are not yet running.
 void ReadAhead::start_readers() {
+    trying_lock_pays_.store(count_.active() < kProcessors, std::memory_order_relaxed);
     while (readers_.size() < count_.active() && !stopping_) {
         try {
             readers_.emplace_back([this] { read_ahead(); });
@@ -246,7 +252,7 @@ ReadAhead::Branch* ReadAhead::lend(const FolderListing& listing,
     bool wake = false;
     {
         std::unique_lock lock(mutex_, std::defer_lock);
-        lock_soon(lock);
+        lock_soon(lock, trying_lock_pays_);
         unread_ += lent->unread();
         descent_.push_back(std::move(branch));
         wake = reader_wanted();
@@ -326,7 +332,7 @@ struct ReadAhead::ReaderState {
 void ReadAhead::read_ahead() {
     ReaderState state;
     std::unique_lock lock(mutex_, std::defer_lock);
-    lock_soon(lock);
+    lock_soon(lock, trying_lock_pays_);
     while (!stopping_) {
         if (busy_readers_ < count_.active()) {
             ++busy_readers_;
@@ -414,7 +420,7 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     // Keep only what the listing holds; the rest of the last step goes back.
     bytes_ahead_ -= allowance.granted() - allowance.used();
     if (!whole) bytes_ahead_ -= allowance.used();
-    lock_soon(lock);
+    lock_soon(lock, trying_lock_pays_);
     const std::size_t active = count_.active();
     // A read waits behind the reads under way as it started, however few are
     // left as it ends.
@@ -427,8 +433,8 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
         to_free_.push_back(node);  // its listing and handle go with it
         return true;
     }
-    count_below(node->holder, 0, -1);
     if (!whole) {
+        count_below(node->holder, 0, -1);
         node->state = Node::State::given_up;
     } else {
         node->state = Node::State::read;
@@ -441,9 +447,10 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
             node->read.folder && !node->through_link ? node->read.listing.subfolders.size() : 0;
         unread_ += below.count;
         below.parent = node->holder;
-        below.unread_below = 0;
+        below.unread_below = below.count;
         below.reading_below = 0;
-        count_below(&below, static_cast<std::ptrdiff_t>(below.count), 0);
+        // One pass up the branches above: this read ends, its subfolders wait.
+        count_below(node->holder, static_cast<std::ptrdiff_t>(below.count), -1);
         node->branch = std::move(state.spare_branch);
     }
     // No reader is woken here: this one looks for the next read itself,
@@ -487,7 +494,7 @@ void ReadAhead::free_let_go(std::unique_lock<std::mutex>& lock, std::vector<Node
 
 ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListing& listing) {
     std::unique_lock lock(mutex_, std::defer_lock);
-    lock_soon(lock);
+    lock_soon(lock, trying_lock_pays_);
     while (!walk_kept_.empty() && kept_branches_.size() < kBranchesKept) {
         kept_branches_.push_back(std::move(walk_kept_.back()));
         walk_kept_.pop_back();
@@ -562,7 +569,7 @@ void ReadAhead::await(Node* node, std::unique_lock<std::mutex>& lock) {
             while (!node->finished.load(std::memory_order_acquire) &&
                    std::chrono::steady_clock::now() < until)
                 std::this_thread::yield();
-            lock_soon(lock);
+            lock_soon(lock, trying_lock_pays_);
         }
     }
     awaited_ = node;
@@ -572,7 +579,7 @@ void ReadAhead::await(Node* node, std::unique_lock<std::mutex>& lock) {
 
 void ReadAhead::leave(Branch* branch) {
     std::unique_lock lock(mutex_, std::defer_lock);
-    lock_soon(lock);
+    lock_soon(lock, trying_lock_pays_);
     while (!descent_.empty()) {
         walk_left_.push_back(std::move(descent_.back()));
         descent_.pop_back();
