@@ -66,18 +66,7 @@ constexpr std::size_t kListingNamesKept = kListingBytesKept / sizeof(ListedName)
 constexpr std::size_t kBranchesKept = 256;
 constexpr std::size_t kBranchNodesKept = 256;
 
-// The lock is held only briefly: while every thread has a processor, trying
-// it a while costs less than a sleep and a wake-up. Where more readers work
-// than there are processors, its holder may be waiting for one, and trying
-// only keeps it waiting.
 constexpr int kTriesBeforeSleeping = 100;
-void lock_soon(std::unique_lock<std::mutex>& lock, const std::atomic<bool>& worth_trying) {
-    if (worth_trying.load(std::memory_order_relaxed))
-        for (int tries = 0; tries < kTriesBeforeSleeping; ++tries)
-            if (lock.try_lock()) return;
-    lock.lock();
-}
-
 const std::size_t kProcessors = std::max(1u, std::thread::hardware_concurrency());
 
 // How long the walk waits for a cached folder's reader before it sleeps.
@@ -207,6 +196,23 @@ ReadAhead::~ReadAhead() {
     for (Node* node : kept_nodes_) delete node;
 }
 
+// The lock is held only briefly: while every thread has a processor, trying
+// it a while costs less than a sleep and a wake-up. Where more readers work
+// than there are processors, its holder may be waiting for one, and trying
+// only keeps it waiting.
+void ReadAhead::lock_soon(std::unique_lock<std::mutex>& lock) {
+    if (trying_lock_pays_.load(std::memory_order_relaxed))
+        for (int tries = 0; tries < kTriesBeforeSleeping; ++tries)
+            if (lock.try_lock()) return;
+    lock.lock();
+}
+
+std::unique_lock<std::mutex> ReadAhead::locked_soon() {
+    std::unique_lock lock(mutex_, std::defer_lock);
+    lock_soon(lock);
+    return lock;
+}
+
 // Called with the lock held, once the count of readers at work changed.
 // Starts those that are not yet running.
 void ReadAhead::start_readers() {
@@ -251,8 +257,7 @@ ReadAhead::Branch* ReadAhead::lend(const FolderListing& listing,
     Branch* lent = branch.get();
     bool wake = false;
     {
-        std::unique_lock lock(mutex_, std::defer_lock);
-        lock_soon(lock, trying_lock_pays_);
+        std::unique_lock lock = locked_soon();
         unread_ += lent->unread();
         descent_.push_back(std::move(branch));
         wake = reader_wanted();
@@ -331,8 +336,7 @@ struct ReadAhead::ReaderState {
 
 void ReadAhead::read_ahead() {
     ReaderState state;
-    std::unique_lock lock(mutex_, std::defer_lock);
-    lock_soon(lock, trying_lock_pays_);
+    std::unique_lock lock = locked_soon();
     while (!stopping_) {
         if (busy_readers_ < count_.active()) {
             ++busy_readers_;
@@ -420,7 +424,7 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     // Keep only what the listing holds; the rest of the last step goes back.
     bytes_ahead_ -= allowance.granted() - allowance.used();
     if (!whole) bytes_ahead_ -= allowance.used();
-    lock_soon(lock, trying_lock_pays_);
+    lock_soon(lock);
     const std::size_t active = count_.active();
     // A read waits behind the reads under way as it started, however few are
     // left as it ends.
@@ -493,8 +497,7 @@ void ReadAhead::free_let_go(std::unique_lock<std::mutex>& lock, std::vector<Node
 }
 
 ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListing& listing) {
-    std::unique_lock lock(mutex_, std::defer_lock);
-    lock_soon(lock, trying_lock_pays_);
+    std::unique_lock lock = locked_soon();
     while (!walk_kept_.empty() && kept_branches_.size() < kBranchesKept) {
         kept_branches_.push_back(std::move(walk_kept_.back()));
         walk_kept_.pop_back();
@@ -569,7 +572,7 @@ void ReadAhead::await(Node* node, std::unique_lock<std::mutex>& lock) {
             while (!node->finished.load(std::memory_order_acquire) &&
                    std::chrono::steady_clock::now() < until)
                 std::this_thread::yield();
-            lock_soon(lock, trying_lock_pays_);
+            lock_soon(lock);
         }
     }
     awaited_ = node;
@@ -578,8 +581,7 @@ void ReadAhead::await(Node* node, std::unique_lock<std::mutex>& lock) {
 }
 
 void ReadAhead::leave(Branch* branch) {
-    std::unique_lock lock(mutex_, std::defer_lock);
-    lock_soon(lock, trying_lock_pays_);
+    std::unique_lock lock = locked_soon();
     while (!descent_.empty()) {
         walk_left_.push_back(std::move(descent_.back()));
         descent_.pop_back();

@@ -142,6 +142,8 @@ class ReadAhead {
   private:
     struct Node;
     struct ReaderState;
+    void lock_soon(std::unique_lock<std::mutex>& lock);
+    std::unique_lock<std::mutex> locked_soon();
     void read_ahead();
     bool read_next(std::unique_lock<std::mutex>& lock, ReaderState& state);
     void await(Node* node, std::unique_lock<std::mutex>& lock);
