@@ -59,6 +59,21 @@ ReaderPlan plan_readers(const SearchOptions& options) {
     return {readers, handles};
 }
 
+// A handle a reader kept open, given back to the account as it closes.
+struct AccountedFolder {
+    AccountedFolder(Folder kept, HandleAccount& account)
+        : folder(std::move(kept)), account(account) {}
+    ~AccountedFolder() {
+        folder.close();
+        account.give_back();
+    }
+    AccountedFolder(const AccountedFolder&) = delete;
+    AccountedFolder& operator=(const AccountedFolder&) = delete;
+
+    Folder folder;
+    HandleAccount& account;
+};
+
 // One folder of the descent.
 struct Frame {
     Folder folder;                         // its handle while no reader runs
@@ -395,12 +410,11 @@ class Walker : private ReadAhead::Reader {
             account_.give_back();
             return whole && read.listing.subfolders.empty();
         }
+        // One allocation for the handle and its count, made on this thread
+        // and freed on the walk's.
+        const auto kept = std::make_shared<AccountedFolder>(std::move(folder), account_);
         read.folder = std::make_shared<SharedFolder>();
-        read.folder->set(std::shared_ptr<const Folder>(new Folder(std::move(folder)),
-                                                       [this](const Folder* kept) {
-                                                           delete kept;
-                                                           account_.give_back();
-                                                       }));
+        read.folder->set(std::shared_ptr<const Folder>(kept, &kept->folder));
         return true;
     }
 
