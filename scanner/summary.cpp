@@ -34,10 +34,11 @@ void ScanSummary::file_seen(std::string_view shown_path, std::size_t path_length
 
 namespace {
 
-bool more_to_act_on(const FolderToActOn& a, const FolderToActOn& b) {
-    if (a.entries != b.entries) return a.entries > b.entries;
-    if (a.units_to_lose != b.units_to_lose) return a.units_to_lose < b.units_to_lose;
-    return a.path < b.path;
+bool more_to_act_on(std::size_t entries, std::size_t units_to_lose, std::string_view path,
+                    const FolderToActOn& other) {
+    if (entries != other.entries) return entries > other.entries;
+    if (units_to_lose != other.units_to_lose) return units_to_lose < other.units_to_lose;
+    return path < other.path;
 }
 
 // Whether `folder` is `above` or lies below it.
@@ -65,35 +66,62 @@ void ScanSummary::entry_listed(Reasons reasons, const EntryLengths& lengths,
     // the entry as much; the walk is depth first, so the folders it has left
     // are complete.
     leave_folders_above(folder);
-    for (std::size_t end = chain_.empty() ? slashed_root_.size() : chain_.back().path.size() + 1;
+    for (std::size_t end = chain_.empty() ? slashed_root_.size() : chain_path_.size() + 1;
          end <= folder.size(); ++end) {
         if (end < folder.size() && folder[end] != platform::kPathSeparator) continue;
-        chain_.push_back({std::string(folder.substr(0, end)), 0, 0});
+        chain_.push_back({end, 0, 0});
     }
-    for (FolderToActOn& above : chain_) {
-        ++above.entries;
-        above.units_to_lose = std::max(above.units_to_lose, excess);
-    }
+    chain_path_.assign(folder);
+    ChainLink& here = chain_.back();
+    ++here.entries;
+    here.units_to_lose = std::max(here.units_to_lose, excess);
 }
 
 void ScanSummary::leave_folders_above(std::string_view folder) {
-    while (!chain_.empty() && !lies_in(folder, chain_.back().path)) {
-        keep_best(acted_on_, std::move(chain_.back()));
+    while (!chain_.empty() && !lies_in(folder, chain_path_)) {
+        const ChainLink left = chain_.back();
         chain_.pop_back();
+        keep_best(acted_on_, chain_path_, left.entries, left.units_to_lose);
+        if (chain_.empty()) break;
+        ChainLink& above = chain_.back();
+        above.entries += left.entries;
+        above.units_to_lose = std::max(above.units_to_lose, left.units_to_lose);
+        chain_path_.resize(above.path_end);
     }
 }
 
-void ScanSummary::keep_best(std::vector<FolderToActOn>& best, FolderToActOn folder) {
-    if (best.size() == kFoldersToActOn && !more_to_act_on(folder, best.back())) return;
-    best.insert(std::upper_bound(best.begin(), best.end(), folder, more_to_act_on),
-                std::move(folder));
+void ScanSummary::keep_best(std::vector<FolderToActOn>& best, std::string_view path,
+                            std::size_t entries, std::size_t units_to_lose) {
+    if (best.size() == kFoldersToActOn &&
+        !more_to_act_on(entries, units_to_lose, path, best.back()))
+        return;
+    const auto at = std::find_if(best.begin(), best.end(), [&](const FolderToActOn& kept) {
+        return more_to_act_on(entries, units_to_lose, path, kept);
+    });
+    best.insert(at, {std::string(path), entries, units_to_lose});
     if (best.size() > kFoldersToActOn) best.pop_back();
 }
 
 std::vector<FolderToActOn> ScanSummary::folders_to_act_on() const {
     std::vector<FolderToActOn> best = acted_on_;
-    for (const FolderToActOn& folder : chain_) keep_best(best, folder);
+    std::size_t entries = 0;
+    std::size_t units_to_lose = 0;
+    for (auto link = chain_.rbegin(); link != chain_.rend(); ++link) {
+        entries += link->entries;
+        units_to_lose = std::max(units_to_lose, link->units_to_lose);
+        keep_best(best, std::string_view(chain_path_).substr(0, link->path_end), entries,
+                  units_to_lose);
+    }
     return best;
+}
+
+std::size_t ScanSummary::held_bytes() const {
+    std::size_t bytes = slashed_root_.capacity() + chain_path_.capacity() +
+                        chain_.capacity() * sizeof(ChainLink) +
+                        bands_.capacity() * sizeof(std::size_t);
+    for (const FolderToActOn& folder : acted_on_) bytes += sizeof folder + folder.path.capacity();
+    for (const auto& [length, path] : longest_) bytes += sizeof length + path.capacity();
+    return bytes;
 }
 
 std::string ScanSummary::render(std::size_t folders_read, std::size_t folders_unreadable,

@@ -58,6 +58,9 @@ class ScanSummary {
     // most first; of equal counts, the one with the fewest units to lose
     // first, then by path.
     std::vector<FolderToActOn> folders_to_act_on() const;
+    // The bytes it holds: a few times the longest path kept, whatever the
+    // depth of the tree.
+    std::size_t held_bytes() const;
 
   private:
     LengthRules rules_;
@@ -68,11 +71,21 @@ class ScanSummary {
     std::size_t by_reason_[kReasonCount] = {};
     std::string slashed_root_;
     // The folders from the root down to the folder of the last entry past a
-    // length rule, and the best of those the walk has left behind.
-    std::vector<FolderToActOn> chain_;
+    // length rule. Each is the start of the deepest one's path, so a deep
+    // tree keeps one path, not one per level; and each counts the entries in
+    // it and in the links below it that the walk has left.
+    struct ChainLink {
+        std::size_t path_end = 0;
+        std::size_t entries = 0;
+        std::size_t units_to_lose = 0;
+    };
+    std::string chain_path_;
+    std::vector<ChainLink> chain_;
+    // The best of the folders the walk has left behind.
     std::vector<FolderToActOn> acted_on_;
     void leave_folders_above(std::string_view folder);
-    static void keep_best(std::vector<FolderToActOn>& best, FolderToActOn folder);
+    static void keep_best(std::vector<FolderToActOn>& best, std::string_view path,
+                          std::size_t entries, std::size_t units_to_lose);
     std::vector<std::pair<std::size_t, std::string>> longest_;
     std::vector<std::size_t> bands_;
 };

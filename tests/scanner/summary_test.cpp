@@ -96,3 +96,26 @@ TEST(ScanSummary, NamesTheFoldersWithMostEntriesPastALengthRuleAndWhatEachMustLo
         << text;
     EXPECT_NE(text.find("folder):\n  3 10 " + walked("/r/a") + "\n"), std::string::npos) << text;
 }
+
+TEST(ScanSummary, ADeepTreeKeepsOnePathNotOnePerLevel) {
+    // Kept whole for each level, 2,000 levels held a thousand times the
+    // deepest path's bytes; 100,000 held gigabytes.
+    const std::string separator(1, kestrafin::platform::kPathSeparator);
+    ScanSummary summary({.folder_longer_than = 0, .file_longer_than = std::nullopt},
+                        "r" + separator);
+    Reasons folder_rule;
+    folder_rule.add(Reason::folder_length);
+    std::string folder = "r";
+    for (int level = 0; level < 2000; ++level) {
+        folder += separator + "folder";
+        summary.entry_listed(folder_rule, {.folder = folder.size(), .path = folder.size() + 2},
+                             folder);
+    }
+    EXPECT_LT(summary.held_bytes(), 20 * folder.size());
+    const std::vector<FolderToActOn> acted = summary.folders_to_act_on();
+    ASSERT_EQ(acted.size(), kFoldersToActOn);
+    EXPECT_EQ(acted[0].path, "r" + separator + "folder");
+    EXPECT_EQ(acted[0].entries, 2000u);
+    EXPECT_EQ(acted[0].units_to_lose, folder.size());
+    EXPECT_EQ(acted[1].entries, 1999u);
+}
