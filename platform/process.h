@@ -42,8 +42,9 @@ inline constexpr int kStandardError = 2;
 
 // Makes sure standard input, output and error are open, opening the null
 // device in place of any that is closed, so that no file the program opens
-// later takes a stream's place and receives what is written to it. Call it
-// first in main. Never fails: a stream that cannot be filled stays closed.
+// later takes a stream's place and receives what is written to it. Writing to
+// an output that was closed still fails. Call it first in main. Never fails:
+// a stream that cannot be filled stays closed.
 void keep_standard_streams_open();
 
 // Writes all of `bytes` (UTF-8 text) to the stream `descriptor`. Pipes and

@@ -161,8 +161,10 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
 void keep_standard_streams_open() {
     for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
         if (::fcntl(stream, F_GETFD) != -1) continue;
-        // open() returns the lowest free descriptor, which is this one.
-        const int null = ::open("/dev/null", O_RDWR);
+        // open() returns the lowest free descriptor, which is this one. Output
+        // read-only: what is written to a closed output is lost, and saying so
+        // beats a status that claims it was written.
+        const int null = ::open("/dev/null", stream == STDOUT_FILENO ? O_RDONLY : O_RDWR);
         if (null >= 0 && null != stream) ::close(null);
     }
 }

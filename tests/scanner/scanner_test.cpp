@@ -177,6 +177,8 @@ TEST(Scanner, EveryOutputThatCannotBeWrittenEndsWithStatusTwoAndTheReason) {
     const auto [said, ran] =
         command_output(scan + "-q --summary" + root + " >/dev/null 2>/dev/full; echo $?");
     EXPECT_EQ(said, "2\n") << "the summary on standard error";
+    const auto [closed, ran_closed] = command_output(scan + "-q" + root + " 2>&1 >&-; echo $?");
+    EXPECT_EQ(closed, "kestrafin-scan: cannot write the output: Bad file descriptor\n2\n");
 }
 
 TEST(Scanner, ExcludedFoldersAreNotReadAndVerboseNamesWhatWasLeftOut) {
