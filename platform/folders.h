@@ -66,6 +66,13 @@ class Folder {
     // failed (error set; the entries before it were delivered).
     bool next(FolderEntry& entry, std::error_code& error);
 
+    // Lets next() look up to `lookups` entries' kinds at once where the host
+    // makes each lookup wait (a folder of links on a share or on a disk whose
+    // data is not cached); 1, the default, looks them up one after another.
+    // What next() delivers does not change; where the host cannot make
+    // lookups at once, they are made one after another.
+    void look_up_at_once(std::size_t lookups);
+
     // The open folder's identity; fails only when the host cannot be asked.
     FolderIdentity identity(std::error_code& error) const;
 

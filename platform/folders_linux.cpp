@@ -13,13 +13,18 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "platform/folders.h"
 #include "platform/linux/files.h"
@@ -246,6 +251,79 @@ bool kind_of(int folder, const char* name, unsigned char type, FolderEntry& entr
     }
 }
 
+bool needs_lookup(unsigned char type) {
+    return type == DT_LNK || type == DT_UNKNOWN;
+}
+
+// The kind of an entry of the block just read, looked up before next() comes
+// to it.
+struct LookedUp {
+    std::size_t position = 0;  // of its record in the block
+    bool present = false;      // false when it vanished before it could be asked
+    EntryKind kind = EntryKind::other;
+    std::error_code error;
+};
+
+// A lookup that took this long waited for the host, as on a share or on a disk
+// whose data is not cached: those of the rest of the block are made at once.
+constexpr std::chrono::microseconds kSlowLookup{100};
+// Each helper thread is worth starting for this many lookups; all folders
+// being read together have this many helpers at most.
+constexpr std::size_t kLookupsPerHelper = 4;
+constexpr std::size_t kMostHelpers = 64;
+std::atomic<std::size_t> helpers_at_work{0};
+
+// Takes up to `wanted` helpers from those left; returns how many it took.
+std::size_t take_helpers(std::size_t wanted) {
+    std::size_t at_work = helpers_at_work.load(std::memory_order_relaxed);
+    std::size_t taken = 0;
+    do {
+        taken = std::min(wanted, kMostHelpers - std::min(at_work, kMostHelpers));
+    } while (taken > 0 && !helpers_at_work.compare_exchange_weak(at_work, at_work + taken,
+                                                                 std::memory_order_relaxed));
+    return taken;
+}
+
+// Looks up the kinds of the entries of `block` from `position` to `filled`
+// that need a lookup, up to `at_once` of them at a time, this thread's among
+// them. A host that refuses more threads gets fewer lookups at once.
+void look_up_ahead(int descriptor, const char* block, std::size_t position, std::size_t filled,
+                   std::size_t at_once, std::vector<LookedUp>& looked_up) {
+    looked_up.clear();
+    for (std::size_t at = position; at < filled;) {
+        const auto* record = reinterpret_cast<const LinuxDirent64*>(block + at);
+        if (needs_lookup(record->d_type)) {
+            looked_up.emplace_back();
+            looked_up.back().position = at;
+        }
+        at += record->d_reclen;
+    }
+    std::atomic<std::size_t> next{0};
+    const auto look_up = [&] {
+        for (std::size_t index = next++; index < looked_up.size(); index = next++) {
+            LookedUp& found = looked_up[index];
+            const auto* record = reinterpret_cast<const LinuxDirent64*>(block + found.position);
+            FolderEntry entry;
+            found.present = kind_of(descriptor, record->d_name, record->d_type, entry);
+            found.kind = entry.kind;
+            found.error = entry.error;
+        }
+    };
+    const std::size_t wanted =
+        std::min(at_once, (looked_up.size() + kLookupsPerHelper - 1) / kLookupsPerHelper);
+    const std::size_t taken = wanted > 1 ? take_helpers(wanted - 1) : 0;
+    std::vector<std::thread> helpers;
+    try {
+        helpers.reserve(taken);
+        while (helpers.size() < taken) helpers.emplace_back(look_up);
+    } catch (const std::exception&) {
+        // Fewer helpers only make the lookups slower.
+    }
+    look_up();
+    for (std::thread& helper : helpers) helper.join();
+    helpers_at_work.fetch_sub(taken, std::memory_order_relaxed);
+}
+
 }  // namespace
 
 struct Folder::State {
@@ -254,6 +332,10 @@ struct Folder::State {
     std::size_t position = 0;
     std::size_t filled = 0;
     mutable bool mount_root = false;  // learnt by identity()
+    std::size_t lookups_at_once = 1;
+    bool last_lookup_slow = false;
+    std::vector<LookedUp> looked_up;  // in the block, from looked_up_next on
+    std::size_t looked_up_next = 0;
 
     static std::unique_ptr<State> holding(int descriptor) {
         auto state = std::make_unique<State>();
@@ -340,14 +422,43 @@ bool Folder::next(FolderEntry& entry, std::error_code& error) {
             }
             s.position = 0;
             s.filled = static_cast<std::size_t>(got);
+            s.looked_up.clear();
+            s.looked_up_next = 0;
         }
-        const auto* record = reinterpret_cast<const LinuxDirent64*>(s.block.get() + s.position);
+        const std::size_t at = s.position;
+        const auto* record = reinterpret_cast<const LinuxDirent64*>(s.block.get() + at);
         s.position += record->d_reclen;
         // The record's length bounds the name even if the host left out its NUL.
         const std::size_t room = record->d_reclen - offsetof(LinuxDirent64, d_name);
         entry.name = std::string_view(record->d_name, strnlen(record->d_name, room));
-        if (kind_of(s.descriptor, record->d_name, record->d_type, entry)) return true;
+        if (!needs_lookup(record->d_type) || s.lookups_at_once <= 1) {
+            if (kind_of(s.descriptor, record->d_name, record->d_type, entry)) return true;
+            continue;
+        }
+        if (s.looked_up_next < s.looked_up.size() && s.looked_up[s.looked_up_next].position == at) {
+            const LookedUp& found = s.looked_up[s.looked_up_next++];
+            if (!found.present) continue;
+            entry.kind = found.kind;
+            entry.error = found.error;
+            return true;
+        }
+        const auto started = std::chrono::steady_clock::now();
+        const bool present = kind_of(s.descriptor, record->d_name, record->d_type, entry);
+        const bool slow = std::chrono::steady_clock::now() - started >= kSlowLookup;
+        // One slow lookup may be a thread kept from its processor; two in a row
+        // waited for the host.
+        if (slow && s.last_lookup_slow) {
+            look_up_ahead(s.descriptor, s.block.get(), s.position, s.filled, s.lookups_at_once,
+                          s.looked_up);
+            s.looked_up_next = 0;
+        }
+        s.last_lookup_slow = slow;
+        if (present) return true;
     }
+}
+
+void Folder::look_up_at_once(std::size_t lookups) {
+    if (state_) state_->lookups_at_once = std::max<std::size_t>(lookups, 1);
 }
 
 FolderIdentity Folder::identity(std::error_code& error) const {

@@ -246,6 +246,8 @@ bool Folder::next(FolderEntry& entry, std::error_code& error) {
     return true;
 }
 
+void Folder::look_up_at_once(std::size_t) {}
+
 FolderIdentity Folder::identity(std::error_code& error) const {
     error.clear();
     if (!state_) {

@@ -39,6 +39,10 @@ constexpr std::size_t kBytesAhead = std::size_t{8} << 20;
 // of it; but never those that the walk and the program need.
 constexpr std::size_t kReaderHandlesWanted = kFoldersAhead;
 constexpr std::size_t kHandlesForTheProgram = 64;
+// Lookups of the kinds of a folder's links made at once where each waits for
+// the host: a folder of a thousand links on a share otherwise holds the walk
+// up for a thousand round trips in a row.
+constexpr std::size_t kLookupsAtOnce = 32;
 
 struct ReaderPlan {
     std::size_t readers = 0;  // reader threads besides the walk; 0 reads nothing ahead
@@ -120,6 +124,7 @@ class Walker : private ReadAhead::Reader {
             sink_.folder_unreadable(root, error.value());
             return;
         }
+        if (plan_.readers > 0) folder.look_up_at_once(kLookupsAtOnce);
         Frame& frame = frame_at(0);
         frame.slashed_length = path_.size();
         frame.slashed_units = utf16_length(path_);
@@ -240,6 +245,7 @@ class Walker : private ReadAhead::Reader {
             sink_.folder_unreadable(path_, error.value());
             return;
         }
+        if (plan_.readers > 0) folder.look_up_at_once(kLookupsAtOnce);
         path_.push_back(platform::kPathSeparator);
         child.slashed_length = path_.size();
         child.slashed_units = directory_units + 1;
@@ -395,6 +401,7 @@ class Walker : private ReadAhead::Reader {
             account_.give_back();
             return false;
         }
+        folder.look_up_at_once(kLookupsAtOnce);
         const std::size_t directory_units =
             request.parent_slashed_units + utf16_length(request.name);
         const ListingRequest reading = listing_request(

@@ -7,8 +7,13 @@
 #include <sys/statfs.h>
 #include <sys/un.h>
 
+#include <array>
 #include <map>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "tests/support/silent_share.h"
 #include "tests/support/temp_tree.h"
 
 using kestrafin::platform::EntryKind;
@@ -115,3 +120,39 @@ TEST(FolderReader, TellsKernelFileSystemsFromThoseWithUserFiles) {
         EXPECT_FALSE(Folder::open("/dev/shm", error).on_kernel_file_system()) << "tmpfs";
     }
 }
+
+#ifdef KESTRAFIN_LATENCY_FS
+// On a share every lookup of a link waits for the server, so the links of a
+// folder are looked up at once: each entry still comes once, in the host's
+// order, with the kind it has when looked up one after another.
+TEST(FolderReader, LinksLookedUpAtOnceOnAShareComeInOrderWithTheirKinds) {
+    ShareFolders folders;
+    const auto in_source = [&](const std::string& name) { return folders.source + "/" + name; };
+    make_folder(in_source("folder"));
+    make_file(in_source("plain"));
+    constexpr int kLinks = 40;
+    const std::array<const char*, 3> targets = {"folder", "plain", "nowhere"};
+    for (int link = 0; link < kLinks; ++link)
+        make_link(targets[link % 3], in_source("link" + std::to_string(link)));
+    ShareServer server(folders.source, folders.share, StopsBySelf::never, 1);
+    if (!server.serving()) GTEST_SKIP() << server.why_not();
+
+    using Entries = std::vector<std::pair<std::string, EntryKind>>;
+    const auto read_all = [&](std::size_t at_once) {
+        Entries entries;
+        std::error_code error;
+        Folder folder = Folder::open(folders.share, error);
+        EXPECT_TRUE(folder.is_open()) << error.message();
+        folder.look_up_at_once(at_once);
+        FolderEntry entry;
+        while (folder.next(entry, error)) entries.emplace_back(entry.name, entry.kind);
+        EXPECT_FALSE(error) << error.message();
+        return entries;
+    };
+    // First while nothing is cached, so that every lookup waits.
+    const Entries at_once = read_all(8);
+    const Entries one_by_one = read_all(1);
+    EXPECT_EQ(at_once, one_by_one);
+    EXPECT_EQ(one_by_one.size(), std::size_t{kLinks + 4});  // ".", "..", "folder", "plain"
+}
+#endif

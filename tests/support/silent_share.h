@@ -42,9 +42,11 @@ enum class StopsBySelf { never, at_first_write, at_first_create };
 
 class ShareServer {
   public:
+    // Each request the server answers waits `milliseconds` first.
     ShareServer(const std::string& source, const std::string& mount_point,
-                StopsBySelf stops = StopsBySelf::never)
+                StopsBySelf stops = StopsBySelf::never, int milliseconds = 0)
         : mount_point_(mount_point) {
+        const std::string delay = std::to_string(milliseconds);
         if (access("/dev/fuse", R_OK | W_OK) != 0) {
             why_not_ = "/dev/fuse cannot be used here, so no share can be mounted";
             return;
@@ -53,12 +55,13 @@ class ShareServer {
         if (server_ == 0) {
             if (stops == StopsBySelf::never)
                 execl(KESTRAFIN_LATENCY_FS, KESTRAFIN_LATENCY_FS, source.c_str(),
-                      mount_point.c_str(), "0", static_cast<char*>(nullptr));
+                      mount_point.c_str(), delay.c_str(), static_cast<char*>(nullptr));
             else
                 execl(KESTRAFIN_LATENCY_FS, KESTRAFIN_LATENCY_FS,
                       stops == StopsBySelf::at_first_write ? "--stop-at-first-write"
                                                            : "--stop-at-first-create",
-                      source.c_str(), mount_point.c_str(), "0", static_cast<char*>(nullptr));
+                      source.c_str(), mount_point.c_str(), delay.c_str(),
+                      static_cast<char*>(nullptr));
             _exit(127);
         }
         const auto mounted = [&] {
