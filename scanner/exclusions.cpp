@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "platform/path_rules.h"
+#include "platform/text.h"
 #include "search/path_text.h"
 
 namespace kestrafin::scanner {
@@ -22,17 +23,35 @@ std::size_t set_length(std::string_view pattern) {
     return close == std::string_view::npos ? 0 : close + 1;
 }
 
-bool in_set(std::string_view set, char c) {
+// One character of a name: a UTF-8 sequence, as "?" takes it, or a byte that
+// starts none, which stands for itself and lies past every code point.
+struct Character {
+    std::size_t length = 1;
+    char32_t value = 0;
+};
+
+Character character_at(std::string_view text) {
+    const std::size_t length = search::utf8_sequence_length(text);
+    if (length == 0)
+        return {1, static_cast<char32_t>(0x110000 + static_cast<unsigned char>(text[0]))};
+    return {length, platform::decode_utf8(text).code_point};
+}
+
+bool in_set(std::string_view set, char32_t c) {
     std::string_view members = set.substr(1, set.size() - 2);
     const bool negated = !members.empty() && members[0] == '!';
     if (negated) members.remove_prefix(1);
     bool found = false;
-    for (std::size_t at = 0; at < members.size() && !found; ++at) {
-        if (at + 2 < members.size() && members[at + 1] == '-') {
-            found = c >= members[at] && c <= members[at + 2];
-            at += 2;
+    while (!members.empty() && !found) {
+        const Character low = character_at(members);
+        members.remove_prefix(low.length);
+        if (members.size() >= 2 && members[0] == '-') {
+            members.remove_prefix(1);
+            const Character high = character_at(members);
+            members.remove_prefix(high.length);
+            found = c >= low.value && c <= high.value;
         } else {
-            found = c == members[at];
+            found = c == low.value;
         }
     }
     return found != negated;
@@ -55,10 +74,13 @@ bool part_matches(std::string_view pattern, std::string_view text) {
                 t += std::max<std::size_t>(1, search::utf8_sequence_length(text.substr(t)));
                 continue;
             }
-            if (set > 0 && in_set(pattern.substr(p, set), text[t])) {
-                p += set;
-                ++t;
-                continue;
+            if (set > 0) {
+                const Character character = character_at(text.substr(t));
+                if (in_set(pattern.substr(p, set), character.value)) {
+                    p += set;
+                    t += character.length;
+                    continue;
+                }
             }
             if (set == 0 && pattern[p] == text[t]) {
                 ++p;

@@ -41,6 +41,10 @@ const ExclusionCase kCases[] = {
     {"[!B]uild", "", "Build", false},
     {"[a-c]*", "", "c-drive", true},
     {"[a-c]*", "", "d-drive", false},
+    {"[éè]cole", "", "école", true},  // a set takes one character, as "?" does
+    {"[!a]cole", "", "école", true},
+    {"[à-ÿ]t?", "", "été", true},
+    {"[a-z]", "", "é", false},
     {"a*b*c", "", "aXbYbZc", true},
     {"a*b*c", "", "aXbYbZ", false},
     {"build/out", "build", "out", true},
