@@ -415,8 +415,10 @@ bool Folder::next(FolderEntry& entry, std::error_code& error) {
             const long got = ::syscall(SYS_getdents64, s.descriptor, s.block.get(), kReadBlockSize);
             if (got <= 0) {
                 if (got < 0) error = last_error();
-                // A drained folder keeps only its descriptor.
+                // A drained folder keeps only its descriptor: many stay open
+                // while the walk goes on below them.
                 block_cache.give_back(std::move(s.block));
+                s.looked_up = {};
                 s.position = s.filled = 0;
                 return false;
             }
