@@ -13,6 +13,9 @@ namespace {
 constexpr std::string_view kWhat = "settings file";
 constexpr std::string_view kCrLf = "\r\n";
 constexpr std::string_view kEndMarker = "[]";
+// Editors on Windows put it before the first line when they save UTF-8; it is
+// no part of that line, and a write keeps it where it was.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 char lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
@@ -124,7 +127,8 @@ std::string readini(const std::string& file_name, const std::string& section,
     const std::string key_prefix = enclosed("", lowered(key), "=");
     const bool key_may_match = key_prefix.find('[') == std::string::npos;
     const std::string text = prepared_text(file_name, Purpose::Reading);
-    const std::string_view all(text);
+    std::string_view all(text);
+    if (all.starts_with(kByteOrderMark)) all.remove_prefix(kByteOrderMark.size());
 
     bool in_section = false;
     std::size_t start = 0;
@@ -162,8 +166,12 @@ void writeini(const std::string& file_name, const std::string& section, const st
     const std::string key_line = enclosed(key, "=", value);
 
     std::string working;
+    bool marked = false;
     {
-        const std::string text = prepared_text(file_name, Purpose::Writing);
+        const std::string read = prepared_text(file_name, Purpose::Writing);
+        std::string_view text(read);
+        marked = text.starts_with(kByteOrderMark);
+        if (marked) text.remove_prefix(kByteOrderMark.size());
         working.reserve(text.size() + key_line.size() + section.size() + 16);
         working.append(kCrLf).append(text).append(kEndMarker);
     }
@@ -197,8 +205,8 @@ void writeini(const std::string& file_name, const std::string& section, const st
     }
 
     std::string tidy = collapse_blank_line_runs(std::string_view(edited).substr(1));
-    std::string content(trim_control_characters(tidy));
-    content.append(kCrLf);
+    std::string content(marked ? kByteOrderMark : std::string_view{});
+    content.append(trim_control_characters(tidy)).append(kCrLf);
     kestrafin::platform::replace_file(file_name, content, kWhat);
 }
 

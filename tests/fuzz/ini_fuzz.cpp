@@ -9,7 +9,8 @@
 //    file uses (CR LF, lone CR, lone LF), unless the key holds a "[" (no key
 //    line can then be read) or the old file's first printable character does
 //    not start a line (the tidying at the start removes the control
-//    characters before it and can turn that line into a header).
+//    characters before it and can turn that line into a header); a byte
+//    order mark at the start is kept and is no part of the first line.
 #include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
@@ -38,6 +39,7 @@ bool control(char c) {
 // True when the first character above code 13 stands where the reader starts
 // a line: at the start, after CR LF or after a lone CR.
 bool printable_start_begins_a_line(std::string_view text) {
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // a byte order mark
     std::size_t at = 0;
     while (at < text.size() && control(text[at])) ++at;
     if (at == 0 || at == text.size()) return true;
