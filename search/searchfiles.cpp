@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 
 #include "platform/folders.h"
 #include "platform/path_rules.h"
@@ -397,7 +399,7 @@ class Walker : private ReadAhead::Reader {
         Folder folder =
             Folder::open_child(*parent, request.name, request.path, request.through_link, error);
         parent.reset();
-        if (!folder.is_open()) {
+        if (!folder.is_open() || (request.through_link && !first_through_a_link(folder))) {
             account_.give_back();
             return false;
         }
@@ -425,6 +427,19 @@ class Walker : private ReadAhead::Reader {
         return true;
     }
 
+    // Whether no reader has reached this folder through a link before. The
+    // walk enters a folder through one link at most, so many links to one
+    // folder (a web of links to a parent, say) would otherwise have it read
+    // once for each, all but one of them in vain; the walk reads the rest
+    // itself, if its rules let it in at all.
+    bool first_through_a_link(const Folder& folder) {
+        std::error_code error;
+        const platform::FolderIdentity identity = folder.identity(error);
+        if (error || !identity.known()) return true;
+        const std::lock_guard lock(reached_through_links_mutex_);
+        return reached_through_links_.insert(identity).second;
+    }
+
     bool stopped() {
         if (!stop_) stop_ = sink_.should_stop();
         return stop_;
@@ -443,6 +458,8 @@ class Walker : private ReadAhead::Reader {
     ReadWaits waits_;
     std::size_t folders_taken_ = 0;
     bool stop_ = false;
+    std::mutex reached_through_links_mutex_;
+    std::unordered_set<platform::FolderIdentity, FolderIdentityHash> reached_through_links_;
     std::unique_ptr<ReadAhead> read_ahead_;  // ends its readers before the frames go
 };
 

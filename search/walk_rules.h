@@ -45,6 +45,13 @@ inline ListingRequest listing_request(const SearchOptions& options,
             .parent_on_kernel_file_system = parent_on_kernel_file_system};
 }
 
+// For sets of folders by identity.
+struct FolderIdentityHash {
+    std::size_t operator()(const platform::FolderIdentity& identity) const {
+        return std::hash<std::uint64_t>()(identity.file * 0x9E3779B97F4A7C15ull ^ identity.volume);
+    }
+};
+
 class WalkRules {
   public:
     explicit WalkRules(SearchSink& sink) : sink_(sink) {}
@@ -103,12 +110,7 @@ class WalkRules {
     void ascend(const platform::FolderIdentity& identity);
 
   private:
-    struct IdentityHash {
-        std::size_t operator()(const platform::FolderIdentity& identity) const {
-            return std::hash<std::uint64_t>()(identity.file * 0x9E3779B97F4A7C15ull ^
-                                              identity.volume);
-        }
-    };
+    using IdentityHash = FolderIdentityHash;
     using IdentitySet = std::unordered_set<platform::FolderIdentity, IdentityHash>;
 
     struct NamedIdentity {

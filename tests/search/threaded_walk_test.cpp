@@ -20,6 +20,7 @@
 #include "tests/search/recording_sink.h"
 #include "tests/search/transcript_compare.h"
 #include "tests/support/child_process.h"
+#include "tests/support/silent_share.h"
 #include "tests/support/temp_tree.h"
 #include "tools/tree_generator.h"
 
@@ -265,5 +266,34 @@ TEST(ThreadedWalk, AShareWithDelaysListsWhatTheFolderBehindItHolds) {
     EXPECT_EQ(unmounted, 0);
     EXPECT_EQ(first_difference(listed, expected), "");
     EXPECT_GT(on_share.most_threads, threads_before) << "no reader started on the share";
+}
+
+// The walk enters a folder through one link at most, so readers read it
+// through one link at most too, where a web of links to it once had them
+// read it once for each link.
+TEST(ThreadedWalk, AFolderManyLinksLeadToIsReadAheadThroughOneOfThemAtMost) {
+    ShareFolders folders;
+    const auto in_source = [&](const std::string& name) { return folders.source + "/" + name; };
+    make_folder(in_source("many"));
+    constexpr int kFolders = 10;
+    for (int folder = 0; folder < kFolders; ++folder) {
+        const std::string name = "f" + std::to_string(folder);
+        make_folder(in_source(name));
+        for (int link = 0; link < 20; ++link)
+            make_link("../many", in_source(name + "/l" + std::to_string(link)));
+    }
+    ShareServer server(folders.source, folders.share, StopsBySelf::never, 1, true);
+    if (!server.serving()) GTEST_SKIP() << server.why_not();
+    TranscriptSink on_one_thread;
+    searchfiles(folders.share, true, on_one_thread, {.threads = 1});
+    const long reads_on_one_thread = server.folder_reads_served();
+    TranscriptSink with_readers;
+    searchfiles(folders.share, true, with_readers, {.threads = 64});
+    const long reads_with_readers = server.folder_reads_served();
+    EXPECT_EQ(with_readers.calls, on_one_thread.calls);
+    ASSERT_GT(reads_on_one_thread, 0);
+    // Each folder is read once, "many" perhaps once more through a link; it
+    // was read through most of the 200 links.
+    EXPECT_LE(reads_with_readers, 2 * reads_on_one_thread) << reads_on_one_thread;
 }
 #endif

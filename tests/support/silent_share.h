@@ -4,6 +4,7 @@
 #pragma once
 
 #ifdef KESTRAFIN_LATENCY_FS
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -42,17 +44,24 @@ enum class StopsBySelf { never, at_first_write, at_first_create };
 
 class ShareServer {
   public:
-    // Each request the server answers waits `milliseconds` first.
+    // Each request the server answers waits `milliseconds` first. With
+    // `counted`, folder_reads_served() tells what it served.
     ShareServer(const std::string& source, const std::string& mount_point,
-                StopsBySelf stops = StopsBySelf::never, int milliseconds = 0)
+                StopsBySelf stops = StopsBySelf::never, int milliseconds = 0, bool counted = false)
         : mount_point_(mount_point) {
         const std::string delay = std::to_string(milliseconds);
         if (access("/dev/fuse", R_OK | W_OK) != 0) {
             why_not_ = "/dev/fuse cannot be used here, so no share can be mounted";
             return;
         }
+        int reports[2] = {-1, -1};
+        if (counted && pipe2(reports, O_CLOEXEC) != 0) {
+            why_not_ = "no pipe for the server's reports";
+            return;
+        }
         server_ = fork();
         if (server_ == 0) {
+            if (counted) dup2(reports[1], STDERR_FILENO);
             if (stops == StopsBySelf::never)
                 execl(KESTRAFIN_LATENCY_FS, KESTRAFIN_LATENCY_FS, source.c_str(),
                       mount_point.c_str(), delay.c_str(), static_cast<char*>(nullptr));
@@ -63,6 +72,10 @@ class ShareServer {
                       source.c_str(), mount_point.c_str(), delay.c_str(),
                       static_cast<char*>(nullptr));
             _exit(127);
+        }
+        if (counted) {
+            close(reports[1]);
+            reports_ = fdopen(reports[0], "r");
         }
         const auto mounted = [&] {
             struct stat top {};
@@ -80,10 +93,12 @@ class ShareServer {
         }
     }
     ~ShareServer() {
-        if (server_ <= 0) return;
-        answer_again();
-        umount2(mount_point_.c_str(), MNT_DETACH);
-        end_server();
+        if (server_ > 0) {
+            answer_again();
+            umount2(mount_point_.c_str(), MNT_DETACH);
+            end_server();
+        }
+        if (reports_ != nullptr) std::fclose(reports_);
     }
     ShareServer(const ShareServer&) = delete;
     ShareServer& operator=(const ShareServer&) = delete;
@@ -104,6 +119,21 @@ class ShareServer {
         }
     }
     void answer_again() { kill(server_, SIGCONT); }
+    // The folder reads (readdir requests) served since the last call; -1 when
+    // the server does not tell.
+    long folder_reads_served() {
+        if (reports_ == nullptr || server_ <= 0) return -1;
+        kill(server_, SIGUSR1);
+        char line[256];
+        long lookups = 0, links = 0, opens = 0, reads = 0;
+        while (std::fgets(line, sizeof line, reports_) != nullptr)
+            if (std::sscanf(
+                    line,
+                    "round trips: %ld lookup or getattr, %ld readlink, %ld opendir, %ld readdir",
+                    &lookups, &links, &opens, &reads) == 4)
+                return reads;
+        return -1;
+    }
 
   private:
     void end_server() {
@@ -116,6 +146,7 @@ class ShareServer {
 
     std::string mount_point_;
     pid_t server_ = -1;
+    std::FILE* reports_ = nullptr;  // the server's standard error, when counted
     std::string why_not_;
 };
 
