@@ -252,11 +252,12 @@ class Walker : private ReadAhead::Reader {
         child.slashed_length = path_.size();
         child.slashed_units = directory_units + 1;
         if (read_ahead_) child.shared = std::make_shared<SharedFolder>();
+        // Handing on the folder's files grows path_, which may move it: the
+        // exclusion sees a copy.
+        below_root_.assign(path_, root_slashed_length_, path_.size() - 1 - root_slashed_length_);
         const ListingRequest request =
             listing_request(options_, parent.listing.identity.volume,
-                            parent.listing.on_kernel_file_system, directory_units,
-                            std::string_view(path_).substr(
-                                root_slashed_length_, path_.size() - 1 - root_slashed_length_));
+                            parent.listing.on_kernel_file_system, directory_units, below_root_);
         if (!take_folder(std::move(folder), parent_depth + 1, request, read) ||
             child.listing.subfolders.empty())
             return leave(child);
@@ -453,6 +454,7 @@ class Walker : private ReadAhead::Reader {
     std::string_view root_;
     std::size_t root_slashed_length_ = 0;  // set before any reader starts
     std::string path_;
+    std::string below_root_;    // of the folder the walk reads, for the exclusion
     std::deque<Frame> frames_;  // [0, depth_) is the descent; deeper ones are kept for reuse
     std::size_t depth_ = 0;
     ReadWaits waits_;

@@ -196,6 +196,31 @@ TEST(Search, AnExcludedFolderIsNeverOpenedWhoeverReadsAhead) {
     }
 }
 
+// Leaves out the folders below "keep" whose names start with "x".
+struct XBelowKeep : kestrafin::search::NameExclusion {
+    bool excludes(std::string_view folder_below_root, std::string_view name) const override {
+        return folder_below_root == "keep" && name.starts_with("x");
+    }
+};
+
+TEST(Search, FoldersListedAfterALongFileNameAreStillExcluded) {
+    // The walk hands on a file of 250 bytes as it reads the folder, which
+    // lengthens its path past what it held; the folders after it in the
+    // listing are judged below the same place.
+    TempFolder tree;
+    for (int folder = 0; folder < 50; ++folder)
+        make_folder_chain(tree.path(), {"keep", "x" + std::to_string(folder)}, {"inside"});
+    const std::string long_name(250, 'f');
+    make_folder_chain(tree.path(), {"keep"}, {long_name});
+    const XBelowKeep exclusion;
+    for (const std::size_t threads : {1, 4}) {
+        RecordingSink sink;
+        searchfiles(tree.path(), true, sink,
+                    {.longer_than = 0, .exclusion = &exclusion, .threads = threads});
+        EXPECT_EQ(sink.entries, std::vector{tree.path() + "/keep/" + long_name}) << threads;
+    }
+}
+
 TEST(Search, TheTemporaryFileOfTheProgramsOwnOutputIsNeverListed) {
     // Without unnamed files the writer names its temporary file in the
     // list's folder before the walk, and removes that name before the end.
