@@ -420,11 +420,12 @@ class Walker : private ReadAhead::Reader {
             account_.give_back();
             return whole && read.listing.subfolders.empty();
         }
-        // One allocation for the handle and its count, made on this thread
-        // and freed on the walk's.
-        const auto kept = std::make_shared<AccountedFolder>(std::move(folder), account_);
+        // One allocation for the handle and its count, freed by whichever
+        // thread lets the folder go last.
+        auto kept = std::make_shared<AccountedFolder>(std::move(folder), account_);
+        const Folder* handle = &kept->folder;
         read.folder = std::make_shared<SharedFolder>();
-        read.folder->set(std::shared_ptr<const Folder>(kept, &kept->folder));
+        read.folder->set(std::shared_ptr<const Folder>(std::move(kept), handle));
         return true;
     }
 
