@@ -80,6 +80,22 @@ struct AccountedFolder {
     HandleAccount& account;
 };
 
+// A handle a reader took from the account, given back on every way out of its
+// read (a failed allocation's too) unless a kept folder takes it over.
+class TakenHandle {
+  public:
+    explicit TakenHandle(HandleAccount& account) : account_(&account) {}
+    ~TakenHandle() {
+        if (account_ != nullptr) account_->give_back();
+    }
+    TakenHandle(const TakenHandle&) = delete;
+    TakenHandle& operator=(const TakenHandle&) = delete;
+    void hand_over() { account_ = nullptr; }
+
+  private:
+    HandleAccount* account_;
+};
+
 // One folder of the descent.
 struct Frame {
     Folder folder;                         // its handle while no reader runs
@@ -396,14 +412,13 @@ class Walker : private ReadAhead::Reader {
         if (options_.exclusion != nullptr && request.path.empty()) return false;
         std::shared_ptr<const Folder> parent = request.parent ? request.parent->get() : nullptr;
         if (parent == nullptr || !account_.take()) return false;
+        TakenHandle taken(account_);
         std::error_code error;
         Folder folder =
             Folder::open_child(*parent, request.name, request.path, request.through_link, error);
         parent.reset();
-        if (!folder.is_open() || (request.through_link && !first_through_a_link(folder))) {
-            account_.give_back();
+        if (!folder.is_open() || (request.through_link && !first_through_a_link(folder)))
             return false;
-        }
         folder.look_up_at_once(kLookupsAtOnce);
         const std::size_t directory_units =
             request.parent_slashed_units + utf16_length(request.name);
@@ -415,14 +430,12 @@ class Walker : private ReadAhead::Reader {
         const bool whole = read_folder_listing(folder, reading, read.listing, allowance) &&
                            !read.listing.read_error &&
                            allowance.allow(held_bytes(read.listing) + request.path.size());
-        if (!whole || read.listing.subfolders.empty() || !account_.may_keep(plan_.readers)) {
-            folder.close();
-            account_.give_back();
+        if (!whole || read.listing.subfolders.empty() || !account_.may_keep(plan_.readers))
             return whole && read.listing.subfolders.empty();
-        }
         // One allocation for the handle and its count, freed by whichever
         // thread lets the folder go last.
         auto kept = std::make_shared<AccountedFolder>(std::move(folder), account_);
+        taken.hand_over();
         const Folder* handle = &kept->folder;
         read.folder = std::make_shared<SharedFolder>();
         read.folder->set(std::shared_ptr<const Folder>(std::move(kept), handle));
