@@ -7,6 +7,8 @@
 Builds the release tools when missing, generates the seeded tree once (kept
 under /tmp), installs bfs when missing, then runs each command alternately
 N times and prints medians, ratios to the bare counting walk and peak memory.
+The same walk with 24 threads in no order shows how fast any walker reads
+the tree here, against which the scanner and fd are compared too.
 --root measures on a folder of the system (such as /usr) instead of the
 generated tree. --cold drops the kernel's caches before every run (as the
 first search of the day finds the disk); that needs root, and the benchmark
@@ -159,6 +161,10 @@ def main():
     list_file = "/tmp/kestrafin-bench-list.dxb"
     commands = {
         "count walk": ([os.path.join(tools, "kestrafin-count-walk"), root], False),
+        # The same folders read in no order by as many threads as the scanner's
+        # readers where reads wait: how far any walker gets here.
+        "count walk, 24 threads": ([os.path.join(tools, "kestrafin-count-walk"), "--threads", "24",
+                                    root], False),
         "kestrafin-scan": ([scan, "-q", root], False),
         "kestrafin-scan -j1": ([scan, "-q", "-j1", root], False),
         "fd -u -L -j16": ([fd_command() or "fd", "-u", "-L", "-j16", ".", root], False),
@@ -177,8 +183,8 @@ def main():
         commands = {name: command for name, command in commands.items() if not name.startswith("fd")}
     if args.cold:
         commands = {name: command for name, command in commands.items()
-                    if name in ("count walk", "kestrafin-scan", "kestrafin-scan -j1", "fd -u -L -j16",
-                                "fd -u -L -j2", "bfs -L")}
+                    if name in ("count walk", "count walk, 24 threads", "kestrafin-scan",
+                                "kestrafin-scan -j1", "fd -u -L -j16", "fd -u -L -j2", "bfs -L")}
     if args.checks_only:
         commands = {name: command for name, command in commands.items()
                     if name in ("count walk", "scan --files-longer-than 0",
@@ -241,13 +247,16 @@ def main():
     # Each run's own ratio as well: from a cold disk, whole rounds run slower
     # or faster together (the host's own cache), which the ratio of medians
     # blurs and the ratios within a round do not.
-    for peer in ("fd -u -L -j16", "fd -u -L -j2"):
+    def compare(name, peer):
+        paired = statistics.median(mine / other for mine, other in zip(times[name], times[peer]))
+        print("%s / %s: %.2f (median of each run's ratio: %.2f)" %
+              (name, peer, statistics.median(times[name]) / statistics.median(times[peer]), paired))
+
+    for peer in ("fd -u -L -j16", "fd -u -L -j2", "count walk, 24 threads"):
         if peer in times:
-            paired = statistics.median(scan / other
-                                       for scan, other in zip(times["kestrafin-scan"], times[peer]))
-            print("kestrafin-scan / %s: %.2f (median of each run's ratio: %.2f)" %
-                  (peer, statistics.median(times["kestrafin-scan"]) / statistics.median(times[peer]),
-                   paired))
+            compare("kestrafin-scan", peer)
+    if "fd -u -L -j16" in times:
+        compare("count walk, 24 threads", "fd -u -L -j16")
 
     if window:
         report_window(window_times, times["kestrafin-scan --list"], root, args.runs)
