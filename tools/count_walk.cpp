@@ -2,9 +2,10 @@
 // measured against. The serial one opens each folder relative to its parent,
 // reads it with getdents64 in large blocks, counts the entries that are no
 // folders and follows no links. With --threads, N threads read the folders in
-// no order and follow links to folders, each folder once: the scanner's reads
-// without its order, its rules or its output, as fast as any walker of the
-// same folders could go with that many reads at once.
+// no order and follow links to folders, entering each folder through one link
+// at most: the scanner's reads without its order, its other rules or its
+// output, as fast as any walker of the same folders could go with that many
+// reads at once.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -69,7 +70,7 @@ void walk(int folder) {
 // Folders found and not yet read, shared by the threads of the unordered walk.
 class UnorderedWalk {
   public:
-    explicit UnorderedWalk(std::string root) { waiting_.push_back(std::move(root)); }
+    explicit UnorderedWalk(std::string root) { waiting_.push_back({std::move(root), false}); }
 
     unsigned long long run(unsigned threads) {
         std::vector<std::thread> readers;
@@ -82,23 +83,23 @@ class UnorderedWalk {
   private:
     void read_folders() {
         std::vector<char> own_block(sizeof block);
-        std::vector<std::string> found;
+        std::vector<Found> found;
         unsigned long long own_files = 0;
         for (;;) {
-            std::string path;
+            Found next;
             {
                 std::unique_lock lock(mutex_);
                 ready_.wait(lock, [this] { return !waiting_.empty() || reading_ == 0; });
                 if (waiting_.empty()) break;
-                path = std::move(waiting_.back());
+                next = std::move(waiting_.back());
                 waiting_.pop_back();
                 ++reading_;
             }
             found.clear();
-            read_folder(path, own_block, found, own_files);
+            read_folder(next, own_block, found, own_files);
             std::lock_guard lock(mutex_);
             --reading_;
-            for (std::string& folder : found) waiting_.push_back(std::move(folder));
+            for (Found& folder : found) waiting_.push_back(std::move(folder));
             if (!found.empty() || reading_ == 0) ready_.notify_all();
         }
         std::lock_guard lock(mutex_);
@@ -106,12 +107,18 @@ class UnorderedWalk {
         ready_.notify_all();
     }
 
-    void read_folder(const std::string& path, std::vector<char>& own_block,
-                     std::vector<std::string>& found, unsigned long long& own_files) {
-        const int folder = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct Found {
+        std::string path;
+        bool through_link = false;
+    };
+
+    void read_folder(const Found& reading, std::vector<char>& own_block, std::vector<Found>& found,
+                     unsigned long long& own_files) {
+        const int folder = open(reading.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folder < 0) return;
         struct stat identity {};
-        if (fstat(folder, &identity) != 0 || !first_visit(identity)) {
+        if (fstat(folder, &identity) != 0 ||
+            (reading.through_link && !first_through_a_link(identity))) {
             close(folder);
             return;
         }
@@ -124,12 +131,13 @@ class UnorderedWalk {
                 const char* name = entry->d_name;
                 if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
                 bool is_folder = entry->d_type == kDirectoryType;
-                if (entry->d_type == kLinkType || entry->d_type == kUnknownType) {
+                const bool link = entry->d_type == kLinkType;
+                if (link || entry->d_type == kUnknownType) {
                     struct stat target {};
                     is_folder = fstatat(folder, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
                 }
                 if (is_folder)
-                    found.push_back(path + "/" + name);
+                    found.push_back({reading.path + "/" + name, link});
                 else
                     ++own_files;
             }
@@ -137,7 +145,7 @@ class UnorderedWalk {
         close(folder);
     }
 
-    bool first_visit(const struct stat& identity) {
+    bool first_through_a_link(const struct stat& identity) {
         std::lock_guard lock(mutex_);
         return visited_.insert({identity.st_dev, identity.st_ino}).second;
     }
@@ -146,7 +154,7 @@ class UnorderedWalk {
     static constexpr int kUnknownType = 0;
     std::mutex mutex_;
     std::condition_variable ready_;
-    std::vector<std::string> waiting_;
+    std::vector<Found> waiting_;
     unsigned reading_ = 0;
     unsigned long long files_ = 0;
     std::set<std::pair<dev_t, ino_t>> visited_;
