@@ -11,13 +11,12 @@
 
 namespace kestrafin::search {
 
-inline constexpr std::size_t kDefaultOpenFolders = 64;
 inline constexpr std::size_t kFewestOpenFolders = 4;
 
 class DescriptorBudget {
   public:
     // `limit` open handles at most; at least kFewestOpenFolders.
-    explicit DescriptorBudget(std::size_t limit = kDefaultOpenFolders);
+    explicit DescriptorBudget(std::size_t limit);
 
     // Notes that the folder at `depth` holds an open handle; every depth noted
     // before it that is still open is shallower. Returns the depth whose handle
@@ -30,8 +29,6 @@ class DescriptorBudget {
 
     // The deepest open depth at or above `depth`; nothing when none is open.
     std::optional<std::size_t> nearest_open(std::size_t depth) const;
-
-    std::size_t open_count() const { return open_depths_.size(); }
 
   private:
     std::size_t limit_;

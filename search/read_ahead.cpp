@@ -72,12 +72,6 @@ const std::size_t kProcessors = std::max(1u, std::thread::hardware_concurrency()
 // How long the walk waits for a cached folder's reader before it sleeps.
 constexpr std::chrono::microseconds kBriefWait{50};
 
-void raise_peak(std::atomic<std::size_t>& peak, std::size_t value) {
-    std::size_t seen = peak.load(std::memory_order_relaxed);
-    while (value > seen && !peak.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
-    }
-}
-
 }  // namespace
 
 bool ReadAllowance::grow(std::size_t bytes) {
@@ -89,7 +83,6 @@ bool ReadAllowance::grow(std::size_t bytes) {
     do {
         if (held + more > max_bytes_) return false;
     } while (!held_->compare_exchange_weak(held, held + more, std::memory_order_relaxed));
-    raise_peak(*peak_, held + more);
     granted_ = wanted;
     return true;
 }
@@ -398,7 +391,6 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     allowance.held_ = &bytes_ahead_;
     allowance.stopping_ = &stopping_;
     allowance.max_bytes_ = limits_.max_bytes;
-    allowance.peak_ = &peak_bytes_;
     allowance.granted_ = 0;
     free_let_go(lock, state.freeing);
     if (wake) work_ready_.notify_one();

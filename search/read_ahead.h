@@ -182,7 +182,6 @@ class ReadAhead {
     std::size_t busy_readers_ = 0;
     ReaderCount count_;  // readers at work at once
     std::atomic<std::size_t> bytes_ahead_{0};
-    std::atomic<std::size_t> peak_bytes_{0};
     std::atomic<bool> stopping_{false};
     std::atomic<bool> trying_lock_pays_{true};  // while every reader at work has a processor
     std::vector<std::thread> readers_;

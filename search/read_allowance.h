@@ -28,9 +28,6 @@ class ReadAllowance {
     // The most bytes asked for and allowed.
     std::size_t used() const { return used_; }
 
-    // True for the consumer's own reads, which no budget bounds.
-    bool unbounded() const { return held_ == nullptr; }
-
   private:
     friend class ReadAhead;
     bool grow(std::size_t bytes);
@@ -40,7 +37,6 @@ class ReadAllowance {
     std::size_t max_bytes_ = 0;
     std::size_t granted_ = static_cast<std::size_t>(-1);
     std::size_t used_ = 0;
-    std::atomic<std::size_t>* peak_ = nullptr;
 };
 
 }  // namespace kestrafin::search

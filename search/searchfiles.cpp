@@ -1,11 +1,11 @@
 #include "search/searchfiles.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <unordered_set>
 

@@ -110,8 +110,7 @@ class WalkRules {
     void ascend(const platform::FolderIdentity& identity);
 
   private:
-    using IdentityHash = FolderIdentityHash;
-    using IdentitySet = std::unordered_set<platform::FolderIdentity, IdentityHash>;
+    using IdentitySet = std::unordered_set<platform::FolderIdentity, FolderIdentityHash>;
 
     struct NamedIdentity {
         platform::FolderIdentity identity;
@@ -120,7 +119,7 @@ class WalkRules {
     };
     struct NamedIdentityHash {
         std::size_t operator()(const NamedIdentity& named) const {
-            return IdentityHash()(named.identity) ^ named.name_hash;
+            return FolderIdentityHash()(named.identity) ^ named.name_hash;
         }
     };
 
