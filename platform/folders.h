@@ -1,7 +1,8 @@
 // Folders as the walk sees them: open one by path or below an open parent,
 // read its names with their kinds, tell its identity and whether it is a
-// mount's root or lies on a kernel file system; and the budgets a walk keeps
-// to: how many folders it may hold open, and whether a read made it wait.
+// mount's root or lies on a kernel file system; and what the walk sizes its
+// reading by: how many handles the process may hold, and whether a read made
+// the thread wait.
 // The only way the walk sees the host's folders. Names come as views into
 // the block just read, of any length the host delivers; failures come as
 // std::error_code in the host's category.
@@ -41,6 +42,8 @@ struct FolderIdentity {
     bool known() const { return volume != 0 || file != 0; }
 };
 
+// One open folder. One thread at a time uses it, except that several may
+// open its subfolders (open_child) at once.
 class Folder {
   public:
     // Opens the folder named by `path` as the user gave it, following links.
@@ -73,7 +76,8 @@ class Folder {
     // lookups at once, they are made one after another.
     void look_up_at_once(std::size_t lookups);
 
-    // The open folder's identity; fails only when the host cannot be asked.
+    // The open folder's identity; fails only when the host cannot be asked,
+    // and the result is then not known().
     FolderIdentity identity(std::error_code& error) const;
 
     // True when the folder is the root of a mount, a bind mount included

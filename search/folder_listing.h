@@ -1,6 +1,7 @@
-// One folder read whole in one step: what the walk needs to decide about it
-// and to list it. Reading needs no state of the walk, so it can run on any
-// thread; the walk's rules are applied by whoever takes the listing.
+// Reading a folder's names into a listing: what the walk needs to decide
+// about the folder and to list it. Reading needs no state of the walk, so a
+// reader thread can do it; the walk's rules are applied by the walk alone, to
+// the listings it takes.
 #pragma once
 
 #include <cstddef>

@@ -17,6 +17,10 @@
 // it when it gets there) when its listing outgrows the bytes left, when
 // anything fails (so that the walk meets the failure in its place), or when
 // it has subfolders and the handle account cannot spare its handle.
+//
+// Only the walk's thread calls lend, take, leave and stop. Reader::read runs
+// on the reader threads, several at once, and on the walk's thread while it
+// waits for a reader.
 #pragma once
 
 #include <atomic>
@@ -96,7 +100,9 @@ struct ReadAheadLimits {
 
 class ReadAhead {
   public:
-    // Reads one folder on a reader thread; false gives it up.
+    // Reads `folder` into `read` within `allowance`; false gives it up, and
+    // the walk reads it itself. `read.folder`, when set, keeps the folder
+    // open so that its subfolders are read ahead too.
     class Reader {
       public:
         virtual ~Reader() = default;
@@ -106,7 +112,7 @@ class ReadAhead {
     // A folder lent to the readers or read ahead below one.
     struct Branch;
 
-    // Starts the readers.
+    // Starts the first readers.
     ReadAhead(Reader& reader, const ReadAheadLimits& limits);
     // Stops and joins the readers; what they read is freed.
     ~ReadAhead();
@@ -117,23 +123,26 @@ class ReadAhead {
     // the last one lent and not left): its listing, unchanged until leave(),
     // its handle, its slashed path (may be empty) and that path's UTF-16
     // units. Readers read its subfolders from `first` on; below a folder
-    // entered through a link only once the walk has entered it.
+    // entered through a link only once the walk has entered it. The branch
+    // returned lasts until it is left.
     Branch* lend(const FolderListing& listing, std::shared_ptr<SharedFolder> folder,
                  std::string_view slashed_path, std::size_t slashed_units, std::size_t first);
 
     // Enters subfolder `index` of `parent`, the folder lent last. When a
     // reader has read it, its listing is swapped into `listing` and the
     // result holds its handle and its branch, already lent; otherwise the
-    // result is empty, and the walk reads the folder itself and lends it. The
-    // indices entered below one folder rise; those passed over are dropped
-    // with everything read below them.
+    // result is empty, and the walk reads the folder itself and lends it.
+    // Waits while a reader is still reading it. The indices entered below one
+    // folder rise; those passed over are dropped with everything read below
+    // them.
     struct Taken {
         Branch* branch = nullptr;
-        std::shared_ptr<SharedFolder> folder;
+        std::shared_ptr<SharedFolder> folder;  // none when it has no subfolders
     };
     Taken take(Branch* parent, std::size_t index, FolderListing& listing);
 
-    // The walk is done with the folder lent last, and with all below it.
+    // The walk is done with `branch` and with every folder lent after it: no
+    // more is read below them, and what was read is freed.
     void leave(Branch* branch);
 
     // Ends reading ahead: readers end their reads early and start no more.
@@ -176,7 +185,7 @@ class ReadAhead {
     // Subfolders of the branches held that no reader has taken yet; readers
     // are woken only while there are some.
     std::size_t unread_ = 0;
-    const Node* awaited_ = nullptr;
+    const Node* awaited_ = nullptr;  // the walk sleeps until its reader is done
     std::size_t folders_ahead_ = 0;
     std::size_t idle_readers_ = 0;
     std::size_t busy_readers_ = 0;

@@ -1,5 +1,6 @@
-// A budget share for one folder being read ahead: the reader asks before its
-// listing grows past what it was granted, and stops when refused.
+// The bytes one listing may hold while it is read: a reader ahead of the walk
+// draws them from the read-ahead's budget (read_ahead.cpp grants them), the
+// walk's own reads are not bounded.
 #pragma once
 
 #include <algorithm>
@@ -8,11 +9,11 @@
 
 namespace kestrafin::search {
 
-// Lets a listing grow while a reader fills it. The reader asks before its
-// listing holds more bytes than it was granted.
+// The reader asks before its listing holds more bytes than it was granted,
+// and stops when refused.
 class ReadAllowance {
   public:
-    // An allowance without bound, for reads by the consumer.
+    // Without bound, for the walk's own reads.
     ReadAllowance() = default;
 
     // True when the listing may hold `bytes` in all; false when the budget

@@ -1,6 +1,15 @@
 // The long-path search: a depth-first walk of a folder tree that hands on the
 // full path of every file lying directly in a folder whose path is longer
 // than a threshold.
+//
+// One walk (searchfiles.cpp) does it all on the caller's thread: it keeps the
+// descent as a stack of frames, applies the walk's rules (walk_rules.h) to
+// each folder and tells the sink. It reads each folder itself
+// (folder_listing.h) or, once reader threads run, takes what the read-ahead
+// (read_ahead.h) read of it below the descent; what is listed is the same
+// either way, only the speed differs. How many readers work at once follows
+// what their reads find (read_waits.h, reader_count.h), and the walk and its
+// readers draw their open handles from one account (handle_account.h).
 #pragma once
 
 #include <cstddef>
@@ -14,8 +23,8 @@ namespace kestrafin::search {
 
 inline constexpr std::size_t kDefaultLongerThan = 200;
 // Threads that read folders, the walk's own included, for the scanner and the
-// window: enough that a share's round trips overlap, and idle on a local disk
-// whose folders the walk reads faster than it lists them.
+// window: enough that a share's round trips overlap. Where more would not
+// read faster, as on a local disk, fewer read at once.
 inline constexpr std::size_t kDefaultThreads = 64;
 
 struct FolderListing;
@@ -92,7 +101,9 @@ struct SearchOptions {
 // the walk is inside and it is reached through a link or is a mount's root,
 // when it is reached through a link (directly or below one) and was already
 // walked through a link, or when it lies on a kernel file system; each of
-// these is reported to the sink.
+// these is reported to the sink. The sink is called on the calling thread
+// alone, whatever the thread count; every reader has ended when this returns,
+// at the walk's end or once the sink asked to stop.
 void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
                  const SearchOptions& options = {});
 

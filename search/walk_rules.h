@@ -1,7 +1,7 @@
 // The rules that decide whether the walk enters a folder it has just read,
-// and what it hands the sink for a folder it enters. The walk on one thread
-// and the walk with read-ahead both go through these, so that they cannot
-// come to differ in what they list.
+// and what it hands the sink for a folder it enters. The walk applies them to
+// every folder, whether it read it itself or took it from a reader, so that
+// readers never change what is listed.
 #pragma once
 
 #include <cstddef>
@@ -52,6 +52,8 @@ struct FolderIdentityHash {
     }
 };
 
+// What the walk has seen so far that its rules depend on: the descent, the
+// folders walked through links. The walk's thread alone uses it.
 class WalkRules {
   public:
     explicit WalkRules(SearchSink& sink) : sink_(sink) {}
