@@ -30,6 +30,7 @@ class HandleAccount {
         give_back();
         return false;
     }
+    // Once the folder a reader took a handle for is closed. Any thread.
     void give_back() { readers_held_.fetch_sub(1, std::memory_order_relaxed); }
 
     // Whether a reader may keep the handle it took once it has read the

@@ -67,7 +67,6 @@ constexpr std::size_t kBranchesKept = 256;
 constexpr std::size_t kBranchNodesKept = 256;
 
 constexpr int kTriesBeforeSleeping = 100;
-const std::size_t kProcessors = std::max(1u, std::thread::hardware_concurrency());
 
 // How long the walk waits for a cached folder's reader before it sleeps.
 constexpr std::chrono::microseconds kBriefWait{50};
@@ -168,8 +167,8 @@ void detach(ReadAhead::Branch& branch) {
 ReadAhead::ReadAhead(Reader& reader, const ReadAheadLimits& limits)
     : reader_(reader),
       limits_(limits),
-      count_(limits.first_readers, limits.readers_where_reads_wait, limits.readers,
-             limits.reads_cached) {
+      reader_count_(limits.first_readers, limits.readers_where_reads_wait, limits.readers,
+                    limits.reads_cached) {
     walk_reads_ = std::make_unique<ReaderState>();
     std::lock_guard lock(mutex_);
     start_readers();
@@ -209,13 +208,13 @@ std::unique_lock<std::mutex> ReadAhead::locked_soon() {
 // Called with the lock held, once the count of readers at work changed.
 // Starts those that are not yet running.
 void ReadAhead::start_readers() {
-    trying_lock_pays_.store(count_.active() < kProcessors, std::memory_order_relaxed);
-    while (readers_.size() < count_.active() && !stopping_) {
+    trying_lock_pays_.store(reader_count_.active() < kProcessors, std::memory_order_relaxed);
+    while (readers_.size() < reader_count_.active() && !stopping_) {
         try {
-            readers_.emplace_back([this] { read_ahead(); });
+            readers_.emplace_back([this] { run_reader(); });
         } catch (const std::system_error&) {
             // Fewer readers only make the walk slower.
-            count_.refused_after(readers_.size());
+            reader_count_.refused_after(readers_.size());
             break;
         }
     }
@@ -327,11 +326,13 @@ struct ReadAhead::ReaderState {
     std::vector<Node*> freeing;
 };
 
-void ReadAhead::read_ahead() {
+// One reader thread: it reads while the count lets it and there is something
+// to read, and sleeps otherwise, until the read-ahead stops.
+void ReadAhead::run_reader() {
     ReaderState state;
     std::unique_lock lock = locked_soon();
     while (!stopping_) {
-        if (busy_readers_ < count_.active()) {
+        if (busy_readers_ < reader_count_.active()) {
             ++busy_readers_;
             const bool read = read_next(lock, state);
             --busy_readers_;
@@ -417,11 +418,11 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     bytes_ahead_ -= allowance.granted() - allowance.used();
     if (!whole) bytes_ahead_ -= allowance.used();
     lock_soon(lock);
-    const std::size_t active = count_.active();
+    const std::size_t active = reader_count_.active();
     // A read waits behind the reads under way as it started, however few are
     // left as it ends.
-    count_.count_read(waited, std::max(busy_at_start, busy_readers_));
-    if (count_.active() != active) start_readers();
+    reader_count_.count_read(waited, std::max(busy_at_start, busy_readers_));
+    if (reader_count_.active() != active) start_readers();
 
     if (node->dropped) {
         if (whole) bytes_ahead_ -= allowance.used();
@@ -509,7 +510,7 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
         parent->next = index + 1;
     }
     if (parent->below.empty() || parent->below.front()->index != index) {
-        count_.walk_waited();
+        reader_count_.walk_waited();
         free_let_go(lock, walk_freeing_);
         return {};
     }
@@ -517,7 +518,7 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
     // The node leaves the counts of the branch it was read below at once, so
     // that they count only what the search can find there.
     if (node->state == Node::State::reading) {
-        count_.walk_waited();
+        reader_count_.walk_waited();
         count_below(parent, 0, -1);
     } else if (node->branch) {
         detach(*node->branch);
@@ -554,7 +555,7 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
 // sooner than a sleep and a wake-up would be: the walk reads the next
 // folders meanwhile, then waits a little without sleeping.
 void ReadAhead::await(Node* node, std::unique_lock<std::mutex>& lock) {
-    if (count_.reads_cached()) {
+    if (reader_count_.reads_cached()) {
         while (node->state == Node::State::reading && !stopping_ && read_next(lock, *walk_reads_)) {
         }
         if (node->state == Node::State::reading) {
@@ -599,7 +600,8 @@ bool ReadAhead::reader_wanted() const {
     // Readers that waited for room wake once there is room for several reads,
     // not for each folder the walk takes.
     const std::size_t room_to_wake = std::min(kRoomToWake, limits_.max_folders / 4);
-    return idle_readers_ > 0 && unread_ > 0 && !stopping_ && busy_readers_ < count_.active() &&
+    return idle_readers_ > 0 && unread_ > 0 && !stopping_ &&
+           busy_readers_ < reader_count_.active() &&
            folders_ahead_ + room_to_wake < limits_.max_folders &&
            bytes_ahead_.load(std::memory_order_relaxed) + kGrantStep <= limits_.max_bytes;
 }

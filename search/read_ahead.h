@@ -23,6 +23,7 @@
 // waits for a reader.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -39,6 +40,9 @@
 #include "search/reader_count.h"
 
 namespace kestrafin::search {
+
+// The host's processors, one at least.
+inline const std::size_t kProcessors = std::max(1u, std::thread::hardware_concurrency());
 
 // The open handle of one folder, shared by the walk and the readers that open
 // its subfolders. A reader's copy of the handle keeps it open only until its
@@ -153,7 +157,7 @@ class ReadAhead {
     struct ReaderState;
     void lock_soon(std::unique_lock<std::mutex>& lock);
     std::unique_lock<std::mutex> locked_soon();
-    void read_ahead();
+    void run_reader();
     bool read_next(std::unique_lock<std::mutex>& lock, ReaderState& state);
     void await(Node* node, std::unique_lock<std::mutex>& lock);
     Branch* next_to_read();
@@ -189,7 +193,7 @@ class ReadAhead {
     std::size_t folders_ahead_ = 0;
     std::size_t idle_readers_ = 0;
     std::size_t busy_readers_ = 0;
-    ReaderCount count_;  // readers at work at once
+    ReaderCount reader_count_;  // readers at work at once
     std::atomic<std::size_t> bytes_ahead_{0};
     std::atomic<bool> stopping_{false};
     std::atomic<bool> trying_lock_pays_{true};  // while every reader at work has a processor

@@ -6,7 +6,6 @@
 #include <mutex>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <unordered_set>
 
 #include "platform/folders.h"
@@ -25,16 +24,13 @@ namespace {
 using platform::EntryKind;
 using platform::Folder;
 
-// Folders read ahead and not yet entered, at most, and the bytes of their names.
+// Folders read ahead and not yet entered, at most, and the bytes their listings hold.
 constexpr std::size_t kFoldersAhead = 4096;
+constexpr std::size_t kBytesAhead = std::size_t{8} << 20;
 // Readers at work at least where reads wait briefly, as on a local disk whose
 // data is not cached: enough to keep its queue busy while some of them are
 // held up by a slow folder (one of links, each of which is looked up).
 constexpr std::size_t kReadersWhereReadsWait = 24;
-// On a host with processors to spare, readers pay even where folders are
-// cached: the walk reads ahead at once.
-const std::size_t kProcessors = std::max(1u, std::thread::hardware_concurrency());
-constexpr std::size_t kBytesAhead = std::size_t{8} << 20;
 // Handles the readers may hold at most, opening folders or kept open to read
 // below them: many, since every folder read ahead that has subfolders keeps
 // one, and while the walk waits for one slow folder the readers go on ahead
@@ -217,6 +213,10 @@ class Walker : private ReadAhead::Reader {
         return true;
     }
 
+    // Enters subfolder `index` of the folder at `parent_depth`: takes what a
+    // reader read of it, or opens and reads it on the spot. It joins the
+    // descent when the rules admit it and it has subfolders; otherwise, or
+    // when it cannot be opened (told to the sink), it is let go at once.
     void descend_into(std::size_t parent_depth, std::size_t index) {
         const ListedName subfolder = frames_[parent_depth].listing.subfolders[index];
         const bool through_link = subfolder.kind == EntryKind::link_to_folder;
@@ -283,7 +283,8 @@ class Walker : private ReadAhead::Reader {
         push(parent_depth + 1);
     }
 
-    // A folder that does not join the descent.
+    // Lets the frame's folder go, whether it never joined the descent or now
+    // leaves it: its handle, and the branch lent to the readers.
     void leave(Frame& frame) {
         if (frame.branch != nullptr) read_ahead_->leave(frame.branch);
         frame.branch = nullptr;
@@ -291,6 +292,9 @@ class Walker : private ReadAhead::Reader {
         frame.shared.reset();
     }
 
+    // The frame's open handle, or null. A handle shared with the readers is
+    // held in `pinned` while the caller uses it: the budget may close the
+    // frame meanwhile.
     const Folder* handle_of(Frame& frame, std::shared_ptr<const Folder>& pinned) {
         if (frame.shared) {
             pinned = frame.shared->get();
@@ -358,10 +362,14 @@ class Walker : private ReadAhead::Reader {
         leave(frame);
     }
 
+    // The folder at `depth` is open: closes the shallower one the budget
+    // chooses, if any.
     void keep_budget(std::size_t depth) {
         if (const auto closing = account_.descent().opened(depth)) frames_[*closing].close();
     }
 
+    // On a host with processors to spare, readers pay even where folders are
+    // cached: the walk reads ahead at once.
     bool time_to_read_ahead() const {
         if (plan_.readers == 0) return false;
         if (options_.read_ahead_after_folders)
@@ -405,7 +413,10 @@ class Walker : private ReadAhead::Reader {
     // Reads one folder for a reader. It gives up whenever anything fails, so
     // that the walk meets the failure itself and reports it in its place, and
     // when the folder has subfolders and the account cannot spare its handle,
-    // so that the walk need not open it again long after it was read.
+    // so that the walk need not open it again long after it was read. Runs on
+    // the readers and, while it waits for them, on the walk's thread: it
+    // touches nothing of the walk but what is set before readers start, the
+    // account and the links reached.
     bool read(const FolderToRead& request, FolderRead& read, ReadAllowance& allowance) override {
         // Too long a path to copy for a reader: only the walk knows what to
         // exclude there.
