@@ -130,9 +130,9 @@ struct ReadAhead::Node {
     std::atomic<bool> finished{false};  // set with `state` leaving reading, for a walk not asleep
     bool dropped = false;               // passed over or left: its reader frees it
     bool through_link = false;
-    std::size_t bytes = 0;  // granted to its listing
-    // The nodes after this one in its parent's `below` with lower indices
-    // than this are spent: the search passes over them at once.
+    std::size_t bytes = 0;  // its listing's, counted in bytes_ahead_
+    // The nodes after this one in its holder's `below` whose indices are
+    // lower than this are spent: the search passes over them at once.
     std::size_t spent_until = 0;
     Branch* holder = nullptr;  // the branch whose `below` holds it
     FolderRead read;

@@ -177,7 +177,8 @@ class Walker : private ReadAhead::Reader {
 
     // Reads the folder just opened for the frame at `depth`, applies the walk's
     // rules to it and hands on its files as they are read, so that no folder
-    // is held whole. False when it is not to be walked further.
+    // is held whole. False when it is not to be walked further. `read` timed
+    // its open, to tell whether the walk's reads wait.
     bool take_folder(Folder folder, std::size_t depth, const ListingRequest& request,
                      const ReadWaits::Read& read) {
         Frame& frame = frames_[depth];
@@ -482,8 +483,8 @@ class Walker : private ReadAhead::Reader {
     std::string below_root_;    // of the folder the walk reads, for the exclusion
     std::deque<Frame> frames_;  // [0, depth_) is the descent; deeper ones are kept for reuse
     std::size_t depth_ = 0;
-    ReadWaits waits_;
-    std::size_t folders_taken_ = 0;
+    ReadWaits waits_;                // the walk's own reads, until readers start
+    std::size_t folders_taken_ = 0;  // for options_.read_ahead_after_folders
     bool stop_ = false;
     std::mutex reached_through_links_mutex_;
     std::unordered_set<platform::FolderIdentity, FolderIdentityHash> reached_through_links_;
