@@ -106,7 +106,8 @@ class ReadAhead {
   public:
     // Reads `folder` into `read` within `allowance`; false gives it up, and
     // the walk reads it itself. `read.folder`, when set, keeps the folder
-    // open so that its subfolders are read ahead too.
+    // open so that its subfolders are read ahead too. The walk's own reader
+    // (searchfiles.cpp) opens it below the parent's shared handle.
     class Reader {
       public:
         virtual ~Reader() = default;
