@@ -56,6 +56,19 @@ inline Utf8Sequence decode_utf8(std::string_view text) {
     return {length, point};
 }
 
+// C0 and C1 control characters and DEL: where text is shown they move the
+// cursor, break the line or start an escape sequence instead of showing.
+inline bool is_control_character(char32_t point) {
+    return point < 0x20 || (point >= 0x7F && point <= 0x9F);
+}
+
+// The marks, embeddings, overrides and isolates that change the direction of
+// the text around them, so that a shown name reads in another order.
+inline bool is_direction_control(char32_t point) {
+    return (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069) ||
+           point == 0x200E || point == 0x200F || point == 0x061C;
+}
+
 // Appends `text` (UTF-16) to `out` as UTF-8, unpaired surrogates as WTF-8.
 void append_utf8_from_utf16(std::string& out, std::u16string_view text);
 

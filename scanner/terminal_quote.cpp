@@ -18,25 +18,19 @@ struct Unit {
     bool printable;
 };
 
-bool bidirectional_control(std::uint32_t code) {
-    return (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069) ||
-           code == 0x200E || code == 0x200F || code == 0x061C;
-}
-
 // Decodes the unit at `at`, or an invalid byte as a unit of one byte. An
 // encoded surrogate is no character a terminal can show: escaped, byte by byte.
 Unit unit_at(std::string_view text, std::size_t at, std::uint32_t& code) {
     const platform::Utf8Sequence sequence = platform::decode_utf8(text.substr(at));
     code = sequence.code_point;
     if (sequence.length == 0) return {text.substr(at, 1), false};
-    const bool c0_control = code < 0x20 || code == 0x7F;
-    const bool c1_control = code >= 0x80 && code <= 0x9F;
-    return {text.substr(at, sequence.length),
-            !c0_control && !c1_control && !sequence.is_surrogate() && !bidirectional_control(code)};
+    return {text.substr(at, sequence.length), !platform::is_control_character(code) &&
+                                                  !sequence.is_surrogate() &&
+                                                  !platform::is_direction_control(code)};
 }
 
 void append_escape(std::string& out, const Unit& unit, std::uint32_t code) {
-    if (unit.bytes.size() > 1 && bidirectional_control(code)) {
+    if (unit.bytes.size() > 1 && platform::is_direction_control(code)) {
         char text[8];
         std::snprintf(text, sizeof text, "\\u%04x", static_cast<unsigned>(code));
         out += text;

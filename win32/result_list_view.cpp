@@ -4,11 +4,11 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 
 #include "platform/path_rules.h"
 #include "platform/text.h"
 #include "window/bidi_isolation.h"
+#include "window/one_line_text.h"
 #include "window/tip_lines.h"
 
 namespace kestrafin::win32 {
@@ -26,36 +26,6 @@ int text_margin(HDC context) {
     TEXTMETRICW metrics{};
     ::GetTextMetricsW(context, &metrics);
     return std::max<int>(2, metrics.tmHeight / 3);
-}
-
-// A character that would cut a row, draw as nothing or reorder what is
-// around it is shown by its code point, as "<U+000A>": control characters,
-// line and paragraph separators and the direction marks.
-bool needs_stand_in(char32_t point) {
-    return point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x2028 || point == 0x2029 ||
-           point == 0x061C || point == 0x200E || point == 0x200F ||
-           (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069);
-}
-
-std::string visible(std::string_view text) {
-    std::string shown;
-    shown.reserve(text.size());
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const platform::Utf8Sequence sequence = platform::decode_utf8(text.substr(at));
-        // A byte that is no UTF-8 is left to the conversion, which replaces it.
-        const std::size_t length = sequence.length == 0 ? 1 : sequence.length;
-        if (sequence.length != 0 && needs_stand_in(sequence.code_point)) {
-            char code[16];
-            std::snprintf(code, sizeof code, "<U+%04X>",
-                          static_cast<unsigned>(sequence.code_point));
-            shown += code;
-        } else {
-            shown.append(text.substr(at, length));
-        }
-        at += length;
-    }
-    return shown;
 }
 
 std::wstring wide(std::string_view utf8) {
@@ -206,7 +176,7 @@ int ResultListView::row_width(HDC context, std::size_t row) const {
 }
 
 std::wstring ResultListView::shown_text(std::size_t row) const {
-    const std::string shown = visible(items_->store().text(row));
+    const std::string shown = window::one_line_text(items_->store().text(row));
     // Right-to-left folder names keep their path order.
     return wide(window::isolated_segments(shown, platform::kPathSeparator));
 }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <system_error>
 
+#include "window/one_line_text.h"
+
 namespace kestrafin::window {
 
 namespace {
@@ -54,14 +56,14 @@ std::string status_tip_text(const WalkReport& report) {
     if (report.unreadable() == 0) return {};
     std::string text = "Could not be read:";
     for (const UnreadableFolder& folder : report.first_unreadable())
-        text += "\n" + folder.path + ": " + reason_text(folder.error);
+        text += "\n" + one_line_text(folder.path) + ": " + reason_text(folder.error);
     const std::size_t more = report.unreadable() - report.first_unreadable().size();
     if (more > 0) text += "\nand " + std::to_string(more) + " more";
     return text;
 }
 
 std::string reload_status_text(std::string_view file, std::string_view saved_at) {
-    std::string text = "Reloaded from " + std::string(file);
+    std::string text = "Reloaded from " + one_line_text(file);
     if (!saved_at.empty()) text += ", saved " + std::string(saved_at);
     return text;
 }

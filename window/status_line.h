@@ -58,12 +58,14 @@ struct SearchEnd {
 // could not be read" and ", 2 not entered" where they apply.
 std::string status_line_text(const WalkReport& report, const SearchEnd& end);
 // Its tool tip: the first folders that could not be read, one a line with its
-// reason, and how many more; empty when every folder was read.
+// reason, and how many more; empty when every folder was read. Paths show as
+// one line each (one_line_text.h).
 std::string status_tip_text(const WalkReport& report);
 // The message for a root that could not be opened: the folder and the reason.
 std::string root_failure_text(std::string_view root, int error);
-// The status line after a reload: where the list came from and when that
-// file was saved (`saved_at` as the face's clock shows it; empty when unknown).
+// The status line after a reload: where the list came from, on one line
+// (one_line_text.h), and when that file was saved (`saved_at` as the face's
+// clock shows it; empty when unknown).
 std::string reload_status_text(std::string_view file, std::string_view saved_at);
 // "8.2 s" below a minute, "2 min 05 s" above.
 std::string elapsed_text(std::chrono::milliseconds elapsed);

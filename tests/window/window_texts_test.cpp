@@ -65,6 +65,30 @@ TEST(StatusLine, OnlyTheRootFailingFirstIsTheRootsFailure) {
     EXPECT_FALSE(read.root_error());
 }
 
+TEST(StatusLine, PathsStayOneLineWithEachControlShownByItsCodePoint) {
+    const struct {
+        std::string path, shown;
+    } rows[] = {
+        {"/opt/new\nline/list.dxb", "/opt/new<U+000A>line/list.dxb"},
+        {"/a\r\t\x1b[2J\x7f\xc2\x85/b", "/a<U+000D><U+0009><U+001B>[2J<U+007F><U+0085>/b"},
+        {"/p\xe2\x80\xa8q\xe2\x80\xa9r", "/p<U+2028>q<U+2029>r"},
+        {"/invoice\xe2\x80\xae"
+         "fdp.exe\xe2\x81\xa6\xe2\x80\x8f",
+         "/invoice<U+202E>fdp.exe<U+2066><U+200F>"},
+        // Letters of every script, joiners and bytes that are not UTF-8 stay.
+        {"/r\xc3\xa9sum\xc3\xa9/\xd9\x85\xe2\x80\x8d/\xff\xc3",
+         "/r\xc3\xa9sum\xc3\xa9/\xd9\x85\xe2\x80\x8d/\xff\xc3"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(reload_status_text(row.path, ""), "Reloaded from " + row.shown);
+        WalkReport report("/");
+        report.folder_done();
+        report.folder_unreadable(row.path, EACCES);
+        const std::string tip = status_tip_text(report);
+        EXPECT_EQ(tip.substr(0, tip.rfind(": ")), "Could not be read:\n" + row.shown);
+    }
+}
+
 TEST(CopiedPaths, AreTheRealTextOneALine) {
     const struct {
         std::vector<std::string> paths;
