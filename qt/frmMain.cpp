@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "qt/breakable_text.h"
 #include "window/count_label.h"
 
 // Resources of a static library must be registered by name.
@@ -377,7 +378,7 @@ void frmMain::show_message(window::MessageIcon icon, std::string_view title,
                            std::string_view text) {
     QMessageBox box(
         icon == window::MessageIcon::Critical ? QMessageBox::Critical : QMessageBox::Information,
-        text_of(title), text_of(text), QMessageBox::Ok, this);
+        text_of(title), breakable_text(text_of(text)), QMessageBox::Ok, this);
     box.exec();
 }
 

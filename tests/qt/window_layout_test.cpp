@@ -1,7 +1,9 @@
 // The main window as laid out, its focus order, its keys and its links.
 #include <QAccessible>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolTip>
@@ -373,6 +375,61 @@ class WindowLayoutTest : public QObject {
         QVERIFY(!box->isEnabled());
         QVERIFY(!box->hasFocus());
         QToolTip::hideText();
+    }
+
+    void a_message_shows_whole_however_long_its_path_data() {
+        QTest::addColumn<QString>("root");
+        const auto path = [](const QString& name, int names) {
+            QString path = QStringLiteral("/nonexistent-root");
+            for (int n = 0; n < names; ++n) path += u'/' + name;
+            return path;
+        };
+        QTest::newRow("names of 250") << path(QString(250, u'n'), 12);
+        QTest::newRow("names of 8") << path(QStringLiteral("abcdefgh"), 333);
+        QTest::newRow("marks and pairs")
+            << path(QStringLiteral("m\u0301").repeated(150) + QStringLiteral("\U0001F600"), 2);
+        QTest::newRow("short") << path(QString(), 0);
+    }
+
+    void a_message_shows_whole_however_long_its_path() {
+        // A message box breaks lines between words only: a long root ran
+        // past its edge and hid the reason that follows it.
+        QFETCH(QString, root);
+        const std::string stored = root.toStdString();
+        WindowUnderTest w(&stored);
+        const QRect screen = w.window->screen()->availableGeometry();
+        QString shown;
+        QRect room, needed, frame;
+        when_dialog_shows([&](QWidget* dialog) {
+            auto* box = qobject_cast<QMessageBox*>(dialog);
+            if (box == nullptr) return;
+            if (QTest::qWaitForWindowExposed(box)) {
+                shown = box->text();
+                const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+                room = label->contentsRect();
+                needed = label->fontMetrics().boundingRect(
+                    room, static_cast<int>(label->alignment()) | Qt::TextWordWrap, label->text());
+                frame = box->frameGeometry();
+            }
+            box->accept();
+        });
+        w.window->cmdgetfilelist->click();
+        QVERIFY(w.settled());
+        QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 5000);
+        QVERIFY2(needed.width() <= room.width() && needed.height() <= room.height(),
+                 qPrintable(QStringLiteral("%1x%2 in %3x%4")
+                                .arg(needed.width())
+                                .arg(needed.height())
+                                .arg(room.width())
+                                .arg(room.height())));
+        QVERIFY(screen.contains(frame));
+        // Breaks are invisible and never inside a character.
+        for (qsizetype at = 0; at + 1 < shown.size(); ++at)
+            if (shown[at] == QChar(0x200B))
+                QVERIFY(!shown[at + 1].isLowSurrogate() && !shown[at + 1].isMark());
+        QCOMPARE(shown.remove(QChar(0x200B)),
+                 QStringLiteral("The folder \"%1\" cannot be searched: No such file or directory.")
+                     .arg(root));
     }
 };
 
