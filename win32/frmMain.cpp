@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/text.h"
+#include "win32/message_lines.h"
 #include "win32/resource_ids.h"
 #include "win32/text_prompt.h"
 #include "window/count_label.h"
@@ -666,7 +667,8 @@ void frmMain::draw_logo(const DRAWITEMSTRUCT& item) {
 void frmMain::show_message(window::MessageIcon icon, std::string_view title,
                            std::string_view text) {
     const UINT kind = icon == window::MessageIcon::Critical ? MB_ICONERROR : MB_ICONINFORMATION;
-    ::MessageBoxW(frmMain_, wide(text).c_str(), wide(title).c_str(), MB_OK | kind);
+    ::MessageBoxW(frmMain_, message_lines(frmMain_, wide(text)).c_str(), wide(title).c_str(),
+                  MB_OK | kind);
 }
 
 std::optional<std::string> frmMain::ask_text(std::string_view title, std::string_view prompt) {

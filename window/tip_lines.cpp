@@ -1,5 +1,7 @@
 #include "window/tip_lines.h"
 
+#include <algorithm>
+
 namespace kestrafin::window {
 
 namespace {
@@ -10,19 +12,34 @@ bool is_high_surrogate(char16_t unit) {
 
 }  // namespace
 
-std::u16string tip_lines(std::u16string_view shown, char16_t separator,
-                         std::u16string_view line_break) {
-    std::u16string tip;
+std::u16string broken_lines(std::u16string_view shown, char16_t separator,
+                            std::u16string_view line_break, const FittingUnits& fitting) {
+    std::u16string lines;
     std::size_t start = 0;
-    while (shown.size() - start > kTipLine) {
-        std::size_t end = start + kTipLine;
+    for (;;) {
+        const std::size_t rest = shown.size() - start;
+        const std::size_t fit = std::max<std::size_t>(1, fitting(shown.substr(start)));
+        if (rest <= fit) break;
+        std::size_t end = start + fit;
         const std::size_t before = shown.rfind(separator, end - 1);
-        if (before != std::u16string_view::npos && before > start + kTipLine / 2) end = before + 1;
-        if (is_high_surrogate(shown[end - 1])) --end;
-        tip.append(shown.substr(start, end - start)).append(line_break);
+        if (before != std::u16string_view::npos && before > start + fit / 2) end = before + 1;
+        if (is_high_surrogate(shown[end - 1])) {
+            // A pair stays whole, and a line holds at least one character.
+            if (end - 1 > start)
+                --end;
+            else
+                ++end;
+        }
+        if (end >= shown.size()) break;
+        lines.append(shown.substr(start, end - start)).append(line_break);
         start = end;
     }
-    return tip.append(shown.substr(start));
+    return lines.append(shown.substr(start));
+}
+
+std::u16string tip_lines(std::u16string_view shown, char16_t separator,
+                         std::u16string_view line_break) {
+    return broken_lines(shown, separator, line_break, [](std::u16string_view) { return kTipLine; });
 }
 
 }  // namespace kestrafin::window

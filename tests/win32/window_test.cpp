@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <set>
+#include <sstream>
 
 #include "platform/text.h"
 #include "search/path_text.h"
@@ -66,6 +67,8 @@ struct DialogAnswers {
     struct Seen {
         std::wstring title;
         std::wstring text;
+        // The box lies on its monitor and each word of its text fits its width.
+        bool whole = false;
     };
     std::wstring answer;
     std::vector<Seen> seen;
@@ -75,6 +78,29 @@ struct DialogAnswers {
     std::vector<std::wstring> menu_items;
 };
 DialogAnswers* answers = nullptr;
+
+bool shows_whole(HWND dialog, HWND text) {
+    RECT box{}, room{};
+    ::GetWindowRect(dialog, &box);
+    ::GetClientRect(text, &room);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor);
+    bool whole = box.left >= monitor.rcMonitor.left && box.right <= monitor.rcMonitor.right &&
+                 box.top >= monitor.rcMonitor.top && box.bottom <= monitor.rcMonitor.bottom;
+    const HDC context = ::GetDC(text);
+    const HGDIOBJ previous =
+        ::SelectObject(context, reinterpret_cast<HFONT>(::SendMessageW(text, WM_GETFONT, 0, 0)));
+    std::wistringstream words(text_of(text));
+    for (std::wstring word; words >> word;) {
+        SIZE size{};
+        ::GetTextExtentPoint32W(context, word.data(), static_cast<int>(word.size()), &size);
+        whole = whole && size.cx <= room.right;
+    }
+    ::SelectObject(context, previous);
+    ::ReleaseDC(text, context);
+    return whole;
+}
 
 BOOL CALLBACK answer_dialog(HWND dialog, LPARAM) {
     wchar_t kind[16] = {};
@@ -87,8 +113,10 @@ BOOL CALLBACK answer_dialog(HWND dialog, LPARAM) {
     constexpr int kMessageTextId = 0xFFFF;
     if (const HWND box = ::GetDlgItem(dialog, kPromptBoxId))
         ::SetWindowTextW(box, answers->answer.c_str());
-    else if (const HWND text = ::GetDlgItem(dialog, kMessageTextId))
+    else if (const HWND text = ::GetDlgItem(dialog, kMessageTextId)) {
         seen.text = text_of(text);
+        seen.whole = shows_whole(dialog, text);
+    }
     answers->seen.push_back(std::move(seen));
     ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     return TRUE;
@@ -378,6 +406,29 @@ TEST_F(Win32Window, SaveListAndReloadListRoundTripEveryPathWhole) {
     EXPECT_EQ(text_of(window->lbllistcount), L"3 records found");
     EXPECT_GE(window->lvFiles.column_width(), width_in_list(*window, found[0]));
     EXPECT_TRUE(dialogs.seen.empty());
+}
+
+TEST_F(Win32Window, AMessageShowsWholeHoweverLongItsPath) {
+    // Message boxes break lines at blanks only: a long root ran off both
+    // sides of the screen and hid the reason that follows it.
+    std::string root = "C:\\nonexistent-root";
+    for (int name = 0; name < 12; ++name) {
+        root += "\\Project" + std::to_string(name) + "_";
+        for (int part = 0; part < 21; ++part) root += "deliverable";
+    }
+    make_windows_file(program / "kestrafin.ini", "[PATH]\r\nFULLPATH=" + root + "\r\n");
+    const auto window = shown_window();
+    ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
+    ASSERT_TRUE(pump_until(*window, [&] { return !dialogs.seen.empty() && idle(*window); }));
+    const DialogAnswers::Seen& seen = dialogs.seen[0];
+    EXPECT_EQ(seen.title, L"Kestrafin");
+    EXPECT_TRUE(seen.whole);
+    std::wstring text = seen.text;
+    std::erase(text, L'\n');
+    const std::wstring start = L"The folder \"" + wide(root) + L"\" cannot be searched: ";
+    EXPECT_EQ(text.substr(0, start.size()), start);
+    EXPECT_GT(text.size(), start.size() + 1);
+    EXPECT_EQ(text.back(), L'.');
 }
 
 TEST_F(Win32Window, ASettingsFileThatCannotBeWrittenIsReportedAndTheWindowGoesOn) {

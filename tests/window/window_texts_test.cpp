@@ -138,3 +138,19 @@ TEST(TipLines, LongPathsBreakAfterASeparatorInTheLinesSecondHalfAndNeverInsideAP
     };
     for (const auto& row : rows) EXPECT_EQ(tip_lines(row.shown, u'/', u"|"), row.tip);
 }
+
+TEST(BrokenLines, EachLineHoldsWhatFitsAndAtLeastOneCharacterWhole) {
+    const struct {
+        std::u16string shown;
+        std::size_t fit;
+        std::u16string lines;
+    } rows[] = {
+        {u"abcdefgh", 3, u"abc|def|gh"},
+        {u"abc/defghij", 5, u"abc/|defgh|ij"},
+        {u"\U0001F600\U0001F600", 1, u"\U0001F600|\U0001F600"},  // a pair wider than a line
+        {u"abc", 0, u"a|b|c"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(broken_lines(row.shown, u'/', u"|", [&](std::u16string_view) { return row.fit; }),
+                  row.lines);
+}
