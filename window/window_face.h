@@ -24,7 +24,7 @@ namespace kestrafin::window {
 
 // The controls whose text the logic sets.
 enum class Control {
-    txtFileroot,     // the root box: shows its text whole (tool tip), from its start
+    txtFileroot,     // the root box: shows its text whole (tool tip), from its start; one line
     lbllistcount,    // the count label
     status_line,     // a label of its own under the root box: how the last search or reload ended
     cmdgetfilelist,  // the caption of "Search", which reads "Stop" while a search runs

@@ -18,6 +18,7 @@
 #include "window/copied_text.h"
 #include "window/count_label.h"
 #include "window/list_sink.h"
+#include "window/one_line_text.h"
 #include "window/patient_call.h"
 #include "window/row_schedule.h"
 #include "window/status_line.h"
@@ -145,7 +146,9 @@ std::string WindowLogic::saved_list_file() const {
 
 void WindowLogic::set_root_text(std::string text) {
     root_text_ = std::move(text);
-    face_.set_text(Control::txtFileroot, root_text_);
+    // The box is one line: a line break or a control character in the root
+    // shows as its code point; the search and the settings file take the text.
+    face_.set_text(Control::txtFileroot, one_line_text(root_text_));
 }
 
 void WindowLogic::post(std::function<void()> task) {

@@ -150,5 +150,24 @@ TEST(RootSettingLogic, ARootWithALineBreakIsRefusedAndTheFileKeepsItsValue) {
     EXPECT_NE(w.face.messages[0].text.find("line break"), std::string::npos)
         << w.face.messages[0].text;
     EXPECT_EQ(w.ini(), stored("/stored"));
-    EXPECT_EQ(w.face.root_box, "/tmp/a\nb");
+    EXPECT_EQ(w.logic->root_text(), "/tmp/a\nb");
+}
+
+TEST(RootSettingLogic, TheBoxShowsTheRootOnOneLineAndTheSearchTakesItAsItIs) {
+    const struct {
+        std::string root, shown;
+    } rows[] = {
+        {"/tmp/a\nb", "/tmp/a<U+000A>b"},
+        {"/srv/a\tb\x1b[7m", "/srv/a<U+0009>b<U+001B>[7m"},
+        {"/x/invoice\xe2\x80\xae"
+         "fdp.exe",
+         "/x/invoice<U+202E>fdp.exe"},
+        {"/srv/r\xc3\xa9sum\xc3\xa9 [old]", "/srv/r\xc3\xa9sum\xc3\xa9 [old]"},
+    };
+    for (const auto& row : rows) {
+        LogicUnderTest w;
+        w.choose_root(row.root);
+        EXPECT_EQ(w.face.root_box, row.shown);
+        EXPECT_EQ(w.logic->root_text(), row.root);
+    }
 }
