@@ -379,6 +379,8 @@ void frmMain::show_message(window::MessageIcon icon, std::string_view title,
     QMessageBox box(
         icon == window::MessageIcon::Critical ? QMessageBox::Critical : QMessageBox::Information,
         text_of(title), breakable_text(text_of(text)), QMessageBox::Ok, this);
+    // A path may hold "<b>" or "&lt;": the message is shown as written, never as markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
