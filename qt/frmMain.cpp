@@ -372,15 +372,40 @@ namespace {
 QString text_of(std::string_view utf8) {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
+
+// A message shows its text as written, never as markup: a path may hold
+// "<b>" or "&lt;". A part of it selected or copied leaves out the invisible
+// breaks laid into its long words, so that a copied path names the folder.
+class PlainMessageBox : public QMessageBox {
+  public:
+    PlainMessageBox(Icon icon, const QString& title, const QString& text, QWidget* parent)
+        : QMessageBox(icon, title, breakable_text(text), Ok, parent) {
+        setTextFormat(Qt::PlainText);
+        if (text.contains(kBreak) || this->text() == text) return;
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        const auto unbroken = [this, clipboard](QClipboard::Mode mode) {
+            const QString copied = clipboard->text(mode);
+            if (copied.contains(kBreak) && this->text().contains(copied))
+                clipboard->setText(QString(copied).remove(kBreak), mode);
+        };
+        connect(clipboard, &QClipboard::dataChanged, this,
+                [unbroken] { unbroken(QClipboard::Clipboard); });
+        // The selection that a middle click pastes, where the host has one.
+        connect(clipboard, &QClipboard::selectionChanged, this,
+                [unbroken] { unbroken(QClipboard::Selection); });
+    }
+
+  private:
+    static constexpr QChar kBreak{0x200B};
+};
+
 }  // namespace
 
 void frmMain::show_message(window::MessageIcon icon, std::string_view title,
                            std::string_view text) {
-    QMessageBox box(
+    PlainMessageBox box(
         icon == window::MessageIcon::Critical ? QMessageBox::Critical : QMessageBox::Information,
-        text_of(title), breakable_text(text_of(text)), QMessageBox::Ok, this);
-    // A path may hold "<b>" or "&lt;": the message is shown as written, never as markup.
-    box.setTextFormat(Qt::PlainText);
+        text_of(title), text_of(text), this);
     box.exec();
 }
 

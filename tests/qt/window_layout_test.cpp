@@ -1,5 +1,6 @@
 // The main window as laid out, its focus order, its keys and its links.
 #include <QAccessible>
+#include <QClipboard>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -399,7 +400,7 @@ class WindowLayoutTest : public QObject {
         const std::string stored = root.toStdString();
         WindowUnderTest w(&stored);
         const QRect screen = w.window->screen()->availableGeometry();
-        QString shown, read;
+        QString shown, read, copied;
         QRect room, needed, frame;
         when_dialog_shows([&](QWidget* dialog) {
             auto* box = qobject_cast<QMessageBox*>(dialog);
@@ -411,8 +412,11 @@ class WindowLayoutTest : public QObject {
                 needed = label->fontMetrics().boundingRect(
                     room, static_cast<int>(label->alignment()) | Qt::TextWordWrap, label->text());
                 frame = box->frameGeometry();
-                // A path is no markup.
+                // A path is no markup; a copied path holds none of the breaks.
                 read = QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
+                label->setSelection(0, static_cast<int>(shown.size()));
+                QTest::keyClick(label, Qt::Key_C, Qt::ControlModifier);
+                copied = QGuiApplication::clipboard()->text();
             }
             box->accept();
         });
@@ -434,6 +438,7 @@ class WindowLayoutTest : public QObject {
             QStringLiteral("The folder \"%1\" cannot be searched: No such file or directory.")
                 .arg(root);
         QCOMPARE(read, shown);
+        QCOMPARE(copied, message);
         QCOMPARE(shown.remove(QChar(0x200B)), message);
     }
 };
