@@ -69,7 +69,8 @@ std::string reload_status_text(std::string_view file, std::string_view saved_at)
 }
 
 std::string root_failure_text(std::string_view root, int error) {
-    return "The folder \"" + std::string(root) + "\" cannot be searched: " + reason_text(error) +
+    // A direction override in the root would turn the reason after it around.
+    return "The folder \"" + one_line_text(root) + "\" cannot be searched: " + reason_text(error) +
            ".";
 }
 

@@ -61,7 +61,8 @@ std::string status_line_text(const WalkReport& report, const SearchEnd& end);
 // reason, and how many more; empty when every folder was read. Paths show as
 // one line each (one_line_text.h).
 std::string status_tip_text(const WalkReport& report);
-// The message for a root that could not be opened: the folder and the reason.
+// The message for a root that could not be opened: the folder, on one line
+// (one_line_text.h), and the reason.
 std::string root_failure_text(std::string_view root, int error);
 // The status line after a reload: where the list came from, on one line
 // (one_line_text.h), and when that file was saved (`saved_at` as the face's

@@ -86,6 +86,9 @@ TEST(StatusLine, PathsStayOneLineWithEachControlShownByItsCodePoint) {
         report.folder_unreadable(row.path, EACCES);
         const std::string tip = status_tip_text(report);
         EXPECT_EQ(tip.substr(0, tip.rfind(": ")), "Could not be read:\n" + row.shown);
+        const std::string failure = root_failure_text(row.path, ENOENT);
+        EXPECT_EQ(failure.substr(0, failure.rfind(": ")),
+                  "The folder \"" + row.shown + "\" cannot be searched");
     }
 }
 
