@@ -1,4 +1,5 @@
-// Owns one GDI object (font, brush, bitmap) and deletes it when it goes.
+// GDI resources held for a while: an object (font, brush, bitmap) deleted
+// when its owner goes, a device context released when it goes.
 #pragma once
 
 #include <windows.h>
@@ -26,6 +27,26 @@ class GdiOwner {
 
   private:
     Object object_ = nullptr;
+};
+
+// A device context of `window` (the screen's for none) with `font` selected,
+// for measuring text; released when it goes.
+class MeasuringContext {
+  public:
+    MeasuringContext(HWND window, HFONT font)
+        : window_(window), context_(::GetDC(window)), previous_(::SelectObject(context_, font)) {}
+    ~MeasuringContext() {
+        ::SelectObject(context_, previous_);
+        ::ReleaseDC(window_, context_);
+    }
+    MeasuringContext(const MeasuringContext&) = delete;
+    MeasuringContext& operator=(const MeasuringContext&) = delete;
+    HDC get() const { return context_; }
+
+  private:
+    HWND window_;
+    HDC context_;
+    HGDIOBJ previous_;
 };
 
 }  // namespace kestrafin::win32

@@ -9,24 +9,6 @@ namespace kestrafin::win32 {
 
 namespace {
 
-// The screen's device context with `font` selected, released when it goes.
-class ScreenContext {
-  public:
-    explicit ScreenContext(HFONT font)
-        : context_(::GetDC(nullptr)), previous_(::SelectObject(context_, font)) {}
-    ~ScreenContext() {
-        ::SelectObject(context_, previous_);
-        ::ReleaseDC(nullptr, context_);
-    }
-    ScreenContext(const ScreenContext&) = delete;
-    ScreenContext& operator=(const ScreenContext&) = delete;
-    HDC get() const { return context_; }
-
-  private:
-    HDC context_;
-    HGDIOBJ previous_;
-};
-
 bool is_blank(wchar_t unit) {
     return unit == L' ' || unit == L'\n' || unit == L'\r' || unit == L'\t';
 }
@@ -44,7 +26,7 @@ std::wstring message_lines(HWND owner, std::wstring_view text) {
     const int widest = std::max<int>(1, (monitor.rcWork.right - monitor.rcWork.left) / 2);
     const GdiOwner<HFONT> font(::CreateFontIndirectW(&metrics.lfMessageFont));
     if (font.get() == nullptr) return std::wstring(text);
-    const ScreenContext context(font.get());
+    const MeasuringContext context(nullptr, font.get());
     const window::FittingUnits fitting = [&](std::u16string_view rest) -> std::size_t {
         int fit = 0;
         SIZE size{};

@@ -7,6 +7,7 @@
 
 #include "platform/path_rules.h"
 #include "platform/text.h"
+#include "win32/gdi_owner.h"
 #include "window/bidi_isolation.h"
 #include "window/one_line_text.h"
 #include "window/tip_lines.h"
@@ -32,25 +33,6 @@ std::wstring wide(std::string_view utf8) {
     const std::u16string units = platform::utf16_from_utf8(utf8);
     return {units.begin(), units.end()};
 }
-
-// A device context of `window` with `font` selected, released when it goes.
-class MeasuringContext {
-  public:
-    MeasuringContext(HWND window, HFONT font)
-        : window_(window), context_(::GetDC(window)), previous_(::SelectObject(context_, font)) {}
-    ~MeasuringContext() {
-        ::SelectObject(context_, previous_);
-        ::ReleaseDC(window_, context_);
-    }
-    MeasuringContext(const MeasuringContext&) = delete;
-    MeasuringContext& operator=(const MeasuringContext&) = delete;
-    HDC get() const { return context_; }
-
-  private:
-    HWND window_;
-    HDC context_;
-    HGDIOBJ previous_;
-};
 
 int text_width(HDC context, const std::wstring& text) {
     SIZE size{};
