@@ -16,6 +16,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QStyle>
+#include <QWindow>
 #include <algorithm>
 #include <climits>
 
@@ -290,6 +291,21 @@ void frmMain::wire_events() {
 }
 
 bool frmMain::passes_while_searching(QObject* watched, QEvent* event) const {
+    // The user's input comes to the window first, which hands it to the
+    // widget it is meant for: it is judged there, where the receiver is known.
+    if (watched != nullptr && watched == static_cast<const QObject*>(windowHandle())) {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseMove:
+            case QEvent::Wheel:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+                return true;
+            default:
+                return false;
+        }
+    }
     const auto* widget = qobject_cast<const QWidget*>(watched);
     if (widget == nullptr || lvFiles == nullptr) return false;
     const bool in_list = widget == lvFiles || lvFiles->isAncestorOf(widget);
