@@ -19,5 +19,5 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 find_program(KESTRAFIN_WINE NAMES wine wine64)
 if(KESTRAFIN_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRAFIN_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/run_under_wine.sh ${KESTRAFIN_WINE})
 endif()
