@@ -5,12 +5,15 @@
 // no order and follow links to folders, entering each folder through one link
 // at most: the scanner's reads without its order, its other rules or its
 // output, as fast as any walker of the same folders could go with that many
-// reads at once.
+// reads at once. Both leave out kernel file systems, as the scanner does.
+// Prints the count; folders that could not be read are counted on standard
+// error, so that a count short of the tree does not pass unseen.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +24,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "platform/linux/files.h"
 
 namespace {
 
@@ -34,43 +39,87 @@ struct Dirent64 {
 
 constexpr int kDirectoryType = 4;
 unsigned long long files = 0;
+std::atomic<unsigned long long> unreadable{0};
 char block[32 * 1024];
 
-void walk(int folder) {
-    // Subfolder names are gathered first, since the block is shared by all levels.
-    char names[64 * 1024];
-    std::size_t used = 0;
-    for (;;) {
-        const long got = syscall(SYS_getdents64, folder, block, sizeof block);
-        if (got <= 0) break;
-        for (long at = 0; at < got;) {
-            const auto* entry = reinterpret_cast<const Dirent64*>(block + at);
-            at += entry->d_reclen;
-            const char* name = entry->d_name;
-            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-            if (entry->d_type != kDirectoryType) {
-                ++files;
-                continue;
-            }
-            const std::size_t length = std::strlen(name) + 1;
-            if (used + length <= sizeof names) {
-                std::memcpy(names + used, name, length);
-                used += length;
+// A kernel file system is entered only where the device changes, as the
+// scanner looks only at mounts.
+bool leads_to_kernel_file_system(int folder, dev_t parent_device, dev_t& device) {
+    struct stat identity {};
+    if (fstat(folder, &identity) != 0) return true;
+    device = identity.st_dev;
+    return device != parent_device &&
+           kestrafin::platform::linux_host::is_kernel_file_system(folder);
+}
+
+// One level of the serial walk: its open folder and the names of its
+// subfolders, gathered first since the block is shared by all levels.
+struct Level {
+    int folder = -1;
+    dev_t device = 0;
+    std::vector<char> names;
+    std::size_t next = 0;
+};
+
+void walk(int root, dev_t device) {
+    // Levels are kept for reuse: a deep tree allocates once per depth.
+    std::vector<Level> levels(1);
+    std::size_t depth = 1;
+    levels[0].folder = root;
+    levels[0].device = device;
+    for (bool entering = true;;) {
+        Level& level = levels[depth - 1];
+        if (entering) {
+            level.names.clear();
+            level.next = 0;
+            for (;;) {
+                const long got = syscall(SYS_getdents64, level.folder, block, sizeof block);
+                if (got < 0) ++unreadable;
+                if (got <= 0) break;
+                for (long at = 0; at < got;) {
+                    const auto* entry = reinterpret_cast<const Dirent64*>(block + at);
+                    at += entry->d_reclen;
+                    const char* name = entry->d_name;
+                    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+                        continue;
+                    if (entry->d_type != kDirectoryType) {
+                        ++files;
+                        continue;
+                    }
+                    level.names.insert(level.names.end(), name, name + std::strlen(name) + 1);
+                }
             }
         }
-    }
-    for (std::size_t at = 0; at < used; at += std::strlen(names + at) + 1) {
-        const int child = openat(folder, names + at, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (child < 0) continue;
-        walk(child);
-        close(child);
+        entering = false;
+        if (level.next == level.names.size()) {
+            if (depth == 1) return;
+            close(level.folder);
+            --depth;
+            continue;
+        }
+        const char* name = level.names.data() + level.next;
+        level.next += std::strlen(name) + 1;
+        const int child = openat(level.folder, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        dev_t child_device = 0;
+        if (child < 0 || leads_to_kernel_file_system(child, level.device, child_device)) {
+            if (child < 0) ++unreadable;
+            if (child >= 0) close(child);
+            continue;
+        }
+        if (depth == levels.size()) levels.emplace_back();
+        levels[depth].folder = child;
+        levels[depth].device = child_device;
+        ++depth;
+        entering = true;
     }
 }
 
 // Folders found and not yet read, shared by the threads of the unordered walk.
 class UnorderedWalk {
   public:
-    explicit UnorderedWalk(std::string root) { waiting_.push_back({std::move(root), false}); }
+    explicit UnorderedWalk(std::string root, dev_t device) {
+        waiting_.push_back({std::move(root), false, device});
+    }
 
     unsigned long long run(unsigned threads) {
         std::vector<std::thread> readers;
@@ -110,20 +159,27 @@ class UnorderedWalk {
     struct Found {
         std::string path;
         bool through_link = false;
+        dev_t parent_device = 0;
     };
 
     void read_folder(const Found& reading, std::vector<char>& own_block, std::vector<Found>& found,
                      unsigned long long& own_files) {
         const int folder = open(reading.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder < 0) return;
+        if (folder < 0) {
+            ++unreadable;
+            return;
+        }
         struct stat identity {};
         if (fstat(folder, &identity) != 0 ||
-            (reading.through_link && !first_through_a_link(identity))) {
+            (reading.through_link && !first_through_a_link(identity)) ||
+            (identity.st_dev != reading.parent_device &&
+             kestrafin::platform::linux_host::is_kernel_file_system(folder))) {
             close(folder);
             return;
         }
         for (;;) {
             const long got = syscall(SYS_getdents64, folder, own_block.data(), own_block.size());
+            if (got < 0) ++unreadable;
             if (got <= 0) break;
             for (long at = 0; at < got;) {
                 const auto* entry = reinterpret_cast<const Dirent64*>(own_block.data() + at);
@@ -137,7 +193,7 @@ class UnorderedWalk {
                     is_folder = fstatat(folder, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
                 }
                 if (is_folder)
-                    found.push_back({reading.path + "/" + name, link});
+                    found.push_back({reading.path + "/" + name, link, identity.st_dev});
                 else
                     ++own_files;
             }
@@ -189,12 +245,22 @@ int main(int argc, char** argv) {
         std::perror(argv[1]);
         return 2;
     }
+    struct stat identity {};
+    if (fstat(root, &identity) != 0) {
+        std::perror(argv[1]);
+        return 2;
+    }
     if (threads > 0) {
         close(root);
-        std::printf("%llu\n", UnorderedWalk(argv[1]).run(static_cast<unsigned>(threads)));
-        return 0;
+        files = UnorderedWalk(argv[1], identity.st_dev).run(static_cast<unsigned>(threads));
+    } else {
+        walk(root, identity.st_dev);
     }
-    walk(root);
     std::printf("%llu\n", files);
+    if (unreadable > 0) {
+        std::fprintf(stderr, "kestrafin-count-walk: %llu folders could not be read\n",
+                     unreadable.load());
+        return 1;
+    }
     return 0;
 }

@@ -1,6 +1,6 @@
 // What the Linux backends share about the files and folders they hold open,
 // and the choices of the Linux AtomicFileWriter that tests need to reach.
-// Included only by the *_linux.cpp files and by tests.
+// Included only by the *_linux.cpp files, by tests and by Linux-only tools.
 #pragma once
 
 #include <functional>
