@@ -15,6 +15,13 @@ constexpr double kRateToKeepMore = 1.5;
 // fewer than one in so many waited.
 constexpr std::size_t kTimedToJudge = 16;
 constexpr std::size_t kWaitedToGoOn = 8;
+// Judgements in a row that find the reads cached before the count falls back.
+// A disk's file system reads ahead of what it was asked for (ext4 brings in
+// 32 blocks of its inode table at once), so in a part of the tree that is not
+// cached the next folders often open without waiting, run after run; only a
+// long run is a cached part of the tree. Too few readers where reads wait
+// cost far more than too many where they do not.
+constexpr int kCachedJudgementsToFallBack = 8;
 
 }  // namespace
 
@@ -68,9 +75,7 @@ void ReaderCount::judge_reads() {
     round_timed_few_ = 0;
     round_waited_long_few_ = 0;
     cached_judgements_ = reads_cached_ ? cached_judgements_ + 1 : 0;
-    // One run of cached reads may be folders whose blocks a read before
-    // brought in; two in a row are a cached part of the tree.
-    if (cached_judgements_ >= 2 && active_ > first_) {
+    if (cached_judgements_ >= kCachedJudgementsToFallBack && active_ > first_) {
         trying_more_ = false;
         set_active(first_);
     } else if (active_ < at_least) {

@@ -31,11 +31,14 @@ TEST(ReaderCount, FollowsHowLongRecentReadsWaited) {
         {"reads that wait, as on a disk not cached", {{briefly, 16}}, 24, false},
         {"reads that wait as long as a share's", {{Waited::as_long_as_a_share, 4}}, 63, false},
         {"a disk's reads queued before the count fell, then one with few beside it",
-         {{briefly, 16}, {not_at_all, 32, 24}, {Waited::as_long_as_a_share, 10, 24}, {briefly, 1}},
+         {{briefly, 16}, {not_at_all, 128, 24}, {Waited::as_long_as_a_share, 10, 24}, {briefly, 1}},
          2,
          true},
-        {"one run of cached reads after waiting ones", {{briefly, 16}, {not_at_all, 16}}, 24, true},
-        {"two runs of cached reads", {{briefly, 16}, {not_at_all, 32}}, 2, true},
+        {"runs of cached reads as a disk's read-ahead makes them",
+         {{briefly, 16}, {not_at_all, 112}},
+         24,
+         true},
+        {"a long run of cached reads", {{briefly, 16}, {not_at_all, 128}}, 2, true},
         {"cached reads from the start", {{not_at_all, 32}}, 2, true},
     };
     for (const Case& test : cases) {
