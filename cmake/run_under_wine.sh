@@ -8,12 +8,16 @@
 set -u
 wine=$1
 shift
+# Standard error stays apart (test discovery reads standard output alone); it
+# is passed on once the program has ended.
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+error_log=$(mktemp)
+trap 'rm -f "$log" "$error_log"' EXIT
 for attempt in 1 2 3; do
-    "$wine" "$@" 2>&1 | tee "$log"
+    "$wine" "$@" 2>"$error_log" | tee "$log"
     status=${PIPESTATUS[0]}
-    if [ "$status" -eq 0 ] || [ -s "$log" ] || [ "$attempt" -eq 3 ]; then
+    cat "$error_log" >&2
+    if [ "$status" -eq 0 ] || [ -s "$log" ] || [ -s "$error_log" ] || [ "$attempt" -eq 3 ]; then
         exit "$status"
     fi
     echo "run_under_wine: Wine ended with status $status before $1 printed anything; starting it again" >&2
