@@ -7,8 +7,8 @@
 #include <algorithm>
 
 #include "platform/path_rules.h"
-#include "qt/display_text.h"
 #include "window/bidi_isolation.h"
+#include "window/one_line_text.h"
 #include "window/tip_lines.h"
 
 namespace kestrafin::qt {
@@ -22,14 +22,11 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
         index.column() != 0 || static_cast<std::size_t>(index.row()) >= shown_rows_)
         return {};
     const std::string_view text = store().text(static_cast<std::size_t>(index.row()));
-    QString shown = display_text(text);
+    std::string one_line = window::one_line_text(text);
     // Right-to-left names keep their folders in path order.
-    if (window::may_reorder(text)) {
-        const QByteArray bytes = shown.toUtf8();
-        shown = QString::fromStdString(window::isolated_segments(
-            std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-            platform::kPathSeparator));
-    }
+    if (window::may_reorder(one_line))
+        one_line = window::isolated_segments(one_line, platform::kPathSeparator);
+    const QString shown = QString::fromStdString(one_line);
     if (role == Qt::DisplayRole) return shown;
     return QString::fromStdU16String(window::tip_lines(
         shown.toStdU16String(), static_cast<char16_t>(platform::kPathSeparator), u"\n"));

@@ -3,7 +3,7 @@
 #include <QString>
 
 #include "platform/path_rules.h"
-#include "qt/display_text.h"
+#include "window/one_line_text.h"
 
 namespace kestrafin::qt {
 
@@ -16,8 +16,8 @@ QString from_utf8(std::string_view utf8) {
 
 // A character as the list shows it.
 QString shown_as(char32_t code_point) {
-    const QString stand_in = stand_in_for(code_point);
-    return stand_in.isEmpty() ? QString::fromUcs4(&code_point, 1) : stand_in;
+    const std::string stand_in = window::stand_in_for(code_point);
+    return stand_in.empty() ? QString::fromUcs4(&code_point, 1) : QString::fromStdString(stand_in);
 }
 }  // namespace
 
@@ -80,7 +80,7 @@ int TextWidth::estimate_path(std::string_view utf8) {
 }
 
 int TextWidth::measure(std::string_view utf8) const {
-    return metrics_.horizontalAdvance(display_text(utf8));
+    return metrics_.horizontalAdvance(QString::fromStdString(window::one_line_text(utf8)));
 }
 
 }  // namespace kestrafin::qt

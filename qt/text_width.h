@@ -16,7 +16,7 @@ class TextWidth {
   public:
     explicit TextWidth(const QFont& font);
 
-    // The width in pixels of `utf8` as the list shows it (display_text()),
+    // The width in pixels of `utf8` as the list shows it (one_line_text()),
     // ignoring kerning between characters.
     int estimate(std::string_view utf8);
     // The same as estimate(), cheaper for runs of paths in one folder (as a

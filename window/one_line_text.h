@@ -1,15 +1,22 @@
 // Texts from outside, paths above all, shown on one line: a row of the list,
-// the status line. A control character or a line or paragraph separator
-// would break the line, move what follows or show as nothing, and a direction
-// mark would reorder the text around it; each of these shows as its code
-// point, "<U+000A>", so that every character of the path stays visible in its
-// place and the line stays one line. The stored text is not changed.
+// the status line, the root box. A character that would break the line, move
+// what follows, reorder the text around it or show as nothing between its
+// neighbours shows as its code point, "<U+000A>", so that every character of
+// the path stays visible in its place and the line stays one line. Characters
+// that real names need to be drawn right (joiners, variation selectors) show
+// as themselves. The stored text is not changed. Every face uses this one
+// rule, so the list, the status line and the root box show a path alike.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 namespace kestrafin::window {
+
+// What `code_point` shows as on one line: "<U+XXXX>" (at least four hex
+// digits, upper case) for a character shown by its code point, empty for a
+// character that shows as itself.
+std::string stand_in_for(char32_t code_point);
 
 // `utf8` as one line shows it. Bytes that are not UTF-8 are kept: the face
 // shows each as the replacement character.

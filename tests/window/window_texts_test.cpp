@@ -78,6 +78,25 @@ TEST(StatusLine, PathsStayOneLineWithEachControlShownByItsCodePoint) {
         // Letters of every script, joiners and bytes that are not UTF-8 stay.
         {"/r\xc3\xa9sum\xc3\xa9/\xd9\x85\xe2\x80\x8d/\xff\xc3",
          "/r\xc3\xa9sum\xc3\xa9/\xd9\x85\xe2\x80\x8d/\xff\xc3"},
+        // Characters that draw nothing: soft hyphen, zero width space, byte
+        // order mark, word joiner, invisible operator, shaping controls,
+        // annotation marks, tags.
+        {"/soft\xc2\xadhy\xe2\x80\x8bphen\xef\xbb\xbf.txt",
+         "/soft<U+00AD>hy<U+200B>phen<U+FEFF>.txt"},
+        {"/w\xe2\x81\xa0j\xe2\x81\xa2x\xe2\x81\xaa\xe2\x81\xafy",
+         "/w<U+2060>j<U+2062>x<U+206A><U+206F>y"},
+        {"/\xef\xbf\xb9"
+         "base\xef\xbf\xbanote\xef\xbf\xbb",
+         "/<U+FFF9>base<U+FFFA>note<U+FFFB>"},
+        {"/a\xf3\xa0\x81\x81\xf3\xa0\x81\xbf.txt", "/a<U+E0041><U+E007F>.txt"},
+        // Names need these drawn: non-joiner and joiner, variation selectors,
+        // the marks drawn around the digits after them.
+        {"/\xd9\x85\xdb\x8c\xe2\x80\x8c\xd8\xae\xd9\x88\xd8\xa7\xd9\x87\xd9\x85/"
+         "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9/\xe2\x9d\xa4\xef\xb8\x8f\xe8\x91\x9b"
+         "\xf3\xa0\x84\x80/\xd8\x80\xd9\xa1\xd9\xa2/\xdc\x8f\xdc\x90",
+         "/\xd9\x85\xdb\x8c\xe2\x80\x8c\xd8\xae\xd9\x88\xd8\xa7\xd9\x87\xd9\x85/"
+         "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9/\xe2\x9d\xa4\xef\xb8\x8f\xe8\x91\x9b"
+         "\xf3\xa0\x84\x80/\xd8\x80\xd9\xa1\xd9\xa2/\xdc\x8f\xdc\x90"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(reload_status_text(row.path, ""), "Reloaded from " + row.shown);
