@@ -20,6 +20,7 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"KestrafinMainWindow";
 constexpr UINT kTaskMessage = WM_APP + 1;
+constexpr UINT_PTR kButtonSubclassId = 1;
 
 // Control IDs, in the order Tab visits the controls that take the focus.
 enum ControlId : int {
@@ -261,6 +262,10 @@ void frmMain::create_controls() {
         make_control(frmMain_, WC_BUTTONW, L"Save List", WS_TABSTOP | BS_PUSHBUTTON, kSaveListId);
     cmdloadlist = make_control(frmMain_, WC_BUTTONW, L"Reload List", WS_TABSTOP | BS_PUSHBUTTON,
                                kReloadListId);
+    // A click gives a button the focus without the dialog manager's say.
+    for (const HWND button : {cmdgetfilelist, cmdsave, cmdseldir, cmdsavelist, cmdloadlist})
+        ::SetWindowSubclass(button, button_procedure, kButtonSubclassId,
+                            reinterpret_cast<DWORD_PTR>(this));
     Label1 = make_control(frmMain_, WC_STATICW, kTitleText, SS_LEFT | SS_NOPREFIX, kTitleId);
     lblprocessrootdir =
         make_control(frmMain_, WC_STATICW, kRootCaptionText, SS_LEFT | SS_NOPREFIX, kRootCaptionId);
@@ -530,7 +535,7 @@ LRESULT frmMain::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_NOTIFY:
             return on_notify(*reinterpret_cast<NMHDR*>(lparam));
         case DM_GETDEFID:
-            return MAKELRESULT(kSearchId, DC_HASDEFID);
+            return MAKELRESULT(::GetDlgCtrlID(default_button(::GetFocus())), DC_HASDEFID);
         case WM_TIMER:
             if (wparam == timer_id(window::Timer::tmrwait2))
                 logic_->timer_elapsed(window::Timer::tmrwait2);
@@ -586,6 +591,34 @@ LRESULT frmMain::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
             break;
     }
     return ::DefWindowProcW(frmMain_, message, wparam, lparam);
+}
+
+LRESULT CALLBACK frmMain::button_procedure(HWND button, UINT message, WPARAM wparam, LPARAM lparam,
+                                           UINT_PTR, DWORD_PTR self_data) {
+    auto& self = *reinterpret_cast<frmMain*>(self_data);
+    // The mark of the button that Enter presses goes with the focus.
+    if (message == WM_SETFOCUS) self.mark_default_button(button);
+    if (message == WM_KILLFOCUS) self.mark_default_button(reinterpret_cast<HWND>(wparam));
+    if (message == WM_NCDESTROY)
+        ::RemoveWindowSubclass(button, button_procedure, kButtonSubclassId);
+    return ::DefSubclassProc(button, message, wparam, lparam);
+}
+
+HWND frmMain::default_button(HWND focus) const {
+    // As in a dialog: Enter presses the push button with the focus.
+    for (const HWND button : {cmdsave, cmdseldir, cmdsavelist, cmdloadlist})
+        if (button != nullptr && focus == button) return button;
+    return cmdgetfilelist;
+}
+
+void frmMain::mark_default_button(HWND focus) {
+    const HWND chosen = default_button(focus);
+    for (const HWND button : {cmdgetfilelist, cmdsave, cmdseldir, cmdsavelist, cmdloadlist}) {
+        if (button == nullptr) continue;
+        const LONG_PTR wanted = button == chosen ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+        if ((::GetWindowLongPtrW(button, GWL_STYLE) & BS_TYPEMASK) != wanted)
+            ::SendMessageW(button, BM_SETSTYLE, static_cast<WPARAM>(wanted), TRUE);
+    }
 }
 
 void frmMain::on_command(int id, int code) {

@@ -90,6 +90,8 @@ class frmMain final : public window::WindowFace {
   private:
     static LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam,
                                              LPARAM lparam);
+    static LRESULT CALLBACK button_procedure(HWND button, UINT message, WPARAM wparam,
+                                             LPARAM lparam, UINT_PTR id, DWORD_PTR self);
     LRESULT handle_message(UINT message, WPARAM wparam, LPARAM lparam);
     void create_controls();
     void create_tooltips();
@@ -99,6 +101,11 @@ class frmMain final : public window::WindowFace {
     LRESULT on_notify(NMHDR& header);
     LRESULT colour_control(HDC context, HWND control);
     void draw_logo(const DRAWITEMSTRUCT& item);
+    // The button that Enter presses while `focus` has the focus: that push
+    // button itself, or else "Search".
+    HWND default_button(HWND focus) const;
+    // Draws the default button's mark on the one Enter presses with `focus`.
+    void mark_default_button(HWND focus);
     void run_posted_tasks();
     // True for input that still counts while a search runs: a click on the
     // search button (it stops) and scrolling or reading the list.

@@ -172,18 +172,8 @@ class Win32Window : public ::testing::Test {
 
     static bool idle(win32::frmMain& window) { return !window.logic().busy(); }
 
-    // Presses `key` in the list with Ctrl and Shift held or not, as the
-    // thread's keyboard state tells the list.
-    static void press_in_list(win32::frmMain& window, WORD key, bool control, bool shift) {
-        BYTE before[256] = {};
-        ::GetKeyboardState(before);
-        BYTE held[256] = {};
-        std::copy(std::begin(before), std::end(before), held);
-        held[VK_CONTROL] = control ? 0x80 : 0;
-        held[VK_SHIFT] = shift ? 0x80 : 0;
-        ::SetKeyboardState(held);
-        ::PostMessageW(window.lvFiles.handle(), WM_KEYDOWN, key, 0);
-        ::PostMessageW(window.lvFiles.handle(), WM_KEYUP, key, 0xC0000000);
+    // Runs the messages waiting now through the window's loop.
+    static void pump_waiting(win32::frmMain& window) {
         MSG message{};
         while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (!window.pre_translate(message)) {
@@ -191,7 +181,29 @@ class Win32Window : public ::testing::Test {
                 ::DispatchMessageW(&message);
             }
         }
+    }
+
+    // Presses `key` where the system sends it, to the control with the focus,
+    // with Ctrl and Shift held or not, as the thread's keyboard state tells it.
+    static void press(win32::frmMain& window, WORD key, bool control, bool shift) {
+        BYTE before[256] = {};
+        ::GetKeyboardState(before);
+        BYTE held[256] = {};
+        std::copy(std::begin(before), std::end(before), held);
+        held[VK_CONTROL] = control ? 0x80 : 0;
+        held[VK_SHIFT] = shift ? 0x80 : 0;
+        ::SetKeyboardState(held);
+        ::PostMessageW(::GetFocus(), WM_KEYDOWN, key, 0);
+        ::PostMessageW(::GetFocus(), WM_KEYUP, key, 0xC0000000);
+        pump_waiting(window);
         ::SetKeyboardState(before);
+    }
+
+    // A left click where the system sends it, to the control under the pointer.
+    static void click(win32::frmMain& window, HWND control, int y) {
+        ::PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, y));
+        ::PostMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(4, y));
+        pump_waiting(window);
     }
 
     static std::wstring clipboard_text() {
@@ -303,6 +315,31 @@ TEST_F(Win32Window, TabVisitsTheControlsInTheWindowsOrderAndSkipsTheRest) {
     }
 }
 
+TEST_F(Win32Window, EnterPressesTheButtonThatHasTheFocusHoweverItCameThere) {
+    std::atomic<int> searches{0};
+    window::WindowServices services;
+    services.search = [&searches](const std::string&, search::SearchSink&) { ++searches; };
+    const auto window = shown_window(std::move(services));
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    const auto marked = [](HWND button) {
+        return (::SendMessageW(button, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) != 0;
+    };
+    // With no saved list, "Reload List" answers with a message box.
+    click(*window, window->cmdloadlist, 4);
+    ASSERT_TRUE(pump_until(*window, [&] { return dialogs.seen.size() == 1 && idle(*window); }));
+    EXPECT_TRUE(marked(window->cmdloadlist) && !marked(window->cmdgetfilelist));
+    press(*window, VK_RETURN, false, false);
+    ASSERT_TRUE(pump_until(
+        *window, [&] { return (dialogs.seen.size() == 2 || searches > 0) && idle(*window); }));
+    EXPECT_EQ(searches, 0);
+    // The list takes no Enter of its own: there it presses "Search".
+    click(*window, window->lvFiles.handle(), 100);
+    EXPECT_TRUE(marked(window->cmdgetfilelist) && !marked(window->cmdloadlist));
+    press(*window, VK_RETURN, false, false);
+    ASSERT_TRUE(pump_until(*window, [&] { return searches > 0 && idle(*window); }));
+    EXPECT_EQ(dialogs.seen.size(), 2u);
+}
+
 TEST_F(Win32Window, SearchShowsPathsPastTheSystemLimitWholeAsTheWalkFindsThem) {
     WindowsTempFolder tree;
     std::string folder = tree.path();
@@ -371,13 +408,12 @@ TEST_F(Win32Window, WhileASearchRunsTheListScrollsAndAClickOnStopStopsIt) {
 
     const HWND list = window->lvFiles.handle();
     ::SetFocus(list);
-    press_in_list(*window, VK_END, false, false);
+    press(*window, VK_END, false, false);
     EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_FOCUSED), 199);
     EXPECT_GT(ListView_GetTopIndex(list), 0);
     EXPECT_FALSE(stopped);
 
-    ::PostMessageW(window->cmdgetfilelist, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
-    ::PostMessageW(window->cmdgetfilelist, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+    click(*window, window->cmdgetfilelist, 4);
     ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
     EXPECT_TRUE(stopped);
     EXPECT_EQ(text_of(window->cmdgetfilelist), L"Search");
@@ -498,9 +534,8 @@ TEST_F(Win32Window, SelectedRowsAreCopiedAsTheirRealTextWithTheKeys) {
     ASSERT_TRUE(pump_until(*window, [&] { return ::GetForegroundWindow() == window->handle(); }));
     for (const Case& each : cases) {
         select_rows(*window, each.first_selected);
-        for (const auto& [key, shift] : each.presses)
-            press_in_list(*window, key, key == 'A', shift);
-        press_in_list(*window, 'C', true, false);
+        for (const auto& [key, shift] : each.presses) press(*window, key, key == 'A', shift);
+        press(*window, 'C', true, false);
         EXPECT_EQ(clipboard_text(), each.copied) << each.keys;
     }
     EXPECT_TRUE(dialogs.seen.empty());
