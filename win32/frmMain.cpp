@@ -790,6 +790,9 @@ void frmMain::set_activity(window::Activity activity) {
         }
         while (::PeekMessageW(&dropped, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
         }
+        // A press on "Stop" ends without a click: the button reads "Search"
+        // by the time it comes up.
+        if (::GetCapture() == cmdgetfilelist) ::ReleaseCapture();
     }
     activity_ = activity;
     ::SetCursor(::LoadCursorW(nullptr, activity == window::Activity::Idle ? IDC_ARROW : IDC_WAIT));

@@ -420,6 +420,29 @@ TEST_F(Win32Window, WhileASearchRunsTheListScrollsAndAClickOnStopStopsIt) {
     EXPECT_EQ(window->lvFiles.rows(), found.size());
 }
 
+TEST_F(Win32Window, APressOnStopReleasedAfterTheSearchEndedStartsNoOtherSearch) {
+    std::atomic<int> searches{0};
+    std::atomic<bool> walk_ends{false};
+    window::WindowServices services;
+    services.search = [&](const std::string&, search::SearchSink& sink) {
+        ++searches;
+        sink.add_entry("C:\\found");
+        sink.folder_done("C:\\");
+        while (!walk_ends && !sink.should_stop()) ::Sleep(1);
+    };
+    const auto window = shown_window(std::move(services));
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
+    ASSERT_TRUE(pump_until(*window, [&] { return window->lvFiles.rows() == 1; }));
+    ::PostMessageW(window->cmdgetfilelist, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+    pump_waiting(*window);
+    walk_ends = true;
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    ::PostMessageW(window->cmdgetfilelist, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+    pump_waiting(*window);
+    EXPECT_EQ(searches, 1);
+}
+
 TEST_F(Win32Window, SaveListAndReloadListRoundTripEveryPathWhole) {
     const std::vector<std::string> found = {
         "C:\\" + std::string(1200, 'x') + "\\file",
