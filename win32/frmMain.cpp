@@ -455,7 +455,11 @@ bool frmMain::pre_translate(MSG& message) {
             logic_->escape_pressed();
         return true;
     }
-    return ::IsDialogMessageW(frmMain_, &message) != 0;
+    if (!::IsDialogMessageW(frmMain_, &message)) return false;
+    // Its Tab takes the default mark off every button, also where Enter
+    // presses "Search".
+    mark_default_button(::GetFocus());
+    return true;
 }
 
 bool frmMain::reaches_running_search(const MSG& message) const {

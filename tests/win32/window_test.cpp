@@ -206,6 +206,10 @@ class Win32Window : public ::testing::Test {
         pump_waiting(window);
     }
 
+    static bool marked_default(HWND button) {
+        return (::SendMessageW(button, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) != 0;
+    }
+
     static std::wstring clipboard_text() {
         std::wstring text;
         if (!::OpenClipboard(nullptr)) return L"(clipboard not open)";
@@ -302,16 +306,13 @@ TEST_F(Win32Window, TabVisitsTheControlsInTheWindowsOrderAndSkipsTheRest) {
     const std::vector<HWND> order = {window->lvFiles.handle(), window->cmdsave,
                                      window->cmdseldir,        window->cmdsavelist,
                                      window->cmdloadlist,      window->cmdgetfilelist};
-    for (const HWND next : order) {
-        ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_TAB, 0);
-        MSG message{};
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (!window->pre_translate(message)) {
-                ::TranslateMessage(&message);
-                ::DispatchMessageW(&message);
-            }
-        }
-        EXPECT_EQ(::GetFocus(), next) << "after " << (&next - order.data()) << " presses";
+    for (std::size_t presses = 1; presses <= order.size(); ++presses) {
+        press(*window, VK_TAB, false, false);
+        const HWND next = order[presses - 1];
+        EXPECT_EQ(::GetFocus(), next) << "after " << presses << " presses";
+        // The button that Enter presses there bears the default mark.
+        const HWND pressed = next == window->lvFiles.handle() ? window->cmdgetfilelist : next;
+        EXPECT_TRUE(marked_default(pressed)) << "after " << presses << " presses";
     }
 }
 
@@ -321,20 +322,17 @@ TEST_F(Win32Window, EnterPressesTheButtonThatHasTheFocusHoweverItCameThere) {
     services.search = [&searches](const std::string&, search::SearchSink&) { ++searches; };
     const auto window = shown_window(std::move(services));
     ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
-    const auto marked = [](HWND button) {
-        return (::SendMessageW(button, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) != 0;
-    };
     // With no saved list, "Reload List" answers with a message box.
     click(*window, window->cmdloadlist, 4);
     ASSERT_TRUE(pump_until(*window, [&] { return dialogs.seen.size() == 1 && idle(*window); }));
-    EXPECT_TRUE(marked(window->cmdloadlist) && !marked(window->cmdgetfilelist));
+    EXPECT_TRUE(marked_default(window->cmdloadlist) && !marked_default(window->cmdgetfilelist));
     press(*window, VK_RETURN, false, false);
     ASSERT_TRUE(pump_until(
         *window, [&] { return (dialogs.seen.size() == 2 || searches > 0) && idle(*window); }));
     EXPECT_EQ(searches, 0);
     // The list takes no Enter of its own: there it presses "Search".
     click(*window, window->lvFiles.handle(), 100);
-    EXPECT_TRUE(marked(window->cmdgetfilelist) && !marked(window->cmdloadlist));
+    EXPECT_TRUE(marked_default(window->cmdgetfilelist) && !marked_default(window->cmdloadlist));
     press(*window, VK_RETURN, false, false);
     ASSERT_TRUE(pump_until(*window, [&] { return searches > 0 && idle(*window); }));
     EXPECT_EQ(dialogs.seen.size(), 2u);
