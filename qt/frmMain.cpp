@@ -483,10 +483,16 @@ void frmMain::list_grown(std::size_t rows) {
 }
 
 void frmMain::set_activity(window::Activity activity) {
-    if (activity == window::Activity::Idle)
-        gate_.open();
-    else
+    if (activity != window::Activity::Idle) {
         gate_.close(activity == window::Activity::Stoppable);
+        return;
+    }
+    gate_.open();
+    // A press on "Stop" ends here, away from the button, without a click: the
+    // button reads "Search" by the time it comes up.
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(-1, -1), QPointF(-1, -1),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(cmdgetfilelist, &release);
 }
 
 QTimer* frmMain::timer_of(window::Timer timer) {

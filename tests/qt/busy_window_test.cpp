@@ -105,6 +105,25 @@ class BusyWindowTest : public QObject {
         QVERIFY(w.window->lblstatus->text().endsWith(QStringLiteral(", stopped")));
     }
 
+    void a_press_on_stop_released_after_the_search_ended_starts_no_other_search() {
+        WindowUnderTest w(nullptr, true);
+        w.window->tmrwait2->stop();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        w.window->cmdgetfilelist->click();
+        QVERIFY(w.paced.find({"/a"}));
+        QWindow* window = w.window->windowHandle();
+        const QPoint stop = w.window->cmdgetfilelist->mapTo(
+            w.window.get(), w.window->cmdgetfilelist->rect().center());
+        QTest::mousePress(window, Qt::LeftButton, {}, stop);
+        QVERIFY(w.paced.end());
+        QVERIFY(w.settled());
+        // The hand shakes a little before the button comes up.
+        QTest::mouseMove(window, stop + QPoint(1, 1));
+        QTest::mouseRelease(window, Qt::LeftButton, {}, stop);
+        QVERIFY(!w.window->busy());
+        QCOMPARE(w.entries(), std::vector<std::string>{"/a"});
+    }
+
     void ctrl_c_copies_the_selected_paths_as_their_text() {
         WindowUnderTest w;
         w.window->tmrwait2->stop();
