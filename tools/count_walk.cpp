@@ -38,6 +38,7 @@ struct Dirent64 {
 };
 
 constexpr int kDirectoryType = 4;
+constexpr int kUnknownType = 0;
 unsigned long long files = 0;
 std::atomic<unsigned long long> unreadable{0};
 char block[32 * 1024];
@@ -52,8 +53,23 @@ bool leads_to_kernel_file_system(int folder, dev_t parent_device, dev_t& device)
            kestrafin::platform::linux_host::is_kernel_file_system(folder);
 }
 
-// One level of the serial walk: its open folder and the names of its
-// subfolders, gathered first since the block is shared by all levels.
+// A file system that does not tell the type of its entries (ext2 without
+// its file type feature, some network and FUSE ones) leaves it to a stat.
+bool is_folder_entry(int folder, const Dirent64& entry) {
+    if (entry.d_type != kUnknownType) return entry.d_type == kDirectoryType;
+    struct stat target {};
+    return fstatat(folder, entry.d_name, &target, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(target.st_mode);
+}
+
+// Folders of the serial walk held open at once: below that depth an
+// ancestor's handle is closed once its names are read, and opened again
+// through ".." on the way back, so that no chain is too deep for the
+// descriptor limit.
+constexpr std::size_t kOpenLevels = 64;
+
+// One level of the serial walk: its folder (-1 while closed) and the names of
+// its subfolders, gathered first since the block is shared by all levels.
 struct Level {
     int folder = -1;
     dev_t device = 0;
@@ -82,7 +98,7 @@ void walk(int root, dev_t device) {
                     const char* name = entry->d_name;
                     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
                         continue;
-                    if (entry->d_type != kDirectoryType) {
+                    if (!is_folder_entry(level.folder, *entry)) {
                         ++files;
                         continue;
                     }
@@ -93,8 +109,16 @@ void walk(int root, dev_t device) {
         entering = false;
         if (level.next == level.names.size()) {
             if (depth == 1) return;
+            Level& parent = levels[depth - 2];
+            if (parent.folder < 0)
+                parent.folder = openat(level.folder, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             close(level.folder);
             --depth;
+            if (parent.folder < 0) {
+                // The rest of the tree above cannot be reached again.
+                ++unreadable;
+                return;
+            }
             continue;
         }
         const char* name = level.names.data() + level.next;
@@ -109,6 +133,11 @@ void walk(int root, dev_t device) {
         if (depth == levels.size()) levels.emplace_back();
         levels[depth].folder = child;
         levels[depth].device = child_device;
+        if (depth > kOpenLevels) {
+            Level& ancestor = levels[depth - kOpenLevels];
+            if (ancestor.folder >= 0) close(ancestor.folder);
+            ancestor.folder = -1;
+        }
         ++depth;
         entering = true;
     }
@@ -207,7 +236,6 @@ class UnorderedWalk {
     }
 
     static constexpr int kLinkType = 10;
-    static constexpr int kUnknownType = 0;
     std::mutex mutex_;
     std::condition_variable ready_;
     std::vector<Found> waiting_;
