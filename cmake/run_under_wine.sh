@@ -9,15 +9,19 @@ set -u
 wine=$1
 shift
 # Standard error stays apart (test discovery reads standard output alone); it
-# is passed on once the program has ended.
+# is passed on once the program has ended. It goes to a file, not a pipe: the
+# Wine server and its services, when this program starts them, keep it open
+# long after. Both files are unlinked at once, since ctest ends a runner past
+# its timeout with SIGKILL, which leaves no trap to clean up.
 log=$(mktemp)
 error_log=$(mktemp)
-trap 'rm -f "$log" "$error_log"' EXIT
+exec 3>"$log" 4>"$error_log"
+rm -f "$log" "$error_log"
 for attempt in 1 2 3; do
-    "$wine" "$@" 2>"$error_log" | tee "$log"
+    "$wine" "$@" 2>/dev/fd/4 | tee /dev/fd/3
     status=${PIPESTATUS[0]}
-    cat "$error_log" >&2
-    if [ "$status" -eq 0 ] || [ -s "$log" ] || [ -s "$error_log" ] || [ "$attempt" -eq 3 ]; then
+    cat /dev/fd/4 >&2
+    if [ "$status" -eq 0 ] || [ -s /dev/fd/3 ] || [ -s /dev/fd/4 ] || [ "$attempt" -eq 3 ]; then
         exit "$status"
     fi
     echo "run_under_wine: Wine ended with status $status before $1 printed anything; starting it again" >&2
