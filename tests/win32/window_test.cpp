@@ -135,7 +135,9 @@ BOOL CALLBACK choose_from_menu(HWND menu_window, LPARAM) {
         ::GetMenuStringW(menu, static_cast<UINT>(item), text, 64, MF_BYPOSITION);
         answers->menu_items.emplace_back(text);
     }
-    for (int press = 0; press < answers->menu_downs; ++press)
+    // From the top, whatever item the pointer may have selected already.
+    if (answers->menu_downs > 0) ::PostMessageW(menu_window, WM_KEYDOWN, VK_HOME, 0);
+    for (int press = 1; press < answers->menu_downs; ++press)
         ::PostMessageW(menu_window, WM_KEYDOWN, VK_DOWN, 0);
     ::PostMessageW(menu_window, WM_KEYDOWN, VK_RETURN, 0);
     return TRUE;
