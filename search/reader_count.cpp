@@ -16,11 +16,10 @@ constexpr double kRateToKeepMore = 1.5;
 constexpr std::size_t kTimedToJudge = 16;
 constexpr std::size_t kWaitedToGoOn = 8;
 // Judgements in a row that find the reads cached before the count falls back.
-// A disk's file system reads ahead of what it was asked for (ext4 brings in
-// 32 blocks of its inode table at once), so in a part of the tree that is not
-// cached the next folders often open without waiting, run after run; only a
-// long run is a cached part of the tree. Too few readers where reads wait
-// cost far more than too many where they do not.
+// Where the tree is not cached, runs of cached reads come all the same: below
+// a link into a part already walked, the folders were read moments before.
+// Only a long run is a cached part of the tree. Too few readers where reads
+// wait cost far more than too many where they do not.
 constexpr int kCachedJudgementsToFallBack = 8;
 
 }  // namespace
