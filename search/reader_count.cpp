@@ -16,8 +16,9 @@ constexpr double kRateToKeepMore = 1.5;
 constexpr std::size_t kTimedToJudge = 16;
 constexpr std::size_t kWaitedToGoOn = 8;
 // Judgements in a row that find the reads cached before the count falls back.
-// Where the tree is not cached, runs of cached reads come all the same: below
-// a link into a part already walked, the folders were read moments before.
+// Where the tree is not cached, runs of cached reads come all the same: a part
+// of the tree reached a second way, through a link or after one, was read
+// moments before.
 // Only a long run is a cached part of the tree. Too few readers where reads
 // wait cost far more than too many where they do not.
 constexpr int kCachedJudgementsToFallBack = 8;
