@@ -54,6 +54,7 @@ int TextWidth::estimate(std::string_view utf8) {
     if (plain) return width;
     width = 0;
     const QString text = from_utf8(utf8);
+    bool after_selector = false;
     for (qsizetype at = 0; at < text.size(); ++at) {
         char32_t code_point = text[at].unicode();
         if (QChar::isHighSurrogate(code_point) && at + 1 < text.size() &&
@@ -61,6 +62,10 @@ int TextWidth::estimate(std::string_view utf8) {
             code_point = QChar::surrogateToUcs4(text[at].unicode(), text[at + 1].unicode());
             ++at;
         }
+        const bool selector = window::is_variation_selector(code_point);
+        // A run of selectors shows by code points: rare enough to lay out whole.
+        if (selector && after_selector) return measure(utf8);
+        after_selector = selector;
         width += advance_of(code_point);
     }
     return width;

@@ -29,25 +29,39 @@ bool needs_stand_in(char32_t point) {
     return point >= 0xE0000 && point <= 0xE007F;
 }
 
-}  // namespace
-
-std::string stand_in_for(char32_t code_point) {
-    if (!needs_stand_in(code_point)) return {};
-    // Spelled out rather than as a picture, which many fonts lack.
+// Spelled out rather than as a picture, which many fonts lack.
+std::string code_point_text(char32_t code_point) {
     char code[16];
     std::snprintf(code, sizeof code, "<U+%04X>", static_cast<unsigned>(code_point));
     return code;
+}
+
+}  // namespace
+
+bool is_variation_selector(char32_t code_point) {
+    return (code_point >= 0xFE00 && code_point <= 0xFE0F) ||
+           (code_point >= 0xE0100 && code_point <= 0xE01EF);
+}
+
+std::string stand_in_for(char32_t code_point) {
+    return needs_stand_in(code_point) ? code_point_text(code_point) : std::string();
 }
 
 std::string one_line_text(std::string_view utf8) {
     std::string shown;
     shown.reserve(utf8.size());
     std::size_t at = 0;
+    bool after_selector = false;
     while (at < utf8.size()) {
         const platform::Utf8Sequence sequence = platform::decode_utf8(utf8.substr(at));
         const std::size_t length = sequence.length == 0 ? 1 : sequence.length;
-        const std::string stand_in =
-            sequence.length == 0 ? std::string() : stand_in_for(sequence.code_point);
+        const bool selector = sequence.length != 0 && is_variation_selector(sequence.code_point);
+        std::string stand_in;
+        if (selector && after_selector)
+            stand_in = code_point_text(sequence.code_point);
+        else if (sequence.length != 0)
+            stand_in = stand_in_for(sequence.code_point);
+        after_selector = selector;
         if (stand_in.empty())
             shown.append(utf8.substr(at, length));
         else

@@ -1,5 +1,6 @@
 // The width estimate that lets the list's column follow the widest entry.
 #include <QFont>
+#include <QFontMetrics>
 #include <QTest>
 #include <string>
 #include <vector>
@@ -49,6 +50,9 @@ class TextWidthTest : public QObject {
         TextWidth width(font);
         QVERIFY(width.estimate_path("/srv/a/one.txt") < width.estimate_path("/srv/a/one.txt.bak"));
         QVERIFY(width.estimate_path("/srv/a/one.txt") < width.estimate_path("/srv/ab/one.txt"));
+        // Selectors after the first of a run show by their code points.
+        QVERIFY(width.estimate("/a\xef\xb8\x8f\xef\xb8\x8f") >=
+                QFontMetrics(font).horizontalAdvance(QString::fromUtf8("/a\xef\xb8\x8f<U+FE0F>")));
     }
 };
 

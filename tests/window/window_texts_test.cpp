@@ -89,6 +89,9 @@ TEST(StatusLine, PathsStayOneLineWithEachControlShownByItsCodePoint) {
          "base\xef\xbf\xbanote\xef\xbf\xbb",
          "/<U+FFF9>base<U+FFFA>note<U+FFFB>"},
         {"/a\xf3\xa0\x81\x81\xf3\xa0\x81\xbf.txt", "/a<U+E0041><U+E007F>.txt"},
+        // A run of variation selectors, which can carry as much hidden text.
+        {"/t\xf3\xa0\x84\x80\xf3\xa0\x84\x81\xef\xb8\x8f.pdf",
+         "/t\xf3\xa0\x84\x80<U+E0101><U+FE0F>.pdf"},
         // Names need these drawn: non-joiner and joiner, variation selectors,
         // the marks drawn around the digits after them.
         {"/\xd9\x85\xdb\x8c\xe2\x80\x8c\xd8\xae\xd9\x88\xd8\xa7\xd9\x87\xd9\x85/"
