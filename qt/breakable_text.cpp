@@ -6,8 +6,6 @@ namespace kestrafin::qt {
 
 namespace {
 
-constexpr QChar kZeroWidthSpace(0x200B);
-
 bool is_separator(QChar character) {
     return character == u'/' || character == u'\\';
 }
@@ -18,7 +16,7 @@ void append_breakable_anywhere(QString& out, const QString& name) {
     QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, name);
     qsizetype from = 0;
     for (qsizetype to = characters.toNextBoundary(); to > 0; to = characters.toNextBoundary()) {
-        if (from > 0) out += kZeroWidthSpace;
+        if (from > 0) out += kBreakOpportunity;
         out += QStringView(name).sliced(from, to - from);
         from = to;
     }
@@ -36,7 +34,7 @@ void append_breakable_word(QString& out, QStringView word) {
             out += name;
         if (end == word.size()) break;
         out += word[end];
-        if (end + 1 < word.size()) out += kZeroWidthSpace;
+        if (end + 1 < word.size()) out += kBreakOpportunity;
         start = end + 1;
     }
 }

@@ -11,6 +11,10 @@
 
 namespace kestrafin::qt {
 
+// The invisible break opportunity laid into long words; a copy of the text
+// leaves it out again.
+inline constexpr QChar kBreakOpportunity{0x200B};
+
 // Words (runs without blanks) up to this many UTF-16 units are left whole.
 inline constexpr qsizetype kLongWord = 40;
 

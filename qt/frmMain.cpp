@@ -397,12 +397,12 @@ class PlainMessageBox : public QMessageBox {
     PlainMessageBox(Icon icon, const QString& title, const QString& text, QWidget* parent)
         : QMessageBox(icon, title, breakable_text(text), Ok, parent) {
         setTextFormat(Qt::PlainText);
-        if (text.contains(kBreak) || this->text() == text) return;
+        if (text.contains(kBreakOpportunity) || this->text() == text) return;
         QClipboard* clipboard = QGuiApplication::clipboard();
         const auto unbroken = [this, clipboard](QClipboard::Mode mode) {
             const QString copied = clipboard->text(mode);
-            if (copied.contains(kBreak) && this->text().contains(copied))
-                clipboard->setText(QString(copied).remove(kBreak), mode);
+            if (copied.contains(kBreakOpportunity) && this->text().contains(copied))
+                clipboard->setText(QString(copied).remove(kBreakOpportunity), mode);
         };
         connect(clipboard, &QClipboard::dataChanged, this,
                 [unbroken] { unbroken(QClipboard::Clipboard); });
@@ -410,9 +410,6 @@ class PlainMessageBox : public QMessageBox {
         connect(clipboard, &QClipboard::selectionChanged, this,
                 [unbroken] { unbroken(QClipboard::Selection); });
     }
-
-  private:
-    static constexpr QChar kBreak{0x200B};
 };
 
 }  // namespace

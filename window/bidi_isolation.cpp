@@ -11,13 +11,12 @@ constexpr std::string_view kPopDirectionalIsolate = "\xE2\x81\xA9";
 
 // Right-to-left scripts and the controls that change direction: Hebrew,
 // Arabic, Syriac, Thaana, NKo, Samaritan, Mandaic (U+0590 to U+08FF), the
-// presentation forms, the explicit marks and embeddings, and the
-// right-to-left planes of the supplementary range.
+// presentation forms, the right-to-left planes of the supplementary range,
+// and the explicit marks, embeddings and isolates (platform/text.h).
 bool may_change_direction(char32_t point) {
     return (point >= 0x0590 && point <= 0x08FF) || (point >= 0xFB1D && point <= 0xFDFF) ||
-           (point >= 0xFE70 && point <= 0xFEFF) || point == 0x200F || point == 0x061C ||
-           (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069) ||
-           (point >= 0x10800 && point <= 0x10FFF) || (point >= 0x1E800 && point <= 0x1EFFF);
+           (point >= 0xFE70 && point <= 0xFEFF) || (point >= 0x10800 && point <= 0x10FFF) ||
+           (point >= 0x1E800 && point <= 0x1EFFF) || platform::is_direction_control(point);
 }
 
 }  // namespace
