@@ -107,6 +107,14 @@ class Folder {
 // host's limit for this process, or a very large number when the host sets none.
 std::size_t open_handle_limit();
 
+// Lets the process hold `count` handles open at once (within its limit)
+// without the host growing its table of handles on the way: on Linux every
+// thread that opens a file while the table doubles waits for the others to
+// pass an RCU grace period, several milliseconds each time. Called before
+// threads start, it costs nothing. Best effort; nothing where the host
+// cannot or need not.
+void make_room_for_handles(std::size_t count);
+
 // How often the calling thread has so far given up the processor to wait for
 // something, not counting times it was merely preempted; nothing where the
 // host cannot tell. A folder on a share or on a disk whose data is not cached

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -504,6 +505,19 @@ std::size_t open_handle_limit() {
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kNoLimit;
     return static_cast<std::size_t>(limit.rlim_cur);
+}
+
+void make_room_for_handles(std::size_t count) {
+    const std::size_t highest = std::min(
+        {count, open_handle_limit(), static_cast<std::size_t>(std::numeric_limits<int>::max())});
+    if (highest == 0) return;
+    const int anchor = ::open("/", O_PATH | O_CLOEXEC);
+    if (anchor < 0) return;
+    // The lowest free number at or above the one asked for: the table grows
+    // to hold it, and no handle already open is touched.
+    const int probe = ::fcntl(anchor, F_DUPFD_CLOEXEC, static_cast<int>(highest - 1));
+    if (probe >= 0) ::close(probe);
+    ::close(anchor);
 }
 
 std::optional<std::uint64_t> thread_waits() {

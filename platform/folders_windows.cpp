@@ -281,6 +281,9 @@ std::size_t open_handle_limit() {
     return std::size_t{1} << 20;
 }
 
+// Nothing to prepare on Windows.
+void make_room_for_handles(std::size_t) {}
+
 // Windows keeps no count of a thread's waits that is cheap to ask for; the
 // walk then judges its reads by their time alone.
 std::optional<std::uint64_t> thread_waits() {

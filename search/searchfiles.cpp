@@ -500,7 +500,10 @@ void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
     SearchOptions fitted = options;
     fitted.open_folders = std::clamp(platform::open_handle_limit() / 2, kFewestOpenFolders,
                                      std::max(options.open_folders, kFewestOpenFolders));
-    Walker walker(sink, fitted, descend ? plan_readers(fitted) : ReaderPlan{});
+    const ReaderPlan plan = descend ? plan_readers(fitted) : ReaderPlan{};
+    if (plan.readers > 0)
+        platform::make_room_for_handles(fitted.open_folders + plan.handles + kHandlesForTheProgram);
+    Walker walker(sink, fitted, plan);
     walker.walk(directory, descend);
 }
 

@@ -7,7 +7,11 @@
 #include <sys/statfs.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <array>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <utility>
@@ -119,6 +123,28 @@ TEST(FolderReader, TellsKernelFileSystemsFromThoseWithUserFiles) {
     if (statfs("/dev/shm", &info) == 0 && info.f_type == 0x01021994) {
         EXPECT_FALSE(Folder::open("/dev/shm", error).on_kernel_file_system()) << "tmpfs";
     }
+}
+
+// Readers that open folders while the host grows its table of handles all
+// wait for it, so a walk makes room before they start.
+TEST(FolderReader, MakesRoomForHandlesWithoutOpeningAny) {
+    const auto table_size = [] {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.starts_with("FDSize:")) return std::stoul(line.substr(7));
+        return 0ul;
+    };
+    const auto open_handles = [] {
+        const std::filesystem::directory_iterator handles("/proc/self/fd");
+        return std::distance(begin(handles), end(handles));
+    };
+    const auto before = open_handles();
+    const std::size_t wanted =
+        std::min<std::size_t>(table_size() * 4, kestrafin::platform::open_handle_limit());
+    kestrafin::platform::make_room_for_handles(wanted);
+    EXPECT_GE(table_size(), wanted);
+    EXPECT_EQ(open_handles(), before);
 }
 
 #ifdef KESTRAFIN_LATENCY_FS
