@@ -139,9 +139,14 @@ TEST(FolderReader, MakesRoomForHandlesWithoutOpeningAny) {
         const std::filesystem::directory_iterator handles("/proc/self/fd");
         return std::distance(begin(handles), end(handles));
     };
+    // Without a size to read, or with a table that may grow no more, the
+    // table would hold what is asked whatever the call did.
+    const std::size_t size_before = table_size();
+    if (size_before == 0) GTEST_SKIP() << "/proc/self/status tells no FDSize here";
+    const std::size_t limit = kestrafin::platform::open_handle_limit();
+    if (size_before >= limit) GTEST_SKIP() << "the table already holds every handle allowed";
     const auto before = open_handles();
-    const std::size_t wanted =
-        std::min<std::size_t>(table_size() * 4, kestrafin::platform::open_handle_limit());
+    const std::size_t wanted = std::min(size_before * 4, limit);
     kestrafin::platform::make_room_for_handles(wanted);
     EXPECT_GE(table_size(), wanted);
     EXPECT_EQ(open_handles(), before);
