@@ -107,12 +107,12 @@ class Folder {
 // host's limit for this process, or a very large number when the host sets none.
 std::size_t open_handle_limit();
 
-// Lets the process hold `count` handles open at once (within its limit)
-// without the host growing its table of handles on the way: on Linux every
-// thread that opens a file while the table doubles waits for the others to
-// pass an RCU grace period, several milliseconds each time. Called before
-// threads start, it costs nothing. Best effort; nothing where the host
-// cannot or need not.
+// Grows the host's table of handles to hold `count` of them (within the
+// process's limit) before threads open them: on Linux each growth of a
+// threaded process's table holds every thread that opens a handle for an RCU
+// grace period, milliseconds. The table never shrinks, so a process waits so
+// at most once, here, and not at all while no other thread runs. Leaves no
+// handle open. Best effort; nothing where the host cannot or need not.
 void make_room_for_handles(std::size_t count);
 
 // How often the calling thread has so far given up the processor to wait for
