@@ -107,6 +107,11 @@ class Folder {
 // host's limit for this process, or a very large number when the host sets none.
 std::size_t open_handle_limit();
 
+// The handles the process holds open now (inherited ones too), so that a
+// walk budgets only those left below the limit; 0 where the host cannot tell
+// or sets no limit that they count against.
+std::size_t open_handle_count();
+
 // Grows the host's table of handles to hold `count` of them (within the
 // process's limit) before threads open them: on Linux each growth of a
 // threaded process's table holds every thread that opens a handle for an RCU

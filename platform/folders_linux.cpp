@@ -507,6 +507,17 @@ std::size_t open_handle_limit() {
     return static_cast<std::size_t>(limit.rlim_cur);
 }
 
+std::size_t open_handle_count() {
+    DIR* handles = ::opendir("/proc/self/fd");
+    if (handles == nullptr) return 0;
+    std::size_t count = 0;
+    while (const dirent* entry = ::readdir(handles))
+        if (entry->d_name[0] != '.') ++count;
+    ::closedir(handles);
+    // Not the one that read the list.
+    return count > 0 ? count - 1 : 0;
+}
+
 void make_room_for_handles(std::size_t count) {
     const std::size_t highest = std::min(
         {count, open_handle_limit(), static_cast<std::size_t>(std::numeric_limits<int>::max())});

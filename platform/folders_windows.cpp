@@ -281,6 +281,11 @@ std::size_t open_handle_limit() {
     return std::size_t{1} << 20;
 }
 
+// Windows counts no handles against a limit a walk must keep within.
+std::size_t open_handle_count() {
+    return 0;
+}
+
 // Nothing to prepare on Windows.
 void make_room_for_handles(std::size_t) {}
 

@@ -47,11 +47,10 @@ struct ReaderPlan {
     std::size_t handles = 0;  // open handles they may hold together
 };
 
-// options.threads - 1 readers, fewer when the host's limit on open handles
-// leaves them too few; none when it leaves them none.
-ReaderPlan plan_readers(const SearchOptions& options) {
+// options.threads - 1 readers, fewer when the `limit` handles left to the
+// walk are too few for them; none when they leave them none.
+ReaderPlan plan_readers(const SearchOptions& options, std::size_t limit) {
     if (options.threads <= 1) return {};
-    const std::size_t limit = platform::open_handle_limit();
     const std::size_t walk_needs = options.open_folders + kHandlesForTheProgram;
     const std::size_t handles =
         limit > walk_needs ? std::min(limit - walk_needs, kReaderHandlesWanted) : 0;
@@ -496,13 +495,17 @@ class Walker : private ReadAhead::Reader {
 void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
                  const SearchOptions& options) {
     // A process allowed few handles keeps fewer folders open, and leaves half
-    // of its handles to the rest of the program.
+    // of its handles to the rest of the program. Those it holds already (a
+    // parent may leave hundreds open) are not the walk's to count on.
+    const std::size_t limit = platform::open_handle_limit();
+    const std::size_t held = std::min(platform::open_handle_count(), limit);
     SearchOptions fitted = options;
-    fitted.open_folders = std::clamp(platform::open_handle_limit() / 2, kFewestOpenFolders,
+    fitted.open_folders = std::clamp((limit - held) / 2, kFewestOpenFolders,
                                      std::max(options.open_folders, kFewestOpenFolders));
-    const ReaderPlan plan = descend ? plan_readers(fitted) : ReaderPlan{};
+    const ReaderPlan plan = descend ? plan_readers(fitted, limit - held) : ReaderPlan{};
     if (plan.readers > 0)
-        platform::make_room_for_handles(fitted.open_folders + plan.handles + kHandlesForTheProgram);
+        platform::make_room_for_handles(held + fitted.open_folders + plan.handles +
+                                        kHandlesForTheProgram);
     Walker walker(sink, fitted, plan);
     walker.walk(directory, descend);
 }

@@ -154,30 +154,48 @@ TEST(ThreadedWalk, EveryThreadCountTellsTheSinkExactlyWhatOneThreadTellsIt) {
     }
 }
 
-TEST(ThreadedWalk, UnderAHandleLimitOf150EveryThreadCountTellsWhatOneThreadTells) {
+TEST(ThreadedWalk, UnderAHandleLimitEveryThreadCountTellsWhatOneThreadTells) {
     // Readers and the descent share the few handles left: readers give up
-    // folders they cannot keep open, and the walk never loses its own.
+    // folders they cannot keep open, and the walk never loses its own, also
+    // where the process holds many handles already (left open by a parent).
+    // A chain of 100 levels with a side folder at each has the descent use
+    // its whole share.
     TempFolder tree;
     kestrafin::tools::TreeShape shape;
     shape.folders = 1500;
     shape.files = 3000;
     kestrafin::tools::generate_tree(tree.path(), shape);
-    const TimedChildResult result = run_in_child([&] {
-        const rlimit limit{150, 150};
-        if (setrlimit(RLIMIT_NOFILE, &limit) != 0) throw SkipInChild{"setrlimit refused"};
-        const auto serial = transcript(tree.path(), {.longer_than = 100});
-        std::string differences;
-        for (const std::size_t threads : {2, 64})
-            for (const std::size_t after : {1, 200})
-                differences +=
-                    first_difference(transcript(tree.path(), {.longer_than = 100,
-                                                              .threads = threads,
-                                                              .read_ahead_after_folders = after}),
-                                     serial);
-        return std::to_string(serial.size() > 1000) + differences;
-    });
-    if (result.status == kChildSkipped) GTEST_SKIP() << result.output;
-    EXPECT_EQ(result.output, "1");
+    std::string chain = tree.path();
+    for (int level = 0; level < 100; ++level) {
+        chain = make_folder_chain(chain, {"c"});
+        make_folder_chain(chain, {"side"}, {"f"});
+    }
+    struct Limit {
+        rlim_t handles;
+        int held;
+    };
+    for (const Limit row : {Limit{150, 0}, Limit{256, 200}}) {
+        const TimedChildResult result = run_in_child([&] {
+            const rlimit limit{row.handles, row.handles};
+            if (setrlimit(RLIMIT_NOFILE, &limit) != 0) throw SkipInChild{"setrlimit refused"};
+            for (int held = 0; held < row.held; ++held)
+                if (open("/dev/null", O_RDONLY) < 0) throw SkipInChild{"no handle to hold"};
+            const auto serial = transcript(tree.path(), {.longer_than = 100});
+            std::string differences;
+            for (const std::string& call : serial)
+                if (call.starts_with("unreadable")) differences += call + "\n";
+            for (const std::size_t threads : {2, 64})
+                for (const std::size_t after : {1, 200})
+                    differences += first_difference(
+                        transcript(tree.path(), {.longer_than = 100,
+                                                 .threads = threads,
+                                                 .read_ahead_after_folders = after}),
+                        serial);
+            return std::to_string(serial.size() > 1000) + differences;
+        });
+        if (result.status == kChildSkipped) GTEST_SKIP() << result.output;
+        EXPECT_EQ(result.output, "1") << row.handles << " handles, " << row.held << " held";
+    }
 }
 
 TEST(ThreadedWalk, AWalkStoppedEarlyLeavesNoThreadAndNoOpenFolderBehind) {
