@@ -11,7 +11,10 @@
 
 namespace kestrafin::search {
 
-inline constexpr std::size_t kFewestOpenFolders = 4;
+// The root and the folder the walk is in: a process left few handles (six in
+// all, with the standard three) still walks everything, reopening folders
+// from the root.
+inline constexpr std::size_t kFewestOpenFolders = 2;
 
 class DescriptorBudget {
   public:
