@@ -9,14 +9,13 @@
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "tests/search/transcript_compare.h"
 #include "tests/support/silent_share.h"
 #include "tests/support/temp_tree.h"
 
@@ -135,21 +134,17 @@ TEST(FolderReader, MakesRoomForHandlesWithoutOpeningAny) {
             if (line.starts_with("FDSize:")) return std::stoul(line.substr(7));
         return 0ul;
     };
-    const auto open_handles = [] {
-        const std::filesystem::directory_iterator handles("/proc/self/fd");
-        return std::distance(begin(handles), end(handles));
-    };
     // Without a size to read, or with a table that may grow no more, the
     // table would hold what is asked whatever the call did.
     const std::size_t size_before = table_size();
     if (size_before == 0) GTEST_SKIP() << "/proc/self/status tells no FDSize here";
     const std::size_t limit = kestrafin::platform::open_handle_limit();
     if (size_before >= limit) GTEST_SKIP() << "the table already holds every handle allowed";
-    const auto before = open_handles();
+    const std::size_t before = entries_in("/proc/self/fd");
     const std::size_t wanted = std::min(size_before * 4, limit);
     kestrafin::platform::make_room_for_handles(wanted);
     EXPECT_GE(table_size(), wanted);
-    EXPECT_EQ(open_handles(), before);
+    EXPECT_EQ(entries_in("/proc/self/fd"), before);
 }
 
 #ifdef KESTRAFIN_LATENCY_FS

@@ -15,6 +15,7 @@
 
 #include "search/searchfiles.h"
 #include "tests/search/recording_sink.h"
+#include "tests/search/transcript_compare.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_tree.h"
 #ifdef KESTRAFIN_TEST_FUSE
@@ -265,13 +266,7 @@ TEST(HostileTree, AFewOpenFoldersWalkADeepBranchyTreeExactlyAsManyDo) {
         folder = make_folder_chain(folder, {"c"});
         make_folder_chain(folder, {"side"}, {"f" + std::to_string(level)});
     }
-    const auto open_descriptors = [] {
-        std::size_t open = 0;
-        for ([[maybe_unused]] const auto& entry :
-             std::filesystem::directory_iterator("/proc/self/fd"))
-            ++open;
-        return open;
-    };
+    const auto open_descriptors = [] { return entries_in("/proc/self/fd"); };
     struct CountingSink : RecordingSink {
         std::size_t* most_open = nullptr;
         std::size_t (*count)() = nullptr;

@@ -13,6 +13,7 @@
 #include "search/folder_listing.h"
 #include "search/path_text.h"
 #include "tests/search/recording_sink.h"
+#include "tests/search/transcript_compare.h"
 #include "tests/support/temp_tree.h"
 
 using namespace kestrafin::testing;
@@ -57,13 +58,7 @@ TEST(Search, AnEmptyRootWalksTheSystemRootAndListsPathsFromTheSeparator) {
 }
 
 TEST(Search, LeavesNoFolderOpenWhenItEnds) {
-    const auto open_descriptors = [] {
-        std::size_t count = 0;
-        for ([[maybe_unused]] const auto& entry :
-             std::filesystem::directory_iterator("/proc/self/fd"))
-            ++count;
-        return count;
-    };
+    const auto open_descriptors = [] { return entries_in("/proc/self/fd"); };
     TempFolder tree;
     for (int i = 0; i < 50; ++i)
         make_folder_chain(tree.path(),
