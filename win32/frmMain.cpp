@@ -263,7 +263,7 @@ void frmMain::create_controls() {
     cmdloadlist = make_control(frmMain_, WC_BUTTONW, L"Reload List", WS_TABSTOP | BS_PUSHBUTTON,
                                kReloadListId);
     // A click gives a button the focus without the dialog manager's say.
-    for (const HWND button : {cmdgetfilelist, cmdsave, cmdseldir, cmdsavelist, cmdloadlist})
+    for (const HWND button : push_buttons())
         ::SetWindowSubclass(button, button_procedure, kButtonSubclassId,
                             reinterpret_cast<DWORD_PTR>(this));
     Label1 = make_control(frmMain_, WC_STATICW, kTitleText, SS_LEFT | SS_NOPREFIX, kTitleId);
@@ -610,14 +610,14 @@ LRESULT CALLBACK frmMain::button_procedure(HWND button, UINT message, WPARAM wpa
 
 HWND frmMain::default_button(HWND focus) const {
     // As in a dialog: Enter presses the push button with the focus.
-    for (const HWND button : {cmdsave, cmdseldir, cmdsavelist, cmdloadlist})
+    for (const HWND button : push_buttons())
         if (button != nullptr && focus == button) return button;
     return cmdgetfilelist;
 }
 
 void frmMain::mark_default_button(HWND focus) {
     const HWND chosen = default_button(focus);
-    for (const HWND button : {cmdgetfilelist, cmdsave, cmdseldir, cmdsavelist, cmdloadlist}) {
+    for (const HWND button : push_buttons()) {
         if (button == nullptr) continue;
         const LONG_PTR wanted = button == chosen ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
         if ((::GetWindowLongPtrW(button, GWL_STYLE) & BS_TYPEMASK) != wanted)

@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -101,6 +102,10 @@ class frmMain final : public window::WindowFace {
     LRESULT on_notify(NMHDR& header);
     LRESULT colour_control(HDC context, HWND control);
     void draw_logo(const DRAWITEMSTRUCT& item);
+    // The five push buttons, "Search" first.
+    std::array<HWND, 5> push_buttons() const {
+        return {cmdgetfilelist, cmdsave, cmdseldir, cmdsavelist, cmdloadlist};
+    }
     // The button that Enter presses while `focus` has the focus: that push
     // button itself, or else "Search".
     HWND default_button(HWND focus) const;
