@@ -293,14 +293,15 @@ TEST_F(Win32Window, AFirstRunWritesTheSettingsFileAndShowsTheDefaultRoot) {
     EXPECT_EQ(text_of(window->handle()), L"Kestrafin v1.0");
     EXPECT_EQ(::GetFocus(), window->cmdgetfilelist);
     const std::string settings = window->logic().settings_file();
-    std::string content;
+    // The file is read once the window is done with it: a reader's handle
+    // makes replacing the file fail, as it would for the window's user.
     ASSERT_TRUE(pump_until(*window, [&] {
-        std::ifstream file(long_form(settings), std::ios::binary);
-        content.assign(std::istreambuf_iterator<char>(file), {});
-        return content.find("FULLPATH=c:\\") != std::string::npos && idle(*window);
-    })) << content;
-    EXPECT_EQ(text_of(window->txtFileroot), L"c:\\");
-    EXPECT_TRUE(dialogs.seen.empty());
+        return (text_of(window->txtFileroot) == L"c:\\" && idle(*window)) || !dialogs.seen.empty();
+    }));
+    ASSERT_TRUE(dialogs.seen.empty()) << dialogs.seen.front().text;
+    std::ifstream file(long_form(settings), std::ios::binary);
+    const std::string content(std::istreambuf_iterator<char>(file), {});
+    EXPECT_NE(content.find("FULLPATH=c:\\"), std::string::npos) << content;
 }
 
 TEST_F(Win32Window, TabVisitsTheControlsInTheWindowsOrderAndSkipsTheRest) {
