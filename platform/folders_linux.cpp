@@ -35,6 +35,7 @@ namespace kestrafin::platform {
 namespace {
 
 constexpr std::uint64_t kTmpfsMagic = 0x01021994;
+constexpr std::uint64_t kExtMagic = 0xEF53;  // ext2, ext3 and ext4
 
 // autofs is left out: it is where networks mount users' home folders.
 constexpr std::array<std::uint64_t, 17> kKernelMagics = {
@@ -176,6 +177,9 @@ std::vector<std::string> ways_to_user_mounts_below(int descriptor) {
 }
 
 constexpr std::size_t kReadBlockSize = 32 * 1024;
+// The longest record getdents64 delivers: a name of 255 bytes, its NUL and
+// the header, rounded up to 8.
+constexpr std::size_t kLongestRecord = 280;
 constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
 
 struct LinuxDirent64 {
@@ -337,6 +341,17 @@ struct Folder::State {
     bool last_lookup_slow = false;
     std::vector<LookedUp> looked_up;  // in the block, from looked_up_next on
     std::size_t looked_up_next = 0;
+    // The volume and whether its file system fills each read of a folder
+    // until the folder ends (ext2/3/4 do), learnt by identity() or from the
+    // parent on the same volume.
+    std::uint64_t volume = 0;
+    bool volume_known = false;
+    bool volume_fills_reads = false;
+    // A folder of one block on such a volume has ended once a read came back
+    // with room for another record: the read that would return nothing is
+    // spared (one in two per folder of a walk).
+    bool one_block_on_filling_volume = false;
+    bool last_read = false;
 
     static std::unique_ptr<State> holding(int descriptor) {
         auto state = std::make_unique<State>();
@@ -399,7 +414,11 @@ Folder Folder::open_child(const Folder& parent, std::string_view name,
         error = last_error();
         return {};
     }
-    return Folder(State::holding(descriptor));
+    std::unique_ptr<State> state = State::holding(descriptor);
+    state->volume = parent.state_->volume;
+    state->volume_known = parent.state_->volume_known;
+    state->volume_fills_reads = parent.state_->volume_fills_reads;
+    return Folder(std::move(state));
 }
 
 bool Folder::is_open() const {
@@ -413,7 +432,9 @@ bool Folder::next(FolderEntry& entry, std::error_code& error) {
     for (;;) {
         if (s.position >= s.filled) {
             if (!s.block) return false;
-            const long got = ::syscall(SYS_getdents64, s.descriptor, s.block.get(), kReadBlockSize);
+            const long got = s.last_read ? 0
+                                         : ::syscall(SYS_getdents64, s.descriptor, s.block.get(),
+                                                     kReadBlockSize);
             if (got <= 0) {
                 if (got < 0) error = last_error();
                 // A drained folder keeps only its descriptor: many stay open
@@ -425,6 +446,8 @@ bool Folder::next(FolderEntry& entry, std::error_code& error) {
             }
             s.position = 0;
             s.filled = static_cast<std::size_t>(got);
+            s.last_read =
+                s.one_block_on_filling_volume && kReadBlockSize - s.filled >= kLongestRecord;
             s.looked_up.clear();
             s.looked_up_next = 0;
         }
@@ -472,15 +495,26 @@ FolderIdentity Folder::identity(std::error_code& error) const {
     }
     // statx tells a mount's root in the same call, bind mounts included.
     struct statx folder {};
-    if (::statx(state_->descriptor, "", AT_EMPTY_PATH, STATX_INO, &folder) != 0) {
+    if (::statx(state_->descriptor, "", AT_EMPTY_PATH, STATX_INO | STATX_SIZE, &folder) != 0) {
         error = last_error();
         return {};
     }
+    const auto volume =
+        static_cast<std::uint64_t>(makedev(folder.stx_dev_major, folder.stx_dev_minor));
+    if (!state_->volume_known || state_->volume != volume) {
+        struct statfs system {};
+        state_->volume = volume;
+        state_->volume_known = true;
+        state_->volume_fills_reads = fstatfs(state_->descriptor, &system) == 0 &&
+                                     static_cast<std::uint32_t>(system.f_type) == kExtMagic;
+    }
+    state_->one_block_on_filling_volume = state_->volume_fills_reads &&
+                                          (folder.stx_mask & STATX_SIZE) != 0 &&
+                                          folder.stx_size <= folder.stx_blksize;
     // Kernels before 5.8 do not tell; the walk then knows mounts by their volume.
     state_->mount_root =
         (folder.stx_attributes & folder.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0;
-    return {static_cast<std::uint64_t>(makedev(folder.stx_dev_major, folder.stx_dev_minor)),
-            static_cast<std::uint64_t>(folder.stx_ino)};
+    return {volume, static_cast<std::uint64_t>(folder.stx_ino)};
 }
 
 bool Folder::is_mount_root() const {

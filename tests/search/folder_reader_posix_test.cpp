@@ -102,6 +102,33 @@ TEST(FolderReader, OpensAChildRelativeToItsParentFollowingLinksOnlyWhenAsked) {
         << "a name is one name, never a path";
 }
 
+// Some hosts end a folder of one block at its first read that comes back
+// short: folders that just fill a block, and those one name larger, are read
+// whole, below a parent whose volume is known as the walk opens them.
+TEST(FolderReader, ReadsEveryNameOfAFolderAroundOneBlockFull) {
+    TempFolder tree;
+    std::error_code error;
+    Folder parent = Folder::open(tree.path(), error);
+    parent.identity(error);
+    for (const auto& [names, length] : std::to_array<std::pair<std::size_t, std::size_t>>(
+             {{0, 1}, {15, 255}, {16, 255}, {338, 4}, {339, 4}, {340, 4}, {1000, 255}})) {
+        const std::string folder = std::to_string(names) + "x" + std::to_string(length);
+        make_folder(tree / folder);
+        std::map<std::string, EntryKind> made = {{".", EntryKind::folder},
+                                                 {"..", EntryKind::folder}};
+        for (std::size_t index = 0; index < names; ++index) {
+            std::string name = std::to_string(index);
+            name.resize(length, '-');
+            make_file(tree / folder + "/" + name);
+            made.emplace(name, EntryKind::file);
+        }
+        Folder child = Folder::open_child(parent, folder, tree / folder, false, error);
+        ASSERT_TRUE(child.is_open()) << error.message();
+        child.identity(error);
+        EXPECT_EQ(all_entries(child), made) << folder;
+    }
+}
+
 TEST(FolderReader, TellsKernelFileSystemsFromThoseWithUserFiles) {
     TempFolder tree;
     std::error_code error;
