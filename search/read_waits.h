@@ -28,6 +28,9 @@ class ReadWaits {
     // How long a timed read waited for the host.
     enum class Waited { not_at_all, briefly, as_long_as_a_share };
 
+    // From the next read on, times one read in `sample_every`.
+    void time_one_in(std::size_t sample_every) { sample_every_ = sample_every; }
+
     // Call before opening a folder. A read that fails is simply not finished.
     Read start();
     // Call once the folder has been read whole. Empty for a read not timed.
