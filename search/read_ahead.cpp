@@ -18,8 +18,8 @@ namespace {
 // shared counter.
 constexpr std::size_t kGrantStep = std::size_t{64} << 10;
 
-// Readers that waited for room wake once there is room for this many reads.
-constexpr std::size_t kRoomToWake = 64;
+// Readers that waited for room wake once this share of it is free again.
+constexpr std::size_t kRoomToWakeShare = 4;
 
 // The nodes read below a folder, in rising order, taken from the front. It
 // holds no memory until the first node comes, as most folders never have one.
@@ -605,13 +605,15 @@ void ReadAhead::leave(Branch* branch) {
 // is done once the lock is let go. Readers wake one another in turn, so that
 // a walk that frees room for one read does not wake every reader.
 bool ReadAhead::reader_wanted() const {
-    // Readers that waited for room wake once there is room for several reads,
-    // not for each folder the walk takes.
-    const std::size_t room_to_wake = std::min(kRoomToWake, limits_.max_folders / 4);
+    // Readers that waited for room wake once a quarter of it is free, not
+    // for each folder the walk takes: a reader woken for one read sleeps
+    // again at once, and each wake-up may cost the walk its processor while
+    // it is the one that keeps everyone waiting.
+    const std::size_t bytes_to_wake = std::max(kGrantStep, limits_.max_bytes / kRoomToWakeShare);
     return idle_readers_ > 0 && unread_ > 0 && !stopping_ &&
            busy_readers_ < reader_count_.active() &&
-           folders_ahead_ + room_to_wake < limits_.max_folders &&
-           bytes_ahead_.load(std::memory_order_relaxed) + kGrantStep <= limits_.max_bytes;
+           folders_ahead_ + limits_.max_folders / kRoomToWakeShare < limits_.max_folders &&
+           bytes_ahead_.load(std::memory_order_relaxed) + bytes_to_wake <= limits_.max_bytes;
 }
 
 // The branch goes: its unread subfolders no longer count, nor does anything
