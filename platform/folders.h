@@ -1,8 +1,8 @@
 // Folders as the walk sees them: open one by path or below an open parent,
 // read its names with their kinds, tell its identity and whether it is a
 // mount's root or lies on a kernel file system; and what the walk sizes its
-// reading by: how many handles the process may hold, and whether a read made
-// the thread wait.
+// reading by: how many handles the process may hold, whether a read made the
+// thread wait, and how its reading threads share the processors.
 // The only way the walk sees the host's folders. Names come as views into
 // the block just read, of any length the host delivers; failures come as
 // std::error_code in the host's category.
@@ -125,5 +125,10 @@ void make_room_for_handles(std::size_t count);
 // host cannot tell. A folder on a share or on a disk whose data is not cached
 // makes the reader wait, one in memory does not.
 std::optional<std::uint64_t> thread_waits();
+
+// Lowers the calling thread's priority a little below the process's other
+// threads for the rest of its life, so that a thread that works ahead of
+// another gives way to it where they share the processors. Best effort.
+void give_way_to_other_threads();
 
 }  // namespace kestrafin::platform

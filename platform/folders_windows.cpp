@@ -295,4 +295,8 @@ std::optional<std::uint64_t> thread_waits() {
     return std::nullopt;
 }
 
+void give_way_to_other_threads() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}
+
 }  // namespace kestrafin::platform

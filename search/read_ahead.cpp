@@ -332,6 +332,9 @@ struct ReadAhead::ReaderState {
 // One reader thread: it reads while the count lets it and there is something
 // to read, and sleeps otherwise, until the read-ahead stops.
 void ReadAhead::run_reader() {
+    // Readers work for the walk: where it keeps them waiting for room it
+    // is the one to hurry, and where they keep it waiting it sleeps.
+    platform::give_way_to_other_threads();
     ReaderState state;
     std::unique_lock lock = locked_soon();
     while (!stopping_) {
