@@ -539,24 +539,37 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
     --folders_ahead_;
     bytes_ahead_ -= node->bytes;
     Taken taken;
+    std::unique_ptr<Branch> unlent;
     if (node->state == Node::State::read) {
+        taken.read = true;
         listing.clear();
         std::swap(listing, node->read.listing);
         std::unique_ptr<Branch> branch = std::move(node->branch);
-        branch->listing = &listing;
-        // Below a link, readers start once the walk has entered it.
-        const std::size_t unread_before = branch->unread();
-        branch->count = listing.subfolders.size();
-        const std::size_t added = branch->unread() - unread_before;
-        unread_ += added;
-        branch->unread_below += added;
-        taken.branch = branch.get();
-        taken.folder = std::move(node->read.folder);
-        descent_.push_back(std::move(branch));
+        if (listing.subfolders.empty()) {
+            unlent = std::move(branch);
+        } else {
+            branch->listing = &listing;
+            // Below a link, readers start once the walk has entered it.
+            const std::size_t unread_before = branch->unread();
+            branch->count = listing.subfolders.size();
+            const std::size_t added = branch->unread() - unread_before;
+            unread_ += added;
+            branch->unread_below += added;
+            taken.branch = branch.get();
+            taken.folder = std::move(node->read.folder);
+            descent_.push_back(std::move(branch));
+        }
     }
     keep_or_free(node);
     const bool wake = reader_wanted();
     free_let_go(lock, walk_freeing_);
+    // A folder without subfolders is never lent: its branch serves the next
+    // reads, and the walk need not leave it.
+    if (unlent && walk_kept_.size() < kBranchesKept &&
+        unlent->below.capacity() <= kBranchNodesKept) {
+        unlent->reset();
+        walk_kept_.push_back(std::move(unlent));
+    }
     if (wake) work_ready_.notify_one();
     return taken;
 }

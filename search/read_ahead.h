@@ -135,13 +135,15 @@ class ReadAhead {
 
     // Enters subfolder `index` of `parent`, the folder lent last. When a
     // reader has read it, its listing is swapped into `listing` and the
-    // result holds its handle and its branch, already lent; otherwise the
-    // result is empty, and the walk reads the folder itself and lends it.
-    // Waits while a reader is still reading it. The indices entered below one
-    // folder rise; those passed over are dropped with everything read below
-    // them.
+    // result says so; when it has subfolders, the result also holds its
+    // handle and its branch, already lent (a folder without any is never
+    // lent, and the walk need not leave it). Otherwise the result is empty,
+    // and the walk reads the folder itself and lends it. Waits while a
+    // reader is still reading it. The indices entered below one folder rise;
+    // those passed over are dropped with everything read below them.
     struct Taken {
-        Branch* branch = nullptr;
+        bool read = false;
+        Branch* branch = nullptr;              // none when it has no subfolders
         std::shared_ptr<SharedFolder> folder;  // none when it has no subfolders
     };
     Taken take(Branch* parent, std::size_t index, FolderListing& listing);

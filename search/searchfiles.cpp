@@ -232,7 +232,7 @@ class Walker : private ReadAhead::Reader {
         const std::size_t directory_units = parent.slashed_units + utf16_length(name);
         if (read_ahead_) {
             const ReadAhead::Taken taken = read_ahead_->take(parent.branch, index, child.listing);
-            if (taken.branch != nullptr) {
+            if (taken.read) {
                 path_.append(name);
                 path_.push_back(platform::kPathSeparator);
                 child.slashed_length = path_.size();

@@ -146,7 +146,7 @@ TEST(ReadAhead, AWalkWaitingOnACachedTreeReadsTheNextFoldersItself) {
     std::size_t read_ahead = 0;
     for (std::size_t at = 0; at < root.subfolders.size(); ++at) {
         FolderListing listing;
-        if (ahead.take(branch, at, listing).branch != nullptr) ++read_ahead;
+        if (ahead.take(branch, at, listing).read) ++read_ahead;
     }
     ahead.leave(branch);
     EXPECT_TRUE(reader.released) << "the walk slept while the reader was held up";
