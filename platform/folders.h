@@ -128,7 +128,8 @@ std::optional<std::uint64_t> thread_waits();
 
 // Lowers the calling thread's priority a little below the process's other
 // threads for the rest of its life, so that a thread that works ahead of
-// another gives way to it where they share the processors. Best effort.
+// another gives way to it where they share the processors. A thread started by
+// one that gave way goes no lower when it gives way in turn. Best effort.
 void give_way_to_other_threads();
 
 }  // namespace kestrafin::platform

@@ -575,11 +575,14 @@ void give_way_to_other_threads() {
     // A niceness of 5 weighs a third of the default: enough that a woken
     // helper seldom takes the processor from the thread it works for.
     constexpr int kNicer = 5;
-    const auto thread = static_cast<id_t>(gettid());
+    // A thread starts with its creator's niceness, and helpers start helpers:
+    // counted from the thread's own, each generation would give way once
+    // more. The step is taken from the process's first thread, whose
+    // niceness the others started with.
     errno = 0;
-    const int niceness = getpriority(PRIO_PROCESS, thread);
+    const int niceness = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
     if (niceness == -1 && errno != 0) return;
-    setpriority(PRIO_PROCESS, thread, std::min(niceness + kNicer, 19));
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), std::min(niceness + kNicer, 19));
 }
 
 }  // namespace kestrafin::platform

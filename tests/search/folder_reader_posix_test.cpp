@@ -2,16 +2,19 @@
 #include "platform/folders.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -127,6 +130,24 @@ TEST(FolderReader, ReadsEveryNameOfAFolderAroundOneBlockFull) {
         child.identity(error);
         EXPECT_EQ(all_entries(child), made) << folder;
     }
+}
+
+// Readers start readers, and a thread starts with its creator's niceness.
+TEST(FolderReader, ThreadsGiveWayOnceHoweverDeepTheyAreStarted) {
+    const int process = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+    if (process > 13) GTEST_SKIP() << "too nice already to tell one step from two";
+    int first = 0;
+    int second = 0;
+    std::thread([&] {
+        kestrafin::platform::give_way_to_other_threads();
+        first = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+        std::thread([&] {
+            kestrafin::platform::give_way_to_other_threads();
+            second = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+        }).join();
+    }).join();
+    EXPECT_GT(first, process);
+    EXPECT_EQ(second, first) << "started by a thread that gave way";
 }
 
 TEST(FolderReader, TellsKernelFileSystemsFromThoseWithUserFiles) {
