@@ -180,6 +180,11 @@ constexpr std::size_t kReadBlockSize = 32 * 1024;
 // The longest record getdents64 delivers: a name of 255 bytes, its NUL and
 // the header, rounded up to 8.
 constexpr std::size_t kLongestRecord = 280;
+// ext4 reads a folder of one block in the order of its names' hashes (on every
+// volume made with an index, as volumes are by default), and a read that
+// reached the folder's end gives the largest offset there is, which no hash
+// takes, as where the next one starts.
+constexpr off64_t kEndOfHashOrder = std::numeric_limits<off64_t>::max();
 constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
 
 struct LinuxDirent64 {
@@ -189,6 +194,18 @@ struct LinuxDirent64 {
     unsigned char d_type;
     char d_name[];
 };
+
+// Where the read after `block`, `filled` bytes long, starts.
+off64_t offset_after(const char* block, std::size_t filled) {
+    off64_t offset = 0;
+    for (std::size_t at = 0; at < filled;) {
+        const auto* record = reinterpret_cast<const LinuxDirent64*>(block + at);
+        if (record->d_reclen == 0) break;
+        offset = record->d_off;
+        at += record->d_reclen;
+    }
+    return offset;
+}
 
 // Read blocks are kept for the next folder opened on the same thread, so that
 // a walk does not ask the allocator for 32 KiB per folder.
@@ -342,14 +359,18 @@ struct Folder::State {
     std::vector<LookedUp> looked_up;  // in the block, from looked_up_next on
     std::size_t looked_up_next = 0;
     // The volume and whether its file system fills each read of a folder
-    // until the folder ends (ext2/3/4 do), learnt by identity() or from the
-    // parent on the same volume.
+    // until the folder ends (ext2/3/4 do, unless a signal comes for the
+    // thread meanwhile), learnt by identity() or from the parent on the same
+    // volume.
     std::uint64_t volume = 0;
     bool volume_known = false;
     bool volume_fills_reads = false;
     // A folder of one block on such a volume has ended once a read came back
-    // with room for another record: the read that would return nothing is
-    // spared (one in two per folder of a walk).
+    // with room for another record and the end of the hash order as where
+    // the next one starts: the read that would return nothing is spared (one
+    // in two per folder of a walk). A signal cuts a read short after any
+    // record (a stop and a continue from the shell, a debugger): the rest
+    // is read then.
     bool one_block_on_filling_volume = false;
     bool last_read = false;
 
@@ -446,8 +467,9 @@ bool Folder::next(FolderEntry& entry, std::error_code& error) {
             }
             s.position = 0;
             s.filled = static_cast<std::size_t>(got);
-            s.last_read =
-                s.one_block_on_filling_volume && kReadBlockSize - s.filled >= kLongestRecord;
+            s.last_read = s.one_block_on_filling_volume &&
+                          kReadBlockSize - s.filled >= kLongestRecord &&
+                          offset_after(s.block.get(), s.filled) == kEndOfHashOrder;
             s.looked_up.clear();
             s.looked_up_next = 0;
         }
