@@ -356,7 +356,8 @@ void ReadAhead::run_reader() {
 // over: what can be made without it (the node, the branch below, the path)
 // is made before, notifications and frees come after.
 bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state) {
-    Branch* parent = has_room() ? next_to_read() : nullptr;
+    out_of_room_ = !has_room();
+    Branch* parent = out_of_room_ ? nullptr : next_to_read();
     if (parent == nullptr) return false;
     if (!state.spare_branch && !kept_branches_.empty()) {
         state.spare_branch = std::move(kept_branches_.back());
@@ -621,14 +622,15 @@ void ReadAhead::leave(Branch* branch) {
 // is done once the lock is let go. Readers wake one another in turn, so that
 // a walk that frees room for one read does not wake every reader.
 bool ReadAhead::reader_wanted() const {
-    // Readers that waited for room wake once a quarter of it is free, not
+    if (idle_readers_ == 0 || unread_ == 0 || stopping_ || busy_readers_ >= reader_count_.active())
+        return false;
+    if (!out_of_room_) return has_room();
+    // Readers that ran out of room wake once a quarter of it is free, not
     // for each folder the walk takes: a reader woken for one read sleeps
     // again at once, and each wake-up may cost the walk its processor while
     // it is the one that keeps everyone waiting.
     const std::size_t bytes_to_wake = std::max(kGrantStep, limits_.max_bytes / kRoomToWakeShare);
-    return idle_readers_ > 0 && unread_ > 0 && !stopping_ &&
-           busy_readers_ < reader_count_.active() &&
-           folders_ahead_ + limits_.max_folders / kRoomToWakeShare < limits_.max_folders &&
+    return folders_ahead_ + limits_.max_folders / kRoomToWakeShare < limits_.max_folders &&
            bytes_ahead_.load(std::memory_order_relaxed) + bytes_to_wake <= limits_.max_bytes;
 }
 

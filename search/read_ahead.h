@@ -194,6 +194,7 @@ class ReadAhead {
     std::size_t unread_ = 0;
     const Node* awaited_ = nullptr;  // the walk sleeps until its reader is done
     std::size_t folders_ahead_ = 0;
+    bool out_of_room_ = false;  // the last reader to look for a read found no room
     std::size_t idle_readers_ = 0;
     std::size_t busy_readers_ = 0;
     ReaderCount reader_count_;  // readers at work at once
