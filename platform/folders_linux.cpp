@@ -177,13 +177,10 @@ std::vector<std::string> ways_to_user_mounts_below(int descriptor) {
 }
 
 constexpr std::size_t kReadBlockSize = 32 * 1024;
-// The longest record getdents64 delivers: a name of 255 bytes, its NUL and
-// the header, rounded up to 8.
-constexpr std::size_t kLongestRecord = 280;
-// ext4 reads a folder of one block in the order of its names' hashes (on every
-// volume made with an index, as volumes are by default), and a read that
-// reached the folder's end gives the largest offset there is, which no hash
-// takes, as where the next one starts.
+// ext4 reads a folder in the order of its names' hashes (on every volume made
+// with an index, as volumes are by default), and a read that reached the
+// folder's end, with nothing left unsaid, gives the largest offset there is,
+// which no hash takes, as where the next one starts.
 constexpr off64_t kEndOfHashOrder = std::numeric_limits<off64_t>::max();
 constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
 
@@ -358,20 +355,15 @@ struct Folder::State {
     bool last_lookup_slow = false;
     std::vector<LookedUp> looked_up;  // in the block, from looked_up_next on
     std::size_t looked_up_next = 0;
-    // The volume and whether its file system fills each read of a folder
-    // until the folder ends (ext2/3/4 do, unless a signal comes for the
-    // thread meanwhile), learnt by identity() or from the parent on the same
-    // volume.
+    // The volume and whether it is ext2/3/4, learnt by identity() or from the
+    // parent on the same volume. There a folder has ended once a read gave
+    // the end of the hash order as where the next one starts: the read that
+    // would return nothing is spared (one in two per folder of a walk). A
+    // read cut short (by a signal for the thread, or by a damaged name whose
+    // error the next read reports) gives another place.
     std::uint64_t volume = 0;
     bool volume_known = false;
-    bool volume_fills_reads = false;
-    // A folder of one block on such a volume has ended once a read came back
-    // with room for another record and the end of the hash order as where
-    // the next one starts: the read that would return nothing is spared (one
-    // in two per folder of a walk). A signal cuts a read short after any
-    // record (a stop and a continue from the shell, a debugger): the rest
-    // is read then.
-    bool one_block_on_filling_volume = false;
+    bool volume_is_ext = false;
     bool last_read = false;
 
     static std::unique_ptr<State> holding(int descriptor) {
@@ -438,7 +430,7 @@ Folder Folder::open_child(const Folder& parent, std::string_view name,
     std::unique_ptr<State> state = State::holding(descriptor);
     state->volume = parent.state_->volume;
     state->volume_known = parent.state_->volume_known;
-    state->volume_fills_reads = parent.state_->volume_fills_reads;
+    state->volume_is_ext = parent.state_->volume_is_ext;
     return Folder(std::move(state));
 }
 
@@ -467,9 +459,8 @@ bool Folder::next(FolderEntry& entry, std::error_code& error) {
             }
             s.position = 0;
             s.filled = static_cast<std::size_t>(got);
-            s.last_read = s.one_block_on_filling_volume &&
-                          kReadBlockSize - s.filled >= kLongestRecord &&
-                          offset_after(s.block.get(), s.filled) == kEndOfHashOrder;
+            s.last_read =
+                s.volume_is_ext && offset_after(s.block.get(), s.filled) == kEndOfHashOrder;
             s.looked_up.clear();
             s.looked_up_next = 0;
         }
@@ -517,7 +508,7 @@ FolderIdentity Folder::identity(std::error_code& error) const {
     }
     // statx tells a mount's root in the same call, bind mounts included.
     struct statx folder {};
-    if (::statx(state_->descriptor, "", AT_EMPTY_PATH, STATX_INO | STATX_SIZE, &folder) != 0) {
+    if (::statx(state_->descriptor, "", AT_EMPTY_PATH, STATX_INO, &folder) != 0) {
         error = last_error();
         return {};
     }
@@ -527,12 +518,9 @@ FolderIdentity Folder::identity(std::error_code& error) const {
         struct statfs system {};
         state_->volume = volume;
         state_->volume_known = true;
-        state_->volume_fills_reads = fstatfs(state_->descriptor, &system) == 0 &&
-                                     static_cast<std::uint32_t>(system.f_type) == kExtMagic;
+        state_->volume_is_ext = fstatfs(state_->descriptor, &system) == 0 &&
+                                static_cast<std::uint32_t>(system.f_type) == kExtMagic;
     }
-    state_->one_block_on_filling_volume = state_->volume_fills_reads &&
-                                          (folder.stx_mask & STATX_SIZE) != 0 &&
-                                          folder.stx_size <= folder.stx_blksize;
     // Kernels before 5.8 do not tell; the walk then knows mounts by their volume.
     state_->mount_root =
         (folder.stx_attributes & folder.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0;

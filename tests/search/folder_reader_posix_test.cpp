@@ -105,10 +105,10 @@ TEST(FolderReader, OpensAChildRelativeToItsParentFollowingLinksOnlyWhenAsked) {
         << "a name is one name, never a path";
 }
 
-// Some hosts end a folder of one block at its first read, spared the one that
-// would return nothing: folders that just fill a block, and those one name
-// larger, are read whole, below a parent whose volume is known as the walk
-// opens them.
+// Some hosts end a folder at the read that reached its end, spared the one
+// that would return nothing: folders that just fill a block, those one name
+// larger, and those of many blocks are read whole, below a parent whose
+// volume is known as the walk opens them.
 TEST(FolderReader, ReadsEveryNameOfAFolderAroundOneBlockFull) {
     TempFolder tree;
     std::error_code error;
