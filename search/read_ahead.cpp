@@ -566,11 +566,7 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
     free_let_go(lock, walk_freeing_);
     // A folder without subfolders is never lent: its branch serves the next
     // reads, and the walk need not leave it.
-    if (unlent && walk_kept_.size() < kBranchesKept &&
-        unlent->below.capacity() <= kBranchNodesKept) {
-        unlent->reset();
-        walk_kept_.push_back(std::move(unlent));
-    }
+    if (unlent) keep_for_next_reads(std::move(unlent));
     if (wake) work_ready_.notify_one();
     return taken;
 }
@@ -608,14 +604,17 @@ void ReadAhead::leave(Branch* branch) {
     }
     const bool wake = reader_wanted();
     free_let_go(lock, walk_freeing_);
-    for (std::unique_ptr<Branch>& left : walk_left_) {
-        if (walk_kept_.size() >= kBranchesKept) break;
-        if (left->below.capacity() > kBranchNodesKept) continue;
-        left->reset();  // its handle closes here, outside the lock
-        walk_kept_.push_back(std::move(left));
-    }
+    for (std::unique_ptr<Branch>& left : walk_left_) keep_for_next_reads(std::move(left));
     walk_left_.clear();
     if (wake) work_ready_.notify_one();
+}
+
+// Called by the walk without the lock: a branch it is done with serves the
+// next reads, with its memory, unless enough are kept or it held many nodes.
+void ReadAhead::keep_for_next_reads(std::unique_ptr<Branch> branch) {
+    if (walk_kept_.size() >= kBranchesKept || branch->below.capacity() > kBranchNodesKept) return;
+    branch->reset();  // its handle closes here, outside the lock
+    walk_kept_.push_back(std::move(branch));
 }
 
 // Called with the lock held: whether an idle reader should be woken, which

@@ -173,6 +173,7 @@ class ReadAhead {
     void start_readers();
     void drop(Node* node);
     void forget(const Branch& branch);
+    void keep_for_next_reads(std::unique_ptr<Branch> branch);
 
     Reader& reader_;
     const ReadAheadLimits limits_;
