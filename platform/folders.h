@@ -44,6 +44,26 @@ struct FolderIdentity {
 
 // One open folder. One thread at a time uses it, except that several may
 // open its subfolders (open_child) at once.
+// Threads that make a folder's lookups at once (Folder::look_up_at_once),
+// shared by every folder read while it lives: a walk keeps one for its whole
+// length. They start as lookups first want them, a fixed number at most, and
+// end with it. It must outlive the folders that use it, and no lookup may be
+// under way as it ends. Where the host makes lookups one after another, it
+// holds nothing.
+class LookupHelpers {
+  public:
+    LookupHelpers();
+    ~LookupHelpers();
+    LookupHelpers(const LookupHelpers&) = delete;
+    LookupHelpers& operator=(const LookupHelpers&) = delete;
+
+    struct State;  // the host's own
+
+  private:
+    friend class Folder;
+    std::unique_ptr<State> state_;
+};
+
 class Folder {
   public:
     // Opens the folder named by `path` as the user gave it, following links.
@@ -69,12 +89,13 @@ class Folder {
     // failed (error set; the entries before it were delivered).
     bool next(FolderEntry& entry, std::error_code& error);
 
-    // Lets next() look up to `lookups` entries' kinds at once where the host
-    // makes each lookup wait (a folder of links on a share or on a disk whose
-    // data is not cached); 1, the default, looks them up one after another.
-    // What next() delivers does not change; where the host cannot make
-    // lookups at once, they are made one after another.
-    void look_up_at_once(std::size_t lookups);
+    // Lets next() look up to `lookups` entries' kinds at once, with the
+    // threads of `helpers`, where the host makes each lookup wait (a folder of
+    // links on a share or on a disk whose data is not cached); by default they
+    // are looked up one after another. What next() delivers does not change;
+    // where the host cannot make lookups at once, they are made one after
+    // another.
+    void look_up_at_once(std::size_t lookups, LookupHelpers& helpers);
 
     // The open folder's identity; fails only when the host cannot be asked,
     // and the result is then not known().

@@ -17,10 +17,14 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <limits>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -286,28 +290,113 @@ struct LookedUp {
 // A lookup that took this long waited for the host, as on a share or on a disk
 // whose data is not cached: those of the rest of the block are made at once.
 constexpr std::chrono::microseconds kSlowLookup{100};
-// Each helper thread is worth starting for this many lookups; all folders
-// being read together have this many helpers at most.
+// A helper is worth asking for this many lookups; there are this many at most.
 constexpr std::size_t kLookupsPerHelper = 4;
 constexpr std::size_t kMostHelpers = 64;
-std::atomic<std::size_t> helpers_at_work{0};
 
-// Takes up to `wanted` helpers from those left; returns how many it took.
-std::size_t take_helpers(std::size_t wanted) {
-    std::size_t at_work = helpers_at_work.load(std::memory_order_relaxed);
-    std::size_t taken = 0;
-    do {
-        taken = std::min(wanted, kMostHelpers - std::min(at_work, kMostHelpers));
-    } while (taken > 0 && !helpers_at_work.compare_exchange_weak(at_work, at_work + taken,
-                                                                 std::memory_order_relaxed));
-    return taken;
-}
+}  // namespace
+
+// Helpers wait for the next block once they are started: a cold walk of /usr
+// wants help for hundreds of blocks, and starting threads for each took more
+// of the processors than the lookups they made.
+struct LookupHelpers::State {
+    // Runs `work` on this thread and on up to `helpers` helpers at once;
+    // returns once every run of it has returned. `work` takes its share of a
+    // common list, so it may run any number of times.
+    void run(std::size_t helpers, const std::function<void()>& work) {
+        Job job{&work, helpers};
+        if (helpers > 0) {
+            std::lock_guard lock(mutex);
+            jobs.push_back(&job);
+            wanted += helpers;
+            // Idle helpers first: each woken takes a share of the job.
+            for (std::size_t woken = 0; woken < std::min(helpers, idle); ++woken)
+                work_ready.notify_one();
+            start_wanted_helpers();
+        }
+        work();
+        if (helpers == 0) return;
+        std::unique_lock lock(mutex);
+        // Help not yet given is not wanted any more.
+        if (job.unstarted > 0) {
+            wanted -= job.unstarted;
+            job.unstarted = 0;
+            std::erase(jobs, &job);
+        }
+        finished.wait(lock, [&] { return job.running == 0; });
+    }
+
+    ~State() {
+        {
+            std::lock_guard lock(mutex);
+            ending = true;
+        }
+        work_ready.notify_all();
+        for (std::thread& helper : helpers) helper.join();
+    }
+
+    struct Job {
+        const std::function<void()>* work;
+        std::size_t unstarted;
+        std::size_t running = 0;
+    };
+
+    // With the lock held.
+    void start_wanted_helpers() {
+        while (idle + starting < wanted && helpers.size() < kMostHelpers) {
+            try {
+                helpers.emplace_back([this] { help(); });
+            } catch (const std::exception&) {
+                break;  // fewer helpers only make the lookups slower
+            }
+            ++starting;
+        }
+    }
+
+    void help() {
+        // Helpers work for readers as often as for the walk: like readers,
+        // they give way to it, whichever thread started them.
+        give_way_to_other_threads();
+        std::unique_lock lock(mutex);
+        --starting;
+        for (;;) {
+            ++idle;
+            work_ready.wait(lock, [&] { return !jobs.empty() || ending; });
+            --idle;
+            if (jobs.empty()) return;
+            Job& job = *jobs.front();
+            if (--job.unstarted == 0) jobs.pop_front();
+            --wanted;
+            ++job.running;
+            lock.unlock();
+            (*job.work)();
+            lock.lock();
+            if (--job.running == 0) finished.notify_all();
+        }
+    }
+
+    std::mutex mutex;
+    std::condition_variable work_ready;
+    std::condition_variable finished;
+    std::deque<Job*> jobs;   // those still wanting help, oldest first
+    std::size_t wanted = 0;  // helpers they still want
+    std::size_t idle = 0;
+    std::size_t starting = 0;  // started, not yet waiting
+    bool ending = false;
+    std::vector<std::thread> helpers;
+};
+
+LookupHelpers::LookupHelpers() : state_(std::make_unique<State>()) {}
+LookupHelpers::~LookupHelpers() = default;
+
+namespace {
 
 // Looks up the kinds of the entries of `block` from `position` to `filled`
 // that need a lookup, up to `at_once` of them at a time, this thread's among
-// them. A host that refuses more threads gets fewer lookups at once.
+// them.
 void look_up_ahead(int descriptor, const char* block, std::size_t position, std::size_t filled,
-                   std::size_t at_once, std::vector<LookedUp>& looked_up) {
+                   std::size_t at_once, LookupHelpers::State& helpers,
+                   std::vector<LookedUp>& looked_up) {
     looked_up.clear();
     for (std::size_t at = position; at < filled;) {
         const auto* record = reinterpret_cast<const LinuxDirent64*>(block + at);
@@ -318,7 +407,7 @@ void look_up_ahead(int descriptor, const char* block, std::size_t position, std:
         at += record->d_reclen;
     }
     std::atomic<std::size_t> next{0};
-    const auto look_up = [&] {
+    const std::function<void()> look_up = [&] {
         for (std::size_t index = next++; index < looked_up.size(); index = next++) {
             LookedUp& found = looked_up[index];
             const auto* record = reinterpret_cast<const LinuxDirent64*>(block + found.position);
@@ -330,17 +419,7 @@ void look_up_ahead(int descriptor, const char* block, std::size_t position, std:
     };
     const std::size_t wanted =
         std::min(at_once, (looked_up.size() + kLookupsPerHelper - 1) / kLookupsPerHelper);
-    const std::size_t taken = wanted > 1 ? take_helpers(wanted - 1) : 0;
-    std::vector<std::thread> helpers;
-    try {
-        helpers.reserve(taken);
-        while (helpers.size() < taken) helpers.emplace_back(look_up);
-    } catch (const std::exception&) {
-        // Fewer helpers only make the lookups slower.
-    }
-    look_up();
-    for (std::thread& helper : helpers) helper.join();
-    helpers_at_work.fetch_sub(taken, std::memory_order_relaxed);
+    helpers.run(wanted > 1 ? wanted - 1 : 0, look_up);
 }
 
 }  // namespace
@@ -352,6 +431,7 @@ struct Folder::State {
     std::size_t filled = 0;
     mutable bool mount_root = false;  // learnt by identity()
     std::size_t lookups_at_once = 1;
+    LookupHelpers::State* helpers = nullptr;  // set with lookups_at_once above 1
     bool last_lookup_slow = false;
     std::vector<LookedUp> looked_up;  // in the block, from looked_up_next on
     std::size_t looked_up_next = 0;
@@ -470,7 +550,7 @@ bool Folder::next(FolderEntry& entry, std::error_code& error) {
         // The record's length bounds the name even if the host left out its NUL.
         const std::size_t room = record->d_reclen - offsetof(LinuxDirent64, d_name);
         entry.name = std::string_view(record->d_name, strnlen(record->d_name, room));
-        if (!needs_lookup(record->d_type) || s.lookups_at_once <= 1) {
+        if (!needs_lookup(record->d_type) || s.helpers == nullptr) {
             if (kind_of(s.descriptor, record->d_name, record->d_type, entry)) return true;
             continue;
         }
@@ -488,7 +568,7 @@ bool Folder::next(FolderEntry& entry, std::error_code& error) {
         // waited for the host.
         if (slow && s.last_lookup_slow) {
             look_up_ahead(s.descriptor, s.block.get(), s.position, s.filled, s.lookups_at_once,
-                          s.looked_up);
+                          *s.helpers, s.looked_up);
             s.looked_up_next = 0;
         }
         s.last_lookup_slow = slow;
@@ -496,8 +576,10 @@ bool Folder::next(FolderEntry& entry, std::error_code& error) {
     }
 }
 
-void Folder::look_up_at_once(std::size_t lookups) {
-    if (state_) state_->lookups_at_once = std::max<std::size_t>(lookups, 1);
+void Folder::look_up_at_once(std::size_t lookups, LookupHelpers& helpers) {
+    if (!state_) return;
+    state_->lookups_at_once = std::max<std::size_t>(lookups, 1);
+    state_->helpers = lookups > 1 ? helpers.state_.get() : nullptr;
 }
 
 FolderIdentity Folder::identity(std::error_code& error) const {

@@ -246,7 +246,12 @@ bool Folder::next(FolderEntry& entry, std::error_code& error) {
     return true;
 }
 
-void Folder::look_up_at_once(std::size_t) {}
+struct LookupHelpers::State {};
+
+LookupHelpers::LookupHelpers() = default;
+LookupHelpers::~LookupHelpers() = default;
+
+void Folder::look_up_at_once(std::size_t, LookupHelpers&) {}
 
 FolderIdentity Folder::identity(std::error_code& error) const {
     error.clear();

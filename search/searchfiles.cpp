@@ -137,7 +137,7 @@ class Walker : private ReadAhead::Reader {
             sink_.folder_unreadable(root, error.value());
             return;
         }
-        if (plan_.readers > 0) folder.look_up_at_once(kLookupsAtOnce);
+        if (plan_.readers > 0) folder.look_up_at_once(kLookupsAtOnce, lookup_helpers_);
         Frame& frame = frame_at(0);
         frame.slashed_length = path_.size();
         frame.slashed_units = utf16_length(path_);
@@ -263,7 +263,7 @@ class Walker : private ReadAhead::Reader {
             sink_.folder_unreadable(path_, error.value());
             return;
         }
-        if (plan_.readers > 0) folder.look_up_at_once(kLookupsAtOnce);
+        if (plan_.readers > 0) folder.look_up_at_once(kLookupsAtOnce, lookup_helpers_);
         path_.push_back(platform::kPathSeparator);
         child.slashed_length = path_.size();
         child.slashed_units = directory_units + 1;
@@ -430,7 +430,7 @@ class Walker : private ReadAhead::Reader {
         parent.reset();
         if (!folder.is_open() || (request.through_link && !first_through_a_link(folder)))
             return false;
-        folder.look_up_at_once(kLookupsAtOnce);
+        folder.look_up_at_once(kLookupsAtOnce, lookup_helpers_);
         const std::size_t directory_units =
             request.parent_slashed_units + utf16_length(request.name);
         const ListingRequest reading = listing_request(
@@ -476,6 +476,7 @@ class Walker : private ReadAhead::Reader {
     const ReaderPlan plan_;
     HandleAccount account_;  // outlives every handle below, which give back to it
     WalkRules rules_;
+    platform::LookupHelpers lookup_helpers_;  // outlives every folder below, which use it
     std::string_view root_;
     std::size_t root_slashed_length_ = 0;  // set before any reader starts
     std::string path_;
