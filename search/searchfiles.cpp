@@ -29,8 +29,12 @@ constexpr std::size_t kFoldersAhead = 4096;
 constexpr std::size_t kBytesAhead = std::size_t{8} << 20;
 // Readers at work at least where reads wait briefly, as on a local disk whose
 // data is not cached: enough to keep its queue busy while some of them are
-// held up by a slow folder (one of links, each of which is looked up).
-constexpr std::size_t kReadersWhereReadsWait = 24;
+// held up by a slow folder (one of links, each of which is looked up). Each
+// read also takes a processor for most of its time, in the host's own code:
+// with few processors, readers beyond a dozen only take them from the walk.
+std::size_t readers_where_reads_wait() {
+    return std::clamp<std::size_t>(6 * kProcessors, 12, 24);
+}
 // Handles the readers may hold at most, opening folders or kept open to read
 // below them: many, since every folder read ahead that has subfolders keeps
 // one, and while the walk waits for one slow folder the readers go on ahead
@@ -382,7 +386,7 @@ class Walker : private ReadAhead::Reader {
     // wait, as many as such reads want.
     std::size_t first_readers() const {
         if (waits_.reads_wait_long()) return plan_.readers;
-        if (waits_.reads_wait()) return kReadersWhereReadsWait;
+        if (waits_.reads_wait()) return readers_where_reads_wait();
         return std::max<std::size_t>(kProcessors - 1, 1);
     }
 
@@ -394,7 +398,7 @@ class Walker : private ReadAhead::Reader {
             reader,
             ReadAheadLimits{.readers = plan_.readers,
                             .first_readers = first_readers(),
-                            .readers_where_reads_wait = kReadersWhereReadsWait,
+                            .readers_where_reads_wait = readers_where_reads_wait(),
                             .max_bytes = kBytesAhead,
                             // Every folder read ahead with subfolders keeps its handle.
                             .max_folders = std::min(kFoldersAhead, plan_.handles - plan_.readers)});
