@@ -42,8 +42,6 @@ struct FolderIdentity {
     bool known() const { return volume != 0 || file != 0; }
 };
 
-// One open folder. One thread at a time uses it, except that several may
-// open its subfolders (open_child) at once.
 // Threads that make a folder's lookups at once (Folder::look_up_at_once),
 // shared by every folder read while it lives: a walk keeps one for its whole
 // length. They start as lookups first want them, a fixed number at most, and
@@ -64,6 +62,8 @@ class LookupHelpers {
     std::unique_ptr<State> state_;
 };
 
+// One open folder. One thread at a time uses it, except that several may
+// open its subfolders (open_child) at once.
 class Folder {
   public:
     // Opens the folder named by `path` as the user gave it, following links.
