@@ -200,8 +200,7 @@ TEST(FolderReader, MakesRoomForHandlesWithoutOpeningAny) {
 // On a share every lookup of a link waits for the server, so the links of a
 // folder are looked up at once: each entry still comes once, in the host's
 // order, with the kind it has when looked up one after another. The links
-// fill several of the host's reads, so the same helpers serve one after
-// another.
+// fill several of the host's reads, each looked up at once in turn.
 TEST(FolderReader, LinksLookedUpAtOnceOnAShareComeInOrderWithTheirKinds) {
     ShareFolders folders;
     const auto in_source = [&](const std::string& name) { return folders.source + "/" + name; };
