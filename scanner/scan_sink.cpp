@@ -261,7 +261,8 @@ void ScanSink::link_web_skipped(std::string_view directory) {
 }
 
 void ScanSink::kernel_file_system_skipped(std::string_view directory) {
-    // Said even without -v when it is the root, since then nothing at all is walked.
+    // Said even without -v when it is the root, since then nothing is walked
+    // but other file systems mounted below it.
     if (options_.verbose || folders_read_ == 0)
         warn("not entering " + quoted_for_terminal(directory) +
              ": it lies on a kernel file system, which holds no user files");

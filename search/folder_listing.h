@@ -42,8 +42,9 @@ struct UnknownName {
 struct FolderListing {
     platform::FolderIdentity identity;  // not known() when the host could not tell
     bool mount_root = false;            // a mount's root, or on another volume than its parent
-    // Then no name was read; `subfolders` holds only the ways down to
-    // mounts of other file systems below it, which may hold user files.
+    // On a kernel file system no name is read: `subfolders` holds only the
+    // ways down to mounts of other file systems below it, which may hold
+    // user files.
     bool on_kernel_file_system = false;
     std::string names;                   // the kept names, back to back
     std::vector<ListedName> files;       // entries that are no folders, in delivery order
@@ -82,7 +83,8 @@ void read_folder_listing(platform::Folder& folder, const ListingRequest& request
                          FolderListing& listing);
 
 // The same within `allowance`: false, with the listing incomplete, as soon as
-// the listing would hold more bytes than the allowance grants.
+// the listing would hold more bytes than the allowance grants, or once the
+// read-ahead that granted it stops.
 bool read_folder_listing(platform::Folder& folder, const ListingRequest& request,
                          FolderListing& listing, ReadAllowance& allowance);
 
@@ -96,12 +98,13 @@ bool read_folder_listing(platform::Folder& folder, const ListingRequest& request
 void read_folder_identity(platform::Folder& folder, const ListingRequest& request,
                           FolderListing& listing);
 
-// The second step: keeps the subfolders and the entries of unknown kind in
-// `listing` and gives each file's name to `take_file` (only when
-// request.keep_files), which returns false to stop reading; so does a name
-// that `allowance` refuses. "." and ".." are left out by name, whatever kind
-// the host gives them. False when reading was stopped so; a failed read sets
-// read_error. Reads nothing for a folder on a kernel file system.
+// The second step: keeps the subfolders, the entries the request's exclusion
+// leaves out and those of unknown kind in `listing` and gives each file's
+// name to `take_file` (only when request.keep_files), which returns false to
+// stop reading; so does a name that `allowance` refuses. "." and ".." are
+// left out by name, whatever kind the host gives them. False when reading
+// was stopped so; a failed read sets read_error. Reads nothing for a folder
+// on a kernel file system.
 template <typename TakeFile>
 bool read_folder_names(platform::Folder& folder, const ListingRequest& request,
                        FolderListing& listing, ReadAllowance& allowance, TakeFile&& take_file);

@@ -3,8 +3,10 @@
 // deepest folders open and closes shallower ones to stay within its share
 // (a closed folder is reopened from its nearest open ancestor when the walk
 // comes back to it); readers take a handle only when the account has one to
-// spare, and never one of the descent's share. The process's limit on open
-// handles sets the whole.
+// spare, and never one of the descent's share. A folder a reader kept open
+// and the walk then entered stays charged to the readers until it closes and
+// counts in the descent's share as well: counted twice, so never more than
+// the whole is open. The process's limit on open handles sets the whole.
 #pragma once
 
 #include <atomic>

@@ -89,8 +89,10 @@ bool ReadAllowance::grow(std::size_t bytes) {
     return true;
 }
 
-// A folder whose subfolders readers may read. All fields are guarded by the
-// read-ahead's mutex, and so is reading `listing`.
+// A folder whose subfolders readers may read. While it is held (in the
+// descent or below a node), its fields are guarded by the read-ahead's mutex,
+// and readers read `listing` only under it; the walk reads the listings it
+// lent without it, since it changes none while it is lent.
 struct ReadAhead::Branch {
     const FolderListing* listing = nullptr;
     std::shared_ptr<SharedFolder> folder;
@@ -383,7 +385,7 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     folder.name = parent->listing->name_of(entry);
     folder.path.clear();
     if (!parent->slashed_path.empty() &&
-        parent->slashed_path.size() + folder.name.size() < limits_.longest_path_kept)
+        parent->slashed_path.size() + folder.name.size() <= limits_.longest_path_kept)
         folder.path.append(parent->slashed_path).append(folder.name);
     folder.parent = parent->folder;
     folder.parent_slashed_units = parent->slashed_units;

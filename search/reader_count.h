@@ -32,7 +32,8 @@ class ReaderCount {
     // was not timed) and the most readers' reads under way as it started or
     // ended, a reader's own among them.
     void count_read(std::optional<ReadWaits::Waited> waited, std::size_t under_way);
-    // The walk waited for a folder being read ahead, or read one itself.
+    // The walk waited for a folder being read ahead, or read one that no
+    // reader had taken (not one a reader gave up).
     void walk_waited() { ++round_waits_; }
     // The host refused another thread: there will be no more than `started`.
     void refused_after(std::size_t started);

@@ -499,9 +499,10 @@ class Walker : private ReadAhead::Reader {
 
 void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
                  const SearchOptions& options) {
-    // A process allowed few handles keeps fewer folders open, and leaves half
-    // of its handles to the rest of the program. Those it holds already (a
-    // parent may leave hundreds open) are not the walk's to count on.
+    // A process allowed few handles keeps fewer folders open: the descent
+    // takes at most half of the handles left, and readers take of the rest
+    // all but those the program needs. Those it holds already (a parent may
+    // leave hundreds open) are not the walk's to count on.
     const std::size_t limit = platform::open_handle_limit();
     const std::size_t held = std::min(platform::open_handle_count(), limit);
     SearchOptions fitted = options;

@@ -39,7 +39,8 @@ class SearchSink {
     virtual void add_entry(std::string_view entry_text) = 0;
     // A folder the walk has entered, once all its names are read and its
     // files handed on: `directory` names it as folder_done does, `listing`
-    // holds its subfolders with their kinds. For sinks that judge the names
+    // holds its subfolders with their kinds (its files only when a reader
+    // read it ahead, so a sink does not count on them). For sinks that judge the names
     // of a folder against each other, or folders by their name.
     virtual void folder_listed(std::string_view /*directory*/, const FolderListing& /*listing*/) {}
     // A folder whose names could not be read, or could be read only in part,
@@ -53,7 +54,8 @@ class SearchSink {
     // that the walk has already walked through a link; it is not entered again.
     virtual void link_web_skipped(std::string_view /*directory*/) {}
     // A folder on a kernel file system (proc, sysfs, ...), which holds no user
-    // files; it is not entered.
+    // files: its names are not read, and the walk enters it only on its way to
+    // other file systems mounted below it.
     virtual void kernel_file_system_skipped(std::string_view /*directory*/) {}
     // One folder has been read; for progress reports.
     virtual void folder_done(std::string_view /*directory*/) {}
@@ -100,7 +102,8 @@ struct SearchOptions {
 // their path and whatever the depth. A folder is not entered when it is one
 // the walk is inside and it is reached through a link or is a mount's root,
 // when it is reached through a link (directly or below one) and was already
-// walked through a link, or when it lies on a kernel file system; each of
+// walked through a link, or when it lies on a kernel file system (unless
+// other file systems are mounted below it, which the walk goes on to); each of
 // these is reported to the sink. The sink is called on the calling thread
 // alone, whatever the thread count; every reader has ended when this returns,
 // at the walk's end or once the sink asked to stop.

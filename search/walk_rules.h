@@ -95,9 +95,11 @@ class WalkRules {
     // read `read` (the walk closed it meanwhile), shows the same folder under
     // a new number. A file system that numbers inodes as it meets them (FUSE
     // by node id, as sshfs does) gives a folder it forgot while no handle held
-    // it a new number, and nothing else about it changes: the volume, and the
-    // subfolders the walk still has to go through. Another folder put in its
-    // place differs in those, or is one the walk is inside.
+    // it a new number, and nothing else about it changes: the volume, and all
+    // its subfolders, those the walk left out among them. Another folder put
+    // in its place differs in those, or is one the walk is inside; so does
+    // this one when a subfolder came or went meanwhile, which is then
+    // reported as a folder gone.
     bool renumbered(const FolderListing& read, const FolderListing& reread) const;
 
     // Whether `reopened`, opened again where the walk read `read` (a folder
