@@ -20,22 +20,18 @@ struct Unit {
 
 // Decodes the unit at `at`, or an invalid byte as a unit of one byte. An
 // encoded surrogate is no character a terminal can show: escaped, byte by byte.
-Unit unit_at(std::string_view text, std::size_t at, std::uint32_t& code) {
+Unit unit_at(std::string_view text, std::size_t at) {
     const platform::Utf8Sequence sequence = platform::decode_utf8(text.substr(at));
-    code = sequence.code_point;
+    const std::uint32_t code = sequence.code_point;
     if (sequence.length == 0) return {text.substr(at, 1), false};
     return {text.substr(at, sequence.length), !platform::is_control_character(code) &&
                                                   !sequence.is_surrogate() &&
                                                   !platform::is_direction_control(code)};
 }
 
-void append_escape(std::string& out, const Unit& unit, std::uint32_t code) {
-    if (unit.bytes.size() > 1 && platform::is_direction_control(code)) {
-        char text[8];
-        std::snprintf(text, sizeof text, "\\u%04x", static_cast<unsigned>(code));
-        out += text;
-        return;
-    }
+// Bytes, never \u escapes: bash reads $'\u...' back only in a UTF-8 locale,
+// octal bytes in every one.
+void append_escape(std::string& out, const Unit& unit) {
     for (const char c : unit.bytes) {
         switch (c) {
             case '\a':
@@ -71,9 +67,8 @@ void append_escape(std::string& out, const Unit& unit, std::uint32_t code) {
 
 bool needs_quotes(std::string_view name) {
     if (name.empty()) return true;
-    std::uint32_t code = 0;
     for (std::size_t at = 0; at < name.size();) {
-        const Unit unit = unit_at(name, at, code);
+        const Unit unit = unit_at(name, at);
         if (!unit.printable) return true;
         at += unit.bytes.size();
     }
@@ -84,9 +79,8 @@ std::string quoted(std::string_view name) {
     enum class Open { None, Single, Dollar } open = Open::None;
     std::string out;
     out.reserve(name.size() + 2);
-    std::uint32_t code = 0;
     for (std::size_t at = 0; at < name.size();) {
-        const Unit unit = unit_at(name, at, code);
+        const Unit unit = unit_at(name, at);
         at += unit.bytes.size();
         if (unit.printable) {
             if (open == Open::Dollar) out += '\'';
@@ -100,7 +94,7 @@ std::string quoted(std::string_view name) {
             if (open == Open::Single) out += '\'';
             if (open != Open::Dollar) out += "$'";
             open = Open::Dollar;
-            append_escape(out, unit, code);
+            append_escape(out, unit);
         }
     }
     if (open == Open::None)
@@ -123,14 +117,13 @@ std::string escaped_for_terminal(std::string_view name) {
 std::string printable_text(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    std::uint32_t code = 0;
     for (std::size_t at = 0; at < text.size();) {
-        const Unit unit = unit_at(text, at, code);
+        const Unit unit = unit_at(text, at);
         at += unit.bytes.size();
         if (unit.printable)
             out += unit.bytes;
         else
-            append_escape(out, unit, code);
+            append_escape(out, unit);
     }
     return out;
 }

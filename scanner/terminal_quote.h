@@ -1,8 +1,9 @@
 // Names made safe for a terminal, quoted the way GNU ls quotes for one: a
 // name with control characters, invalid UTF-8 or bidirectional controls can
 // neither move the cursor, retitle the window nor hide part of itself.
-// Printable runs stand in single quotes, the rest in $'...' with C escapes,
-// so the quoted text is also a valid shell word for the same bytes.
+// Printable runs stand in single quotes, the rest in $'...' with C escapes
+// and octal bytes, so the quoted text is also a shell word for the same bytes
+// in any locale.
 #pragma once
 
 #include <string>
@@ -18,7 +19,7 @@ std::string quoted_for_terminal(std::string_view name);
 std::string escaped_for_terminal(std::string_view name);
 
 // `text` with every unprintable character replaced by its escape (\n,
-// \033, \u202e...), for messages that quote their names already.
+// \033, \342\200\256...), for messages that quote their names already.
 std::string printable_text(std::string_view text);
 
 }  // namespace kestrafin::scanner
