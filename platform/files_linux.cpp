@@ -40,6 +40,17 @@ FileKind kind_of(mode_t mode) {
     platform::raise_file_error(action, what, path, make_error_code(kind_of(mode)));
 }
 
+// An open refused for want of rights may be refused for the kind of the name
+// (a device on a mount without devices gives EACCES): the kind is the reason.
+[[noreturn]] void raise_open_error(std::string_view action, std::string_view what,
+                                   const std::string& path, int error) {
+    struct stat entry {};
+    if ((error == EACCES || error == EPERM) && ::stat(path.c_str(), &entry) == 0 &&
+        !S_ISREG(entry.st_mode))
+        raise_not_regular(action, what, path, entry.st_mode);
+    raise_file_error(action, what, path, error);
+}
+
 // Checks what an open descriptor holds; closes it and raises when it is no
 // regular file of the user's (the name was swapped after it was looked at) or
 // lies on a kernel file system.
@@ -122,7 +133,7 @@ void refuse_read_only_file(const std::string& path, std::string_view what) {
 std::string read_file(const std::string& path, std::string_view what) {
     refuse_unless_regular(path, "open", what);
     const int descriptor = ::open(path.c_str(), O_RDONLY | kNeverBlock);
-    if (descriptor < 0) raise_file_error("open", what, path, errno);
+    if (descriptor < 0) raise_open_error("open", what, path, errno);
     refuse_unless_regular_user_file(descriptor, "open", what, path);
     std::string content;
     struct stat entry {};
@@ -148,7 +159,7 @@ void FileSystemObject::CreateTextFile(const std::string& folder, std::string_vie
     const std::string path = program_file(folder, name);
     refuse_unless_regular(path, "create", "file");
     const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | kNeverBlock, 0666);
-    if (descriptor < 0) raise_file_error("create", "file", path, errno);
+    if (descriptor < 0) raise_open_error("create", "file", path, errno);
     refuse_unless_regular_user_file(descriptor, "create", "file", path);
     // Emptied only once it is known to be a regular file.
     if (::ftruncate(descriptor, 0) != 0) {
@@ -167,7 +178,7 @@ struct SequentialFileReader::OpenFile {
 SequentialFileReader::SequentialFileReader(const std::string& path, std::string_view what)
     : path_(path), what_(what) {
     const int descriptor = ::open(path.c_str(), O_RDONLY | kNeverBlock);
-    if (descriptor < 0) raise_file_error("open", what_, path_, errno);
+    if (descriptor < 0) raise_open_error("open", what_, path_, errno);
     refuse_unless_regular_user_file(descriptor, "open", what_, path_);
     file_ = std::make_unique<OpenFile>();
     file_->descriptor = descriptor;
