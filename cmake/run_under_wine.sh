@@ -6,6 +6,9 @@
 # starts, so a failure with no output at all is Wine's, not the program's; it
 # is started again, at most twice, and says so. Any other status is passed on.
 set -u
+# Wine turns file names into bytes through the Unix locale; outside UTF-8 a
+# name beyond ASCII cannot be created. The tests need it whatever the caller's.
+export LC_ALL=C.UTF-8
 wine=$1
 shift
 # Standard error stays apart (test discovery reads standard output alone); it
