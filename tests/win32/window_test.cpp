@@ -185,9 +185,26 @@ class Win32Window : public ::testing::Test {
         }
     }
 
-    // Presses `key` where the system sends it, to the control with the focus,
-    // with Ctrl and Shift held or not, as the thread's keyboard state tells it.
+    // The window is where a user's keys go: in front, the focus on one of its
+    // controls. Under Wine the display's focus events come late on a busy
+    // machine and may take it out of the front; it is brought back, as a
+    // click on it would.
+    static bool in_front(win32::frmMain& window) {
+        if (::GetForegroundWindow() != window.handle()) {
+            ::SetForegroundWindow(window.handle());
+            return false;
+        }
+        const HWND focus = ::GetFocus();
+        return focus != nullptr && ::IsChild(window.handle(), focus);
+    }
+
+    // Presses `key` on the control with the focus, with Ctrl and Shift held or
+    // not, once the window is in front. The key goes through the window's loop
+    // at once rather than through the queue: no message of the display (focus,
+    // keymap) then comes between setting the thread's keyboard state and the
+    // control reading it.
     static void press(win32::frmMain& window, WORD key, bool control, bool shift) {
+        ASSERT_TRUE(pump_until(window, [&] { return in_front(window); }));
         BYTE before[256] = {};
         ::GetKeyboardState(before);
         BYTE held[256] = {};
@@ -195,9 +212,14 @@ class Win32Window : public ::testing::Test {
         held[VK_CONTROL] = control ? 0x80 : 0;
         held[VK_SHIFT] = shift ? 0x80 : 0;
         ::SetKeyboardState(held);
-        ::PostMessageW(::GetFocus(), WM_KEYDOWN, key, 0);
-        ::PostMessageW(::GetFocus(), WM_KEYUP, key, 0xC0000000);
-        pump_waiting(window);
+        for (const auto& [kind, flags] :
+             {std::pair<UINT, LPARAM>{WM_KEYDOWN, 1}, {WM_KEYUP, 0xC0000001}}) {
+            MSG message{::GetFocus(), kind, key, flags, ::GetTickCount(), {}};
+            if (!window.pre_translate(message)) {
+                ::TranslateMessage(&message);
+                ::DispatchMessageW(&message);
+            }
+        }
         ::SetKeyboardState(before);
     }
 
