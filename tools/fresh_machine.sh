@@ -15,9 +15,9 @@
 # Unix socket to a relay outside that connects to them alone. The chroot's
 # apt therefore works as on any machine, and nothing else leaves it.
 #
-# The debootstrap download is kept in $KESTRAFIN_FRESH_CACHE (by default
-# /var/cache/kestrafin-fresh-machine), so later runs only unpack it; the
-# chroot itself, under $KESTRAFIN_FRESH_WORK (by default /var/tmp), goes when
+# The packages debootstrap fetches and the base system it makes of them are
+# kept in $KESTRAFIN_FRESH_CACHE (by default /var/cache/kestrafin-fresh-machine),
+# so later runs only unpack the base; the chroot itself, under $KESTRAFIN_FRESH_WORK (by default /var/tmp), goes when
 # the script ends, however it ends. Logs and the screenshot stay in
 # $KESTRAFIN_FRESH_OUT (by default /var/tmp/kestrafin-fresh-machine).
 # The committed state of this checkout is what is tested.
@@ -179,21 +179,31 @@ elapsed() {
     printf '%d min %02d s' $((seconds / 60)) $((seconds % 60))
 }
 
-base=$cache/$codename-$arch-minbase.tgz
+# Two caches: the packages debootstrap fetches, and the base system it made
+# from them, which later runs only unpack.
+download=$cache/$codename-$arch-minbase.tgz
+base=$cache/$codename-$arch-minbase-root.tar
 packages=git,ca-certificates
 started=$(date +%s)
-if [ ! -f "$base" ]; then
-    echo "== downloading the base system from $mirror into $base"
-    debootstrap --variant=minbase --include=$packages --arch="$arch" \
-        --make-tarball="$base.part" "$codename" "$work/download" "$mirror" >"$out/debootstrap.log" 2>&1 ||
+if [ -f "$base" ]; then
+    echo "== unpacking the base system of $base into $root"
+    mkdir "$root"
+    tar -C "$root" --numeric-owner -xpf "$base"
+else
+    if [ ! -f "$download" ]; then
+        echo "== downloading the base system from $mirror into $download"
+        debootstrap --variant=minbase --include=$packages --arch="$arch" \
+            --make-tarball="$download.part" "$codename" "$work/download" "$mirror" >"$out/debootstrap.log" 2>&1 ||
+            { tail -n 20 "$out/debootstrap.log"; exit 1; }
+        mv "$download.part" "$download"
+        rm -rf "$work/download"
+    fi
+    echo "== making the base system in $root"
+    debootstrap --variant=minbase --include=$packages --arch="$arch" --unpack-tarball="$download" \
+        "$codename" "$root" "$mirror" >"$out/debootstrap.log" 2>&1 ||
         { tail -n 20 "$out/debootstrap.log"; exit 1; }
-    mv "$base.part" "$base"
-    rm -rf "$work/download"
+    tar -C "$root" --numeric-owner -cpf "$base.part" . && mv "$base.part" "$base"
 fi
-echo "== making the chroot in $root"
-debootstrap --variant=minbase --include=$packages --arch="$arch" --unpack-tarball="$base" \
-    "$codename" "$root" "$mirror" >"$out/debootstrap.log" 2>&1 ||
-    { tail -n 20 "$out/debootstrap.log"; exit 1; }
 awk '{ print "deb " $0 }' <<<"$sources" >"$root/etc/apt/sources.list"
 : >"$root/etc/resolv.conf"
 for entry in "${hosts[@]}"; do echo "${entry#*=} ${entry%%=*}" >>"$root/etc/hosts"; done
