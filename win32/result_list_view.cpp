@@ -8,8 +8,7 @@
 #include "platform/path_rules.h"
 #include "platform/text.h"
 #include "win32/gdi_owner.h"
-#include "window/bidi_isolation.h"
-#include "window/one_line_text.h"
+#include "window/shown_row.h"
 #include "window/tip_lines.h"
 
 namespace kestrafin::win32 {
@@ -124,7 +123,8 @@ void ResultListView::measure(std::size_t from, std::size_t to) {
         // A row of n bytes holds at most n UTF-16 units: one no wider than
         // the widest row yet is not measured.
         const std::string_view text = items_->store().text(row);
-        const auto most = static_cast<long long>(text.size()) * widest_character_;
+        const auto units = std::min<std::size_t>(text.size(), window::kLongestShownRow + 1);
+        const auto most = static_cast<long long>(units) * widest_character_;
         if (most <= widest_) continue;
         widest_ = std::max(widest_, row_width(context.get(), row));
     }
@@ -146,6 +146,7 @@ void ResultListView::fit_column() {
 
 int ResultListView::row_width(HDC context, std::size_t row) const {
     const std::string_view text = items_->store().text(row);
+    if (window::shown_parts(text).cut) return text_width(context, shown_text(row));
     int width = 0;
     for (const char byte : text) {
         const auto code = static_cast<unsigned char>(byte);
@@ -158,13 +159,12 @@ int ResultListView::row_width(HDC context, std::size_t row) const {
 }
 
 std::wstring ResultListView::shown_text(std::size_t row) const {
-    const std::string shown = window::one_line_text(items_->store().text(row));
-    // Right-to-left folder names keep their path order.
-    return wide(window::isolated_segments(shown, platform::kPathSeparator));
+    return wide(window::shown_row_text(items_->store().text(row), platform::kPathSeparator));
 }
 
 std::wstring ResultListView::tip_text(std::size_t row) const {
-    const std::wstring shown = shown_text(row);
+    const std::wstring shown = wide(window::shown_row_text(
+        items_->store().text(row), platform::kPathSeparator, window::kLongestTip));
     const std::u16string tip = window::tip_lines(
         std::u16string_view(reinterpret_cast<const char16_t*>(shown.data()), shown.size()),
         static_cast<char16_t>(platform::kPathSeparator), u"\r\n");

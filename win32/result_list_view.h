@@ -3,8 +3,9 @@
 // logic's entry store when they are drawn; nothing is copied per row.
 //
 // A list view draws at most 259 characters of an item, so the rows are drawn
-// here, whole; the column is as wide as the widest row, the list scrolls
-// sideways, and a tool tip shows the path under the pointer whole, in lines.
+// here, whole up to window::kLongestShownRow units (shown_row_text()); the
+// column is as wide as the widest row, the list scrolls sideways, and a tool
+// tip shows the path under the pointer, in lines.
 // Folder names in right-to-left scripts keep their path order.
 //
 // Rows are selected as in any list (Shift and Ctrl with a click or the
