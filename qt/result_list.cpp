@@ -7,8 +7,7 @@
 #include <algorithm>
 
 #include "platform/path_rules.h"
-#include "window/bidi_isolation.h"
-#include "window/one_line_text.h"
+#include "window/shown_row.h"
 #include "window/tip_lines.h"
 
 namespace kestrafin::qt {
@@ -22,14 +21,12 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
         index.column() != 0 || static_cast<std::size_t>(index.row()) >= shown_rows_)
         return {};
     const std::string_view text = store().text(static_cast<std::size_t>(index.row()));
-    std::string one_line = window::one_line_text(text);
-    // Right-to-left names keep their folders in path order.
-    if (window::may_reorder(one_line))
-        one_line = window::isolated_segments(one_line, platform::kPathSeparator);
-    const QString shown = QString::fromStdString(one_line);
-    if (role == Qt::DisplayRole) return shown;
+    if (role == Qt::DisplayRole)
+        return QString::fromStdString(window::shown_row_text(text, platform::kPathSeparator));
+    const QString tip =
+        QString::fromStdString(window::shown_row_text(text, platform::kPathSeparator, window::kLongestTip));
     return QString::fromStdU16String(window::tip_lines(
-        shown.toStdU16String(), static_cast<char16_t>(platform::kPathSeparator), u"\n"));
+        tip.toStdU16String(), static_cast<char16_t>(platform::kPathSeparator), u"\n"));
 }
 
 QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -83,7 +80,7 @@ void ResultListView::widen_for_rows(int first, int last) {
     const window::EntryStore& store = model_.store();
     int widest_row = -1;
     for (int row = first; row <= last; ++row) {
-        const int estimate = text_width_->estimate_path(store.text(static_cast<std::size_t>(row)));
+        const int estimate = text_width_->estimate_row(store.text(static_cast<std::size_t>(row)));
         if (estimate <= widest_estimate_) continue;
         widest_estimate_ = estimate;
         widest_row = row;

@@ -4,6 +4,7 @@
 
 #include "platform/path_rules.h"
 #include "window/one_line_text.h"
+#include "window/shown_row.h"
 
 namespace kestrafin::qt {
 
@@ -84,8 +85,15 @@ int TextWidth::estimate_path(std::string_view utf8) {
     return last_folder_width_ + estimate(utf8.substr(cut + 1));
 }
 
+int TextWidth::estimate_row(std::string_view utf8) {
+    const window::ShownParts parts = window::shown_parts(utf8);
+    if (!parts.cut) return estimate_path(utf8);
+    return estimate(parts.head) + estimate(window::kElision) + estimate(parts.tail);
+}
+
 int TextWidth::measure(std::string_view utf8) const {
-    return metrics_.horizontalAdvance(QString::fromStdString(window::one_line_text(utf8)));
+    return metrics_.horizontalAdvance(
+        QString::fromStdString(window::shown_row_text(utf8, platform::kPathSeparator)));
 }
 
 }  // namespace kestrafin::qt

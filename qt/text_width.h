@@ -1,6 +1,8 @@
 // The width of entry texts in a font, estimated cheaply enough to be done for
 // every entry of a list of millions: the sum of the advances of its characters,
-// each measured once and kept.
+// each measured once and kept. Both figures are of the row as the list shows
+// it (shown_row_text()), so a row of any length costs no more than one of
+// window::kLongestShownRow units.
 #pragma once
 
 #include <QFont>
@@ -23,7 +25,10 @@ class TextWidth {
     // walk finds them): the width of the part up to the last separator is
     // kept from one call to the next.
     int estimate_path(std::string_view utf8);
-    // The width as the font lays the whole shown text out.
+    // estimate_path() of the row `utf8` as the list shows it: of its shown
+    // parts and the ellipsis between them where it is cut.
+    int estimate_row(std::string_view utf8);
+    // The width as the font lays the row `utf8` out as the list shows it.
     int measure(std::string_view utf8) const;
 
   private:

@@ -8,8 +8,7 @@
 #include "platform/path_rules.h"
 #include "platform/text.h"
 #include "win32/gdi_owner.h"
-#include "window/bidi_isolation.h"
-#include "window/one_line_text.h"
+#include "window/shown_row.h"
 #include "window/tip_lines.h"
 
 namespace kestrafin::win32 {
@@ -19,6 +18,9 @@ namespace {
 constexpr UINT_PTR kSubclassId = 1;
 constexpr UINT_PTR kRowTipId = 1;
 constexpr wchar_t kColumnHeading[] = L"FILE PATHS AND NAMES";
+// LVM_SETCOLUMNWIDTH takes the width in the low word of its lParam
+// (MAKELPARAM), so no column is wider than this.
+constexpr int kWidestColumn = 32767;
 // The context menu's items.
 enum ListMenuItem : UINT { kMenuCopy = 1, kMenuCopyAll, kMenuOpenFolder };
 
@@ -83,6 +85,7 @@ void ResultListView::set_font(HFONT font) {
         TEXTMETRICW metrics{};
         ::GetTextMetricsW(context.get(), &metrics);
         widest_character_ = std::max<int>(1, metrics.tmMaxCharWidth);
+        room_ = kWidestColumn - 2 * text_margin(context.get());
         if (!::GetCharWidth32W(context.get(), 0, 127, ascii_widths_.data()))
             ascii_widths_.fill(0);  // every row is measured whole
     }
@@ -124,7 +127,8 @@ void ResultListView::measure(std::size_t from, std::size_t to) {
         // A row of n bytes holds at most n UTF-16 units: one no wider than
         // the widest row yet is not measured.
         const std::string_view text = items_->store().text(row);
-        const auto most = static_cast<long long>(text.size()) * widest_character_;
+        const auto units = std::min<std::size_t>(text.size(), window::kLongestShownRow + 1);
+        const auto most = static_cast<long long>(units) * widest_character_;
         if (most <= widest_) continue;
         widest_ = std::max(widest_, row_width(context.get(), row));
     }
@@ -140,31 +144,46 @@ void ResultListView::fit_column() {
     }
     RECT client{};
     ::GetClientRect(list_, &client);
-    wanted = std::max<int>(wanted, client.right - client.left);
+    wanted = std::min(std::max<int>(wanted, client.right - client.left), kWidestColumn);
     if (wanted != column_width()) ListView_SetColumnWidth(list_, 0, wanted);
 }
 
 int ResultListView::row_width(HDC context, std::size_t row) const {
     const std::string_view text = items_->store().text(row);
+    if (window::shown_parts(text).cut) return text_width(context, shown_text(context, row));
     int width = 0;
     for (const char byte : text) {
         const auto code = static_cast<unsigned char>(byte);
         // Beyond ASCII, or a control character shown by its code point.
         if (code >= 0x80 || code < 0x20 || code == 0x7F || ascii_widths_[code] == 0)
-            return text_width(context, shown_text(row));
+            return text_width(context, shown_text(context, row));
         width += ascii_widths_[code];
     }
     return width;
 }
 
 std::wstring ResultListView::shown_text(std::size_t row) const {
-    const std::string shown = window::one_line_text(items_->store().text(row));
-    // Right-to-left folder names keep their path order.
-    return wide(window::isolated_segments(shown, platform::kPathSeparator));
+    const MeasuringContext context(list_, font_);
+    return shown_text(context.get(), row);
+}
+
+std::wstring ResultListView::shown_text(HDC context, std::size_t row) const {
+    const std::string_view text = items_->store().text(row);
+    std::size_t units = window::kLongestShownRow;
+    std::wstring shown = wide(window::shown_row_text(text, platform::kPathSeparator, units));
+    // Too wide for any column: fewer units, in proportion, until it fits.
+    for (int width = text_width(context, shown); width > room_ && units > 64;
+         width = text_width(context, shown)) {
+        units = std::max<std::size_t>(
+            64, static_cast<std::size_t>(static_cast<double>(units) * room_ / width * 0.95));
+        shown = wide(window::shown_row_text(text, platform::kPathSeparator, units));
+    }
+    return shown;
 }
 
 std::wstring ResultListView::tip_text(std::size_t row) const {
-    const std::wstring shown = shown_text(row);
+    const std::wstring shown = wide(window::shown_row_text(
+        items_->store().text(row), platform::kPathSeparator, window::kLongestTip));
     const std::u16string tip = window::tip_lines(
         std::u16string_view(reinterpret_cast<const char16_t*>(shown.data()), shown.size()),
         static_cast<char16_t>(platform::kPathSeparator), u"\r\n");
@@ -257,7 +276,7 @@ void ResultListView::draw_row(HDC context, std::size_t row, const RECT& bounds) 
     ::SetTextColor(context, ::GetSysColor(foreground));
     RECT text = bounds;
     text.left += text_margin(context);
-    const std::wstring shown = shown_text(row);
+    const std::wstring shown = shown_text(context, row);
     ::DrawTextW(context, shown.data(), static_cast<int>(shown.size()), &text,
                 DT_SINGLELINE | DT_NOPREFIX | DT_VCENTER | DT_NOCLIP);
     const bool has_focus_mark =

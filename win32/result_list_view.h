@@ -3,8 +3,9 @@
 // logic's entry store when they are drawn; nothing is copied per row.
 //
 // A list view draws at most 259 characters of an item, so the rows are drawn
-// here, whole; the column is as wide as the widest row, the list scrolls
-// sideways, and a tool tip shows the path under the pointer whole, in lines.
+// here (shown_row_text()), whole where they fit the widest column a list view
+// takes (32767 pixels); the column is as wide as the widest row, the list
+// scrolls sideways, and a tool tip shows the path under the pointer, in lines.
 // Folder names in right-to-left scripts keep their path order.
 //
 // Rows are selected as in any list (Shift and Ctrl with a click or the
@@ -16,12 +17,14 @@
 #include <commctrl.h>
 
 #include <array>
+#include <climits>
 #include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "window/list_items.h"
+#include "window/shown_row.h"
 
 namespace kestrafin::win32 {
 
@@ -40,7 +43,8 @@ class ResultListView {
 
     // The selected rows, in list order.
     std::vector<std::size_t> selected_rows() const;
-    // The text a row shows, and the lines its tool tip shows.
+    // The text a row shows (shown_row_text(), with fewer units where it is
+    // wider than a column can be), and the lines its tool tip shows.
     std::wstring shown_text(std::size_t row) const;
     std::wstring tip_text(std::size_t row) const;
     // Opens the context menu at `where` (screen coordinates) and carries out
@@ -69,6 +73,8 @@ class ResultListView {
     void draw_row(HDC context, std::size_t row, const RECT& bounds);
     // The row under the pointer, or -1.
     int row_at_pointer() const;
+    // shown_text() measured in `context`, which holds the list's font.
+    std::wstring shown_text(HDC context, std::size_t row) const;
     // The width of `row`'s text in pixels.
     int row_width(HDC context, std::size_t row) const;
     // Ctrl+A and Ctrl+C; true when `key` was one of them.
@@ -82,6 +88,7 @@ class ResultListView {
     std::size_t rows_ = 0;
     int widest_ = 0;            // widest text measured, in pixels
     int widest_character_ = 1;  // the font's widest character, to skip short rows
+    int room_ = INT_MAX;  // the widest text a column holds, in pixels
     // The advance of each ASCII character in the font: an ASCII row, the
     // common case, is measured by adding them up, as the system does.
     std::array<int, 128> ascii_widths_{};

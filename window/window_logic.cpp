@@ -21,6 +21,7 @@
 #include "window/one_line_text.h"
 #include "window/patient_call.h"
 #include "window/row_schedule.h"
+#include "window/shown_row.h"
 #include "window/status_line.h"
 
 namespace kestrafin::window {
@@ -452,28 +453,50 @@ void WindowLogic::cmdloadlist_Click() {
     });
 }
 
-void WindowLogic::put_on_clipboard(
-    const std::function<void(const std::function<void(std::string_view)>&)>& each_path) {
-    const CopiedText copied = copied_paths(each_path);
-    face_.set_clipboard(copied.text);
-    if (copied.altered_paths > 0)
-        face_.show_message(MessageIcon::Information, "Kestrafin",
-                           altered_paths_note(copied.altered_paths));
+void WindowLogic::put_on_clipboard(std::size_t bytes, EachPath each_path) {
+    const auto note = [this](std::size_t altered) {
+        if (altered > 0)
+            face_.show_message(MessageIcon::Information, "Kestrafin", altered_paths_note(altered));
+    };
+    if (bytes <= kLongestCopyInPlace) {
+        const CopiedText copied = copied_paths(each_path);
+        face_.set_clipboard(copied.text);
+        note(copied.altered_paths);
+        return;
+    }
+    // Paths of megabytes are joined on the work thread, while the window
+    // paints; the list does not change meanwhile, as the window is busy.
+    auto copied = std::make_shared<CopiedText>();
+    start_work([each_path = std::move(each_path),
+                copied](const std::atomic<bool>&) { *copied = copied_paths(each_path); },
+               [this, copied](bool completed) {
+                   if (completed) face_.set_clipboard(copied->text);
+               },
+               false, [copied, note] { note(copied->altered_paths); });
 }
 
 void WindowLogic::copy_paths(const std::vector<std::size_t>& rows) {
     run_handler([this, &rows] {
-        put_on_clipboard([this, &rows](const auto& take) {
-            for (const std::size_t row : rows)
-                if (row < items_.shown()) take(items_.store().text(row));
+        std::vector<std::size_t> shown;
+        std::size_t bytes = 0;
+        for (const std::size_t row : rows) {
+            if (row >= items_.shown()) continue;
+            shown.push_back(row);
+            bytes += items_.store().text(row).size();
+        }
+        put_on_clipboard(bytes, [this, shown = std::move(shown)](const auto& take) {
+            for (const std::size_t row : shown) take(items_.store().text(row));
         });
     });
 }
 
 void WindowLogic::copy_all_paths() {
     run_handler([this] {
-        put_on_clipboard([this](const auto& take) {
-            for (std::size_t row = 0; row < items_.shown(); ++row) take(items_.store().text(row));
+        std::size_t bytes = 0;
+        for (std::size_t row = 0; row < items_.shown(); ++row)
+            bytes += items_.store().text(row).size();
+        put_on_clipboard(bytes, [this, rows = items_.shown()](const auto& take) {
+            for (std::size_t row = 0; row < rows; ++row) take(items_.store().text(row));
         });
     });
 }
@@ -488,7 +511,13 @@ void WindowLogic::open_containing_folder(std::size_t row) {
                 try {
                     show(path);
                 } catch (const std::exception& error) {
-                    throw std::runtime_error("The folder of \"" + path +
+                    // A message box lays its whole text out.
+                    const ShownParts named = shown_parts(path, kLongestTip);
+                    const std::string name =
+                        named.cut ? std::string(named.head) + std::string(kElision) +
+                                        std::string(named.tail)
+                                  : path;
+                    throw std::runtime_error("The folder of \"" + name +
                                              "\" cannot be shown: " + error.what());
                 }
             },

@@ -55,6 +55,8 @@ inline constexpr const char* kHomePageHost = "kestrafin.example";
 inline constexpr const char* kHomePageCommand = "explorer http://kestrafin.example/";
 // The first-run tick's interval.
 inline constexpr std::chrono::milliseconds kFirstRunDelay{500};
+// Copies of more bytes than this are joined on the work thread.
+inline constexpr std::size_t kLongestCopyInPlace = 1 << 20;
 
 class WindowLogic {
   public:
@@ -81,7 +83,8 @@ class WindowLogic {
     // The list's own commands, for the rows it shows (0 for the first row).
     // Puts the paths of `rows`, in the order given, on the clipboard as their
     // real text; the user is told when bytes that are not UTF-8 had to be
-    // replaced.
+    // replaced. More than kLongestCopyInPlace bytes in all are joined on the
+    // work thread, and the window is busy until they are on the clipboard.
     void copy_paths(const std::vector<std::size_t>& rows);
     void copy_all_paths();
     // Shows the file of `row` selected in the desktop's file manager.
@@ -136,8 +139,11 @@ class WindowLogic {
     // Posts `task` to the UI thread, dropped if this object has gone.
     void post(std::function<void()> task);
     void show_error(const std::string& text);
-    void put_on_clipboard(
-        const std::function<void(const std::function<void(std::string_view)>&)>& each_path);
+    using EachPath = std::function<void(const std::function<void(std::string_view)>&)>;
+    // Puts the paths `each_path` hands on, `bytes` in all, on the clipboard:
+    // at once, or from the work thread when they are too large to join
+    // without keeping the window from painting.
+    void put_on_clipboard(std::size_t bytes, EachPath each_path);
     void open_home_page();
 
     WindowFace& face_;

@@ -12,6 +12,7 @@
 #include "tests/qt/window_fixture.h"
 #include "window/count_label.h"
 #include "window/one_line_text.h"
+#include "window/shown_row.h"
 
 using namespace kestrafin::testing;
 
@@ -218,6 +219,36 @@ class WindowLayoutTest : public QObject {
         QVERIFY(view->header()->sectionSize(0) >=
                 QFontMetrics(view->font()).horizontalAdvance(shown));
         // What is saved stays byte for byte what was found.
+        QCOMPARE(std::string(w.items().Text(1)), text);
+    }
+
+    void a_row_too_long_to_show_is_drawn_measured_and_tipped_from_its_ends() {
+        WindowUnderTest w(&kRoot);
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        auto* view = w.window->lvFiles;
+        std::string text = "/srv";
+        while (text.size() < 8'000'000) text += "/a folder of its own";
+        text += "/end.dat";
+        const int layouts_before = view->text_layouts();
+        w.items().Add(text);
+        w.items().Refresh();
+        QCoreApplication::processEvents();
+        const QModelIndex row = view->model()->index(0, 0);
+        const QString shown = row.data(Qt::DisplayRole).toString();
+        QCOMPARE(shown, QString::fromStdString(kestrafin::window::shown_row_text(text, '/')));
+        QString tip = row.data(Qt::ToolTipRole).toString();
+        QCOMPARE(tip.remove(u'\n'), QString::fromStdString(kestrafin::window::shown_row_text(
+                                         text, '/', kestrafin::window::kLongestTip)));
+        // The column holds what shows, laid out once, and not the whole row
+        // (the estimate, which ignores kerning, may be a little wider).
+        QCOMPARE(view->text_layouts() - layouts_before, 1);
+        const int shown_width = QFontMetrics(view->font()).horizontalAdvance(shown);
+        QVERIFY(view->widest_entry() >= shown_width);
+        QVERIFY2(view->header()->sectionSize(0) < 2 * shown_width,
+                 qPrintable(QString("%1 against %2").arg(view->header()->sectionSize(0)).arg(shown_width)));
+        QScrollBar* across = view->horizontalScrollBar();
+        across->setValue(across->maximum());
+        QVERIFY(view->visualRect(row).right() <= view->viewport()->width() + 8);
         QCOMPARE(std::string(w.items().Text(1)), text);
     }
 

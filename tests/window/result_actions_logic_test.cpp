@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "tests/window/logic_fixture.h"
+#include "window/shown_row.h"
 
 using namespace kestrafin::testing;
 using kestrafin::window::MessageIcon;
@@ -44,4 +45,31 @@ TEST(ResultActions, OpenContainingFolderShowsTheFileAndAFailureIsReported) {
     EXPECT_EQ(w.face.messages[0].text,
               "The folder of \"/broken\" cannot be shown: cannot start 'xdg-open'");
     EXPECT_EQ(w.entries(), (std::vector<std::string>{"/a/report.pdf", "/broken"}));
+}
+
+TEST(ResultActions, APathOfMegabytesIsCopiedOffTheWindowsThreadAndNamedShortInAMessage) {
+    LogicUnderTest w;
+    auto given = w.services();
+    given.show_in_file_manager = [](const std::string&) {
+        throw std::runtime_error("cannot start 'xdg-open'");
+    };
+    w.load_with(given);
+    const std::string huge = "/srv" + std::string(kestrafin::window::kLongestCopyInPlace, 'x') +
+                             "/\xFF" "end.dat";
+    w.fill({"/a", huge});
+    w.logic->copy_paths({0, 1});
+    // Joined on the work thread: the window stays busy until it is in place.
+    EXPECT_TRUE(w.logic->busy());
+    ASSERT_TRUE(w.face.settled());
+    EXPECT_EQ(w.face.clipboard, "/a\n" + huge.substr(0, huge.size() - 8) + "\xEF\xBF\xBD" "end.dat");
+    ASSERT_EQ(w.face.messages.size(), 1u);  // the replaced byte is told, once idle
+    EXPECT_EQ(w.face.activities.back(), kestrafin::window::Activity::Idle);
+
+    w.logic->open_containing_folder(1);
+    ASSERT_TRUE(w.face.settled());
+    ASSERT_EQ(w.face.messages.size(), 2u);
+    const std::string& text = w.face.messages[1].text;
+    EXPECT_LT(text.size(), 2 * kestrafin::window::kLongestTip);
+    EXPECT_TRUE(text.starts_with("The folder of \"/srvxxx"));
+    EXPECT_TRUE(text.ends_with("x/\xFF" "end.dat\" cannot be shown: cannot start 'xdg-open'"));
 }

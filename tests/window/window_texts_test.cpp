@@ -8,6 +8,7 @@
 #include "tests/support/host.h"
 #include "window/bidi_isolation.h"
 #include "window/copied_text.h"
+#include "window/shown_row.h"
 #include "window/status_line.h"
 #include "window/tip_lines.h"
 
@@ -178,4 +179,41 @@ TEST(BrokenLines, EachLineHoldsWhatFitsAndAtLeastOneCharacterWhole) {
     for (const auto& row : rows)
         EXPECT_EQ(broken_lines(row.shown, u'/', u"|", [&](std::u16string_view) { return row.fit; }),
                   row.lines);
+}
+
+TEST(ShownRow, ARowTooLongToShowKeepsItsStartAndEndInWholeCharacters) {
+    const std::string all(kLongestShownRow, 'a');
+    const std::string half(kLongestShownRow / 2, 'a');
+    const std::string emoji = "\xF0\x9F\x98\x80";  // two UTF-16 units
+    const std::string fsi = "\xE2\x81\xA8", pdi = "\xE2\x81\xA9";
+    const struct {
+        std::string text;
+        std::size_t most;
+        std::string shown;
+    } rows[] = {
+        {"abcdefgh", 8, "abcdefgh"},
+        {"abcdefghi", 8, "abcd\xE2\x80\xA6" "fghi"},
+        // A character of two units is kept whole on the side it starts.
+        {"ab" + emoji + "cdefg", 8, "ab" + emoji + "\xE2\x80\xA6" "defg"},
+        {"abc" + emoji + "defgh", 8, "abc\xE2\x80\xA6" "efgh"},
+        {"abcdefg" + emoji + "hi", 8, "abcd\xE2\x80\xA6" + emoji + "hi"},
+        {"abcdefgh" + emoji + "jkl", 8, "abcd\xE2\x80\xA6jkl"},
+        // Bytes that are no UTF-8 count one unit each and stay.
+        {"\xFF\xFE" "abcdefg", 8, "\xFF\xFE" "ab\xE2\x80\xA6" "defg"},
+        {"a\nbcdefghi", 8, "a<U+000A>bc\xE2\x80\xA6" "fghi"},
+        // Right-to-left folders are isolated in what shows.
+        {"/\xD7\x90\xD7\x91/cdefghij", 8, "/" + fsi + "\xD7\x90\xD7\x91" + pdi + "/\xE2\x80\xA6ghij"},
+        {all, kLongestShownRow, all},
+        {all + "b", kLongestShownRow, half + "\xE2\x80\xA6" + half.substr(1) + "b"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(shown_row_text(row.text, '/', row.most), row.shown) << row.text.substr(0, 40);
+        const ShownParts parts = shown_parts(row.text, row.most);
+        EXPECT_EQ(parts.cut, row.text != parts.head);
+        // What shows is the text's own start and end.
+        EXPECT_EQ(parts.head.data(), row.text.data());
+        if (parts.cut) {
+            EXPECT_EQ(parts.tail.data() + parts.tail.size(), row.text.data() + row.text.size());
+        }
+    }
 }
