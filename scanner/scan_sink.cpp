@@ -144,7 +144,9 @@ void ScanSink::folder_listed(std::string_view directory, const search::FolderLis
         for (const HeldFile& file : held_) names_listed_.push_back(held_name(file));
         for (const search::ListedName& subfolder : listing.subfolders)
             names_listed_.push_back(listing.name_of(subfolder));
-        collisions_.find(names_listed_, colliding_);
+        colliding_.assign(names_listed_.size(), false);
+        for (const platform::NameComparison comparison : names_.collision_comparisons())
+            collisions_.find(names_listed_, comparison, colliding_);
     }
     std::size_t at = 0;
     for (const HeldFile& file : held_) {
