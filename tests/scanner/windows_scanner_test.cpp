@@ -137,32 +137,22 @@ TEST(WindowsScanner, AMissingRootEndsWithStatusTwoAndNamesTheRoot) {
 }
 
 TEST(WindowsScanner, LengthsLeaveTheLongPathPrefixOut) {
+    // A folder of 245 units holding files of 254 to 261: the last two are past MAX_PATH.
     WindowsTempFolder temp;
     const std::string root = temp / "r";
     make_windows_folder(root);
-    // A folder of 245 units holding files of 254 to 261.
-    std::string folder = root;
-    while (kestrafin::platform::utf16_from_utf8(folder).size() < 245) {
-        const std::size_t left = 245 - kestrafin::platform::utf16_from_utf8(folder).size() - 1;
-        std::size_t name = std::min<std::size_t>(left, 100);
-        if (left - name == 1) --name;  // no room left for a name after it
-        folder += "\\" + std::string(name, 'd');
-        make_windows_folder(folder);
-    }
-    ASSERT_EQ(kestrafin::platform::utf16_from_utf8(folder).size(), 245u);
-    std::vector<std::string> over;
-    for (std::size_t name = 8; name <= 15; ++name) {
-        const std::string file = folder + "\\" + std::string(name, 'f');
-        make_windows_file(file);
-        if (name + 246 > 259) over.push_back(std::string(name, 'f'));
-    }
-    for (const std::string& prefix : {std::string(), std::string("\\\\?\\")}) {
+    const std::string folder =
+        root + "\\" + std::string(244 - kestrafin::platform::utf16_from_utf8(root).size(), 'd');
+    make_windows_folder(folder);
+    for (std::size_t name = 8; name <= 15; ++name)
+        make_windows_file(folder + "\\" + std::string(name, 'f'));
+    for (const std::string prefix : {"", "\\\\?\\"}) {
         const ScanResult run = scan({"-q", "--limit", "windows", prefix + root});
         EXPECT_EQ(run.exit_code, 0u) << run.errors;
-        std::vector<std::string> expected;
-        for (const std::string& name : over) expected.push_back(prefix + folder + "\\" + name);
         std::vector<std::string> listed = lines_of(run.output);
         std::sort(listed.begin(), listed.end());
-        EXPECT_EQ(listed, expected) << "root " << prefix + root;
+        EXPECT_EQ(listed, (std::vector<std::string>{prefix + folder + "\\" + std::string(14, 'f'),
+                                                    prefix + folder + "\\" + std::string(15, 'f')}))
+            << "root " << prefix + root;
     }
 }
