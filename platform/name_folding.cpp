@@ -31,8 +31,7 @@ char32_t upper_of(char32_t point, NameComparison comparison) {
     const char32_t upper = host::simple_upper_case(point);
     // NTFS's table has one entry per UTF-16 unit: characters past the basic
     // plane, and mappings that would leave it, keep their case.
-    if (comparison == NameComparison::case_only && (point > 0xFFFF || upper > 0xFFFF))
-        return point;
+    if (comparison == NameComparison::case_only && (point > 0xFFFF || upper > 0xFFFF)) return point;
     return upper;
 }
 
@@ -53,8 +52,7 @@ std::string name_comparison_key(std::string_view name, NameComparison comparison
     if (comparison == NameComparison::composed_case) {
         // Unpaired surrogates have no composed form: such names are compared
         // as they are, as the service cannot take them anyway.
-        std::optional<std::string> form =
-            surrogates ? std::nullopt : host::composed_form(name);
+        std::optional<std::string> form = surrogates ? std::nullopt : host::composed_form(name);
         if (!form) return ascii_upper(name);
         composed = std::move(*form);
         text = composed;

@@ -25,10 +25,9 @@ constexpr UpperCase kUpperCase[] = {
 }  // namespace
 
 char32_t simple_upper_case(char32_t point) {
-    const auto found = std::lower_bound(std::begin(kUpperCase), std::end(kUpperCase), point,
-                                        [](const UpperCase& entry, char32_t wanted) {
-                                            return entry.from < wanted;
-                                        });
+    const auto found = std::lower_bound(
+        std::begin(kUpperCase), std::end(kUpperCase), point,
+        [](const UpperCase& entry, char32_t wanted) { return entry.from < wanted; });
     return found != std::end(kUpperCase) && found->from == point ? found->to : point;
 }
 

@@ -80,7 +80,8 @@ void append_json_text_field(std::string& out, std::string_view name, std::string
 
 // A spreadsheet runs a cell that begins with one of these as a formula.
 bool starts_like_formula(std::string_view text) {
-    return !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+    return !text.empty() &&
+           std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
 }
 
 // A CSV field as RFC 4180 has it: quoted when it holds a quote, a comma or a

@@ -49,8 +49,7 @@ void write_output(int descriptor, std::string_view bytes, const char* what) {
     }
 }
 
-ScanSink::ScanSink(const ScanOptions& options, int output, int errors,
-                   std::size_t most_held_bytes)
+ScanSink::ScanSink(const ScanOptions& options, int output, int errors, std::size_t most_held_bytes)
     : options_(options),
       output_(output),
       errors_(errors),

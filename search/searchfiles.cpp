@@ -146,9 +146,9 @@ class Walker : private ReadAhead::Reader {
         frame.slashed_length = path_.size();
         frame.slashed_units = destination_length(path_);
         root_slashed_length_ = path_.size();
-        if (!take_folder(std::move(folder), 0,
-                         listing_request(options_, std::nullopt, false, destination_length(root), {}),
-                         {}))
+        if (!take_folder(
+                std::move(folder), 0,
+                listing_request(options_, std::nullopt, false, destination_length(root), {}), {}))
             return;
         if (!descend || frame.listing.subfolders.empty()) return;
         push(0);

@@ -15,7 +15,7 @@ namespace {
 struct NamePair {
     std::string first;
     std::string second;
-    bool one_name_by_case;           // NTFS
+    bool one_name_by_case;            // NTFS
     bool one_name_composed_and_case;  // SharePoint and OneDrive
 };
 
@@ -34,14 +34,14 @@ const NamePair kPairs[] = {
     {"\xCE\x86\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1", "\xCE\xAC\xCE\x98\xCE\x89\xCE\x9D\xCE\x91", true,
      true},
     // Unicode's simple upper case, where the system's own case rules differ.
-    {"\xC4\xB1", "I", true, true},              // dotless i
-    {"\xC7\x85", "\xC7\x84", true, true},       // Dž titlecase, DŽ
-    {"\xC7\x86", "\xC7\x85", true, true},       // dž, Dž
-    {"\xCF\x82", "\xCE\xA3", true, true},       // final sigma, Sigma
-    {"\xCF\x83", "\xCF\x82", true, true},       // sigma, final sigma
-    {"\xCD\x85", "\xCE\x99", true, true},       // ypogegrammeni, Iota
-    {"\xC2\xB5", "\xCE\x9C", true, true},       // micro sign, Mu
-    {"\xC5\xBF", "S", true, true},              // long s
+    {"\xC4\xB1", "I", true, true},                 // dotless i
+    {"\xC7\x85", "\xC7\x84", true, true},          // Dž titlecase, DŽ
+    {"\xC7\x86", "\xC7\x85", true, true},          // dž, Dž
+    {"\xCF\x82", "\xCE\xA3", true, true},          // final sigma, Sigma
+    {"\xCF\x83", "\xCF\x82", true, true},          // sigma, final sigma
+    {"\xCD\x85", "\xCE\x99", true, true},          // ypogegrammeni, Iota
+    {"\xC2\xB5", "\xCE\x9C", true, true},          // micro sign, Mu
+    {"\xC5\xBF", "S", true, true},                 // long s
     {"\xE1\xBA\x9B", "\xE1\xB9\xA0", true, true},  // long s with dot, S with dot
     // ß has no simple upper case; utf8proc alone gives it ẞ.
     {"stra\xC3\x9F"

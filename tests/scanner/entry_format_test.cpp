@@ -7,10 +7,14 @@ using namespace kestrafin::scanner;
 
 TEST(CsvFormula, AFieldThatWouldRunIsWrittenAsTextAndJsonKeepsIt) {
     const std::pair<std::string, std::string> kFields[] = {
-        {"=1+2", "\"'=1+2\""},   {"+cmd|' /C calc'!A0", "\"'+cmd|' /C calc'!A0\""},
-        {"-2+3", "\"'-2+3\""},   {"@SUM(A1)", "\"'@SUM(A1)\""},
-        {"\tx", "\"'\tx\""},     {"\rx", "\"'\rx\""},
-        {"=a,\"b\"", "\"'=a,\"\"b\"\"\""}, {"a=1", "a=1"},
+        {"=1+2", "\"'=1+2\""},
+        {"+cmd|' /C calc'!A0", "\"'+cmd|' /C calc'!A0\""},
+        {"-2+3", "\"'-2+3\""},
+        {"@SUM(A1)", "\"'@SUM(A1)\""},
+        {"\tx", "\"'\tx\""},
+        {"\rx", "\"'\rx\""},
+        {"=a,\"b\"", "\"'=a,\"\"b\"\"\""},
+        {"a=1", "a=1"},
         {"/srv/-x", "/srv/-x"},
     };
     for (const auto& [text, written] : kFields) {

@@ -31,7 +31,8 @@ TEST(ScanSink, AFolderPastTheBoundStreamsItsFilesWithoutTheCollisionCheck) {
         ScanSink sink(options, fileno(out), fileno(err), 2 * 64);
         const kestrafin::search::FolderListing listing;
         sink.folder_listed("/r", listing);
-        for (const char* name : {"a", "A", "b", "B", "c:"}) sink.add_entry(std::string("/r/d/") + name);
+        for (const char* name : {"a", "A", "b", "B", "c:"})
+            sink.add_entry(std::string("/r/d/") + name);
         sink.folder_listed("/r/d", listing);
         sink.finish();
     }
