@@ -206,7 +206,8 @@ void ScanSink::folder_listed(std::string_view directory, const search::FolderLis
     held_.clear();
     held_paths_.clear();
     const bool in_root = slashed_size == slashed_root_size_;
-    const bool listed_by_name = listed_by_name_.erase(std::string(directory)) > 0;
+    const bool listed_by_name =
+        !listed_by_name_.empty() && listed_by_name_.erase(std::string(directory)) > 0;
     if (!in_root && !holds_files && !listed_by_name) list_folder_by_length(directory);
     // A folder that breaks a name rule is one entry, whatever lies below it.
     for (const search::ListedName& subfolder : listing.subfolders) {
@@ -216,13 +217,17 @@ void ScanSink::folder_listed(std::string_view directory, const search::FolderLis
         ++at;
         if (!reasons.any()) continue;
         path_of(name);
-        const EntryLengths lengths = measure_.measure(scratch_path_);
+        EntryLengths lengths = measure_.measure(scratch_path_);
         const Reasons too_long = own_length_reasons(options_.rules, lengths.path);
         if (too_long.any()) {
+            // Past a length rule by its own path, as a folder without files is.
             reasons.add(too_long);
+            lengths.folder = lengths.path;
             listed_by_name_.insert(scratch_path_);
         }
-        if (summary_) summary_->entry_listed(reasons, lengths, directory);
+        if (summary_)
+            summary_->entry_listed(reasons, lengths,
+                                   too_long.any() ? std::string_view(scratch_path_) : directory);
         const std::string target =
             measure_.has_target() ? measure_.target_path(scratch_path_) : std::string();
         write_entry({.path = scratch_path_,
