@@ -70,7 +70,13 @@ NameRules::NameRules(std::span<const CheckProfile* const> profiles) {
         device_names_ |= profile->device_names;
         service_names_ |= profile->service_names;
         leading_space_ |= profile->leading_space;
-        collisions_ |= profile->collisions;
+        const auto compare_by = [&](platform::NameComparison comparison) {
+            if (std::find(collision_comparisons_.begin(), collision_comparisons_.end(),
+                          comparison) == collision_comparisons_.end())
+                collision_comparisons_.push_back(comparison);
+        };
+        if (profile->case_collisions) compare_by(platform::NameComparison::case_only);
+        if (profile->composed_case_collisions) compare_by(platform::NameComparison::composed_case);
         any_ = true;
     }
 }

@@ -8,7 +8,9 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
+#include "platform/name_folding.h"
 #include "scanner/entry_reasons.h"
 
 namespace kestrafin::scanner {
@@ -29,14 +31,17 @@ struct CheckProfile {
     bool control_characters = false;  // 1 to 31
     std::string_view trailing_characters;
     bool leading_space = false;
-    bool collisions = false;  // the destination compares names regardless of case and form
+    // Names of one folder that the destination takes for one: by case alone
+    // as NTFS compares them, or by case after composing as the service does.
+    bool case_collisions = false;
+    bool composed_case_collisions = false;
 };
 
 // windows: a Windows file system reached the classic way (MAX_PATH).
 // sharepoint: SharePoint Online and OneDrive in the service; its path counts
 //   from the target prefix's path.
 // onedrive: files synced down to a Windows PC: the sharepoint rules and the
-//   windows name rules together.
+//   windows name rules together, names compared both ways.
 inline constexpr std::array<CheckProfile, 3> kCheckProfiles{{
     {.name = "windows",
      .path_longer_than = 259,
@@ -48,7 +53,7 @@ inline constexpr std::array<CheckProfile, 3> kCheckProfiles{{
      .control_characters = true,
      .trailing_characters = " .",
      .leading_space = false,
-     .collisions = true},
+     .case_collisions = true},
     {.name = "sharepoint",
      .path_longer_than = 400,
      .folder_longer_than = std::nullopt,
@@ -59,7 +64,7 @@ inline constexpr std::array<CheckProfile, 3> kCheckProfiles{{
      .control_characters = false,
      .trailing_characters = " ",
      .leading_space = true,
-     .collisions = true},
+     .composed_case_collisions = true},
     {.name = "onedrive",
      .path_longer_than = 400,
      .folder_longer_than = std::nullopt,
@@ -70,7 +75,8 @@ inline constexpr std::array<CheckProfile, 3> kCheckProfiles{{
      .control_characters = true,
      .trailing_characters = " .",
      .leading_space = true,
-     .collisions = true},
+     .case_collisions = true,
+     .composed_case_collisions = true},
 }};
 
 // The profile called `name`; null when there is none.
@@ -84,7 +90,11 @@ class NameRules {
     explicit NameRules(std::span<const CheckProfile* const> profiles);
 
     bool any() const { return any_; }
-    bool collisions() const { return collisions_; }
+    bool collisions() const { return !collision_comparisons_.empty(); }
+    // Each way the chosen destinations compare names, each once.
+    const std::vector<platform::NameComparison>& collision_comparisons() const {
+        return collision_comparisons_;
+    }
 
     // What `name` breaks. `folder_in_root` tells a folder lying directly in
     // the walk's root, which is the target's library root.
@@ -97,7 +107,7 @@ class NameRules {
     bool device_names_ = false;
     bool service_names_ = false;
     bool leading_space_ = false;
-    bool collisions_ = false;
+    std::vector<platform::NameComparison> collision_comparisons_;
     bool any_ = false;
 };
 

@@ -78,14 +78,23 @@ void append_json_text_field(std::string& out, std::string_view name, std::string
     out.push_back('"');
 }
 
+// A spreadsheet runs a cell that begins with one of these as a formula.
+bool starts_like_formula(std::string_view text) {
+    return !text.empty() &&
+           std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+}
+
 // A CSV field as RFC 4180 has it: quoted when it holds a quote, a comma or a
-// line break, with each quote doubled.
+// line break, with each quote doubled. A field that a spreadsheet would run
+// gets a single quote in front, the mark spreadsheets take for text.
 void append_csv_field(std::string& out, std::string_view text) {
-    if (text.find_first_of("\",\r\n") == std::string_view::npos) {
+    const bool formula = starts_like_formula(text);
+    if (!formula && text.find_first_of("\",\r\n") == std::string_view::npos) {
         out.append(text);
         return;
     }
     out.push_back('"');
+    if (formula) out.push_back('\'');
     for (const char c : text) {
         if (c == '"') out.push_back('"');
         out.push_back(c);

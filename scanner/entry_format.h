@@ -38,7 +38,10 @@ class EntryFormat {
     std::string header() const;
 
     // Appends one record to `out`. CSV keeps the bytes of every name as they
-    // are and joins the reason codes with blanks; JSON gives them as an array
+    // are, but puts a single quote before a field that begins with "=", "+",
+    // "-", "@", a tab or a carriage return, so that a spreadsheet shows it as
+    // text instead of running it as a formula, and joins the reason codes
+    // with blanks; JSON gives them as an array
     // and shows bytes that are no valid UTF-8 as U+FFFD and then also carries
     // the exact bytes in base64 ("path_base64", "target_path_base64"). The
     // lines format writes the path alone, and nothing for an error.

@@ -71,7 +71,7 @@ bool part_matches(std::string_view pattern, std::string_view text) {
             const std::size_t set = pattern[p] == '[' ? set_length(pattern.substr(p)) : 0;
             if (pattern[p] == '?') {
                 p += 1;
-                t += std::max<std::size_t>(1, search::utf8_sequence_length(text.substr(t)));
+                t += character_at(text.substr(t)).length;
                 continue;
             }
             if (set > 0) {
@@ -82,16 +82,21 @@ bool part_matches(std::string_view pattern, std::string_view text) {
                     continue;
                 }
             }
-            if (set == 0 && pattern[p] == text[t]) {
-                ++p;
-                ++t;
-                continue;
+            if (set == 0) {
+                const Character wanted = character_at(pattern.substr(p));
+                const Character found = character_at(text.substr(t));
+                if (wanted.value == found.value) {
+                    p += wanted.length;
+                    t += found.length;
+                    continue;
+                }
             }
         }
         if (star == std::string_view::npos) return false;
         // Let the last "*" take one more character and try again from there.
         p = star;
-        t = ++star_text;
+        star_text += character_at(text.substr(star_text)).length;
+        t = star_text;
     }
     while (p < pattern.size() && pattern[p] == '*') ++p;
     return p == pattern.size();

@@ -12,8 +12,10 @@ namespace kestrafin::scanner {
 
 // True when `text` matches the glob `pattern` as a whole: "*" stands for any
 // run of characters, "?" for one character, "[abc]", "[a-z]" and "[!abc]" for
-// one byte of a set; none of them matches a path separator. Bytes are
-// compared exactly.
+// one character of a set; none of them matches a path separator. Characters
+// are whole UTF-8 sequences; a byte that starts no valid sequence is a
+// character of its own, in the pattern and in the name, so no pattern ever
+// matches part of a valid character.
 bool glob_matches(std::string_view pattern, std::string_view text);
 
 class Exclusions : public search::NameExclusion {

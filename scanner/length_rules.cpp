@@ -93,8 +93,8 @@ LengthMeasure::LengthMeasure(std::string_view root, std::optional<TargetPrefix> 
         slashed_root_units_ =
             search::utf16_length(with_separator(target_->measured(), target_->separator()));
     } else {
-        root_units_ = search::utf16_length(root);
-        slashed_root_units_ = search::utf16_length(slashed_root_);
+        root_units_ = search::destination_length(root);
+        slashed_root_units_ = search::destination_length(slashed_root_);
     }
 }
 

@@ -1,9 +1,7 @@
 #include "scanner/name_collisions.h"
 
-#include <algorithm>
 #include <string>
-
-#include "platform/name_folding.h"
+#include <utility>
 
 namespace kestrafin::scanner {
 
@@ -11,6 +9,7 @@ namespace {
 
 constexpr std::uint64_t kFnvOffset = 0xcbf29ce484222325ull;
 constexpr std::uint64_t kFnvPrime = 0x100000001b3ull;
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
 std::uint64_t hash_of(std::string_view key) {
     std::uint64_t hash = kFnvOffset;
@@ -20,11 +19,11 @@ std::uint64_t hash_of(std::string_view key) {
 
 // The hash of the name's comparison key. Most names are ASCII, whose key is
 // their upper case: hashed as it is made, without building the key.
-std::uint64_t key_hash(std::string_view name) {
+std::uint64_t key_hash(std::string_view name, platform::NameComparison comparison) {
     std::uint64_t hash = kFnvOffset;
     for (const char c : name) {
         if (static_cast<unsigned char>(c) >= 0x80)
-            return hash_of(platform::name_comparison_key(name));
+            return hash_of(platform::name_comparison_key(name, comparison));
         const char upper = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
         hash = (hash ^ static_cast<unsigned char>(upper)) * kFnvPrime;
     }
@@ -34,28 +33,54 @@ std::uint64_t key_hash(std::string_view name) {
 }  // namespace
 
 void NameCollisions::find(const std::vector<std::string_view>& names,
-                          std::vector<bool>& colliding) {
-    colliding.assign(names.size(), false);
+                          platform::NameComparison comparison, std::vector<bool>& colliding) {
     if (names.size() < 2) return;
-    hashed_.resize(names.size());
-    for (std::size_t at = 0; at < names.size(); ++at) hashed_[at] = {key_hash(names[at]), at};
-    std::sort(hashed_.begin(), hashed_.end(),
-              [](const Hashed& a, const Hashed& b) { return a.hash < b.hash; });
-    // Names of equal hashes are compared by their keys, which are built only here.
-    for (std::size_t from = 0; from < hashed_.size();) {
-        std::size_t to = from + 1;
-        while (to < hashed_.size() && hashed_[to].hash == hashed_[from].hash) ++to;
-        if (to - from > 1) {
-            std::vector<std::string> keys;
-            for (std::size_t at = from; at < to; ++at)
-                keys.push_back(platform::name_comparison_key(names[hashed_[at].index]));
-            for (std::size_t first = 0; first < keys.size(); ++first)
-                for (std::size_t second = first + 1; second < keys.size(); ++second)
-                    if (keys[first] == keys[second])
-                        colliding[hashed_[from + first].index] =
-                            colliding[hashed_[from + second].index] = true;
+    std::size_t slot_count = 4;
+    while (slot_count < 2 * names.size()) slot_count *= 2;
+    const std::size_t mask = slot_count - 1;
+    slots_.assign(slot_count, kNone);
+    next_.assign(names.size(), kNone);
+    hashes_.resize(names.size());
+    bool shared_hash = false;
+    for (std::size_t at = 0; at < names.size(); ++at) {
+        const std::uint64_t hash = key_hash(names[at], comparison);
+        hashes_[at] = hash;
+        std::size_t slot = static_cast<std::size_t>(hash) & mask;
+        while (slots_[slot] != kNone) {
+            ++comparisons_;
+            if (hashes_[slots_[slot]] == hash) break;
+            slot = (slot + 1) & mask;
         }
-        from = to;
+        if (slots_[slot] == kNone) {
+            slots_[slot] = at;
+        } else {
+            const std::size_t first = slots_[slot];
+            next_[at] = next_[first];
+            next_[first] = at;
+            shared_hash = true;
+        }
+    }
+    if (!shared_hash) return;
+    // Keys are built only for names that share a hash. A group holds one key
+    // but for a rare clash of hashes: each name is compared with the first
+    // name of each distinct key met in its group so far.
+    std::vector<std::pair<std::string, std::size_t>> keys;
+    for (const std::size_t first : slots_) {
+        if (first == kNone || next_[first] == kNone) continue;
+        keys.clear();
+        for (std::size_t at = first; at != kNone; at = next_[at]) {
+            std::string key = platform::name_comparison_key(names[at], comparison);
+            bool matched = false;
+            for (const auto& [seen, seen_at] : keys) {
+                ++comparisons_;
+                if (seen == key) {
+                    colliding[seen_at] = colliding[at] = true;
+                    matched = true;
+                    break;
+                }
+            }
+            if (!matched) keys.emplace_back(std::move(key), at);
+        }
     }
 }
 

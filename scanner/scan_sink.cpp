@@ -25,6 +25,15 @@ void write_message(int descriptor, const std::string& line) {
     }
 }
 
+// The length rules a folder's own path of `units` breaks.
+Reasons own_length_reasons(const LengthRules& rules, std::size_t units) {
+    const Verdict verdict = judge(rules, {.folder = units, .path = units});
+    Reasons reasons;
+    if (verdict.by_folder) reasons.add(Reason::folder_length);
+    if (verdict.by_file) reasons.add(Reason::path_length);
+    return reasons;
+}
+
 std::optional<TargetPrefix> target_of(const ScanOptions& options) {
     if (!options.target_prefix) return std::nullopt;
     return TargetPrefix(*options.target_prefix);
@@ -40,7 +49,7 @@ void write_output(int descriptor, std::string_view bytes, const char* what) {
     }
 }
 
-ScanSink::ScanSink(const ScanOptions& options, int output, int errors)
+ScanSink::ScanSink(const ScanOptions& options, int output, int errors, std::size_t most_held_bytes)
     : options_(options),
       output_(output),
       errors_(errors),
@@ -54,7 +63,8 @@ ScanSink::ScanSink(const ScanOptions& options, int output, int errors)
       format_(options.format, options.null_terminated, options.target_prefix.has_value(),
               options.print_target),
       names_(options.checks),
-      slashed_root_size_(search::addslash(options.root).size()) {
+      slashed_root_size_(search::addslash(options.root).size()),
+      most_held_bytes_(most_held_bytes) {
     if (options_.list_file)
         list_ = std::make_unique<listfile::SavedListWriter>(*options_.list_file);
     if (options_.summary) summary_.emplace(options_.rules, search::addslash(options_.root));
@@ -85,9 +95,42 @@ void ScanSink::add_entry(std::string_view entry_text) {
         settle_file(entry_text, lengths, reasons);
         return;
     }
+    if (holding_stopped_) {
+        settle_named_file(entry_text, lengths, reasons);
+        return;
+    }
     // Whether a name collides is known once the whole folder is read.
     held_.push_back({held_paths_.size(), entry_text.size(), lengths, reasons});
     held_paths_.append(entry_text);
+    if (held_paths_.size() + held_.size() * sizeof(HeldFile) > most_held_bytes_)
+        stop_holding(entry_text);
+}
+
+// An endless folder would hold without end: past the bound its names are not
+// compared, and the rest of its rules go on as it is read.
+void ScanSink::stop_holding(std::string_view entry_text) {
+    holding_stopped_ = true;
+    const std::size_t folder_end = entry_text.rfind(platform::kPathSeparator);
+    const std::string folder = folder_end + 1 <= slashed_root_size_
+                                   ? options_.root
+                                   : std::string(entry_text.substr(0, folder_end));
+    // Said even when quiet: a check asked for is not made.
+    progress_.clear();
+    write_message(errors_, "kestrafin-scan: " + quoted_for_terminal(folder) +
+                               " holds too many files to check their names for "
+                               "collisions; its other rules are checked\n");
+    for (const HeldFile& file : held_)
+        settle_named_file(std::string_view(held_paths_).substr(file.offset, file.length),
+                          file.lengths, file.reasons);
+    held_.clear();
+    held_paths_.clear();
+}
+
+void ScanSink::settle_named_file(std::string_view entry_text, const EntryLengths& lengths,
+                                 Reasons reasons) {
+    const std::size_t name_start = entry_text.rfind(platform::kPathSeparator) + 1;
+    reasons.add(names_.judge(entry_text.substr(name_start), false));
+    settle_file(entry_text, lengths, reasons);
 }
 
 void ScanSink::settle_file(std::string_view entry_text, const EntryLengths& lengths,
@@ -138,13 +181,18 @@ void ScanSink::folder_listed(std::string_view directory, const search::FolderLis
         return std::string_view(held_paths_)
             .substr(file.offset + slashed_size, file.length - slashed_size);
     };
-    const bool collisions = names_.collisions();
+    const bool holds_files = !held_.empty() || holding_stopped_;
+    const bool collisions = names_.collisions() && !holding_stopped_;
+    if (holding_stopped_ && summary_) summary_->collisions_unchecked();
+    holding_stopped_ = false;
     if (collisions) {
         names_listed_.clear();
         for (const HeldFile& file : held_) names_listed_.push_back(held_name(file));
         for (const search::ListedName& subfolder : listing.subfolders)
             names_listed_.push_back(listing.name_of(subfolder));
-        collisions_.find(names_listed_, colliding_);
+        colliding_.assign(names_listed_.size(), false);
+        for (const platform::NameComparison comparison : names_.collision_comparisons())
+            collisions_.find(names_listed_, comparison, colliding_);
     }
     std::size_t at = 0;
     for (const HeldFile& file : held_) {
@@ -157,8 +205,11 @@ void ScanSink::folder_listed(std::string_view directory, const search::FolderLis
     }
     held_.clear();
     held_paths_.clear();
-    // A folder that breaks a name rule is one entry, whatever lies below it.
     const bool in_root = slashed_size == slashed_root_size_;
+    const bool listed_by_name =
+        !listed_by_name_.empty() && listed_by_name_.erase(std::string(directory)) > 0;
+    if (!in_root && !holds_files && !listed_by_name) list_folder_by_length(directory);
+    // A folder that breaks a name rule is one entry, whatever lies below it.
     for (const search::ListedName& subfolder : listing.subfolders) {
         const std::string_view name = listing.name_of(subfolder);
         Reasons reasons = names_.judge(name, in_root);
@@ -166,8 +217,17 @@ void ScanSink::folder_listed(std::string_view directory, const search::FolderLis
         ++at;
         if (!reasons.any()) continue;
         path_of(name);
-        const EntryLengths lengths = measure_.measure(scratch_path_);
-        if (summary_) summary_->entry_listed(reasons, lengths, directory);
+        EntryLengths lengths = measure_.measure(scratch_path_);
+        const Reasons too_long = own_length_reasons(options_.rules, lengths.path);
+        if (too_long.any()) {
+            // Past a length rule by its own path, as a folder without files is.
+            reasons.add(too_long);
+            lengths.folder = lengths.path;
+            listed_by_name_.insert(scratch_path_);
+        }
+        if (summary_)
+            summary_->entry_listed(reasons, lengths,
+                                   too_long.any() ? std::string_view(scratch_path_) : directory);
         const std::string target =
             measure_.has_target() ? measure_.target_path(scratch_path_) : std::string();
         write_entry({.path = scratch_path_,
@@ -179,6 +239,24 @@ void ScanSink::folder_listed(std::string_view directory, const search::FolderLis
                      .reasons = reasons,
                      .error = {}});
     }
+}
+
+// A folder that holds no files is refused by its own path's length, which
+// no file of it shows; both its lengths are that path's.
+void ScanSink::list_folder_by_length(std::string_view directory) {
+    const std::size_t units = measure_.measure(directory).path;
+    const Reasons reasons = own_length_reasons(options_.rules, units);
+    if (!reasons.any()) return;
+    const EntryLengths lengths{.folder = units, .path = units};
+    if (summary_) summary_->entry_listed(reasons, lengths, directory);
+    const std::string target =
+        measure_.has_target() ? measure_.target_path(directory) : std::string();
+    write_entry({.path = directory,
+                 .lengths = lengths,
+                 .target_path = target,
+                 .kind = RecordKind::folder,
+                 .reasons = reasons,
+                 .error = {}});
 }
 
 void ScanSink::write_entry(const EntryRecord& record) {

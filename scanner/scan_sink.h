@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "listfile/saved_list.h"
@@ -27,9 +28,15 @@ namespace kestrafin::scanner {
 void write_output(int descriptor, std::string_view bytes,
                   const char* what = "cannot write the output");
 
+// The most that the files of one folder may hold while they wait for its
+// listing to be checked for collisions: their paths and what is known of
+// each. Past it the folder's files go on at once without that check.
+inline constexpr std::size_t kMostHeldBytes = std::size_t{128} << 20;
+
 class ScanSink : public search::SearchSink {
   public:
-    ScanSink(const ScanOptions& options, int output, int errors);
+    ScanSink(const ScanOptions& options, int output, int errors,
+             std::size_t most_held_bytes = kMostHeldBytes);
 
     void add_entry(std::string_view entry_text) override;
     void folder_listed(std::string_view slashed_path,
@@ -60,6 +67,10 @@ class ScanSink : public search::SearchSink {
     void write_entry(const EntryRecord& record);
     void write_record(const EntryRecord& record);
     void settle_file(std::string_view entry_text, const EntryLengths& lengths, Reasons reasons);
+    void settle_named_file(std::string_view entry_text, const EntryLengths& lengths,
+                           Reasons reasons);
+    void stop_holding(std::string_view entry_text);
+    void list_folder_by_length(std::string_view directory);
     void say_declined();
 
     const ScanOptions& options_;
@@ -87,6 +98,12 @@ class ScanSink : public search::SearchSink {
     };
     std::vector<HeldFile> held_;
     std::string held_paths_;
+    std::size_t most_held_bytes_;
+    // The folder being read grew past the bound: its files are not held.
+    bool holding_stopped_ = false;
+    // Folders listed by their name in their parent's listing, with their
+    // length reasons, until their own listing comes: one record each.
+    std::unordered_set<std::string> listed_by_name_;
     std::string scratch_path_;
     NameCollisions collisions_;
     std::vector<std::string_view> names_listed_;  // kept for their memory

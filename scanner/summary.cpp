@@ -138,6 +138,9 @@ std::string ScanSummary::render(std::size_t folders_read, std::size_t folders_un
         text += figure_line(
             "entries whose path is longer than " + std::to_string(*rules_.file_longer_than),
             listed_by_file_);
+    // Said only when it happened, so that a summary without it reads as before.
+    if (collisions_unchecked_ > 0)
+        text += figure_line("folders too large to check for collisions", collisions_unchecked_);
     text += "entries per reason:\n";
     for (std::size_t reason = 0; reason < kReasonCount; ++reason)
         if (by_reason_[reason] > 0)

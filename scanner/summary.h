@@ -41,6 +41,8 @@ class ScanSummary {
     // Every entry written, with the rules it breaks, its lengths and the path
     // of the folder it lies in. Entries come in the walk's order, depth first.
     void entry_listed(Reasons reasons, const EntryLengths& lengths, std::string_view folder);
+    // A folder that held too many names to check them for collisions.
+    void collisions_unchecked() { ++collisions_unchecked_; }
 
     // The summary as text. `terminal` draws the histogram as bars fitting
     // `width` columns and quotes names as entries are shown on a terminal, so
@@ -68,6 +70,7 @@ class ScanSummary {
     std::size_t listed_ = 0;
     std::size_t listed_by_folder_ = 0;
     std::size_t listed_by_file_ = 0;
+    std::size_t collisions_unchecked_ = 0;
     std::size_t by_reason_[kReasonCount] = {};
     std::string slashed_root_;
     // The folders from the root down to the folder of the last entry past a

@@ -45,4 +45,12 @@ std::size_t utf16_length(std::string_view text) {
     return units;
 }
 
+std::size_t destination_length(std::string_view path) {
+    // The prefix is the system's, which lifts the limit; the destination
+    // counts the path it names.
+    if (platform::kPathSeparator == '\\' && path.starts_with("\\\\?\\"))
+        return platform::without_long_path_prefix(platform::utf16_from_utf8(path)).size();
+    return utf16_length(path);
+}
+
 }  // namespace kestrafin::search

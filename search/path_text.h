@@ -25,4 +25,10 @@ std::size_t utf8_sequence_length(std::string_view text);
 // valid UTF-8.
 std::size_t utf16_length(std::string_view text);
 
+// The length of the path `path` as a destination sees it: on a host whose
+// separator is "\\", without the long-path prefix ("\\?\C:\x" counts as
+// "C:\x", "\\?\UNC\server\share" as "\\server\share"); elsewhere its
+// utf16_length. A relative path counts as typed.
+std::size_t destination_length(std::string_view path);
+
 }  // namespace kestrafin::search

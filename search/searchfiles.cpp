@@ -144,11 +144,11 @@ class Walker : private ReadAhead::Reader {
         if (plan_.readers > 0) folder.look_up_at_once(kLookupsAtOnce, lookup_helpers_);
         Frame& frame = frame_at(0);
         frame.slashed_length = path_.size();
-        frame.slashed_units = utf16_length(path_);
+        frame.slashed_units = destination_length(path_);
         root_slashed_length_ = path_.size();
-        if (!take_folder(std::move(folder), 0,
-                         listing_request(options_, std::nullopt, false, utf16_length(root), {}),
-                         {}))
+        if (!take_folder(
+                std::move(folder), 0,
+                listing_request(options_, std::nullopt, false, destination_length(root), {}), {}))
             return;
         if (!descend || frame.listing.subfolders.empty()) return;
         push(0);

@@ -54,6 +54,14 @@ const ExclusionCase kCases[] = {
     {"/build", "x", "build", false},
     {"*/cache/", "home", "cache", true},
     {"*/*", "", "top", false},  // "*" never takes a separator
+    // "*" takes whole characters, so no part of one is matched alone; stray
+    // bytes are characters of their own.
+    {"*[\xA9]", "", "caf\xC3\xA9", false},
+    {"*\xA9", "", "caf\xC3\xA9", false},
+    {"caf\xC3*", "", "caf\xC3\xA9", false},
+    {"*[\xA9]", "", "caf\xC3\xA9\xA9", true},
+    {"*\xFF?", "", "a\xFF\xC3\xA9", true},
+    {"*[\xC3]", "", "a\xC3", true},
 };
 
 class ExcludePattern : public ::testing::TestWithParam<ExclusionCase> {};

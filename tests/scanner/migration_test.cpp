@@ -181,6 +181,25 @@ TEST(MigrationScan, PresetsAndRulesListOnlyPastTheirLimits) {
               (std::set<std::string>{path401}));
 }
 
+TEST(MigrationScan, AnEmptyFolderIsOneRecordWhenItsOwnLengthIsRefused) {
+    // Empty folders of 404 and 252 units, below folders short enough for every profile.
+    TempFolder temp;
+    const std::string root = with_length(temp.path(), "e");
+    const std::string parent = with_length(root, std::string(200, 'p'));
+    const std::string f404 = with_length(parent, std::string(403 - utf16_length(parent), 'q'));
+    const std::string f252 = with_length(root, std::string(251 - utf16_length(root), 'r'));
+    const std::string r404 = f404 + ",404,404,folder,", r252 = f252 + ",252,252,folder,";
+    for (const auto& [profile, expected] : std::map<std::string, std::set<std::string>>{
+             {"windows", {r404 + "path_length folder_length,\r", r252 + "folder_length,\r"}},
+             {"sharepoint", {r404 + "path_length,\r"}},
+             {"onedrive", {r404 + "path_length,\r"}}}) {
+        const ScanRun run = run_scanner({"-q", "--format", "csv", "--check", profile, root});
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::vector<std::string> records = split_at(run.out, '\n');
+        EXPECT_EQ(std::set<std::string>(records.begin() + 1, records.end()), expected) << profile;
+    }
+}
+
 TEST(MigrationScan, RefusesOptionsThatDoNotGoTogetherAndStatesEachPreset) {
     const std::vector<std::vector<std::string>> refused = {
         {"--limit", "mac"},

@@ -135,3 +135,24 @@ TEST(WindowsScanner, AMissingRootEndsWithStatusTwoAndNamesTheRoot) {
     EXPECT_TRUE(run.output.empty());
     EXPECT_NE(run.errors.find("'" + missing + "'"), std::string::npos) << run.errors;
 }
+
+TEST(WindowsScanner, LengthsLeaveTheLongPathPrefixOut) {
+    // A folder of 245 units holding files of 254 to 261: the last two are past MAX_PATH.
+    WindowsTempFolder temp;
+    const std::string root = temp / "r";
+    make_windows_folder(root);
+    const std::string folder =
+        root + "\\" + std::string(244 - kestrafin::platform::utf16_from_utf8(root).size(), 'd');
+    make_windows_folder(folder);
+    for (std::size_t name = 8; name <= 15; ++name)
+        make_windows_file(folder + "\\" + std::string(name, 'f'));
+    for (const std::string prefix : {"", "\\\\?\\"}) {
+        const ScanResult run = scan({"-q", "--limit", "windows", prefix + root});
+        EXPECT_EQ(run.exit_code, 0u) << run.errors;
+        std::vector<std::string> listed = lines_of(run.output);
+        std::sort(listed.begin(), listed.end());
+        EXPECT_EQ(listed, (std::vector<std::string>{prefix + folder + "\\" + std::string(14, 'f'),
+                                                    prefix + folder + "\\" + std::string(15, 'f')}))
+            << "root " << prefix + root;
+    }
+}
