@@ -1,6 +1,7 @@
 // Stored text on Windows: the ANSI code page, through the system's own
 // conversions. MultiByteToWideChar and WideCharToMultiByte take lengths as
 // int, so long texts go in pieces cut where no character can be split.
+#include <atomic>
 #include <system_error>
 
 #include "platform/stored_text.h"
@@ -11,6 +12,8 @@ namespace kestrafin::platform {
 namespace {
 
 constexpr std::size_t kPiece = std::size_t{1} << 24;
+
+std::atomic<unsigned> played_code_page{0};
 
 // Code pages that refuse every flag (ERROR_INVALID_FLAGS) and, when
 // converting to them, a default character and its report.
@@ -105,7 +108,12 @@ bool append_piece_in_code_page(std::string& out, const std::wstring& wide, UINT 
 }  // namespace
 
 unsigned stored_text_code_page() {
-    return ::GetACP();
+    const unsigned played = played_code_page.load();
+    return played != 0 ? played : ::GetACP();
+}
+
+void windows::play_ansi_code_page(unsigned code_page) {
+    played_code_page = code_page;
 }
 
 bool append_from_code_page(std::string& out, std::string_view stored, unsigned code_page) {
