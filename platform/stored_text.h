@@ -30,8 +30,8 @@ inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 unsigned stored_text_code_page();
 
 // Appends `stored`, text in `code_page`, to `out` as the program's text.
-// Returns false when some bytes stand for no character there; those become
-// U+FFFD. Code page 0 appends the bytes unchanged. Code pages other than 0
+// Returns false when some bytes stand for no character there; the system's
+// replacement character (U+FFFD, or the code page's own) stands for them. Code page 0 appends the bytes unchanged. Code pages other than 0
 // exist on Windows only; elsewhere they raise std::invalid_argument.
 bool append_from_code_page(std::string& out, std::string_view stored, unsigned code_page);
 

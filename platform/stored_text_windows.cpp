@@ -68,7 +68,7 @@ bool append_piece_from_code_page(std::string& out, std::string_view stored, UINT
     bool exact = true;
     if (wide.empty()) {
         if (::GetLastError() != ERROR_NO_UNICODE_TRANSLATION) raise_conversion_error("from", code_page);
-        // Bytes that stand for nothing become U+FFFD, the system's own choice.
+        // Bytes that stand for nothing become the system's replacement character.
         exact = false;
         wide = wide_from_code_page(stored, code_page, 0);
         if (wide.empty()) raise_conversion_error("from", code_page);
