@@ -1,5 +1,8 @@
 // The saved result list: one double-quoted text per line, each line ending in
-// CR LF, nothing else. A quote inside a text is written doubled.
+// CR LF, nothing else. A quote inside a text is written doubled. The text is
+// stored as platform/stored_text.h says (Windows: the ANSI code page, or
+// UTF-8 with a byte order mark); record functions on bytes work on the
+// stored bytes, whose quotes, commas and line breaks every form shares.
 #pragma once
 
 #include <functional>
@@ -8,6 +11,7 @@
 #include <string_view>
 
 #include "platform/files.h"
+#include "platform/stored_text.h"
 
 namespace kestrafin::listfile {
 
@@ -25,24 +29,35 @@ void append_record(std::string& out, std::string_view text);
 // field with empty text. Texts passed to `add` are valid only during the call.
 void read_records(std::string_view bytes, const std::function<void(std::string_view)>& add);
 
-// Reads the saved list file `path` whole and then calls `add` for each of its
-// records, as read_records() does. Raises std::system_error when the file
-// cannot be read, before `add` has been called at all.
+// Reads the saved list file `path` whole and then calls `add` with the text
+// of each of its records, as read_records() finds them, in the program's
+// text. Raises std::system_error when the file cannot be read, before `add`
+// has been called at all.
 void load_list(const std::string& path, const std::function<void(std::string_view)>& add);
 
 // Writes the saved list file `path` anew from `texts`, which calls its argument
-// once for each entry text in list order. Raises std::system_error when the
-// file cannot be written; the old file then stays as it was.
+// once for each entry text in list order; where text is stored in a code
+// page, it is called twice, first to learn whether every text fits it.
+// Raises std::system_error when the file cannot be written; the old file
+// then stays as it was.
 void save_list(const std::string& path,
                const std::function<void(const std::function<void(std::string_view)>&)>& texts);
 
-// Streams records into a saved list file that replaces `path` on commit()
-// (see AtomicFileWriter); dropped without commit(), it leaves the old file as
-// it was. Raises std::system_error at once when `path` is marked read-only,
-// may not be written by this user, or is not a regular file.
+// The form of a list written as a stream, whose texts are not known before
+// it starts: one every text can take (UTF-8 with a byte order mark where
+// text is stored in a code page).
+platform::StoredForm streamed_list_form();
+
+// Streams records in `form` into a saved list file that replaces `path` on
+// commit() (see AtomicFileWriter); dropped without commit(), it leaves the
+// old file as it was. Raises std::system_error at once when `path` is marked
+// read-only, may not be written by this user, or is not a regular file, and
+// std::invalid_argument from add() for a text without a form in `form`'s
+// code page.
 class SavedListWriter {
   public:
-    explicit SavedListWriter(const std::string& path);
+    explicit SavedListWriter(const std::string& path,
+                             platform::StoredForm form = streamed_list_form());
     void add(std::string_view text);
     void commit() { file_.commit(); }
     // The file the records go to until commit(), while it has a name.
@@ -52,7 +67,9 @@ class SavedListWriter {
 
   private:
     platform::AtomicFileWriter file_;
+    platform::StoredForm form_;
     std::string record_;
+    std::string stored_;
 };
 
 }  // namespace kestrafin::listfile

@@ -78,8 +78,55 @@ SavedListReader::SavedListReader(const std::string& path, std::size_t piece_size
     : file_(path, "saved list file"), piece_size_(piece_size == 0 ? 1 : piece_size) {}
 
 void SavedListReader::read_all(const std::function<void(std::string_view)>& add) {
-    std::string buffer;
-    std::size_t unread_from = 0;
+    const unsigned code_page = platform::stored_text_code_page();
+    if (code_page == 0) {
+        read_bytes(0, add);
+        return;
+    }
+    // The file's form is known only once it has been read to its end: a
+    // first reading learns it, the second converts each text.
+    bool marked = false;
+    bool first_piece = true;
+    platform::Utf8Check utf8;
+    read_pieces([&](std::string_view piece) {
+        if (first_piece) marked = piece.starts_with(platform::kByteOrderMark);
+        first_piece = false;
+        if (!marked) utf8.add(piece);
+        return !marked && !utf8.failed();
+    });
+    file_.rewind();
+    const platform::StoredForm form = platform::form_to_read(marked, utf8.valid(), code_page);
+    std::string text;
+    read_bytes(marked ? platform::kByteOrderMark.size() : 0, [&](std::string_view field) {
+        text.clear();
+        platform::append_program_text(text, field, form);
+        add(text);
+    });
+}
+
+void SavedListReader::read_pieces(const std::function<bool(std::string_view)>& each) {
+    std::string piece(std::max<std::size_t>(piece_size_, platform::kByteOrderMark.size()), '\0');
+    for (;;) {
+        std::size_t filled = 0;
+        while (filled < piece.size()) {
+            const std::size_t got = file_.read(piece.data() + filled, piece.size() - filled);
+            if (got == 0) break;
+            filled += got;
+        }
+        if (filled == 0 || !each(std::string_view(piece).substr(0, filled))) return;
+        if (filled < piece.size()) return;
+    }
+}
+
+void SavedListReader::read_bytes(std::size_t skip,
+                                 const std::function<void(std::string_view)>& add) {
+    std::string buffer(skip, '\0');
+    for (std::size_t got = 0; got < skip;) {
+        const std::size_t more = file_.read(buffer.data() + got, skip - got);
+        if (more == 0) return;
+        got += more;
+    }
+    std::size_t unread_from = skip;
     for (;;) {
         // Keep only what is still unread before reading the next piece. A
         // field still unfinished is parsed again from its start, so the

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/files.h"
+#include "platform/stored_text.h"
 
 namespace kestrafin::listfile {
 
@@ -24,13 +25,21 @@ class SavedListReader {
     // cannot be opened.
     explicit SavedListReader(const std::string& path, std::size_t piece_size = 1 << 20);
 
-    // Reads the file to its end, calling `add` for each record in file order as
-    // read_records() would for the whole file. Texts passed to `add` are valid
-    // only during the call; an exception from `add` ends the reading. Raises
+    // Reads the file to its end, calling `add` with the text of each record,
+    // in file order, as load_list() would. Where text is stored in a code
+    // page the file is read twice, first to learn its form (see
+    // platform/stored_text.h). Texts passed to `add` are valid only during
+    // the call; an exception from `add` ends the reading. Raises
     // std::system_error when a read fails, after the records before it.
     void read_all(const std::function<void(std::string_view)>& add);
 
   private:
+    // Calls `each` with the file's bytes piece by piece while it answers true.
+    void read_pieces(const std::function<bool(std::string_view)>& each);
+    // Calls `add` with each record's stored bytes, the first `skip` bytes
+    // of the file left out.
+    void read_bytes(std::size_t skip, const std::function<void(std::string_view)>& add);
+
     platform::SequentialFileReader file_;
     std::size_t piece_size_;
 };

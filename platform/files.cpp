@@ -1,6 +1,8 @@
 // What both hosts' file code shares: the reason given when a name is refused
 // for not being a regular file, the text of every failure, and the one way a
 // whole content replaces a file.
+#include <cstdio>
+#include <iterator>
 #include <string>
 #include <system_error>
 
@@ -48,6 +50,28 @@ void raise_file_error(std::string_view action, std::string_view what, const std:
     std::string text = "cannot ";
     text.append(action).append(" ").append(what).append(" '").append(path).append("'");
     throw std::system_error(reason, text);
+}
+
+void raise_not_enough_memory(std::string_view action, std::string_view what,
+                             const std::string& path, std::uint64_t size) {
+    std::string text = "not enough memory to ";
+    text.append(action).append(" ").append(what).append(" '").append(path).append("'");
+    if (size > 0) text.append(" (").append(size_text(size)).append(")");
+    throw NotEnoughMemory(text);
+}
+
+std::string size_text(std::uint64_t bytes) {
+    if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    static constexpr const char* kUnits[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    double value = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    while (value >= 1024 && unit + 1 < std::size(kUnits)) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+    return text;
 }
 
 void replace_file(const std::string& path, std::string_view bytes, std::string_view what) {

@@ -8,8 +8,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -26,6 +28,22 @@ std::error_code make_error_code(FileKind kind);
 // Raises the failure to <action> the file <what> named by `path`, for `reason`.
 [[noreturn]] void raise_file_error(std::string_view action, std::string_view what,
                                    const std::string& path, std::error_code reason);
+
+// Raised where work on a file needs more memory than the program can have.
+// Its text says what failed: "not enough memory to rewrite settings file
+// '/x/kestrafin.ini' (1.0 GB)".
+struct NotEnoughMemory : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Raises NotEnoughMemory for the work <action> on the file <what> named by
+// `path`, whose size is `size` bytes (left out when 0).
+[[noreturn]] void raise_not_enough_memory(std::string_view action, std::string_view what,
+                                          const std::string& path, std::uint64_t size);
+
+// A size as a user reads it: "512 bytes", "2.5 KB", "300.0 MB", "1.0 GB"
+// (units of 1024).
+std::string size_text(std::uint64_t bytes);
 
 // True when `path` names an existing file of any kind.
 bool file_exists(const std::string& path);
@@ -67,6 +85,13 @@ class SequentialFileReader {
     // Reads up to `size` bytes into `into`: returns how many were read, 0 at
     // the end of the file. Raises std::system_error when the read fails.
     std::size_t read(char* into, std::size_t size);
+
+    // Reads again from the start. Raises std::system_error when it cannot.
+    void rewind();
+
+    // The file's size in bytes now; raises std::system_error when it cannot
+    // be learned.
+    std::uint64_t size() const;
 
   private:
     struct OpenFile;  // the host's handle

@@ -194,6 +194,16 @@ std::size_t SequentialFileReader::read(char* into, std::size_t size) {
     }
 }
 
+void SequentialFileReader::rewind() {
+    if (::lseek(file_->descriptor, 0, SEEK_SET) != 0) raise_file_error("read", what_, path_, errno);
+}
+
+std::uint64_t SequentialFileReader::size() const {
+    struct stat entry {};
+    if (::fstat(file_->descriptor, &entry) != 0) raise_file_error("read", what_, path_, errno);
+    return static_cast<std::uint64_t>(entry.st_size);
+}
+
 // --- Replacing a file safely on Linux. The new content goes to an unnamed file
 // (O_TMPFILE) in the target's folder, which receives a name only once it is
 // complete and synced, and then replaces the target by rename; the folder is

@@ -157,6 +157,18 @@ std::size_t SequentialFileReader::read(char* into, std::size_t size) {
     return got;
 }
 
+void SequentialFileReader::rewind() {
+    const LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(file_->handle.get(), start, nullptr, FILE_BEGIN))
+        raise_last_error("read", what_, path_);
+}
+
+std::uint64_t SequentialFileReader::size() const {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file_->handle.get(), &size)) raise_last_error("read", what_, path_);
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
 // --- Replacing a file safely on Windows. A file is replaced by a temporary file
 // beside the one a link finally leads to, which ReplaceFileW puts in its
 // place keeping the old file's attributes and access list; the temporary file

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <system_error>
 
@@ -76,6 +77,9 @@ std::string reason_of(std::exception_ptr error) {
         std::rethrow_exception(std::move(error));
     } catch (const WorkInterrupted&) {
         return {};
+    } catch (const std::bad_alloc&) {
+        // Failures that know their file and size say so themselves.
+        return "There was not enough memory to finish.";
     } catch (const std::exception& raised) {
         return raised.what();
     } catch (...) {
@@ -255,13 +259,15 @@ void WindowLogic::Form_Load() {
         // The window shows only once this is known; a program folder on a
         // share that no longer answers must not keep it from showing at all.
         const Loaded loaded = call_with_patience<Loaded>(
-            [filesys = filesys, folder = program_folder_, file = settings_file()] {
+            [filesys = filesys, folder = program_folder_,
+             file = settings_file()](const std::function<void()>& answered) {
                 Loaded result;
                 if (!filesys.FileExists(file)) {
                     filesys.CreateTextFile(folder, settings::kSettingsFileName);
                     result.created = true;
                 }
-                result.root = Kestrafin_Lib::readini(file, kSection, kKey);
+                answered();
+                result.root = Kestrafin_Lib::readini(file, kSection, kKey, answered);
                 return result;
             },
             services_.settings_patience, "the program folder");

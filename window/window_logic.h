@@ -46,8 +46,8 @@ struct WindowServices {
     // How often a running search moves what it found into the list and the
     // count label.
     std::chrono::milliseconds repaint_interval{50};
-    // How long loading waits for the settings file before the window shows
-    // without it.
+    // How long loading waits for an answer from the settings file's folder
+    // (each piece of the file read is one) before the window shows without it.
     std::chrono::milliseconds settings_patience{10000};
 };
 

@@ -34,6 +34,10 @@ void append_utf8_from_wide(std::string& out, std::wstring_view text);
 // the result is empty and `error` says why (a NUL in the path is an invalid name).
 std::wstring system_path(std::string_view path, std::error_code& error);
 
+// Makes stored_text_code_page() answer `code_page`, as on a system whose
+// ANSI code page it is, for tests; 0 gives the system's own back.
+void play_ansi_code_page(unsigned code_page);
+
 // The calling thread's last error as an error code in the system category.
 std::error_code last_error();
 

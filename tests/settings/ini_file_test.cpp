@@ -103,8 +103,10 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"SectionTwiceWorksInTheFirst", "[PATH]\r\nA=1\r\n[PATH]\r\nFULLPATH=second\r\n",
                  "second", "[PATH]\r\nFULLPATH=v\r\nA=1\r\n[PATH]\r\nFULLPATH=second\r\n"},
         LineCase{"EmptyValue", "[PATH]\r\nFULLPATH=\r\n", "", "[PATH]\r\nFULLPATH=v\r\n"},
-        LineCase{"ByteOrderMarkBeforeTheFirstHeader", "\xEF\xBB\xBF[Path]\r\nFULLPATH=x\r\n", "x",
-                 "\xEF\xBB\xBF[Path]\r\nFULLPATH=v\r\n"},
+        // A character no ANSI code page holds keeps the mark on Windows too.
+        LineCase{"ByteOrderMarkBeforeTheFirstHeader",
+                 "\xEF\xBB\xBF[Path]\r\nFULLPATH=x\r\nA=\xF0\x9F\x98\x80\r\n", "x",
+                 "\xEF\xBB\xBF[Path]\r\nFULLPATH=v\r\nA=\xF0\x9F\x98\x80\r\n"},
         LineCase{"RunsOfBlankLinesAndControlsAtTheEnds",
                  "\t\r\n\r\n[PATH]\r\n\r\n\r\n\r\n\r\nA=1\r\n \r\n\r\n\r\n\x01\r\n\r\n", "",
                  "[PATH]\r\nFULLPATH=v\r\n\r\nA=1\r\n \r\n"},
