@@ -40,7 +40,7 @@ FolderListing listing_of(const Tree& tree, const std::string& slashed_path) {
 class RecordingReader : public ReadAhead::Reader {
   public:
     explicit RecordingReader(const Tree& tree) : tree_(tree) {}
-    bool read(const FolderToRead& folder, FolderRead& read, ReadAllowance&) override {
+    bool read(FolderToRead& folder, FolderRead& read, ReadAllowance&) override {
         read.listing = listing_of(tree_, folder.path + kPathSeparator);
         read.folder = std::make_shared<SharedFolder>();
         std::lock_guard lock(mutex_);
@@ -121,7 +121,7 @@ TEST(ReadAhead, AWalkWaitingOnACachedTreeReadsTheNextFoldersItself) {
         std::size_t reads = 0, walk_reads = 0;
         bool released = false;
         explicit HeldUpReader(const Tree& in) : tree(in) {}
-        bool read(const FolderToRead& folder, FolderRead& read, ReadAllowance&) override {
+        bool read(FolderToRead& folder, FolderRead& read, ReadAllowance&) override {
             read.listing = listing_of(tree, folder.path + kPathSeparator);
             std::unique_lock lock(mutex);
             ++reads;
