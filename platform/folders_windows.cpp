@@ -5,7 +5,9 @@
 // parent's handle (NtCreateFile with a root directory), never by a path that
 // the system would resolve again: a folder on the way that is renamed and
 // replaced by a link meanwhile does not lead the walk elsewhere. Handles share
-// delete access, so the walk never keeps a user from renaming a folder.
+// delete access, so a user may rename or delete the folder the walk holds;
+// but NTFS refuses to rename or move a folder while anything below it is
+// open, so the walk holds as few folders open as it can (search/read_ahead.h).
 #include "platform/folders.h"
 #include "platform/windows/system.h"
 

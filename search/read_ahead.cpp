@@ -112,6 +112,9 @@ struct ReadAhead::Branch {
     // The nodes of `below` before this one are spent: nothing is left to
     // read below them, now or later.
     std::size_t first_live = 0;
+    // Its handle counts in handles_kept_: it was read ahead, and readers
+    // have subfolders of it left to open.
+    bool keeps_handle = false;
 
     std::size_t unread() const { return count > next ? count - next : 0; }
 
@@ -124,6 +127,7 @@ struct ReadAhead::Branch {
         below.clear();
         parent = nullptr;
         unread_below = reading_below = first_live = 0;
+        keeps_handle = false;
     }
 };
 
@@ -175,6 +179,7 @@ ReadAhead::ReadAhead(Reader& reader, const ReadAheadLimits& limits)
       reader_count_(limits.first_readers, limits.readers_where_reads_wait, limits.readers,
                     limits.reads_cached) {
     walk_reads_ = std::make_unique<ReaderState>();
+    walk_freeing_ = std::make_unique<Freeing>();
     std::lock_guard lock(mutex_);
     start_readers();
 }
@@ -321,6 +326,12 @@ std::size_t ReadAhead::past_spent_after(const Branch& branch, std::size_t at) {
     return static_cast<std::size_t>(next - below.begin());
 }
 
+// What a thread frees once it lets the lock go; its memory is kept.
+struct ReadAhead::Freeing {
+    std::vector<Node*> nodes;
+    std::vector<std::shared_ptr<const platform::Folder>> handles;
+};
+
 // What one thread keeps from one read to the next, so that most reads
 // allocate nothing.
 struct ReadAhead::ReaderState {
@@ -328,7 +339,7 @@ struct ReadAhead::ReaderState {
     std::unique_ptr<Node> spare_node = std::make_unique<Node>();
     std::unique_ptr<Branch> spare_branch;
     FolderToRead folder;
-    std::vector<Node*> freeing;
+    Freeing freeing;
 };
 
 // One reader thread: it reads while the count lets it and there is something
@@ -345,6 +356,12 @@ void ReadAhead::run_reader() {
             const bool read = read_next(lock, state);
             --busy_readers_;
             if (read) continue;
+        }
+        // A reader that sleeps holds no handle it let go of.
+        if (!handles_to_close_.empty()) {
+            free_let_go(lock, state.freeing);
+            lock_soon(lock);
+            continue;
         }
         ++idle_readers_;
         work_ready_.wait(lock);
@@ -387,9 +404,12 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     if (!parent->slashed_path.empty() &&
         parent->slashed_path.size() + folder.name.size() <= limits_.longest_path_kept)
         folder.path.append(parent->slashed_path).append(folder.name);
-    folder.parent = parent->folder;
+    folder.parent = parent->folder ? parent->folder->get() : nullptr;
+    // Once readers have all the subfolders, the parent's handle goes with the
+    // last of their opens.
+    if (parent->keeps_handle && parent->next >= parent->count) let_go_handle(*parent);
+    folder.parent_identity = parent->listing->identity;
     folder.parent_slashed_units = parent->slashed_units;
-    folder.parent_volume = parent->listing->identity.volume;
     folder.parent_on_kernel_file_system = parent->listing->on_kernel_file_system;
     folder.through_link = entry.kind == platform::EntryKind::link_to_folder;
     node->through_link = folder.through_link;
@@ -415,6 +435,8 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     const std::optional<ReadWaits::Waited> waited =
         whole ? state.waits.finish(timing) : std::nullopt;
     folder.parent.reset();
+    std::shared_ptr<const platform::Folder> reopened_parent =
+        std::move(node->read.reopened_parent);
     if (!whole) node->read = FolderRead();  // the walk reads it again
     if (!state.spare_node) state.spare_node = std::make_unique<Node>();
     if (!state.spare_branch) state.spare_branch = std::make_unique<Branch>();
@@ -442,8 +464,17 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
         if (whole) bytes_ahead_ -= allowance.used();
         --folders_ahead_;
         to_free_.push_back(node);  // its listing and handle go with it
+        if (reopened_parent) handles_to_close_.push_back(std::move(reopened_parent));
         return true;
     }
+    // Only a parent read ahead keeps a handle so: the descent's are the walk's,
+    // and the parent of a node the walk has taken is in the descent.
+    Branch* const read_in = node->holder;
+    if (reopened_parent &&
+        (read_in == nullptr || read_in->parent == nullptr || !read_in->folder ||
+         read_in->next >= read_in->count || read_in->folder->is_open() ||
+         !keep_handle(*read_in, reopened_parent)))
+        handles_to_close_.push_back(std::move(reopened_parent));
     if (!whole) {
         count_below(node->holder, 0, -1);
         node->state = Node::State::given_up;
@@ -452,10 +483,16 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
         node->bytes = allowance.used();
         below.listing = &node->read.listing;
         below.folder = node->read.folder;
+        if (below.folder && below.folder->is_open()) {
+            std::shared_ptr<const platform::Folder> handle = below.folder->take();
+            if (!keep_handle(below, handle)) handles_to_close_.push_back(std::move(handle));
+        }
         // What lies below a link may be skipped as a web of links; it is
         // read once the walk has entered the link.
-        below.count =
-            node->read.folder && !node->through_link ? node->read.listing.subfolders.size() : 0;
+        below.count = below.folder && !node->through_link &&
+                              (below.keeps_handle || node->read.reopenable)
+                          ? node->read.listing.subfolders.size()
+                          : 0;
         unread_ += below.count;
         below.parent = node->holder;
         below.unread_below = below.count;
@@ -469,6 +506,24 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     node->finished.store(true, std::memory_order_release);
     if (awaited_ == node) listing_ready_.notify_one();
     return true;
+}
+
+// Called with the lock held: `branch`, read ahead, keeps `handle` in its
+// slot when the limit leaves room for it.
+bool ReadAhead::keep_handle(Branch& branch, std::shared_ptr<const platform::Folder> handle) {
+    if (handles_kept_ >= limits_.handles_kept) return false;
+    branch.folder->set(std::move(handle));
+    branch.keeps_handle = true;
+    ++handles_kept_;
+    return true;
+}
+
+// Called with the lock held: the branch's kept handle closes once the lock is
+// let go and no reader's open needs it any more.
+void ReadAhead::let_go_handle(Branch& branch) {
+    handles_to_close_.push_back(branch.folder->take());
+    branch.keeps_handle = false;
+    --handles_kept_;
 }
 
 // Called with the lock held, for a node the walk has taken: it now holds the
@@ -496,11 +551,13 @@ void ReadAhead::keep_or_free(Node* node) {
 
 // Lets the lock go, then frees what was let go of while it was held.
 // `freeing` is the caller's own, so that neither vector's memory is given up.
-void ReadAhead::free_let_go(std::unique_lock<std::mutex>& lock, std::vector<Node*>& freeing) {
-    freeing.swap(to_free_);
+void ReadAhead::free_let_go(std::unique_lock<std::mutex>& lock, Freeing& freeing) {
+    freeing.nodes.swap(to_free_);
+    freeing.handles.swap(handles_to_close_);
     lock.unlock();
-    for (Node* node : freeing) delete node;
-    freeing.clear();
+    for (Node* node : freeing.nodes) delete node;
+    freeing.nodes.clear();
+    freeing.handles.clear();
 }
 
 ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListing& listing) {
@@ -525,7 +582,7 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
     }
     if (parent->below.empty() || parent->below.front()->index != index) {
         reader_count_.walk_waited();
-        free_let_go(lock, walk_freeing_);
+        free_let_go(lock, *walk_freeing_);
         return {};
     }
     Node* node = pop_front();
@@ -548,6 +605,11 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
         listing.clear();
         std::swap(listing, node->read.listing);
         std::unique_ptr<Branch> branch = std::move(node->branch);
+        // The descent holds its handle from here on, within its own budget.
+        if (branch->keeps_handle) {
+            branch->keeps_handle = false;
+            --handles_kept_;
+        }
         if (listing.subfolders.empty()) {
             unlent = std::move(branch);
         } else {
@@ -565,7 +627,7 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
     }
     keep_or_free(node);
     const bool wake = reader_wanted();
-    free_let_go(lock, walk_freeing_);
+    free_let_go(lock, *walk_freeing_);
     // A folder without subfolders is never lent: its branch serves the next
     // reads, and the walk need not leave it.
     if (unlent) keep_for_next_reads(std::move(unlent));
@@ -605,7 +667,7 @@ void ReadAhead::leave(Branch* branch) {
         if (walk_left_.back().get() == branch) break;
     }
     const bool wake = reader_wanted();
-    free_let_go(lock, walk_freeing_);
+    free_let_go(lock, *walk_freeing_);
     for (std::unique_ptr<Branch>& left : walk_left_) keep_for_next_reads(std::move(left));
     walk_left_.clear();
     if (wake) work_ready_.notify_one();
@@ -655,6 +717,7 @@ void ReadAhead::drop(Node* node) {
     if (node->branch) {
         detach(*node->branch);
         forget(*node->branch);
+        if (node->branch->keeps_handle) let_go_handle(*node->branch);
     }
     to_free_.push_back(node);
 }

@@ -15,8 +15,21 @@
 // What is held ahead of the walk is bounded by a count of folders and by the
 // bytes their listings hold. A reader gives a folder up (and the walk reads
 // it when it gets there) when its listing outgrows the bytes left, when
-// anything fails (so that the walk meets the failure in its place), or when
-// it has subfolders and the handle account cannot spare its handle.
+// anything fails (so that the walk meets the failure in its place).
+//
+// Handles. On some hosts an open folder stops others from renaming or
+// moving the folders above it (NTFS, and so a Windows share however it is
+// mounted), so no folder is held open longer than the walk needs it. A
+// reader holds two at most: the folder it lists and the one it opens it in,
+// which is the walk's, one kept below, or one it opened again by its path.
+// The read-ahead keeps open one folder per reader below the walk (the limit
+// handles_kept), for the next reads in it, and lets it go once they have all
+// started, or once the walk enters it: the descent then holds it within its
+// own budget. A folder opened again is read below only when it is still the
+// folder that was listed: its identity must match what was listed, else the
+// reader gives the subfolder up. So a walk holds its descent's handles and
+// three for each reader and for the walk as it reads for them
+// (kHandlesMostPerThread, searchfiles.h).
 //
 // Only the walk's thread calls lend, take, leave and stop. Reader::read runs
 // on the reader threads, several at once, and on the walk's thread while it
@@ -62,6 +75,12 @@ class SharedFolder {
         folder_ = std::move(folder);
     }
     void close() { set(nullptr); }
+    // Empties the slot and hands its handle to the caller, who closes it
+    // (unless copies still hold it) where it chooses.
+    std::shared_ptr<const platform::Folder> take() {
+        std::lock_guard lock(mutex_);
+        return std::move(folder_);
+    }
 
   private:
     mutable std::mutex mutex_;
@@ -71,10 +90,13 @@ class SharedFolder {
 // Everything a reader needs to read one folder, copied from its parent.
 struct FolderToRead {
     std::string name;
-    std::string path;  // the folder's whole path for hosts that open by path; may be empty
-    std::shared_ptr<SharedFolder> parent;
+    std::string path;  // the folder's whole path; empty when too long to keep
+    // The parent's open handle, held for the reader; none when it was let
+    // go, and the reader then opens the parent again by its path. The reader
+    // may take it, to let it go as soon as its open is done.
+    std::shared_ptr<const platform::Folder> parent;
+    platform::FolderIdentity parent_identity;  // as the parent was listed
     std::size_t parent_slashed_units = 0;
-    std::uint64_t parent_volume = 0;
     bool parent_on_kernel_file_system = false;
     bool through_link = false;
 };
@@ -82,7 +104,16 @@ struct FolderToRead {
 // What a reader read.
 struct FolderRead {
     FolderListing listing;
-    std::shared_ptr<SharedFolder> folder;  // open when it has subfolders to read below
+    // Set when it has subfolders to read below; holds its handle when the
+    // reader offers it to be kept for them.
+    std::shared_ptr<SharedFolder> folder;
+    // False when the folder cannot be opened again once its handle is let go
+    // (its path was too long to keep, or its identity is unknown): readers
+    // then read below it only while its handle is kept.
+    bool reopenable = true;
+    // The parent, opened again by its path, offered to be kept for the next
+    // reads in it.
+    std::shared_ptr<const platform::Folder> reopened_parent;
 };
 
 struct ReadAheadLimits {
@@ -97,6 +128,9 @@ struct ReadAheadLimits {
     std::size_t max_bytes = std::size_t{8} << 20;  // held by listings read ahead, not taken
     std::size_t max_folders = 4096;                // being read or read ahead, not taken
     std::size_t longest_path_kept = 4096;          // longer paths are not copied for readers
+    // Handles of folders read ahead kept open at most, for the reads below
+    // them; one per reader.
+    std::size_t handles_kept = 0;
     // Whether reads are taken for cached until the readers' first ones are
     // judged.
     bool reads_cached = false;
@@ -105,14 +139,13 @@ struct ReadAheadLimits {
 class ReadAhead {
   public:
     // Reads `folder` into `read` within `allowance`; false gives it up, and
-    // the walk reads it itself. `read.folder`, when set, keeps the folder
-    // open so that its subfolders are read ahead too. The walk's own reader
-    // (searchfiles.cpp) opens it below the parent's shared handle.
+    // the walk reads it itself. `read.folder`, when set, has its subfolders
+    // read ahead too. The walk's own reader (searchfiles.cpp) opens it below
+    // the parent's handle, or below the parent opened again by its path.
     class Reader {
       public:
         virtual ~Reader() = default;
-        virtual bool read(const FolderToRead& folder, FolderRead& read,
-                          ReadAllowance& allowance) = 0;
+        virtual bool read(FolderToRead& folder, FolderRead& read, ReadAllowance& allowance) = 0;
     };
     // A folder lent to the readers or read ahead below one.
     struct Branch;
@@ -169,7 +202,10 @@ class ReadAhead {
     bool has_room() const;
     bool reader_wanted() const;
     void keep_or_free(Node* node);
-    void free_let_go(std::unique_lock<std::mutex>& lock, std::vector<Node*>& freeing);
+    struct Freeing;
+    void free_let_go(std::unique_lock<std::mutex>& lock, Freeing& freeing);
+    bool keep_handle(Branch& branch, std::shared_ptr<const platform::Folder> handle);
+    void let_go_handle(Branch& branch);
     void start_readers();
     void drop(Node* node);
     void forget(const Branch& branch);
@@ -181,10 +217,11 @@ class ReadAhead {
     std::condition_variable work_ready_;
     std::condition_variable listing_ready_;
     std::vector<std::unique_ptr<Branch>> descent_;  // lent, the walk's deepest last
-    // Nodes let go of while the lock is held, freed (their handles closed)
-    // by whoever lets it go next.
+    // Nodes and handles let go of while the lock is held, freed (their
+    // handles closed) by whoever lets it go next.
     std::vector<Node*> to_free_;
-    std::vector<Node*> walk_freeing_;                     // the walk's, for free_let_go
+    std::vector<std::shared_ptr<const platform::Folder>> handles_to_close_;
+    std::unique_ptr<Freeing> walk_freeing_;               // the walk's, for free_let_go
     std::vector<std::unique_ptr<Branch>> walk_left_;      // the walk's, freed outside the lock
     std::vector<std::unique_ptr<Branch>> walk_kept_;      // the walk's, for kept_branches_
     std::vector<std::unique_ptr<Branch>> kept_branches_;  // for the next reads
@@ -195,6 +232,7 @@ class ReadAhead {
     std::size_t unread_ = 0;
     const Node* awaited_ = nullptr;  // the walk sleeps until its reader is done
     std::size_t folders_ahead_ = 0;
+    std::size_t handles_kept_ = 0;  // by branches read ahead, within limits_.handles_kept
     bool out_of_room_ = false;  // the last reader to look for a read found no room
     std::size_t idle_readers_ = 0;
     std::size_t busy_readers_ = 0;

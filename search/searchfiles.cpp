@@ -11,7 +11,7 @@
 #include "platform/folders.h"
 #include "platform/path_rules.h"
 #include "search/folder_listing.h"
-#include "search/handle_account.h"
+#include "search/descriptor_budget.h"
 #include "search/path_text.h"
 #include "search/read_ahead.h"
 #include "search/read_waits.h"
@@ -35,11 +35,7 @@ constexpr std::size_t kBytesAhead = std::size_t{8} << 20;
 std::size_t readers_where_reads_wait() {
     return std::clamp<std::size_t>(6 * kProcessors, 12, 24);
 }
-// Handles the readers may hold at most, opening folders or kept open to read
-// below them: many, since every folder read ahead that has subfolders keeps
-// one, and while the walk waits for one slow folder the readers go on ahead
-// of it; but never those that the walk and the program need.
-constexpr std::size_t kReaderHandlesWanted = kFoldersAhead;
+// Handles left to the program besides the walk's.
 constexpr std::size_t kHandlesForTheProgram = 64;
 // Lookups of the kinds of a folder's links made at once where each waits for
 // the host: a folder of a thousand links on a share otherwise holds the walk
@@ -48,52 +44,20 @@ constexpr std::size_t kLookupsAtOnce = 32;
 
 struct ReaderPlan {
     std::size_t readers = 0;  // reader threads besides the walk; 0 reads nothing ahead
-    std::size_t handles = 0;  // open handles they may hold together
+    std::size_t handles = 0;  // open handles they may hold together, the walk's as it reads
 };
 
 // options.threads - 1 readers, fewer when the `limit` handles left to the
 // walk are too few for them; none when they leave them none.
 ReaderPlan plan_readers(const SearchOptions& options, std::size_t limit) {
     if (options.threads <= 1) return {};
-    const std::size_t walk_needs = options.open_folders + kHandlesForTheProgram;
-    const std::size_t handles =
-        limit > walk_needs ? std::min(limit - walk_needs, kReaderHandlesWanted) : 0;
-    // Each reader needs a handle to open a folder, and the rest are kept.
-    const std::size_t readers = std::min(options.threads - 1, handles / 2);
+    const std::size_t walk_needs = options.open_folders + 1 + kHandlesForTheProgram;
+    const std::size_t shares = limit > walk_needs ? (limit - walk_needs) / kHandlesMostPerThread : 0;
+    // The walk reads for the readers too while it waits for them: one share.
+    const std::size_t readers = shares > 1 ? std::min(options.threads - 1, shares - 1) : 0;
     if (readers == 0) return {};
-    return {readers, handles};
+    return {readers, (readers + 1) * kHandlesMostPerThread};
 }
-
-// A handle a reader kept open, given back to the account as it closes.
-struct AccountedFolder {
-    AccountedFolder(Folder kept, HandleAccount& account)
-        : folder(std::move(kept)), account(account) {}
-    ~AccountedFolder() {
-        folder.close();
-        account.give_back();
-    }
-    AccountedFolder(const AccountedFolder&) = delete;
-    AccountedFolder& operator=(const AccountedFolder&) = delete;
-
-    Folder folder;
-    HandleAccount& account;
-};
-
-// A handle a reader took from the account, given back on every way out of its
-// read (a failed allocation's too) unless a kept folder takes it over.
-class TakenHandle {
-  public:
-    explicit TakenHandle(HandleAccount& account) : account_(&account) {}
-    ~TakenHandle() {
-        if (account_ != nullptr) account_->give_back();
-    }
-    TakenHandle(const TakenHandle&) = delete;
-    TakenHandle& operator=(const TakenHandle&) = delete;
-    void hand_over() { account_ = nullptr; }
-
-  private:
-    HandleAccount* account_;
-};
 
 // One folder of the descent.
 struct Frame {
@@ -126,7 +90,7 @@ class Walker : private ReadAhead::Reader {
         : sink_(sink),
           options_(options),
           plan_(plan),
-          account_(options.open_folders, plan.handles),
+          budget_(options.open_folders),
           rules_(sink) {
         path_.reserve(4096);
         rules_.leave_out(options.leave_out);
@@ -314,7 +278,7 @@ class Walker : private ReadAhead::Reader {
     const Folder* open_folder_at(std::size_t depth, std::shared_ptr<const Folder>& pinned) {
         Frame& target = frames_[depth];
         if (const Folder* open = handle_of(target, pinned)) return open;
-        std::size_t level = account_.descent().nearest_open(depth).value_or(0);
+        std::size_t level = budget_.nearest_open(depth).value_or(0);
         std::error_code error;
         while (level < depth) {
             Frame& above = frames_[level];
@@ -362,14 +326,14 @@ class Walker : private ReadAhead::Reader {
         const std::size_t depth = --depth_;
         Frame& frame = frames_[depth];
         rules_.ascend(frame.identity);
-        if (frame.is_open()) account_.descent().closed(depth);
+        if (frame.is_open()) budget_.closed(depth);
         leave(frame);
     }
 
     // The folder at `depth` is open: closes the shallower one the budget
     // chooses, if any.
     void keep_budget(std::size_t depth) {
-        if (const auto closing = account_.descent().opened(depth)) frames_[*closing].close();
+        if (const auto closing = budget_.opened(depth)) frames_[*closing].close();
     }
 
     // On a host with processors to spare, readers pay even where folders are
@@ -400,8 +364,8 @@ class Walker : private ReadAhead::Reader {
                             .first_readers = first_readers(),
                             .readers_where_reads_wait = readers_where_reads_wait(),
                             .max_bytes = kBytesAhead,
-                            // Every folder read ahead with subfolders keeps its handle.
-                            .max_folders = std::min(kFoldersAhead, plan_.handles - plan_.readers)});
+                            .max_folders = kFoldersAhead,
+                            .handles_kept = plan_.readers + 1});
         for (std::size_t depth = 0; depth < depth_; ++depth) {
             Frame& frame = frames_[depth];
             frame.shared = std::make_shared<SharedFolder>();
@@ -415,19 +379,20 @@ class Walker : private ReadAhead::Reader {
     }
 
     // Reads one folder for a reader. It gives up whenever anything fails, so
-    // that the walk meets the failure itself and reports it in its place, and
-    // when the folder has subfolders and the account cannot spare its handle,
-    // so that the walk need not open it again long after it was read. Runs on
-    // the readers and, while it waits for them, on the walk's thread: it
-    // touches nothing of the walk but what is set before readers start, the
-    // account and the links reached.
-    bool read(const FolderToRead& request, FolderRead& read, ReadAllowance& allowance) override {
+    // that the walk meets the failure itself and reports it in its place.
+    // Runs on the readers and, while it waits for them, on the walk's thread:
+    // it touches nothing of the walk but what is set before readers start and
+    // the links reached.
+    bool read(FolderToRead& request, FolderRead& read, ReadAllowance& allowance) override {
         // Too long a path to copy for a reader: only the walk knows what to
         // exclude there.
         if (options_.exclusion != nullptr && request.path.empty()) return false;
-        std::shared_ptr<const Folder> parent = request.parent ? request.parent->get() : nullptr;
-        if (parent == nullptr || !account_.take()) return false;
-        TakenHandle taken(account_);
+        std::shared_ptr<const Folder> parent = std::move(request.parent);
+        if (parent == nullptr) {
+            parent = reopened_parent(request);
+            if (parent == nullptr) return false;
+            read.reopened_parent = parent;
+        }
         std::error_code error;
         Folder folder =
             Folder::open_child(*parent, request.name, request.path, request.through_link, error);
@@ -438,23 +403,35 @@ class Walker : private ReadAhead::Reader {
         const std::size_t directory_units =
             request.parent_slashed_units + utf16_length(request.name);
         const ListingRequest reading = listing_request(
-            options_, request.parent_volume, request.parent_on_kernel_file_system, directory_units,
+            options_, request.parent_identity.volume, request.parent_on_kernel_file_system,
+            directory_units,
             request.path.size() > root_slashed_length_
                 ? std::string_view(request.path).substr(root_slashed_length_)
                 : std::string_view());
         const bool whole = read_folder_listing(folder, reading, read.listing, allowance) &&
                            !read.listing.read_error &&
                            allowance.allow(held_bytes(read.listing) + request.path.size());
-        if (!whole || read.listing.subfolders.empty() || !account_.may_keep(plan_.readers))
-            return whole && read.listing.subfolders.empty();
-        // One allocation for the handle and its count, freed by whichever
-        // thread lets the folder go last.
-        auto kept = std::make_shared<AccountedFolder>(std::move(folder), account_);
-        taken.hand_over();
-        const Folder* handle = &kept->folder;
+        if (!whole || read.listing.subfolders.empty()) return whole;
         read.folder = std::make_shared<SharedFolder>();
-        read.folder->set(std::shared_ptr<const Folder>(std::move(kept), handle));
+        read.folder->set(std::make_shared<const Folder>(std::move(folder)));
+        read.reopenable = !request.path.empty() && read.listing.identity.known();
         return true;
+    }
+
+    // The parent of `request` opened again by its path, when it is still the
+    // folder that was listed there; otherwise null, and the reader gives the
+    // folder up. Its identity, not its path, says so: a folder renamed and
+    // another put in its place, or a link to another, must not be read for it.
+    std::shared_ptr<const Folder> reopened_parent(const FolderToRead& request) const {
+        if (request.path.empty() || !request.parent_identity.known()) return nullptr;
+        const std::size_t slashed = request.path.size() - request.name.size();
+        const std::string_view path =
+            slashed <= root_slashed_length_ ? root_
+                                            : std::string_view(request.path).substr(0, slashed - 1);
+        std::error_code error;
+        Folder folder = Folder::open(path, error);
+        if (!folder.is_open() || folder.identity(error) != request.parent_identity) return nullptr;
+        return std::make_shared<const Folder>(std::move(folder));
     }
 
     // Whether no reader has reached this folder through a link before. The
@@ -478,7 +455,7 @@ class Walker : private ReadAhead::Reader {
     SearchSink& sink_;
     const SearchOptions& options_;
     const ReaderPlan plan_;
-    HandleAccount account_;  // outlives every handle below, which give back to it
+    DescriptorBudget budget_;  // of the descent
     WalkRules rules_;
     platform::LookupHelpers lookup_helpers_;  // outlives every folder below, which use it
     std::string_view root_;

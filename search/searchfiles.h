@@ -8,8 +8,10 @@
 // (folder_listing.h) or, once reader threads run, takes what the read-ahead
 // (read_ahead.h) read of it below the descent; what is listed is the same
 // either way, only the speed differs. How many readers work at once follows
-// what their reads find (read_waits.h, reader_count.h), and the walk and its
-// readers draw their open handles from one account (handle_account.h).
+// what their reads find (read_waits.h, reader_count.h). The descent keeps
+// its open handles within a budget (descriptor_budget.h) and the readers
+// hold a few each (read_ahead.h), so that a walk holds no more than the
+// host allows and no folder stays open longer than the walk needs it.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +28,9 @@ inline constexpr std::size_t kDefaultLongerThan = 200;
 // window: enough that a share's round trips overlap. Where more would not
 // read faster, as on a local disk, fewer read at once.
 inline constexpr std::size_t kDefaultThreads = 64;
+// Handles a walk holds at most for each of its threads besides those of its
+// descent (SearchOptions::threads).
+inline constexpr std::size_t kHandlesMostPerThread = 3;
 
 struct FolderListing;
 class NameExclusion;
@@ -82,7 +87,9 @@ struct SearchOptions {
     // Files and folders the walk leaves out; an excluded folder is not read.
     const NameExclusion* exclusion = nullptr;
     // Threads that read folders, the walk's own included; with more than one,
-    // the others read ahead of the walk. What is listed does not change.
+    // the others read ahead of the walk. What is listed does not change. A
+    // walk holds open_folders + 1 handles at most, and kHandlesMostPerThread
+    // more for each thread.
     std::size_t threads = 1;
     // With threads: the others start reading ahead at once on a host with
     // processors to spare, else once the walk's own reads are found to wait

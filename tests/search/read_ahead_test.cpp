@@ -40,7 +40,7 @@ FolderListing listing_of(const Tree& tree, const std::string& slashed_path) {
 class RecordingReader : public ReadAhead::Reader {
   public:
     explicit RecordingReader(const Tree& tree) : tree_(tree) {}
-    bool read(const FolderToRead& folder, FolderRead& read, ReadAllowance&) override {
+    bool read(FolderToRead& folder, FolderRead& read, ReadAllowance&) override {
         read.listing = listing_of(tree_, folder.path + kPathSeparator);
         read.folder = std::make_shared<SharedFolder>();
         std::lock_guard lock(mutex_);
@@ -107,6 +107,63 @@ TEST(ReadAhead, OneReaderReadsTheFoldersBelowTheWalkInTheWalksOrder) {
     }
 }
 
+// One reader, and room to keep one handle below the walk: a folder read
+// keeps its handle while readers have subfolders of it left to open and room
+// is left, and lets it go with the open of its last subfolder. Readers get
+// the parent's handle where it was kept, and open it again otherwise.
+TEST(ReadAhead, AFolderReadAheadKeepsItsHandleOnlyUntilItsSubfoldersAreOpened) {
+    Tree tree;
+    for (const auto& [path, names] :
+         Tree{{"r/", {"a", "b"}}, {"r/a/", {"c", "d"}}, {"r/a/c/", {"g"}}, {"r/b/", {"e", "f"}}})
+        tree[slashed(path)] = names;
+    struct HandleReader : ReadAhead::Reader {
+        const Tree& tree;
+        std::shared_ptr<int> handles = std::make_shared<int>(0);  // alive, of those offered
+        std::vector<std::pair<std::string, bool>> reads;          // path, parent's handle given
+        std::mutex mutex;
+        std::condition_variable changed;
+        explicit HandleReader(const Tree& in) : tree(in) {}
+        bool read(FolderToRead& folder, FolderRead& read, ReadAllowance&) override {
+            read.listing = listing_of(tree, folder.path + kPathSeparator);
+            if (!read.listing.subfolders.empty()) {
+                read.folder = std::make_shared<SharedFolder>();
+                ++*handles;
+                std::shared_ptr<int> count = handles;
+                read.folder->set(std::shared_ptr<const kestrafin::platform::Folder>(
+                    new kestrafin::platform::Folder, [count](const kestrafin::platform::Folder* f) {
+                        --*count;
+                        delete f;
+                    }));
+            }
+            std::lock_guard lock(mutex);
+            reads.emplace_back(folder.path, folder.parent != nullptr);
+            changed.notify_all();
+            return true;
+        }
+    } reader(tree);
+    const FolderListing root = listing_of(tree, slashed("r/"));
+    auto root_folder = std::make_shared<SharedFolder>();
+    root_folder->set(std::make_shared<const kestrafin::platform::Folder>());
+    {
+        ReadAhead ahead(reader, {.readers = 1, .first_readers = 1, .handles_kept = 1});
+        ahead.lend(root, root_folder, slashed("r/"), 2, 0);
+        std::unique_lock lock(reader.mutex);
+        reader.changed.wait_for(lock, std::chrono::minutes(1), [&] { return reader.reads.size() >= 7; });
+    }
+    const std::vector<std::pair<std::string, bool>> expected = {
+        {"r/a", true},
+        {"r/a/c", true},
+        {"r/a/c/g", false},  // r/a holds the one handle kept
+        {"r/a/d", true},     // the last of r/a: its handle goes
+        {"r/b", true},       // and r/b takes its place
+        {"r/b/e", true},
+        {"r/b/f", true}};
+    std::vector<std::pair<std::string, bool>> want;
+    for (const auto& [path, given] : expected) want.emplace_back(slashed(path), given);
+    EXPECT_EQ(reader.reads, want);
+    EXPECT_EQ(*reader.handles, 0) << "a handle offered outlived the read-ahead";
+}
+
 // Where folders are found cached, a walk waiting for a reader held up on one
 // reads the next folders itself instead of sleeping.
 TEST(ReadAhead, AWalkWaitingOnACachedTreeReadsTheNextFoldersItself) {
@@ -121,7 +178,7 @@ TEST(ReadAhead, AWalkWaitingOnACachedTreeReadsTheNextFoldersItself) {
         std::size_t reads = 0, walk_reads = 0;
         bool released = false;
         explicit HeldUpReader(const Tree& in) : tree(in) {}
-        bool read(const FolderToRead& folder, FolderRead& read, ReadAllowance&) override {
+        bool read(FolderToRead& folder, FolderRead& read, ReadAllowance&) override {
             read.listing = listing_of(tree, folder.path + kPathSeparator);
             std::unique_lock lock(mutex);
             ++reads;

@@ -8,14 +8,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "search/folder_listing.h"
 #include "search/searchfiles.h"
 #include "tests/search/recording_sink.h"
 #include "tests/search/transcript_compare.h"
@@ -223,6 +228,97 @@ TEST(ThreadedWalk, AWalkStoppedEarlyLeavesNoThreadAndNoOpenFolderBehind) {
             << "stopped after " << stop_after;
         EXPECT_EQ(entries_in("/proc/self/fd"), handles_before) << "stopped after " << stop_after;
     }
+}
+
+// An open folder keeps others from renaming the folders above it on some
+// hosts, so a walk holds only its descent's handles and a few per thread.
+// The sink counts them as each folder is done, the walk waiting meanwhile.
+TEST(ThreadedWalk, AWalkOfTwentyThousandFoldersHoldsAFewHandlesPerThread) {
+    TempFolder tree;
+    kestrafin::tools::TreeShape shape;
+    shape.folders = 20'000;
+    shape.files = 2'000;
+    kestrafin::tools::generate_tree(tree.path(), shape);
+    struct HandleCountingSink : kestrafin::search::SearchSink {
+        std::size_t folders = 0;
+        std::size_t most_open = 0;
+        void add_entry(std::string_view) override {}
+        void folder_done(std::string_view) override {
+            ++folders;
+            most_open = std::max(most_open, entries_in("/proc/self/fd"));
+        }
+    };
+    const std::size_t before = entries_in("/proc/self/fd");
+    const SearchOptions options{.threads = kestrafin::search::kDefaultThreads,
+                                .read_ahead_after_folders = 1};
+    HandleCountingSink sink;
+    searchfiles(tree.path(), true, sink, options);
+    ASSERT_GT(sink.folders, 20'000u);
+    EXPECT_LE(sink.most_open - before,
+              options.open_folders + 1 + kestrafin::search::kHandlesMostPerThread * options.threads);
+}
+
+// A reader opens a folder again by its path when its handle was let go; a
+// folder put in its place meanwhile is never read for it. Each c<n> holds
+// two levels of two folders: with one reader, c<n> and the first folder in
+// it keep the two handles kept, so the first folder below that is opened
+// again for its subfolders, and it is swapped for another as it is first
+// listed, from within the listing. The walk waits in the first c<n> it
+// enters until the reader has met every other, so that the reader, not
+// the walk, reads below them.
+TEST(ThreadedWalk, AFolderSwappedAfterItWasReadAheadIsNeverReadInItsPlace) {
+    TempFolder tree;
+    make_folder(tree / "root");
+    make_folder(tree / "spare");
+    constexpr std::size_t kSwapped = 20;
+    for (std::size_t at = 0; at < kSwapped; ++at) {
+        const std::string name = "c" + std::to_string(at);
+        for (const char* middle : {"m", "n"})
+            for (const char* low : {"p", "q"})
+                for (const char* below : {"d1", "d2"})
+                    make_folder_chain(tree / "root", {name, middle, low, below}, {"kept"});
+        // In its place: the same names and one more, so that the walk too
+        // tells it from the folder it read.
+        for (const char* below : {"d1", "d2", "e"})
+            make_folder_chain(tree / "spare", {name, below}, {"swapped"});
+    }
+    struct Swapper : kestrafin::search::NameExclusion {
+        std::string top;
+        mutable std::mutex mutex;
+        mutable std::condition_variable changed;
+        mutable std::set<std::string> swapped;  // the c<n> whose folder was swapped
+        bool excludes(std::string_view folder, std::string_view) const override {
+            if (std::count(folder.begin(), folder.end(), '/') != 2) return false;
+            const std::string name(folder.substr(0, folder.find('/')));
+            const std::lock_guard lock(mutex);
+            if (!swapped.insert(name).second) return false;
+            const std::string place = top + "/root/" + std::string(folder);
+            const std::string spare = top + "/spare/" + name;
+            const std::string away = top + "/spare/" + name + ".read";
+            EXPECT_EQ(rename(place.c_str(), away.c_str()), 0) << place;
+            EXPECT_EQ(rename(spare.c_str(), place.c_str()), 0) << spare;
+            changed.notify_all();
+            return false;
+        }
+    } swapper;
+    swapper.top = tree.path();
+    struct WaitingSink : TranscriptSink {
+        Swapper* swapper = nullptr;
+        std::size_t done = 0;
+        void folder_done(std::string_view directory) override {
+            TranscriptSink::folder_done(directory);
+            if (++done != 2) return;  // the root's is the first
+            std::unique_lock lock(swapper->mutex);
+            swapper->changed.wait_for(lock, std::chrono::minutes(1),
+                                      [&] { return swapper->swapped.size() >= kSwapped - 1; });
+        }
+    } sink;
+    sink.swapper = &swapper;
+    searchfiles(tree / "root", true, sink,
+                {.longer_than = 0, .exclusion = &swapper, .threads = 2,
+                 .read_ahead_after_folders = 1});
+    EXPECT_EQ(swapper.swapped.size(), kSwapped);
+    for (const std::string& call : sink.calls) EXPECT_EQ(call.find("swapped"), call.npos) << call;
 }
 
 #ifdef KESTRAFIN_LATENCY_FS

@@ -273,3 +273,52 @@ TEST(WindowsWalk, SubfoldersAreOpenedInTheFolderHeldNotByItsPath) {
     EXPECT_FALSE(error) << error.message();
     EXPECT_EQ(names, std::vector<std::string>{"inside"});
 }
+
+// An open folder keeps users from renaming or moving the folders above it,
+// so a walk of many folders at the default threads holds only its descent's
+// handles and a few per thread, besides each thread's own. The sink counts
+// the process's handles as each folder is done, the walk waiting meanwhile.
+TEST(WindowsWalk, AWalkOfTwentyThousandFoldersHoldsAFewHandlesPerThread) {
+    WindowsTempFolder root;
+    std::size_t made = 0;
+    for (int top = 0; top < 10; ++top) {
+        const std::string first = root / ("t" + std::to_string(top));
+        make_windows_folder(first);
+        for (int middle = 0; middle < 10; ++middle) {
+            const std::string second = first + "\\m" + std::to_string(middle);
+            make_windows_folder(second);
+            for (int low = 0; low < 10; ++low) {
+                const std::string third = second + "\\l" + std::to_string(low);
+                make_windows_folder(third);
+                for (int leaf = 0; leaf < 20; ++leaf)
+                    make_windows_folder(third + "\\f" + std::to_string(leaf));
+                made += 21;
+            }
+            ++made;
+        }
+        ++made;
+    }
+    const auto handles = [] {
+        DWORD count = 0;
+        EXPECT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &count));
+        return static_cast<std::size_t>(count);
+    };
+    struct HandleCountingSink : search::SearchSink {
+        std::size_t folders = 0;
+        std::size_t most_open = 0;
+        std::size_t (*count)() = nullptr;
+        void add_entry(std::string_view) override {}
+        void folder_done(std::string_view) override {
+            ++folders;
+            most_open = std::max(most_open, count());
+        }
+    } sink;
+    sink.count = +handles;
+    const std::size_t before = handles();
+    const search::SearchOptions options{.threads = search::kDefaultThreads,
+                                        .read_ahead_after_folders = 1};
+    search::searchfiles(root.path(), true, sink, options);
+    ASSERT_EQ(sink.folders, made + 1);
+    EXPECT_LE(sink.most_open - before,
+              options.open_folders + 1 + (search::kHandlesMostPerThread + 1) * options.threads);
+}
