@@ -41,6 +41,7 @@ struct UnknownName {
 
 struct FolderListing {
     platform::FolderIdentity identity;  // not known() when the host could not tell
+    std::error_code identity_error;     // why the host could not be asked, if so
     bool mount_root = false;            // a mount's root, or on another volume than its parent
     // On a kernel file system no name is read: `subfolders` holds only the
     // ways down to mounts of other file systems below it, which may hold

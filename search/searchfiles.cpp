@@ -187,6 +187,8 @@ class Walker : private ReadAhead::Reader {
         Frame& frame = frames_[depth];
         read_folder_identity(folder, request, frame.listing);
         frame.identity = frame.listing.identity;
+        if (rules_.needs_names_to_admit(frame.listing, frame.route))
+            return take_folder_read_whole(std::move(folder), depth, request, read);
         if (!rules_.admit(frame.listing, frame.route, directory_of(depth))) return false;
         ReadAllowance unbounded;
         read_folder_names(folder, request, frame.listing, unbounded,
@@ -203,6 +205,21 @@ class Walker : private ReadAhead::Reader {
         else
             frame.folder = std::move(folder);
         ++folders_taken_;
+        return true;
+    }
+
+    // The same for a folder the rules decide on by its names, which are read
+    // before they do; a case seldom met outside cycles.
+    bool take_folder_read_whole(Folder folder, std::size_t depth, const ListingRequest& request,
+                                const ReadWaits::Read& read) {
+        Frame& frame = frames_[depth];
+        read_folder_listing(folder, request, frame.listing);
+        waits_.finish(read);
+        if (!take_read_ahead(depth)) return false;
+        if (read_ahead_)
+            frame.shared->set(std::make_shared<const Folder>(std::move(folder)));
+        else
+            frame.folder = std::move(folder);
         return true;
     }
 
@@ -354,7 +371,7 @@ class Walker : private ReadAhead::Reader {
 
     void push(std::size_t depth) {
         depth_ = depth + 1;
-        rules_.descend(frames_[depth].identity);
+        rules_.descend(frames_[depth].identity, &frames_[depth].listing);
         if (frames_[depth].is_open()) keep_budget(depth);
     }
 

@@ -44,8 +44,9 @@ class SearchSink {
     // of a folder against each other, or folders by their name.
     virtual void folder_listed(std::string_view /*directory*/, const FolderListing& /*listing*/) {}
     // A folder whose names could not be read, or could be read only in part,
-    // or an entry whose kind could not be learned (`error` is the host's
-    // error number). The walk goes on without it.
+    // or whose identity could not be learned (it is walked all the same), or
+    // an entry whose kind could not be learned (`error` is the host's error
+    // number). The walk goes on without it.
     virtual void folder_unreadable(std::string_view /*directory*/, int /*error*/) {}
     // A folder that is one the walk is inside, reached again through a link or
     // a mount; it is not entered.
@@ -100,7 +101,10 @@ struct SearchOptions {
 // folder's own files come first, in the order the host delivers them, then the
 // subtree of each subfolder in turn. Folders are visited whatever the length of
 // their path and whatever the depth. A folder is not entered when it is one
-// the walk is inside and it is reached through a link or is a mount's root,
+// the walk is inside and it is reached through a link, is a mount's root or
+// lies below a link (then only when it holds the same subfolders: a plain
+// folder with the number of one above it may be another on a file system
+// that reuses numbers),
 // when it is reached through a link (directly or below one) and was already
 // walked through a link, or when it lies on a kernel file system (unless
 // other file systems are mounted below it, which the walk goes on to); each of

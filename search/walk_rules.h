@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/folders.h"
 #include "search/folder_listing.h"
@@ -68,6 +69,12 @@ class WalkRules {
     // only when its number was a link's target or came under its name).
     bool admit(const FolderListing& listing, const FolderRoute& route, std::string_view directory);
 
+    // Whether admit() needs the folder's subfolders in `listing` to decide:
+    // a plain folder below a link with the number of a folder of the descent
+    // is that folder again (a cycle, as a link to it would be) only when it
+    // holds the same subfolders; a file system may reuse numbers.
+    bool needs_names_to_admit(const FolderListing& listing, const FolderRoute& route) const;
+
     // A file the walk never hands on, such as the temporary file of the
     // program's own output.
     void leave_out(const std::optional<LeftOutFile>& file);
@@ -87,8 +94,9 @@ class WalkRules {
     }
 
     // Tells the sink that the admitted folder `directory` has been read, with
-    // its listing, and whether reading it failed part way; its entries of
-    // unknown kind are reported as unreadable.
+    // its listing, and whether reading it failed part way or its identity
+    // could not be learned; its entries of unknown kind are reported as
+    // unreadable.
     void folder_read(const FolderListing& listing, std::string_view directory);
 
     // Whether `reread`, the subfolders of a folder reopened where the walk
@@ -110,7 +118,9 @@ class WalkRules {
 
     // The descent: a folder joins it when the walk goes below it and leaves
     // it when the walk comes back.
-    void descend(const platform::FolderIdentity& identity);
+    // `listing`, the folder's, lives while it is in the descent.
+    void descend(const platform::FolderIdentity& identity,
+                 const FolderListing* listing = nullptr);
     void ascend(const platform::FolderIdentity& identity);
 
   private:
@@ -130,8 +140,16 @@ class WalkRules {
     bool admit_below_link(const platform::FolderIdentity& identity, bool may_lead_back,
                           std::string_view directory);
 
+    bool repeats_a_folder_of_the_descent(const FolderListing& listing) const;
+
+    struct DescentFolder {
+        platform::FolderIdentity identity;
+        const FolderListing* listing = nullptr;
+    };
+
     SearchSink& sink_;
     IdentitySet descent_;
+    std::vector<DescentFolder> descent_folders_;  // outermost first
     IdentitySet walked_below_links_;
     IdentitySet link_targets_;  // folders entered through a link or at a mount below one
     std::unordered_set<NamedIdentity, NamedIdentityHash> walked_by_name_;
