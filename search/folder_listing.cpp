@@ -12,6 +12,7 @@ void FolderListing::clear() {
     subfolders.clear();
     excluded.clear();
     unknown.clear();
+    declined.clear();
     read_error.clear();
 }
 

@@ -127,7 +127,7 @@ class Walker : private ReadAhead::Reader {
           options_(options),
           plan_(plan),
           account_(options.open_folders, plan.handles),
-          rules_(sink) {
+          rules_(sink, options) {
         path_.reserve(4096);
         rules_.leave_out(options.leave_out);
     }

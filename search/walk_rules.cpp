@@ -11,6 +11,15 @@ namespace kestrafin::search {
 bool WalkRules::admit(const FolderListing& listing, const FolderRoute& route,
                       std::string_view directory) {
     leaving_out_here_ = false;
+    if (one_file_system_ && !admitted_any_ && listing.identity.known())
+        root_volume_ = listing.identity.volume;
+    admitted_any_ = true;
+    if (root_volume_ && listing.identity.known()) {
+        if (listing.identity.volume != *root_volume_) {
+            sink_.folder_not_entered(directory, NotEntered::other_volume);
+            return false;
+        }
+    }
     if (listing.on_kernel_file_system) {
         sink_.kernel_file_system_skipped(directory);
         // Entered only on the way to mounts of other file systems below it.
@@ -52,6 +61,8 @@ std::vector<std::pair<std::string_view, platform::EntryKind>> sorted_subfolders(
         if (name.kind == platform::EntryKind::folder ||
             name.kind == platform::EntryKind::link_to_folder)
             names.emplace_back(listing.name_of(name), name.kind);
+    for (const DeclinedName& declined : listing.declined)
+        names.emplace_back(listing.name_of(declined.name), declined.name.kind);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -115,15 +126,19 @@ void WalkRules::hand_on_files(const FolderListing& listing, std::string& path,
 
 void WalkRules::folder_read(const FolderListing& listing, std::string_view directory) {
     sink_.folder_listed(directory, listing);
-    // Its kind unknown, an entry may be a folder full of files: never
-    // guessed, it is reported as unreadable.
-    for (const UnknownName& unknown : listing.unknown) {
+    const auto path_of = [&](const ListedName& name) {
         std::string path(directory);
         if (!path.empty() && path.back() != platform::kPathSeparator)
             path.push_back(platform::kPathSeparator);
-        path.append(listing.name_of(unknown.name));
-        sink_.folder_unreadable(path, unknown.error);
-    }
+        path.append(listing.name_of(name));
+        return path;
+    };
+    for (const DeclinedName& declined : listing.declined)
+        sink_.folder_not_entered(path_of(declined.name), declined.reason);
+    // Its kind unknown, an entry may be a folder full of files: never
+    // guessed, it is reported as unreadable.
+    for (const UnknownName& unknown : listing.unknown)
+        sink_.folder_unreadable(path_of(unknown.name), unknown.error);
     // A folder of no known identity escapes the checks for cycles and webs
     // of links: said once, with the first reason found.
     if (listing.read_error)

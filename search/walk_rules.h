@@ -43,7 +43,9 @@ inline ListingRequest listing_request(const SearchOptions& options,
             .keep_files = lists_files_of(options, units),
             .exclusion = options.exclusion,
             .below_root = below_root,
-            .parent_on_kernel_file_system = parent_on_kernel_file_system};
+            .parent_on_kernel_file_system = parent_on_kernel_file_system,
+            .follow_links = options.follow_links,
+            .include_offline = options.include_offline};
 }
 
 // For sets of folders by identity.
@@ -57,11 +59,14 @@ struct FolderIdentityHash {
 // folders walked through links. The walk's thread alone uses it.
 class WalkRules {
   public:
-    explicit WalkRules(SearchSink& sink) : sink_(sink) {}
+    explicit WalkRules(SearchSink& sink, const SearchOptions& options = {})
+        : sink_(sink), one_file_system_(options.one_file_system) {}
 
     // Decides on the folder read as `listing`, named `directory`. Returns true
     // when the walk enters it. Otherwise tells the sink why not and returns
-    // false: it lies on a kernel file system (entered only when other file
+    // false: it lies on another volume than the root (the first folder
+    // decided on) when the walk stays on one; it lies on a kernel file
+    // system (entered only when other file
     // systems are mounted below it), it is reached through a link or is a
     // mount's root and is a folder of the current descent (a cycle), or it
     // is reached through a link (directly or below one) and was already
@@ -96,7 +101,7 @@ class WalkRules {
     // Tells the sink that the admitted folder `directory` has been read, with
     // its listing, and whether reading it failed part way or its identity
     // could not be learned; its entries of unknown kind are reported as
-    // unreadable.
+    // unreadable, and the folders it left unentered as such.
     void folder_read(const FolderListing& listing, std::string_view directory);
 
     // Whether `reread`, the subfolders of a folder reopened where the walk
@@ -153,6 +158,9 @@ class WalkRules {
     IdentitySet walked_below_links_;
     IdentitySet link_targets_;  // folders entered through a link or at a mount below one
     std::unordered_set<NamedIdentity, NamedIdentityHash> walked_by_name_;
+    const bool one_file_system_;
+    std::optional<std::uint64_t> root_volume_;  // set when the walk stays on it
+    bool admitted_any_ = false;
     std::optional<LeftOutFile> left_out_;
     bool leaving_out_here_ = false;  // the folder admitted last holds the left-out file
 };
