@@ -15,6 +15,7 @@
 #include "search/path_text.h"
 #include "search/read_ahead.h"
 #include "search/read_waits.h"
+#include "search/reader_count.h"
 #include "search/walk_rules.h"
 
 namespace kestrafin::search {
@@ -59,7 +60,7 @@ ReaderPlan plan_readers(const SearchOptions& options, std::size_t limit) {
     const std::size_t handles =
         limit > walk_needs ? std::min(limit - walk_needs, kReaderHandlesWanted) : 0;
     // Each reader needs a handle to open a folder, and the rest are kept.
-    const std::size_t readers = std::min(options.threads - 1, handles / 2);
+    const std::size_t readers = std::min({options.threads - 1, handles / 2, kMostReaders});
     if (readers == 0) return {};
     return {readers, handles};
 }

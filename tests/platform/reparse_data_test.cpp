@@ -85,3 +85,22 @@ TEST(ReparseData, TellsTheMachineALinkLeadsToFromItsDataAlone) {
     for (const LinkCase& link : cases)
         EXPECT_EQ(machine_of_link(link.data.data(), link.data.size()), link.machine) << link.what;
 }
+
+TEST(ReparseData, TellsTheMachineOfARootThatLinksMayLeadBackTo) {
+    using kestrafin::platform::windows::machine_of_path;
+    const struct {
+        std::u16string_view path;
+        std::u16string machine;
+    } cases[] = {
+        {u"\\\\?\\UNC\\files.example\\share\\x", u"FILES.EXAMPLE"},
+        {u"\\\\server\\share", u"SERVER"},
+        {u"//server/share", u"SERVER"},
+        {u"\\\\?\\C:\\data", u""},
+        {u"\\\\.\\C:\\data", u""},
+        {u"C:\\data", u""},
+        {u"\\data", u""},
+    };
+    for (const auto& root : cases)
+        EXPECT_EQ(machine_of_path(root.path), root.machine)
+            << std::string(root.path.begin(), root.path.end());
+}
