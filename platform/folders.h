@@ -31,6 +31,16 @@ struct FolderEntry {
     std::string_view name;  // valid until the next call of next() or the folder's end
     EntryKind kind = EntryKind::file;
     std::error_code error;  // set only for EntryKind::unknown
+    // A link whose target lies on another machine than this one and than the
+    // one the folder opened by path lies on (a symbolic link to
+    // \\host\share): told from the link itself, its target never opened,
+    // since opening it would sign in there with the account's credentials.
+    // Its kind is link_to_folder when the link is one to a folder. Never set
+    // where the host does the signing in itself (Linux: a network mount).
+    bool on_other_machine = false;
+    // A folder whose names lie elsewhere (a cloud placeholder, an offline
+    // file): listing it makes the host fetch them.
+    bool offline = false;
 };
 
 // Identifies a folder on the host: device and inode, or volume serial number

@@ -435,15 +435,19 @@ struct Folder::State {
     bool last_lookup_slow = false;
     std::vector<LookedUp> looked_up;  // in the block, from looked_up_next on
     std::size_t looked_up_next = 0;
-    // The volume and whether it is ext2/3/4, learnt by identity() or from the
-    // parent on the same volume. There a folder has ended once a read gave
-    // the end of the hash order as where the next one starts: the read that
-    // would return nothing is spared (one in two per folder of a walk). A
-    // read cut short (by a signal for the thread, or by a damaged name whose
-    // error the next read reports) gives another place.
+    // The last volume learnt and whether it is ext2/3/4: the parent's until
+    // identity() learns the folder's own. On ext a folder has ended once a
+    // read gave the end of the hash order as where the next one starts: the
+    // read that would return nothing is spared (one in two per folder of a
+    // walk). A read cut short (by a signal for the thread, or by a damaged
+    // name whose error the next read reports) gives another place.
     std::uint64_t volume = 0;
     bool volume_known = false;
     bool volume_is_ext = false;
+    // Trusted only for a folder whose own volume identity() learnt to be ext:
+    // a mount on an ext folder (a FUSE share that will not tell its identity)
+    // may give any offset, and would lose names that come after it.
+    bool end_mark_trusted = false;
     bool last_read = false;
 
     static std::unique_ptr<State> holding(int descriptor) {
@@ -540,7 +544,7 @@ bool Folder::next(FolderEntry& entry, std::error_code& error) {
             s.position = 0;
             s.filled = static_cast<std::size_t>(got);
             s.last_read =
-                s.volume_is_ext && offset_after(s.block.get(), s.filled) == kEndOfHashOrder;
+                s.end_mark_trusted && offset_after(s.block.get(), s.filled) == kEndOfHashOrder;
             s.looked_up.clear();
             s.looked_up_next = 0;
         }
@@ -592,10 +596,14 @@ FolderIdentity Folder::identity(std::error_code& error) const {
     struct statx folder {};
     if (::statx(state_->descriptor, "", AT_EMPTY_PATH, STATX_INO, &folder) != 0) {
         error = last_error();
+        state_->volume_known = false;
+        state_->end_mark_trusted = false;
         return {};
     }
     const auto volume =
         static_cast<std::uint64_t>(makedev(folder.stx_dev_major, folder.stx_dev_minor));
+    // One device number is one mounted file system: the parent's type holds
+    // for a child that proved to be on the parent's volume.
     if (!state_->volume_known || state_->volume != volume) {
         struct statfs system {};
         state_->volume = volume;
@@ -603,6 +611,7 @@ FolderIdentity Folder::identity(std::error_code& error) const {
         state_->volume_is_ext = fstatfs(state_->descriptor, &system) == 0 &&
                                 static_cast<std::uint32_t>(system.f_type) == kExtMagic;
     }
+    state_->end_mark_trusted = state_->volume_is_ext;
     // Kernels before 5.8 do not tell; the walk then knows mounts by their volume.
     state_->mount_root =
         (folder.stx_attributes & folder.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0;

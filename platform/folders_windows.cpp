@@ -9,12 +9,15 @@
 // but NTFS refuses to rename or move a folder while anything below it is
 // open, so the walk holds as few folders open as it can (search/read_ahead.h).
 #include "platform/folders.h"
+#include "platform/windows/reparse_data.h"
 #include "platform/windows/system.h"
 
 #include <winternl.h>
 
 #include <cstring>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace kestrafin::platform {
 
@@ -117,6 +120,25 @@ EntryKind kind_of(const FILE_FULL_DIR_INFO& found, HANDLE folder, std::wstring_v
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::folder : EntryKind::file;
 }
 
+// Attributes of a folder whose names the system fetches from elsewhere when
+// it is listed: cloud placeholders, offline files (missing from MinGW's headers).
+constexpr DWORD kAttributesOffline = 0x00001000 | 0x00040000 | 0x00400000;
+constexpr DWORD kErrorInvalidReparseData = 4392;  // ERROR_INVALID_REPARSE_DATA
+
+// For a symbolic link: the machine its data names, read without opening its
+// target (which would sign in there); empty for this machine. Other tags
+// cannot lead to another machine.
+std::optional<std::u16string> link_machine(HANDLE folder, std::wstring_view name, DWORD tag,
+                                           std::error_code& error) {
+    if (tag != windows::kReparseTagSymlink) return std::u16string();
+    std::vector<std::uint8_t> data;
+    error = windows::reparse_data_reader()(folder, name, data);
+    if (error) return std::nullopt;
+    std::optional<std::u16string> machine = windows::machine_of_link(data.data(), data.size());
+    if (!machine) error = system_error_code(kErrorInvalidReparseData);
+    return machine;
+}
+
 // Refuses what is no folder, and a link when links are not to be followed.
 std::error_code check_folder(HANDLE folder, bool follow_link) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
@@ -143,6 +165,9 @@ struct Folder::State {
     std::string name;
     FolderIdentity identity;
     std::error_code identity_error;
+    // The machine of the folder opened by path, whose subfolders this one is
+    // among: links to another machine are not followed.
+    std::u16string machine;
 
     static std::unique_ptr<State> checked(windows::Handle handle, bool follow_link,
                                           std::error_code& error);
@@ -189,7 +214,9 @@ Folder Folder::open(std::string_view path, std::error_code& error) {
         error = windows::last_error();
         return {};
     }
-    return Folder(State::checked(std::move(handle), true, error));
+    Folder folder(State::checked(std::move(handle), true, error));
+    if (folder.state_) folder.state_->machine = windows::machine_of_path(system_path);
+    return folder;
 }
 
 Folder Folder::open_child(const Folder& parent, std::string_view name, std::string_view full_path,
@@ -207,7 +234,9 @@ Folder Folder::open_child(const Folder& parent, std::string_view name, std::stri
             error = windows::last_error();
             return {};
         }
-        return Folder(State::checked(std::move(handle), follow_link, error));
+        Folder folder(State::checked(std::move(handle), follow_link, error));
+        if (folder.state_) folder.state_->machine = windows::machine_of_path(system_path);
+        return folder;
     }
     const std::wstring wide_name = component_name(name, error);
     if (error) return {};
@@ -216,7 +245,9 @@ Folder Folder::open_child(const Folder& parent, std::string_view name, std::stri
     windows::Handle handle =
         open_relative(parent.state_->handle.get(), wide_name, kListAccess, options, error);
     if (error) return {};
-    return Folder(State::checked(std::move(handle), follow_link, error));
+    Folder folder(State::checked(std::move(handle), follow_link, error));
+    if (folder.state_) folder.state_->machine = parent.state_->machine;
+    return folder;
 }
 
 Folder::Folder() = default;
@@ -244,7 +275,27 @@ bool Folder::next(FolderEntry& entry, std::error_code& error) {
     state.name.clear();
     windows::append_utf8_from_wide(state.name, name);
     entry.name = state.name;
+    entry.on_other_machine = false;
+    entry.offline = false;
+    entry.error.clear();
+    const DWORD attributes = found->FileAttributes;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        const std::optional<std::u16string> machine =
+            link_machine(state.handle.get(), name, found->EaSize, entry.error);
+        if (!machine) {
+            entry.kind = EntryKind::unknown;
+            return true;
+        }
+        if (!machine->empty() && *machine != state.machine) {
+            // A link to a folder is made as one, so its own attributes tell.
+            entry.on_other_machine = true;
+            entry.kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::link_to_folder
+                                                                      : EntryKind::other;
+            return true;
+        }
+    }
     entry.kind = kind_of(*found, state.handle.get(), name);
+    entry.offline = entry.kind == EntryKind::folder && (attributes & kAttributesOffline) != 0;
     return true;
 }
 

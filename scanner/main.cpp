@@ -60,6 +60,9 @@ int main(int argc, char** argv) {
                                  .every_file = scanner::needs_every_file(options),
                                  .exclusion = exclusions.empty() ? nullptr : &exclusions,
                                  .threads = options.threads,
+                                 .follow_links = !options.no_follow,
+                                 .one_file_system = options.one_file_system,
+                                 .include_offline = options.include_offline,
                                  .leave_out = sink.own_temporary_file()});
         } catch (const std::bad_alloc&) {
             // The walk's memory is given back by now: what was found is

@@ -60,14 +60,22 @@ const char* const kScanUsage =
     "                         lengths; with --count, write the summary alone to\n"
     "                         standard output\n"
     "Walk:\n"
-    "  -j, --threads N        read folders with N threads at once (default 64);\n"
-    "                         1 reads one folder at a time; the output is the\n"
-    "                         same for every N\n"
+    "  -j, --threads N        read folders with N threads at once (default 64;\n"
+    "                         more than 128 read no faster, and 128 do); 1 reads\n"
+    "                         one folder at a time; the output is the same for\n"
+    "                         every N\n"
+    "  -x, --one-file-system  enter no folder on another volume than ROOT's\n"
+    "      --no-follow        enter no link to a folder\n"
+    "      --include-offline  also read folders whose names lie in the cloud\n"
+    "                         (placeholders, offline files), which fetches them\n"
     "  -q, --quiet            no progress line and no warnings\n"
     "  -v, --verbose          also say which folders were not entered: links back\n"
     "                         into the walk, links into folders already walked\n"
-    "                         through a link, kernel file systems like /proc, and\n"
-    "                         what --exclude left out\n"
+    "                         through a link, links to another machine than\n"
+    "                         ROOT's (never followed: that machine would be sent\n"
+    "                         this account's credentials), offline folders, kernel\n"
+    "                         file systems like /proc, and what --exclude and the\n"
+    "                         options above left out\n"
     "  -h, --help             show this help\n"
     "      --version          show the version\n"
     "\n"
@@ -224,6 +232,12 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
             options.threads = parse_threads(argument.substr(10));
         } else if (argument.starts_with("-j")) {
             options.threads = parse_threads(argument.substr(2));
+        } else if (argument == "--no-follow") {
+            options.no_follow = true;
+        } else if (argument == "-x" || argument == "--one-file-system") {
+            options.one_file_system = true;
+        } else if (argument == "--include-offline") {
+            options.include_offline = true;
         } else if (argument == "-q" || argument == "--quiet") {
             options.quiet = true;
         } else if (argument == "-v" || argument == "--verbose") {

@@ -30,6 +30,9 @@ struct ScanOptions {
     std::optional<std::string> list_file;
     bool count_only = false;
     std::size_t threads = search::kDefaultThreads;
+    bool no_follow = false;         // --no-follow: links to folders are not entered
+    bool one_file_system = false;   // -x: folders on other volumes are not entered
+    bool include_offline = false;   // --include-offline: cloud folders are read
     bool quiet = false;
     bool verbose = false;
     bool help = false;

@@ -338,6 +338,13 @@ void ScanSink::link_web_skipped(std::string_view directory) {
              ": its folder was already walked through a link");
 }
 
+void ScanSink::folder_not_entered(std::string_view directory, search::NotEntered reason) {
+    declined_.count(reason);
+    if (options_.verbose)
+        warn("not entering " + quoted_for_terminal(directory) + ": " +
+             search::not_entered_reason(reason));
+}
+
 void ScanSink::kernel_file_system_skipped(std::string_view directory) {
     // Said even without -v when it is the root, since then nothing is walked
     // but other file systems mounted below it.

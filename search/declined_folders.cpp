@@ -1,17 +1,62 @@
 #include "search/declined_folders.h"
 
+#include <utility>
+
 namespace kestrafin::search {
+
+void DeclinedFolders::count(NotEntered reason) {
+    switch (reason) {
+        case NotEntered::other_machine:
+            ++other_machines;
+            return;
+        case NotEntered::offline:
+            ++offline;
+            return;
+        case NotEntered::link:
+            ++links;
+            return;
+        case NotEntered::other_volume:
+            ++other_volumes;
+            return;
+    }
+}
 
 std::string declined_text(const DeclinedFolders& declined) {
     if (declined.total() == 0) return {};
     std::string text = std::to_string(declined.total()) +
                        (declined.total() == 1 ? " folder" : " folders") + " not entered: ";
-    if (declined.cycles > 0)
-        text += std::to_string(declined.cycles) + " leading back into the walk";
-    if (declined.cycles > 0 && declined.link_webs > 0) text += ", ";
-    if (declined.link_webs > 0)
-        text += std::to_string(declined.link_webs) + " already walked through a link";
+    const std::pair<std::size_t, const char*> parts[] = {
+        {declined.cycles, " leading back into the walk"},
+        {declined.link_webs, " already walked through a link"},
+        {declined.other_machines, " on another machine"},
+        {declined.offline, " offline"},
+        {declined.links, declined.links == 1 ? " link not followed" : " links not followed"},
+        {declined.other_volumes, " on another volume"},
+    };
+    bool first = true;
+    for (const auto& [count, what] : parts) {
+        if (count == 0) continue;
+        if (!first) text += ", ";
+        text += std::to_string(count) + what;
+        first = false;
+    }
     return text;
+}
+
+const char* not_entered_reason(NotEntered reason) {
+    switch (reason) {
+        case NotEntered::other_machine:
+            return "it is a link to another machine, which would be sent this account's "
+                   "credentials";
+        case NotEntered::offline:
+            return "it is offline (in the cloud), and reading it would fetch it; "
+                   "--include-offline reads it";
+        case NotEntered::link:
+            return "it is a link, and --no-follow is given";
+        case NotEntered::other_volume:
+            return "it lies on another volume, and --one-file-system is given";
+    }
+    return "";
 }
 
 }  // namespace kestrafin::search

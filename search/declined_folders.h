@@ -4,19 +4,40 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace kestrafin::search {
 
+// Why a folder is left unentered for the user's safety or by the caller's
+// choice; the walk never opens it, nor does any reader ahead of it.
+enum class NotEntered : std::uint8_t {
+    other_machine,  // a link to another machine than the root's: opening it signs in there
+    offline,        // its names lie in the cloud, and reading them would fetch them
+    link,           // a link to a folder, when links are not followed
+    other_volume,   // on another volume than the root, when the walk stays on the root's
+};
+
 struct DeclinedFolders {
     std::size_t cycles = 0;     // links and mounts leading back into the walk
     std::size_t link_webs = 0;  // folders already walked through a link
+    std::size_t other_machines = 0;
+    std::size_t offline = 0;
+    std::size_t links = 0;
+    std::size_t other_volumes = 0;
 
-    std::size_t total() const { return cycles + link_webs; }
+    void count(NotEntered reason);
+    std::size_t total() const {
+        return cycles + link_webs + other_machines + offline + links + other_volumes;
+    }
 };
 
 // "3 folders not entered: 2 leading back into the walk, 1 already walked
 // through a link"; empty when none was declined.
 std::string declined_text(const DeclinedFolders& declined);
+
+// Why one folder was not entered, for a line that names it: "it is a link
+// to another machine".
+const char* not_entered_reason(NotEntered reason);
 
 }  // namespace kestrafin::search

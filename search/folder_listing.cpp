@@ -4,6 +4,7 @@ namespace kestrafin::search {
 
 void FolderListing::clear() {
     identity = {};
+    identity_error.clear();
     mount_root = false;
     on_kernel_file_system = false;
     names.clear();
@@ -11,6 +12,7 @@ void FolderListing::clear() {
     subfolders.clear();
     excluded.clear();
     unknown.clear();
+    declined.clear();
     read_error.clear();
 }
 
@@ -25,6 +27,7 @@ void read_folder_identity(platform::Folder& folder, const ListingRequest& reques
     listing.clear();
     std::error_code error;
     listing.identity = folder.identity(error);
+    listing.identity_error = error;
     const bool same_volume = request.parent_volume && listing.identity.known() &&
                              *request.parent_volume == listing.identity.volume;
     listing.mount_root = folder.is_mount_root() || (request.parent_volume && !same_volume);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/folders.h"
+#include "search/declined_folders.h"
 #include "search/read_allowance.h"
 
 namespace kestrafin::search {
@@ -39,8 +40,15 @@ struct UnknownName {
     int error = 0;
 };
 
+// A folder left unentered, and why.
+struct DeclinedName {
+    ListedName name;
+    NotEntered reason = NotEntered::other_machine;
+};
+
 struct FolderListing {
     platform::FolderIdentity identity;  // not known() when the host could not tell
+    std::error_code identity_error;     // why the host could not be asked, if so
     bool mount_root = false;            // a mount's root, or on another volume than its parent
     // On a kernel file system no name is read: `subfolders` holds only the
     // ways down to mounts of other file systems below it, which may hold
@@ -51,6 +59,7 @@ struct FolderListing {
     std::vector<ListedName> subfolders;  // folders and links to folders, in delivery order
     std::vector<ListedName> excluded;    // entries left out, folders never opened
     std::vector<UnknownName> unknown;    // entries of no known kind, kept whatever keep_files says
+    std::vector<DeclinedName> declined;  // folders never opened, kept whatever keep_files says
     std::error_code read_error;          // set when reading stopped early
 
     std::string_view name_of(const ListedName& name) const {
@@ -73,7 +82,20 @@ struct ListingRequest {
     // The folder it was reached from lies on a kernel file system; so does
     // this one then, unless it is on another volume.
     bool parent_on_kernel_file_system = false;
+    // Links to folders are entered; offline folders are not.
+    bool follow_links = true;
+    bool include_offline = false;
 };
+
+// Why the folder `entry` is not to be opened at all, if so.
+inline std::optional<NotEntered> not_to_enter(const platform::FolderEntry& entry,
+                                              const ListingRequest& request) {
+    if (entry.on_other_machine) return NotEntered::other_machine;
+    if (entry.kind == platform::EntryKind::link_to_folder && !request.follow_links)
+        return NotEntered::link;
+    if (entry.offline && !request.include_offline) return NotEntered::offline;
+    return std::nullopt;
+}
 
 // Reads every name of the open `folder` into `listing` ("." and ".." left
 // out by name, whatever kind the host gives them). A folder on a kernel file
@@ -114,7 +136,8 @@ inline std::size_t held_bytes(const FolderListing& listing) {
     return listing.names.size() +
            (listing.files.size() + listing.subfolders.size() + listing.excluded.size()) *
                sizeof(ListedName) +
-           listing.unknown.size() * sizeof(UnknownName);
+           listing.unknown.size() * sizeof(UnknownName) +
+           listing.declined.size() * sizeof(DeclinedName);
 }
 
 template <typename TakeFile>
@@ -140,8 +163,12 @@ bool read_folder_names(platform::Folder& folder, const ListingRequest& request,
             return false;
         const ListedName kept{listing.names.size(), entry.name.size(), entry.kind};
         listing.names.append(entry.name);
+        const std::optional<NotEntered> declined =
+            is_folder ? not_to_enter(entry, request) : std::nullopt;
         if (excluded)
             listing.excluded.push_back(kept);
+        else if (declined)
+            listing.declined.push_back({kept, *declined});
         else if (is_unknown)
             listing.unknown.push_back({kept, entry.error.value()});
         else

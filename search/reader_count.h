@@ -15,6 +15,13 @@
 
 namespace kestrafin::search {
 
+// Readers beyond this many stop paying, whatever is asked: on a share of
+// 5 ms round trips 127 read a fifth faster than 63 and 255 no faster than
+// 127; at 1 ms 63 read fastest; a thousand take two or three times as long
+// at either, with three times the memory, since each is a thread to wake and
+// a handle to hold (tools/share_benchmark.py --threads).
+inline constexpr std::size_t kMostReaders = 127;
+
 class ReaderCount {
   public:
     // `first` readers at work at first and again where reads are cached, at

@@ -15,6 +15,7 @@
 #include "search/path_text.h"
 #include "search/read_ahead.h"
 #include "search/read_waits.h"
+#include "search/reader_count.h"
 #include "search/walk_rules.h"
 
 namespace kestrafin::search {
@@ -54,7 +55,8 @@ ReaderPlan plan_readers(const SearchOptions& options, std::size_t limit) {
     const std::size_t walk_needs = options.open_folders + 1 + kHandlesForTheProgram;
     const std::size_t shares = limit > walk_needs ? (limit - walk_needs) / kHandlesMostPerThread : 0;
     // The walk reads for the readers too while it waits for them: one share.
-    const std::size_t readers = shares > 1 ? std::min(options.threads - 1, shares - 1) : 0;
+    const std::size_t readers =
+        shares > 1 ? std::min({options.threads - 1, shares - 1, kMostReaders}) : 0;
     if (readers == 0) return {};
     return {readers, (readers + 1) * kHandlesMostPerThread};
 }
@@ -91,7 +93,7 @@ class Walker : private ReadAhead::Reader {
           options_(options),
           plan_(plan),
           budget_(options.open_folders),
-          rules_(sink) {
+          rules_(sink, options) {
         path_.reserve(4096);
         rules_.leave_out(options.leave_out);
     }
@@ -151,6 +153,8 @@ class Walker : private ReadAhead::Reader {
         Frame& frame = frames_[depth];
         read_folder_identity(folder, request, frame.listing);
         frame.identity = frame.listing.identity;
+        if (rules_.needs_names_to_admit(frame.listing, frame.route))
+            return take_folder_read_whole(std::move(folder), depth, request, read);
         if (!rules_.admit(frame.listing, frame.route, directory_of(depth))) return false;
         ReadAllowance unbounded;
         read_folder_names(folder, request, frame.listing, unbounded,
@@ -167,6 +171,21 @@ class Walker : private ReadAhead::Reader {
         else
             frame.folder = std::move(folder);
         ++folders_taken_;
+        return true;
+    }
+
+    // The same for a folder the rules decide on by its names, which are read
+    // before they do; a case seldom met outside cycles.
+    bool take_folder_read_whole(Folder folder, std::size_t depth, const ListingRequest& request,
+                                const ReadWaits::Read& read) {
+        Frame& frame = frames_[depth];
+        read_folder_listing(folder, request, frame.listing);
+        waits_.finish(read);
+        if (!take_read_ahead(depth)) return false;
+        if (read_ahead_)
+            frame.shared->set(std::make_shared<const Folder>(std::move(folder)));
+        else
+            frame.folder = std::move(folder);
         return true;
     }
 
@@ -318,7 +337,7 @@ class Walker : private ReadAhead::Reader {
 
     void push(std::size_t depth) {
         depth_ = depth + 1;
-        rules_.descend(frames_[depth].identity);
+        rules_.descend(frames_[depth].identity, &frames_[depth].listing);
         if (frames_[depth].is_open()) keep_budget(depth);
     }
 

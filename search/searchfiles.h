@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "platform/folders.h"
+#include "search/declined_folders.h"
 
 namespace kestrafin::search {
 
@@ -49,8 +50,9 @@ class SearchSink {
     // of a folder against each other, or folders by their name.
     virtual void folder_listed(std::string_view /*directory*/, const FolderListing& /*listing*/) {}
     // A folder whose names could not be read, or could be read only in part,
-    // or an entry whose kind could not be learned (`error` is the host's
-    // error number). The walk goes on without it.
+    // or whose identity could not be learned (it is walked all the same), or
+    // an entry whose kind could not be learned (`error` is the host's error
+    // number). The walk goes on without it.
     virtual void folder_unreadable(std::string_view /*directory*/, int /*error*/) {}
     // A folder that is one the walk is inside, reached again through a link or
     // a mount; it is not entered.
@@ -58,6 +60,9 @@ class SearchSink {
     // A folder reached through a link (the link itself or a folder below it)
     // that the walk has already walked through a link; it is not entered again.
     virtual void link_web_skipped(std::string_view /*directory*/) {}
+    // A folder left unentered for the user's safety or by the options'
+    // choice (`reason` says which); the walk never opened it.
+    virtual void folder_not_entered(std::string_view /*directory*/, NotEntered /*reason*/) {}
     // A folder on a kernel file system (proc, sysfs, ...), which holds no user
     // files: its names are not read, and the walk enters it only on its way to
     // other file systems mounted below it.
@@ -97,6 +102,13 @@ struct SearchOptions {
     // When this is set they start instead as soon as the walk has read this
     // many folders (the root counts), however fast it reads; for tests.
     std::optional<std::size_t> read_ahead_after_folders = std::nullopt;
+    // Links to folders are entered (a link to another machine than the
+    // root's never is); with this false none is.
+    bool follow_links = true;
+    // Folders on other volumes than the root's are entered.
+    bool one_file_system = false;
+    // Folders whose names lie in the cloud are entered, which fetches them.
+    bool include_offline = false;
     // Never handed on: the temporary file of the caller's own output, made
     // before the walk in a folder it may walk.
     std::optional<LeftOutFile> leave_out = std::nullopt;
@@ -107,11 +119,16 @@ struct SearchOptions {
 // folder's own files come first, in the order the host delivers them, then the
 // subtree of each subfolder in turn. Folders are visited whatever the length of
 // their path and whatever the depth. A folder is not entered when it is one
-// the walk is inside and it is reached through a link or is a mount's root,
+// the walk is inside and it is reached through a link, is a mount's root or
+// lies below a link (then only when it holds the same subfolders: a plain
+// folder with the number of one above it may be another on a file system
+// that reuses numbers),
 // when it is reached through a link (directly or below one) and was already
 // walked through a link, or when it lies on a kernel file system (unless
-// other file systems are mounted below it, which the walk goes on to); each of
-// these is reported to the sink. The sink is called on the calling thread
+// other file systems are mounted below it, which the walk goes on to); nor
+// when it is a link to another machine than the root's, an offline folder,
+// or what the options leave out (links, other volumes); each of these is
+// reported to the sink. The sink is called on the calling thread
 // alone, whatever the thread count; every reader has ended when this returns,
 // at the walk's end or once the sink asked to stop.
 void searchfiles(std::string_view directory, bool descend, SearchSink& sink,

@@ -11,6 +11,15 @@ namespace kestrafin::search {
 bool WalkRules::admit(const FolderListing& listing, const FolderRoute& route,
                       std::string_view directory) {
     leaving_out_here_ = false;
+    if (one_file_system_ && !admitted_any_ && listing.identity.known())
+        root_volume_ = listing.identity.volume;
+    admitted_any_ = true;
+    if (root_volume_ && listing.identity.known()) {
+        if (listing.identity.volume != *root_volume_) {
+            sink_.folder_not_entered(directory, NotEntered::other_volume);
+            return false;
+        }
+    }
     if (listing.on_kernel_file_system) {
         sink_.kernel_file_system_skipped(directory);
         // Entered only on the way to mounts of other file systems below it.
@@ -25,12 +34,56 @@ bool WalkRules::admit(const FolderListing& listing, const FolderRoute& route,
         sink_.cycle_skipped(directory);
         return false;
     }
+    if (needs_names_to_admit(listing, route) && repeats_a_folder_of_the_descent(listing)) {
+        sink_.cycle_skipped(directory);
+        return false;
+    }
     if (route.below_link && !admit_below_link(listing.identity, may_lead_back, directory)) {
         sink_.link_web_skipped(directory);
         return false;
     }
     leaving_out_here_ = left_out_ && left_out_->folder == listing.identity;
     return true;
+}
+
+namespace {
+
+// A folder's subfolders by name and kind, in an order of their own; those
+// left out count too, so that two routes to one folder, excluded by their
+// paths differently, show the same.
+std::vector<std::pair<std::string_view, platform::EntryKind>> sorted_subfolders(
+    const FolderListing& listing) {
+    std::vector<std::pair<std::string_view, platform::EntryKind>> names;
+    names.reserve(listing.subfolders.size());
+    for (const ListedName& name : listing.subfolders)
+        names.emplace_back(listing.name_of(name), name.kind);
+    for (const ListedName& name : listing.excluded)
+        if (name.kind == platform::EntryKind::folder ||
+            name.kind == platform::EntryKind::link_to_folder)
+            names.emplace_back(listing.name_of(name), name.kind);
+    for (const DeclinedName& declined : listing.declined)
+        names.emplace_back(listing.name_of(declined.name), declined.name.kind);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+bool WalkRules::needs_names_to_admit(const FolderListing& listing,
+                                     const FolderRoute& route) const {
+    return route.below_link && !route.entered_through_link && !listing.mount_root &&
+           !listing.on_kernel_file_system && listing.identity.known() &&
+           descent_.contains(listing.identity);
+}
+
+bool WalkRules::repeats_a_folder_of_the_descent(const FolderListing& listing) const {
+    const auto names = sorted_subfolders(listing);
+    return std::any_of(descent_folders_.begin(), descent_folders_.end(),
+                       [&](const DescentFolder& folder) {
+                           return folder.identity == listing.identity &&
+                                  folder.listing != nullptr &&
+                                  sorted_subfolders(*folder.listing) == names;
+                       });
 }
 
 // Below a link every folder walked is recorded, plain ones too: a plain
@@ -73,16 +126,25 @@ void WalkRules::hand_on_files(const FolderListing& listing, std::string& path,
 
 void WalkRules::folder_read(const FolderListing& listing, std::string_view directory) {
     sink_.folder_listed(directory, listing);
-    // Its kind unknown, an entry may be a folder full of files: never
-    // guessed, it is reported as unreadable.
-    for (const UnknownName& unknown : listing.unknown) {
+    const auto path_of = [&](const ListedName& name) {
         std::string path(directory);
         if (!path.empty() && path.back() != platform::kPathSeparator)
             path.push_back(platform::kPathSeparator);
-        path.append(listing.name_of(unknown.name));
-        sink_.folder_unreadable(path, unknown.error);
-    }
-    if (listing.read_error) sink_.folder_unreadable(directory, listing.read_error.value());
+        path.append(listing.name_of(name));
+        return path;
+    };
+    for (const DeclinedName& declined : listing.declined)
+        sink_.folder_not_entered(path_of(declined.name), declined.reason);
+    // Its kind unknown, an entry may be a folder full of files: never
+    // guessed, it is reported as unreadable.
+    for (const UnknownName& unknown : listing.unknown)
+        sink_.folder_unreadable(path_of(unknown.name), unknown.error);
+    // A folder of no known identity escapes the checks for cycles and webs
+    // of links: said once, with the first reason found.
+    if (listing.read_error)
+        sink_.folder_unreadable(directory, listing.read_error.value());
+    else if (listing.identity_error)
+        sink_.folder_unreadable(directory, listing.identity_error.value());
     sink_.folder_done(directory);
 }
 
@@ -93,19 +155,7 @@ bool WalkRules::renumbered(const FolderListing& read, const FolderListing& rerea
         return false;
     // The host may deliver the names in another order the second time; the
     // folders a walk left out count too, as it reads again without leaving out.
-    const auto sorted = [](const FolderListing& listing) {
-        std::vector<std::pair<std::string_view, platform::EntryKind>> names;
-        names.reserve(listing.subfolders.size());
-        for (const ListedName& name : listing.subfolders)
-            names.emplace_back(listing.name_of(name), name.kind);
-        for (const ListedName& name : listing.excluded)
-            if (name.kind == platform::EntryKind::folder ||
-                name.kind == platform::EntryKind::link_to_folder)
-                names.emplace_back(listing.name_of(name), name.kind);
-        std::sort(names.begin(), names.end());
-        return names;
-    };
-    return sorted(read) == sorted(reread);
+    return sorted_subfolders(read) == sorted_subfolders(reread);
 }
 
 bool WalkRules::reopened_is_read(platform::Folder& reopened, const FolderListing& read,
@@ -122,16 +172,25 @@ bool WalkRules::reopened_is_read(platform::Folder& reopened, const FolderListing
     if (!renumbered(read, reread)) return false;
     descent_.erase(identity);
     descent_.insert(reread.identity);
+    for (DescentFolder& folder : descent_folders_)
+        if (folder.identity == identity) folder.identity = reread.identity;
     identity = reread.identity;
     return true;
 }
 
-void WalkRules::descend(const platform::FolderIdentity& identity) {
-    if (identity.known()) descent_.insert(identity);
+void WalkRules::descend(const platform::FolderIdentity& identity, const FolderListing* listing) {
+    if (!identity.known()) return;
+    descent_.insert(identity);
+    descent_folders_.push_back({identity, listing});
 }
 
 void WalkRules::ascend(const platform::FolderIdentity& identity) {
     descent_.erase(identity);
+    for (auto folder = descent_folders_.rbegin(); folder != descent_folders_.rend(); ++folder)
+        if (folder->identity == identity) {
+            descent_folders_.erase(std::next(folder).base());
+            break;
+        }
 }
 
 }  // namespace kestrafin::search

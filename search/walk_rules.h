@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/folders.h"
 #include "search/folder_listing.h"
@@ -42,7 +43,9 @@ inline ListingRequest listing_request(const SearchOptions& options,
             .keep_files = lists_files_of(options, units),
             .exclusion = options.exclusion,
             .below_root = below_root,
-            .parent_on_kernel_file_system = parent_on_kernel_file_system};
+            .parent_on_kernel_file_system = parent_on_kernel_file_system,
+            .follow_links = options.follow_links,
+            .include_offline = options.include_offline};
 }
 
 // For sets of folders by identity.
@@ -56,17 +59,26 @@ struct FolderIdentityHash {
 // folders walked through links. The walk's thread alone uses it.
 class WalkRules {
   public:
-    explicit WalkRules(SearchSink& sink) : sink_(sink) {}
+    explicit WalkRules(SearchSink& sink, const SearchOptions& options = {})
+        : sink_(sink), one_file_system_(options.one_file_system) {}
 
     // Decides on the folder read as `listing`, named `directory`. Returns true
     // when the walk enters it. Otherwise tells the sink why not and returns
-    // false: it lies on a kernel file system (entered only when other file
+    // false: it lies on another volume than the root (the first folder
+    // decided on) when the walk stays on one; it lies on a kernel file
+    // system (entered only when other file
     // systems are mounted below it), it is reached through a link or is a
     // mount's root and is a folder of the current descent (a cycle), or it
     // is reached through a link (directly or below one) and was already
     // walked through a link (a web of links; a plain folder below a link
     // only when its number was a link's target or came under its name).
     bool admit(const FolderListing& listing, const FolderRoute& route, std::string_view directory);
+
+    // Whether admit() needs the folder's subfolders in `listing` to decide:
+    // a plain folder below a link with the number of a folder of the descent
+    // is that folder again (a cycle, as a link to it would be) only when it
+    // holds the same subfolders; a file system may reuse numbers.
+    bool needs_names_to_admit(const FolderListing& listing, const FolderRoute& route) const;
 
     // A file the walk never hands on, such as the temporary file of the
     // program's own output.
@@ -87,8 +99,9 @@ class WalkRules {
     }
 
     // Tells the sink that the admitted folder `directory` has been read, with
-    // its listing, and whether reading it failed part way; its entries of
-    // unknown kind are reported as unreadable.
+    // its listing, and whether reading it failed part way or its identity
+    // could not be learned; its entries of unknown kind are reported as
+    // unreadable, and the folders it left unentered as such.
     void folder_read(const FolderListing& listing, std::string_view directory);
 
     // Whether `reread`, the subfolders of a folder reopened where the walk
@@ -110,7 +123,9 @@ class WalkRules {
 
     // The descent: a folder joins it when the walk goes below it and leaves
     // it when the walk comes back.
-    void descend(const platform::FolderIdentity& identity);
+    // `listing`, the folder's, lives while it is in the descent.
+    void descend(const platform::FolderIdentity& identity,
+                 const FolderListing* listing = nullptr);
     void ascend(const platform::FolderIdentity& identity);
 
   private:
@@ -130,11 +145,22 @@ class WalkRules {
     bool admit_below_link(const platform::FolderIdentity& identity, bool may_lead_back,
                           std::string_view directory);
 
+    bool repeats_a_folder_of_the_descent(const FolderListing& listing) const;
+
+    struct DescentFolder {
+        platform::FolderIdentity identity;
+        const FolderListing* listing = nullptr;
+    };
+
     SearchSink& sink_;
     IdentitySet descent_;
+    std::vector<DescentFolder> descent_folders_;  // outermost first
     IdentitySet walked_below_links_;
     IdentitySet link_targets_;  // folders entered through a link or at a mount below one
     std::unordered_set<NamedIdentity, NamedIdentityHash> walked_by_name_;
+    const bool one_file_system_;
+    std::optional<std::uint64_t> root_volume_;  // set when the walk stays on it
+    bool admitted_any_ = false;
     std::optional<LeftOutFile> left_out_;
     bool leaving_out_here_ = false;  // the folder admitted last holds the left-out file
 };

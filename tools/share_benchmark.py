@@ -3,6 +3,7 @@
 
     tools/share_benchmark.py [--trees share,large] [--source FOLDER]... [--delays 1,5]
                              [--runs N] [--build FOLDER] [--prebuilt] [--skip-slow] [--no-window]
+                             [--threads N]...
 
 Builds the release tools (with --prebuilt, takes them as they are), installs
 bfs and fd-find when missing, generates the seeded trees once (kept under
@@ -23,7 +24,7 @@ kestrafin-latency-fs over the folder and:
     --list.
 --skip-slow leaves out the one-thread walkers (kestrafin-scan -j1 and bfs),
 which take minutes on large trees; --no-window leaves out the window's search
-and kestrafin-scan --list. The share is always taken down, also on Ctrl-C,
+and kestrafin-scan --list; --threads N adds kestrafin-scan -jN. The share is always taken down, also on Ctrl-C,
 SIGTERM or a failure.
 """
 import argparse
@@ -222,6 +223,9 @@ def measure(paths, source, reference, milliseconds, runs, options):
             BFS: ([peak, "bfs", "-L", root, "!", "-type", "d"], None),
             LIST: ([peak, scan, "-q", "--list", list_file] + threshold + [root], None),
         }
+        for threads in options.threads:
+            commands["kestrafin-scan -j%d" % threads] = (
+                [peak, scan, "-q", "-j%d" % threads] + threshold + [root], None)
         if options.skip_slow:
             del commands[SERIAL], commands[BFS]
         if paths["window"] and not options.no_window:
@@ -294,6 +298,8 @@ def main():
                         help="take the programs in --build as they are, without building")
     parser.add_argument("--skip-slow", action="store_true",
                         help="leave out kestrafin-scan -j1 and bfs -L")
+    parser.add_argument("--threads", type=int, action="append", default=[],
+                        help="also run kestrafin-scan -jN (repeatable)")
     parser.add_argument("--no-window", action="store_true",
                         help="leave out the window's search and kestrafin-scan --list")
     args = parser.parse_args()

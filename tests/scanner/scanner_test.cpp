@@ -460,6 +460,42 @@ TEST(Scanner, SaysWithVerboseWhichFoldersItDidNotEnterAndWhy) {
     EXPECT_EQ(said, expected);
 }
 
+TEST(Scanner, NamesTheLinksAndVolumesItsOptionsLeaveUnentered) {
+    TempFolder tree;
+    TempFolder elsewhere("/dev/shm");
+    struct stat here {};
+    struct stat there {};
+    ASSERT_EQ(stat(tree.path().c_str(), &here), 0);
+    ASSERT_EQ(stat(elsewhere.path().c_str(), &there), 0);
+    if (here.st_dev == there.st_dev)
+        GTEST_SKIP() << "/dev/shm is on the volume of " << tree.path();
+    const std::string top = make_folder_chain(tree.path(), {"a"}, {"f"});
+    make_link(top, tree / "l");
+    make_link(elsewhere.path(), tree / "shm");
+    const std::string declined = "kestrafin-scan: not entering '" + tree.path();
+    const struct {
+        std::vector<std::string> options;
+        std::set<std::string> said;
+    } cases[] = {
+        {{"--no-follow"},
+         {declined + "/l': it is a link, and --no-follow is given",
+          declined + "/shm': it is a link, and --no-follow is given",
+          "kestrafin-scan: 2 folders not entered: 2 links not followed"}},
+        {{"-x"},
+         {declined + "/shm': it lies on another volume, and --one-file-system is given",
+          "kestrafin-scan: 1 folder not entered: 1 on another volume"}},
+    };
+    for (const auto& scan : cases) {
+        std::vector<std::string> arguments = scan.options;
+        arguments.insert(arguments.end(), {"-v", "--longer-than", "0", tree.path()});
+        const ScanRun run = run_scanner(arguments);
+        EXPECT_EQ(run.status, 0) << scan.options.front();
+        const auto said = split_at(run.err, '\n');
+        EXPECT_EQ(std::set<std::string>(said.begin(), said.end()), scan.said)
+            << scan.options.front();
+    }
+}
+
 TEST(Scanner, EveryThreadCountWritesTheSameBytesAndABadCountIsAUsageError) {
     GeneratedTree tree;
     const ScanRun one = run_scanner({"-q", "-j1", "--longer-than", "100", tree.root});

@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/statfs.h>
 
 #include <algorithm>
 #include <atomic>
@@ -119,6 +120,28 @@ TEST(HostileTree, LinksToEveryLevelOfAChainWalkEachFolderOnceThroughLinks) {
                 << " threads";
         EXPECT_TRUE(sink.cycles.empty()) << joined(sink.cycles);
         EXPECT_TRUE(sink.unreadable.empty()) << joined(sink.unreadable);
+    }
+}
+
+TEST(HostileTree, APlainFolderBelowALinkThatTheWalkIsInsideIsNotEntered) {
+    // l leads to x/y, and y/up back to x: below l, x's plain subfolder y is
+    // the folder l entered, which the walk is still inside.
+    TempFolder tree;
+    make_folder(tree / "x");
+    make_folder(tree / "x/y");
+    make_file(tree / "x/y/f");
+    make_link("..", tree / "x/y/up");
+    make_link("x/y", tree / "l");
+    for (const std::size_t threads : {1, 64}) {
+        RecordingSink sink;
+        searchfiles(tree.path(), true, sink,
+                    {.longer_than = 0, .threads = threads, .read_ahead_after_folders = 1});
+        EXPECT_EQ(std::set<std::string>(sink.entries.begin(), sink.entries.end()),
+                  (std::set<std::string>{tree / "l/f", tree / "x/y/f"}))
+            << threads << " threads: " << joined(sink.entries);
+        EXPECT_EQ(std::set<std::string>(sink.cycles.begin(), sink.cycles.end()),
+                  (std::set<std::string>{tree / "l/up/y", tree / "x/y/up"}))
+            << threads << " threads";
     }
 }
 
@@ -383,6 +406,34 @@ TEST(HostileTree, FileSystemsThatLieAboutTheirFoldersLoseNoFile) {
                 << served.name << ", " << threads << " threads: " << joined(sink.cycles)
                 << joined(sink.link_webs);
         }
+    }
+#endif
+}
+
+TEST(HostileTree, AShareOnAnExtFolderIsReadToItsEndAndItsUnknownIdentityReported) {
+#ifndef KESTRAFIN_TEST_FUSE
+    GTEST_SKIP() << "built without libfuse3, so no file system of our own can be served";
+#else
+    TempFolder tree;
+    struct statfs parent {};
+    check(statfs(tree.path().c_str(), &parent) == 0, "statfs");
+    if (static_cast<std::uint32_t>(parent.f_type) != 0xEF53)
+        GTEST_SKIP() << tree.path() << " is not on ext2/3/4, where a folder's end mark is trusted";
+    make_folder(tree / "mnt");
+    LongNameFileSystem file_system(tree / "mnt", FileSystemLie::unaskable_root_with_early_end_mark);
+    if (!file_system.mounted()) GTEST_SKIP() << file_system.why_not();
+    std::multiset<std::string> expected;
+    for (const auto& file :
+         LongNameFileSystem::files(FileSystemLie::unaskable_root_with_early_end_mark))
+        expected.insert(tree / "mnt" + file);
+    ASSERT_EQ(expected.size(), 100u);
+    for (const std::size_t threads : {1, 4}) {
+        RecordingSink sink;
+        searchfiles(tree.path(), true, sink,
+                    {.longer_than = 0, .threads = threads, .read_ahead_after_folders = 1});
+        EXPECT_EQ(std::multiset<std::string>(sink.entries.begin(), sink.entries.end()), expected)
+            << threads << " threads";
+        EXPECT_EQ(sink.unreadable, std::vector<std::string>{tree / "mnt"}) << threads << " threads";
     }
 #endif
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "search/searchfiles.h"
@@ -14,6 +15,7 @@ struct RecordingSink : search::SearchSink {
     std::vector<std::string> cycles;
     std::vector<std::string> link_webs;
     std::vector<std::string> kernel_skips;
+    std::vector<std::pair<std::string, search::NotEntered>> not_entered;
     std::vector<std::string> folders;
     std::size_t stop_after_folders = 0;  // 0: never stop
 
@@ -24,6 +26,9 @@ struct RecordingSink : search::SearchSink {
     void cycle_skipped(std::string_view directory) override { cycles.emplace_back(directory); }
     void link_web_skipped(std::string_view directory) override {
         link_webs.emplace_back(directory);
+    }
+    void folder_not_entered(std::string_view directory, search::NotEntered reason) override {
+        not_entered.emplace_back(directory, reason);
     }
     void kernel_file_system_skipped(std::string_view directory) override {
         kernel_skips.emplace_back(directory);

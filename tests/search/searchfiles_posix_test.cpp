@@ -3,8 +3,10 @@
 #include "search/searchfiles.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
@@ -197,6 +199,54 @@ struct XBelowKeep : kestrafin::search::NameExclusion {
         return folder_below_root == "keep" && name.starts_with("x");
     }
 };
+
+TEST(Search, LinksAndOtherVolumesAreLeftUnenteredWhenTheOptionsSaySo) {
+    using kestrafin::search::NotEntered;
+    using kestrafin::search::SearchOptions;
+    TempFolder tree;
+    TempFolder elsewhere("/dev/shm");
+    struct stat here {};
+    struct stat there {};
+    check(stat(tree.path().c_str(), &here) == 0 && stat(elsewhere.path().c_str(), &there) == 0,
+          "stat");
+    if (here.st_dev == there.st_dev)
+        GTEST_SKIP() << "/dev/shm is on the volume of " << tree.path();
+    make_folder(tree / "a");
+    make_file(tree / "a/f");
+    make_link(tree / "a", tree / "l");
+    make_file(elsewhere / "g");
+    make_link(elsewhere.path(), tree / "shm");
+    using Declined = std::vector<std::pair<std::string, NotEntered>>;
+    const struct {
+        const char* what;
+        SearchOptions options;
+        std::set<std::string> entries;
+        Declined not_entered;
+    } cases[] = {
+        {"by default", {}, {tree / "a/f", tree / "l/f", tree / "shm/g"}, {}},
+        {"without following links",
+         {.follow_links = false},
+         {tree / "a/f"},
+         {{tree / "l", NotEntered::link}, {tree / "shm", NotEntered::link}}},
+        {"on the root's volume",
+         {.one_file_system = true},
+         {tree / "a/f", tree / "l/f"},
+         {{tree / "shm", NotEntered::other_volume}}},
+    };
+    for (const auto& walk : cases)
+        for (const std::size_t threads : {1, 4}) {
+            SearchOptions options = walk.options;
+            options.longer_than = 0;
+            options.threads = threads;
+            options.read_ahead_after_folders = 1;
+            RecordingSink sink;
+            searchfiles(tree.path(), true, sink, options);
+            EXPECT_EQ(as_set(sink.entries), walk.entries) << walk.what << ", " << threads;
+            Declined declined = sink.not_entered;
+            std::sort(declined.begin(), declined.end());
+            EXPECT_EQ(declined, walk.not_entered) << walk.what << ", " << threads;
+        }
+}
 
 TEST(Search, FoldersListedAfterALongFileNameAreStillExcluded) {
     // The walk hands on a file of 250 bytes as it reads the folder, which

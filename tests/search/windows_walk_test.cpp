@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "platform/folders.h"
+#include "platform/windows/reparse_data.h"
 #include "search/path_text.h"
 #include "tests/search/recording_sink.h"
 #include "tests/support/windows_temp_folder.h"
@@ -215,6 +216,53 @@ TEST(WindowsWalk, AnUnreadableFolderIsReportedAndTheWalkGoesOn) {
 
 // A link to nothing, or to a file, is listed as a file, as on other hosts;
 // it is no folder that could not be read.
+namespace {
+
+// Reparse data of a symbolic link to \\SERVER\share, as a link planted
+// there would have; Wine makes no such link.
+std::error_code read_link_to_server(void* folder, std::wstring_view name,
+                                    std::vector<std::uint8_t>& data) {
+    if (name != L"remote") return platform::windows::read_reparse_data(folder, name, data);
+    const std::u16string target = u"\\??\\UNC\\SERVER\\share";
+    data.assign(20 + 2 * target.size(), 0);
+    const auto put16 = [&](std::size_t at, std::size_t value) {
+        data[at] = static_cast<std::uint8_t>(value);
+        data[at + 1] = static_cast<std::uint8_t>(value >> 8);
+    };
+    put16(0, 0x000C);
+    put16(2, 0xA000);  // IO_REPARSE_TAG_SYMLINK
+    put16(4, data.size() - 8);
+    put16(10, 2 * target.size());  // the substitute name, then an empty print name
+    put16(12, 2 * target.size());
+    for (std::size_t unit = 0; unit < target.size(); ++unit) put16(20 + 2 * unit, target[unit]);
+    return {};
+}
+
+}  // namespace
+
+TEST(WindowsWalk, ALinkToAnotherMachineIsNeverEntered) {
+    WindowsTempFolder root;
+    make_windows_folder(root / "target");
+    make_windows_file(root / "target\\inside");
+    if (!make_windows_folder_link(root / "target", root / "remote"))
+        GTEST_SKIP() << "this system makes no folder links";
+    ASSERT_TRUE(make_windows_folder_link(root / "target", root / "local"));
+    platform::windows::replace_reparse_data_reader(&read_link_to_server);
+    for (const std::size_t threads : {1, 4}) {
+        RecordingSink sink;
+        search::searchfiles(root.path(), true, sink,
+                            {.longer_than = 0, .threads = threads, .read_ahead_after_folders = 1});
+        std::sort(sink.entries.begin(), sink.entries.end());
+        const std::vector<std::string> expected = {root / "local\\inside",
+                                                   root / "target\\inside"};
+        EXPECT_EQ(sink.entries, expected) << threads << " threads";
+        const std::vector<std::pair<std::string, search::NotEntered>> declined = {
+            {root / "remote", search::NotEntered::other_machine}};
+        EXPECT_EQ(sink.not_entered, declined) << threads << " threads";
+    }
+    platform::windows::replace_reparse_data_reader(nullptr);
+}
+
 TEST(WindowsWalk, LinksToNothingAndToFilesAreListedAsFiles) {
     WindowsTempFolder root;
     std::string deep = root.path();

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <thread>
 
 namespace kestrafin::testing {
@@ -29,7 +30,14 @@ struct Node {
 
 FileSystemLie served_lie = FileSystemLie::none;
 
-const std::vector<Node>& tree() {
+const std::vector<Node>& tree(FileSystemLie lie = served_lie) {
+    static const std::vector<Node> hundred_files = [] {
+        std::vector<Node> nodes{{"/", true}};
+        for (int file = 0; file < 100; ++file)
+            nodes.push_back({"/n" + std::to_string(100 + file).substr(1), false});
+        return nodes;
+    }();
+    if (lie == FileSystemLie::unaskable_root_with_early_end_mark) return hundred_files;
     static const std::vector<Node> nodes = [] {
         const std::string top = "/" + std::string(210, 'f');
         const std::string mid = top + "/" + std::string(300, 'd');
@@ -93,6 +101,8 @@ int get_attributes(const char* path, struct stat* attributes, fuse_file_info*) {
     if (node == nullptr) return -ENOENT;
     if (served_lie == FileSystemLie::kind_unknown_and_unaskable && node->path == unaskable())
         return -EIO;
+    if (served_lie == FileSystemLie::unaskable_root_with_early_end_mark && node->path == "/")
+        return -EIO;
     std::memset(attributes, 0, sizeof *attributes);
     attributes->st_mode = node->folder ? S_IFDIR | 0755 : S_IFREG | 0444;
     attributes->st_nlink = node->folder ? 2 : 1;
@@ -107,8 +117,34 @@ void* start_serving(fuse_conn_info*, fuse_config* config) {
     return nullptr;
 }
 
-int read_folder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*,
-                fuse_readdir_flags) {
+// The root's files in two replies: the first ends at the largest offset,
+// which ext4 gives as where the next read starts once a folder has ended.
+int read_in_two_replies(void* buffer, fuse_fill_dir_t fill, off_t offset) {
+    constexpr off_t kEndMark = std::numeric_limits<off_t>::max();
+    constexpr off_t kSecondHalf = 1000;
+    const std::size_t half = (tree().size() - 1) / 2;
+    std::size_t next = offset == kEndMark         ? half
+                       : offset >= kSecondHalf ? static_cast<std::size_t>(offset - kSecondHalf)
+                                                  : static_cast<std::size_t>(offset);
+    for (; next < tree().size() - 1; ++next) {
+        const off_t after = next + 1 == half ? kEndMark
+                            : next < half    ? static_cast<off_t>(next + 1)
+                                             : kSecondHalf + static_cast<off_t>(next + 1);
+        struct stat attributes {};
+        attributes.st_mode = S_IFREG;
+        attributes.st_ino = next + 2;
+        if (fill(buffer, tree()[next + 1].path.c_str() + 1, &attributes, after,
+                 fuse_fill_dir_flags{}) != 0 ||
+            next + 1 == half)
+            break;
+    }
+    return 0;
+}
+
+int read_folder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset,
+                fuse_file_info*, fuse_readdir_flags) {
+    if (served_lie == FileSystemLie::unaskable_root_with_early_end_mark)
+        return read_in_two_replies(buffer, fill, offset);
     const Node* folder = find(path);
     if (folder == nullptr || !folder->folder) return -ENOENT;
     struct stat dot {};
@@ -212,9 +248,9 @@ namespace {
 void add_files_below(const std::string& folder, FileSystemLie lie,
                      std::vector<std::string>& paths) {
     if (lie == FileSystemLie::kind_unknown_and_unaskable && folder == unaskable()) return;
-    for (const Node& node : tree())
+    for (const Node& node : tree(lie))
         if (!node.folder && parent_of(node.path) == folder) paths.push_back(node.path);
-    for (const Node& node : tree())
+    for (const Node& node : tree(lie))
         if (node.folder && node.path != "/" && parent_of(node.path) == folder)
             add_files_below(node.path, lie, paths);
 }

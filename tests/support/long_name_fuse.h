@@ -18,6 +18,9 @@ enum class FileSystemLie {
     child_takes_parents_number,  // each folder reports the inode of the one above it
     kind_unknown_and_unaskable,  // listings type nothing, and the folder "x" cannot be stat'ed
     dots_typed_as_files,         // "." and ".." are listed as regular files
+    // The root holds only the files n00..n99, refuses to be stat'ed, and its
+    // first listing reply ends at the offset ext4 gives a folder's end.
+    unaskable_root_with_early_end_mark,
 };
 
 class LongNameFileSystem {

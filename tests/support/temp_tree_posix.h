@@ -84,8 +84,9 @@ inline void remove_tree(const std::string& path) {
 
 class TempFolder {
   public:
-    TempFolder() {
-        std::string pattern = "/tmp/kestrafin-test.XXXXXX";
+    // In /tmp, or in the folder `under` (another file system, say).
+    explicit TempFolder(const std::string& under = "/tmp") {
+        std::string pattern = under + "/kestrafin-test.XXXXXX";
         check(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
         path_ = pattern;
     }
