@@ -34,6 +34,12 @@ inline std::string program_file(const std::string& folder, std::string_view name
 // `argv` is the command line itself.
 std::vector<std::string> program_arguments(int argc, char** argv);
 
+// Makes every library the program loads from now on come from the system's
+// own folder, never from the program's folder or the current one, where
+// anyone may have put a file of a system library's name. Call it first in
+// main. Nothing where the host has no such search.
+void load_libraries_from_the_system_only();
+
 // --- Standard streams: text written to them. A stream is named by its number
 // in the C runtime: kStandardOutput, kStandardError, or one the runtime opened.
 
@@ -83,8 +89,10 @@ enum class WindowStyle : int {
 // Starts the program named by the first word of `command_line`, with the rest
 // of the line as its arguments, and returns without waiting for it. A line
 // whose first word is "explorer" opens the rest of the line in the desktop's
-// default browser or file manager. Raises std::system_error when the program
-// cannot be started.
+// default browser or file manager. On Windows a bare name is a program of the
+// system (System32, then the Windows folder) started by its full path, never a
+// file of that name in the program's folder, the current folder or PATH.
+// Raises std::system_error when the program cannot be started.
 void start_program(const std::string& command_line, WindowStyle style);
 
 // The signature of start_program, so that callers can be handed a stand-in.

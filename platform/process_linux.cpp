@@ -211,6 +211,10 @@ void free_large_block(void* block, std::size_t size) noexcept {
     if (block != nullptr) munmap(block, size);
 }
 
+// The dynamic loader searches only the paths the system and the executable
+// name; the current folder is never among them.
+void load_libraries_from_the_system_only() {}
+
 void start_program(const std::string& command_line, WindowStyle /*style*/) {
     const std::vector<std::string> words = arguments_for(command_line);
     if (words.empty())

@@ -2,6 +2,7 @@
 // through the system's wide-text calls.
 #include "platform/process.h"
 #include "platform/text.h"
+#include "platform/windows/process_start.h"
 #include "platform/windows/system.h"
 
 // After the system headers, which it needs.
@@ -80,6 +81,15 @@ std::string program_folder() {
     return utf8_from_utf16(std::u16string_view(path).substr(0, drive_root ? 3 : separator));
 }
 
+// Libraries that Windows loads by name on the program's behalf (a shell
+// extension's, a font driver's) are then looked for in System32 alone. The
+// libraries the executable imports are found before main in the system's
+// usual order, which asks the executable's folder first for those the system
+// does not know by name.
+void load_libraries_from_the_system_only() {
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 // The command line as the system holds it, in UTF-16: the narrow argv of the
 // C runtime has lost every character outside the ANSI code page.
 std::vector<std::string> program_arguments(int argc, char** argv) {
@@ -155,28 +165,29 @@ void free_large_block(void* block, std::size_t /*size*/) noexcept {
     if (block != nullptr) ::VirtualFree(block, 0, MEM_RELEASE);
 }
 
-// Starting a program on Windows as the system's own shell function does: the
-// whole line goes to CreateProcessW, which finds the program named by its
-// first word, and the window style becomes the new program's show command.
+// Starting a program on Windows: the first word names the program, which is
+// started by its full path, so that CreateProcessW never searches the
+// program's folder or the current one, where anyone may have put a file of
+// that name; the window style becomes the new program's show command.
 void start_program(const std::string& command_line, WindowStyle style) {
-    if (command_line.find_first_not_of(" \t") == std::string::npos)
+    const std::wstring line = windows::wide_from_utf8(command_line);
+    const std::size_t first = line.find_first_not_of(L" \t");
+    if (first == std::wstring::npos)
         throw std::system_error(ERROR_INVALID_PARAMETER, std::system_category(),
                                 "cannot start an empty command");
-    // CreateProcessW may write into the command line, so it gets its own copy.
-    std::wstring line = windows::wide_from_utf8(command_line);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = show_command(style);
-    PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &started)) {
-        const std::error_code error = windows::last_error();
-        const auto first_word = command_line.substr(0, command_line.find(' '));
-        throw std::system_error(error, "cannot start '" + first_word + "'");
-    }
-    ::CloseHandle(started.hThread);
-    ::CloseHandle(started.hProcess);
+    const bool quoted = line[first] == L'"';
+    const std::size_t word_start = quoted ? first + 1 : first;
+    std::size_t word_end = quoted ? line.find(L'"', word_start) : line.find_first_of(L" \t", first);
+    if (word_end == std::wstring::npos) word_end = line.size();
+    const std::wstring_view word = std::wstring_view(line).substr(word_start, word_end - word_start);
+    std::error_code error;
+    const std::wstring program = windows::program_file_for(word, error);
+    if (error)
+        throw std::system_error(error, "cannot start '" + windows::utf8_from_wide(word) + "'");
+    const std::size_t rest = quoted && word_end < line.size() ? word_end + 1 : word_end;
+    windows::start_process({.program = program,
+                            .command_line = L"\"" + program + L"\"" + line.substr(rest),
+                            .show = show_command(style)});
 }
 
 // Shows a file in Explorer, selected in its folder.

@@ -29,6 +29,7 @@ constexpr int kUsageOrRoot = 2;
 
 int main(int argc, char** argv) {
     using namespace kestrafin;
+    platform::load_libraries_from_the_system_only();
     platform::keep_standard_streams_open();
     scanner::ScanOptions options;
     try {

@@ -12,6 +12,7 @@
 #include "win32/message_lines.h"
 #include "win32/resource_ids.h"
 #include "win32/text_prompt.h"
+#include "win32/window_dpi.h"
 #include "window/count_label.h"
 
 namespace kestrafin::win32 {
@@ -219,7 +220,7 @@ frmMain::frmMain(std::string program_folder, window::WindowServices services)
     if (frmMain_ == nullptr) raise_last_error("cannot create the window");
     ::SetWindowLongPtrW(frmMain_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     ::SetWindowLongPtrW(frmMain_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(window_procedure));
-    dpi_ = std::max(96u, ::GetDpiForWindow(frmMain_));
+    dpi_ = window_dpi(frmMain_);
     logo_ = GdiOwner<HBITMAP>(static_cast<HBITMAP>(::LoadImageW(
         program_instance(), MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     create_controls();
@@ -337,9 +338,8 @@ void frmMain::describe_list() {
 
 window::LayoutScale frmMain::fitted_scale() const {
     RECT frame{};
-    ::AdjustWindowRectExForDpi(
-        &frame, static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_STYLE)), FALSE,
-        static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_EXSTYLE)), dpi_);
+    add_window_frame(frame, static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_STYLE)),
+                     static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_EXSTYLE)), dpi_);
     const RECT work = work_area();
     // The fonts are the window's own, of fixed size: the DPI alone scales them.
     return window::layout_scale(dpi_, {}, {}, {kClientArea.width, kClientArea.height},
@@ -423,9 +423,8 @@ void frmMain::lay_out() {
 
 SIZE frmMain::outer_size() const {
     RECT frame{0, 0, scale_.across(kClientArea.width), scale_.down(kClientArea.height)};
-    ::AdjustWindowRectExForDpi(
-        &frame, static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_STYLE)), FALSE,
-        static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_EXSTYLE)), dpi_);
+    add_window_frame(frame, static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_STYLE)),
+                     static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_EXSTYLE)), dpi_);
     return {frame.right - frame.left, frame.bottom - frame.top};
 }
 

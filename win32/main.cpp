@@ -27,5 +27,6 @@ int Main() {
 }  // namespace Kestrafin_Lib
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    kestrafin::platform::load_libraries_from_the_system_only();
     return Kestrafin_Lib::Main();
 }
