@@ -138,11 +138,21 @@ void ScanSink::folder_listed(std::string_view directory, const search::FolderLis
         return std::string_view(held_paths_)
             .substr(file.offset + slashed_size, file.length - slashed_size);
     };
+    // Folders the walk left unentered (links to another machine, say) are
+    // moved with the rest all the same.
+    const std::vector<search::ListedName>* folders = &listing.subfolders;
+    std::vector<search::ListedName> with_declined;
+    if (!listing.declined.empty()) {
+        with_declined = listing.subfolders;
+        for (const search::DeclinedName& declined : listing.declined)
+            with_declined.push_back(declined.name);
+        folders = &with_declined;
+    }
     const bool collisions = names_.collisions();
     if (collisions) {
         names_listed_.clear();
         for (const HeldFile& file : held_) names_listed_.push_back(held_name(file));
-        for (const search::ListedName& subfolder : listing.subfolders)
+        for (const search::ListedName& subfolder : *folders)
             names_listed_.push_back(listing.name_of(subfolder));
         collisions_.find(names_listed_, colliding_);
     }
@@ -159,7 +169,7 @@ void ScanSink::folder_listed(std::string_view directory, const search::FolderLis
     held_paths_.clear();
     // A folder that breaks a name rule is one entry, whatever lies below it.
     const bool in_root = slashed_size == slashed_root_size_;
-    for (const search::ListedName& subfolder : listing.subfolders) {
+    for (const search::ListedName& subfolder : *folders) {
         const std::string_view name = listing.name_of(subfolder);
         Reasons reasons = names_.judge(name, in_root);
         if (collisions && colliding_[at]) reasons.add(Reason::collision);
