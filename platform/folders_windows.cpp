@@ -127,15 +127,20 @@ constexpr DWORD kErrorInvalidReparseData = 4392;  // ERROR_INVALID_REPARSE_DATA
 
 // For a symbolic link: the machine its data names, read without opening its
 // target (which would sign in there); empty for this machine. Other tags
-// cannot lead to another machine.
+// cannot lead to another machine. Wine's links to Unix paths carry no tag
+// and may have no data to read: they stay on this machine.
 std::optional<std::u16string> link_machine(HANDLE folder, std::wstring_view name, DWORD tag,
                                            std::error_code& error) {
-    if (tag != windows::kReparseTagSymlink) return std::u16string();
+    if (tag != windows::kReparseTagSymlink && tag != 0) return std::u16string();
     std::vector<std::uint8_t> data;
     error = windows::reparse_data_reader()(folder, name, data);
-    if (error) return std::nullopt;
-    std::optional<std::u16string> machine = windows::machine_of_link(data.data(), data.size());
-    if (!machine) error = system_error_code(kErrorInvalidReparseData);
+    std::optional<std::u16string> machine =
+        error ? std::nullopt : windows::machine_of_link(data.data(), data.size());
+    if (tag == 0 && !machine) {
+        error.clear();
+        return std::u16string();
+    }
+    if (!machine && !error) error = system_error_code(kErrorInvalidReparseData);
     return machine;
 }
 

@@ -185,10 +185,20 @@ void ScanSink::folder_listed(std::string_view directory, const search::FolderLis
     const bool collisions = names_.collisions() && !holding_stopped_;
     if (holding_stopped_ && summary_) summary_->collisions_unchecked();
     holding_stopped_ = false;
+    // Folders the walk left unentered (links to another machine, say) are
+    // moved with the rest all the same.
+    const std::vector<search::ListedName>* folders = &listing.subfolders;
+    std::vector<search::ListedName> with_declined;
+    if (!listing.declined.empty()) {
+        with_declined = listing.subfolders;
+        for (const search::DeclinedName& declined : listing.declined)
+            with_declined.push_back(declined.name);
+        folders = &with_declined;
+    }
     if (collisions) {
         names_listed_.clear();
         for (const HeldFile& file : held_) names_listed_.push_back(held_name(file));
-        for (const search::ListedName& subfolder : listing.subfolders)
+        for (const search::ListedName& subfolder : *folders)
             names_listed_.push_back(listing.name_of(subfolder));
         colliding_.assign(names_listed_.size(), false);
         for (const platform::NameComparison comparison : names_.collision_comparisons())
@@ -210,7 +220,7 @@ void ScanSink::folder_listed(std::string_view directory, const search::FolderLis
         !listed_by_name_.empty() && listed_by_name_.erase(std::string(directory)) > 0;
     if (!in_root && !holds_files && !listed_by_name) list_folder_by_length(directory);
     // A folder that breaks a name rule is one entry, whatever lies below it.
-    for (const search::ListedName& subfolder : listing.subfolders) {
+    for (const search::ListedName& subfolder : *folders) {
         const std::string_view name = listing.name_of(subfolder);
         Reasons reasons = names_.judge(name, in_root);
         if (collisions && colliding_[at]) reasons.add(Reason::collision);

@@ -496,6 +496,15 @@ TEST(Scanner, NamesTheLinksAndVolumesItsOptionsLeaveUnentered) {
     }
 }
 
+TEST(Scanner, AFolderLeftUnenteredIsCheckedByItsNameAsAnyOther) {
+    TempFolder tree;
+    make_folder_chain(tree.path(), {"a"}, {"f"});
+    make_link(tree / "a", tree / "bad?");
+    const ScanRun run = run_scanner({"-q", "--no-follow", "--check", "windows", tree.path()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, tree / "bad?" + "\n");
+}
+
 TEST(Scanner, EveryThreadCountWritesTheSameBytesAndABadCountIsAUsageError) {
     GeneratedTree tree;
     const ScanRun one = run_scanner({"-q", "-j1", "--longer-than", "100", tree.root});

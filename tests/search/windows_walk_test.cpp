@@ -242,9 +242,12 @@ std::error_code read_link_to_server(void* folder, std::wstring_view name,
 
 TEST(WindowsWalk, ALinkToAnotherMachineIsNeverEntered) {
     WindowsTempFolder root;
-    make_windows_folder(root / "target");
-    make_windows_file(root / "target\\inside");
-    if (!make_windows_folder_link(root / "target", root / "remote"))
+    // Each link to a folder of its own, so that neither is a web of links.
+    for (const char* folder : {"target", "other"}) {
+        make_windows_folder(root / folder);
+        make_windows_file(root / folder + "\\inside");
+    }
+    if (!make_windows_folder_link(root / "other", root / "remote"))
         GTEST_SKIP() << "this system makes no folder links";
     ASSERT_TRUE(make_windows_folder_link(root / "target", root / "local"));
     platform::windows::replace_reparse_data_reader(&read_link_to_server);
@@ -253,8 +256,8 @@ TEST(WindowsWalk, ALinkToAnotherMachineIsNeverEntered) {
         search::searchfiles(root.path(), true, sink,
                             {.longer_than = 0, .threads = threads, .read_ahead_after_folders = 1});
         std::sort(sink.entries.begin(), sink.entries.end());
-        const std::vector<std::string> expected = {root / "local\\inside",
-                                                   root / "target\\inside"};
+        const std::vector<std::string> expected = {
+            root / "local\\inside", root / "other\\inside", root / "target\\inside"};
         EXPECT_EQ(sink.entries, expected) << threads << " threads";
         const std::vector<std::pair<std::string, search::NotEntered>> declined = {
             {root / "remote", search::NotEntered::other_machine}};
