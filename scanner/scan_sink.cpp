@@ -260,6 +260,29 @@ void ScanSink::link_web_skipped(std::string_view directory) {
              ": its folder was already walked through a link");
 }
 
+void ScanSink::system_folder_skipped(std::string_view directory) {
+    ++declined_.system_folders;
+    if (options_.verbose)
+        warn("not entering " + quoted_for_terminal(directory) +
+             ": the system marks it as its own and refuses to open it");
+}
+
+void ScanSink::path_cycle_skipped(std::string_view directory) {
+    ++declined_.path_cycles;
+    if (options_.verbose)
+        warn("not entering " + quoted_for_terminal(directory) +
+             ": its path leads back to a folder that is being walked (the volume gives "
+             "folders no identity)");
+}
+
+void ScanSink::link_depth_skipped(std::string_view directory) {
+    ++declined_.too_many_links;
+    if (options_.verbose)
+        warn("not entering " + quoted_for_terminal(directory) + ": it lies below more than " +
+             std::to_string(search::kMostLinksWithoutIdentity) +
+             " links, and the volume gives folders no identity to tell a loop by");
+}
+
 void ScanSink::kernel_file_system_skipped(std::string_view directory) {
     // Said even without -v when it is the root, since then nothing is walked
     // but other file systems mounted below it.

@@ -38,6 +38,9 @@ class ScanSink : public search::SearchSink {
     void cycle_skipped(std::string_view directory) override;
     void link_web_skipped(std::string_view directory) override;
     void kernel_file_system_skipped(std::string_view directory) override;
+    void system_folder_skipped(std::string_view directory) override;
+    void path_cycle_skipped(std::string_view directory) override;
+    void link_depth_skipped(std::string_view directory) override;
     void folder_done(std::string_view directory) override;
 
     // Writes what is still buffered (and commits the list file), then the

@@ -11,8 +11,15 @@ namespace kestrafin::search {
 struct DeclinedFolders {
     std::size_t cycles = 0;     // links and mounts leading back into the walk
     std::size_t link_webs = 0;  // folders already walked through a link
+    // Where folders have no identity: links whose resolved path the walk is
+    // inside, and folders below too many links.
+    std::size_t path_cycles = 0;
+    std::size_t too_many_links = 0;
+    std::size_t system_folders = 0;  // marked by the system as its own, and refused
 
-    std::size_t total() const { return cycles + link_webs; }
+    std::size_t total() const {
+        return cycles + link_webs + path_cycles + too_many_links + system_folders;
+    }
 };
 
 // "3 folders not entered: 2 leading back into the walk, 1 already walked

@@ -12,6 +12,7 @@ void FolderListing::clear() {
     excluded.clear();
     unknown.clear();
     read_error.clear();
+    resolved_path.clear();
 }
 
 void read_folder_listing(platform::Folder& folder, const ListingRequest& request,
@@ -25,7 +26,10 @@ void read_folder_identity(platform::Folder& folder, const ListingRequest& reques
     listing.clear();
     std::error_code error;
     listing.identity = folder.identity(error);
-    const bool same_volume = request.parent_volume && listing.identity.known() &&
+    // Without an identity the walk tells loops through links by path.
+    if (!listing.identity.known()) listing.resolved_path = folder.resolved_path(error);
+    // A volume may be known where its files' IDs are not.
+    const bool same_volume = request.parent_volume && listing.identity.volume != 0 &&
                              *request.parent_volume == listing.identity.volume;
     listing.mount_root = folder.is_mount_root() || (request.parent_volume && !same_volume);
     if (same_volume && !request.parent_on_kernel_file_system) return;

@@ -26,6 +26,10 @@ inline constexpr std::size_t kDefaultLongerThan = 200;
 // window: enough that a share's round trips overlap. Where more would not
 // read faster, as on a local disk, fewer read at once.
 inline constexpr std::size_t kDefaultThreads = 64;
+// Links followed on the way down to a folder at most, where the host cannot
+// tell folders' identities; a loop through the same share under another name
+// shows no path the walk is inside.
+inline constexpr std::size_t kMostLinksWithoutIdentity = 8;
 
 struct FolderListing;
 class NameExclusion;
@@ -53,6 +57,19 @@ class SearchSink {
     // A folder reached through a link (the link itself or a folder below it)
     // that the walk has already walked through a link; it is not entered again.
     virtual void link_web_skipped(std::string_view /*directory*/) {}
+    // A folder the host marks as its own (Windows: hidden and system, as the
+    // old profile junctions, "System Volume Information" and other users'
+    // recycle bins are) that it refused to open: it is not entered, and that
+    // is no failure. One the host does not mark so is unreadable.
+    virtual void system_folder_skipped(std::string_view /*directory*/) {}
+    // Where the host cannot tell a folder's identity (a share that gives
+    // every file the ID 0), a folder reached through a link whose resolved
+    // path is that of a folder the walk is inside; it is not entered.
+    virtual void path_cycle_skipped(std::string_view /*directory*/) {}
+    // Where the host cannot tell a folder's identity, a folder reached
+    // through more than kMostLinksWithoutIdentity links on the way down; it
+    // is not entered, as a loop could not be told otherwise.
+    virtual void link_depth_skipped(std::string_view /*directory*/) {}
     // A folder on a kernel file system (proc, sysfs, ...), which holds no user
     // files: its names are not read, and the walk enters it only on its way to
     // other file systems mounted below it.
@@ -103,8 +120,11 @@ struct SearchOptions {
 // the walk is inside and it is reached through a link or is a mount's root,
 // when it is reached through a link (directly or below one) and was already
 // walked through a link, or when it lies on a kernel file system (unless
-// other file systems are mounted below it, which the walk goes on to); each of
-// these is reported to the sink. The sink is called on the calling thread
+// other file systems are mounted below it, which the walk goes on to); where
+// the host cannot tell identities, a folder reached through a link is not
+// entered when its resolved path is one the walk is inside or when too many
+// links lead to it; a folder the host marks as its own is not entered when
+// the host refuses to open it. Each of these is reported to the sink. The sink is called on the calling thread
 // alone, whatever the thread count; every reader has ended when this returns,
 // at the walk's end or once the sink asked to stop.
 void searchfiles(std::string_view directory, bool descend, SearchSink& sink,

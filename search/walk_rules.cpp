@@ -16,7 +16,7 @@ bool WalkRules::admit(const FolderListing& listing, const FolderRoute& route,
         // Entered only on the way to mounts of other file systems below it.
         return !listing.subfolders.empty();
     }
-    if (!listing.identity.known()) return true;
+    if (!listing.identity.known()) return admit_without_identity(listing, route, directory);
     // A plain folder on the same mount as its parent cannot close a cycle,
     // whatever number the file system gives it: some reuse numbers, and
     // only links and mounts lead back up.
@@ -60,6 +60,33 @@ bool WalkRules::admit_below_link(const platform::FolderIdentity& identity, bool 
     return true;
 }
 
+// Without identities the web of links cannot be told, only a loop: by the
+// resolved path when the host gives one, and by the number of links when the
+// same folder shows under another path (a share reached under two names).
+bool WalkRules::admit_without_identity(const FolderListing& listing, const FolderRoute& route,
+                                       std::string_view directory) {
+    if (!route.entered_through_link && !listing.mount_root) return true;
+    if (!listing.resolved_path.empty() &&
+        std::find(descent_paths_.begin(), descent_paths_.end(), listing.resolved_path) !=
+            descent_paths_.end()) {
+        sink_.path_cycle_skipped(directory);
+        return false;
+    }
+    if (route.links > kMostLinksWithoutIdentity) {
+        sink_.link_depth_skipped(directory);
+        return false;
+    }
+    return true;
+}
+
+void WalkRules::not_opened(std::string_view directory, bool marked_by_system,
+                           const std::error_code& error) {
+    if (marked_by_system && error == std::errc::permission_denied)
+        sink_.system_folder_skipped(directory);
+    else
+        sink_.folder_unreadable(directory, error.value());
+}
+
 void WalkRules::leave_out(const std::optional<LeftOutFile>& file) {
     left_out_ = file;
 }
@@ -80,7 +107,8 @@ void WalkRules::folder_read(const FolderListing& listing, std::string_view direc
         if (!path.empty() && path.back() != platform::kPathSeparator)
             path.push_back(platform::kPathSeparator);
         path.append(listing.name_of(unknown.name));
-        sink_.folder_unreadable(path, unknown.error);
+        not_opened(path, unknown.name.marked_by_system,
+                   std::error_code(unknown.error, std::system_category()));
     }
     if (listing.read_error) sink_.folder_unreadable(directory, listing.read_error.value());
     sink_.folder_done(directory);
@@ -126,12 +154,19 @@ bool WalkRules::reopened_is_read(platform::Folder& reopened, const FolderListing
     return true;
 }
 
-void WalkRules::descend(const platform::FolderIdentity& identity) {
-    if (identity.known()) descent_.insert(identity);
+void WalkRules::descend(const platform::FolderIdentity& identity,
+                        std::string_view resolved_path) {
+    if (identity.known())
+        descent_.insert(identity);
+    else
+        descent_paths_.emplace_back(resolved_path);
 }
 
 void WalkRules::ascend(const platform::FolderIdentity& identity) {
-    descent_.erase(identity);
+    if (identity.known())
+        descent_.erase(identity);
+    else if (!descent_paths_.empty())
+        descent_paths_.pop_back();
 }
 
 }  // namespace kestrafin::search

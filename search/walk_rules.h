@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/folders.h"
 #include "search/folder_listing.h"
@@ -20,6 +21,7 @@ namespace kestrafin::search {
 struct FolderRoute {
     bool entered_through_link = false;
     bool below_link = false;  // it or a folder above it was entered through a link
+    std::size_t links = 0;    // links followed on the way down to it, its own included
 };
 
 // Whether the files of a folder whose directory string has `units` UTF-16
@@ -108,9 +110,17 @@ class WalkRules {
     bool reopened_is_read(platform::Folder& reopened, const FolderListing& read,
                           platform::FolderIdentity& identity);
 
+    // Tells the sink about the folder `directory`, listed with the host's
+    // mark `marked_by_system`, that could not be opened (or its kind learnt)
+    // for `error`: not entered when the host marks it as its own and refused
+    // access, else unreadable.
+    void not_opened(std::string_view directory, bool marked_by_system,
+                    const std::error_code& error);
+
     // The descent: a folder joins it when the walk goes below it and leaves
-    // it when the walk comes back.
-    void descend(const platform::FolderIdentity& identity);
+    // it when the walk comes back. `resolved_path` is its listing's, for a
+    // folder whose identity is not known.
+    void descend(const platform::FolderIdentity& identity, std::string_view resolved_path = {});
     void ascend(const platform::FolderIdentity& identity);
 
   private:
@@ -129,12 +139,17 @@ class WalkRules {
 
     bool admit_below_link(const platform::FolderIdentity& identity, bool may_lead_back,
                           std::string_view directory);
+    bool admit_without_identity(const FolderListing& listing, const FolderRoute& route,
+                                std::string_view directory);
 
     SearchSink& sink_;
     IdentitySet descent_;
     IdentitySet walked_below_links_;
     IdentitySet link_targets_;  // folders entered through a link or at a mount below one
     std::unordered_set<NamedIdentity, NamedIdentityHash> walked_by_name_;
+    // The resolved paths of the folders of the descent whose identity is not
+    // known, from the root down.
+    std::vector<std::string> descent_paths_;
     std::optional<LeftOutFile> left_out_;
     bool leaving_out_here_ = false;  // the folder admitted last holds the left-out file
 };

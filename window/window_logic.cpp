@@ -98,6 +98,9 @@ class ReportingSink : public ListSink {
     void cycle_skipped(std::string_view) override { report.folder_declined(); }
     void link_web_skipped(std::string_view) override { report.folder_declined(); }
     void kernel_file_system_skipped(std::string_view) override { report.folder_declined(); }
+    void system_folder_skipped(std::string_view) override { report.folder_declined(); }
+    void path_cycle_skipped(std::string_view) override { report.folder_declined(); }
+    void link_depth_skipped(std::string_view) override { report.folder_declined(); }
 
     // Touched by the walk's thread only until the walk has ended.
     WalkReport report;
