@@ -472,8 +472,8 @@ std::string Folder::resolved_path(std::error_code& error) const {
     constexpr DWORD kForm = FILE_NAME_NORMALIZED | VOLUME_NAME_NT;
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = ::GetFinalPathNameByHandleW(state_->handle.get(), path.data(),
-                                                         static_cast<DWORD>(path.size()), kForm);
+        const DWORD length = calls().final_path(state_->handle.get(), path.data(),
+                                                static_cast<DWORD>(path.size()), kForm);
         if (length == 0) {
             error = windows::last_error();
             return {};

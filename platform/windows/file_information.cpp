@@ -38,6 +38,10 @@ BOOL FileInformation::identity_by_handle(HANDLE handle, BY_HANDLE_FILE_INFORMATI
     return ::GetFileInformationByHandle(handle, information);
 }
 
+DWORD FileInformation::final_path(HANDLE handle, wchar_t* path, DWORD units, DWORD flags) {
+    return ::GetFinalPathNameByHandleW(handle, path, units, flags);
+}
+
 NTSTATUS FileInformation::query_directory(HANDLE handle, IO_STATUS_BLOCK* status, void* buffer,
                                           ULONG bytes, FILE_INFORMATION_CLASS information_class,
                                           bool restart_scan) {

@@ -14,6 +14,9 @@ struct RecordingSink : search::SearchSink {
     std::vector<std::string> cycles;
     std::vector<std::string> link_webs;
     std::vector<std::string> kernel_skips;
+    std::vector<std::string> system_folders;
+    std::vector<std::string> path_cycles;
+    std::vector<std::string> link_depths;
     std::vector<std::string> folders;
     std::size_t stop_after_folders = 0;  // 0: never stop
 
@@ -27,6 +30,15 @@ struct RecordingSink : search::SearchSink {
     }
     void kernel_file_system_skipped(std::string_view directory) override {
         kernel_skips.emplace_back(directory);
+    }
+    void system_folder_skipped(std::string_view directory) override {
+        system_folders.emplace_back(directory);
+    }
+    void path_cycle_skipped(std::string_view directory) override {
+        path_cycles.emplace_back(directory);
+    }
+    void link_depth_skipped(std::string_view directory) override {
+        link_depths.emplace_back(directory);
     }
     void folder_done(std::string_view directory) override { folders.emplace_back(directory); }
     bool should_stop() override {
