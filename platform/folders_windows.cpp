@@ -187,7 +187,7 @@ enum class ListingClass : std::uint8_t { id_extended, id_both, full, plain, last
 struct ListedEntry {
     std::wstring_view name;
     DWORD attributes = 0;
-    DWORD reparse_tag = 0;  // 0 where the class carries none
+    DWORD reparse_tag = 0;      // 0 where the class carries none
     std::uint64_t file_id = 0;  // 0 where the class carries none
     ULONG next_offset = 0;
 };
@@ -196,8 +196,9 @@ struct ListedEntry {
 // where the size of extended attributes is kept otherwise.
 ListedEntry decode(ListingClass listing_class, const unsigned char* at) {
     const auto entry_of = [](const auto& found) {
-        return ListedEntry{std::wstring_view(found.FileName, found.FileNameLength / sizeof(wchar_t)),
-                           found.FileAttributes, 0, 0, found.NextEntryOffset};
+        return ListedEntry{
+            std::wstring_view(found.FileName, found.FileNameLength / sizeof(wchar_t)),
+            found.FileAttributes, 0, 0, found.NextEntryOffset};
     };
     const auto tag_of = [](const auto& found) {
         return (found.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? found.EaSize : 0;
@@ -284,8 +285,7 @@ struct Folder::State {
 };
 
 std::unique_ptr<Folder::State> Folder::State::checked(windows::Handle handle, bool follow_link,
-                                                      bool opened_as_folder,
-                                                      std::error_code& error,
+                                                      bool opened_as_folder, std::error_code& error,
                                                       std::optional<FolderIdentity> known) {
     // A link followed by an open that asked for a folder needs no check.
     if (!(follow_link && opened_as_folder)) {
@@ -388,7 +388,8 @@ Folder Folder::open_child(const Folder& parent, std::string_view name, std::stri
     ULONG options = kOpenFolder;
     if (!follow_link) options |= FILE_OPEN_REPARSE_POINT;
     const State& above = *parent.state_;
-    windows::Handle handle = open_relative(above.handle.get(), wide_name, kListAccess, options, error);
+    windows::Handle handle =
+        open_relative(above.handle.get(), wide_name, kListAccess, options, error);
     if (error) return {};
     // A plain subfolder lies on its parent's volume, with the ID its parent's
     // listing gave it; what a link leads to must be asked.
@@ -434,7 +435,7 @@ bool Folder::next(FolderEntry& entry, std::error_code& error) {
         entry.error = link.error;
     } else {
         entry.kind = (found.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::folder
-                                                                         : EntryKind::file;
+                                                                        : EntryKind::file;
     }
     // Only a folder, or what may be one, is ever entered.
     entry.marked_by_system = entry.kind != EntryKind::file && entry.kind != EntryKind::other &&

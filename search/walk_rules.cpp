@@ -154,8 +154,7 @@ bool WalkRules::reopened_is_read(platform::Folder& reopened, const FolderListing
     return true;
 }
 
-void WalkRules::descend(const platform::FolderIdentity& identity,
-                        std::string_view resolved_path) {
+void WalkRules::descend(const platform::FolderIdentity& identity, std::string_view resolved_path) {
     if (identity.known())
         descent_.insert(identity);
     else

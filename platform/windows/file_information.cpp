@@ -4,8 +4,8 @@
 
 // Missing from the headers of the cross compiler; exported by ntdll.dll.
 extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE routine,
-                                               PVOID context, PIO_STATUS_BLOCK status,
-                                               PVOID buffer, ULONG bytes,
+                                               PVOID context, PIO_STATUS_BLOCK status, PVOID buffer,
+                                               ULONG bytes,
                                                FILE_INFORMATION_CLASS information_class,
                                                BOOLEAN single_entry, PUNICODE_STRING pattern,
                                                BOOLEAN restart_scan);
