@@ -41,15 +41,21 @@ struct FolderEntry {
     // A folder whose names lie elsewhere (a cloud placeholder, an offline
     // file): listing it makes the host fetch them.
     bool offline = false;
+    // The host marks it a folder of its own that users are not to enter
+    // (Windows: hidden and system, as profile junctions and "System Volume
+    // Information" are); never set on Linux.
+    bool marked_by_system = false;
 };
 
 // Identifies a folder on the host: device and inode, or volume serial number
-// and file ID. Both 0 when the host cannot tell.
+// and file ID. The file is 0 when the host cannot tell, or gives the ID 0 (as
+// some shares do for every file): then the folder is not known by it, though
+// its volume may be.
 struct FolderIdentity {
     std::uint64_t volume = 0;
     std::uint64_t file = 0;
     bool operator==(const FolderIdentity&) const = default;
-    bool known() const { return volume != 0 || file != 0; }
+    bool known() const { return file != 0; }
 };
 
 // Threads that make a folder's lookups at once (Folder::look_up_at_once),
@@ -110,6 +116,12 @@ class Folder {
     // The open folder's identity; fails only when the host cannot be asked,
     // and the result is then not known().
     FolderIdentity identity(std::error_code& error) const;
+
+    // The open folder's path with every link resolved, as the host names it
+    // now (it may differ in form from the paths the walk is given); for
+    // telling by path whether a folder is one the walk is inside where its
+    // identity is not known. Empty with `error` set where the host cannot tell.
+    std::string resolved_path(std::error_code& error) const;
 
     // True when the folder is the root of a mount, a bind mount included
     // (which keeps the volume of the folder it was taken from). Asked after

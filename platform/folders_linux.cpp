@@ -618,6 +618,25 @@ FolderIdentity Folder::identity(std::error_code& error) const {
     return {volume, static_cast<std::uint64_t>(folder.stx_ino)};
 }
 
+// The kernel names an open descriptor's folder by its resolved path; a path
+// longer than PATH_MAX it cannot give.
+std::string Folder::resolved_path(std::error_code& error) const {
+    error.clear();
+    if (!state_) {
+        error = std::make_error_code(std::errc::bad_file_descriptor);
+        return {};
+    }
+    const std::string link = "/proc/self/fd/" + std::to_string(state_->descriptor);
+    std::string path(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(link.c_str(), path.data(), path.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= path.size()) {
+        error = length < 0 ? last_error() : std::make_error_code(std::errc::filename_too_long);
+        return {};
+    }
+    path.resize(static_cast<std::size_t>(length));
+    return path;
+}
+
 bool Folder::is_mount_root() const {
     return state_ && state_->mount_root;
 }

@@ -16,6 +16,17 @@ enum class NotEntered : std::uint8_t {
     offline,        // its names lie in the cloud, and reading them would fetch them
     link,           // a link to a folder, when links are not followed
     other_volume,   // on another volume than the root, when the walk stays on the root's
+    // A folder the host marks as its own (Windows: hidden and system, as the
+    // old profile junctions, "System Volume Information" and other users'
+    // recycle bins are) that it refused to open: no failure. One the host
+    // does not mark so is unreadable.
+    system_folder,
+    // Where the host cannot tell folders' identities (a share that gives
+    // every file the ID 0): a folder reached through a link whose resolved
+    // path is that of a folder the walk is inside, or one reached through
+    // more than kMostLinksWithoutIdentity links on the way down.
+    path_cycle,
+    too_many_links,
 };
 
 struct DeclinedFolders {
@@ -25,10 +36,16 @@ struct DeclinedFolders {
     std::size_t offline = 0;
     std::size_t links = 0;
     std::size_t other_volumes = 0;
+    // Where folders have no identity: links whose resolved path the walk is
+    // inside, and folders below too many links.
+    std::size_t path_cycles = 0;
+    std::size_t too_many_links = 0;
+    std::size_t system_folders = 0;  // marked by the system as its own, and refused
 
     void count(NotEntered reason);
     std::size_t total() const {
-        return cycles + link_webs + other_machines + offline + links + other_volumes;
+        return cycles + link_webs + other_machines + offline + links + other_volumes +
+               path_cycles + too_many_links + system_folders;
     }
 };
 

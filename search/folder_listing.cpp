@@ -14,6 +14,7 @@ void FolderListing::clear() {
     unknown.clear();
     declined.clear();
     read_error.clear();
+    resolved_path.clear();
 }
 
 void read_folder_listing(platform::Folder& folder, const ListingRequest& request,
@@ -28,7 +29,10 @@ void read_folder_identity(platform::Folder& folder, const ListingRequest& reques
     std::error_code error;
     listing.identity = folder.identity(error);
     listing.identity_error = error;
-    const bool same_volume = request.parent_volume && listing.identity.known() &&
+    // Without an identity the walk tells loops through links by path.
+    if (!listing.identity.known()) listing.resolved_path = folder.resolved_path(error);
+    // A volume may be known where its files' IDs are not.
+    const bool same_volume = request.parent_volume && listing.identity.volume != 0 &&
                              *request.parent_volume == listing.identity.volume;
     listing.mount_root = folder.is_mount_root() || (request.parent_volume && !same_volume);
     if (same_volume && !request.parent_on_kernel_file_system) return;

@@ -32,6 +32,7 @@ struct ListedName {
     std::size_t offset = 0;
     std::size_t length = 0;
     platform::EntryKind kind = platform::EntryKind::file;
+    bool marked_by_system = false;  // as FolderEntry::marked_by_system
 };
 
 // An entry whose kind the host could not learn, and the host's reason.
@@ -61,6 +62,9 @@ struct FolderListing {
     std::vector<UnknownName> unknown;    // entries of no known kind, kept whatever keep_files says
     std::vector<DeclinedName> declined;  // folders never opened, kept whatever keep_files says
     std::error_code read_error;          // set when reading stopped early
+    // Only when the identity is not known: the folder's path with links
+    // resolved, as the host names it; empty where the host cannot tell.
+    std::string resolved_path;
 
     std::string_view name_of(const ListedName& name) const {
         return std::string_view(names).substr(name.offset, name.length);
@@ -113,8 +117,9 @@ bool read_folder_listing(platform::Folder& folder, const ListingRequest& request
 // Reading in two steps, for a walk that decides on a folder before reading
 // its names and hands its files on as they come, so that a folder of any
 // size is never held whole. The first step empties `listing` and fills in
-// what the walk decides on: the identity, whether it is a mount's root, and
-// whether the folder lies on a kernel file system (then its names are not
+// what the walk decides on: the identity (and the resolved path where it is
+// not known), whether it is a mount's root, and whether the folder lies on a
+// kernel file system (then its names are not
 // read, and its subfolders are only the ways down to mounts of other file
 // systems below it).
 void read_folder_identity(platform::Folder& folder, const ListingRequest& request,
@@ -161,7 +166,8 @@ bool read_folder_names(platform::Folder& folder, const ListingRequest& request,
         }
         if (!allowance.allow(held_bytes(listing) + entry.name.size() + sizeof(UnknownName)))
             return false;
-        const ListedName kept{listing.names.size(), entry.name.size(), entry.kind};
+        const ListedName kept{listing.names.size(), entry.name.size(), entry.kind,
+                              entry.marked_by_system};
         listing.names.append(entry.name);
         const std::optional<NotEntered> declined =
             is_folder ? not_to_enter(entry, request) : std::nullopt;

@@ -215,7 +215,8 @@ class Walker : private ReadAhead::Reader {
         child.shared.reset();
         child.branch = nullptr;
         child.next_subfolder = 0;
-        child.route = {through_link, parent.route.below_link || through_link};
+        child.route = {through_link, parent.route.below_link || through_link,
+                       parent.route.links + (through_link ? 1 : 0)};
         const std::size_t directory_units = parent.slashed_units + utf16_length(name);
         if (read_ahead_) {
             const ReadAhead::Taken taken = read_ahead_->take(parent.branch, index, child.listing);
@@ -247,7 +248,7 @@ class Walker : private ReadAhead::Reader {
         Folder folder = Folder::open_child(*parent_folder, name, path_, through_link, error);
         pinned.reset();
         if (!folder.is_open()) {
-            sink_.folder_unreadable(path_, error.value());
+            rules_.not_opened(path_, subfolder.marked_by_system, error);
             return;
         }
         if (plan_.readers > 0) folder.look_up_at_once(kLookupsAtOnce, lookup_helpers_);

@@ -32,6 +32,10 @@ inline constexpr std::size_t kDefaultThreads = 64;
 // Handles a walk holds at most for each of its threads besides those of its
 // descent (SearchOptions::threads).
 inline constexpr std::size_t kHandlesMostPerThread = 3;
+// Links followed on the way down to a folder at most, where the host cannot
+// tell folders' identities; a loop through the same share under another name
+// shows no path the walk is inside.
+inline constexpr std::size_t kMostLinksWithoutIdentity = 8;
 
 struct FolderListing;
 class NameExclusion;
@@ -60,8 +64,8 @@ class SearchSink {
     // A folder reached through a link (the link itself or a folder below it)
     // that the walk has already walked through a link; it is not entered again.
     virtual void link_web_skipped(std::string_view /*directory*/) {}
-    // A folder left unentered for the user's safety or by the options'
-    // choice (`reason` says which); the walk never opened it.
+    // A folder left unentered for the user's safety, by the options' choice,
+    // or as the host's own (`reason` says which).
     virtual void folder_not_entered(std::string_view /*directory*/, NotEntered /*reason*/) {}
     // A folder on a kernel file system (proc, sysfs, ...), which holds no user
     // files: its names are not read, and the walk enters it only on its way to
@@ -125,10 +129,13 @@ struct SearchOptions {
 // that reuses numbers),
 // when it is reached through a link (directly or below one) and was already
 // walked through a link, or when it lies on a kernel file system (unless
-// other file systems are mounted below it, which the walk goes on to); nor
-// when it is a link to another machine than the root's, an offline folder,
-// or what the options leave out (links, other volumes); each of these is
-// reported to the sink. The sink is called on the calling thread
+// other file systems are mounted below it, which the walk goes on to); where
+// the host cannot tell identities, a folder reached through a link is not
+// entered when its resolved path is one the walk is inside or when too many
+// links lead to it; a folder the host marks as its own is not entered when
+// the host refuses to open it; nor is a link to another machine than the
+// root's, an offline folder, or what the options leave out (links, other
+// volumes). Each of these is reported to the sink. The sink is called on the calling thread
 // alone, whatever the thread count; every reader has ended when this returns,
 // at the walk's end or once the sink asked to stop.
 void searchfiles(std::string_view directory, bool descend, SearchSink& sink,

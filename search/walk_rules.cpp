@@ -25,7 +25,7 @@ bool WalkRules::admit(const FolderListing& listing, const FolderRoute& route,
         // Entered only on the way to mounts of other file systems below it.
         return !listing.subfolders.empty();
     }
-    if (!listing.identity.known()) return true;
+    if (!listing.identity.known()) return admit_without_identity(listing, route, directory);
     // A plain folder on the same mount as its parent cannot close a cycle,
     // whatever number the file system gives it: some reuse numbers, and
     // only links and mounts lead back up.
@@ -113,6 +113,33 @@ bool WalkRules::admit_below_link(const platform::FolderIdentity& identity, bool 
     return true;
 }
 
+// Without identities the web of links cannot be told, only a loop: by the
+// resolved path when the host gives one, and by the number of links when the
+// same folder shows under another path (a share reached under two names).
+bool WalkRules::admit_without_identity(const FolderListing& listing, const FolderRoute& route,
+                                       std::string_view directory) {
+    if (!route.entered_through_link && !listing.mount_root) return true;
+    if (!listing.resolved_path.empty() &&
+        std::find(descent_paths_.begin(), descent_paths_.end(), listing.resolved_path) !=
+            descent_paths_.end()) {
+        sink_.folder_not_entered(directory, NotEntered::path_cycle);
+        return false;
+    }
+    if (route.links > kMostLinksWithoutIdentity) {
+        sink_.folder_not_entered(directory, NotEntered::too_many_links);
+        return false;
+    }
+    return true;
+}
+
+void WalkRules::not_opened(std::string_view directory, bool marked_by_system,
+                           const std::error_code& error) {
+    if (marked_by_system && error == std::errc::permission_denied)
+        sink_.folder_not_entered(directory, NotEntered::system_folder);
+    else
+        sink_.folder_unreadable(directory, error.value());
+}
+
 void WalkRules::leave_out(const std::optional<LeftOutFile>& file) {
     left_out_ = file;
 }
@@ -136,9 +163,10 @@ void WalkRules::folder_read(const FolderListing& listing, std::string_view direc
     for (const DeclinedName& declined : listing.declined)
         sink_.folder_not_entered(path_of(declined.name), declined.reason);
     // Its kind unknown, an entry may be a folder full of files: never
-    // guessed, it is reported as unreadable.
+    // guessed, it is reported as unreadable, unless the host keeps it to itself.
     for (const UnknownName& unknown : listing.unknown)
-        sink_.folder_unreadable(path_of(unknown.name), unknown.error);
+        not_opened(path_of(unknown.name), unknown.name.marked_by_system,
+                   std::error_code(unknown.error, std::system_category()));
     // A folder of no known identity escapes the checks for cycles and webs
     // of links: said once, with the first reason found.
     if (listing.read_error)
@@ -179,12 +207,19 @@ bool WalkRules::reopened_is_read(platform::Folder& reopened, const FolderListing
 }
 
 void WalkRules::descend(const platform::FolderIdentity& identity, const FolderListing* listing) {
-    if (!identity.known()) return;
+    if (!identity.known()) {
+        descent_paths_.emplace_back(listing != nullptr ? listing->resolved_path : std::string());
+        return;
+    }
     descent_.insert(identity);
     descent_folders_.push_back({identity, listing});
 }
 
 void WalkRules::ascend(const platform::FolderIdentity& identity) {
+    if (!identity.known()) {
+        if (!descent_paths_.empty()) descent_paths_.pop_back();
+        return;
+    }
     descent_.erase(identity);
     for (auto folder = descent_folders_.rbegin(); folder != descent_folders_.rend(); ++folder)
         if (folder->identity == identity) {

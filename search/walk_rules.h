@@ -21,6 +21,7 @@ namespace kestrafin::search {
 struct FolderRoute {
     bool entered_through_link = false;
     bool below_link = false;  // it or a folder above it was entered through a link
+    std::size_t links = 0;    // links followed on the way down to it, its own included
 };
 
 // Whether the files of a folder whose directory string has `units` UTF-16
@@ -121,9 +122,17 @@ class WalkRules {
     bool reopened_is_read(platform::Folder& reopened, const FolderListing& read,
                           platform::FolderIdentity& identity);
 
+    // Tells the sink about the folder `directory`, listed with the host's
+    // mark `marked_by_system`, that could not be opened (or its kind learnt)
+    // for `error`: not entered when the host marks it as its own and refused
+    // access, else unreadable.
+    void not_opened(std::string_view directory, bool marked_by_system,
+                    const std::error_code& error);
+
     // The descent: a folder joins it when the walk goes below it and leaves
-    // it when the walk comes back.
-    // `listing`, the folder's, lives while it is in the descent.
+    // it when the walk comes back. `listing`, the folder's, lives while it is
+    // in the descent; its resolved path stands for a folder whose identity is
+    // not known.
     void descend(const platform::FolderIdentity& identity,
                  const FolderListing* listing = nullptr);
     void ascend(const platform::FolderIdentity& identity);
@@ -144,6 +153,8 @@ class WalkRules {
 
     bool admit_below_link(const platform::FolderIdentity& identity, bool may_lead_back,
                           std::string_view directory);
+    bool admit_without_identity(const FolderListing& listing, const FolderRoute& route,
+                                std::string_view directory);
 
     bool repeats_a_folder_of_the_descent(const FolderListing& listing) const;
 
@@ -161,6 +172,9 @@ class WalkRules {
     const bool one_file_system_;
     std::optional<std::uint64_t> root_volume_;  // set when the walk stays on it
     bool admitted_any_ = false;
+    // The resolved paths of the folders of the descent whose identity is not
+    // known, from the root down.
+    std::vector<std::string> descent_paths_;
     std::optional<LeftOutFile> left_out_;
     bool leaving_out_here_ = false;  // the folder admitted last holds the left-out file
 };

@@ -1,7 +1,7 @@
 // The status line under the list, which tells how the last search or reload
 // ended. A search's WalkReport holds what the walk did besides finding
 // entries: folders read, folders not entered (loops, folders already walked
-// through a link, kernel file systems), folders that could not be read (the
+// through a link, kernel file systems, folders the system keeps to itself), folders that could not be read (the
 // first few with their reasons), and why the root itself could not be
 // walked. The walk's sink fills it on the work thread; the window reads it
 // only once the walk has ended.

@@ -16,6 +16,9 @@ struct RecordingSink : search::SearchSink {
     std::vector<std::string> link_webs;
     std::vector<std::string> kernel_skips;
     std::vector<std::pair<std::string, search::NotEntered>> not_entered;
+    std::vector<std::string> system_folders;
+    std::vector<std::string> path_cycles;
+    std::vector<std::string> link_depths;
     std::vector<std::string> folders;
     std::size_t stop_after_folders = 0;  // 0: never stop
 
@@ -29,6 +32,9 @@ struct RecordingSink : search::SearchSink {
     }
     void folder_not_entered(std::string_view directory, search::NotEntered reason) override {
         not_entered.emplace_back(directory, reason);
+        if (reason == search::NotEntered::system_folder) system_folders.emplace_back(directory);
+        if (reason == search::NotEntered::path_cycle) path_cycles.emplace_back(directory);
+        if (reason == search::NotEntered::too_many_links) link_depths.emplace_back(directory);
     }
     void kernel_file_system_skipped(std::string_view directory) override {
         kernel_skips.emplace_back(directory);
