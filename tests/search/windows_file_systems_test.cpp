@@ -211,7 +211,7 @@ TEST(WindowsFileSystems, EachVolumeIsWalkedAsItBehaves) {
     };
     // Each call is a round trip on a share: the figures are printed for the
     // record, and the ID classes must spare queries.
-    std::printf("calls per folder read  opens  queries  listings\n");
+    std::printf("calls per folder read           opens  queries  listings\n");
     std::vector<double> queries;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.volume);
@@ -221,7 +221,7 @@ TEST(WindowsFileSystems, EachVolumeIsWalkedAsItBehaves) {
             search::searchfiles(root.path(), true, sink);
             const auto folders = static_cast<double>(sink.folders.size());
             queries.push_back(volume.queries / folders);
-            std::printf("%-20.20s  %5.2f  %7.2f  %8.2f\n", row.volume, volume.opens / folders,
+            std::printf("%-30.30s  %5.2f  %7.2f  %8.2f\n", row.volume, volume.opens / folders,
                         queries.back(), volume.listings / folders);
         }
         std::vector<std::string> declined;
