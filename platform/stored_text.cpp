@@ -12,8 +12,10 @@ void Utf8Check::add(std::string_view bytes) {
         joined.append(bytes.substr(0, 4));
         const Utf8Sequence sequence = decode_utf8(joined);
         if (sequence.length == 0) {
-            if (joined.size() >= 4) valid_ = false;
-            else pending_ = joined;  // this piece was tiny too
+            if (joined.size() >= 4)
+                valid_ = false;
+            else
+                pending_ = joined;  // this piece was tiny too
             return;
         }
         bytes.remove_prefix(sequence.length - pending_.size());

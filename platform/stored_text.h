@@ -31,8 +31,9 @@ unsigned stored_text_code_page();
 
 // Appends `stored`, text in `code_page`, to `out` as the program's text.
 // Returns false when some bytes stand for no character there; the system's
-// replacement character (U+FFFD, or the code page's own) stands for them. Code page 0 appends the bytes unchanged. Code pages other than 0
-// exist on Windows only; elsewhere they raise std::invalid_argument.
+// replacement character (U+FFFD, or the code page's own) stands for them. Code page 0 appends the
+// bytes unchanged. Code pages other than 0 exist on Windows only; elsewhere they raise
+// std::invalid_argument.
 bool append_from_code_page(std::string& out, std::string_view stored, unsigned code_page);
 
 // Appends `text` in `code_page` to `out`. Returns false, with `out` as it

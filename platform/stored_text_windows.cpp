@@ -29,9 +29,8 @@ bool takes_only_the_error_flag(UINT code_page) {
 }
 
 [[noreturn]] void raise_conversion_error(const char* direction, UINT code_page) {
-    throw std::system_error(windows::last_error(), std::string("cannot convert text ") +
-                                                       direction + " code page " +
-                                                       std::to_string(code_page));
+    throw std::system_error(windows::last_error(), std::string("cannot convert text ") + direction +
+                                                       " code page " + std::to_string(code_page));
 }
 
 // The length of the next piece of `stored` (code page bytes): cut after a
@@ -67,7 +66,8 @@ bool append_piece_from_code_page(std::string& out, std::string_view stored, UINT
     std::wstring wide = wide_from_code_page(stored, code_page, flags);
     bool exact = true;
     if (wide.empty()) {
-        if (::GetLastError() != ERROR_NO_UNICODE_TRANSLATION) raise_conversion_error("from", code_page);
+        if (::GetLastError() != ERROR_NO_UNICODE_TRANSLATION)
+            raise_conversion_error("from", code_page);
         // Bytes that stand for nothing become the system's replacement character.
         exact = false;
         wide = wide_from_code_page(stored, code_page, 0);
@@ -84,8 +84,8 @@ bool append_piece_in_code_page(std::string& out, const std::wstring& wide, UINT 
     // makes it report every character without an exact form; elsewhere the
     // text fits when it converts back to itself.
     const bool reports = !takes_no_flags(code_page) && !takes_only_the_error_flag(code_page);
-    const DWORD flags =
-        reports ? WC_NO_BEST_FIT_CHARS : (takes_only_the_error_flag(code_page) ? WC_ERR_INVALID_CHARS : 0);
+    const DWORD flags = reports ? WC_NO_BEST_FIT_CHARS
+                                : (takes_only_the_error_flag(code_page) ? WC_ERR_INVALID_CHARS : 0);
     BOOL used_default = FALSE;
     BOOL* const report = reports ? &used_default : nullptr;
     const int length =

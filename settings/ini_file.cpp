@@ -164,7 +164,8 @@ class LineReader {
 struct Fingerprint {
     std::uint64_t value = 14695981039346656037ull;
     void add(std::string_view bytes) {
-        for (const char c : bytes) value = (value ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        for (const char c : bytes)
+            value = (value ^ static_cast<unsigned char>(c)) * 1099511628211ull;
     }
 };
 
@@ -431,10 +432,10 @@ void writeini(const std::string& file_name, const std::string& section, const st
         // The new text fits the code page when the kept lines do (a file in
         // the code page already does) and the new lines do too.
         std::string scratch;
-        const bool fits = (read_form.code_page != 0 || plan.fits) &&
-                          platform::append_in_code_page(scratch, key_line, code_page) &&
-                          (plan.header_line ||
-                           platform::append_in_code_page(scratch, section, code_page));
+        const bool fits =
+            (read_form.code_page != 0 || plan.fits) &&
+            platform::append_in_code_page(scratch, key_line, code_page) &&
+            (plan.header_line || platform::append_in_code_page(scratch, section, code_page));
         const platform::StoredForm write_form = platform::form_to_write(fits, marked, code_page);
 
         // Second pass: the text with its edit, tidied, into the new file.
@@ -467,7 +468,8 @@ void writeini(const std::string& file_name, const std::string& section, const st
             const auto kept = static_cast<std::size_t>(
                 std::min<std::uint64_t>(line.content.size(), keep_to - line.offset));
             put(line.content.substr(0, kept));
-            if (kept == line.content.size() && line.offset + kept < keep_to) put(end_bytes(line.end));
+            if (kept == line.content.size() && line.offset + kept < keep_to)
+                put(end_bytes(line.end));
         };
 
         file.rewind();
@@ -487,8 +489,8 @@ void writeini(const std::string& file_name, const std::string& section, const st
                     put_new(key_line);
                     // The line break after the new line stays only where
                     // more text follows.
-                    const std::uint64_t body = line.offset + line.content.size() +
-                                               end_bytes(line.end).size();
+                    const std::uint64_t body =
+                        line.offset + line.content.size() + end_bytes(line.end).size();
                     if (keep_to > body) put_new(kCrLf);
                 }
             } else if (plan.key_line && index == *plan.key_line) {

@@ -32,13 +32,19 @@ TEST_P(Utf8Pieces, TheAnswerDoesNotDependOnWhereThePiecesAreCut) {
         }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Utf8Pieces,
-    ::testing::Values(Utf8Case{"Ascii", "[PATH]\r\n", true},
-                      Utf8Case{"EveryLength", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", true},
-                      Utf8Case{"EncodedSurrogate", "a\xED\xA0\x80", true},
-                      Utf8Case{"Western", "Donn\xE9" "es", false},
-                      Utf8Case{"Japanese", "\x83\x5C\x81\x5B", false},
-                      Utf8Case{"CutShortAtTheEnd", "ab\xE2\x82", false},
-                      Utf8Case{"Overlong", "\xC0\xAF" "abcd", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, Utf8Pieces,
+                         ::testing::Values(Utf8Case{"Ascii", "[PATH]\r\n", true},
+                                           Utf8Case{"EveryLength",
+                                                    "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", true},
+                                           Utf8Case{"EncodedSurrogate", "a\xED\xA0\x80", true},
+                                           Utf8Case{"Western",
+                                                    "Donn\xE9"
+                                                    "es",
+                                                    false},
+                                           Utf8Case{"Japanese", "\x83\x5C\x81\x5B", false},
+                                           Utf8Case{"CutShortAtTheEnd", "ab\xE2\x82", false},
+                                           Utf8Case{"Overlong",
+                                                    "\xC0\xAF"
+                                                    "abcd",
+                                                    false}),
+                         [](const auto& info) { return std::string(info.param.name); });

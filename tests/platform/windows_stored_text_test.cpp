@@ -40,19 +40,26 @@ TEST_P(CodePageText, TextHasItsExactFormOrNone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CodePageText,
-    ::testing::Values(
-        CodePageCase{"Western", 1252, "D:\\Donn\xC3\xA9" "es \xE2\x82\xAC", "D:\\Donn\xE9" "es \x80",
-                     true},
-        CodePageCase{"WesternHasNoJapanese", 1252, "\xE6\x97\xA5", "", false},
-        // Best fit would write "L" for "Ł".
-        CodePageCase{"WesternTakesNoLookAlike", 1252, "\xC5\x81" "odz", "", false},
-        CodePageCase{"WesternHasNoUnpairedSurrogate", 1252, "a\xED\xA0\x80", "", false},
-        // The second bytes of ソ and ー are a backslash and a bracket.
-        CodePageCase{"Japanese", 932, "C:\\\xE3\x82\xBD\xE3\x83\xBC\xE6\x97\xA5",
-                     "C:\\\x83\x5C\x81\x5B\x93\xFA", true},
-        CodePageCase{"JapaneseTakesNoLookAlike", 932, "caf\xC3\xA9", "", false},
-        CodePageCase{"Utf8HasNoUnpairedSurrogate", 65001, "a\xED\xA0\x80", "", false},
-        CodePageCase{"Utf8", 65001, "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80", true}),
+    ::testing::Values(CodePageCase{"Western", 1252,
+                                   "D:\\Donn\xC3\xA9"
+                                   "es \xE2\x82\xAC",
+                                   "D:\\Donn\xE9"
+                                   "es \x80",
+                                   true},
+                      CodePageCase{"WesternHasNoJapanese", 1252, "\xE6\x97\xA5", "", false},
+                      // Best fit would write "L" for "Ł".
+                      CodePageCase{"WesternTakesNoLookAlike", 1252,
+                                   "\xC5\x81"
+                                   "odz",
+                                   "", false},
+                      CodePageCase{"WesternHasNoUnpairedSurrogate", 1252, "a\xED\xA0\x80", "",
+                                   false},
+                      // The second bytes of ソ and ー are a backslash and a bracket.
+                      CodePageCase{"Japanese", 932, "C:\\\xE3\x82\xBD\xE3\x83\xBC\xE6\x97\xA5",
+                                   "C:\\\x83\x5C\x81\x5B\x93\xFA", true},
+                      CodePageCase{"JapaneseTakesNoLookAlike", 932, "caf\xC3\xA9", "", false},
+                      CodePageCase{"Utf8HasNoUnpairedSurrogate", 65001, "a\xED\xA0\x80", "", false},
+                      CodePageCase{"Utf8", 65001, "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CodePageText, BytesThatStandForNothingAreReportedAndReplaced) {

@@ -26,7 +26,8 @@ void* counted(std::size_t size) {
         live.fetch_sub(size);
         throw std::bad_alloc();
     }
-    for (std::size_t seen = high_water.load(); now > seen && !high_water.compare_exchange_weak(seen, now);) {
+    for (std::size_t seen = high_water.load();
+         now > seen && !high_water.compare_exchange_weak(seen, now);) {
     }
     void* block = std::malloc(size + kHeader);
     if (block == nullptr) {

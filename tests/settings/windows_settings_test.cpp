@@ -110,12 +110,14 @@ TEST_P(StoredSettings, AreReadInTheirFormAndWrittenInTheCodePageWhereTheTextFits
 INSTANTIATE_TEST_SUITE_P(
     Cases, StoredSettings,
     ::testing::Values(
-        StoredCase{"WesternStaysWestern", 1252, "[PATH]\r\nFULLPATH=D:\\Donn\xE9" "es\r\n",
-                   "D:\\Donn\xC3\xA9" "es", "E:\\Caf\xC3\xA9",
-                   "[PATH]\r\nFULLPATH=E:\\Caf\xE9\r\n"},
+        StoredCase{"WesternStaysWestern", 1252,
+                   "[PATH]\r\nFULLPATH=D:\\Donn\xE9"
+                   "es\r\n",
+                   "D:\\Donn\xC3\xA9"
+                   "es",
+                   "E:\\Caf\xC3\xA9", "[PATH]\r\nFULLPATH=E:\\Caf\xE9\r\n"},
         StoredCase{"WesternBecomesUtf8ForJapanese", 1252,
-                   "[PATH]\r\nFULLPATH=D:\\\r\nNOTE=\xE9t\xE9\r\n", "D:\\",
-                   "E:\\\xE6\x97\xA5",
+                   "[PATH]\r\nFULLPATH=D:\\\r\nNOTE=\xE9t\xE9\r\n", "D:\\", "E:\\\xE6\x97\xA5",
                    kMark + "[PATH]\r\nFULLPATH=E:\\\xE6\x97\xA5\r\nNOTE=\xC3\xA9t\xC3\xA9\r\n"},
         StoredCase{"JapaneseStaysJapanese", 932, "[PATH]\r\nFULLPATH=C:\\\x83\x5C\x83\x74\r\n",
                    "C:\\\xE3\x82\xBD\xE3\x83\x95", "C:\\\xE3\x83\xBC",
@@ -125,8 +127,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "[PATH]\r\nX=\x81\x5B\r\nFULLPATH=old\r\n", "old", "new",
                    "[PATH]\r\nX=\x81\x5B\r\nFULLPATH=new\r\n"},
         StoredCase{"EarlierBuildsUtf8BecomesWestern", 1252,
-                   "[PATH]\r\nFULLPATH=D:\\Donn\xC3\xA9" "es\r\n", "D:\\Donn\xC3\xA9" "es",
-                   "D:\\Donn\xC3\xA9" "es", "[PATH]\r\nFULLPATH=D:\\Donn\xE9" "es\r\n"},
+                   "[PATH]\r\nFULLPATH=D:\\Donn\xC3\xA9"
+                   "es\r\n",
+                   "D:\\Donn\xC3\xA9"
+                   "es",
+                   "D:\\Donn\xC3\xA9"
+                   "es",
+                   "[PATH]\r\nFULLPATH=D:\\Donn\xE9"
+                   "es\r\n"},
         StoredCase{"MarkedUtf8ThatFitsLosesItsMark", 932,
                    kMark + "[PATH]\r\nFULLPATH=\xE6\x97\xA5\r\n", "\xE6\x97\xA5", "x",
                    "[PATH]\r\nFULLPATH=x\r\n"}),
@@ -148,11 +156,21 @@ TEST(WindowsSavedList, IsWrittenInTheCodePageWhereEveryTextFitsAndReadInItsForm)
             [&](std::string_view text) { texts.emplace_back(text); });
         return texts;
     };
-    const std::vector<std::string> western = {"C:\\Donn\xC3\xA9" "es\\a", "C:\\b"};
-    EXPECT_EQ(save(western), "\"C:\\Donn\xE9" "es\\a\"\r\n\"C:\\b\"\r\n");
+    const std::vector<std::string> western = {
+        "C:\\Donn\xC3\xA9"
+        "es\\a",
+        "C:\\b"};
+    EXPECT_EQ(save(western),
+              "\"C:\\Donn\xE9"
+              "es\\a\"\r\n\"C:\\b\"\r\n");
     EXPECT_EQ(reload(), western);
-    const std::vector<std::string> mixed = {"C:\\Donn\xC3\xA9" "es", "C:\\\xE6\x97\xA5"};
-    EXPECT_EQ(save(mixed), kMark + "\"C:\\Donn\xC3\xA9" "es\"\r\n\"C:\\\xE6\x97\xA5\"\r\n");
+    const std::vector<std::string> mixed = {
+        "C:\\Donn\xC3\xA9"
+        "es",
+        "C:\\\xE6\x97\xA5"};
+    EXPECT_EQ(save(mixed), kMark +
+                               "\"C:\\Donn\xC3\xA9"
+                               "es\"\r\n\"C:\\\xE6\x97\xA5\"\r\n");
     EXPECT_EQ(reload(), mixed);
 
     // A list another program wrote in code page 932, read on such a system.
