@@ -677,4 +677,17 @@ void give_way_to_other_threads() {
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), std::min(niceness + kNicer, 19));
 }
 
+// Linux grants reading beyond a folder's rights by capability
+// (CAP_DAC_READ_SEARCH), which a process holds from its start or not at all:
+// there is nothing to turn on for a walk.
+struct BackupReading::State {};
+
+BackupReading::BackupReading() = default;
+
+BackupReading::~BackupReading() = default;
+
+bool BackupReading::in_effect() const {
+    return false;
+}
+
 }  // namespace kestrafin::platform

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/folders.h"
 #include "platform/process.h"
 #include "scanner/exclusions.h"
 #include "scanner/scan_options.h"
@@ -53,6 +54,8 @@ int main(int argc, char** argv) {
         }
         const scanner::Exclusions exclusions(options.excludes);
         scanner::ScanSink sink(options, platform::kStandardOutput, platform::kStandardError);
+        const platform::BackupReading backup;
+        if (backup.in_effect()) sink.reading_with_backup_rights();
         bool out_of_memory = false;
         try {
             search::searchfiles(options.root, true, sink,

@@ -268,6 +268,13 @@ void ScanSink::kernel_file_system_skipped(std::string_view directory) {
              ": it lies on a kernel file system, which holds no user files");
 }
 
+void ScanSink::reading_with_backup_rights() {
+    backup_rights_ = true;
+    if (options_.verbose)
+        warn("reading with backup rights: folders whose rights leave this account out are read "
+             "too");
+}
+
 void ScanSink::folder_done(std::string_view directory) {
     ++folders_read_;
     progress_.update(folders_read_, entries_, directory);
@@ -316,7 +323,8 @@ void ScanSink::say_declined() {
 
 std::string ScanSink::render_summary(int destination) const {
     const bool terminal = platform::stream_is_terminal(destination);
-    return summary_->render(folders_read_, unreadable_, terminal,
+    return (backup_rights_ ? "read with backup rights\n" : "") +
+           summary_->render(folders_read_, unreadable_, terminal,
                             terminal ? terminal_width(destination) : 80);
 }
 

@@ -10,6 +10,7 @@
 
 #include "listfile/saved_list.h"
 #include "listfile/saved_list_reader.h"
+#include "platform/folders.h"
 #include "platform/path_rules.h"
 #include "platform/process.h"
 #include "search/searchfiles.h"
@@ -123,6 +124,9 @@ std::string saved_at(const std::string& file) {
 }  // namespace
 
 void search_with_default_threads(const std::string& root, search::SearchSink& sink) {
+    // An administrator's search then lists folders whose rights leave out
+    // Administrators too.
+    const platform::BackupReading backup;
     search::searchfiles(root, true, sink, {.threads = search::kDefaultThreads});
 }
 
