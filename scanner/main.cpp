@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/process.h"
 #include "scanner/exclusions.h"
@@ -80,7 +81,8 @@ int main(int argc, char** argv) {
         }
         return sink.some_folder_unreadable() ? kSomeUnreadable : kAllRead;
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "kestrafin-scan: %s\n", scanner::printable_text(error.what()).c_str());
+        std::fprintf(stderr, "kestrafin-scan: %s\n",
+                     scanner::printable_text(platform::failure_text(error)).c_str());
         return kUsageOrRoot;
     }
 }

@@ -1,5 +1,6 @@
 #include "scanner/scan_sink.h"
 
+#include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/path_rules.h"
 #include "platform/process.h"
@@ -226,7 +227,7 @@ void ScanSink::folder_unreadable(std::string_view directory, int error) {
     ++unreadable_;
     // Unreadable folders make the exit status 1 and are reported even when quiet.
     progress_.clear();
-    const std::string reason = std::system_category().message(error);
+    const std::string reason = platform::error_text({error, std::system_category()});
     const std::string line =
         "kestrafin-scan: cannot read " + quoted_for_terminal(directory) + ": " + reason + "\n";
     write_message(errors_, line);

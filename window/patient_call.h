@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/files.h"
+
 namespace kestrafin::window {
 
 // Raised when a call has not ended within its time.
@@ -41,7 +43,7 @@ Result call_with_patience(std::function<Result()> call, std::chrono::millisecond
         try {
             ended.value.emplace(call());
         } catch (const std::exception& raised) {
-            ended.failure = raised.what();
+            ended.failure = platform::failure_text(raised);
         } catch (...) {
             ended.failure = "An unknown error occurred.";
         }

@@ -10,6 +10,7 @@
 
 #include "listfile/saved_list.h"
 #include "listfile/saved_list_reader.h"
+#include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/path_rules.h"
 #include "platform/process.h"
@@ -77,7 +78,7 @@ std::string reason_of(std::exception_ptr error) {
     } catch (const WorkInterrupted&) {
         return {};
     } catch (const std::exception& raised) {
-        return raised.what();
+        return platform::failure_text(raised);
     } catch (...) {
         return "An unknown error occurred.";
     }
@@ -275,7 +276,8 @@ void WindowLogic::Form_Load() {
         face_.stop_timer(Timer::tmrwait2);
         set_root_text(std::string(platform::kDefaultRoot));
         const std::string text =
-            std::string("The settings file could not be created or read: ") + error.what();
+            std::string("The settings file could not be created or read: ") +
+            platform::failure_text(error);
         post([this, text] { when_idle([this, text] { show_error(text); }); });
     }
 }
@@ -493,7 +495,7 @@ void WindowLogic::open_containing_folder(std::size_t row) {
                     show(path);
                 } catch (const std::exception& error) {
                     throw std::runtime_error("The folder of \"" + path +
-                                             "\" cannot be shown: " + error.what());
+                                             "\" cannot be shown: " + platform::failure_text(error));
                 }
             },
             [](bool) {}, false);
