@@ -319,7 +319,12 @@ void WindowLogic::cmdsave_Click() {
 void WindowLogic::cmdseldir_Click() {
     run_handler([this] {
         newroot = face_.ask_text("Kestrafin", "Please enter the full path").value_or("");
-        if (!newroot.empty()) set_root_text(newroot);
+        // Explorer's "Copy as path" puts the path between double quotes, which
+        // no folder's path begins and ends with.
+        std::string_view root = newroot;
+        if (root.size() >= 2 && root.front() == '"' && root.back() == '"')
+            root = root.substr(1, root.size() - 2);
+        if (!root.empty()) set_root_text(std::string(root));
     });
 }
 
