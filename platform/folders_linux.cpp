@@ -675,6 +675,14 @@ void give_way_to_other_threads() {
     const int niceness = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
     if (niceness == -1 && errno != 0) return;
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), std::min(niceness + kNicer, 19));
+    // The idle class reads from the disk only while nobody else does, so
+    // that users' own reads come first; the walk's thread keeps its class and
+    // reads on. A scheduler without classes ignores it.
+    constexpr int kIoprioWhoProcess = 1;  // a thread's id names that thread
+    constexpr int kIoprioClassIdle = 3;
+    constexpr int kIoprioClassShift = 13;
+    syscall(SYS_ioprio_set, kIoprioWhoProcess, static_cast<int>(gettid()),
+            kIoprioClassIdle << kIoprioClassShift);
 }
 
 // Linux grants reading beyond a folder's rights by capability
