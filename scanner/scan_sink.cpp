@@ -272,8 +272,9 @@ void ScanSink::kernel_file_system_skipped(std::string_view directory) {
 void ScanSink::reading_with_backup_rights() {
     backup_rights_ = true;
     if (options_.verbose)
-        warn("reading with backup rights: folders whose rights leave this account out are read "
-             "too");
+        warn(
+            "reading with backup rights: folders whose rights leave this account out are "
+            "read too");
 }
 
 void ScanSink::folder_done(std::string_view directory) {

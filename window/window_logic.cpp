@@ -275,9 +275,8 @@ void WindowLogic::Form_Load() {
         // Without its settings file the tool still works for this session.
         face_.stop_timer(Timer::tmrwait2);
         set_root_text(std::string(platform::kDefaultRoot));
-        const std::string text =
-            std::string("The settings file could not be created or read: ") +
-            platform::failure_text(error);
+        const std::string text = std::string("The settings file could not be created or read: ") +
+                                 platform::failure_text(error);
         post([this, text] { when_idle([this, text] { show_error(text); }); });
     }
 }
@@ -499,8 +498,8 @@ void WindowLogic::open_containing_folder(std::size_t row) {
                 try {
                     show(path);
                 } catch (const std::exception& error) {
-                    throw std::runtime_error("The folder of \"" + path +
-                                             "\" cannot be shown: " + platform::failure_text(error));
+                    throw std::runtime_error("The folder of \"" + path + "\" cannot be shown: " +
+                                             platform::failure_text(error));
                 }
             },
             [](bool) {}, false);
