@@ -43,7 +43,8 @@ TEST(PlantedPrograms, ACopyInTheProgramsOrTheCurrentFolderIsNeverStarted) {
     }
     EXPECT_TRUE(real_ran);
     EXPECT_FALSE(planted_ran);
-    ::SetCurrentDirectoryW(as_path(records.path()).c_str());
+    // Off the temporary folders, so that they can go.
+    ::SetCurrentDirectoryW(as_path(program_folder()).c_str());
     for (const auto& copy : planted) std::filesystem::remove(copy);
     std::filesystem::remove(planted[0].wstring() + L".ran");
 }
