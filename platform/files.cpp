@@ -45,6 +45,18 @@ std::error_code make_error_code(FileKind kind) {
     return {static_cast<int>(kind), file_kind_category()};
 }
 
+std::string failure_text(const std::exception& failure) {
+    const std::string_view text = failure.what();
+    const auto* error = dynamic_cast<const std::system_error*>(&failure);
+    if (error == nullptr || error->code().category() != std::system_category())
+        return std::string(text);
+    // The C++ runtime made the text as "<what>: <its words>".
+    const std::string runtime_words = error->code().message();
+    if (!text.ends_with(runtime_words)) return std::string(text);
+    return std::string(text.substr(0, text.size() - runtime_words.size())) +
+           error_text(error->code());
+}
+
 void raise_file_error(std::string_view action, std::string_view what, const std::string& path,
                       std::error_code reason) {
     std::string text = "cannot ";

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -24,6 +25,16 @@ namespace kestrafin::platform {
 enum class FileKind { Folder = 1, Fifo, Socket, Device, Other, KernelFile };
 const std::error_category& file_kind_category();
 std::error_code make_error_code(FileKind kind);
+
+// The host's words for `error` as UTF-8 text, without the full stop and line
+// end some hosts close them with. Where the host's own words come in another
+// encoding (Windows's code page), they are asked for in a form that converts.
+std::string error_text(std::error_code error);
+
+// What `failure` says, as UTF-8 text: a std::system_error of the host's
+// category ends with error_text() of its code in place of the C++ runtime's
+// own words, which on Windows are code-page bytes.
+std::string failure_text(const std::exception& failure);
 
 // Raises the failure to <action> the file <what> named by `path`, for `reason`.
 [[noreturn]] void raise_file_error(std::string_view action, std::string_view what,

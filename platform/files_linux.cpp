@@ -570,4 +570,9 @@ std::optional<AtomicFileWriter::TemporaryFile> AtomicFileWriter::temporary_file(
     return TemporaryFile{state_->folder_path, state_->temporary_name.name()};
 }
 
+// strerror's words are UTF-8 in the locales a desktop runs.
+std::string error_text(std::error_code error) {
+    return error.message();
+}
+
 }  // namespace kestrafin::platform

@@ -175,4 +175,25 @@ std::optional<std::uint64_t> thread_waits();
 // one that gave way goes no lower when it gives way in turn. Best effort.
 void give_way_to_other_threads();
 
+// While alive, folders are read with backup rights where the account holds
+// them (on Windows SeBackupPrivilege, which administrators and backup
+// operators hold, turned on in the process's token): a folder whose rights
+// leave the account out is read all the same. Where the account holds no
+// such rights, or the host has none, nothing changes. The rights are the
+// process's, so one walk at a time takes them; when it ends they are as they
+// were found.
+class BackupReading {
+  public:
+    BackupReading();
+    ~BackupReading();
+    BackupReading(const BackupReading&) = delete;
+    BackupReading& operator=(const BackupReading&) = delete;
+    // True when folders are read with backup rights now.
+    bool in_effect() const;
+
+  private:
+    struct State;  // the host's hold on the rights
+    std::unique_ptr<State> state_;
+};
+
 }  // namespace kestrafin::platform

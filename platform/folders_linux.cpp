@@ -703,6 +703,27 @@ void give_way_to_other_threads() {
     const int niceness = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
     if (niceness == -1 && errno != 0) return;
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), std::min(niceness + kNicer, 19));
+    // The idle class reads from the disk only while nobody else does, so
+    // that users' own reads come first; the walk's thread keeps its class and
+    // reads on. A scheduler without classes ignores it.
+    constexpr int kIoprioWhoProcess = 1;  // a thread's id names that thread
+    constexpr int kIoprioClassIdle = 3;
+    constexpr int kIoprioClassShift = 13;
+    syscall(SYS_ioprio_set, kIoprioWhoProcess, static_cast<int>(gettid()),
+            kIoprioClassIdle << kIoprioClassShift);
+}
+
+// Linux grants reading beyond a folder's rights by capability
+// (CAP_DAC_READ_SEARCH), which a process holds from its start or not at all:
+// there is nothing to turn on for a walk.
+struct BackupReading::State {};
+
+BackupReading::BackupReading() = default;
+
+BackupReading::~BackupReading() = default;
+
+bool BackupReading::in_effect() const {
+    return false;
 }
 
 }  // namespace kestrafin::platform

@@ -583,6 +583,10 @@ std::optional<std::uint64_t> thread_waits() {
 }
 
 void give_way_to_other_threads() {
+    // Background mode lowers the thread's disk and memory priority as well,
+    // so that users' own reads of the volume come first. It is the thread's
+    // to end, and it ends with the thread; a thread already in it stays.
+    SetThreadPriority(GetCurrentThread(), THREAD_MODE_BACKGROUND_BEGIN);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
 }
 

@@ -179,7 +179,8 @@ void start_program(const std::string& command_line, WindowStyle style) {
     const std::size_t word_start = quoted ? first + 1 : first;
     std::size_t word_end = quoted ? line.find(L'"', word_start) : line.find_first_of(L" \t", first);
     if (word_end == std::wstring::npos) word_end = line.size();
-    const std::wstring_view word = std::wstring_view(line).substr(word_start, word_end - word_start);
+    const std::wstring_view word =
+        std::wstring_view(line).substr(word_start, word_end - word_start);
     std::error_code error;
     const std::wstring program = windows::program_file_for(word, error);
     if (error)

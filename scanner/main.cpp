@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+#include "platform/folders.h"
 #include "platform/process.h"
 #include "scanner/exclusions.h"
 #include "scanner/scan_options.h"
@@ -53,6 +55,8 @@ int main(int argc, char** argv) {
         }
         const scanner::Exclusions exclusions(options.excludes);
         scanner::ScanSink sink(options, platform::kStandardOutput, platform::kStandardError);
+        const platform::BackupReading backup;
+        if (backup.in_effect()) sink.reading_with_backup_rights();
         bool out_of_memory = false;
         try {
             search::searchfiles(options.root, true, sink,
@@ -80,7 +84,8 @@ int main(int argc, char** argv) {
         }
         return sink.some_folder_unreadable() ? kSomeUnreadable : kAllRead;
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "kestrafin-scan: %s\n", scanner::printable_text(error.what()).c_str());
+        std::fprintf(stderr, "kestrafin-scan: %s\n",
+                     scanner::printable_text(platform::failure_text(error)).c_str());
         return kUsageOrRoot;
     }
 }

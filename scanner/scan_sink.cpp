@@ -1,5 +1,6 @@
 #include "scanner/scan_sink.h"
 
+#include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/path_rules.h"
 #include "platform/process.h"
@@ -314,7 +315,7 @@ void ScanSink::folder_unreadable(std::string_view directory, int error) {
     ++unreadable_;
     // Unreadable folders make the exit status 1 and are reported even when quiet.
     progress_.clear();
-    const std::string reason = std::system_category().message(error);
+    const std::string reason = platform::error_text({error, std::system_category()});
     const std::string line =
         "kestrafin-scan: cannot read " + quoted_for_terminal(directory) + ": " + reason + "\n";
     write_message(errors_, line);
@@ -361,6 +362,14 @@ void ScanSink::kernel_file_system_skipped(std::string_view directory) {
     if (options_.verbose || folders_read_ == 0)
         warn("not entering " + quoted_for_terminal(directory) +
              ": it lies on a kernel file system, which holds no user files");
+}
+
+void ScanSink::reading_with_backup_rights() {
+    backup_rights_ = true;
+    if (options_.verbose)
+        warn(
+            "reading with backup rights: folders whose rights leave this account out are "
+            "read too");
 }
 
 void ScanSink::folder_done(std::string_view directory) {
@@ -411,7 +420,8 @@ void ScanSink::say_declined() {
 
 std::string ScanSink::render_summary(int destination) const {
     const bool terminal = platform::stream_is_terminal(destination);
-    return summary_->render(folders_read_, unreadable_, terminal,
+    return (backup_rights_ ? "read with backup rights\n" : "") +
+           summary_->render(folders_read_, unreadable_, terminal,
                             terminal ? terminal_width(destination) : 80);
 }
 

@@ -48,6 +48,10 @@ class ScanSink : public search::SearchSink {
     void kernel_file_system_skipped(std::string_view directory) override;
     void folder_done(std::string_view directory) override;
 
+    // Told before the walk when it reads with backup rights: -v and the
+    // summary say so.
+    void reading_with_backup_rights();
+
     // Writes what is still buffered (and commits the list file), then the
     // summary when one was asked for, and says how many folders the walk did
     // not enter. Raises std::system_error when the output cannot be written.
@@ -115,6 +119,7 @@ class ScanSink : public search::SearchSink {
     std::size_t unreadable_ = 0;
     search::DeclinedFolders declined_;
     bool warned_line_break_ = false;
+    bool backup_rights_ = false;
 };
 
 }  // namespace kestrafin::scanner

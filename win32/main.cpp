@@ -5,6 +5,7 @@
 
 #include <exception>
 
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "win32/frmMain.h"
@@ -17,7 +18,8 @@ int Main() {
         window.load_and_show();
         return kestrafin::win32::frmMain::run_message_loop(window);
     } catch (const std::exception& error) {
-        const std::u16string reason = kestrafin::platform::utf16_from_utf8(error.what());
+        const std::u16string reason =
+            kestrafin::platform::utf16_from_utf8(kestrafin::platform::failure_text(error));
         ::MessageBoxW(nullptr, std::wstring(reason.begin(), reason.end()).c_str(), L"Kestrafin",
                       MB_OK | MB_ICONERROR);
         return 1;

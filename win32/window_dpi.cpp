@@ -36,8 +36,7 @@ unsigned window_dpi(HWND window) {
 
 void add_window_frame(RECT& area, DWORD style, DWORD extended_style, unsigned dpi) {
     static const auto frame_for_dpi = user32_call<FrameForDpi>("AdjustWindowRectExForDpi");
-    if (frame_for_dpi != nullptr && frame_for_dpi(&area, style, FALSE, extended_style, dpi))
-        return;
+    if (frame_for_dpi != nullptr && frame_for_dpi(&area, style, FALSE, extended_style, dpi)) return;
     ::AdjustWindowRectEx(&area, style, FALSE, extended_style);
 }
 

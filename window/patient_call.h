@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/files.h"
+
 namespace kestrafin::window {
 
 // Raised when a call has had no answer for its time.
@@ -56,7 +58,7 @@ Result call_with_patience(std::function<Result(const std::function<void()>& answ
         try {
             value.emplace(call(answered));
         } catch (const std::exception& raised) {
-            failure = raised.what();
+            failure = platform::failure_text(raised);
         } catch (...) {
             failure = "An unknown error occurred.";
         }

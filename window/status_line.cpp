@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "platform/files.h"
 #include "window/one_line_text.h"
 
 namespace kestrafin::window {
@@ -12,7 +13,7 @@ namespace {
 // The host's words for an error number, without the line end and full stop
 // some hosts put after them.
 std::string reason_text(int error) {
-    std::string text = std::system_category().message(error);
+    std::string text = platform::error_text({error, std::system_category()});
     while (!text.empty() &&
            (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
         text.pop_back();

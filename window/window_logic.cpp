@@ -11,6 +11,8 @@
 
 #include "listfile/saved_list.h"
 #include "listfile/saved_list_reader.h"
+#include "platform/files.h"
+#include "platform/folders.h"
 #include "platform/path_rules.h"
 #include "platform/process.h"
 #include "search/searchfiles.h"
@@ -81,7 +83,7 @@ std::string reason_of(std::exception_ptr error) {
         // Failures that know their file and size say so themselves.
         return "There was not enough memory to finish.";
     } catch (const std::exception& raised) {
-        return raised.what();
+        return platform::failure_text(raised);
     } catch (...) {
         return "An unknown error occurred.";
     }
@@ -131,6 +133,9 @@ std::string saved_at(const std::string& file) {
 }  // namespace
 
 void search_with_default_threads(const std::string& root, search::SearchSink& sink) {
+    // An administrator's search then lists folders whose rights leave out
+    // Administrators too.
+    const platform::BackupReading backup;
     search::searchfiles(root, true, sink, {.threads = search::kDefaultThreads});
 }
 
@@ -280,8 +285,8 @@ void WindowLogic::Form_Load() {
         // Without its settings file the tool still works for this session.
         face_.stop_timer(Timer::tmrwait2);
         set_root_text(std::string(platform::kDefaultRoot));
-        const std::string text =
-            std::string("The settings file could not be created or read: ") + error.what();
+        const std::string text = std::string("The settings file could not be created or read: ") +
+                                 platform::failure_text(error);
         post([this, text] { when_idle([this, text] { show_error(text); }); });
     }
 }
@@ -323,7 +328,12 @@ void WindowLogic::cmdsave_Click() {
 void WindowLogic::cmdseldir_Click() {
     run_handler([this] {
         newroot = face_.ask_text("Kestrafin", "Please enter the full path").value_or("");
-        if (!newroot.empty()) set_root_text(newroot);
+        // Explorer's "Copy as path" puts the path between double quotes, which
+        // no folder's path begins and ends with.
+        std::string_view root = newroot;
+        if (root.size() >= 2 && root.front() == '"' && root.back() == '"')
+            root = root.substr(1, root.size() - 2);
+        if (!root.empty()) set_root_text(std::string(root));
     });
 }
 
@@ -527,7 +537,8 @@ void WindowLogic::open_containing_folder(std::size_t row) {
                                         std::string(named.tail)
                                   : path;
                     throw std::runtime_error("The folder of \"" + name +
-                                             "\" cannot be shown: " + error.what());
+                                             "\" cannot be shown: " +
+                                             platform::failure_text(error));
                 }
             },
             [](bool) {}, false);

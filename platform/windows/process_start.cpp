@@ -33,8 +33,9 @@ bool is_program_file(const std::wstring& path) {
 
 bool is_full_path(std::wstring_view word) {
     const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
-    const bool drive = word.size() >= 3 && word[1] == L':' && separator(word[2]) &&
-                       ((word[0] >= L'A' && word[0] <= L'Z') || (word[0] >= L'a' && word[0] <= L'z'));
+    const bool drive =
+        word.size() >= 3 && word[1] == L':' && separator(word[2]) &&
+        ((word[0] >= L'A' && word[0] <= L'Z') || (word[0] >= L'a' && word[0] <= L'z'));
     return drive || (word.size() >= 2 && separator(word[0]) && separator(word[1]));
 }
 
@@ -79,7 +80,8 @@ void start_process(const ProgramStart& start) {
     PROCESS_INFORMATION started{};
     if (!::CreateProcessW(start.program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           nullptr, &startup, &started))
-        throw std::system_error(last_error(), "cannot start '" + utf8_from_wide(start.program) + "'");
+        throw std::system_error(last_error(),
+                                "cannot start '" + utf8_from_wide(start.program) + "'");
     ::CloseHandle(started.hThread);
     ::CloseHandle(started.hProcess);
 }

@@ -8,6 +8,7 @@
 #include "listfile/saved_list.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "platform/windows/privileges.h"
 #include "tests/support/windows_temp_folder.h"
 
 using namespace kestrafin::testing;
@@ -155,4 +156,21 @@ TEST(WindowsScanner, LengthsLeaveTheLongPathPrefixOut) {
                                                     prefix + folder + "\\" + std::string(15, 'f')}))
             << "root " << prefix + root;
     }
+}
+
+TEST(WindowsScanner, SaysWhenItReadsWithBackupRights) {
+    // Wine's token may hold the privilege or not; the scanner says so exactly
+    // when this process can turn it on.
+    const bool held =
+        kestrafin::platform::windows::EnabledPrivilege(L"SeBackupPrivilege").enabled();
+    Tree tree;
+    for (const char* option : {"-v", "--summary"}) {
+        const ScanResult run = scan({option, tree.root});
+        EXPECT_EQ(run.exit_code, 0u) << run.errors;
+        EXPECT_EQ(run.errors.find("with backup rights") != std::string::npos, held)
+            << option << ":\n"
+            << run.errors;
+    }
+    const ScanResult plain = scan({tree.root});
+    EXPECT_EQ(plain.errors, "");
 }

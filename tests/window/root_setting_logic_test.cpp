@@ -120,6 +120,13 @@ TEST(RootSettingLogic, ChangePromptAnswers) {
         {std::nullopt, "/stored"},  // Cancel
         {"", "/stored"},            // OK on an empty box
         {"   ", "   "},
+        // As Explorer's "Copy as path" gives it: one pair of quotes goes.
+        {"\"/copied/a b\"", "/copied/a b"},
+        {"\"\"/twice\"\"", "\"/twice\""},
+        {"\"", "\""},
+        {"\"\"", "\""},  // nothing between them: the box keeps its text
+        {"\"/opened only", "\"/opened only"},
+        {"/closed only\"", "/closed only\""},
         {"/new/folder", "/new/folder"},
     };
     for (const auto& [typed, box_after] : answers) {
