@@ -12,6 +12,7 @@
 #include "platform/windows/reparse_data.h"
 #include "search/path_text.h"
 #include "tests/search/recording_sink.h"
+#include "tests/support/reparse_data_bytes.h"
 #include "tests/support/windows_temp_folder.h"
 
 using namespace kestrafin;
@@ -214,8 +215,6 @@ TEST(WindowsWalk, AnUnreadableFolderIsReportedAndTheWalkGoesOn) {
     EXPECT_EQ(sink.unreadable, std::vector<std::string>{closed});
 }
 
-// A link to nothing, or to a file, is listed as a file, as on other hosts;
-// it is no folder that could not be read.
 namespace {
 
 // Reparse data of a symbolic link to \\SERVER\share, as a link planted
@@ -223,18 +222,7 @@ namespace {
 std::error_code read_link_to_server(void* folder, std::wstring_view name,
                                     std::vector<std::uint8_t>& data) {
     if (name != L"remote") return platform::windows::read_reparse_data(folder, name, data);
-    const std::u16string target = u"\\??\\UNC\\SERVER\\share";
-    data.assign(20 + 2 * target.size(), 0);
-    const auto put16 = [&](std::size_t at, std::size_t value) {
-        data[at] = static_cast<std::uint8_t>(value);
-        data[at + 1] = static_cast<std::uint8_t>(value >> 8);
-    };
-    put16(0, 0x000C);
-    put16(2, 0xA000);  // IO_REPARSE_TAG_SYMLINK
-    put16(4, data.size() - 8);
-    put16(10, 2 * target.size());  // the substitute name, then an empty print name
-    put16(12, 2 * target.size());
-    for (std::size_t unit = 0; unit < target.size(); ++unit) put16(20 + 2 * unit, target[unit]);
+    data = reparse_data_bytes(u"\\??\\UNC\\SERVER\\share");
     return {};
 }
 
@@ -266,6 +254,8 @@ TEST(WindowsWalk, ALinkToAnotherMachineIsNeverEntered) {
     platform::windows::replace_reparse_data_reader(nullptr);
 }
 
+// A link to nothing, or to a file, is listed as a file, as on other hosts;
+// it is no folder that could not be read.
 TEST(WindowsWalk, LinksToNothingAndToFilesAreListedAsFiles) {
     WindowsTempFolder root;
     std::string deep = root.path();
