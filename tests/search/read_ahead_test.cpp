@@ -126,14 +126,13 @@ TEST(ReadAhead, AFolderReadAheadKeepsItsHandleOnlyUntilItsSubfoldersAreOpened) {
         bool read(FolderToRead& folder, FolderRead& read, ReadAllowance&) override {
             read.listing = listing_of(tree, folder.path + kPathSeparator);
             if (!read.listing.subfolders.empty()) {
-                read.folder = std::make_shared<SharedFolder>();
                 ++*handles;
-                std::shared_ptr<int> count = handles;
-                read.folder->set(std::shared_ptr<const kestrafin::platform::Folder>(
-                    new kestrafin::platform::Folder, [count](const kestrafin::platform::Folder* f) {
-                        --*count;
-                        delete f;
-                    }));
+                read.folder = std::make_shared<SharedFolder>();
+                read.folder->set({new kestrafin::platform::Folder,
+                                  [count = handles](const kestrafin::platform::Folder* handle) {
+                                      --*count;
+                                      delete handle;
+                                  }});
             }
             std::lock_guard lock(mutex);
             reads.emplace_back(folder.path, folder.parent != nullptr);
