@@ -88,7 +88,10 @@ void ResultListView::widen_for_rows(int first, int last) {
     if (widest_row >= 0) {
         ++text_layouts_;
         const std::string_view text = store.text(static_cast<std::size_t>(widest_row));
-        widest_entry_ = std::max({widest_entry_, widest_estimate_, text_width_->measure(text)});
+        // The layout, not the estimate: without kerning a row of thousands
+        // of characters is estimated wider by more than the list shows, and
+        // scrolled to its end the list would show nothing of it.
+        widest_entry_ = std::max(widest_entry_, text_width_->measure(text));
     }
     fit_column();
 }
