@@ -199,7 +199,9 @@ else
         rm -rf "$work/download"
     fi
     echo "== making the base system in $root"
-    debootstrap --variant=minbase --include=$packages --arch="$arch" --unpack-tarball="$download" \
+    # In a mount namespace of its own: the /proc and /sys it mounts in the
+    # root go with it, however it ends.
+    unshare --mount --propagation private debootstrap --variant=minbase --include=$packages --arch="$arch" --unpack-tarball="$download" \
         "$codename" "$root" "$mirror" >"$out/debootstrap.log" 2>&1 ||
         { tail -n 20 "$out/debootstrap.log"; exit 1; }
     tar -C "$root" --numeric-owner -cpf "$base.part" . && mv "$base.part" "$base"
