@@ -482,7 +482,7 @@ TEST_F(Win32Window, ARowTooLongToShowIsDrawnMeasuredAndTippedFromItsEnds) {
     const std::wstring shown = window->lvFiles.shown_text(0);
     EXPECT_TRUE(shown.starts_with(L"C:\\a folder of its own\\"));
     EXPECT_TRUE(shown.ends_with(L"\\end.dat") && shown.find(L'\u2026') != std::wstring::npos);
-    const std::string utf8 = platform::utf8_from_utf16({shown.begin(), shown.end()});
+    const std::string utf8 = platform::utf8_from_utf16(std::u16string(shown.begin(), shown.end()));
     EXPECT_GE(window->lvFiles.column_width(), width_in_list(*window, utf8));
     EXPECT_LE(window->lvFiles.column_width(), 32767);
     std::wstring tip = window->lvFiles.tip_text(0);
