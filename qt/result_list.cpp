@@ -23,8 +23,8 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
     const std::string_view text = store().text(static_cast<std::size_t>(index.row()));
     if (role == Qt::DisplayRole)
         return QString::fromStdString(window::shown_row_text(text, platform::kPathSeparator));
-    const QString tip =
-        QString::fromStdString(window::shown_row_text(text, platform::kPathSeparator, window::kLongestTip));
+    const QString tip = QString::fromStdString(
+        window::shown_row_text(text, platform::kPathSeparator, window::kLongestTip));
     return QString::fromStdU16String(window::tip_lines(
         tip.toStdU16String(), static_cast<char16_t>(platform::kPathSeparator), u"\n"));
 }

@@ -88,7 +88,7 @@ class ResultListView {
     std::size_t rows_ = 0;
     int widest_ = 0;            // widest text measured, in pixels
     int widest_character_ = 1;  // the font's widest character, to skip short rows
-    int room_ = INT_MAX;  // the widest text a column holds, in pixels
+    int room_ = INT_MAX;        // the widest text a column holds, in pixels
     // The advance of each ASCII character in the font: an ASCII row, the
     // common case, is measured by adding them up, as the system does.
     std::array<int, 128> ascii_widths_{};

@@ -532,10 +532,10 @@ void WindowLogic::open_containing_folder(std::size_t row) {
                 } catch (const std::exception& error) {
                     // A message box lays its whole text out.
                     const ShownParts named = shown_parts(path, kLongestTip);
-                    const std::string name =
-                        named.cut ? std::string(named.head) + std::string(kElision) +
-                                        std::string(named.tail)
-                                  : path;
+                    const std::string name = named.cut
+                                                 ? std::string(named.head) + std::string(kElision) +
+                                                       std::string(named.tail)
+                                                 : path;
                     throw std::runtime_error("The folder of \"" + name +
                                              "\" cannot be shown: " +
                                              platform::failure_text(error));

@@ -497,24 +497,20 @@ TEST_F(Win32Window, ARowTooLongToShowIsDrawnMeasuredAndTippedFromItsEnds) {
     text += "\\end.dat";
     const auto window = shown_window();
     ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
-    auto& items = window->logic().list_items();
-    items.Add(text);
-    items.Refresh();
+    window->logic().list_items().Add(text);
+    window->logic().list_items().Refresh();
     pump_waiting(*window);
     // What shows fits the widest column a list view takes, ends included.
     const std::wstring shown = window->lvFiles.shown_text(0);
     EXPECT_TRUE(shown.starts_with(L"C:\\a folder of its own\\"));
-    EXPECT_TRUE(shown.ends_with(L"\\end.dat"));
-    EXPECT_NE(shown.find(L'\u2026'), std::wstring::npos);
-    const int shown_width = width_in_list(*window, platform::utf8_from_utf16(
-                                                       std::u16string(shown.begin(), shown.end())));
-    EXPECT_GE(window->lvFiles.column_width(), shown_width);
+    EXPECT_TRUE(shown.ends_with(L"\\end.dat") && shown.find(L'\u2026') != std::wstring::npos);
+    const std::string utf8 = platform::utf8_from_utf16(std::u16string(shown.begin(), shown.end()));
+    EXPECT_GE(window->lvFiles.column_width(), width_in_list(*window, utf8));
     EXPECT_LE(window->lvFiles.column_width(), 32767);
     std::wstring tip = window->lvFiles.tip_text(0);
     std::erase(tip, L'\r');
     std::erase(tip, L'\n');
     EXPECT_EQ(tip, wide(window::shown_row_text(text, '\\', window::kLongestTip)));
-    EXPECT_EQ(rows(*window), std::vector<std::string>{text});
 }
 
 TEST_F(Win32Window, AMessageShowsWholeHoweverLongItsPath) {

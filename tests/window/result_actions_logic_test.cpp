@@ -55,13 +55,16 @@ TEST(ResultActions, APathOfMegabytesIsCopiedOffTheWindowsThreadAndNamedShortInAM
     };
     w.load_with(given);
     const std::string huge = "/srv" + std::string(kestrafin::window::kLongestCopyInPlace, 'x') +
-                             "/\xFF" "end.dat";
+                             "/\xFF"
+                             "end.dat";
     w.fill({"/a", huge});
     w.logic->copy_paths({0, 1});
     // Joined on the work thread: the window stays busy until it is in place.
     EXPECT_TRUE(w.logic->busy());
     ASSERT_TRUE(w.face.settled());
-    EXPECT_EQ(w.face.clipboard, "/a\n" + huge.substr(0, huge.size() - 8) + "\xEF\xBF\xBD" "end.dat");
+    EXPECT_EQ(w.face.clipboard, "/a\n" + huge.substr(0, huge.size() - 8) +
+                                    "\xEF\xBF\xBD"
+                                    "end.dat");
     ASSERT_EQ(w.face.messages.size(), 1u);  // the replaced byte is told, once idle
     EXPECT_EQ(w.face.activities.back(), kestrafin::window::Activity::Idle);
 
@@ -71,5 +74,7 @@ TEST(ResultActions, APathOfMegabytesIsCopiedOffTheWindowsThreadAndNamedShortInAM
     const std::string& text = w.face.messages[1].text;
     EXPECT_LT(text.size(), 2 * kestrafin::window::kLongestTip);
     EXPECT_TRUE(text.starts_with("The folder of \"/srvxxx"));
-    EXPECT_TRUE(text.ends_with("x/\xFF" "end.dat\" cannot be shown: cannot start 'xdg-open'"));
+    EXPECT_TRUE(
+        text.ends_with("x/\xFF"
+                       "end.dat\" cannot be shown: cannot start 'xdg-open'"));
 }

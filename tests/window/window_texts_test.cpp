@@ -192,17 +192,32 @@ TEST(ShownRow, ARowTooLongToShowKeepsItsStartAndEndInWholeCharacters) {
         std::string shown;
     } rows[] = {
         {"abcdefgh", 8, "abcdefgh"},
-        {"abcdefghi", 8, "abcd\xE2\x80\xA6" "fghi"},
+        {"abcdefghi", 8,
+         "abcd\xE2\x80\xA6"
+         "fghi"},
         // A character of two units is kept whole on the side it starts.
-        {"ab" + emoji + "cdefg", 8, "ab" + emoji + "\xE2\x80\xA6" "defg"},
-        {"abc" + emoji + "defgh", 8, "abc\xE2\x80\xA6" "efgh"},
+        {"ab" + emoji + "cdefg", 8,
+         "ab" + emoji +
+             "\xE2\x80\xA6"
+             "defg"},
+        {"abc" + emoji + "defgh", 8,
+         "abc\xE2\x80\xA6"
+         "efgh"},
         {"abcdefg" + emoji + "hi", 8, "abcd\xE2\x80\xA6" + emoji + "hi"},
         {"abcdefgh" + emoji + "jkl", 8, "abcd\xE2\x80\xA6jkl"},
         // Bytes that are no UTF-8 count one unit each and stay.
-        {"\xFF\xFE" "abcdefg", 8, "\xFF\xFE" "ab\xE2\x80\xA6" "defg"},
-        {"a\nbcdefghi", 8, "a<U+000A>bc\xE2\x80\xA6" "fghi"},
+        {"\xFF\xFE"
+         "abcdefg",
+         8,
+         "\xFF\xFE"
+         "ab\xE2\x80\xA6"
+         "defg"},
+        {"a\nbcdefghi", 8,
+         "a<U+000A>bc\xE2\x80\xA6"
+         "fghi"},
         // Right-to-left folders are isolated in what shows.
-        {"/\xD7\x90\xD7\x91/cdefghij", 8, "/" + fsi + "\xD7\x90\xD7\x91" + pdi + "/\xE2\x80\xA6ghij"},
+        {"/\xD7\x90\xD7\x91/cdefghij", 8,
+         "/" + fsi + "\xD7\x90\xD7\x91" + pdi + "/\xE2\x80\xA6ghij"},
         {all, kLongestShownRow, all},
         {all + "b", kLongestShownRow, half + "\xE2\x80\xA6" + half.substr(1) + "b"},
     };
