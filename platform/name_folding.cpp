@@ -6,24 +6,6 @@ namespace kestrafin::platform {
 
 namespace {
 
-void append_utf8(std::string& out, char32_t point) {
-    if (point < 0x80) {
-        out.push_back(static_cast<char>(point));
-    } else if (point < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (point >> 6)));
-        out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    } else if (point < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (point >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (point >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((point >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    }
-}
-
 // utf8proc maps ß to ẞ, which UnicodeData does not: ß has no simple upper
 // case, and NTFS's table keeps it.
 char32_t upper_of(char32_t point, NameComparison comparison) {
@@ -61,7 +43,7 @@ std::string name_comparison_key(std::string_view name, NameComparison comparison
     key.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
         const Utf8Sequence sequence = decode_utf8(text.substr(at));
-        append_utf8(key, upper_of(sequence.code_point, comparison));
+        append_code_point(key, upper_of(sequence.code_point, comparison));
         at += sequence.length;
     }
     return key;

@@ -4,17 +4,6 @@
 
 namespace kestrafin::platform {
 
-namespace {
-
-constexpr char16_t kReplacement = 0xFFFD;
-
-bool is_lead_surrogate(char32_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-bool is_trail_surrogate(char32_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
 void append_code_point(std::string& out, char32_t point) {
     if (point < 0x80) {
         out.push_back(static_cast<char>(point));
@@ -31,6 +20,17 @@ void append_code_point(std::string& out, char32_t point) {
         out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
     }
+}
+
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+bool is_lead_surrogate(char32_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool is_trail_surrogate(char32_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
 constexpr std::u16string_view kLongPrefix = u"\\\\?\\";

@@ -23,6 +23,9 @@ struct Utf8Sequence {
     bool is_surrogate() const { return code_point >= 0xD800 && code_point <= 0xDFFF; }
 };
 
+// Appends `point` in UTF-8 (a surrogate as WTF-8 keeps it): the one encoder.
+void append_code_point(std::string& out, char32_t point);
+
 // The sequence at the start of `text`. Encoded surrogates (0xED 0xA0..0xBF
 // ..) are taken as one sequence, as WTF-8 holds them: the Windows backend
 // gives names with unpaired surrogates, which NTFS allows, in that form.
