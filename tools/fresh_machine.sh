@@ -159,7 +159,17 @@ relays=()
 cleanup() {
     local status=$?
     trap - EXIT INT TERM
-    [ -n "${NAMESPACE_PID:-}" ] && kill "$NAMESPACE_PID" 2>/dev/null && wait "$NAMESPACE_PID" 2>/dev/null
+    # unshare's --kill-child does not reach the namespace's first process
+    # when unshare itself is stopped: that process is killed here, and the
+    # kernel then ends every other process of the namespace.
+    if [ -n "${NAMESPACE_PID:-}" ]; then
+        local child
+        for child in $(cat "/proc/$NAMESPACE_PID/task/$NAMESPACE_PID/children" 2>/dev/null); do
+            kill -KILL "$child" 2>/dev/null || true
+        done
+        kill "$NAMESPACE_PID" 2>/dev/null || true
+        wait "$NAMESPACE_PID" 2>/dev/null || true
+    fi
     for pid in "${relays[@]}"; do kill "$pid" 2>/dev/null || true; done
     # The chroot's mounts live in the namespace, which ended with its last
     # process; a mount still here would make removing the root remove the host.
