@@ -335,33 +335,14 @@ void ScanSink::folder_unreadable(std::string_view directory, int error) {
                   .error = reason});
 }
 
-void ScanSink::cycle_skipped(std::string_view directory) {
-    ++declined_.cycles;
-    if (options_.verbose)
-        warn("not entering " + quoted_for_terminal(directory) +
-             ": it leads back to a folder that is being walked");
-}
-
-void ScanSink::link_web_skipped(std::string_view directory) {
-    ++declined_.link_webs;
-    if (options_.verbose)
-        warn("not entering " + quoted_for_terminal(directory) +
-             ": its folder was already walked through a link");
-}
-
 void ScanSink::folder_not_entered(std::string_view directory, search::NotEntered reason) {
     declined_.count(reason);
-    if (options_.verbose)
+    // A kernel file system is named even without -v when it is the root,
+    // since then nothing is walked but other file systems mounted below it.
+    if (options_.verbose ||
+        (reason == search::NotEntered::kernel_file_system && folders_read_ == 0))
         warn("not entering " + quoted_for_terminal(directory) + ": " +
              search::not_entered_reason(reason));
-}
-
-void ScanSink::kernel_file_system_skipped(std::string_view directory) {
-    // Said even without -v when it is the root, since then nothing is walked
-    // but other file systems mounted below it.
-    if (options_.verbose || folders_read_ == 0)
-        warn("not entering " + quoted_for_terminal(directory) +
-             ": it lies on a kernel file system, which holds no user files");
 }
 
 void ScanSink::reading_with_backup_rights() {

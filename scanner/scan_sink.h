@@ -42,10 +42,7 @@ class ScanSink : public search::SearchSink {
     void folder_listed(std::string_view slashed_path,
                        const search::FolderListing& listing) override;
     void folder_unreadable(std::string_view directory, int error) override;
-    void cycle_skipped(std::string_view directory) override;
-    void link_web_skipped(std::string_view directory) override;
     void folder_not_entered(std::string_view directory, search::NotEntered reason) override;
-    void kernel_file_system_skipped(std::string_view directory) override;
     void folder_done(std::string_view directory) override;
 
     // Told before the walk when it reads with backup rights: -v and the

@@ -6,30 +6,12 @@
 
 namespace kestrafin::search {
 
-void DeclinedFolders::count(NotEntered reason) {
-    switch (reason) {
-        case NotEntered::other_machine:
-            ++other_machines;
-            return;
-        case NotEntered::offline:
-            ++offline;
-            return;
-        case NotEntered::link:
-            ++links;
-            return;
-        case NotEntered::other_volume:
-            ++other_volumes;
-            return;
-        case NotEntered::system_folder:
-            ++system_folders;
-            return;
-        case NotEntered::path_cycle:
-            ++path_cycles;
-            return;
-        case NotEntered::too_many_links:
-            ++too_many_links;
-            return;
-    }
+std::size_t DeclinedFolders::total() const {
+    std::size_t sum = 0;
+    for (std::size_t reason = 0; reason < kNotEnteredReasons; ++reason)
+        if (static_cast<NotEntered>(reason) != NotEntered::kernel_file_system)
+            sum += counts_[reason];
+    return sum;
 }
 
 std::string declined_text(const DeclinedFolders& declined) {
@@ -37,16 +19,17 @@ std::string declined_text(const DeclinedFolders& declined) {
     std::string text = std::to_string(declined.total()) +
                        (declined.total() == 1 ? " folder" : " folders") + " not entered: ";
     const std::pair<std::size_t, std::string> parts[] = {
-        {declined.cycles, " leading back into the walk"},
-        {declined.link_webs, " already walked through a link"},
-        {declined.path_cycles, " leading back into the walk by their path"},
-        {declined.too_many_links,
+        {declined.of(NotEntered::cycle), " leading back into the walk"},
+        {declined.of(NotEntered::link_web), " already walked through a link"},
+        {declined.of(NotEntered::path_cycle), " leading back into the walk by their path"},
+        {declined.of(NotEntered::too_many_links),
          " below more than " + std::to_string(kMostLinksWithoutIdentity) + " links"},
-        {declined.system_folders, " kept by the system"},
-        {declined.other_machines, " on another machine"},
-        {declined.offline, " offline"},
-        {declined.links, declined.links == 1 ? " link not followed" : " links not followed"},
-        {declined.other_volumes, " on another volume"},
+        {declined.of(NotEntered::system_folder), " kept by the system"},
+        {declined.of(NotEntered::other_machine), " on another machine"},
+        {declined.of(NotEntered::offline), " offline"},
+        {declined.of(NotEntered::link),
+         declined.of(NotEntered::link) == 1 ? " link not followed" : " links not followed"},
+        {declined.of(NotEntered::other_volume), " on another volume"},
     };
     bool first = true;
     for (const auto& [count, what] : parts) {
@@ -60,6 +43,12 @@ std::string declined_text(const DeclinedFolders& declined) {
 
 const char* not_entered_reason(NotEntered reason) {
     switch (reason) {
+        case NotEntered::cycle:
+            return "it leads back to a folder that is being walked";
+        case NotEntered::link_web:
+            return "its folder was already walked through a link";
+        case NotEntered::kernel_file_system:
+            return "it lies on a kernel file system, which holds no user files";
         case NotEntered::other_machine:
             return "it is a link to another machine, which would be sent this account's "
                    "credentials";

@@ -3,6 +3,7 @@
 // left out without a word.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,6 +13,12 @@ namespace kestrafin::search {
 // Why a folder is left unentered for the user's safety or by the caller's
 // choice; the walk never opens it, nor does any reader ahead of it.
 enum class NotEntered : std::uint8_t {
+    cycle,     // one the walk is inside, reached again through a link or a mount
+    link_web,  // reached through a link, and already walked through a link
+    // On a kernel file system (proc, sysfs, ...), which holds no user files:
+    // its names are not read, and the walk enters it only on its way to other
+    // file systems mounted below it.
+    kernel_file_system,
     other_machine,  // a link to another machine than the root's: opening it signs in there
     offline,        // its names lie in the cloud, and reading them would fetch them
     link,           // a link to a folder, when links are not followed
@@ -28,29 +35,27 @@ enum class NotEntered : std::uint8_t {
     path_cycle,
     too_many_links,
 };
+inline constexpr std::size_t kNotEnteredReasons =
+    static_cast<std::size_t>(NotEntered::too_many_links) + 1;
 
-struct DeclinedFolders {
-    std::size_t cycles = 0;     // links and mounts leading back into the walk
-    std::size_t link_webs = 0;  // folders already walked through a link
-    std::size_t other_machines = 0;
-    std::size_t offline = 0;
-    std::size_t links = 0;
-    std::size_t other_volumes = 0;
-    // Where folders have no identity: links whose resolved path the walk is
-    // inside, and folders below too many links.
-    std::size_t path_cycles = 0;
-    std::size_t too_many_links = 0;
-    std::size_t system_folders = 0;  // marked by the system as its own, and refused
-
-    void count(NotEntered reason);
-    std::size_t total() const {
-        return cycles + link_webs + other_machines + offline + links + other_volumes +
-               path_cycles + too_many_links + system_folders;
+class DeclinedFolders {
+  public:
+    void count(NotEntered reason) { ++counts_[static_cast<std::size_t>(reason)]; }
+    std::size_t of(NotEntered reason) const { return counts_[static_cast<std::size_t>(reason)]; }
+    // Folders not entered that may hold user files: every reason but a
+    // kernel file system.
+    std::size_t total() const;
+    // Every folder not entered, kernel file systems included.
+    std::size_t with_kernel_file_systems() const {
+        return total() + of(NotEntered::kernel_file_system);
     }
+
+  private:
+    std::array<std::size_t, kNotEnteredReasons> counts_{};
 };
 
 // "3 folders not entered: 2 leading back into the walk, 1 already walked
-// through a link"; empty when none was declined.
+// through a link"; empty when none that may hold user files was declined.
 std::string declined_text(const DeclinedFolders& declined);
 
 // Why one folder was not entered, for a line that names it: "it is a link

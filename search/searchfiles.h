@@ -58,19 +58,11 @@ class SearchSink {
     // an entry whose kind could not be learned (`error` is the host's error
     // number). The walk goes on without it.
     virtual void folder_unreadable(std::string_view /*directory*/, int /*error*/) {}
-    // A folder that is one the walk is inside, reached again through a link or
-    // a mount; it is not entered.
-    virtual void cycle_skipped(std::string_view /*directory*/) {}
-    // A folder reached through a link (the link itself or a folder below it)
-    // that the walk has already walked through a link; it is not entered again.
-    virtual void link_web_skipped(std::string_view /*directory*/) {}
-    // A folder left unentered for the user's safety, by the options' choice,
-    // or as the host's own (`reason` says which).
+    // A folder the walk does not enter, and why (declined_folders.h): a loop,
+    // a folder already walked through a link, a kernel file system (entered
+    // all the same, unread, when other file systems are mounted below it),
+    // the user's safety, the options' choice or the host's own.
     virtual void folder_not_entered(std::string_view /*directory*/, NotEntered /*reason*/) {}
-    // A folder on a kernel file system (proc, sysfs, ...), which holds no user
-    // files: its names are not read, and the walk enters it only on its way to
-    // other file systems mounted below it.
-    virtual void kernel_file_system_skipped(std::string_view /*directory*/) {}
     // One folder has been read; for progress reports.
     virtual void folder_done(std::string_view /*directory*/) {}
     // Asked after each folder; true ends the walk early.

@@ -21,7 +21,7 @@ bool WalkRules::admit(const FolderListing& listing, const FolderRoute& route,
         }
     }
     if (listing.on_kernel_file_system) {
-        sink_.kernel_file_system_skipped(directory);
+        sink_.folder_not_entered(directory, NotEntered::kernel_file_system);
         // Entered only on the way to mounts of other file systems below it.
         return !listing.subfolders.empty();
     }
@@ -31,15 +31,15 @@ bool WalkRules::admit(const FolderListing& listing, const FolderRoute& route,
     // only links and mounts lead back up.
     const bool may_lead_back = route.entered_through_link || listing.mount_root;
     if (may_lead_back && descent_.contains(listing.identity)) {
-        sink_.cycle_skipped(directory);
+        sink_.folder_not_entered(directory, NotEntered::cycle);
         return false;
     }
     if (needs_names_to_admit(listing, route) && repeats_a_folder_of_the_descent(listing)) {
-        sink_.cycle_skipped(directory);
+        sink_.folder_not_entered(directory, NotEntered::cycle);
         return false;
     }
     if (route.below_link && !admit_below_link(listing.identity, may_lead_back, directory)) {
-        sink_.link_web_skipped(directory);
+        sink_.folder_not_entered(directory, NotEntered::link_web);
         return false;
     }
     leaving_out_here_ = left_out_ && left_out_->folder == listing.identity;

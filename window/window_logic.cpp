@@ -102,12 +102,9 @@ class ReportingSink : public ListSink {
     void folder_unreadable(std::string_view directory, int error) override {
         report.folder_unreadable(directory, error);
     }
-    void cycle_skipped(std::string_view) override { report.folder_declined(); }
-    void link_web_skipped(std::string_view) override { report.folder_declined(); }
     void folder_not_entered(std::string_view, search::NotEntered) override {
         report.folder_declined();
     }
-    void kernel_file_system_skipped(std::string_view) override { report.folder_declined(); }
 
     // Touched by the walk's thread only until the walk has ended.
     WalkReport report;

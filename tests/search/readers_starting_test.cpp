@@ -26,6 +26,7 @@
 
 using namespace kestrafin::testing;
 using kestrafin::search::searchfiles;
+using kestrafin::search::NotEntered;
 using kestrafin::search::SearchOptions;
 
 namespace {
@@ -52,14 +53,12 @@ struct TranscriptSink : kestrafin::search::SearchSink {
     void folder_unreadable(std::string_view directory, int error) override {
         note("unreadable " + std::to_string(error) + " " + std::string(directory));
     }
-    void cycle_skipped(std::string_view directory) override {
-        note("cycle " + std::string(directory));
-    }
-    void link_web_skipped(std::string_view directory) override {
-        note("web " + std::string(directory));
-    }
-    void kernel_file_system_skipped(std::string_view directory) override {
-        note("kernel " + std::string(directory));
+    void folder_not_entered(std::string_view directory, NotEntered reason) override {
+        const char* what = reason == NotEntered::cycle                ? "cycle "
+                           : reason == NotEntered::link_web           ? "web "
+                           : reason == NotEntered::kernel_file_system ? "kernel "
+                                                                      : nullptr;
+        if (what != nullptr) note(what + std::string(directory));
     }
     void folder_done(std::string_view directory) override {
         note("done " + std::string(directory));

@@ -26,18 +26,25 @@ struct RecordingSink : search::SearchSink {
     void folder_unreadable(std::string_view directory, int) override {
         unreadable.emplace_back(directory);
     }
-    void cycle_skipped(std::string_view directory) override { cycles.emplace_back(directory); }
-    void link_web_skipped(std::string_view directory) override {
-        link_webs.emplace_back(directory);
-    }
+    // Loops, link webs and kernel file systems go to lists of their own.
     void folder_not_entered(std::string_view directory, search::NotEntered reason) override {
+        switch (reason) {
+            case search::NotEntered::cycle:
+                cycles.emplace_back(directory);
+                return;
+            case search::NotEntered::link_web:
+                link_webs.emplace_back(directory);
+                return;
+            case search::NotEntered::kernel_file_system:
+                kernel_skips.emplace_back(directory);
+                return;
+            default:
+                break;
+        }
         not_entered.emplace_back(directory, reason);
         if (reason == search::NotEntered::system_folder) system_folders.emplace_back(directory);
         if (reason == search::NotEntered::path_cycle) path_cycles.emplace_back(directory);
         if (reason == search::NotEntered::too_many_links) link_depths.emplace_back(directory);
-    }
-    void kernel_file_system_skipped(std::string_view directory) override {
-        kernel_skips.emplace_back(directory);
     }
     void folder_done(std::string_view directory) override { folders.emplace_back(directory); }
     bool should_stop() override {

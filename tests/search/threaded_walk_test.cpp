@@ -31,6 +31,7 @@
 
 using namespace kestrafin::testing;
 using kestrafin::search::searchfiles;
+using kestrafin::search::NotEntered;
 using kestrafin::search::SearchOptions;
 
 namespace {
@@ -44,14 +45,12 @@ struct TranscriptSink : kestrafin::search::SearchSink {
     void folder_unreadable(std::string_view directory, int error) override {
         calls.push_back("unreadable " + std::to_string(error) + " " + std::string(directory));
     }
-    void cycle_skipped(std::string_view directory) override {
-        calls.push_back("cycle " + std::string(directory));
-    }
-    void link_web_skipped(std::string_view directory) override {
-        calls.push_back("web " + std::string(directory));
-    }
-    void kernel_file_system_skipped(std::string_view directory) override {
-        calls.push_back("kernel " + std::string(directory));
+    void folder_not_entered(std::string_view directory, NotEntered reason) override {
+        const char* what = reason == NotEntered::cycle                ? "cycle "
+                           : reason == NotEntered::link_web           ? "web "
+                           : reason == NotEntered::kernel_file_system ? "kernel "
+                                                                      : nullptr;
+        if (what != nullptr) calls.push_back(what + std::string(directory));
     }
     void folder_done(std::string_view directory) override {
         calls.push_back("done " + std::string(directory));

@@ -199,7 +199,7 @@ TEST(SearchLogic, TheStatusLineTellsWhatTheWalkCouldNotReadOrDidNotEnter) {
     given.search = [](const std::string& root, kestrafin::search::SearchSink& sink) {
         sink.folder_done(root);
         sink.folder_unreadable(root + "/locked", EACCES);
-        sink.cycle_skipped(root + "/loop");
+        sink.folder_not_entered(root + "/loop", kestrafin::search::NotEntered::cycle);
         sink.folder_done(root + "/open");
     };
     w.load_with(given);
