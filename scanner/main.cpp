@@ -11,10 +11,10 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/process.h"
-#include "scanner/exclusions.h"
+#include "scan/rules/exclusions.h"
 #include "scanner/scan_options.h"
 #include "scanner/scan_sink.h"
-#include "scanner/terminal_quote.h"
+#include "scan/sinks/terminal_quote.h"
 #include "search/searchfiles.h"
 
 #ifndef KESTRAFIN_VERSION
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
         options = scanner::parse_scan_options(platform::program_arguments(argc, argv));
     } catch (const std::invalid_argument& error) {
         std::fprintf(stderr, "kestrafin-scan: %s\nTry 'kestrafin-scan --help'.\n",
-                     scanner::printable_text(error.what()).c_str());
+                     scan::printable_text(error.what()).c_str());
         return kUsageOrRoot;
     }
     try {
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
                                   std::string("kestrafin-scan ") + KESTRAFIN_VERSION + "\n");
             return kAllRead;
         }
-        const scanner::Exclusions exclusions(options.excludes);
+        const scan::Exclusions exclusions(options.excludes);
         scanner::ScanSink sink(options, platform::kStandardOutput, platform::kStandardError);
         const platform::BackupReading backup;
         if (backup.in_effect()) sink.reading_with_backup_rights();
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
         return sink.some_folder_unreadable() ? kSomeUnreadable : kAllRead;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "kestrafin-scan: %s\n",
-                     scanner::printable_text(platform::failure_text(error)).c_str());
+                     scan::printable_text(platform::failure_text(error)).c_str());
         return kUsageOrRoot;
     }
 }

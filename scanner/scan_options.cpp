@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "platform/path_rules.h"
-#include "scanner/exclusions.h"
+#include "scan/rules/exclusions.h"
 #include "search/searchfiles.h"
 
 namespace kestrafin::scanner {

@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "scanner/check_profiles.h"
-#include "scanner/entry_format.h"
-#include "scanner/length_rules.h"
+#include "scan/rules/check_profiles.h"
+#include "scan/sinks/entry_format.h"
+#include "scan/rules/length_rules.h"
 #include "search/searchfiles.h"
 
 namespace kestrafin::scanner {
+
+using namespace scan;
 
 struct ScanOptions {
     std::string root;

@@ -4,7 +4,7 @@
 #include "platform/folders.h"
 #include "platform/path_rules.h"
 #include "platform/process.h"
-#include "scanner/terminal_quote.h"
+#include "scan/sinks/terminal_quote.h"
 #include "search/folder_listing.h"
 #include "search/path_text.h"
 

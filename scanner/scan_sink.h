@@ -11,17 +11,19 @@
 #include <vector>
 
 #include "listfile/saved_list.h"
-#include "scanner/check_profiles.h"
-#include "scanner/entry_format.h"
-#include "scanner/length_rules.h"
-#include "scanner/name_collisions.h"
+#include "scan/rules/check_profiles.h"
+#include "scan/sinks/entry_format.h"
+#include "scan/rules/length_rules.h"
+#include "scan/rules/name_collisions.h"
 #include "scanner/progress_line.h"
 #include "scanner/scan_options.h"
-#include "scanner/summary.h"
+#include "scan/sinks/summary.h"
 #include "search/declined_folders.h"
 #include "search/searchfiles.h"
 
 namespace kestrafin::scanner {
+
+using namespace scan;
 
 // Writes all of `bytes` to `descriptor`. Raises std::system_error whose text
 // begins with `what` when the stream fails.

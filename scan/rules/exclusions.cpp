@@ -1,4 +1,4 @@
-#include "scanner/exclusions.h"
+#include "scan/rules/exclusions.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -7,7 +7,7 @@
 #include "platform/text.h"
 #include "search/path_text.h"
 
-namespace kestrafin::scanner {
+namespace kestrafin::scan {
 
 namespace {
 
@@ -153,4 +153,4 @@ bool Exclusions::excludes(std::string_view folder_below_root, std::string_view n
     return false;
 }
 
-}  // namespace kestrafin::scanner
+}  // namespace kestrafin::scan

@@ -5,10 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "scanner/entry_reasons.h"
-#include "scanner/length_rules.h"
+#include "scan/reasons.h"
+#include "scan/rules/length_rules.h"
 
-namespace kestrafin::scanner {
+namespace kestrafin::scan {
 
 enum class OutputFormat { lines, csv, json };
 
@@ -54,4 +54,4 @@ class EntryFormat {
     bool print_target_;
 };
 
-}  // namespace kestrafin::scanner
+}  // namespace kestrafin::scan

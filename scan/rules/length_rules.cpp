@@ -1,11 +1,11 @@
-#include "scanner/length_rules.h"
+#include "scan/rules/length_rules.h"
 
 #include <algorithm>
 
 #include "platform/path_rules.h"
 #include "search/path_text.h"
 
-namespace kestrafin::scanner {
+namespace kestrafin::scan {
 
 namespace {
 
@@ -126,4 +126,4 @@ Verdict judge(const LengthRules& rules, const EntryLengths& lengths) {
             .by_file = rules.file_longer_than && lengths.path > *rules.file_longer_than};
 }
 
-}  // namespace kestrafin::scanner
+}  // namespace kestrafin::scan

@@ -1,5 +1,5 @@
 // The summary's bookkeeping where a walk cannot easily reach it.
-#include "scanner/summary.h"
+#include "scan/sinks/summary.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "platform/path_rules.h"
 
-using namespace kestrafin::scanner;
+using namespace kestrafin::scan;
 
 TEST(ScanSummary, KeepsTheTenLongestFirstSeenFirstAndBandsEveryLength) {
     ScanSummary summary({.folder_longer_than = 200, .file_longer_than = std::nullopt});

@@ -1,10 +1,10 @@
-#include "scanner/entry_format.h"
+#include "scan/sinks/entry_format.h"
 
 #include <cstdio>
 
 #include "search/path_text.h"
 
-namespace kestrafin::scanner {
+namespace kestrafin::scan {
 
 namespace {
 
@@ -190,4 +190,4 @@ void EntryFormat::append(std::string& out, const EntryRecord& record) const {
     }
 }
 
-}  // namespace kestrafin::scanner
+}  // namespace kestrafin::scan

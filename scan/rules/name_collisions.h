@@ -10,7 +10,7 @@
 
 #include "platform/name_folding.h"
 
-namespace kestrafin::scanner {
+namespace kestrafin::scan {
 
 class NameCollisions {
   public:
@@ -30,4 +30,4 @@ class NameCollisions {
     std::size_t comparisons_ = 0;
 };
 
-}  // namespace kestrafin::scanner
+}  // namespace kestrafin::scan

@@ -1,12 +1,12 @@
-#include "scanner/summary.h"
+#include "scan/sinks/summary.h"
 
 #include <algorithm>
 #include <cstdio>
 
 #include "platform/path_rules.h"
-#include "scanner/terminal_quote.h"
+#include "scan/sinks/terminal_quote.h"
 
-namespace kestrafin::scanner {
+namespace kestrafin::scan {
 
 namespace {
 
@@ -181,4 +181,4 @@ std::string ScanSummary::render(std::size_t folders_read, std::size_t folders_un
     return text;
 }
 
-}  // namespace kestrafin::scanner
+}  // namespace kestrafin::scan

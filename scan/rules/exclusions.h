@@ -8,7 +8,7 @@
 
 #include "search/folder_listing.h"
 
-namespace kestrafin::scanner {
+namespace kestrafin::scan {
 
 // True when `text` matches the glob `pattern` as a whole: "*" stands for any
 // run of characters, "?" for one character, "[abc]", "[a-z]" and "[!abc]" for
@@ -37,4 +37,4 @@ class Exclusions : public search::NameExclusion {
     std::vector<PathPattern> paths_;
 };
 
-}  // namespace kestrafin::scanner
+}  // namespace kestrafin::scan

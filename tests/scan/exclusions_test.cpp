@@ -1,5 +1,5 @@
 // Which names and paths --exclude leaves out.
-#include "scanner/exclusions.h"
+#include "scan/rules/exclusions.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "platform/path_rules.h"
 
-using namespace kestrafin::scanner;
+using namespace kestrafin::scan;
 
 namespace {
 

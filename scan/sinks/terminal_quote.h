@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace kestrafin::scanner {
+namespace kestrafin::scan {
 
 // `name` always quoted, as diagnostics show names: /a b -> '/a b'.
 std::string quoted_for_terminal(std::string_view name);
@@ -22,4 +22,4 @@ std::string escaped_for_terminal(std::string_view name);
 // \033, \342\200\256...), for messages that quote their names already.
 std::string printable_text(std::string_view text);
 
-}  // namespace kestrafin::scanner
+}  // namespace kestrafin::scan

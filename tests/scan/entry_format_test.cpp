@@ -1,9 +1,9 @@
 // CSV fields that a spreadsheet would run as formulas are written as text.
-#include "scanner/entry_format.h"
+#include "scan/sinks/entry_format.h"
 
 #include <gtest/gtest.h>
 
-using namespace kestrafin::scanner;
+using namespace kestrafin::scan;
 
 TEST(CsvFormula, AFieldThatWouldRunIsWrittenAsTextAndJsonKeepsIt) {
     const std::pair<std::string, std::string> kFields[] = {

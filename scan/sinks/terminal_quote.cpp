@@ -1,11 +1,11 @@
-#include "scanner/terminal_quote.h"
+#include "scan/sinks/terminal_quote.h"
 
 #include <cstdint>
 #include <cstdio>
 
 #include "platform/text.h"
 
-namespace kestrafin::scanner {
+namespace kestrafin::scan {
 
 namespace {
 
@@ -128,4 +128,4 @@ std::string printable_text(std::string_view text) {
     return out;
 }
 
-}  // namespace kestrafin::scanner
+}  // namespace kestrafin::scan

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace kestrafin::scanner {
+namespace kestrafin::scan {
 
 enum class Reason : std::uint8_t {
     path_length,               // the entry's path is longer than a rule allows
@@ -46,4 +46,4 @@ class Reasons {
     std::uint16_t bits_ = 0;
 };
 
-}  // namespace kestrafin::scanner
+}  // namespace kestrafin::scan

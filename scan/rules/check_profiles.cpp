@@ -1,10 +1,10 @@
-#include "scanner/check_profiles.h"
+#include "scan/rules/check_profiles.h"
 
 #include <algorithm>
 
 #include "search/path_text.h"
 
-namespace kestrafin::scanner {
+namespace kestrafin::scan {
 
 namespace {
 
@@ -102,4 +102,4 @@ Reasons NameRules::judge(std::string_view name, bool folder_in_root) const {
     return reasons;
 }
 
-}  // namespace kestrafin::scanner
+}  // namespace kestrafin::scan

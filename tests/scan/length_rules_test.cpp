@@ -1,5 +1,5 @@
-// How the scanner reads a target prefix and measures the texts of a walk.
-#include "scanner/length_rules.h"
+// How a scan reads a target prefix and measures the texts of a walk.
+#include "scan/rules/length_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include "platform/path_rules.h"
 
-using namespace kestrafin::scanner;
+using namespace kestrafin::scan;
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "scanner/entry_reasons.h"
+#include "scan/reasons.h"
 
-namespace kestrafin::scanner {
+namespace kestrafin::scan {
 
 std::string_view reason_code(Reason reason) {
     switch (reason) {
@@ -26,4 +26,4 @@ std::string_view reason_code(Reason reason) {
     return "unknown";
 }
 
-}  // namespace kestrafin::scanner
+}  // namespace kestrafin::scan

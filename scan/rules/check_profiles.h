@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "platform/name_folding.h"
-#include "scanner/entry_reasons.h"
+#include "scan/reasons.h"
 
-namespace kestrafin::scanner {
+namespace kestrafin::scan {
 
 struct CheckProfile {
     std::string_view name;
@@ -111,4 +111,4 @@ class NameRules {
     bool any_ = false;
 };
 
-}  // namespace kestrafin::scanner
+}  // namespace kestrafin::scan

@@ -1,11 +1,11 @@
 // The name rules of each --check profile at their boundaries.
-#include "scanner/check_profiles.h"
+#include "scan/rules/check_profiles.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-using namespace kestrafin::scanner;
+using namespace kestrafin::scan;
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "scanner/entry_reasons.h"
-#include "scanner/length_rules.h"
+#include "scan/reasons.h"
+#include "scan/rules/length_rules.h"
 
-namespace kestrafin::scanner {
+namespace kestrafin::scan {
 
 inline constexpr std::size_t kLongestShown = 10;
 inline constexpr std::size_t kBandWidth = 20;
@@ -93,4 +93,4 @@ class ScanSummary {
     std::vector<std::size_t> bands_;
 };
 
-}  // namespace kestrafin::scanner
+}  // namespace kestrafin::scan

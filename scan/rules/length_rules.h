@@ -1,5 +1,5 @@
 // How long a file's paths are, where it lies now or where it is going, and
-// which of the scanner's rules it breaks.
+// which of the length rules it breaks.
 #pragma once
 
 #include <cstddef>
@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace kestrafin::scanner {
+namespace kestrafin::scan {
 
 // Where the tree is going: every path is measured as if the walk's root were
 // this prefix. A prefix that names a Windows drive, a UNC share or holds a
@@ -81,4 +81,4 @@ Verdict judge(const LengthRules& rules, const EntryLengths& lengths);
 // byte; a "%" that starts no escape stays as it is.
 std::string percent_decoded(std::string_view text);
 
-}  // namespace kestrafin::scanner
+}  // namespace kestrafin::scan

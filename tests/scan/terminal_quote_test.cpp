@@ -1,6 +1,6 @@
 // Names quoted for a terminal: nothing that a terminal acts on gets through,
 // and the quoted text is a shell word for exactly the name's bytes.
-#include "scanner/terminal_quote.h"
+#include "scan/sinks/terminal_quote.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 #include <cstdio>
 
-using namespace kestrafin::scanner;
+using namespace kestrafin::scan;
 
 namespace {
 

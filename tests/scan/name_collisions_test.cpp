@@ -1,5 +1,5 @@
 // Collisions among the names of one folder, in work linear in the names.
-#include "scanner/name_collisions.h"
+#include "scan/rules/name_collisions.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ TEST(NameCollisions, AllCaseVariantsOfAWordCollideInLinearWork) {
     owned.insert(owned.end(), {"abcdefghijklmno", "abcdefghijklmnop ", "Caf\xC3\xA9"});
     const std::vector<std::string_view> names(owned.begin(), owned.end());
     for (const auto comparison : {NameComparison::case_only, NameComparison::composed_case}) {
-        kestrafin::scanner::NameCollisions collisions;
+        kestrafin::scan::NameCollisions collisions;
         std::vector<bool> colliding(names.size(), false);
         collisions.find(names, comparison, colliding);
         for (std::size_t at = 0; at < names.size(); ++at) EXPECT_EQ(colliding[at], at < variants);

@@ -1,9 +1,9 @@
-#include "scanner/name_collisions.h"
+#include "scan/rules/name_collisions.h"
 
 #include <string>
 #include <utility>
 
-namespace kestrafin::scanner {
+namespace kestrafin::scan {
 
 namespace {
 
@@ -84,4 +84,4 @@ void NameCollisions::find(const std::vector<std::string_view>& names,
     }
 }
 
-}  // namespace kestrafin::scanner
+}  // namespace kestrafin::scan
