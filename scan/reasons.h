@@ -1,7 +1,9 @@
-// Why kestrafin-scan lists an entry: short codes that CSV and JSON carry and
-// scripts match on, so they never change once given.
+// Why a scan lists an entry: short codes that CSV and JSON carry and scripts
+// match on, so they never change once given. A new reason is a row here and
+// in reason_code.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -16,9 +18,9 @@ enum class Reason : std::uint8_t {
     trailing_space_or_period,  // a name ending in a character the destination drops
     leading_space,             // a name starting with a space
     collision,                 // equal to another name of its folder at the destination
-    unreadable,                // a folder the walk could not read
+    unreadable,                // a folder the walk could not read; stays last
 };
-inline constexpr std::size_t kReasonCount = 9;
+inline constexpr std::size_t kReasonCount = static_cast<std::size_t>(Reason::unreadable) + 1;
 
 // The code of `reason` as written in CSV, JSON and the summary.
 std::string_view reason_code(Reason reason);

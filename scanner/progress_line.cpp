@@ -9,11 +9,6 @@
 
 namespace kestrafin::scanner {
 
-std::size_t terminal_width(int descriptor) {
-    const std::size_t columns = platform::terminal_columns(descriptor);
-    return columns > 20 ? columns : 80;
-}
-
 namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
@@ -48,7 +43,7 @@ void ProgressLine::update(std::size_t folders, std::size_t entries, std::string_
     next_draw_ = now + kRedrawInterval;
     std::string line =
         std::to_string(folders) + " folders read, " + std::to_string(entries) + " listed, ";
-    const std::size_t width = terminal_width(descriptor_) - 1;
+    const std::size_t width = scan::terminal_width(descriptor_) - 1;
     line += shortened(scan::escaped_for_terminal(folder), width > line.size() ? width - line.size() : 0);
     put(descriptor_, "\r\033[K" + line);
     shown_ = true;

@@ -8,9 +8,6 @@
 
 namespace kestrafin::scanner {
 
-// The columns of the terminal open as `descriptor`; 80 when it tells none.
-std::size_t terminal_width(int descriptor);
-
 class ProgressLine {
   public:
     // Shows nothing unless `descriptor` is a terminal and `enabled` is set.

@@ -10,6 +10,8 @@
 
 namespace kestrafin::scanner {
 
+using namespace scan;
+
 const char* const kScanUsage =
     "Usage: kestrafin-scan [OPTIONS] [ROOT]\n"
     "Lists every file that lies directly in a folder whose path is longer than\n"
@@ -159,13 +161,13 @@ void refuse_conflicts(const ScanOptions& options) {
         throw std::invalid_argument(
             "--format csv or json writes to standard output, not with "
             "--list or --count");
-    if (options.print_target && !options.target_prefix)
+    if (options.print_target && !options.request.target_prefix)
         throw std::invalid_argument("--print-target needs --target-prefix");
     if (options.print_target && (records || options.list_file))
         throw std::invalid_argument(
             "--print-target applies to the lines format only; csv and json carry target_path, "
             "and a list file keeps the real paths");
-    if (options.target_prefix && options.target_prefix->empty())
+    if (options.request.target_prefix && options.request.target_prefix->empty())
         throw std::invalid_argument("--target-prefix needs a non-empty value");
 }
 
@@ -187,30 +189,30 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
         } else if (argument == "--") {
             options_ended = true;
         } else if (argument == "--longer-than") {
-            options.rules.folder_longer_than = parse_count(argument, value_of(argument));
+            options.request.rules.folder_longer_than = parse_count(argument, value_of(argument));
         } else if (argument.starts_with("--longer-than=")) {
-            options.rules.folder_longer_than = parse_count("--longer-than", argument.substr(14));
+            options.request.rules.folder_longer_than = parse_count("--longer-than", argument.substr(14));
         } else if (argument == "--files-longer-than") {
-            options.rules.file_longer_than = parse_count(argument, value_of(argument));
+            options.request.rules.file_longer_than = parse_count(argument, value_of(argument));
         } else if (argument.starts_with("--files-longer-than=")) {
-            options.rules.file_longer_than =
+            options.request.rules.file_longer_than =
                 parse_count("--files-longer-than", argument.substr(20));
         } else if (argument == "--limit") {
-            apply_limit(value_of(argument), options.rules);
+            apply_limit(value_of(argument), options.request.rules);
         } else if (argument.starts_with("--limit=")) {
-            apply_limit(argument.substr(8), options.rules);
+            apply_limit(argument.substr(8), options.request.rules);
         } else if (argument == "--check") {
-            options.checks.push_back(parse_check(value_of(argument)));
+            options.request.checks.push_back(parse_check(value_of(argument)));
         } else if (argument.starts_with("--check=")) {
-            options.checks.push_back(parse_check(argument.substr(8)));
+            options.request.checks.push_back(parse_check(argument.substr(8)));
         } else if (argument == "--exclude") {
-            options.excludes.push_back(value_of(argument));
+            options.request.excludes.push_back(value_of(argument));
         } else if (argument.starts_with("--exclude=")) {
-            options.excludes.push_back(argument.substr(10));
+            options.request.excludes.push_back(argument.substr(10));
         } else if (argument == "--target-prefix") {
-            options.target_prefix = value_of(argument);
+            options.request.target_prefix = value_of(argument);
         } else if (argument.starts_with("--target-prefix=")) {
-            options.target_prefix = argument.substr(16);
+            options.request.target_prefix = argument.substr(16);
         } else if (argument == "--print-target") {
             options.print_target = true;
         } else if (argument == "--format") {
@@ -228,17 +230,17 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
         } else if (argument == "--count") {
             options.count_only = true;
         } else if (argument == "-j" || argument == "--threads") {
-            options.threads = parse_threads(value_of(argument));
+            options.request.threads = parse_threads(value_of(argument));
         } else if (argument.starts_with("--threads=")) {
-            options.threads = parse_threads(argument.substr(10));
+            options.request.threads = parse_threads(argument.substr(10));
         } else if (argument.starts_with("-j")) {
-            options.threads = parse_threads(argument.substr(2));
+            options.request.threads = parse_threads(argument.substr(2));
         } else if (argument == "--no-follow") {
-            options.no_follow = true;
+            options.request.follow_links = false;
         } else if (argument == "-x" || argument == "--one-file-system") {
-            options.one_file_system = true;
+            options.request.one_file_system = true;
         } else if (argument == "--include-offline") {
-            options.include_offline = true;
+            options.request.include_offline = true;
         } else if (argument == "-q" || argument == "--quiet") {
             options.quiet = true;
         } else if (argument == "-v" || argument == "--verbose") {
@@ -251,21 +253,14 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
             throw std::invalid_argument("unknown option '" + argument + "'");
         }
     }
-    options.root = root.value_or(std::string(platform::kDefaultRoot));
-    for (const CheckProfile* profile : options.checks) {
-        merge(options.rules.file_longer_than, profile->path_longer_than);
-        merge(options.rules.folder_longer_than, profile->folder_longer_than);
+    options.request.root = root.value_or(std::string(platform::kDefaultRoot));
+    for (const CheckProfile* profile : options.request.checks) {
+        merge(options.request.rules.file_longer_than, profile->path_longer_than);
+        merge(options.request.rules.folder_longer_than, profile->folder_longer_than);
     }
-    if (!options.rules.folder_longer_than && !options.rules.file_longer_than)
-        options.rules.folder_longer_than = search::kDefaultLongerThan;
     refuse_conflicts(options);
-    const Exclusions refuses_empty_patterns(options.excludes);
+    const Exclusions refuses_empty_patterns(options.request.excludes);
     return options;
-}
-
-bool needs_every_file(const ScanOptions& options) {
-    return options.rules.file_longer_than || options.target_prefix || options.summary ||
-           !options.checks.empty();
 }
 
 }  // namespace kestrafin::scanner

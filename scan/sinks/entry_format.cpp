@@ -102,15 +102,15 @@ void append_csv_field(std::string& out, std::string_view text) {
     out.push_back('"');
 }
 
-std::string_view kind_name(RecordKind kind) {
+std::string_view kind_name(EntryKind kind) {
     switch (kind) {
-        case RecordKind::file:
+        case EntryKind::file:
             return "file";
-        case RecordKind::folder:
+        case EntryKind::folder:
             return "folder";
-        case RecordKind::link:
+        case EntryKind::link:
             return "link";
-        case RecordKind::error:
+        case EntryKind::error:
             return "error";
     }
     return "file";
@@ -134,10 +134,10 @@ std::string EntryFormat::header() const {
     return header;
 }
 
-void EntryFormat::append(std::string& out, const EntryRecord& record) const {
+void EntryFormat::append(std::string& out, const Entry& record) const {
     switch (format_) {
         case OutputFormat::lines:
-            if (record.kind == RecordKind::error) return;
+            if (record.kind == EntryKind::error) return;
             out.append(print_target_ ? record.target_path : record.path);
             out.push_back(null_terminated_ ? '\0' : '\n');
             return;
@@ -181,7 +181,7 @@ void EntryFormat::append(std::string& out, const EntryRecord& record) const {
                 out.push_back('"');
             });
             out.push_back(']');
-            if (record.kind == RecordKind::error) {
+            if (record.kind == EntryKind::error) {
                 out.append(",\"error\":");
                 append_json_string(out, record.error);
             }

@@ -5,26 +5,11 @@
 #include <string>
 #include <string_view>
 
-#include "scan/reasons.h"
-#include "scan/rules/length_rules.h"
+#include "scan/entry.h"
 
 namespace kestrafin::scan {
 
 enum class OutputFormat { lines, csv, json };
-
-// What a record stands for. A link is a link to a folder; an error is a
-// folder the walk could not read.
-enum class RecordKind { file, folder, link, error };
-
-// One entry as written.
-struct EntryRecord {
-    std::string_view path;
-    EntryLengths lengths;
-    std::string_view target_path;
-    RecordKind kind = RecordKind::file;
-    Reasons reasons;
-    std::string_view error;  // the host's words for an error record
-};
 
 class EntryFormat {
   public:
@@ -45,7 +30,7 @@ class EntryFormat {
     // and shows bytes that are no valid UTF-8 as U+FFFD and then also carries
     // the exact bytes in base64 ("path_base64", "target_path_base64"). The
     // lines format writes the path alone, and nothing for an error.
-    void append(std::string& out, const EntryRecord& record) const;
+    void append(std::string& out, const Entry& record) const;
 
   private:
     OutputFormat format_;

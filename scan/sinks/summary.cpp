@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/path_rules.h"
+#include "platform/process.h"
 #include "scan/sinks/terminal_quote.h"
 
 namespace kestrafin::scan {
@@ -179,6 +180,30 @@ std::string ScanSummary::render(std::size_t folders_read, std::size_t folders_un
         text += "\n";
     }
     return text;
+}
+
+void SummaryOutput::file_seen(const Entry& file) {
+    summary_.file_seen(print_target_ ? file.target_path : file.path, file.lengths.path);
+}
+
+void SummaryOutput::entry(const Entry& entry) {
+    // An entry counts in the folder it lies in; a folder past a length rule
+    // by its own path counts as one to act on itself.
+    const bool own_path = entry.kind != EntryKind::file &&
+                          (entry.reasons.has(Reason::folder_length) ||
+                           entry.reasons.has(Reason::path_length));
+    const std::size_t folder_end = entry.path.rfind(platform::kPathSeparator);
+    const std::string_view folder =
+        own_path || folder_end == std::string_view::npos ? entry.path
+                                                         : entry.path.substr(0, folder_end);
+    summary_.entry_listed(entry.reasons, entry.lengths, folder);
+}
+
+std::string SummaryOutput::render(const ScanReport& report, int descriptor) const {
+    const bool terminal = platform::stream_is_terminal(descriptor);
+    return (report.backup_rights ? "read with backup rights\n" : "") +
+           summary_.render(report.folders_read(), report.unreadable(), terminal,
+                           terminal ? terminal_width(descriptor) : 80);
 }
 
 }  // namespace kestrafin::scan

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "scan/reasons.h"
+#include "scan/report.h"
 #include "scan/rules/length_rules.h"
+#include "scan/sink.h"
 
 namespace kestrafin::scan {
 
@@ -91,6 +93,28 @@ class ScanSummary {
                           std::size_t entries, std::size_t units_to_lose);
     std::vector<std::pair<std::size_t, std::string>> longest_;
     std::vector<std::size_t> bands_;
+};
+
+// The summary as a sink: it sees every file the walk reads.
+class SummaryOutput : public Sink {
+  public:
+    // `print_target` names paths at the target, as the lines then show them.
+    SummaryOutput(const LengthRules& rules, std::string slashed_root, bool print_target)
+        : summary_(rules, std::move(slashed_root)), print_target_(print_target) {}
+
+    bool sees_every_file() const override { return true; }
+    bool needs_lengths() const override { return true; }
+    void file_seen(const Entry& file) override;
+    void entry(const Entry& entry) override;
+    void names_unchecked(std::string_view /*folder*/) override { summary_.collisions_unchecked(); }
+
+    // The summary of the scan `report` tells of, for `descriptor`: drawn for
+    // a terminal when it is one.
+    std::string render(const ScanReport& report, int descriptor) const;
+
+  private:
+    ScanSummary summary_;
+    bool print_target_;
 };
 
 }  // namespace kestrafin::scan

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/process.h"
 #include "platform/text.h"
 
 namespace kestrafin::scan {
@@ -126,6 +127,11 @@ std::string printable_text(std::string_view text) {
             append_escape(out, unit);
     }
     return out;
+}
+
+std::size_t terminal_width(int descriptor) {
+    const std::size_t columns = platform::terminal_columns(descriptor);
+    return columns > 20 ? columns : 80;
 }
 
 }  // namespace kestrafin::scan

@@ -6,6 +6,7 @@
 // in any locale.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,8 @@ std::string escaped_for_terminal(std::string_view name);
 // `text` with every unprintable character replaced by its escape (\n,
 // \033, \342\200\256...), for messages that quote their names already.
 std::string printable_text(std::string_view text);
+
+// The columns of the terminal open as `descriptor`; 80 when it tells none.
+std::size_t terminal_width(int descriptor);
 
 }  // namespace kestrafin::scan

@@ -18,7 +18,7 @@ TEST(CsvFormula, AFieldThatWouldRunIsWrittenAsTextAndJsonKeepsIt) {
         {"/srv/-x", "/srv/-x"},
     };
     for (const auto& [text, written] : kFields) {
-        EntryRecord record;
+        Entry record;
         record.path = record.target_path = text;
         std::string csv, json;
         EntryFormat(OutputFormat::csv, false, true, false).append(csv, record);

@@ -1,0 +1,77 @@
+// A scan's judging of what the walk hands on, played event by event, and how
+// its report tells the way a scan ended.
+#include "scan/scan.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "scan/rules/check_profiles.h"
+#include "search/folder_listing.h"
+
+using namespace kestrafin::scan;
+
+namespace {
+
+struct RecordingSink : Sink {
+    std::vector<std::string> entries;
+    std::vector<std::string> unchecked;
+    void entry(const Entry& entry) override {
+        std::string text(entry.path);
+        entry.reasons.each([&](Reason reason) { text += " " + std::string(reason_code(reason)); });
+        entries.push_back(text);
+    }
+    void names_unchecked(std::string_view folder) override { unchecked.emplace_back(folder); }
+};
+
+}  // namespace
+
+TEST(Scan, AFolderPastTheBoundStreamsItsFilesWithoutTheCollisionCheck) {
+    ScanRequest request;
+    request.root = "/r";
+    request.checks = {find_check_profile("windows")};
+    RecordingSink sink;
+    // Room for two of the files: "a" and "A" wait, then all go on.
+    Scan scan(request, sink, nullptr, 2 * 64);
+    const kestrafin::search::FolderListing listing;
+    scan.walk_sink().folder_listed("/r", listing);
+    for (const char* name : {"a", "A", "b", "B", "c:"})
+        scan.walk_sink().add_entry(std::string("/r/d/") + name);
+    scan.walk_sink().folder_listed("/r/d", listing);
+    scan.finish();
+    EXPECT_EQ(sink.entries, std::vector<std::string>{"/r/d/c: invalid_character"});
+    EXPECT_EQ(sink.unchecked, std::vector<std::string>{"/r/d"});
+}
+
+TEST(ScanReport, TellsHowTheScanEnded) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> events;  // "done P", "unreadable P"
+        bool out_of_memory;
+        ScanEnd end;
+        bool root_error;
+    };
+    const Case cases[] = {
+        {"every folder read", {"done /r", "done /r/a"}, false, ScanEnd::complete, false},
+        {"one below unreadable", {"unreadable /r/a", "done /r"}, false, ScanEnd::incomplete, false},
+        {"the root not opened", {"unreadable /r"}, false, ScanEnd::root_not_walked, true},
+        // A root read in part was walked: what was read is listed.
+        {"the root read in part", {"unreadable /r", "done /r"}, false, ScanEnd::incomplete, false},
+        {"the root not entered (a kernel file system)", {}, false, ScanEnd::root_not_walked, false},
+        {"memory ran out", {"done /r"}, true, ScanEnd::incomplete, false},
+    };
+    for (const Case& c : cases) {
+        ScanReport report("/r");
+        for (const std::string& event : c.events) {
+            if (event.starts_with("done "))
+                report.folder_done();
+            else
+                report.folder_unreadable(event.substr(11), EACCES);
+        }
+        report.out_of_memory = c.out_of_memory;
+        EXPECT_EQ(report.end(), c.end) << c.what;
+        EXPECT_EQ(report.root_error().has_value(), c.root_error) << c.what;
+    }
+}
