@@ -46,8 +46,8 @@ bool rules_need_every_file(const ScanRequest& request) {
 // its listing, which tells whether their names collide.
 class Scan::Judge : public search::SearchSink {
   public:
-    Judge(const ScanRequest& request, Sink& sink, ScanReport& report,
-          const std::atomic<bool>* stop, std::size_t most_held_bytes)
+    Judge(const ScanRequest& request, Sink& sink, ScanReport& report, const std::atomic<bool>* stop,
+          std::size_t most_held_bytes)
         : request_(request),
           sink_(sink),
           report_(report),
@@ -85,13 +85,14 @@ class Scan::Judge : public search::SearchSink {
         report_.folder_done();
         sink_.folder_done(directory, report_);
     }
-    bool should_stop() override { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
+    bool should_stop() override {
+        return stop_ != nullptr && stop_->load(std::memory_order_relaxed);
+    }
 
     // Every folder the walk enters is listed; files held past the walk's end
     // are those of a walk that ended early, and keep what is known of them.
     void finish() {
-        for (const HeldFile& file : held_)
-            settle_file(held_path(file), file.lengths, file.reasons);
+        for (const HeldFile& file : held_) settle_file(held_path(file), file.lengths, file.reasons);
         held_.clear();
         held_paths_.clear();
     }
@@ -174,7 +175,8 @@ void Scan::Judge::stop_holding(std::string_view entry_text) {
                                    ? request_.root
                                    : std::string(entry_text.substr(0, folder_end));
     sink_.names_unchecked(folder);
-    for (const HeldFile& file : held_) settle_named_file(held_path(file), file.lengths, file.reasons);
+    for (const HeldFile& file : held_)
+        settle_named_file(held_path(file), file.lengths, file.reasons);
     held_.clear();
     held_paths_.clear();
 }
@@ -352,6 +354,8 @@ void Scan::run() {
 }
 
 void Scan::finish() {
+    if (finished_) return;
+    finished_ = true;
     judge_->finish();
     report_.stopped = stop_ != nullptr && stop_->load();
     report_.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(

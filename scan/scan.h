@@ -41,7 +41,7 @@ class Scan {
     search::SearchSink& walk_sink();
     search::SearchOptions walk_options() const;
     // Hands on what still waits for its folder's listing, and dates the
-    // report. run() calls it.
+    // report; once, however often it is called. run() calls it.
     void finish();
 
     const ScanReport& report() const { return report_; }
@@ -54,6 +54,7 @@ class Scan {
     ScanReport report_;
     std::chrono::steady_clock::time_point start_;
     std::unique_ptr<Judge> judge_;
+    bool finished_ = false;
 };
 
 }  // namespace kestrafin::scan

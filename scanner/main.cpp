@@ -77,10 +77,10 @@ int run(const scanner::ScanOptions& options) {
     if (count) count->finish(report);
     // With --count the summary is the output.
     if (summary)
-        scan::write_output(options.count_only ? output : errors,
-                           summary->render(report, options.count_only ? output : errors),
-                           options.count_only ? "cannot write the output"
-                                              : "cannot write the summary");
+        scan::write_output(
+            options.count_only ? output : errors,
+            summary->render(report, options.count_only ? output : errors),
+            options.count_only ? "cannot write the output" : "cannot write the summary");
     messages.say_declined(report);
     if (report.out_of_memory)
         std::fputs("kestrafin-scan: out of memory; what was found before is written\n", stderr);

@@ -44,7 +44,8 @@ void ProgressLine::update(std::size_t folders, std::size_t entries, std::string_
     std::string line =
         std::to_string(folders) + " folders read, " + std::to_string(entries) + " listed, ";
     const std::size_t width = scan::terminal_width(descriptor_) - 1;
-    line += shortened(scan::escaped_for_terminal(folder), width > line.size() ? width - line.size() : 0);
+    line += shortened(scan::escaped_for_terminal(folder),
+                      width > line.size() ? width - line.size() : 0);
     put(descriptor_, "\r\033[K" + line);
     shown_ = true;
 }

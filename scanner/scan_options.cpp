@@ -191,7 +191,8 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
         } else if (argument == "--longer-than") {
             options.request.rules.folder_longer_than = parse_count(argument, value_of(argument));
         } else if (argument.starts_with("--longer-than=")) {
-            options.request.rules.folder_longer_than = parse_count("--longer-than", argument.substr(14));
+            options.request.rules.folder_longer_than =
+                parse_count("--longer-than", argument.substr(14));
         } else if (argument == "--files-longer-than") {
             options.request.rules.file_longer_than = parse_count(argument, value_of(argument));
         } else if (argument.starts_with("--files-longer-than=")) {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "scan/rules/check_profiles.h"
 #include "scan/request.h"
+#include "scan/rules/check_profiles.h"
 #include "scan/sinks/entry_format.h"
 
 namespace kestrafin::scanner {

@@ -10,7 +10,7 @@ namespace {
 constexpr std::size_t kRunBytes = 64 << 10;
 }  // namespace
 
-void ListSink::add_entry(std::string_view entry_text) {
+void ListSink::add(std::string_view entry_text) {
     if (entry_text.size() > UINT32_MAX) throw std::length_error("entry text too long");
     found_.texts.append(entry_text);
     found_.lengths.push_back(static_cast<std::uint32_t>(entry_text.size()));

@@ -9,21 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "search/searchfiles.h"
+#include "scan/sink.h"
 #include "window/list_items.h"
 
 namespace kestrafin::window {
 
-class ListSink : public search::SearchSink {
+class ListSink : public scan::Sink {
   public:
-    // The walk ends early once `stop` is set.
-    explicit ListSink(const std::atomic<bool>& stop) : stop_(stop) {}
-
     // On the walk's thread. Entries are kept back and handed on to the window
     // in runs: at the end of each folder, every 64 KiB, and by hand_on().
-    void add_entry(std::string_view entry_text) override;
-    void folder_done(std::string_view /*directory*/) override { hand_on(); }
-    bool should_stop() override { return stop_.load(std::memory_order_relaxed); }
+    void entry(const scan::Entry& entry) override { add(entry.path); }
+    void folder_done(std::string_view /*directory*/, const scan::ScanReport& /*report*/) override {
+        hand_on();
+    }
+    void add(std::string_view entry_text);
     // Hands on the entries kept back; the walk's thread calls it once the walk
     // has ended, however it ended.
     void hand_on();
@@ -40,7 +39,6 @@ class ListSink : public search::SearchSink {
         std::vector<std::uint32_t> lengths;
     };
 
-    const std::atomic<bool>& stop_;
     // Kept back by the walk, which alone touches it.
     Batch found_;
     std::mutex mutex_;

@@ -22,14 +22,6 @@ std::string reason_text(int error) {
 
 }  // namespace
 
-void WalkReport::folder_unreadable(std::string_view directory, int error) {
-    // The walk reports the root as given when it cannot open it, before it
-    // has read any folder.
-    if (folders_read_ == 0 && unreadable_ == 0 && directory == root_) root_error_ = error;
-    ++unreadable_;
-    if (named_.size() < kNamedUnreadable) named_.push_back({std::string(directory), error});
-}
-
 std::string elapsed_text(std::chrono::milliseconds elapsed) {
     const long long tenths = (elapsed.count() + 50) / 100;
     char text[48];
@@ -42,21 +34,23 @@ std::string elapsed_text(std::chrono::milliseconds elapsed) {
     return text;
 }
 
-std::string status_line_text(const WalkReport& report, const SearchEnd& end) {
+std::string status_line_text(const scan::ScanReport& report) {
     std::string text = std::to_string(report.folders_read()) +
                        (report.folders_read() == 1 ? " folder" : " folders") + " read in " +
-                       elapsed_text(end.elapsed);
-    if (end.stopped) text += ", stopped";
+                       elapsed_text(report.elapsed);
+    if (report.stopped) text += ", stopped";
     if (report.unreadable() > 0)
         text += ", " + std::to_string(report.unreadable()) + " could not be read";
-    if (report.declined() > 0) text += ", " + std::to_string(report.declined()) + " not entered";
+    // Kernel file systems count: the user sees each folder the search passed by.
+    const std::size_t declined = report.declined().with_kernel_file_systems();
+    if (declined > 0) text += ", " + std::to_string(declined) + " not entered";
     return text;
 }
 
-std::string status_tip_text(const WalkReport& report) {
+std::string status_tip_text(const scan::ScanReport& report) {
     if (report.unreadable() == 0) return {};
     std::string text = "Could not be read:";
-    for (const UnreadableFolder& folder : report.first_unreadable())
+    for (const scan::UnreadableFolder& folder : report.first_unreadable())
         text += "\n" + one_line_text(folder.path) + ": " + reason_text(folder.error);
     const std::size_t more = report.unreadable() - report.first_unreadable().size();
     if (more > 0) text += "\nand " + std::to_string(more) + " more";

@@ -15,6 +15,7 @@
 #include "platform/folders.h"
 #include "platform/path_rules.h"
 #include "platform/process.h"
+#include "scan/scan.h"
 #include "search/searchfiles.h"
 #include "settings/ini_file.h"
 #include "settings/root_setting.h"
@@ -89,25 +90,22 @@ std::string reason_of(std::exception_ptr error) {
     }
 }
 
-// The search's sink: the list's, and the report for the status line.
-class ReportingSink : public ListSink {
-  public:
-    ReportingSink(const std::atomic<bool>& stop, std::string root)
-        : ListSink(stop), report(std::move(root)) {}
+// One search: what it asks, the list's sink and the scan. The walk's thread
+// touches it until the walk has ended; the window reads the report after.
+struct WindowSearch {
+    WindowSearch(std::string root, const std::atomic<bool>& stop)
+        : request(window_request(std::move(root))), scan(request, list, &stop) {}
 
-    void folder_done(std::string_view directory) override {
-        report.folder_done();
-        ListSink::folder_done(directory);
-    }
-    void folder_unreadable(std::string_view directory, int error) override {
-        report.folder_unreadable(directory, error);
-    }
-    void folder_not_entered(std::string_view, search::NotEntered) override {
-        report.folder_declined();
+    // The window's rule and threads, the scanner's defaults.
+    static scan::ScanRequest window_request(std::string root) {
+        scan::ScanRequest request;
+        request.root = std::move(root);
+        return request;
     }
 
-    // Touched by the walk's thread only until the walk has ended.
-    WalkReport report;
+    scan::ScanRequest request;
+    ListSink list;
+    scan::Scan scan;
 };
 
 // When the file `file` was last written, in the local time, or empty when
@@ -128,13 +126,6 @@ std::string saved_at(const std::string& file) {
 }
 
 }  // namespace
-
-void search_with_default_threads(const std::string& root, search::SearchSink& sink) {
-    // An administrator's search then lists folders whose rights leave out
-    // Administrators too.
-    const platform::BackupReading backup;
-    search::searchfiles(root, true, sink, {.threads = search::kDefaultThreads});
-}
 
 WindowLogic::WindowLogic(WindowFace& face, std::string program_folder, WindowServices services)
     : face_(face),
@@ -350,12 +341,12 @@ void WindowLogic::cmdgetfilelist_Click() {
         // in batches, and once more at its end, so that the list and the label
         // end exact. The label counts every entry taken; the list shows new
         // rows as often as the face can lay them out cheaply.
-        auto sink = std::make_shared<ReportingSink>(work_.stop_flag(), root);
+        auto search = std::make_shared<WindowSearch>(root, work_.stop_flag());
         const auto start = RowSchedule::Clock::now();
         auto schedule = std::make_shared<RowSchedule>(kLongestRowWait, start);
         auto last_shown = std::make_shared<RowSchedule::Clock::time_point>(start);
-        const auto show_found = [this, sink, schedule, last_shown](bool at_end) {
-            sink->deliver(items_);
+        const auto show_found = [this, search, schedule, last_shown](bool at_end) {
+            search->list.deliver(items_);
             const auto now = RowSchedule::Clock::now();
             if (!at_end && now - *last_shown < services_.repaint_interval) return;
             *last_shown = now;
@@ -375,30 +366,35 @@ void WindowLogic::cmdgetfilelist_Click() {
         face_.set_text(Control::cmdgetfilelist, "Stop");
         try {
             start_work(
-                [root, sink, search = services_.search](const std::atomic<bool>&) {
+                [search, walk = services_.search](const std::atomic<bool>&) {
                     try {
-                        search(root, *sink);
+                        if (walk)
+                            walk(search->request.root, search->scan.walk_sink());
+                        else
+                            search->scan.run();
+                        search->scan.finish();
                     } catch (...) {
-                        sink->hand_on();
+                        search->list.hand_on();
                         throw;
                     }
-                    sink->hand_on();
+                    search->list.hand_on();
+                    // What was found stays in the list; the message says why
+                    // the search ended.
+                    if (search->scan.report().out_of_memory) throw std::bad_alloc();
                 },
-                [this, show_found, end_ticks, sink, start](bool completed) {
+                [this, show_found, end_ticks, search](bool completed) {
                     end_ticks();
                     show_found(true);
-                    if (!completed || sink->report.root_error()) return;
-                    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        RowSchedule::Clock::now() - start);
-                    const SearchEnd end{elapsed, work_.stop_flag().load()};
-                    face_.set_text(Control::status_line, status_line_text(sink->report, end));
-                    face_.set_tip(Control::status_line, status_tip_text(sink->report));
+                    const scan::ScanReport& report = search->scan.report();
+                    if (!completed || report.root_error()) return;
+                    face_.set_text(Control::status_line, status_line_text(report));
+                    face_.set_tip(Control::status_line, status_tip_text(report));
                 },
                 true,
-                [this, sink, root] {
+                [this, search, root] {
                     // The root cannot be walked at all: a message says why, and
                     // the list stays empty.
-                    if (const auto error = sink->report.root_error())
+                    if (const auto error = search->scan.report().root_error())
                         show_error(root_failure_text(root, *error));
                 });
         } catch (...) {
@@ -533,8 +529,7 @@ void WindowLogic::open_containing_folder(std::size_t row) {
                                                  ? std::string(named.head) + std::string(kElision) +
                                                        std::string(named.tail)
                                                  : path;
-                    throw std::runtime_error("The folder of \"" + name +
-                                             "\" cannot be shown: " +
+                    throw std::runtime_error("The folder of \"" + name + "\" cannot be shown: " +
                                              platform::failure_text(error));
                 }
             },

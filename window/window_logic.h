@@ -32,14 +32,12 @@
 
 namespace kestrafin::window {
 
-// The walk behind "Search": searchfiles over `root` with its default threads.
-void search_with_default_threads(const std::string& root, search::SearchSink& sink);
-
 // What the window takes from its host; tests hand in stand-ins.
 struct WindowServices {
     platform::ProgramStarter start_program = platform::start_program;
-    std::function<void(const std::string& root, search::SearchSink& sink)> search =
-        search_with_default_threads;
+    // The walk behind "Search"; empty for the real one. A test's walk plays
+    // the walk's calls on the sink it is given.
+    std::function<void(const std::string& root, search::SearchSink& sink)> search;
     // Shows a found file in the desktop's file manager.
     std::function<void(const std::string& path)> show_in_file_manager =
         platform::show_in_file_manager;

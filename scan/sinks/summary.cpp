@@ -189,13 +189,13 @@ void SummaryOutput::file_seen(const Entry& file) {
 void SummaryOutput::entry(const Entry& entry) {
     // An entry counts in the folder it lies in; a folder past a length rule
     // by its own path counts as one to act on itself.
-    const bool own_path = entry.kind != EntryKind::file &&
-                          (entry.reasons.has(Reason::folder_length) ||
-                           entry.reasons.has(Reason::path_length));
+    const bool own_path =
+        entry.kind != EntryKind::file &&
+        (entry.reasons.has(Reason::folder_length) || entry.reasons.has(Reason::path_length));
     const std::size_t folder_end = entry.path.rfind(platform::kPathSeparator);
-    const std::string_view folder =
-        own_path || folder_end == std::string_view::npos ? entry.path
-                                                         : entry.path.substr(0, folder_end);
+    const std::string_view folder = own_path || folder_end == std::string_view::npos
+                                        ? entry.path
+                                        : entry.path.substr(0, folder_end);
     summary_.entry_listed(entry.reasons, entry.lengths, folder);
 }
 

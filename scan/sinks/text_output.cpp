@@ -20,9 +20,8 @@ void write_output(int descriptor, std::string_view bytes, const char* what) {
     }
 }
 
-TextOutput::TextOutput(OutputFormat kind, bool null_terminated, bool with_target,
-                       bool print_target, int descriptor,
-                       std::function<void(const std::string&)> warn)
+TextOutput::TextOutput(OutputFormat kind, bool null_terminated, bool with_target, bool print_target,
+                       int descriptor, std::function<void(const std::string&)> warn)
     : format_(kind, null_terminated, with_target, print_target),
       kind_(kind),
       null_terminated_(null_terminated),

@@ -25,8 +25,7 @@ TEST(ListFeed, BatchesHoldEveryEntryOnceInTheWalksOrder) {
                                      : std::string(i % 301, 'a' + i % 26) + std::to_string(i));
     StandInFace face;
     ListItems items(face);
-    const std::atomic<bool> stop{false};
-    ListSink sink(stop);
+    ListSink sink;
     std::atomic<bool> walked{false};
     std::atomic<std::size_t> taken{0};
     std::thread walk([&] {
@@ -34,9 +33,9 @@ TEST(ListFeed, BatchesHoldEveryEntryOnceInTheWalksOrder) {
         // when it is done with the folder, and a long one in runs.
         std::size_t folder_end = 0;
         for (std::size_t at = 0; at < found.size(); ++at) {
-            sink.add_entry(found[at]);
+            sink.add(found[at]);
             if (at == folder_end) {
-                sink.folder_done("folder");
+                sink.hand_on();
                 folder_end += 1 + at * 7 % 300;
             }
             // The window takes batches in between, at places of its choosing,
@@ -44,12 +43,12 @@ TEST(ListFeed, BatchesHoldEveryEntryOnceInTheWalksOrder) {
             // handed on reaches it.
             if (at % 97 == 0) std::this_thread::yield();
             if (at % 10'000 == 9'999) {
-                sink.folder_done("folder");
+                sink.hand_on();
                 while (taken < at + 1) std::this_thread::yield();
             }
         }
         // The files of the last folder, which the window takes at the end.
-        sink.add_entry("last");
+        sink.add("last");
         sink.hand_on();
         walked = true;
     });
