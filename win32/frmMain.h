@@ -132,6 +132,7 @@ class frmMain final : public window::WindowFace {
     window::Activity activity_ = window::Activity::Idle;
     std::wstring root_tip_;    // the whole root folder, for its tool tip
     std::wstring status_tip_;  // the whole status line and what the logic adds
+    std::wstring link_tip_;
     HWND tooltips_ = nullptr;
     HWND saved_focus_ = nullptr;
 
