@@ -169,7 +169,16 @@ class Win32Window : public ::testing::Test {
         answers = nullptr;
     }
 
-    std::unique_ptr<win32::frmMain> shown_window(window::WindowServices services = {}) {
+    // The window over the program folder. Without a settings file there the
+    // first-run tick falls due 500 ms after loading and keeps the window busy
+    // while it writes one, dropping what a test does meanwhile (on a loaded
+    // machine, a copy chosen from the list's menu): each test has a settings
+    // file unless it makes its own or is about the first run.
+    std::unique_ptr<win32::frmMain> shown_window(window::WindowServices services = {},
+                                                 bool first_run = false) {
+        const std::string settings = program / "kestrafin.ini";
+        if (!first_run && !exists(settings))
+            make_windows_file(settings, "[PATH]\r\nFULLPATH=c:\\\r\n");
         auto window = std::make_unique<win32::frmMain>(program.path(), std::move(services));
         window->load_and_show();
         return window;
@@ -314,7 +323,7 @@ window::WindowServices search_finding(std::vector<std::string> entries) {
 }  // namespace
 
 TEST_F(Win32Window, AFirstRunWritesTheSettingsFileAndShowsTheDefaultRoot) {
-    const auto window = shown_window();
+    const auto window = shown_window({}, true);
     EXPECT_EQ(text_of(window->handle()), L"Kestrafin v1.0");
     EXPECT_EQ(::GetFocus(), window->cmdgetfilelist);
     const std::string settings = window->logic().settings_file();
