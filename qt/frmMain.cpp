@@ -67,12 +67,13 @@ void colour_text(QWidget* widget, const QColor& colour) {
 void fit_text_to_width(QLabel* label, const window::design::Control& designed, double scale) {
     QFont font = label->font();
     const QString text = QString::fromStdString(window::design::fitted_text(designed));
-    font.setPointSizeF(window::design::fitted_points(designed.font.points, scale, [&](double points) {
-        font.setPointSizeF(points);
-        // A pixel to spare: a font drawn on a scaled screen is hinted for its
-        // pixels and may come out a little wider than measured.
-        return QFontMetricsF(font).horizontalAdvance(text) + 1 <= label->width();
-    }));
+    font.setPointSizeF(
+        window::design::fitted_points(designed.font.points, scale, [&](double points) {
+            font.setPointSizeF(points);
+            // A pixel to spare: a font drawn on a scaled screen is hinted for its
+            // pixels and may come out a little wider than measured.
+            return QFontMetricsF(font).horizontalAdvance(text) + 1 <= label->width();
+        }));
     label->setFont(font);
 }
 
@@ -470,8 +471,8 @@ void frmMain::set_text(window::Control control, std::string_view text) {
 
 void frmMain::set_tip(window::Control control, std::string_view text) {
     if (control != window::Control::status_line) return;
-    lblstatus->setToolTip(QString::fromStdString(
-        window::design::status_tip(lblstatus->text().toStdString(), text)));
+    lblstatus->setToolTip(
+        QString::fromStdString(window::design::status_tip(lblstatus->text().toStdString(), text)));
 }
 
 void frmMain::set_clipboard(std::string_view text) {
@@ -480,12 +481,14 @@ void frmMain::set_clipboard(std::string_view text) {
 
 void frmMain::list_reset(std::size_t rows) {
     lvFiles->rows_reset(rows);
-    lvFiles->setAccessibleDescription(QString::fromStdString(window::design::list_description(rows)));
+    lvFiles->setAccessibleDescription(
+        QString::fromStdString(window::design::list_description(rows)));
 }
 
 void frmMain::list_grown(std::size_t rows) {
     lvFiles->rows_grown(rows);
-    lvFiles->setAccessibleDescription(QString::fromStdString(window::design::list_description(rows)));
+    lvFiles->setAccessibleDescription(
+        QString::fromStdString(window::design::list_description(rows)));
 }
 
 void frmMain::set_activity(window::Activity activity) {

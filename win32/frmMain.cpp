@@ -109,8 +109,8 @@ bool fits_one_line(HWND window, HFONT font, const std::wstring& text, int width)
 
 // Label sizes are those of their text in the intended font; where the system
 // substitutes a wider face, the font shrinks until the text fits `width`.
-HFONT fitted_font(HWND window, const window::design::Control& designed, double scale,
-                  unsigned dpi, int width) {
+HFONT fitted_font(HWND window, const window::design::Control& designed, double scale, unsigned dpi,
+                  int width) {
     const std::wstring text = wide(window::design::fitted_text(designed));
     const double points =
         window::design::fitted_points(designed.font.points, scale, [&](double trying) {
@@ -262,9 +262,9 @@ void frmMain::create_controls() {
     // No label takes an ampersand for an access key mark: each shows its caption as written.
     Label1 = make_control(frmMain_, WC_STATICW, caption(design::Label1).c_str(),
                           SS_LEFT | SS_NOPREFIX, kTitleId);
-    lblprocessrootdir = make_control(frmMain_, WC_STATICW,
-                                     caption(design::lblprocessrootdir).c_str(),
-                                     SS_LEFT | SS_NOPREFIX, kRootCaptionId);
+    lblprocessrootdir =
+        make_control(frmMain_, WC_STATICW, caption(design::lblprocessrootdir).c_str(),
+                     SS_LEFT | SS_NOPREFIX, kRootCaptionId);
     // Disabled from the start: it shows the root but takes neither focus nor typing.
     const std::wstring root = wide(logic_->root_text());
     txtFileroot = make_control(frmMain_, WC_EDITW, root.c_str(),
@@ -317,9 +317,12 @@ void frmMain::create_tooltips() {
 void frmMain::name_for_assistive_technology() {
     namespace design = window::design;
     const std::pair<HWND, const design::Control*> named[] = {
-        {txtFileroot, &design::txtFileroot},       {lvFiles.handle(), &design::lvFiles},
-        {Image1, &design::Image1},                 {lblorvane, &design::lblorvane},
-        {lbllistcount, &design::lbllistcount},     {lblstatus, &design::lblstatus},
+        {txtFileroot, &design::txtFileroot},
+        {lvFiles.handle(), &design::lvFiles},
+        {Image1, &design::Image1},
+        {lblorvane, &design::lblorvane},
+        {lbllistcount, &design::lbllistcount},
+        {lblstatus, &design::lblstatus},
         {cmdgetfilelist, &design::cmdgetfilelist}};
     for (const auto& [control, designed] : named) {
         if (!designed->accessible_name.empty())
@@ -373,10 +376,10 @@ void frmMain::lay_out() {
                                             {Label2, &design::Label2},
                                             {lblorvane, &design::lblorvane}})
         use(control, fitted_font(frmMain_, *designed, size, dpi_, width(*designed)));
-    use(cmdgetfilelist, make_font(design::cmdgetfilelist.font,
-                                  points_of(design::cmdgetfilelist.font, size), dpi_));
-    const HFONT dialog_font = make_font(design::kSystemFont, points_of(design::kSystemFont, size),
-                                        dpi_);
+    use(cmdgetfilelist,
+        make_font(design::cmdgetfilelist.font, points_of(design::cmdgetfilelist.font, size), dpi_));
+    const HFONT dialog_font =
+        make_font(design::kSystemFont, points_of(design::kSystemFont, size), dpi_);
     use(txtFileroot, dialog_font);
     ::SendMessageW(lblstatus, WM_SETFONT, reinterpret_cast<WPARAM>(dialog_font), TRUE);
     for (const HWND button : {cmdseldir, cmdsave, cmdsavelist, cmdloadlist})

@@ -8,8 +8,8 @@
 #include "platform/path_rules.h"
 #include "platform/text.h"
 #include "win32/gdi_owner.h"
-#include "window/shown_row.h"
 #include "window/context_menu.h"
+#include "window/shown_row.h"
 #include "window/tip_lines.h"
 #include "window/window_design.h"
 
@@ -140,8 +140,9 @@ void ResultListView::fit_column() {
     {
         const MeasuringContext context(list_, font_);
         const int margin = 2 * text_margin(context.get());
-        wanted = std::max(widest_, text_width(context.get(), wide(window::design::kColumnHeading))) +
-                 margin;
+        wanted =
+            std::max(widest_, text_width(context.get(), wide(window::design::kColumnHeading))) +
+            margin;
     }
     RECT client{};
     ::GetClientRect(list_, &client);

@@ -6,7 +6,15 @@
 
 namespace kestrafin::window {
 
-enum class InputKind { ButtonPress, ButtonRelease, PointerMove, Wheel, KeyPress, KeyRelease, Other };
+enum class InputKind {
+    ButtonPress,
+    ButtonRelease,
+    PointerMove,
+    Wheel,
+    KeyPress,
+    KeyRelease,
+    Other
+};
 
 // Where the input goes: the search button, the list (its rows, scroll bars
 // and header), or anywhere else.

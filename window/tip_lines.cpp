@@ -46,7 +46,8 @@ std::u16string tip_lines(std::u16string_view shown, char16_t separator,
 }
 
 std::u16string row_tip(std::string_view row, char separator, std::u16string_view line_break) {
-    const std::u16string shown = platform::utf16_from_utf8(shown_row_text(row, separator, kLongestTip));
+    const std::u16string shown =
+        platform::utf16_from_utf8(shown_row_text(row, separator, kLongestTip));
     return tip_lines(shown, static_cast<char16_t>(separator), line_break);
 }
 

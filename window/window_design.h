@@ -85,9 +85,10 @@ inline constexpr Control Label1{.place = {5400, 120, 4590, 435},
                                 .font = {.family = kSansSerif, .points = 18, .bold = true},
                                 .text_colour = kTitleRed,
                                 .shrinks_to_fit = true};
-inline constexpr Control lvFiles{.place = {120, 720, 15045, 6405},
-                                 .font = {.family = kSansSerif, .points = 8.25, .bold = true, .any_script = true},
-                                 .accessible_name = "Found files"};
+inline constexpr Control lvFiles{
+    .place = {120, 720, 15045, 6405},
+    .font = {.family = kSansSerif, .points = 8.25, .bold = true, .any_script = true},
+    .accessible_name = "Found files"};
 inline constexpr Control lblprocessrootdir{.place = {240, 7200, 2040, 195},
                                            .caption = "Process Root Directory:",
                                            .font = kBold,
@@ -121,8 +122,7 @@ inline constexpr Control cmdgetfilelist{
 inline constexpr Control lblstatus{.place = {240, 8160, 6360, 255},
                                    .text_colour = kStatusBlue,
                                    .accessible_name = "Search status",
-                                   .accessible_description =
-                                       "How the last search or reload ended"};
+                                   .accessible_description = "How the last search or reload ended"};
 inline constexpr Control Label2{.place = {6360, 9120, 2775, 195},
                                 .caption = "Coded & Designed By The Kestrafin Team",
                                 .font = kCredit,
@@ -140,9 +140,9 @@ inline constexpr Control lblorvane{.place = {7080, 9480, 1455, 195},
 // Every control above, in the order Tab visits those that take the focus
 // (Search, the list, Save path, Change, Save List, Reload List), then the rest.
 inline constexpr const Control* kControls[] = {
-    &cmdgetfilelist, &lvFiles,     &cmdsave,  &cmdseldir,   &cmdsavelist,
-    &cmdloadlist,    &Label1,      &lblprocessrootdir, &txtFileroot,
-    &lbllistcount,   &Image1,      &lblstatus,         &Label2,      &lblorvane};
+    &cmdgetfilelist, &lvFiles,           &cmdsave,     &cmdseldir,    &cmdsavelist, &cmdloadlist,
+    &Label1,         &lblprocessrootdir, &txtFileroot, &lbllistcount, &Image1,      &lblstatus,
+    &Label2,         &lblorvane};
 
 // The text whose width the font of a control that shrinks_to_fit must hold:
 // its caption, or for the count label its caption at the largest count the

@@ -1,11 +1,8 @@
 // The window's design as every face draws it: where its controls stand on
-// screens of any scale, how fonts shrink to fit, what input a search lets
-// through and what the list's menu offers.
+// screens of any scale, how fonts shrink to fit and what input a search lets
+// through.
 #include <gtest/gtest.h>
 
-#include <string>
-
-#include "window/context_menu.h"
 #include "window/input_policy.h"
 #include "window/window_design.h"
 
@@ -30,8 +27,8 @@ TEST(WindowDesign, EveryControlLiesInTheClientAreaAndApartFromTheOthersAtEverySc
                 const PixelRect b = pixels(other);
                 const bool apart = a.left + a.width <= b.left || b.left + b.width <= a.left ||
                                    a.top + a.height <= b.top || b.top + b.height <= a.top;
-                EXPECT_TRUE(apart) << scale << ": " << a.left << "," << a.top << " and "
-                                   << b.left << "," << b.top;
+                EXPECT_TRUE(apart)
+                    << scale << ": " << a.left << "," << a.top << " and " << b.left << "," << b.top;
             }
         }
     }
@@ -56,21 +53,6 @@ TEST(WindowDesign, AFontShrinksByQuarterPointsUntilItsTextFitsOrItReachesFivePoi
         EXPECT_DOUBLE_EQ(fitted, row.fitted) << row.points << " " << row.widest_fitting;
         EXPECT_LE(tries, 60);
     }
-}
-
-TEST(WindowDesign, TheCountLabelsFontHoldsTheLargestCountAndOtherLabelsTheirCaption) {
-    EXPECT_EQ(design::fitted_text(design::lbllistcount), "2147483647 records found");
-    for (const design::Control* control : design::kControls) {
-        if (control->shrinks_to_fit && control != &design::lbllistcount) {
-            EXPECT_EQ(design::fitted_text(*control), control->caption);
-        }
-    }
-}
-
-TEST(WindowDesign, TheStatusTipIsTheWholeLineAndWhatTheLogicAddsBelowIt) {
-    EXPECT_EQ(design::status_tip("12 folders read", ""), "12 folders read");
-    EXPECT_EQ(design::status_tip("12 folders read", "/a: denied"),
-              "12 folders read\n\n/a: denied");
 }
 
 TEST(InputPolicy, ASearchLetsThroughAClickOnStopAndWhatScrollsAndReadsTheList) {
@@ -100,26 +82,6 @@ TEST(InputPolicy, ASearchLetsThroughAClickOnStopAndWhatScrollsAndReadsTheList) {
         {"Down on Stop", {KeyPress, stop, false, InputKey::Down}, false},
         {"anything else", {Other, list}, false},
     };
-    for (const auto& row : rows) EXPECT_EQ(passes_while_searching(row.input), row.passes) << row.what;
-}
-
-TEST(ContextMenu, OffersCopyCopyAllAndTheFolderEachWhenThereIsSomethingToActOn) {
-    const struct {
-        bool selected, rows, on_row;
-        bool copy, copy_all, open;
-    } rows[] = {
-        {false, false, false, false, false, false},
-        {false, true, false, false, true, false},
-        {true, true, true, true, true, true},
-        {false, true, true, false, true, true},
-    };
-    for (const auto& row : rows) {
-        const auto items = list_menu(row.selected, row.rows, row.on_row);
-        EXPECT_EQ(items[0].command, ListCommand::Copy);
-        EXPECT_EQ(items[1].command, ListCommand::CopyAll);
-        EXPECT_EQ(items[2].command, ListCommand::OpenFolder);
-        EXPECT_EQ(items[0].enabled, row.copy);
-        EXPECT_EQ(items[1].enabled, row.copy_all);
-        EXPECT_EQ(items[2].enabled, row.open);
-    }
+    for (const auto& row : rows)
+        EXPECT_EQ(passes_while_searching(row.input), row.passes) << row.what;
 }
