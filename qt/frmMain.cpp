@@ -18,10 +18,12 @@
 #include <QStyle>
 #include <QWindow>
 #include <algorithm>
-#include <climits>
+#include <cmath>
 
 #include "qt/breakable_text.h"
-#include "window/count_label.h"
+#include "window/context_menu.h"
+#include "window/input_policy.h"
+#include "window/window_design.h"
 
 // Resources of a static library must be registered by name.
 static void register_window_resources() {
@@ -32,25 +34,25 @@ namespace kestrafin::qt {
 
 namespace {
 
-// The client area, in twips.
-constexpr window::PixelSize kClientTwips{15270, 9840};
-// The system font's size that the layout was drawn for.
-constexpr double kDesignedPoints = 9;
-const QColor kWindowColour(128, 255, 255);
-const QColor kTitleRed(192, 0, 0);
-const QColor kCountRed(255, 0, 0);
-const QColor kCreditRed(128, 0, 0);
-const QColor kStatusBlue(0, 0, 128);
+QColor colour_of(window::design::Rgb rgb) {
+    return QColor(rgb.red, rgb.green, rgb.blue);
+}
+
+QString text_of(std::string_view utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
 
 window::FontBox box_of(const QFont& font) {
     const QFontMetricsF metrics(font);
     return {metrics.averageCharWidth(), metrics.height()};
 }
 
-QFont font_of(const char* family, double points, bool bold) {
-    QFont font(QString::fromLatin1(family));
-    font.setPointSizeF(points);
-    font.setBold(bold);
+// A designed font at `scale` times its size; the system font is the widget's own.
+QFont font_of(const window::design::Font& designed, const QFont& system, double scale) {
+    if (designed.family.empty()) return system;
+    QFont font(text_of(designed.family));
+    font.setPointSizeF(designed.points * scale);
+    font.setBold(designed.bold);
     return font;
 }
 
@@ -61,31 +63,59 @@ void colour_text(QWidget* widget, const QColor& colour) {
 }
 
 // Label sizes are those of their text in the intended font; where the host
-// substitutes a wider face, shrink the font until `text` fits the box.
-void fit_text_to_width(QLabel* label, const QString& text, double smallest_points) {
+// substitutes a wider face, the font shrinks until the text fits the box.
+void fit_text_to_width(QLabel* label, const window::design::Control& designed, double scale) {
     QFont font = label->font();
-    // A pixel to spare: a font drawn on a scaled screen is hinted for its
-    // pixels and may come out a little wider than measured.
-    while (font.pointSizeF() > smallest_points &&
-           QFontMetricsF(font).horizontalAdvance(text) + 1 > label->width()) {
-        font.setPointSizeF(font.pointSizeF() - 0.25);
-    }
+    const QString text = QString::fromStdString(window::design::fitted_text(designed));
+    font.setPointSizeF(
+        window::design::fitted_points(designed.font.points, scale, [&](double points) {
+            font.setPointSizeF(points);
+            // A pixel to spare: a font drawn on a scaled screen is hinted for its
+            // pixels and may come out a little wider than measured.
+            return QFontMetricsF(font).horizontalAdvance(text) + 1 <= label->width();
+        }));
     label->setFont(font);
 }
 
-QLabel* make_label(QWidget* parent, const QString& text, const QFont& font, const QColor& colour) {
-    auto* label = new QLabel(text, parent);
-    label->setFont(font);
-    label->setTextFormat(Qt::PlainText);
-    colour_text(label, colour);
-    return label;
+void apply_colour(QWidget* widget, const window::design::Control& designed) {
+    if (designed.text_colour) colour_text(widget, colour_of(*designed.text_colour));
 }
 
-QPushButton* make_button(QWidget* parent, const QString& text) {
-    auto* button = new QPushButton(text, parent);
+void name_for_assistive_technology(QWidget* widget, const window::design::Control& designed) {
+    if (!designed.accessible_name.empty())
+        widget->setAccessibleName(text_of(designed.accessible_name));
+    if (!designed.accessible_description.empty())
+        widget->setAccessibleDescription(text_of(designed.accessible_description));
+}
+
+QPushButton* make_button(QWidget* parent, const window::design::Control& designed) {
+    auto* button = new QPushButton(text_of(designed.caption), parent);
     // Enter on a focused button presses that button.
     button->setAutoDefault(true);
     return button;
+}
+
+window::InputKey input_key(int key) {
+    switch (key) {
+        case Qt::Key_Up:
+            return window::InputKey::Up;
+        case Qt::Key_Down:
+            return window::InputKey::Down;
+        case Qt::Key_Left:
+            return window::InputKey::Left;
+        case Qt::Key_Right:
+            return window::InputKey::Right;
+        case Qt::Key_PageUp:
+            return window::InputKey::PageUp;
+        case Qt::Key_PageDown:
+            return window::InputKey::PageDown;
+        case Qt::Key_Home:
+            return window::InputKey::Home;
+        case Qt::Key_End:
+            return window::InputKey::End;
+        default:
+            return window::InputKey::Other;
+    }
 }
 
 QIcon program_icon() {
@@ -109,8 +139,9 @@ frmMain::frmMain(std::string program_folder, window::WindowServices services)
     set_text(window::Control::txtFileroot, logic_.root_text());
 }
 
-void frmMain::place(QWidget* widget, int left, int top, int width, int height) {
-    const window::PixelRect placed = scale_.rect(left, top, width, height);
+void frmMain::place(QWidget* widget, const window::design::Control& designed) {
+    const window::design::Twips& at = designed.place;
+    const window::PixelRect placed = scale_.rect(at.left, at.top, at.width, at.height);
     widget->setGeometry(placed.left, placed.top, placed.width, placed.height);
 }
 
@@ -140,112 +171,106 @@ void frmMain::place_on_screen() {
 }
 
 void frmMain::create_controls() {
-    setWindowTitle(QStringLiteral("Kestrafin v1.0"));
+    namespace design = window::design;
+    setWindowTitle(text_of(design::kWindowTitle));
     setWindowIcon(program_icon());
     // Qt scales for the screen's DPI itself: its pixels are 96 to the inch.
     QFont designed = QApplication::font();
-    designed.setPointSizeF(kDesignedPoints);
+    designed.setPointSizeF(design::kDesignedSystemPoints);
     const QScreen* shown_on = screen();
     const QSize available = shown_on ? shown_on->availableGeometry().size() : QSize();
-    scale_ = window::layout_scale(96, box_of(QApplication::font()), box_of(designed), kClientTwips,
-                                  frame_estimate(style()), {available.width(), available.height()});
+    scale_ = window::layout_scale(96, box_of(QApplication::font()), box_of(designed),
+                                  design::kClientTwips, frame_estimate(style()),
+                                  {available.width(), available.height()});
     if (scale_.font < 1) {
         QFont smaller = QApplication::font();
         smaller.setPointSizeF(smaller.pointSizeF() * scale_.font);
         setFont(smaller);
     }
-    setFixedSize(scale_.across(kClientTwips.width), scale_.down(kClientTwips.height));
+    setFixedSize(scale_.across(design::kClientTwips.width),
+                 scale_.down(design::kClientTwips.height));
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, kWindowColour);
+    palette.setColor(QPalette::Window, colour_of(design::kWindowColour));
     setPalette(palette);
     setAutoFillBackground(true);
 
-    // Fonts of fixed size shrink with a window too large for its screen.
-    const auto sized = [this](const char* family, double points, bool bold) {
-        return font_of(family, points * scale_.fixed, bold);
+    // Each control as designed: placed, in its font (fixed sizes shrink with
+    // a window too large for its screen) and colour, named for assistive
+    // technology.
+    const auto lay = [this](QWidget* widget, const design::Control& designed) {
+        widget->setFont(font_of(designed.font, font(), scale_.fixed));
+        apply_colour(widget, designed);
+        place(widget, designed);
+        name_for_assistive_technology(widget, designed);
     };
-    const QFont sans_bold = sized("MS Sans Serif", 8.25, true);
-    const QFont credit = sized("Times New Roman", 8.25, true);
+    const auto make_label = [this, &lay](const design::Control& designed) {
+        auto* label = new QLabel(text_of(designed.caption), this);
+        label->setTextFormat(Qt::PlainText);
+        lay(label, designed);
+        return label;
+    };
 
-    Label1 =
-        make_label(this, QStringLiteral("KESTRAFIN"), sized("MS Sans Serif", 18, true), kTitleRed);
-    place(Label1, 5400, 120, 4590, 435);
-
+    Label1 = make_label(design::Label1);
     lvFiles = new ResultListView(logic_.list_items(), this);
-    lvFiles->setFont(sans_bold);
-    place(lvFiles, 120, 720, 15045, 6405);
-
-    lblprocessrootdir =
-        make_label(this, QStringLiteral("Process Root Directory:"), sans_bold, kTitleRed);
-    place(lblprocessrootdir, 240, 7200, 2040, 195);
+    lay(lvFiles, design::lvFiles);
+    lblprocessrootdir = make_label(design::lblprocessrootdir);
 
     txtFileroot = new QLineEdit(this);
+    lay(txtFileroot, design::txtFileroot);
     QPalette box = txtFileroot->palette();
     for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        box.setColor(group, QPalette::Base, Qt::black);
-        box.setColor(group, QPalette::Text, Qt::white);
+        box.setColor(group, QPalette::Base, colour_of(design::kRootBoxBackground));
+        box.setColor(group, QPalette::Text, colour_of(design::kRootBoxText));
     }
-    box.setColor(QPalette::Disabled, QPalette::Text, QColor(200, 200, 200));
     txtFileroot->setPalette(box);
     txtFileroot->setEnabled(false);
     txtFileroot->setFocusPolicy(Qt::NoFocus);
-    place(txtFileroot, 2400, 7200, 2295, 285);
 
-    lbllistcount = make_label(this, QString(), sized("MS Sans Serif", 9.75, false), kCountRed);
+    lbllistcount = make_label(design::lbllistcount);
     QPalette count = lbllistcount->palette();
-    count.setColor(QPalette::Window, kWindowColour);
+    count.setColor(QPalette::Window, colour_of(design::kWindowColour));
     lbllistcount->setPalette(count);
     lbllistcount->setAutoFillBackground(true);
     lbllistcount->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    place(lbllistcount, 6960, 7200, 2175, 255);
 
     Image1 = new ClickableLabel(this);
     QPixmap logo(QStringLiteral(":/kestrafin/logo.gif"));
-    if (scale_.fixed < 1)
-        logo = logo.scaledToWidth(static_cast<int>(logo.width() * scale_.fixed),
-                                  Qt::SmoothTransformation);
+    const int side = static_cast<int>(std::lround(design::kLogoPixels * scale_.fixed));
+    if (logo.width() != side) logo = logo.scaledToWidth(side, Qt::SmoothTransformation);
     Image1->setPixmap(logo);
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    place(Image1, 12600, 7200, 2550, 2550);
+    lay(Image1, design::Image1);
 
-    cmdseldir = make_button(this, QStringLiteral("Change"));
-    place(cmdseldir, 2400, 7560, 1095, 255);
-    cmdsave = make_button(this, QStringLiteral("Save path"));
-    place(cmdsave, 3600, 7560, 1095, 255);
-    cmdsavelist = make_button(this, QStringLiteral("Save List"));
-    place(cmdsavelist, 6600, 7560, 1095, 255);
-    cmdloadlist = make_button(this, QStringLiteral("Reload List"));
-    place(cmdloadlist, 7920, 7560, 1095, 255);
-
-    cmdgetfilelist = make_button(this, QStringLiteral("Search"));
-    cmdgetfilelist->setFont(sized("MS Sans Serif", 12, true));
+    cmdseldir = make_button(this, design::cmdseldir);
+    lay(cmdseldir, design::cmdseldir);
+    cmdsave = make_button(this, design::cmdsave);
+    lay(cmdsave, design::cmdsave);
+    cmdsavelist = make_button(this, design::cmdsavelist);
+    lay(cmdsavelist, design::cmdsavelist);
+    cmdloadlist = make_button(this, design::cmdloadlist);
+    lay(cmdloadlist, design::cmdloadlist);
+    cmdgetfilelist = make_button(this, design::cmdgetfilelist);
+    lay(cmdgetfilelist, design::cmdgetfilelist);
     cmdgetfilelist->setDefault(true);
-    place(cmdgetfilelist, 6720, 8160, 2175, 615);
 
-    lblstatus = make_label(this, QString(), font(), kStatusBlue);
-    place(lblstatus, 240, 8160, 6360, 255);
+    lblstatus = make_label(design::lblstatus);
+    Label2 = make_label(design::Label2);
 
-    Label2 = make_label(this, QStringLiteral("Coded & Designed By The Kestrafin Team"), credit,
-                        kCreditRed);
-    place(Label2, 6360, 9120, 2775, 195);
-
-    lblorvane = new ClickableLabel(QString::fromLatin1(window::kHomePageHost), this);
-    lblorvane->setFont(credit);
-    colour_text(lblorvane, kCreditRed);
-    lblorvane->setToolTip(QStringLiteral("Click here to visit"));
+    lblorvane = new ClickableLabel(text_of(design::lblorvane.caption), this);
+    lay(lblorvane, design::lblorvane);
+    lblorvane->setToolTip(text_of(design::lblorvane.tip));
     lblorvane->setCursor(Qt::PointingHandCursor);
-    place(lblorvane, 7080, 9480, 1455, 195);
 
-    for (QLabel* label : {Label1, lblprocessrootdir, Label2, static_cast<QLabel*>(lblorvane)})
-        fit_text_to_width(label, label->text(), 5.0 * scale_.fixed);
-    // The count label holds every caption up to the largest count the list has.
-    fit_text_to_width(lbllistcount, QString::fromStdString(window::count_label_text(INT_MAX)),
-                      5.0 * scale_.fixed);
-
-    name_for_assistive_technology();
+    const std::pair<QLabel*, const design::Control*> fitted[] = {
+        {Label1, &design::Label1},
+        {lblprocessrootdir, &design::lblprocessrootdir},
+        {lbllistcount, &design::lbllistcount},
+        {Label2, &design::Label2},
+        {lblorvane, &design::lblorvane}};
+    for (const auto& [label, designed] : fitted) fit_text_to_width(label, *designed, scale_.fixed);
+    lvFiles->setAccessibleDescription(QString::fromStdString(design::list_description(0)));
 
     tmrwait2 = new QTimer(this);
-    tmrwait2->setInterval(static_cast<int>(window::kFirstRunDelay.count()));
 
     setTabOrder(cmdgetfilelist, lvFiles);
     setTabOrder(lvFiles, cmdsave);
@@ -253,23 +278,6 @@ void frmMain::create_controls() {
     setTabOrder(cmdseldir, cmdsavelist);
     setTabOrder(cmdsavelist, cmdloadlist);
     cmdgetfilelist->setFocus();
-}
-
-void frmMain::name_for_assistive_technology() {
-    txtFileroot->setAccessibleName(QStringLiteral("Root folder"));
-    txtFileroot->setAccessibleDescription(
-        QStringLiteral("The folder that Search walks; Change sets it"));
-    lvFiles->setAccessibleName(QStringLiteral("Found files"));
-    lvFiles->setAccessibleDescription(QStringLiteral("The paths of the files found: 0 entries"));
-    Image1->setAccessibleName(QStringLiteral("Kestrafin logo"));
-    Image1->setAccessibleDescription(QStringLiteral("Opens the maker's home page"));
-    lblorvane->setAccessibleName(QStringLiteral("Home page link"));
-    lblorvane->setAccessibleDescription(QStringLiteral("Opens the maker's home page"));
-    lbllistcount->setAccessibleName(QStringLiteral("Record count"));
-    lblstatus->setAccessibleName(QStringLiteral("Search status"));
-    lblstatus->setAccessibleDescription(QStringLiteral("How the last search or reload ended"));
-    cmdgetfilelist->setAccessibleDescription(
-        QStringLiteral("Lists the files in folders with long paths; reads Stop while it runs"));
 }
 
 void frmMain::wire_events() {
@@ -308,37 +316,39 @@ bool frmMain::passes_while_searching(QObject* watched, QEvent* event) const {
     }
     const auto* widget = qobject_cast<const QWidget*>(watched);
     if (widget == nullptr || lvFiles == nullptr) return false;
-    const bool in_list = widget == lvFiles || lvFiles->isAncestorOf(widget);
+    window::UserInput input;
+    if (widget == lvFiles || lvFiles->isAncestorOf(widget))
+        input.target = window::InputTarget::List;
+    else if (widget == cmdgetfilelist)
+        input.target = window::InputTarget::SearchButton;
     switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
-            if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton) return false;
-            return widget == cmdgetfilelist || in_list;
+            input.kind = event->type() == QEvent::MouseButtonPress
+                             ? window::InputKind::ButtonPress
+                             : window::InputKind::ButtonRelease;
+            input.left_button = static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+            break;
         case QEvent::MouseMove:
+            input.kind = window::InputKind::PointerMove;
+            break;
         case QEvent::Wheel:
-            return in_list;
+            input.kind = window::InputKind::Wheel;
+            break;
         case QEvent::KeyPress:
         case QEvent::KeyRelease: {
-            if (!in_list) return false;
+            input.kind = event->type() == QEvent::KeyPress ? window::InputKind::KeyPress
+                                                           : window::InputKind::KeyRelease;
             const auto* key = static_cast<QKeyEvent*>(event);
-            if ((key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) != 0) return false;
-            switch (key->key()) {
-                case Qt::Key_Up:
-                case Qt::Key_Down:
-                case Qt::Key_Left:
-                case Qt::Key_Right:
-                case Qt::Key_PageUp:
-                case Qt::Key_PageDown:
-                case Qt::Key_Home:
-                case Qt::Key_End:
-                    return true;
-                default:
-                    return false;
-            }
+            input.command_modifier =
+                (key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) != 0;
+            input.key = input_key(key->key());
+            break;
         }
         default:
             return false;
     }
+    return window::passes_while_searching(input);
 }
 
 std::vector<std::size_t> frmMain::selected_rows() const {
@@ -353,20 +363,30 @@ void frmMain::show_list_menu(const QPoint& position) {
     if (busy()) return;
     const QModelIndex at = lvFiles->indexAt(position);
     QMenu menu(this);
-    QAction* copy = menu.addAction(QStringLiteral("Copy"));
-    copy->setShortcut(QKeySequence::Copy);
-    copy->setEnabled(lvFiles->selectionModel()->hasSelection());
-    QAction* copy_all = menu.addAction(QStringLiteral("Copy all paths"));
-    copy_all->setEnabled(lvFiles->model()->rowCount() > 0);
-    QAction* open = menu.addAction(QStringLiteral("Open containing folder"));
-    open->setEnabled(at.isValid());
+    std::vector<std::pair<QAction*, window::ListCommand>> actions;
+    for (const window::ListMenuItem& item :
+         window::list_menu(lvFiles->selectionModel()->hasSelection(),
+                           lvFiles->model()->rowCount() > 0, at.isValid())) {
+        QAction* action = menu.addAction(text_of(item.caption));
+        if (!item.shortcut.empty()) action->setShortcut(QKeySequence(text_of(item.shortcut)));
+        action->setEnabled(item.enabled);
+        actions.emplace_back(action, item.command);
+    }
     QAction* chosen = menu.exec(lvFiles->viewport()->mapToGlobal(position));
-    if (chosen == copy)
-        logic_.copy_paths(selected_rows());
-    else if (chosen == copy_all)
-        logic_.copy_all_paths();
-    else if (chosen == open)
-        logic_.open_containing_folder(static_cast<std::size_t>(at.row()));
+    for (const auto& [action, command] : actions) {
+        if (action != chosen) continue;
+        switch (command) {
+            case window::ListCommand::Copy:
+                logic_.copy_paths(selected_rows());
+                return;
+            case window::ListCommand::CopyAll:
+                logic_.copy_all_paths();
+                return;
+            case window::ListCommand::OpenFolder:
+                logic_.open_containing_folder(static_cast<std::size_t>(at.row()));
+                return;
+        }
+    }
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
@@ -385,9 +405,6 @@ void frmMain::keyPressEvent(QKeyEvent* event) {
 }
 
 namespace {
-QString text_of(std::string_view utf8) {
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
 
 // A message shows its text as written, never as markup: a path may hold
 // "<b>" or "&lt;". A part of it selected or copied leaves out the invisible
@@ -454,29 +471,24 @@ void frmMain::set_text(window::Control control, std::string_view text) {
 
 void frmMain::set_tip(window::Control control, std::string_view text) {
     if (control != window::Control::status_line) return;
-    QString tip = lblstatus->text();
-    if (!text.empty()) tip += QStringLiteral("\n\n") + text_of(text);
-    lblstatus->setToolTip(tip);
+    lblstatus->setToolTip(
+        QString::fromStdString(window::design::status_tip(lblstatus->text().toStdString(), text)));
 }
 
 void frmMain::set_clipboard(std::string_view text) {
     QGuiApplication::clipboard()->setText(text_of(text));
 }
 
-namespace {
-QString list_description(std::size_t rows) {
-    return QStringLiteral("The paths of the files found: %1 entries").arg(rows);
-}
-}  // namespace
-
 void frmMain::list_reset(std::size_t rows) {
     lvFiles->rows_reset(rows);
-    lvFiles->setAccessibleDescription(list_description(rows));
+    lvFiles->setAccessibleDescription(
+        QString::fromStdString(window::design::list_description(rows)));
 }
 
 void frmMain::list_grown(std::size_t rows) {
     lvFiles->rows_grown(rows);
-    lvFiles->setAccessibleDescription(list_description(rows));
+    lvFiles->setAccessibleDescription(
+        QString::fromStdString(window::design::list_description(rows)));
 }
 
 void frmMain::set_activity(window::Activity activity) {

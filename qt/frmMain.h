@@ -22,6 +22,7 @@
 #include "qt/clickable_label.h"
 #include "qt/input_gate.h"
 #include "qt/result_list.h"
+#include "window/window_design.h"
 #include "window/window_face.h"
 #include "window/window_layout.h"
 #include "window/window_logic.h"
@@ -98,13 +99,11 @@ class frmMain : public QWidget, private window::WindowFace {
 
     void create_controls();
     void wire_events();
-    void name_for_assistive_technology();
-    void place(QWidget* widget, int left, int top, int width, int height);
+    void place(QWidget* widget, const window::design::Control& designed);
     // The list's context menu at `position` (in the list's viewport).
     void show_list_menu(const QPoint& position);
     std::vector<std::size_t> selected_rows() const;
-    // Input that a running search lets through: a click on "Stop", and what
-    // scrolls and reads the list.
+    // Input that a running search lets through (window/input_policy.h).
     bool passes_while_searching(QObject* watched, QEvent* event) const;
     QTimer* timer_of(window::Timer timer);
 

@@ -9,6 +9,7 @@
 #include "platform/path_rules.h"
 #include "window/shown_row.h"
 #include "window/tip_lines.h"
+#include "window/window_design.h"
 
 namespace kestrafin::qt {
 
@@ -23,15 +24,13 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
     const std::string_view text = store().text(static_cast<std::size_t>(index.row()));
     if (role == Qt::DisplayRole)
         return QString::fromStdString(window::shown_row_text(text, platform::kPathSeparator));
-    const QString tip = QString::fromStdString(
-        window::shown_row_text(text, platform::kPathSeparator, window::kLongestTip));
-    return QString::fromStdU16String(window::tip_lines(
-        tip.toStdU16String(), static_cast<char16_t>(platform::kPathSeparator), u"\n"));
+    return QString::fromStdU16String(window::row_tip(text, platform::kPathSeparator, u"\n"));
 }
 
 QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role == Qt::DisplayRole && orientation == Qt::Horizontal && section == 0)
-        return QStringLiteral("FILE PATHS AND NAMES");
+        return QString::fromUtf8(window::design::kColumnHeading.data(),
+                                 static_cast<qsizetype>(window::design::kColumnHeading.size()));
     return QAbstractListModel::headerData(section, orientation, role);
 }
 

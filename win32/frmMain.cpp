@@ -3,7 +3,6 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstring>
 #include <system_error>
@@ -13,7 +12,8 @@
 #include "win32/resource_ids.h"
 #include "win32/text_prompt.h"
 #include "win32/window_dpi.h"
-#include "window/count_label.h"
+#include "window/input_policy.h"
+#include "window/window_design.h"
 
 namespace kestrafin::win32 {
 
@@ -45,45 +45,9 @@ UINT_PTR timer_id(window::Timer timer) {
     return timer == window::Timer::tmrwait2 ? 1 : 2;
 }
 
-const COLORREF kWindowColour = RGB(128, 255, 255);
-const COLORREF kTitleRed = RGB(192, 0, 0);
-const COLORREF kCountRed = RGB(255, 0, 0);
-const COLORREF kCreditRed = RGB(128, 0, 0);
-const COLORREF kStatusBlue = RGB(0, 0, 128);
-
-// A control's place in twips from the client area's top-left corner.
-struct Twips {
-    int left;
-    int top;
-    int width;
-    int height;
-};
-
-constexpr Twips kClientArea{0, 0, 15270, 9840};
-constexpr Twips kLabel1{5400, 120, 4590, 435};
-constexpr Twips kList{120, 720, 15045, 6405};
-constexpr Twips kRootCaption{240, 7200, 2040, 195};
-constexpr Twips kRootBox{2400, 7200, 2295, 285};
-constexpr Twips kCount{6960, 7200, 2175, 255};
-constexpr Twips kImage1{12600, 7200, 2550, 2550};
-constexpr Twips kChange{2400, 7560, 1095, 255};
-constexpr Twips kSavePath{3600, 7560, 1095, 255};
-constexpr Twips kSaveList{6600, 7560, 1095, 255};
-constexpr Twips kReloadList{7920, 7560, 1095, 255};
-constexpr Twips kSearch{6720, 8160, 2175, 615};
-constexpr Twips kLabel2{6360, 9120, 2775, 195};
-constexpr Twips kLink{7080, 9480, 1455, 195};
-// In the window's free space under the root box.
-constexpr Twips kStatus{240, 8160, 6360, 255};
-// The logo is drawn at its own size, 170 pixels at 96 dots per inch.
-constexpr int kLogoPixelsAt96 = 170;
-
-constexpr wchar_t kTitleText[] = L"KESTRAFIN";
-constexpr wchar_t kRootCaptionText[] = L"Process Root Directory:";
-// A doubled ampersand shows as one: a label takes a single one as an access key mark.
-constexpr wchar_t kCreditText[] = L"Coded && Designed By The Kestrafin Team";
-constexpr wchar_t kCreditShown[] = L"Coded & Designed By The Kestrafin Team";
-constexpr wchar_t kLinkTip[] = L"Click here to visit";
+COLORREF colour_of(window::design::Rgb rgb) {
+    return RGB(rgb.red, rgb.green, rgb.blue);
+}
 
 std::wstring wide(std::string_view utf8) {
     const std::u16string text = platform::utf16_from_utf8(utf8);
@@ -102,26 +66,25 @@ HINSTANCE program_instance() {
     return ::GetModuleHandleW(nullptr);
 }
 
-// "MS Sans Serif" is a bitmap face with a few sizes only; its TrueType twin
-// "Microsoft Sans Serif" draws the same letters at every DPI.
-constexpr wchar_t kSansSerif[] = L"Microsoft Sans Serif";
-constexpr wchar_t kCreditFace[] = L"Times New Roman";
+// The system's dialog font.
 constexpr wchar_t kDialogFace[] = L"MS Shell Dlg 2";
+constexpr double kDialogPoints = 8;
 
-struct FontSpec {
-    const wchar_t* face;
-    double points;
-    bool bold;
-    BYTE character_set;
-};
+// A designed font's size, times `scale`.
+double points_of(const window::design::Font& designed, double scale) {
+    return (designed.family.empty() ? kDialogPoints : designed.points) * scale;
+}
 
-HFONT make_font(const FontSpec& spec, double points, unsigned dpi) {
+// A designed font at `points`, at `dpi`.
+HFONT make_font(const window::design::Font& designed, double points, unsigned dpi) {
+    const bool system = designed.family.empty();
+    const std::wstring face = system ? std::wstring(kDialogFace) : wide(designed.family);
     LOGFONTW font{};
     font.lfHeight = -static_cast<LONG>(std::lround(points * dpi / 72.0));
-    font.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
-    font.lfCharSet = spec.character_set;
+    font.lfWeight = designed.bold ? FW_BOLD : FW_NORMAL;
+    font.lfCharSet = system || designed.any_script ? DEFAULT_CHARSET : ANSI_CHARSET;
     font.lfQuality = CLEARTYPE_QUALITY;
-    ::lstrcpynW(font.lfFaceName, spec.face, LF_FACESIZE);
+    ::lstrcpynW(font.lfFaceName, face.c_str(), LF_FACESIZE);
     const HFONT made = ::CreateFontIndirectW(&font);
     if (made == nullptr) raise_last_error("cannot create a font");
     return made;
@@ -145,15 +108,16 @@ bool fits_one_line(HWND window, HFONT font, const std::wstring& text, int width)
 }
 
 // Label sizes are those of their text in the intended font; where the system
-// substitutes a wider face, the font shrinks until `text` fits `width`, to
-// `smallest` points at the least.
-HFONT fitted_font(HWND window, const FontSpec& spec, unsigned dpi, const std::wstring& text,
-                  int width, double smallest) {
-    for (double points = spec.points;; points -= 0.25) {
-        const HFONT font = make_font(spec, points, dpi);
-        if (points <= smallest || fits_one_line(window, font, text, width)) return font;
-        ::DeleteObject(font);
-    }
+// substitutes a wider face, the font shrinks until the text fits `width`.
+HFONT fitted_font(HWND window, const window::design::Control& designed, double scale, unsigned dpi,
+                  int width) {
+    const std::wstring text = wide(window::design::fitted_text(designed));
+    const double points =
+        window::design::fitted_points(designed.font.points, scale, [&](double trying) {
+            const GdiOwner<HFONT> font(make_font(designed.font, trying, dpi));
+            return fits_one_line(window, font.get(), text, width);
+        });
+    return make_font(designed.font, points, dpi);
 }
 
 HWND make_control(HWND parent, const wchar_t* kind, const wchar_t* text, DWORD style, int id,
@@ -165,12 +129,15 @@ HWND make_control(HWND parent, const wchar_t* kind, const wchar_t* text, DWORD s
     return control;
 }
 
-window::PixelRect pixels(const Twips& twips, const window::LayoutScale& scale) {
-    return scale.rect(twips.left, twips.top, twips.width, twips.height);
+window::PixelRect pixels(const window::design::Control& designed,
+                         const window::LayoutScale& scale) {
+    const window::design::Twips& at = designed.place;
+    return scale.rect(at.left, at.top, at.width, at.height);
 }
 
-void place(HWND control, const Twips& twips, const window::LayoutScale& scale) {
-    const window::PixelRect placed = pixels(twips, scale);
+void place(HWND control, const window::design::Control& designed,
+           const window::LayoutScale& scale) {
+    const window::PixelRect placed = pixels(designed, scale);
     ::MoveWindow(control, placed.left, placed.top, placed.width, placed.height, TRUE);
 }
 
@@ -181,6 +148,29 @@ bool is_input(const MSG& message) {
     const bool touch_or_pointer = kind >= WM_TOUCH && kind <= 0x0257;  // WM_POINTER... range
     return (kind >= WM_KEYFIRST && kind <= WM_KEYLAST) ||
            (kind >= WM_MOUSEFIRST && kind <= WM_MOUSELAST) || touch_or_pointer;
+}
+
+window::InputKey input_key(WPARAM key) {
+    switch (key) {
+        case VK_UP:
+            return window::InputKey::Up;
+        case VK_DOWN:
+            return window::InputKey::Down;
+        case VK_LEFT:
+            return window::InputKey::Left;
+        case VK_RIGHT:
+            return window::InputKey::Right;
+        case VK_PRIOR:
+            return window::InputKey::PageUp;
+        case VK_NEXT:
+            return window::InputKey::PageDown;
+        case VK_HOME:
+            return window::InputKey::Home;
+        case VK_END:
+            return window::InputKey::End;
+        default:
+            return window::InputKey::Other;
+    }
 }
 
 void register_window_class() {
@@ -202,8 +192,8 @@ void register_window_class() {
 }  // namespace
 
 frmMain::frmMain(std::string program_folder, window::WindowServices services)
-    : window_brush_(::CreateSolidBrush(kWindowColour)),
-      root_brush_(::CreateSolidBrush(RGB(0, 0, 0))) {
+    : window_brush_(::CreateSolidBrush(colour_of(window::design::kWindowColour))),
+      root_brush_(::CreateSolidBrush(colour_of(window::design::kRootBoxBackground))) {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES;
@@ -214,7 +204,7 @@ frmMain::frmMain(std::string program_folder, window::WindowServices services)
                                                    std::move(services));
     // Fixed layout: a border that does not size, no maximize button.
     frmMain_ = ::CreateWindowExW(
-        0, kWindowClass, L"Kestrafin v1.0",
+        0, kWindowClass, wide(window::design::kWindowTitle).c_str(),
         WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, CW_USEDEFAULT,
         CW_USEDEFAULT, 100, 100, nullptr, nullptr, program_instance(), nullptr);
     if (frmMain_ == nullptr) raise_last_error("cannot create the window");
@@ -247,29 +237,34 @@ frmMain::~frmMain() {
 
 void frmMain::create_controls() {
     // Created in the order Tab visits them; the labels take no focus.
-    cmdgetfilelist =
-        make_control(frmMain_, WC_BUTTONW, L"Search", WS_TABSTOP | BS_DEFPUSHBUTTON, kSearchId);
+    namespace design = window::design;
+    const auto caption = [](const design::Control& designed) { return wide(designed.caption); };
+    cmdgetfilelist = make_control(frmMain_, WC_BUTTONW, caption(design::cmdgetfilelist).c_str(),
+                                  WS_TABSTOP | BS_DEFPUSHBUTTON, kSearchId);
     ListCommands commands;
     // The window's logic turns these away while it is busy.
     commands.copy = [this](const std::vector<std::size_t>& rows) { logic_->copy_paths(rows); };
     commands.copy_all = [this] { logic_->copy_all_paths(); };
     commands.open_folder = [this](std::size_t row) { logic_->open_containing_folder(row); };
     lvFiles.create(frmMain_, kListId, logic_->list_items(), std::move(commands));
-    cmdsave =
-        make_control(frmMain_, WC_BUTTONW, L"Save path", WS_TABSTOP | BS_PUSHBUTTON, kSavePathId);
-    cmdseldir =
-        make_control(frmMain_, WC_BUTTONW, L"Change", WS_TABSTOP | BS_PUSHBUTTON, kChangeId);
-    cmdsavelist =
-        make_control(frmMain_, WC_BUTTONW, L"Save List", WS_TABSTOP | BS_PUSHBUTTON, kSaveListId);
-    cmdloadlist = make_control(frmMain_, WC_BUTTONW, L"Reload List", WS_TABSTOP | BS_PUSHBUTTON,
-                               kReloadListId);
+    cmdsave = make_control(frmMain_, WC_BUTTONW, caption(design::cmdsave).c_str(),
+                           WS_TABSTOP | BS_PUSHBUTTON, kSavePathId);
+    cmdseldir = make_control(frmMain_, WC_BUTTONW, caption(design::cmdseldir).c_str(),
+                             WS_TABSTOP | BS_PUSHBUTTON, kChangeId);
+    cmdsavelist = make_control(frmMain_, WC_BUTTONW, caption(design::cmdsavelist).c_str(),
+                               WS_TABSTOP | BS_PUSHBUTTON, kSaveListId);
+    cmdloadlist = make_control(frmMain_, WC_BUTTONW, caption(design::cmdloadlist).c_str(),
+                               WS_TABSTOP | BS_PUSHBUTTON, kReloadListId);
     // A click gives a button the focus without the dialog manager's say.
     for (const HWND button : push_buttons())
         ::SetWindowSubclass(button, button_procedure, kButtonSubclassId,
                             reinterpret_cast<DWORD_PTR>(this));
-    Label1 = make_control(frmMain_, WC_STATICW, kTitleText, SS_LEFT | SS_NOPREFIX, kTitleId);
+    // No label takes an ampersand for an access key mark: each shows its caption as written.
+    Label1 = make_control(frmMain_, WC_STATICW, caption(design::Label1).c_str(),
+                          SS_LEFT | SS_NOPREFIX, kTitleId);
     lblprocessrootdir =
-        make_control(frmMain_, WC_STATICW, kRootCaptionText, SS_LEFT | SS_NOPREFIX, kRootCaptionId);
+        make_control(frmMain_, WC_STATICW, caption(design::lblprocessrootdir).c_str(),
+                     SS_LEFT | SS_NOPREFIX, kRootCaptionId);
     // Disabled from the start: it shows the root but takes neither focus nor typing.
     const std::wstring root = wide(logic_->root_text());
     txtFileroot = make_control(frmMain_, WC_EDITW, root.c_str(),
@@ -278,12 +273,12 @@ void frmMain::create_controls() {
     ::SendMessageW(txtFileroot, EM_SETLIMITTEXT, 0, 0);
     root_tip_ = root;
     lbllistcount = make_control(frmMain_, WC_STATICW, L"", SS_LEFT | SS_NOPREFIX, kCountId);
-    Image1 =
-        make_control(frmMain_, WC_STATICW, L"Kestrafin logo", SS_OWNERDRAW | SS_NOTIFY, kLogoId);
-    Label2 = make_control(frmMain_, WC_STATICW, kCreditText, SS_LEFT, kCreditId);
-    const std::wstring host = wide(window::kHomePageHost);
-    lblorvane = make_control(frmMain_, WC_STATICW, host.c_str(), SS_LEFT | SS_NOPREFIX | SS_NOTIFY,
-                             kLinkId);
+    Image1 = make_control(frmMain_, WC_STATICW, wide(design::Image1.accessible_name).c_str(),
+                          SS_OWNERDRAW | SS_NOTIFY, kLogoId);
+    Label2 = make_control(frmMain_, WC_STATICW, caption(design::Label2).c_str(),
+                          SS_LEFT | SS_NOPREFIX, kCreditId);
+    lblorvane = make_control(frmMain_, WC_STATICW, caption(design::lblorvane).c_str(),
+                             SS_LEFT | SS_NOPREFIX | SS_NOTIFY, kLinkId);
     lblstatus = make_control(frmMain_, WC_STATICW, L"",
                              SS_LEFT | SS_NOPREFIX | SS_NOTIFY | SS_ENDELLIPSIS, kStatusId);
 }
@@ -299,7 +294,8 @@ void frmMain::create_tooltips() {
     link.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
     link.hwnd = frmMain_;
     link.uId = reinterpret_cast<UINT_PTR>(lblorvane);
-    link.lpszText = const_cast<wchar_t*>(kLinkTip);
+    link_tip_ = wide(window::design::lblorvane.tip);
+    link.lpszText = link_tip_.data();
     ::SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&link));
     TTTOOLINFOW status{};
     status.cbSize = sizeof status;
@@ -319,21 +315,28 @@ void frmMain::create_tooltips() {
 }
 
 void frmMain::name_for_assistive_technology() {
-    accessible_->name(txtFileroot, L"Root folder", L"The folder that Search walks; Change sets it");
-    accessible_->name(lvFiles.handle(), L"Found files", L"");
+    namespace design = window::design;
+    const std::pair<HWND, const design::Control*> named[] = {
+        {txtFileroot, &design::txtFileroot},
+        {lvFiles.handle(), &design::lvFiles},
+        {Image1, &design::Image1},
+        {lblorvane, &design::lblorvane},
+        {lbllistcount, &design::lbllistcount},
+        {lblstatus, &design::lblstatus},
+        {cmdgetfilelist, &design::cmdgetfilelist}};
+    for (const auto& [control, designed] : named) {
+        if (!designed->accessible_name.empty())
+            accessible_->name(control, wide(designed->accessible_name),
+                              wide(designed->accessible_description));
+        else
+            accessible_->describe(control, wide(designed->accessible_description));
+    }
     describe_list();
-    accessible_->name(Image1, L"Kestrafin logo", L"Opens the maker's home page");
-    accessible_->name(lblorvane, L"Home page link", L"Opens the maker's home page");
-    accessible_->name(lbllistcount, L"Record count", L"How many files the list holds");
-    accessible_->name(lblstatus, L"Search status", L"How the last search or reload ended");
-    accessible_->describe(cmdgetfilelist,
-                          L"Lists the files in folders with long paths; reads Stop while it runs");
 }
 
 void frmMain::describe_list() {
     if (accessible_ == nullptr) return;
-    accessible_->describe(lvFiles.handle(), L"The paths of the files found: " +
-                                                std::to_wstring(lvFiles.rows()) + L" entries");
+    accessible_->describe(lvFiles.handle(), wide(window::design::list_description(lvFiles.rows())));
 }
 
 window::LayoutScale frmMain::fitted_scale() const {
@@ -342,7 +345,7 @@ window::LayoutScale frmMain::fitted_scale() const {
                      static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_EXSTYLE)), dpi_);
     const RECT work = work_area();
     // The fonts are the window's own, of fixed size: the DPI alone scales them.
-    return window::layout_scale(dpi_, {}, {}, {kClientArea.width, kClientArea.height},
+    return window::layout_scale(dpi_, {}, {}, window::design::kClientTwips,
                                 {frame.right - frame.left, frame.bottom - frame.top},
                                 {work.right - work.left, work.bottom - work.top});
 }
@@ -361,68 +364,62 @@ void frmMain::lay_out() {
         fonts.emplace_back(font);
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     };
+    namespace design = window::design;
     // On a screen too small for the window at its DPI the fonts shrink with it.
     const double size = scale_.fixed;
-    const FontSpec title{kSansSerif, 18 * size, true, ANSI_CHARSET};
-    const FontSpec bold{kSansSerif, 8.25 * size, true, ANSI_CHARSET};
-    const FontSpec count{kSansSerif, 9.75 * size, false, ANSI_CHARSET};
-    const FontSpec search{kSansSerif, 12 * size, true, ANSI_CHARSET};
-    const FontSpec credit{kCreditFace, 8.25 * size, true, ANSI_CHARSET};
-    const FontSpec dialog{kDialogFace, 8 * size, false, DEFAULT_CHARSET};
-    // Paths hold every script: their fonts take any character set.
-    const FontSpec list{kSansSerif, 8.25 * size, true, DEFAULT_CHARSET};
-    // Fonts shrink to fit no further than this, itself shrunk with the window.
-    const double smallest = 5.0 * size;
-    const auto width = [this](const Twips& twips) { return pixels(twips, scale_).width; };
-
-    use(Label1, fitted_font(frmMain_, title, dpi_, kTitleText, width(kLabel1), smallest));
-    use(lblprocessrootdir,
-        fitted_font(frmMain_, bold, dpi_, kRootCaptionText, width(kRootCaption), smallest));
-    // The count label holds every caption up to the largest count the list has.
-    use(lbllistcount, fitted_font(frmMain_, count, dpi_, wide(window::count_label_text(INT_MAX)),
-                                  width(kCount), smallest));
-    use(Label2, fitted_font(frmMain_, credit, dpi_, kCreditShown, width(kLabel2), smallest));
-    use(lblorvane,
-        fitted_font(frmMain_, credit, dpi_, wide(window::kHomePageHost), width(kLink), smallest));
-    use(cmdgetfilelist, make_font(search, search.points, dpi_));
-    const HFONT dialog_font = make_font(dialog, dialog.points, dpi_);
+    const auto width = [this](const design::Control& designed) {
+        return pixels(designed, scale_).width;
+    };
+    for (const auto& [control, designed] : {std::pair{Label1, &design::Label1},
+                                            {lblprocessrootdir, &design::lblprocessrootdir},
+                                            {lbllistcount, &design::lbllistcount},
+                                            {Label2, &design::Label2},
+                                            {lblorvane, &design::lblorvane}})
+        use(control, fitted_font(frmMain_, *designed, size, dpi_, width(*designed)));
+    use(cmdgetfilelist,
+        make_font(design::cmdgetfilelist.font, points_of(design::cmdgetfilelist.font, size), dpi_));
+    const HFONT dialog_font =
+        make_font(design::kSystemFont, points_of(design::kSystemFont, size), dpi_);
     use(txtFileroot, dialog_font);
     ::SendMessageW(lblstatus, WM_SETFONT, reinterpret_cast<WPARAM>(dialog_font), TRUE);
     for (const HWND button : {cmdseldir, cmdsave, cmdsavelist, cmdloadlist})
         ::SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(dialog_font), TRUE);
-    const HFONT list_font = make_font(list, list.points, dpi_);
+    const HFONT list_font =
+        make_font(design::lvFiles.font, points_of(design::lvFiles.font, size), dpi_);
     fonts.emplace_back(list_font);
 
-    place(Label1, kLabel1, scale_);
-    place(lvFiles.handle(), kList, scale_);
-    place(lblprocessrootdir, kRootCaption, scale_);
-    place(txtFileroot, kRootBox, scale_);
-    place(lbllistcount, kCount, scale_);
-    place(Image1, kImage1, scale_);
-    place(cmdseldir, kChange, scale_);
-    place(cmdsave, kSavePath, scale_);
-    place(cmdsavelist, kSaveList, scale_);
-    place(cmdloadlist, kReloadList, scale_);
-    place(cmdgetfilelist, kSearch, scale_);
-    place(Label2, kLabel2, scale_);
-    place(lblorvane, kLink, scale_);
-    place(lblstatus, kStatus, scale_);
+    for (const auto& [control, designed] : {std::pair{Label1, &design::Label1},
+                                            {lvFiles.handle(), &design::lvFiles},
+                                            {lblprocessrootdir, &design::lblprocessrootdir},
+                                            {txtFileroot, &design::txtFileroot},
+                                            {lbllistcount, &design::lbllistcount},
+                                            {Image1, &design::Image1},
+                                            {cmdseldir, &design::cmdseldir},
+                                            {cmdsave, &design::cmdsave},
+                                            {cmdsavelist, &design::cmdsavelist},
+                                            {cmdloadlist, &design::cmdloadlist},
+                                            {cmdgetfilelist, &design::cmdgetfilelist},
+                                            {Label2, &design::Label2},
+                                            {lblorvane, &design::lblorvane},
+                                            {lblstatus, &design::lblstatus}})
+        place(control, *designed, scale_);
     lvFiles.set_font(list_font);
 
     TTTOOLINFOW root{};
     root.cbSize = sizeof root;
     root.hwnd = frmMain_;
     root.uId = kRootBoxId;
-    const window::PixelRect box = pixels(kRootBox, scale_);
+    const window::PixelRect box = pixels(design::txtFileroot, scale_);
     root.rect = {box.left, box.top, box.left + box.width, box.top + box.height};
     ::SendMessageW(tooltips_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&root));
-    ::SendMessageW(tooltips_, TTM_SETMAXTIPWIDTH, 0, width(kClientArea) / 2);
+    ::SendMessageW(tooltips_, TTM_SETMAXTIPWIDTH, 0, scale_.across(design::kClientTwips.width) / 2);
     // The controls hold the new fonts now; the old ones may go.
     fonts_.swap(fonts);
 }
 
 SIZE frmMain::outer_size() const {
-    RECT frame{0, 0, scale_.across(kClientArea.width), scale_.down(kClientArea.height)};
+    RECT frame{0, 0, scale_.across(window::design::kClientTwips.width),
+               scale_.down(window::design::kClientTwips.height)};
     add_window_frame(frame, static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_STYLE)),
                      static_cast<DWORD>(::GetWindowLongPtrW(frmMain_, GWL_EXSTYLE)), dpi_);
     return {frame.right - frame.left, frame.bottom - frame.top};
@@ -463,28 +460,44 @@ bool frmMain::pre_translate(MSG& message) {
 
 bool frmMain::reaches_running_search(const MSG& message) const {
     if (activity_ != window::Activity::Stoppable) return false;
-    const UINT kind = message.message;
+    window::UserInput input;
     if (message.hwnd == cmdgetfilelist)
-        return kind == WM_LBUTTONDOWN || kind == WM_LBUTTONUP || kind == WM_MOUSEMOVE;
-    if (message.hwnd != lvFiles.handle()) return false;
-    // A left click picks a row to read; the wheel scrolls.
-    if (kind == WM_MOUSEWHEEL || kind == WM_MOUSEHWHEEL || kind == WM_MOUSEMOVE ||
-        kind == WM_LBUTTONDOWN || kind == WM_LBUTTONUP)
-        return true;
-    if (kind != WM_KEYDOWN && kind != WM_KEYUP) return false;
-    switch (message.wParam) {
-        case VK_UP:
-        case VK_DOWN:
-        case VK_LEFT:
-        case VK_RIGHT:
-        case VK_PRIOR:
-        case VK_NEXT:
-        case VK_HOME:
-        case VK_END:
-            return true;
+        input.target = window::InputTarget::SearchButton;
+    else if (message.hwnd == lvFiles.handle())
+        input.target = window::InputTarget::List;
+    switch (message.message) {
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+        case WM_MBUTTONDOWN:
+            input.kind = window::InputKind::ButtonPress;
+            input.left_button = message.message == WM_LBUTTONDOWN;
+            break;
+        case WM_LBUTTONUP:
+        case WM_RBUTTONUP:
+        case WM_MBUTTONUP:
+            input.kind = window::InputKind::ButtonRelease;
+            input.left_button = message.message == WM_LBUTTONUP;
+            break;
+        case WM_MOUSEMOVE:
+            input.kind = window::InputKind::PointerMove;
+            break;
+        case WM_MOUSEWHEEL:
+        case WM_MOUSEHWHEEL:
+            input.kind = window::InputKind::Wheel;
+            break;
+        case WM_KEYDOWN:
+        case WM_KEYUP:
+            input.kind = message.message == WM_KEYDOWN ? window::InputKind::KeyPress
+                                                       : window::InputKind::KeyRelease;
+            input.key = input_key(message.wParam);
+            // The keyboard's state as of this message; Alt makes WM_SYSKEYDOWN instead.
+            input.command_modifier = ::GetKeyState(VK_CONTROL) < 0 || ::GetKeyState(VK_LWIN) < 0 ||
+                                     ::GetKeyState(VK_RWIN) < 0;
+            break;
         default:
             return false;
     }
+    return window::passes_while_searching(input);
 }
 
 int frmMain::run_message_loop(frmMain& window) {
@@ -668,18 +681,21 @@ LRESULT frmMain::on_notify(NMHDR& header) {
 }
 
 LRESULT frmMain::colour_control(HDC context, HWND control) {
+    namespace design = window::design;
     if (control == txtFileroot) {
-        ::SetTextColor(context, RGB(255, 255, 255));
-        ::SetBkColor(context, RGB(0, 0, 0));
+        ::SetTextColor(context, colour_of(design::kRootBoxText));
+        ::SetBkColor(context, colour_of(design::kRootBoxBackground));
         return reinterpret_cast<LRESULT>(root_brush_.get());
     }
-    COLORREF text = kTitleRed;
-    if (control == lbllistcount) text = kCountRed;
-    if (control == Label2 || control == lblorvane) text = kCreditRed;
-    if (control == lblstatus) text = kStatusBlue;
-    ::SetTextColor(context, text);
+    const design::Control* designed = &design::Label1;
+    if (control == lblprocessrootdir) designed = &design::lblprocessrootdir;
+    if (control == lbllistcount) designed = &design::lbllistcount;
+    if (control == Label2) designed = &design::Label2;
+    if (control == lblorvane) designed = &design::lblorvane;
+    if (control == lblstatus) designed = &design::lblstatus;
+    ::SetTextColor(context, colour_of(designed->text_colour.value_or(design::Rgb{})));
     // The labels lie on the window's one colour, so painting it is showing it.
-    ::SetBkColor(context, kWindowColour);
+    ::SetBkColor(context, colour_of(design::kWindowColour));
     ::SetBkMode(context, OPAQUE);
     return reinterpret_cast<LRESULT>(window_brush_.get());
 }
@@ -692,7 +708,7 @@ void frmMain::draw_logo(const DRAWITEMSTRUCT& item) {
     BITMAP bitmap{};
     ::GetObjectW(logo_.get(), sizeof bitmap, &bitmap);
     const int side = static_cast<int>(
-        std::lround(kLogoPixelsAt96 * static_cast<double>(dpi_) / 96 * scale_.fixed));
+        std::lround(window::design::kLogoPixels * static_cast<double>(dpi_) / 96 * scale_.fixed));
     ::SetStretchBltMode(item.hDC, HALFTONE);
     ::StretchBlt(item.hDC, item.rcItem.left, item.rcItem.top, side, side, source, 0, 0,
                  bitmap.bmWidth, bitmap.bmHeight, SRCCOPY);
@@ -739,10 +755,10 @@ void frmMain::set_text(window::Control control, std::string_view text) {
 
 void frmMain::set_tip(window::Control control, std::string_view text) {
     if (control != window::Control::status_line || lblstatus == nullptr) return;
-    status_tip_.resize(static_cast<std::size_t>(::GetWindowTextLengthW(lblstatus)) + 1);
-    status_tip_.resize(static_cast<std::size_t>(
-        ::GetWindowTextW(lblstatus, status_tip_.data(), static_cast<int>(status_tip_.size()))));
-    if (!text.empty()) status_tip_ += L"\n\n" + wide(text);
+    std::wstring line(static_cast<std::size_t>(::GetWindowTextLengthW(lblstatus)) + 1, L'\0');
+    line.resize(static_cast<std::size_t>(
+        ::GetWindowTextW(lblstatus, line.data(), static_cast<int>(line.size()))));
+    status_tip_ = wide(window::design::status_tip(utf8(line), text));
 }
 
 void frmMain::set_clipboard(std::string_view text) {

@@ -112,8 +112,8 @@ class frmMain final : public window::WindowFace {
     // Draws the default button's mark on the one Enter presses with `focus`.
     void mark_default_button(HWND focus);
     void run_posted_tasks();
-    // True for input that still counts while a search runs: a click on the
-    // search button (it stops) and scrolling or reading the list.
+    // True for input that still counts while a search runs
+    // (window/input_policy.h).
     bool reaches_running_search(const MSG& message) const;
     void place_on_screen();
     // The layout's scale at the window's DPI, shrunk to fit its screen's work area.
@@ -132,6 +132,7 @@ class frmMain final : public window::WindowFace {
     window::Activity activity_ = window::Activity::Idle;
     std::wstring root_tip_;    // the whole root folder, for its tool tip
     std::wstring status_tip_;  // the whole status line and what the logic adds
+    std::wstring link_tip_;
     HWND tooltips_ = nullptr;
     HWND saved_focus_ = nullptr;
 

@@ -8,8 +8,10 @@
 #include "platform/path_rules.h"
 #include "platform/text.h"
 #include "win32/gdi_owner.h"
+#include "window/context_menu.h"
 #include "window/shown_row.h"
 #include "window/tip_lines.h"
+#include "window/window_design.h"
 
 namespace kestrafin::win32 {
 
@@ -17,12 +19,9 @@ namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
 constexpr UINT_PTR kRowTipId = 1;
-constexpr wchar_t kColumnHeading[] = L"FILE PATHS AND NAMES";
 // LVM_SETCOLUMNWIDTH takes the width in the low word of its lParam
 // (MAKELPARAM), so no column is wider than this.
 constexpr int kWidestColumn = 32767;
-// The context menu's items.
-enum ListMenuItem : UINT { kMenuCopy = 1, kMenuCopyAll, kMenuOpenFolder };
 
 // Space left and right of a row's text, as a part of the font's height.
 int text_margin(HDC context) {
@@ -57,7 +56,8 @@ void ResultListView::create(HWND parent, int id, const window::ListItems& items,
     ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH;
-    column.pszText = const_cast<wchar_t*>(kColumnHeading);
+    std::wstring heading = wide(window::design::kColumnHeading);
+    column.pszText = heading.data();
     column.cx = 100;
     ListView_InsertColumn(list_, 0, &column);
     ::SetWindowSubclass(list_, subclass_procedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
@@ -140,7 +140,9 @@ void ResultListView::fit_column() {
     {
         const MeasuringContext context(list_, font_);
         const int margin = 2 * text_margin(context.get());
-        wanted = std::max(widest_, text_width(context.get(), kColumnHeading)) + margin;
+        wanted =
+            std::max(widest_, text_width(context.get(), wide(window::design::kColumnHeading))) +
+            margin;
     }
     RECT client{};
     ::GetClientRect(list_, &client);
@@ -182,11 +184,8 @@ std::wstring ResultListView::shown_text(HDC context, std::size_t row) const {
 }
 
 std::wstring ResultListView::tip_text(std::size_t row) const {
-    const std::wstring shown = wide(window::shown_row_text(
-        items_->store().text(row), platform::kPathSeparator, window::kLongestTip));
-    const std::u16string tip = window::tip_lines(
-        std::u16string_view(reinterpret_cast<const char16_t*>(shown.data()), shown.size()),
-        static_cast<char16_t>(platform::kPathSeparator), u"\r\n");
+    const std::u16string tip =
+        window::row_tip(items_->store().text(row), platform::kPathSeparator, u"\r\n");
     return {tip.begin(), tip.end()};
 }
 
@@ -237,25 +236,28 @@ void ResultListView::show_menu(POINT where) {
     }
     const HMENU menu = ::CreatePopupMenu();
     if (menu == nullptr) return;
-    const auto enabled = [](bool on) { return MF_STRING | (on ? MF_ENABLED : MF_GRAYED); };
-    ::AppendMenuW(menu, enabled(ListView_GetSelectedCount(list_) > 0), kMenuCopy, L"Copy\tCtrl+C");
-    ::AppendMenuW(menu, enabled(rows_ > 0), kMenuCopyAll, L"Copy all paths");
-    ::AppendMenuW(menu, enabled(row >= 0), kMenuOpenFolder, L"Open containing folder");
+    const auto items = window::list_menu(ListView_GetSelectedCount(list_) > 0, rows_ > 0, row >= 0);
+    // Item IDs start at 1: TrackPopupMenu returns 0 when nothing was chosen.
+    for (std::size_t at = 0; at < items.size(); ++at) {
+        std::wstring caption = wide(items[at].caption);
+        if (!items[at].shortcut.empty()) caption += L"\t" + wide(items[at].shortcut);
+        ::AppendMenuW(menu, MF_STRING | (items[at].enabled ? MF_ENABLED : MF_GRAYED), at + 1,
+                      caption.c_str());
+    }
     const auto chosen = static_cast<UINT>(::TrackPopupMenu(
         menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, where.x, where.y, 0, list_, nullptr));
     ::DestroyMenu(menu);
-    switch (chosen) {
-        case kMenuCopy:
+    if (chosen == 0 || chosen > items.size()) return;
+    switch (items[chosen - 1].command) {
+        case window::ListCommand::Copy:
             if (commands_.copy) commands_.copy(selected_rows());
             return;
-        case kMenuCopyAll:
+        case window::ListCommand::CopyAll:
             if (commands_.copy_all) commands_.copy_all();
             return;
-        case kMenuOpenFolder:
+        case window::ListCommand::OpenFolder:
             if (commands_.open_folder && row >= 0)
                 commands_.open_folder(static_cast<std::size_t>(row));
-            return;
-        default:
             return;
     }
 }

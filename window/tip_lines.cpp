@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/text.h"
+#include "window/shown_row.h"
+
 namespace kestrafin::window {
 
 namespace {
@@ -40,6 +43,12 @@ std::u16string broken_lines(std::u16string_view shown, char16_t separator,
 std::u16string tip_lines(std::u16string_view shown, char16_t separator,
                          std::u16string_view line_break) {
     return broken_lines(shown, separator, line_break, [](std::u16string_view) { return kTipLine; });
+}
+
+std::u16string row_tip(std::string_view row, char separator, std::u16string_view line_break) {
+    const std::u16string shown =
+        platform::utf16_from_utf8(shown_row_text(row, separator, kLongestTip));
+    return tip_lines(shown, static_cast<char16_t>(separator), line_break);
 }
 
 }  // namespace kestrafin::window

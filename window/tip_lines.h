@@ -28,4 +28,8 @@ std::u16string broken_lines(std::u16string_view shown, char16_t separator,
 std::u16string tip_lines(std::u16string_view shown, char16_t separator,
                          std::u16string_view line_break);
 
+// The tool tip of a result row of text `row` (UTF-8): at most kLongestTip
+// units of it as the list shows them (shown_row_text()), in tip_lines().
+std::u16string row_tip(std::string_view row, char separator, std::u16string_view line_break);
+
 }  // namespace kestrafin::window

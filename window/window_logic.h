@@ -49,7 +49,6 @@ struct WindowServices {
     std::chrono::milliseconds settings_patience{10000};
 };
 
-inline constexpr const char* kHomePageHost = "kestrafin.example";
 inline constexpr const char* kHomePageCommand = "explorer http://kestrafin.example/";
 // The first-run tick's interval.
 inline constexpr std::chrono::milliseconds kFirstRunDelay{500};

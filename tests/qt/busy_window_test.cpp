@@ -44,7 +44,13 @@ class BusyWindowTest : public QObject {
         QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
         QVERIFY(w.paced.end());
         QVERIFY(w.settled());
-        QTest::qWait(50);
+        // Posted last, the marker is handled after every event that came
+        // before it: input kept for later would have been replayed by then.
+        bool marker_handled = false;
+        QMetaObject::invokeMethod(
+            w.window.get(), [&marker_handled] { marker_handled = true; }, Qt::QueuedConnection);
+        QVERIFY(QTest::qWaitFor([&] { return marker_handled; }));
+        QVERIFY(!w.window->busy());
         QVERIFY(pressed_while_filling);
         QCOMPARE(resets, 1);  // one search, none replayed
         QVERIFY(w.started->empty());

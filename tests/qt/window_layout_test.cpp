@@ -13,120 +13,108 @@
 #include "window/count_label.h"
 #include "window/one_line_text.h"
 #include "window/shown_row.h"
+#include "window/window_design.h"
 
 using namespace kestrafin::testing;
+namespace design = kestrafin::window::design;
 
 namespace {
 const std::string kRoot = "/nonexistent-root";
+
+QColor colour_of(design::Rgb rgb) {
+    return QColor(rgb.red, rgb.green, rgb.blue);
 }
+}  // namespace
 
 class WindowLayoutTest : public QObject {
     Q_OBJECT
   private slots:
     void window_has_its_caption_size_and_colour() {
         WindowUnderTest w(&kRoot);
-        QCOMPARE(w.window->windowTitle(), QStringLiteral("Kestrafin v1.0"));
-        QCOMPARE(w.window->size(), QSize(1018, 656));
-        QCOMPARE(w.window->palette().color(QPalette::Window), QColor(128, 255, 255));
-        QCOMPARE(w.window->lvFiles->model()->headerData(0, Qt::Horizontal).toString(),
-                 QStringLiteral("FILE PATHS AND NAMES"));
+        const kestrafin::window::LayoutScale& scale = w.window->layout_scale();
+        QCOMPARE(w.window->windowTitle().toStdString(), design::kWindowTitle);
+        QCOMPARE(w.window->size(), QSize(scale.across(design::kClientTwips.width),
+                                         scale.down(design::kClientTwips.height)));
+        QCOMPARE(w.window->palette().color(QPalette::Window), colour_of(design::kWindowColour));
+        QCOMPARE(w.window->lvFiles->model()->headerData(0, Qt::Horizontal).toString().toStdString(),
+                 design::kColumnHeading);
         QCOMPARE(w.window->lvFiles->model()->rowCount(), 0);
         QVERIFY(w.window->lbllistcount->text().isEmpty());
         const QList<QSize> sizes = w.window->windowIcon().availableSizes();
         for (const int size : {16, 24, 32, 48, 64, 72, 96, 128})
             QVERIFY2(sizes.contains(QSize(size, size)), qPrintable(QString::number(size)));
         const QImage logo = w.window->Image1->pixmap().toImage();
-        QCOMPARE(logo.size(), QSize(170, 170));
+        QCOMPARE(logo.size(), QSize(design::kLogoPixels, design::kLogoPixels));
         QCOMPARE(qAlpha(logo.pixel(0, 0)), 0);  // the corner is transparent
-    }
-
-    void controls_stand_where_the_layout_puts_them_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QRect>("geometry");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("family");
-        QTest::addColumn<bool>("bold");
-        QTest::addColumn<QColor>("colour");
-        const QColor none;
-        QTest::newRow("Label1") << "Label1" << QRect(360, 8, 306, 29) << "KESTRAFIN"
-                                << "MS Sans Serif" << true << QColor(192, 0, 0);
-        QTest::newRow("lvFiles") << "lvFiles" << QRect(8, 48, 1003, 427) << ""
-                                 << "MS Sans Serif" << true << none;
-        QTest::newRow("lblprocessrootdir")
-            << "lblprocessrootdir" << QRect(16, 480, 136, 13) << "Process Root Directory:"
-            << "MS Sans Serif" << true << QColor(192, 0, 0);
-        QTest::newRow("txtFileroot")
-            << "txtFileroot" << QRect(160, 480, 153, 19) << "/nonexistent-root"
-            << "" << false << none;
-        QTest::newRow("lbllistcount") << "lbllistcount" << QRect(464, 480, 145, 17) << ""
-                                      << "MS Sans Serif" << false << QColor(255, 0, 0);
-        QTest::newRow("Image1") << "Image1" << QRect(840, 480, 170, 170) << ""
-                                << "" << false << none;
-        QTest::newRow("cmdseldir") << "cmdseldir" << QRect(160, 504, 73, 17) << "Change"
-                                   << "" << false << none;
-        QTest::newRow("cmdsave") << "cmdsave" << QRect(240, 504, 73, 17) << "Save path"
-                                 << "" << false << none;
-        QTest::newRow("cmdsavelist") << "cmdsavelist" << QRect(440, 504, 73, 17) << "Save List"
-                                     << "" << false << none;
-        QTest::newRow("cmdloadlist") << "cmdloadlist" << QRect(528, 504, 73, 17) << "Reload List"
-                                     << "" << false << none;
-        QTest::newRow("cmdgetfilelist") << "cmdgetfilelist" << QRect(448, 544, 145, 41) << "Search"
-                                        << "MS Sans Serif" << true << none;
-        QTest::newRow("Label2") << "Label2" << QRect(424, 608, 185, 13)
-                                << "Coded & Designed By The Kestrafin Team"
-                                << "Times New Roman" << true << QColor(128, 0, 0);
-        QTest::newRow("lblorvane") << "lblorvane" << QRect(472, 632, 97, 13) << "kestrafin.example"
-                                   << "Times New Roman" << true << QColor(128, 0, 0);
-    }
-
-    void controls_stand_where_the_layout_puts_them() {
-        QFETCH(QString, name);
-        QFETCH(QRect, geometry);
-        QFETCH(QString, text);
-        QFETCH(QString, family);
-        QFETCH(bool, bold);
-        QFETCH(QColor, colour);
-        WindowUnderTest w(&kRoot);
-        const std::map<QString, QWidget*> controls = {
-            {"Label1", w.window->Label1},
-            {"lvFiles", w.window->lvFiles},
-            {"lblprocessrootdir", w.window->lblprocessrootdir},
-            {"txtFileroot", w.window->txtFileroot},
-            {"lbllistcount", w.window->lbllistcount},
-            {"Image1", w.window->Image1},
-            {"cmdseldir", w.window->cmdseldir},
-            {"cmdsave", w.window->cmdsave},
-            {"cmdsavelist", w.window->cmdsavelist},
-            {"cmdloadlist", w.window->cmdloadlist},
-            {"cmdgetfilelist", w.window->cmdgetfilelist},
-            {"Label2", w.window->Label2},
-            {"lblorvane", w.window->lblorvane}};
-        QWidget* control = controls.at(name);
-        QCOMPARE(control->geometry(), geometry);
-        QString shown;
-        if (auto* label = qobject_cast<QLabel*>(control)) shown = label->text();
-        if (auto* button = qobject_cast<QPushButton*>(control)) shown = button->text();
-        if (auto* box = qobject_cast<QLineEdit*>(control)) shown = box->text();
-        QCOMPARE(shown, text);
-        if (!family.isEmpty()) QCOMPARE(control->font().family(), family);
-        QCOMPARE(control->font().bold(), bold);
-        if (colour.isValid()) QCOMPARE(control->palette().color(QPalette::WindowText), colour);
-        if (auto* label = qobject_cast<QLabel*>(control); label && !text.isEmpty())
-            QVERIFY(QFontMetrics(label->font()).horizontalAdvance(text) <= geometry.width());
-    }
-
-    void fonts_have_their_sizes() {
-        WindowUnderTest w(&kRoot);
-        QCOMPARE(w.window->lvFiles->font().pointSizeF(), 8.25);
-        // At most its design size: smaller where the host's face is wider.
-        QVERIFY(w.window->lbllistcount->font().pointSizeF() <= 9.75);
-        QCOMPARE(w.window->cmdgetfilelist->font().pointSizeF(), 12.0);
         QVERIFY(w.window->lbllistcount->autoFillBackground());
-        QCOMPARE(w.window->lbllistcount->palette().color(QPalette::Window), QColor(128, 255, 255));
-        QCOMPARE(w.window->txtFileroot->palette().color(QPalette::Base), QColor(Qt::black));
+        QCOMPARE(w.window->lbllistcount->palette().color(QPalette::Window),
+                 colour_of(design::kWindowColour));
+        QCOMPARE(w.window->txtFileroot->palette().color(QPalette::Disabled, QPalette::Base),
+                 colour_of(design::kRootBoxBackground));
         QVERIFY(!w.window->txtFileroot->isEnabled());
-        QVERIFY(!w.window->tmrwait2->isActive());
-        QCOMPARE(w.window->tmrwait2->interval(), 500);
+    }
+
+    void each_control_stands_as_the_design_puts_it() {
+        // The face's wiring of the design: the design itself is tested with
+        // the window's core.
+        WindowUnderTest w(&kRoot);
+        const kestrafin::window::LayoutScale& scale = w.window->layout_scale();
+        const std::pair<QWidget*, const design::Control*> controls[] = {
+            {w.window->Label1, &design::Label1},
+            {w.window->lvFiles, &design::lvFiles},
+            {w.window->lblprocessrootdir, &design::lblprocessrootdir},
+            {w.window->txtFileroot, &design::txtFileroot},
+            {w.window->lbllistcount, &design::lbllistcount},
+            {w.window->Image1, &design::Image1},
+            {w.window->cmdseldir, &design::cmdseldir},
+            {w.window->cmdsave, &design::cmdsave},
+            {w.window->cmdsavelist, &design::cmdsavelist},
+            {w.window->cmdloadlist, &design::cmdloadlist},
+            {w.window->cmdgetfilelist, &design::cmdgetfilelist},
+            {w.window->lblstatus, &design::lblstatus},
+            {w.window->Label2, &design::Label2},
+            {w.window->lblorvane, &design::lblorvane}};
+        for (const auto& [control, designed] : controls) {
+            const char* name = control->metaObject()->className();
+            const design::Twips& at = designed->place;
+            const kestrafin::window::PixelRect placed =
+                scale.rect(at.left, at.top, at.width, at.height);
+            QCOMPARE(control->geometry(),
+                     QRect(placed.left, placed.top, placed.width, placed.height));
+            QString shown;
+            if (auto* label = qobject_cast<QLabel*>(control)) shown = label->text();
+            if (auto* button = qobject_cast<QPushButton*>(control)) shown = button->text();
+            if (control != w.window->txtFileroot)
+                QCOMPARE(shown.toStdString(), std::string(designed->caption));
+            const design::Font& font = designed->font;
+            if (!font.family.empty()) {
+                QCOMPARE(control->font().family().toStdString(), std::string(font.family));
+                QCOMPARE(control->font().bold(), font.bold);
+                const double points = control->font().pointSizeF();
+                QVERIFY2(designed->shrinks_to_fit ? points <= font.points * scale.fixed
+                                                  : points == font.points * scale.fixed,
+                         name);
+            }
+            if (designed->text_colour && control != w.window->txtFileroot)
+                QCOMPARE(control->palette().color(QPalette::WindowText),
+                         colour_of(*designed->text_colour));
+            if (designed->shrinks_to_fit) {
+                const QString text = QString::fromStdString(design::fitted_text(*designed));
+                QVERIFY2(QFontMetrics(control->font()).horizontalAdvance(text) <= control->width(),
+                         name);
+            }
+            QAccessibleInterface* read = QAccessible::queryAccessibleInterface(control);
+            if (!designed->accessible_name.empty())
+                QCOMPARE(read->text(QAccessible::Name).toStdString(),
+                         std::string(designed->accessible_name));
+            if (!designed->accessible_description.empty())
+                QCOMPARE(read->text(QAccessible::Description).toStdString(),
+                         std::string(designed->accessible_description));
+            if (!designed->tip.empty())
+                QCOMPARE(control->toolTip().toStdString(), std::string(designed->tip));
+        }
+        QCOMPARE(w.window->txtFileroot->palette().color(QPalette::Disabled, QPalette::Text),
+                 colour_of(design::kRootBoxText));
     }
 
     void long_entries_widen_the_column_and_scroll_to_their_end() {
@@ -267,7 +255,6 @@ class WindowLayoutTest : public QObject {
         const int width = QFontMetrics(label->font()).horizontalAdvance(label->text());
         QVERIFY2(width <= label->contentsRect().width(),
                  qPrintable(QString("%1 > %2").arg(width).arg(label->contentsRect().width())));
-        QCOMPARE(label->geometry(), QRect(464, 480, 145, 17));
     }
 
     void tab_visits_the_six_controls_in_order_and_wraps() {
@@ -334,10 +321,9 @@ class WindowLayoutTest : public QObject {
         QTest::mouseRelease(w.window->lblorvane, Qt::LeftButton);
         QCOMPARE(w.started->size(), std::size_t{3});
         for (const auto& started : *w.started) {
-            QCOMPARE(started.command_line, std::string("explorer http://kestrafin.example/"));
+            QCOMPARE(started.command_line, std::string(kestrafin::window::kHomePageCommand));
             QCOMPARE(started.style, 2);
         }
-        QCOMPARE(w.window->lblorvane->toolTip(), QStringLiteral("Click here to visit"));
         // Other labels react to nothing.
         for (QLabel* label : {w.window->Label1, w.window->Label2, w.window->lblprocessrootdir,
                               w.window->lbllistcount})
@@ -361,21 +347,14 @@ class WindowLayoutTest : public QObject {
         QVERIFY(w.window->layout_scale().horizontal >= 1);
     }
 
-    void assistive_technology_finds_a_name_for_every_control() {
+    void the_lists_description_follows_its_rows() {
         WindowUnderTest w(&kRoot);
-        for (QWidget* control : std::initializer_list<QWidget*>{
-                 w.window->txtFileroot, w.window->lvFiles, w.window->Image1, w.window->lblorvane,
-                 w.window->lblstatus}) {
-            QAccessibleInterface* seen = QAccessible::queryAccessibleInterface(control);
-            QVERIFY(seen != nullptr);
-            QVERIFY2(!seen->text(QAccessible::Name).isEmpty(), control->metaObject()->className());
-            QVERIFY(!seen->text(QAccessible::Description).isEmpty());
-        }
         for (const char* text : {"/a", "/b", "/c"}) w.items().Add(text);
         w.items().Refresh();
-        QVERIFY(QAccessible::queryAccessibleInterface(w.window->lvFiles)
-                    ->text(QAccessible::Description)
-                    .contains(QStringLiteral("3 entries")));
+        QCOMPARE(QAccessible::queryAccessibleInterface(w.window->lvFiles)
+                     ->text(QAccessible::Description)
+                     .toStdString(),
+                 design::list_description(3));
     }
 
     void the_whole_root_shows_when_hovering_over_the_disabled_box() {

@@ -1,0 +1,11 @@
+#include "window/context_menu.h"
+
+namespace kestrafin::window {
+
+std::array<ListMenuItem, 3> list_menu(bool rows_selected, bool has_rows, bool on_a_row) {
+    return {{{ListCommand::Copy, "Copy", "Ctrl+C", rows_selected},
+             {ListCommand::CopyAll, "Copy all paths", {}, has_rows},
+             {ListCommand::OpenFolder, "Open containing folder", {}, on_a_row}}};
+}
+
+}  // namespace kestrafin::window
