@@ -222,6 +222,8 @@ void frmMain::create_controls() {
         box.setColor(group, QPalette::Base, colour_of(design::kRootBoxBackground));
         box.setColor(group, QPalette::Text, colour_of(design::kRootBoxText));
     }
+    // Dimmed, as a disabled box is drawn here; Qt's own grey would vanish on black.
+    box.setColor(QPalette::Disabled, QPalette::Text, QColor(200, 200, 200));
     txtFileroot->setPalette(box);
     txtFileroot->setEnabled(false);
     txtFileroot->setFocusPolicy(Qt::NoFocus);
