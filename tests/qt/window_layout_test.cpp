@@ -113,7 +113,7 @@ class WindowLayoutTest : public QObject {
             if (!designed->tip.empty())
                 QCOMPARE(control->toolTip().toStdString(), std::string(designed->tip));
         }
-        QCOMPARE(w.window->txtFileroot->palette().color(QPalette::Disabled, QPalette::Text),
+        QCOMPARE(w.window->txtFileroot->palette().color(QPalette::Active, QPalette::Text),
                  colour_of(design::kRootBoxText));
     }
 

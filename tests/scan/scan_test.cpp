@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/path_rules.h"
 #include "scan/rules/check_profiles.h"
 #include "search/folder_listing.h"
 
@@ -29,20 +30,23 @@ struct RecordingSink : Sink {
 }  // namespace
 
 TEST(Scan, AFolderPastTheBoundStreamsItsFilesWithoutTheCollisionCheck) {
+    const std::string r = std::string(1, kestrafin::platform::kPathSeparator) + "r";
+    const std::string d = r + kestrafin::platform::kPathSeparator + "d";
     ScanRequest request;
-    request.root = "/r";
+    request.root = r;
     request.checks = {find_check_profile("windows")};
     RecordingSink sink;
     // Room for two of the files: "a" and "A" wait, then all go on.
     Scan scan(request, sink, nullptr, 2 * 64);
     const kestrafin::search::FolderListing listing;
-    scan.walk_sink().folder_listed("/r", listing);
+    scan.walk_sink().folder_listed(r, listing);
     for (const char* name : {"a", "A", "b", "B", "c:"})
-        scan.walk_sink().add_entry(std::string("/r/d/") + name);
-    scan.walk_sink().folder_listed("/r/d", listing);
+        scan.walk_sink().add_entry(d + kestrafin::platform::kPathSeparator + name);
+    scan.walk_sink().folder_listed(d, listing);
     scan.finish();
-    EXPECT_EQ(sink.entries, std::vector<std::string>{"/r/d/c: invalid_character"});
-    EXPECT_EQ(sink.unchecked, std::vector<std::string>{"/r/d"});
+    EXPECT_EQ(sink.entries, std::vector<std::string>{d + kestrafin::platform::kPathSeparator +
+                                                     "c: invalid_character"});
+    EXPECT_EQ(sink.unchecked, std::vector<std::string>{d});
 }
 
 TEST(ScanReport, TellsHowTheScanEnded) {
