@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
         if (backup.in_effect()) sink.reading_with_backup_rights();
         bool out_of_memory = false;
         try {
-            search::searchfiles(options.root, true, sink,
+            search::searchfiles(options.root, sink,
                                 {.longer_than = options.rules.folder_longer_than.value_or(
                                      search::kDefaultLongerThan),
                                  .every_file = scanner::needs_every_file(options),

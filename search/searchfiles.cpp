@@ -98,7 +98,7 @@ class Walker : private ReadAhead::Reader {
         rules_.leave_out(options.leave_out);
     }
 
-    void walk(std::string_view root, bool descend) {
+    void walk(std::string_view root) {
         root_ = root;
         path_ = addslash(root);
         std::error_code error;
@@ -116,7 +116,7 @@ class Walker : private ReadAhead::Reader {
                 std::move(folder), 0,
                 listing_request(options_, std::nullopt, false, destination_length(root), {}), {}))
             return;
-        if (!descend || frame.listing.subfolders.empty()) return;
+        if (frame.listing.subfolders.empty()) return;
         push(0);
         while (depth_ > 0) {
             if (read_ahead_ == nullptr && time_to_read_ahead()) start_reading_ahead();
@@ -494,8 +494,7 @@ class Walker : private ReadAhead::Reader {
 
 }  // namespace
 
-void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
-                 const SearchOptions& options) {
+void searchfiles(std::string_view directory, SearchSink& sink, const SearchOptions& options) {
     // A process allowed few handles keeps fewer folders open: the descent
     // takes at most half of the handles left, and readers take of the rest
     // all but those the program needs. Those it holds already (a parent may
@@ -505,12 +504,12 @@ void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
     SearchOptions fitted = options;
     fitted.open_folders = std::clamp((limit - held) / 2, kFewestOpenFolders,
                                      std::max(options.open_folders, kFewestOpenFolders));
-    const ReaderPlan plan = descend ? plan_readers(fitted, limit - held) : ReaderPlan{};
+    const ReaderPlan plan = plan_readers(fitted, limit - held);
     if (plan.readers > 0)
         platform::make_room_for_handles(held + fitted.open_folders + plan.handles +
                                         kHandlesForTheProgram);
     Walker walker(sink, fitted, plan);
-    walker.walk(directory, descend);
+    walker.walk(directory);
 }
 
 }  // namespace kestrafin::search

@@ -119,7 +119,7 @@ struct SearchOptions {
 };
 
 // Walks `directory` (taken exactly as given: a trailing separator counts in its
-// length) and, when `descend` is set, every folder below it, depth first. A
+// length) and every folder below it, depth first. A
 // folder's own files come first, in the order the host delivers them, then the
 // subtree of each subfolder in turn. Folders are visited whatever the length of
 // their path and whatever the depth. A folder is not entered when it is one
@@ -138,7 +138,6 @@ struct SearchOptions {
 // volumes). Each of these is reported to the sink. The sink is called on the calling thread
 // alone, whatever the thread count; every reader has ended when this returns,
 // at the walk's end or once the sink asked to stop.
-void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
-                 const SearchOptions& options = {});
+void searchfiles(std::string_view directory, SearchSink& sink, const SearchOptions& options = {});
 
 }  // namespace kestrafin::search

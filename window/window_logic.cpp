@@ -136,7 +136,7 @@ void search_with_default_threads(const std::string& root, search::SearchSink& si
     // An administrator's search then lists folders whose rights leave out
     // Administrators too.
     const platform::BackupReading backup;
-    search::searchfiles(root, true, sink, {.threads = search::kDefaultThreads});
+    search::searchfiles(root, sink, {.threads = search::kDefaultThreads});
 }
 
 WindowLogic::WindowLogic(WindowFace& face, std::string program_folder, WindowServices services)

@@ -30,7 +30,7 @@ namespace {
 
 RecordingSink walk_everything(const std::string& root, std::size_t open_folders = 64) {
     RecordingSink sink;
-    searchfiles(root, true, sink, {.longer_than = 0, .open_folders = open_folders});
+    searchfiles(root, sink, {.longer_than = 0, .open_folders = open_folders});
     return sink;
 }
 
@@ -109,7 +109,7 @@ TEST(HostileTree, LinksToEveryLevelOfAChainWalkEachFolderOnceThroughLinks) {
     }
     for (const std::size_t threads : {1, 8}) {
         RecordingSink sink;
-        searchfiles(tree.path(), true, sink, {.longer_than = 0, .threads = threads});
+        searchfiles(tree.path(), sink, {.longer_than = 0, .threads = threads});
 
         std::map<std::string, int> times_listed;
         for (const auto& entry : sink.entries) ++times_listed[entry.substr(entry.rfind('/') + 1)];
@@ -134,7 +134,7 @@ TEST(HostileTree, APlainFolderBelowALinkThatTheWalkIsInsideIsNotEntered) {
     make_link("x/y", tree / "l");
     for (const std::size_t threads : {1, 64}) {
         RecordingSink sink;
-        searchfiles(tree.path(), true, sink,
+        searchfiles(tree.path(), sink,
                     {.longer_than = 0, .threads = threads, .read_ahead_after_folders = 1});
         EXPECT_EQ(std::set<std::string>(sink.entries.begin(), sink.entries.end()),
                   (std::set<std::string>{tree / "l/f", tree / "x/y/f"}))
@@ -250,7 +250,7 @@ void expect_deep_chain_walked(const std::string& root, std::size_t levels, rlim_
                 void folder_unreadable(std::string_view, int) override { ++unreadable; }
             } sink;
             sink.root_length = root.size();
-            searchfiles(root, true, sink);
+            searchfiles(root, sink);
             return std::to_string(sink.listed) + " listed, " + std::to_string(sink.wrong) +
                    " wrong, " + std::to_string(sink.unreadable) + " unreadable, deepest " +
                    std::to_string(sink.last_level);
@@ -302,7 +302,7 @@ TEST(HostileTree, AFewOpenFoldersWalkADeepBranchyTreeExactlyAsManyDo) {
         CountingSink sink;
         sink.most_open = &observed;
         sink.count = open_descriptors;
-        searchfiles(tree.path(), true, sink, {.longer_than = 0, .open_folders = open_folders});
+        searchfiles(tree.path(), sink, {.longer_than = 0, .open_folders = open_folders});
         EXPECT_TRUE(sink.unreadable.empty());
         return sink.entries;
     };
@@ -394,7 +394,7 @@ TEST(HostileTree, FileSystemsThatLieAboutTheirFoldersLoseNoFile) {
         }
         for (const std::size_t threads : {1, 4}) {
             RecordingSink sink;
-            searchfiles(tree.path(), true, sink,
+            searchfiles(tree.path(), sink,
                         {.longer_than = 0, .threads = threads, .read_ahead_after_folders = 1});
             EXPECT_EQ(std::multiset<std::string>(sink.entries.begin(), sink.entries.end()),
                       expected_entries)
@@ -429,7 +429,7 @@ TEST(HostileTree, AShareOnAnExtFolderIsReadToItsEndAndItsUnknownIdentityReported
     ASSERT_EQ(expected.size(), 100u);
     for (const std::size_t threads : {1, 4}) {
         RecordingSink sink;
-        searchfiles(tree.path(), true, sink,
+        searchfiles(tree.path(), sink,
                     {.longer_than = 0, .threads = threads, .read_ahead_after_folders = 1});
         EXPECT_EQ(std::multiset<std::string>(sink.entries.begin(), sink.entries.end()), expected)
             << threads << " threads";
@@ -479,7 +479,7 @@ TEST(HostileTree, AFolderReplacedBeforeItIsReopenedIsNotTakenForTheOneRead) {
         sink.c = c;
         sink.bottom_p = bottom_p;
         sink.bottom_q = bottom_q;
-        searchfiles(tree / "top", true, sink, {.longer_than = 0, .open_folders = open_folders});
+        searchfiles(tree / "top", sink, {.longer_than = 0, .open_folders = open_folders});
         return sink;
     };
     // Holding c open, the walk finishes the folder it read.

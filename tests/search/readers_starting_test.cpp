@@ -138,7 +138,7 @@ void make_long_tree(const std::string& top) {
 
 std::vector<std::string> transcript(const std::string& root, const SearchOptions& options,
                                     TranscriptSink sink = {}) {
-    searchfiles(root, true, sink, options);
+    searchfiles(root, sink, options);
     return sink.calls;
 }
 
@@ -231,7 +231,7 @@ TEST_F(ReadersStarting, ASinkThatThrowsEndsTheWalkAndLeavesNoThreadOrHandleBehin
         for (std::size_t after = 1; after <= folders; after += 3) {
             TranscriptSink throwing;
             throwing.throw_at_call = throw_at;
-            EXPECT_THROW(searchfiles(root, true, throwing, starting_after(4, 8, after)), SinkFault)
+            EXPECT_THROW(searchfiles(root, throwing, starting_after(4, 8, after)), SinkFault)
                 << "call " << throw_at << ", readers started after " << after;
             EXPECT_EQ(
                 first_difference(throwing.calls,
@@ -378,7 +378,7 @@ TEST_F(ReadersStarting, AWarmLocalTreeIsReadAheadByNoMoreReadersThanProcessorsBe
         ThreadCountingSink sink;
         SearchOptions options = on_one_thread(64);
         options.threads = 64;
-        searchfiles(tree_.path(), true, sink, options);
+        searchfiles(tree_.path(), sink, options);
         EXPECT_EQ(first_difference(sink.calls, serial), "");
         EXPECT_LE(sink.most_threads,
                   threads_before + std::max(2u, std::thread::hardware_concurrency()) - 1)

@@ -69,7 +69,7 @@ struct ThreadCountingSink : TranscriptSink {
 
 std::vector<std::string> transcript(const std::string& root, SearchOptions options) {
     TranscriptSink sink;
-    searchfiles(root, true, sink, options);
+    searchfiles(root, sink, options);
     return sink.calls;
 }
 
@@ -212,7 +212,7 @@ TEST(ThreadedWalk, AWalkStoppedEarlyLeavesNoThreadAndNoOpenFolderBehind) {
     const auto walk_until = [&](std::size_t stop_after) {
         RecordingSink sink;
         sink.stop_after_folders = stop_after;
-        searchfiles(tree.path(), true, sink,
+        searchfiles(tree.path(), sink,
                     {.longer_than = 0, .threads = 64, .read_ahead_after_folders = 1});
         return sink;
     };
@@ -252,10 +252,11 @@ TEST(ThreadedWalk, AWalkOfTwentyThousandFoldersHoldsAFewHandlesPerThread) {
     const SearchOptions options{.threads = kestrafin::search::kDefaultThreads,
                                 .read_ahead_after_folders = 1};
     HandleCountingSink sink;
-    searchfiles(tree.path(), true, sink, options);
+    searchfiles(tree.path(), sink, options);
     ASSERT_GT(sink.folders, 20'000u);
-    EXPECT_LE(sink.most_open - before,
-              options.open_folders + 1 + kestrafin::search::kHandlesMostPerThread * options.threads);
+    EXPECT_LE(
+        sink.most_open - before,
+        options.open_folders + 1 + kestrafin::search::kHandlesMostPerThread * options.threads);
 }
 
 // A reader opens a folder again by its path when its handle was let go; a
@@ -314,9 +315,9 @@ TEST(ThreadedWalk, AFolderSwappedAfterItWasReadAheadIsNeverReadInItsPlace) {
         }
     } sink;
     sink.swapper = &swapper;
-    searchfiles(tree / "root", true, sink,
-                {.longer_than = 0, .exclusion = &swapper, .threads = 2,
-                 .read_ahead_after_folders = 1});
+    searchfiles(
+        tree / "root", sink,
+        {.longer_than = 0, .exclusion = &swapper, .threads = 2, .read_ahead_after_folders = 1});
     EXPECT_EQ(swapper.swapped.size(), kSwapped);
     for (const std::string& call : sink.calls) EXPECT_EQ(call.find("swapped"), call.npos) << call;
 }
@@ -372,7 +373,7 @@ TEST(ThreadedWalk, AShareWithDelaysListsWhatTheFolderBehindItHolds) {
     // Each read waits for the share, so the walk soon reads ahead.
     const std::size_t threads_before = entries_in("/proc/self/task");
     ThreadCountingSink on_share;
-    searchfiles(tree / "shared", true, on_share, {.longer_than = 50, .threads = 64});
+    searchfiles(tree / "shared", on_share, {.longer_than = 50, .threads = 64});
     const auto& listed = on_share.calls;
     const int unmounted = std::system(("fusermount3 -u '" + tree / "shared" + "'").c_str());
     int status = 0;
@@ -399,10 +400,10 @@ TEST(ThreadedWalk, AFolderManyLinksLeadToIsReadAheadThroughOneOfThemAtMost) {
     ShareServer server(folders.source, folders.share, StopsBySelf::never, 1, true);
     if (!server.serving()) GTEST_SKIP() << server.why_not();
     TranscriptSink on_one_thread;
-    searchfiles(folders.share, true, on_one_thread, {.threads = 1});
+    searchfiles(folders.share, on_one_thread, {.threads = 1});
     const long reads_on_one_thread = server.folder_reads_served();
     TranscriptSink with_readers;
-    searchfiles(folders.share, true, with_readers, {.threads = 64});
+    searchfiles(folders.share, with_readers, {.threads = 64});
     const long reads_with_readers = server.folder_reads_served();
     EXPECT_EQ(with_readers.calls, on_one_thread.calls);
     ASSERT_GT(reads_on_one_thread, 0);
