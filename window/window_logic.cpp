@@ -309,14 +309,6 @@ void WindowLogic::tmrwait2_Timer() {
     });
 }
 
-void WindowLogic::savesettings() {
-    store_root(settings_file(), root_text_);
-}
-
-void WindowLogic::savedefsettings() {
-    store_root(settings_file(), std::string(platform::kDefaultRoot));
-}
-
 void WindowLogic::cmdsave_Click() {
     run_handler([this] {
         start_work([file = settings_file(),
@@ -327,7 +319,8 @@ void WindowLogic::cmdsave_Click() {
 
 void WindowLogic::cmdseldir_Click() {
     run_handler([this] {
-        newroot = face_.ask_text("Kestrafin", "Please enter the full path").value_or("");
+        const std::string newroot =
+            face_.ask_text("Kestrafin", "Please enter the full path").value_or("");
         // Explorer's "Copy as path" puts the path between double quotes, which
         // no folder's path begins and ends with.
         std::string_view root = newroot;
@@ -413,9 +406,8 @@ void WindowLogic::cmdgetfilelist_Click() {
 
 void WindowLogic::cmdsavelist_Click() {
     run_handler([this] {
-        listtotal = items_.Count();
         start_work(
-            [this, total = listtotal, file = saved_list_file()](const std::atomic<bool>& stop) {
+            [this, total = items_.Count(), file = saved_list_file()](const std::atomic<bool>& stop) {
                 // The list is not changed while the work runs: every handler
                 // that changes it waits until the window is idle.
                 const ListItems& items = items_;

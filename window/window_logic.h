@@ -5,11 +5,10 @@
 // here; the logic tells it what to show.
 //
 // Names: the handlers (control, underscore, event: cmdgetfilelist_Click,
-// Form_Load), the procedures savesettings and savedefsettings, the members
-// newroot and listtotal, and the list's entry collection ListItems keep the
-// names of the window's design, so that every handler can be found by the
-// name its users and documents give it. Every other name follows the code's
-// own lower_case convention.
+// Form_Load) and the list's entry collection ListItems keep the names of the
+// window's design, so that every handler can be found by the name its users
+// and documents give it. Every other name follows the code's own lower_case
+// convention.
 //
 // Every member runs on the face's UI thread. A handler called while another
 // handler or the work it started runs does nothing: input is dropped, never
@@ -100,27 +99,15 @@ class WindowLogic {
     // a share that no longer answers); the face then closes the window.
     void close_requested();
 
-    // Stores the root box's text as the root folder setting.
-    void savesettings();
-    // Stores the default root as the root folder setting.
-    void savedefsettings();
-
     // The root folder text, byte for byte as it is stored and searched.
     const std::string& root_text() const { return root_text_; }
     std::string settings_file() const;
     std::string saved_list_file() const;
     // True while a handler or the work it started runs.
     bool busy() const { return handler_running_ || work_.running(); }
-    // True while a search runs; "Search" then reads "Stop".
-    bool searching() const { return searching_; }
 
     ListItems& list_items() { return items_; }
     const ListItems& list_items() const { return items_; }
-
-    // The text returned by the last "Change" prompt.
-    std::string newroot;
-    // The entry count of the list at the last "Save List".
-    std::size_t listtotal = 0;
 
   private:
     void set_root_text(std::string text);
@@ -153,7 +140,7 @@ class WindowLogic {
     ListItems items_;
     std::string root_text_;
     bool handler_running_ = false;
-    bool searching_ = false;
+    bool searching_ = false;  // "Search" then reads "Stop"
     std::vector<std::function<void()>> deferred_;
     // What a tick of the search_progress timer does while a search runs.
     std::function<void()> search_tick_;
