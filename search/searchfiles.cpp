@@ -17,6 +17,7 @@
 #include "search/read_waits.h"
 #include "search/reader_count.h"
 #include "search/walk_rules.h"
+#include "search/walk_seams.h"
 
 namespace kestrafin::search {
 
@@ -88,9 +89,11 @@ struct Frame {
 // the descent from then on.
 class Walker : private ReadAhead::Reader {
   public:
-    Walker(SearchSink& sink, const SearchOptions& options, const ReaderPlan& plan)
+    Walker(SearchSink& sink, const SearchOptions& options, const WalkSeams& seams,
+           const ReaderPlan& plan)
         : sink_(sink),
           options_(options),
+          seams_(seams),
           plan_(plan),
           budget_(options.open_folders),
           rules_(sink, options) {
@@ -360,8 +363,8 @@ class Walker : private ReadAhead::Reader {
     // cached: the walk reads ahead at once.
     bool time_to_read_ahead() const {
         if (plan_.readers == 0) return false;
-        if (options_.read_ahead_after_folders)
-            return folders_taken_ >= *options_.read_ahead_after_folders;
+        if (seams_.read_ahead_after_folders)
+            return folders_taken_ >= *seams_.read_ahead_after_folders;
         return kProcessors > 1 || waits_.reads_wait();
     }
 
@@ -474,6 +477,7 @@ class Walker : private ReadAhead::Reader {
 
     SearchSink& sink_;
     const SearchOptions& options_;
+    const WalkSeams& seams_;
     const ReaderPlan plan_;
     DescriptorBudget budget_;  // of the descent
     WalkRules rules_;
@@ -485,7 +489,7 @@ class Walker : private ReadAhead::Reader {
     std::deque<Frame> frames_;  // [0, depth_) is the descent; deeper ones are kept for reuse
     std::size_t depth_ = 0;
     ReadWaits waits_;                // the walk's own reads, until readers start
-    std::size_t folders_taken_ = 0;  // for options_.read_ahead_after_folders
+    std::size_t folders_taken_ = 0;  // for seams_.read_ahead_after_folders
     bool stop_ = false;
     std::mutex reached_through_links_mutex_;
     std::unordered_set<platform::FolderIdentity, FolderIdentityHash> reached_through_links_;
@@ -495,6 +499,11 @@ class Walker : private ReadAhead::Reader {
 }  // namespace
 
 void searchfiles(std::string_view directory, SearchSink& sink, const SearchOptions& options) {
+    searchfiles(directory, sink, options, WalkSeams{});
+}
+
+void searchfiles(std::string_view directory, SearchSink& sink, const SearchOptions& options,
+                 const WalkSeams& seams) {
     // A process allowed few handles keeps fewer folders open: the descent
     // takes at most half of the handles left, and readers take of the rest
     // all but those the program needs. Those it holds already (a parent may
@@ -508,7 +517,7 @@ void searchfiles(std::string_view directory, SearchSink& sink, const SearchOptio
     if (plan.readers > 0)
         platform::make_room_for_handles(held + fitted.open_folders + plan.handles +
                                         kHandlesForTheProgram);
-    Walker walker(sink, fitted, plan);
+    Walker walker(sink, fitted, seams, plan);
     walker.walk(directory);
 }
 

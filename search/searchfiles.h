@@ -103,9 +103,6 @@ struct SearchOptions {
     // With threads: the others start reading ahead at once on a host with
     // processors to spare, else once the walk's own reads are found to wait
     // for the host; how many read at a time follows what their reads find.
-    // When this is set they start instead as soon as the walk has read this
-    // many folders (the root counts), however fast it reads; for tests.
-    std::optional<std::size_t> read_ahead_after_folders = std::nullopt;
     // Links to folders are entered (a link to another machine than the
     // root's never is); with this false none is.
     bool follow_links = true;

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "search/searchfiles.h"
+#include "search/walk_seams.h"
 #include "tests/search/recording_sink.h"
 #include "tests/search/transcript_compare.h"
 #include "tests/support/child_process.h"
@@ -134,8 +135,8 @@ TEST(HostileTree, APlainFolderBelowALinkThatTheWalkIsInsideIsNotEntered) {
     make_link("x/y", tree / "l");
     for (const std::size_t threads : {1, 64}) {
         RecordingSink sink;
-        searchfiles(tree.path(), sink,
-                    {.longer_than = 0, .threads = threads, .read_ahead_after_folders = 1});
+        searchfiles(tree.path(), sink, {.longer_than = 0, .threads = threads},
+                    {.read_ahead_after_folders = 1});
         EXPECT_EQ(std::set<std::string>(sink.entries.begin(), sink.entries.end()),
                   (std::set<std::string>{tree / "l/f", tree / "x/y/f"}))
             << threads << " threads: " << joined(sink.entries);
@@ -394,8 +395,8 @@ TEST(HostileTree, FileSystemsThatLieAboutTheirFoldersLoseNoFile) {
         }
         for (const std::size_t threads : {1, 4}) {
             RecordingSink sink;
-            searchfiles(tree.path(), sink,
-                        {.longer_than = 0, .threads = threads, .read_ahead_after_folders = 1});
+            searchfiles(tree.path(), sink, {.longer_than = 0, .threads = threads},
+                        {.read_ahead_after_folders = 1});
             EXPECT_EQ(std::multiset<std::string>(sink.entries.begin(), sink.entries.end()),
                       expected_entries)
                 << served.name << ", " << threads << " threads";
@@ -429,8 +430,8 @@ TEST(HostileTree, AShareOnAnExtFolderIsReadToItsEndAndItsUnknownIdentityReported
     ASSERT_EQ(expected.size(), 100u);
     for (const std::size_t threads : {1, 4}) {
         RecordingSink sink;
-        searchfiles(tree.path(), sink,
-                    {.longer_than = 0, .threads = threads, .read_ahead_after_folders = 1});
+        searchfiles(tree.path(), sink, {.longer_than = 0, .threads = threads},
+                    {.read_ahead_after_folders = 1});
         EXPECT_EQ(std::multiset<std::string>(sink.entries.begin(), sink.entries.end()), expected)
             << threads << " threads";
         EXPECT_EQ(sink.unreadable, std::vector<std::string>{tree / "mnt"}) << threads << " threads";

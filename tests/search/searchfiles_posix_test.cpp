@@ -14,6 +14,7 @@
 #include "platform/linux/files.h"
 #include "search/folder_listing.h"
 #include "search/path_text.h"
+#include "search/walk_seams.h"
 #include "tests/search/recording_sink.h"
 #include "tests/search/transcript_compare.h"
 #include "tests/support/temp_tree.h"
@@ -178,10 +179,8 @@ TEST(Search, AnExcludedFolderIsNeverOpenedWhoeverReadsAhead) {
             if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
             RecordingSink sink;
             searchfiles(tree.path(), sink,
-                        {.longer_than = 0,
-                         .exclusion = &exclusion,
-                         .threads = threads,
-                         .read_ahead_after_folders = 1});
+                        {.longer_than = 0, .exclusion = &exclusion, .threads = threads},
+                        {.read_ahead_after_folders = 1});
             const bool as_expected = sink.unreadable.empty() &&
                                      sink.entries == std::vector{tree.path() + "/keep/kept"} &&
                                      sink.folders.size() == 3;
@@ -237,9 +236,8 @@ TEST(Search, LinksAndOtherVolumesAreLeftUnenteredWhenTheOptionsSaySo) {
             SearchOptions options = walk.options;
             options.longer_than = 0;
             options.threads = threads;
-            options.read_ahead_after_folders = 1;
             RecordingSink sink;
-            searchfiles(tree.path(), sink, options);
+            searchfiles(tree.path(), sink, options, {.read_ahead_after_folders = 1});
             EXPECT_EQ(as_set(sink.entries), walk.entries) << walk.what << ", " << threads;
             Declined declined = sink.not_entered;
             std::sort(declined.begin(), declined.end());

@@ -22,6 +22,7 @@
 
 #include "search/folder_listing.h"
 #include "search/searchfiles.h"
+#include "search/walk_seams.h"
 #include "tests/search/recording_sink.h"
 #include "tests/search/transcript_compare.h"
 #include "tests/support/child_process.h"
@@ -32,6 +33,7 @@
 using namespace kestrafin::testing;
 using kestrafin::search::searchfiles;
 using kestrafin::search::SearchOptions;
+using kestrafin::search::WalkSeams;
 
 namespace {
 
@@ -67,9 +69,10 @@ struct ThreadCountingSink : TranscriptSink {
     }
 };
 
-std::vector<std::string> transcript(const std::string& root, SearchOptions options) {
+std::vector<std::string> transcript(const std::string& root, const SearchOptions& options,
+                                    const WalkSeams& seams = {}) {
     TranscriptSink sink;
-    searchfiles(root, sink, options);
+    searchfiles(root, sink, options, seams);
     return sink.calls;
 }
 
@@ -132,10 +135,11 @@ TEST(ThreadedWalk, EveryThreadCountTellsTheSinkExactlyWhatOneThreadTellsIt) {
             }
             for (const std::size_t threads : {2, 8, 64})
                 for (int run = 0; run < 4; ++run)
-                    ASSERT_EQ(first_difference(transcript(root, {.longer_than = 100,
-                                                                 .open_folders = open_folders,
-                                                                 .threads = threads,
-                                                                 .read_ahead_after_folders = 1}),
+                    ASSERT_EQ(first_difference(transcript(root,
+                                                          {.longer_than = 100,
+                                                           .open_folders = open_folders,
+                                                           .threads = threads},
+                                                          {.read_ahead_after_folders = 1}),
                                                serial),
                               "")
                         << root << ", " << threads << " threads, " << open_folders
@@ -143,12 +147,13 @@ TEST(ThreadedWalk, EveryThreadCountTellsTheSinkExactlyWhatOneThreadTellsIt) {
             // The walk on one thread hands its descent over part way through,
             // with closed folders among it when the budget is small.
             for (const std::size_t after : {2, 9, 60, 400})
-                ASSERT_EQ(first_difference(transcript(root, {.longer_than = 100,
-                                                             .open_folders = open_folders,
-                                                             .threads = 8,
-                                                             .read_ahead_after_folders = after}),
-                                           serial),
-                          "")
+                ASSERT_EQ(
+                    first_difference(
+                        transcript(root,
+                                   {.longer_than = 100, .open_folders = open_folders, .threads = 8},
+                                   {.read_ahead_after_folders = after}),
+                        serial),
+                    "")
                     << root << ", handed over after " << after << " folders, " << open_folders
                     << " open folders";
             // Reading ahead only once reads wait: on a local disk they seldom do.
@@ -192,9 +197,8 @@ TEST(ThreadedWalk, UnderAHandleLimitEveryThreadCountTellsWhatOneThreadTells) {
             for (const std::size_t threads : {2, 64})
                 for (const std::size_t after : {1, 200})
                     differences += first_difference(
-                        transcript(tree.path(), {.longer_than = 100,
-                                                 .threads = threads,
-                                                 .read_ahead_after_folders = after}),
+                        transcript(tree.path(), {.longer_than = 100, .threads = threads},
+                                   {.read_ahead_after_folders = after}),
                         serial);
             return std::to_string(serial.size() > 1000) + differences;
         });
@@ -212,8 +216,8 @@ TEST(ThreadedWalk, AWalkStoppedEarlyLeavesNoThreadAndNoOpenFolderBehind) {
     const auto walk_until = [&](std::size_t stop_after) {
         RecordingSink sink;
         sink.stop_after_folders = stop_after;
-        searchfiles(tree.path(), sink,
-                    {.longer_than = 0, .threads = 64, .read_ahead_after_folders = 1});
+        searchfiles(tree.path(), sink, {.longer_than = 0, .threads = 64},
+                    {.read_ahead_after_folders = 1});
         return sink;
     };
     // A first walk that starts readers, so that threads a sanitizer starts
@@ -249,10 +253,9 @@ TEST(ThreadedWalk, AWalkOfTwentyThousandFoldersHoldsAFewHandlesPerThread) {
         }
     };
     const std::size_t before = entries_in("/proc/self/fd");
-    const SearchOptions options{.threads = kestrafin::search::kDefaultThreads,
-                                .read_ahead_after_folders = 1};
+    const SearchOptions options{.threads = kestrafin::search::kDefaultThreads};
     HandleCountingSink sink;
-    searchfiles(tree.path(), sink, options);
+    searchfiles(tree.path(), sink, options, {.read_ahead_after_folders = 1});
     ASSERT_GT(sink.folders, 20'000u);
     EXPECT_LE(
         sink.most_open - before,
@@ -315,9 +318,8 @@ TEST(ThreadedWalk, AFolderSwappedAfterItWasReadAheadIsNeverReadInItsPlace) {
         }
     } sink;
     sink.swapper = &swapper;
-    searchfiles(
-        tree / "root", sink,
-        {.longer_than = 0, .exclusion = &swapper, .threads = 2, .read_ahead_after_folders = 1});
+    searchfiles(tree / "root", sink, {.longer_than = 0, .exclusion = &swapper, .threads = 2},
+                {.read_ahead_after_folders = 1});
     EXPECT_EQ(swapper.swapped.size(), kSwapped);
     for (const std::string& call : sink.calls) EXPECT_EQ(call.find("swapped"), call.npos) << call;
 }

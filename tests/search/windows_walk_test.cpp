@@ -11,6 +11,7 @@
 #include "platform/folders.h"
 #include "platform/windows/reparse_data.h"
 #include "search/path_text.h"
+#include "search/walk_seams.h"
 #include "tests/search/recording_sink.h"
 #include "tests/support/reparse_data_bytes.h"
 #include "tests/support/windows_temp_folder.h"
@@ -241,8 +242,8 @@ TEST(WindowsWalk, ALinkToAnotherMachineIsNeverEntered) {
     platform::windows::replace_reparse_data_reader(&read_link_to_server);
     for (const std::size_t threads : {1, 4}) {
         RecordingSink sink;
-        search::searchfiles(root.path(), sink,
-                            {.longer_than = 0, .threads = threads, .read_ahead_after_folders = 1});
+        search::searchfiles(root.path(), sink, {.longer_than = 0, .threads = threads},
+                            {.read_ahead_after_folders = 1});
         std::sort(sink.entries.begin(), sink.entries.end());
         const std::vector<std::string> expected = {root / "local\\inside", root / "other\\inside",
                                                    root / "target\\inside"};
@@ -360,9 +361,8 @@ TEST(WindowsWalk, AWalkOfTwentyThousandFoldersHoldsAFewHandlesPerThread) {
     } sink;
     sink.count = +handles;
     const std::size_t before = handles();
-    const search::SearchOptions options{.threads = search::kDefaultThreads,
-                                        .read_ahead_after_folders = 1};
-    search::searchfiles(root.path(), sink, options);
+    const search::SearchOptions options{.threads = search::kDefaultThreads};
+    search::searchfiles(root.path(), sink, options, {.read_ahead_after_folders = 1});
     ASSERT_EQ(sink.folders, made + 1);
     ASSERT_GT(sink.most_open, before) << "no handle was counted";
     EXPECT_LE(sink.most_open - before,
