@@ -26,9 +26,6 @@ namespace {
 using platform::EntryKind;
 using platform::Folder;
 
-// Folders read ahead and not yet entered, at most, and the bytes their listings hold.
-constexpr std::size_t kFoldersAhead = 4096;
-constexpr std::size_t kBytesAhead = std::size_t{8} << 20;
 // Readers at work at least where reads wait briefly, as on a local disk whose
 // data is not cached: enough to keep its queue busy while some of them are
 // held up by a slow folder (one of links, each of which is looked up). Each
@@ -386,8 +383,6 @@ class Walker : private ReadAhead::Reader {
             ReadAheadLimits{.readers = plan_.readers,
                             .first_readers = first_readers(),
                             .readers_where_reads_wait = readers_where_reads_wait(),
-                            .max_bytes = kBytesAhead,
-                            .max_folders = kFoldersAhead,
                             .handles_kept = plan_.readers + 1});
         for (std::size_t depth = 0; depth < depth_; ++depth) {
             Frame& frame = frames_[depth];
