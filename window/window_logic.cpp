@@ -267,14 +267,12 @@ void WindowLogic::Form_Load() {
         // The window shows only once this is known; a program folder on a
         // share that no longer answers must not keep it from showing at all.
         const Loaded loaded = call_with_patience<Loaded>(
-            [filesys = filesys, folder = program_folder_,
-             file = settings_file()](const std::function<void()>& answered) {
+            [file = settings_file()](const std::function<void()>& answered) {
                 Loaded result;
-                if (!filesys.FileExists(file)) {
-                    filesys.CreateTextFile(folder, settings::kSettingsFileName);
-                    result.created = true;
-                }
+                result.created = !platform::file_exists(file);
                 answered();
+                // Reading creates the missing file; the first-run tick stores
+                // the default root in it.
                 result.root = Kestrafin_Lib::readini(file, kSection, kKey, answered);
                 return result;
             },
@@ -539,7 +537,7 @@ void WindowLogic::open_containing_folder(std::size_t row) {
 
 void WindowLogic::open_home_page() {
     run_handler([this] {
-        services_.start_program(kHomePageCommand, platform::WindowStyle::MinimizedWithFocus);
+        services_.open_address(kHomePageAddress);
     });
 }
 

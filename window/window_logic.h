@@ -36,7 +36,8 @@ void search_with_default_threads(const std::string& root, search::SearchSink& si
 
 // What the window takes from its host; tests hand in stand-ins.
 struct WindowServices {
-    platform::ProgramStarter start_program = platform::start_program;
+    // Opens a web address in the desktop's browser.
+    std::function<void(const std::string& address)> open_address = platform::open_address;
     std::function<void(const std::string& root, search::SearchSink& sink)> search =
         search_with_default_threads;
     // Shows a found file in the desktop's file manager.
@@ -51,7 +52,8 @@ struct WindowServices {
 };
 
 inline constexpr const char* kHomePageHost = "kestrafin.example";
-inline constexpr const char* kHomePageCommand = "explorer http://kestrafin.example/";
+// Opened when the logo or the host's name is clicked.
+inline constexpr const char* kHomePageAddress = "http://kestrafin.example/";
 // The first-run tick's interval.
 inline constexpr std::chrono::milliseconds kFirstRunDelay{500};
 // Copies of more bytes than this are joined on the work thread.
@@ -136,7 +138,6 @@ class WindowLogic {
     WindowFace& face_;
     std::string program_folder_;
     WindowServices services_;
-    platform::FileSystemObject filesys;
     ListItems items_;
     std::string root_text_;
     bool handler_running_ = false;
