@@ -317,11 +317,11 @@ void WindowLogic::cmdsave_Click() {
 
 void WindowLogic::cmdseldir_Click() {
     run_handler([this] {
-        const std::string newroot =
+        const std::string answer =
             face_.ask_text("Kestrafin", "Please enter the full path").value_or("");
         // Explorer's "Copy as path" puts the path between double quotes, which
         // no folder's path begins and ends with.
-        std::string_view root = newroot;
+        std::string_view root = answer;
         if (root.size() >= 2 && root.front() == '"' && root.back() == '"')
             root = root.substr(1, root.size() - 2);
         if (!root.empty()) set_root_text(std::string(root));
@@ -404,8 +404,9 @@ void WindowLogic::cmdgetfilelist_Click() {
 
 void WindowLogic::cmdsavelist_Click() {
     run_handler([this] {
+        const std::size_t total = items_.Count();
         start_work(
-            [this, total = items_.Count(), file = saved_list_file()](const std::atomic<bool>& stop) {
+            [this, total, file = saved_list_file()](const std::atomic<bool>& stop) {
                 // The list is not changed while the work runs: every handler
                 // that changes it waits until the window is idle.
                 const ListItems& items = items_;
@@ -536,9 +537,7 @@ void WindowLogic::open_containing_folder(std::size_t row) {
 }
 
 void WindowLogic::open_home_page() {
-    run_handler([this] {
-        services_.open_address(kHomePageAddress);
-    });
+    run_handler([this] { services_.open_address(kHomePageAddress); });
 }
 
 void WindowLogic::Image1_Click() {
