@@ -154,15 +154,6 @@ class AtomicFileWriter {
     std::unique_ptr<State> state_;
 };
 
-// The host's file-system service as the window uses it on load.
-class FileSystemObject {
-  public:
-    bool FileExists(const std::string& path) const { return file_exists(path); }
-    // Creates the file `name` in `folder`, empty; an existing regular file is
-    // emptied, anything else is refused.
-    void CreateTextFile(const std::string& folder, std::string_view name) const;
-};
-
 // Replaces the content of `path` with `bytes` through an AtomicFileWriter.
 void replace_file(const std::string& path, std::string_view bytes, std::string_view what);
 

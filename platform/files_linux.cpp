@@ -155,21 +155,6 @@ std::string read_file(const std::string& path, std::string_view what) {
     return content;
 }
 
-void FileSystemObject::CreateTextFile(const std::string& folder, std::string_view name) const {
-    const std::string path = program_file(folder, name);
-    refuse_unless_regular(path, "create", "file");
-    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | kNeverBlock, 0666);
-    if (descriptor < 0) raise_open_error("create", "file", path, errno);
-    refuse_unless_regular_user_file(descriptor, "create", "file", path);
-    // Emptied only once it is known to be a regular file.
-    if (::ftruncate(descriptor, 0) != 0) {
-        const int error = errno;
-        ::close(descriptor);
-        raise_file_error("create", "file", path, error);
-    }
-    ::close(descriptor);
-}
-
 struct SequentialFileReader::OpenFile {
     int descriptor = -1;
     ~OpenFile() { ::close(descriptor); }

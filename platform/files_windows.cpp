@@ -127,15 +127,6 @@ std::string read_file(const std::string& path, std::string_view what) {
     return content;
 }
 
-void FileSystemObject::CreateTextFile(const std::string& folder, std::string_view name) const {
-    const std::string path = program_file(folder, name);
-    const std::wstring system_path = checked_path(path, "create", "file");
-    const Handle file =
-        open_regular(system_path, GENERIC_WRITE, OPEN_ALWAYS, "create", "file", path);
-    // Emptied only once it is known to be a regular file.
-    if (!::SetEndOfFile(file.get())) raise_last_error("create", "file", path);
-}
-
 struct SequentialFileReader::OpenFile {
     Handle handle;
 };

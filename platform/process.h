@@ -1,10 +1,9 @@
 // The running program and its dealings with the host: where it lives and its
-// arguments, its standard streams, large blocks of memory, starting other
-// programs (a desktop's file manager among them), and ending at once.
+// arguments, its standard streams, large blocks of memory, the desktop's
+// browser and file manager, and ending at once.
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,29 +73,16 @@ void* allocate_large_block(std::size_t size);
 // Returns a block from allocate_large_block with the same size.
 void free_large_block(void* block, std::size_t size) noexcept;
 
-// --- Starting other programs, as the host's shell does
+// --- The desktop's browser and file manager. The programs that do it are
+// the system's own: on Windows Explorer, started by its full path in the
+// system's folders, never a file of its name in the program's folder, the
+// current folder or PATH.
 
-// Window style codes a command line is started with.
-enum class WindowStyle : int {
-    Hidden = 0,
-    NormalWithFocus = 1,
-    MinimizedWithFocus = 2,
-    MaximizedWithFocus = 3,
-    NormalWithoutFocus = 4,
-    MinimizedWithoutFocus = 6,
-};
-
-// Starts the program named by the first word of `command_line`, with the rest
-// of the line as its arguments, and returns without waiting for it. A line
-// whose first word is "explorer" opens the rest of the line in the desktop's
-// default browser or file manager. On Windows a bare name is a program of the
-// system (System32, then the Windows folder) started by its full path, never a
-// file of that name in the program's folder, the current folder or PATH.
-// Raises std::system_error when the program cannot be started.
-void start_program(const std::string& command_line, WindowStyle style);
-
-// The signature of start_program, so that callers can be handed a stand-in.
-using ProgramStarter = std::function<void(const std::string&, WindowStyle)>;
+// Opens the web address `address` ("http://host/", without spaces) in the
+// desktop's default browser: on Windows through Explorer, started minimized;
+// elsewhere through xdg-open. Returns without waiting for the browser.
+// Raises std::system_error when the opener cannot be started.
+void open_address(const std::string& address);
 
 // Opens the folder that holds the file `path` in the desktop's file manager,
 // with the file selected where the manager can do that: on Windows Explorer;

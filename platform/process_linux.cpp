@@ -24,29 +24,6 @@ namespace kestrafin::platform {
 
 namespace {
 
-std::vector<std::string> split_words(const std::string& line) {
-    std::vector<std::string> words;
-    std::string word;
-    for (const char c : line) {
-        if (c == ' ' || c == '\t') {
-            if (!word.empty()) words.push_back(std::move(word));
-            word.clear();
-        } else {
-            word.push_back(c);
-        }
-    }
-    if (!word.empty()) words.push_back(std::move(word));
-    return words;
-}
-
-// The POSIX reading of a command line: "explorer" hands the rest to the
-// desktop's opener; any other first word is the program itself.
-std::vector<std::string> arguments_for(const std::string& command_line) {
-    std::vector<std::string> words = split_words(command_line);
-    if (!words.empty() && words.front() == "explorer") words.front() = "xdg-open";
-    return words;
-}
-
 std::string absolute_path(const std::string& path) {
     if (!path.empty() && path.front() == '/') return path;
     std::string folder(4096, '\0');
@@ -215,11 +192,8 @@ void free_large_block(void* block, std::size_t size) noexcept {
 // name; the current folder is never among them.
 void load_libraries_from_the_system_only() {}
 
-void start_program(const std::string& command_line, WindowStyle /*style*/) {
-    const std::vector<std::string> words = arguments_for(command_line);
-    if (words.empty())
-        throw std::system_error(EINVAL, std::generic_category(), "cannot start an empty command");
-    start_detached(words);
+void open_address(const std::string& address) {
+    start_detached({"xdg-open", address});
 }
 
 // Shows a file through the freedesktop file manager interface, which selects

@@ -38,24 +38,6 @@ bool is_console(HANDLE handle) {
     throw std::system_error(windows::last_error(), "cannot write the output");
 }
 
-WORD show_command(WindowStyle style) {
-    switch (style) {
-        case WindowStyle::Hidden:
-            return SW_HIDE;
-        case WindowStyle::NormalWithFocus:
-            return SW_SHOWNORMAL;
-        case WindowStyle::MinimizedWithFocus:
-            return SW_SHOWMINIMIZED;
-        case WindowStyle::MaximizedWithFocus:
-            return SW_SHOWMAXIMIZED;
-        case WindowStyle::NormalWithoutFocus:
-            return SW_SHOWNOACTIVATE;
-        case WindowStyle::MinimizedWithoutFocus:
-            return SW_SHOWMINNOACTIVE;
-    }
-    return SW_SHOWNORMAL;
-}
-
 }  // namespace
 
 // The module file name of the executable tells.
@@ -165,35 +147,14 @@ void free_large_block(void* block, std::size_t /*size*/) noexcept {
     if (block != nullptr) ::VirtualFree(block, 0, MEM_RELEASE);
 }
 
-// Starting a program on Windows: the first word names the program, which is
-// started by its full path, so that CreateProcessW never searches the
-// program's folder or the current one, where anyone may have put a file of
-// that name; the window style becomes the new program's show command.
-void start_program(const std::string& command_line, WindowStyle style) {
-    const std::wstring line = windows::wide_from_utf8(command_line);
-    const std::size_t first = line.find_first_not_of(L" \t");
-    if (first == std::wstring::npos)
-        throw std::system_error(ERROR_INVALID_PARAMETER, std::system_category(),
-                                "cannot start an empty command");
-    const bool quoted = line[first] == L'"';
-    const std::size_t word_start = quoted ? first + 1 : first;
-    std::size_t word_end = quoted ? line.find(L'"', word_start) : line.find_first_of(L" \t", first);
-    if (word_end == std::wstring::npos) word_end = line.size();
-    const std::wstring_view word =
-        std::wstring_view(line).substr(word_start, word_end - word_start);
-    std::error_code error;
-    const std::wstring program = windows::program_file_for(word, error);
-    if (error)
-        throw std::system_error(error, "cannot start '" + windows::utf8_from_wide(word) + "'");
-    const std::size_t rest = quoted && word_end < line.size() ? word_end + 1 : word_end;
-    windows::start_process({.program = program,
-                            .command_line = L"\"" + program + L"\"" + line.substr(rest),
-                            .show = show_command(style)});
+// Explorer hands an address to the browser the user chose.
+void open_address(const std::string& address) {
+    windows::start_command_line("explorer.exe " + address, SW_SHOWMINIMIZED);
 }
 
 // Shows a file in Explorer, selected in its folder.
 void show_in_file_manager(const std::string& path) {
-    start_program("explorer.exe /select,\"" + path + "\"", WindowStyle::NormalWithFocus);
+    windows::start_command_line("explorer.exe /select,\"" + path + "\"", SW_SHOWNORMAL);
 }
 
 // Temporary files of unfinished saves are marked for deletion on Windows

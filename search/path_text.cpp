@@ -12,11 +12,6 @@ std::string addslash(std::string_view path) {
     return slashed;
 }
 
-std::string_view stripnulls(std::string_view text) {
-    const auto nul = text.find('\0');
-    return nul == std::string_view::npos ? text : text.substr(0, nul);
-}
-
 std::size_t utf8_sequence_length(std::string_view text) {
     const platform::Utf8Sequence sequence = platform::decode_utf8(text);
     return sequence.is_surrogate() ? 0 : sequence.length;

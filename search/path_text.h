@@ -11,9 +11,6 @@ namespace kestrafin::search {
 // separator alone, a path that ends with it stays as it is.
 std::string addslash(std::string_view path);
 
-// The part of `text` before its first NUL; the whole text when it holds none.
-std::string_view stripnulls(std::string_view text);
-
 // The length in bytes of the valid UTF-8 sequence at the start of `text`, 1
 // for an ASCII byte; 0 when `text` is empty or starts with a byte that begins
 // no valid sequence (overlong forms, surrogates and values past U+10FFFF).

@@ -176,8 +176,8 @@ void detach(ReadAhead::Branch& branch) {
 ReadAhead::ReadAhead(Reader& reader, const ReadAheadLimits& limits)
     : reader_(reader),
       limits_(limits),
-      reader_count_(limits.first_readers, limits.readers_where_reads_wait, limits.readers,
-                    limits.reads_cached) {
+      reader_count_(ReaderCount::Clock::now, limits.first_readers, limits.readers_where_reads_wait,
+                    limits.readers, limits.reads_cached) {
     walk_reads_ = std::make_unique<ReaderState>();
     walk_freeing_ = std::make_unique<Freeing>();
     std::lock_guard lock(mutex_);

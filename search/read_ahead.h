@@ -116,15 +116,17 @@ struct FolderRead {
     std::shared_ptr<const platform::Folder> reopened_parent;
 };
 
+// The counts each walk sets for itself are none unless given; the bounds of
+// what is held ahead are the walk's own.
 struct ReadAheadLimits {
     std::size_t readers = 0;  // reader threads at most; each starts when it is first needed
-    // Readers at work at first, and again wherever their reads are found
-    // cached; more when it pays.
-    std::size_t first_readers = 1;
+    // Readers at work at first (one at least), and again wherever their reads
+    // are found cached; more when it pays.
+    std::size_t first_readers = 0;
     // Readers at work at least wherever their reads are found to wait, as on
     // a local disk whose data is not cached; all of them where reads wait as
     // long as a share's.
-    std::size_t readers_where_reads_wait = 8;
+    std::size_t readers_where_reads_wait = 0;
     std::size_t max_bytes = std::size_t{8} << 20;  // held by listings read ahead, not taken
     std::size_t max_folders = 4096;                // being read or read ahead, not taken
     std::size_t longest_path_kept = 4096;          // longer paths are not copied for readers

@@ -1,6 +1,7 @@
 #include "search/reader_count.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kestrafin::search {
 
@@ -25,9 +26,14 @@ constexpr int kCachedJudgementsToFallBack = 8;
 
 }  // namespace
 
-ReaderCount::ReaderCount(std::size_t first, std::size_t where_reads_wait, std::size_t most,
-                         bool cached)
-    : first_(first), where_reads_wait_(where_reads_wait), most_(most), reads_cached_(cached) {
+ReaderCount::ReaderCount(std::function<Clock::time_point()> now, std::size_t first,
+                         std::size_t where_reads_wait, std::size_t most, bool cached)
+    : now_(std::move(now)),
+      first_(first),
+      where_reads_wait_(where_reads_wait),
+      most_(most),
+      round_started_(now_()),
+      reads_cached_(cached) {
     set_active(first);
 }
 
@@ -88,7 +94,7 @@ void ReaderCount::judge_reads() {
 // waits for them, and keeps them only when folders are then read markedly
 // faster.
 void ReaderCount::end_round() {
-    const auto now = std::chrono::steady_clock::now();
+    const Clock::time_point now = now_();
     const double seconds = std::chrono::duration<double>(now - round_started_).count();
     const double rate = seconds > 0 ? static_cast<double>(round_reads_) / seconds : 0;
     // The walk waited for the readers, or read folders itself, on a quarter

@@ -3,12 +3,14 @@
 // to keep a disk's queue busy where reads wait briefly, all where they wait
 // as long as on a share, and more only where trying them makes folders come
 // markedly faster. The count so changes during a walk, from a cached part of
-// the tree to one that is not. Not thread-safe: the read-ahead keeps it
-// under its lock.
+// the tree to one that is not. The rate of reading is measured on the clock
+// the caller hands in. Not thread-safe: the read-ahead keeps it under its
+// lock.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <optional>
 
 #include "search/read_waits.h"
@@ -24,11 +26,14 @@ inline constexpr std::size_t kMostReaders = 127;
 
 class ReaderCount {
   public:
+    using Clock = std::chrono::steady_clock;
+
     // `first` readers at work at first and again where reads are cached, at
     // least `where_reads_wait` where they wait, never more than `most`; the
-    // reads taken for cached until the first judgement when `cached`.
-    ReaderCount(std::size_t first, std::size_t where_reads_wait, std::size_t most,
-                bool cached = false);
+    // reads taken for cached until the first judgement when `cached`. `now`
+    // tells the time.
+    ReaderCount(std::function<Clock::time_point()> now, std::size_t first,
+                std::size_t where_reads_wait, std::size_t most, bool cached = false);
 
     // Readers that may read at once; at least one.
     std::size_t active() const { return active_; }
@@ -51,12 +56,13 @@ class ReaderCount {
     void end_round();
     void set_active(std::size_t count);
 
+    const std::function<Clock::time_point()> now_;
     const std::size_t first_;
     const std::size_t where_reads_wait_;
     std::size_t most_;
     std::size_t active_ = 0;
     // The current round of reads, and the rate of reading the count settled on.
-    std::chrono::steady_clock::time_point round_started_ = std::chrono::steady_clock::now();
+    Clock::time_point round_started_;
     std::size_t round_reads_ = 0;
     std::size_t round_waits_ = 0;  // folders the walk waited for or read itself
     std::size_t round_timed_ = 0;  // reads timed, and of them those that waited

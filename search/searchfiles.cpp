@@ -17,6 +17,7 @@
 #include "search/read_waits.h"
 #include "search/reader_count.h"
 #include "search/walk_rules.h"
+#include "search/walk_seams.h"
 
 namespace kestrafin::search {
 
@@ -25,9 +26,6 @@ namespace {
 using platform::EntryKind;
 using platform::Folder;
 
-// Folders read ahead and not yet entered, at most, and the bytes their listings hold.
-constexpr std::size_t kFoldersAhead = 4096;
-constexpr std::size_t kBytesAhead = std::size_t{8} << 20;
 // Readers at work at least where reads wait briefly, as on a local disk whose
 // data is not cached: enough to keep its queue busy while some of them are
 // held up by a slow folder (one of links, each of which is looked up). Each
@@ -88,9 +86,11 @@ struct Frame {
 // the descent from then on.
 class Walker : private ReadAhead::Reader {
   public:
-    Walker(SearchSink& sink, const SearchOptions& options, const ReaderPlan& plan)
+    Walker(SearchSink& sink, const SearchOptions& options, const WalkSeams& seams,
+           const ReaderPlan& plan)
         : sink_(sink),
           options_(options),
+          seams_(seams),
           plan_(plan),
           budget_(options.open_folders),
           rules_(sink, options) {
@@ -98,7 +98,7 @@ class Walker : private ReadAhead::Reader {
         rules_.leave_out(options.leave_out);
     }
 
-    void walk(std::string_view root, bool descend) {
+    void walk(std::string_view root) {
         root_ = root;
         path_ = addslash(root);
         std::error_code error;
@@ -116,7 +116,7 @@ class Walker : private ReadAhead::Reader {
                 std::move(folder), 0,
                 listing_request(options_, std::nullopt, false, destination_length(root), {}), {}))
             return;
-        if (!descend || frame.listing.subfolders.empty()) return;
+        if (frame.listing.subfolders.empty()) return;
         push(0);
         while (depth_ > 0) {
             if (read_ahead_ == nullptr && time_to_read_ahead()) start_reading_ahead();
@@ -360,8 +360,8 @@ class Walker : private ReadAhead::Reader {
     // cached: the walk reads ahead at once.
     bool time_to_read_ahead() const {
         if (plan_.readers == 0) return false;
-        if (options_.read_ahead_after_folders)
-            return folders_taken_ >= *options_.read_ahead_after_folders;
+        if (seams_.read_ahead_after_folders)
+            return folders_taken_ >= *seams_.read_ahead_after_folders;
         return kProcessors > 1 || waits_.reads_wait();
     }
 
@@ -383,8 +383,6 @@ class Walker : private ReadAhead::Reader {
             ReadAheadLimits{.readers = plan_.readers,
                             .first_readers = first_readers(),
                             .readers_where_reads_wait = readers_where_reads_wait(),
-                            .max_bytes = kBytesAhead,
-                            .max_folders = kFoldersAhead,
                             .handles_kept = plan_.readers + 1});
         for (std::size_t depth = 0; depth < depth_; ++depth) {
             Frame& frame = frames_[depth];
@@ -474,6 +472,7 @@ class Walker : private ReadAhead::Reader {
 
     SearchSink& sink_;
     const SearchOptions& options_;
+    const WalkSeams& seams_;
     const ReaderPlan plan_;
     DescriptorBudget budget_;  // of the descent
     WalkRules rules_;
@@ -485,7 +484,7 @@ class Walker : private ReadAhead::Reader {
     std::deque<Frame> frames_;  // [0, depth_) is the descent; deeper ones are kept for reuse
     std::size_t depth_ = 0;
     ReadWaits waits_;                // the walk's own reads, until readers start
-    std::size_t folders_taken_ = 0;  // for options_.read_ahead_after_folders
+    std::size_t folders_taken_ = 0;  // for seams_.read_ahead_after_folders
     bool stop_ = false;
     std::mutex reached_through_links_mutex_;
     std::unordered_set<platform::FolderIdentity, FolderIdentityHash> reached_through_links_;
@@ -494,8 +493,12 @@ class Walker : private ReadAhead::Reader {
 
 }  // namespace
 
-void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
-                 const SearchOptions& options) {
+void searchfiles(std::string_view directory, SearchSink& sink, const SearchOptions& options) {
+    searchfiles(directory, sink, options, WalkSeams{});
+}
+
+void searchfiles(std::string_view directory, SearchSink& sink, const SearchOptions& options,
+                 const WalkSeams& seams) {
     // A process allowed few handles keeps fewer folders open: the descent
     // takes at most half of the handles left, and readers take of the rest
     // all but those the program needs. Those it holds already (a parent may
@@ -505,12 +508,12 @@ void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
     SearchOptions fitted = options;
     fitted.open_folders = std::clamp((limit - held) / 2, kFewestOpenFolders,
                                      std::max(options.open_folders, kFewestOpenFolders));
-    const ReaderPlan plan = descend ? plan_readers(fitted, limit - held) : ReaderPlan{};
+    const ReaderPlan plan = plan_readers(fitted, limit - held);
     if (plan.readers > 0)
         platform::make_room_for_handles(held + fitted.open_folders + plan.handles +
                                         kHandlesForTheProgram);
-    Walker walker(sink, fitted, plan);
-    walker.walk(directory, descend);
+    Walker walker(sink, fitted, seams, plan);
+    walker.walk(directory);
 }
 
 }  // namespace kestrafin::search

@@ -95,9 +95,6 @@ struct SearchOptions {
     // With threads: the others start reading ahead at once on a host with
     // processors to spare, else once the walk's own reads are found to wait
     // for the host; how many read at a time follows what their reads find.
-    // When this is set they start instead as soon as the walk has read this
-    // many folders (the root counts), however fast it reads; for tests.
-    std::optional<std::size_t> read_ahead_after_folders = std::nullopt;
     // Links to folders are entered (a link to another machine than the
     // root's never is); with this false none is.
     bool follow_links = true;
@@ -111,7 +108,7 @@ struct SearchOptions {
 };
 
 // Walks `directory` (taken exactly as given: a trailing separator counts in its
-// length) and, when `descend` is set, every folder below it, depth first. A
+// length) and every folder below it, depth first. A
 // folder's own files come first, in the order the host delivers them, then the
 // subtree of each subfolder in turn. Folders are visited whatever the length of
 // their path and whatever the depth. A folder is not entered when it is one
@@ -130,7 +127,6 @@ struct SearchOptions {
 // volumes). Each of these is reported to the sink. The sink is called on the calling thread
 // alone, whatever the thread count; every reader has ended when this returns,
 // at the walk's end or once the sink asked to stop.
-void searchfiles(std::string_view directory, bool descend, SearchSink& sink,
-                 const SearchOptions& options = {});
+void searchfiles(std::string_view directory, SearchSink& sink, const SearchOptions& options = {});
 
 }  // namespace kestrafin::search

@@ -24,7 +24,7 @@
 #include <string>
 
 #include "qt/frmMain.h"
-#include "tests/support/temp_tree.h"
+#include "tools/temp_folder.h"
 
 namespace {
 
@@ -94,8 +94,8 @@ int main(int argc, char** argv) {
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    kestrafin::testing::TempFolder program_folder;
-    kestrafin::testing::make_file(program_folder / "kestrafin.ini", "[PATH]\r\nFULLPATH=/\r\n");
+    kestrafin::tools::TempFolder program_folder;
+    kestrafin::tools::make_file(program_folder / "kestrafin.ini", "[PATH]\r\nFULLPATH=/\r\n");
     const auto bytes = static_cast<std::size_t>(megabytes * 1024 * 1024);
     write_row_file(program_folder / "kestrafinlist.dxb", bytes, hebrew);
 

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "qt/frmMain.h"
-#include "tests/support/temp_tree.h"
+#include "tools/temp_folder.h"
 
 namespace {
 
@@ -78,9 +78,9 @@ int main(int argc, char** argv) {
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    kestrafin::testing::TempFolder program_folder;
-    kestrafin::testing::make_file(program_folder / "kestrafin.ini",
-                                  "[PATH]\r\nFULLPATH=" + arguments.root + "\r\n");
+    kestrafin::tools::TempFolder program_folder;
+    kestrafin::tools::make_file(program_folder / "kestrafin.ini",
+                                "[PATH]\r\nFULLPATH=" + arguments.root + "\r\n");
     kestrafin::qt::frmMain window(program_folder.path());
     window.Form_Load();
     window.show();

@@ -35,10 +35,6 @@ namespace {
 const std::string kSection(settings::kRootSection);
 const std::string kKey(settings::kRootKey);
 
-void store_root(const std::string& settings_file, const std::string& root) {
-    Kestrafin_Lib::writeini(settings_file, kSection, kKey, root);
-}
-
 // The saved list file `file` opened for reading, or null when there is no
 // list to reload: no such name, or a hidden file. Raises std::system_error
 // with the reason when what stands there is no regular file or cannot be
@@ -255,14 +251,12 @@ void WindowLogic::Form_Load() {
         // The window shows only once this is known; a program folder on a
         // share that no longer answers must not keep it from showing at all.
         const Loaded loaded = call_with_patience<Loaded>(
-            [filesys = filesys, folder = program_folder_,
-             file = settings_file()](const std::function<void()>& answered) {
+            [file = settings_file()](const std::function<void()>& answered) {
                 Loaded result;
-                if (!filesys.FileExists(file)) {
-                    filesys.CreateTextFile(folder, settings::kSettingsFileName);
-                    result.created = true;
-                }
+                result.created = !platform::file_exists(file);
                 answered();
+                // Reading creates the missing file; the first-run tick stores
+                // the default root in it.
                 result.root = Kestrafin_Lib::readini(file, kSection, kKey, answered);
                 return result;
             },
@@ -279,6 +273,14 @@ void WindowLogic::Form_Load() {
     }
 }
 
+void WindowLogic::savesettings(const std::string& settings_file, const std::string& root) {
+    Kestrafin_Lib::writeini(settings_file, kSection, kKey, root);
+}
+
+void WindowLogic::savedefsettings(const std::string& settings_file) {
+    savesettings(settings_file, std::string(platform::kDefaultRoot));
+}
+
 void WindowLogic::tmrwait2_Timer() {
     run_handler([this] {
         face_.stop_timer(Timer::tmrwait2);
@@ -287,7 +289,7 @@ void WindowLogic::tmrwait2_Timer() {
         auto stored = std::make_shared<std::string>();
         start_work(
             [file = settings_file(), stored](const std::atomic<bool>&) {
-                store_root(file, std::string(platform::kDefaultRoot));
+                savedefsettings(file);
                 *stored = Kestrafin_Lib::readini(file, kSection, kKey);
             },
             [this, stored](bool completed) {
@@ -297,28 +299,21 @@ void WindowLogic::tmrwait2_Timer() {
     });
 }
 
-void WindowLogic::savesettings() {
-    store_root(settings_file(), root_text_);
-}
-
-void WindowLogic::savedefsettings() {
-    store_root(settings_file(), std::string(platform::kDefaultRoot));
-}
-
 void WindowLogic::cmdsave_Click() {
     run_handler([this] {
         start_work([file = settings_file(),
-                    root = root_text_](const std::atomic<bool>&) { store_root(file, root); },
+                    root = root_text_](const std::atomic<bool>&) { savesettings(file, root); },
                    [](bool) {}, false);
     });
 }
 
 void WindowLogic::cmdseldir_Click() {
     run_handler([this] {
-        newroot = face_.ask_text("Kestrafin", "Please enter the full path").value_or("");
+        const std::string answer =
+            face_.ask_text("Kestrafin", "Please enter the full path").value_or("");
         // Explorer's "Copy as path" puts the path between double quotes, which
         // no folder's path begins and ends with.
-        std::string_view root = newroot;
+        std::string_view root = answer;
         if (root.size() >= 2 && root.front() == '"' && root.back() == '"')
             root = root.substr(1, root.size() - 2);
         if (!root.empty()) set_root_text(std::string(root));
@@ -406,9 +401,9 @@ void WindowLogic::cmdgetfilelist_Click() {
 
 void WindowLogic::cmdsavelist_Click() {
     run_handler([this] {
-        listtotal = items_.Count();
+        const std::size_t total = items_.Count();
         start_work(
-            [this, total = listtotal, file = saved_list_file()](const std::atomic<bool>& stop) {
+            [this, total, file = saved_list_file()](const std::atomic<bool>& stop) {
                 // The list is not changed while the work runs: every handler
                 // that changes it waits until the window is idle.
                 const ListItems& items = items_;
@@ -538,9 +533,7 @@ void WindowLogic::open_containing_folder(std::size_t row) {
 }
 
 void WindowLogic::open_home_page() {
-    run_handler([this] {
-        services_.start_program(kHomePageCommand, platform::WindowStyle::MinimizedWithFocus);
-    });
+    run_handler([this] { services_.open_address(kHomePageAddress); });
 }
 
 void WindowLogic::Image1_Click() {

@@ -5,11 +5,10 @@
 // here; the logic tells it what to show.
 //
 // Names: the handlers (control, underscore, event: cmdgetfilelist_Click,
-// Form_Load), the procedures savesettings and savedefsettings, the members
-// newroot and listtotal, and the list's entry collection ListItems keep the
-// names of the window's design, so that every handler can be found by the
-// name its users and documents give it. Every other name follows the code's
-// own lower_case convention.
+// Form_Load), the procedures savesettings and savedefsettings they run, and
+// the list's entry collection ListItems keep the names of the window's design, so that every
+// handler can be found by the name its users and documents give it. Every other name follows the
+// code's own lower_case convention.
 //
 // Every member runs on the face's UI thread. A handler called while another
 // handler or the work it started runs does nothing: input is dropped, never
@@ -34,7 +33,8 @@ namespace kestrafin::window {
 
 // What the window takes from its host; tests hand in stand-ins.
 struct WindowServices {
-    platform::ProgramStarter start_program = platform::start_program;
+    // Opens a web address in the desktop's browser.
+    std::function<void(const std::string& address)> open_address = platform::open_address;
     // The walk behind "Search"; empty for the real one. A test's walk plays
     // the walk's calls on the sink it is given.
     std::function<void(const std::string& root, search::SearchSink& sink)> search;
@@ -49,7 +49,8 @@ struct WindowServices {
     std::chrono::milliseconds settings_patience{10000};
 };
 
-inline constexpr const char* kHomePageCommand = "explorer http://kestrafin.example/";
+// Opened when the logo or the host's name is clicked.
+inline constexpr const char* kHomePageAddress = "http://kestrafin.example/";
 // The first-run tick's interval.
 inline constexpr std::chrono::milliseconds kFirstRunDelay{500};
 // Copies of more bytes than this are joined on the work thread.
@@ -97,29 +98,23 @@ class WindowLogic {
     // a share that no longer answers); the face then closes the window.
     void close_requested();
 
-    // Stores the root box's text as the root folder setting.
-    void savesettings();
-    // Stores the default root as the root folder setting.
-    void savedefsettings();
-
     // The root folder text, byte for byte as it is stored and searched.
     const std::string& root_text() const { return root_text_; }
     std::string settings_file() const;
     std::string saved_list_file() const;
     // True while a handler or the work it started runs.
     bool busy() const { return handler_running_ || work_.running(); }
-    // True while a search runs; "Search" then reads "Stop".
-    bool searching() const { return searching_; }
 
     ListItems& list_items() { return items_; }
     const ListItems& list_items() const { return items_; }
 
-    // The text returned by the last "Change" prompt.
-    std::string newroot;
-    // The entry count of the list at the last "Save List".
-    std::size_t listtotal = 0;
-
   private:
+    // Store the root box's text, and the default root, as the root folder
+    // setting of `settings_file`; "Save path" and the first-run tick run them
+    // on the work thread.
+    static void savesettings(const std::string& settings_file, const std::string& root);
+    static void savedefsettings(const std::string& settings_file);
+
     void set_root_text(std::string text);
     // Runs one handler; an error it raises is shown and ends only that handler.
     void run_handler(const std::function<void()>& body);
@@ -146,11 +141,10 @@ class WindowLogic {
     WindowFace& face_;
     std::string program_folder_;
     WindowServices services_;
-    platform::FileSystemObject filesys;
     ListItems items_;
     std::string root_text_;
     bool handler_running_ = false;
-    bool searching_ = false;
+    bool searching_ = false;  // "Search" then reads "Stop"
     std::vector<std::function<void()>> deferred_;
     // What a tick of the search_progress timer does while a search runs.
     std::function<void()> search_tick_;

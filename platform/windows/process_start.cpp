@@ -66,6 +66,27 @@ std::wstring program_file_for(std::wstring_view word, std::error_code& error) {
     return {};
 }
 
+void start_command_line(const std::string& command_line, WORD show) {
+    const std::wstring line = wide_from_utf8(command_line);
+    const std::size_t first = line.find_first_not_of(L" \t");
+    if (first == std::wstring::npos)
+        throw std::system_error(ERROR_INVALID_PARAMETER, std::system_category(),
+                                "cannot start an empty command");
+    const bool quoted = line[first] == L'"';
+    const std::size_t word_start = quoted ? first + 1 : first;
+    std::size_t word_end = quoted ? line.find(L'"', word_start) : line.find_first_of(L" \t", first);
+    if (word_end == std::wstring::npos) word_end = line.size();
+    const std::wstring_view word =
+        std::wstring_view(line).substr(word_start, word_end - word_start);
+    std::error_code error;
+    const std::wstring program = program_file_for(word, error);
+    if (error) throw std::system_error(error, "cannot start '" + utf8_from_wide(word) + "'");
+    const std::size_t rest = quoted && word_end < line.size() ? word_end + 1 : word_end;
+    start_process({.program = program,
+                   .command_line = L"\"" + program + L"\"" + line.substr(rest),
+                   .show = show});
+}
+
 void start_process(const ProgramStart& start) {
     if (stand_in()) {
         stand_in()(start);

@@ -35,6 +35,13 @@ struct ProgramStart {
 // std::system_error when it cannot be started.
 void start_process(const ProgramStart& start);
 
+// Starts the program that the first word of `command_line` (UTF-8; quoted
+// when it holds spaces) names, as program_file_for finds it, with the rest
+// of the line as its arguments and `show` as its window's show command.
+// Raises std::system_error when the line is empty or names no program to
+// start.
+void start_command_line(const std::string& command_line, WORD show);
+
 // While alive, start_process hands every start to `stand_in` instead of the
 // system. For tests; made and dropped while no other thread starts programs.
 class ReplacedProcessStart {

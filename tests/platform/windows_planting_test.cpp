@@ -30,7 +30,7 @@ TEST(PlantedPrograms, ACopyInTheProgramsOrTheCurrentFolderIsNeverStarted) {
     }
     ASSERT_TRUE(::SetCurrentDirectoryW(as_path(current.path()).c_str()));
     const std::string record = records / "started.txt";
-    start_program("cmd.exe /c echo started>\"" + record + "\"", WindowStyle::MinimizedWithFocus);
+    windows::start_command_line("cmd.exe /c echo started>\"" + record + "\"", SW_SHOWMINIMIZED);
     // Whichever program runs leaves its file.
     const auto ran = [&](const std::filesystem::path& program) {
         return std::filesystem::exists(program.wstring() + L".ran");
@@ -54,7 +54,7 @@ TEST(PlantedPrograms, ExplorerIsAskedForByItsPathInTheSystemsFolders) {
     const windows::ReplacedProcessStart recording(
         [&](const windows::ProgramStart& start) { starts.push_back(start); });
     show_in_file_manager("C:\\data\\a, b\\report.pdf");
-    start_program("explorer http://kestrafin.example/", WindowStyle::MinimizedWithFocus);
+    open_address("http://kestrafin.example/");
     ASSERT_EQ(starts.size(), 2u);
     const std::wstring program = starts[0].program;
     std::wstring system32(MAX_PATH, L'\0'), windows_folder(MAX_PATH, L'\0');

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/process.h"
+#include "platform/windows/process_start.h"
 #include "platform/windows/system.h"
 #include "tests/support/windows_temp_folder.h"
 
@@ -50,7 +51,7 @@ TEST(WindowsPlatform, LargeBlocksAreWritableToTheLastByte) {
 }
 
 // That programs start, and from where, is windows_planting_test's.
-TEST(WindowsPlatform, StartProgramRefusesWhatNamesNoProgramOfTheSystem) {
+TEST(WindowsPlatform, ACommandLineThatNamesNoProgramOfTheSystemIsRefused) {
     const struct {
         const char* line;
         DWORD error;
@@ -63,7 +64,7 @@ TEST(WindowsPlatform, StartProgramRefusesWhatNamesNoProgramOfTheSystem) {
     };
     for (const auto& [line, expected] : rows) {
         try {
-            start_program(line, WindowStyle::NormalWithFocus);
+            windows::start_command_line(line, SW_SHOWNORMAL);
             ADD_FAILURE() << line << ": started";
         } catch (const std::system_error& error) {
             EXPECT_EQ(error.code().value(), static_cast<int>(expected)) << line;

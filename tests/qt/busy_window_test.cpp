@@ -53,7 +53,7 @@ class BusyWindowTest : public QObject {
         QVERIFY(!w.window->busy());
         QVERIFY(pressed_while_filling);
         QCOMPARE(resets, 1);  // one search, none replayed
-        QVERIFY(w.started->empty());
+        QVERIFY(w.opened->empty());
         QVERIFY(!message->shown);  // "Reload List" would have said there is no file
         QVERIFY(QApplication::overrideCursor() == nullptr);
         QCOMPARE(access((w.folder / "kestrafinlist.dxb").c_str(), F_OK), -1);

@@ -16,16 +16,11 @@
 
 namespace kestrafin::testing {
 
-struct StartedProgram {
-    std::string command_line;
-    int style;
-};
-
-// A program folder with the window built over it and a recorder for started programs.
+// A program folder with the window built over it and a recorder for the web
+// addresses it opens.
 struct WindowUnderTest {
     TempFolder folder;
-    std::shared_ptr<std::vector<StartedProgram>> started =
-        std::make_shared<std::vector<StartedProgram>>();
+    std::shared_ptr<std::vector<std::string>> opened = std::make_shared<std::vector<std::string>>();
     // A search is this walk when the window is built with `paced_walk` set.
     PacedWalk paced;
     std::unique_ptr<qt::frmMain> window;
@@ -39,9 +34,8 @@ struct WindowUnderTest {
 
     void load(bool paced_walk = false) {
         window::WindowServices services;
-        auto record = started;
-        services.start_program = [record](const std::string& line, platform::WindowStyle style) {
-            record->push_back({line, static_cast<int>(style)});
+        services.open_address = [record = opened](const std::string& address) {
+            record->push_back(address);
         };
         services.repaint_interval = std::chrono::milliseconds(100);
         if (paced_walk) services.search = paced.search();

@@ -307,7 +307,7 @@ class WindowLayoutTest : public QObject {
         QCOMPARE(w.saved_list(), "\"" + long_folder + "/f\"\r\n");
     }
 
-    void logo_and_link_start_the_home_page_command() {
+    void logo_and_link_open_the_home_page() {
         WindowUnderTest w(&kRoot);
         QTest::mouseClick(w.window->Image1, Qt::LeftButton);
         QTest::mouseClick(w.window->lblorvane, Qt::LeftButton);
@@ -319,16 +319,12 @@ class WindowLayoutTest : public QObject {
                            Qt::NoModifier);
         QApplication::sendEvent(w.window->lblorvane, &second);
         QTest::mouseRelease(w.window->lblorvane, Qt::LeftButton);
-        QCOMPARE(w.started->size(), std::size_t{3});
-        for (const auto& started : *w.started) {
-            QCOMPARE(started.command_line, std::string(kestrafin::window::kHomePageCommand));
-            QCOMPARE(started.style, 2);
-        }
+        QCOMPARE(*w.opened, std::vector<std::string>(3, "http://kestrafin.example/"));
         // Other labels react to nothing.
         for (QLabel* label : {w.window->Label1, w.window->Label2, w.window->lblprocessrootdir,
                               w.window->lbllistcount})
             QTest::mouseClick(label, Qt::LeftButton);
-        QCOMPARE(w.started->size(), std::size_t{3});
+        QCOMPARE(w.opened->size(), std::size_t{3});
         QVERIFY(w.window->lbllistcount->text().isEmpty());
     }
 

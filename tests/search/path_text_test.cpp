@@ -7,7 +7,6 @@
 
 using kestrafin::platform::kPathSeparator;
 using kestrafin::search::addslash;
-using kestrafin::search::stripnulls;
 using kestrafin::search::utf16_length;
 using kestrafin::search::utf8_sequence_length;
 
@@ -20,13 +19,6 @@ TEST(Addslash, EnsuresOneTrailingSeparator) {
     // The other host's separator is an ordinary character here.
     const std::string other(1, kPathSeparator == '/' ? '\\' : '/');
     EXPECT_EQ(addslash("c:" + other), "c:" + other + separator);
-}
-
-TEST(Stripnulls, CutsAtTheFirstNul) {
-    using namespace std::string_view_literals;
-    EXPECT_EQ(stripnulls("name\0rest\0"sv), "name");
-    EXPECT_EQ(stripnulls("\0name"sv), "");
-    EXPECT_EQ(stripnulls("no nul"sv), "no nul");
 }
 
 struct Utf16Case {

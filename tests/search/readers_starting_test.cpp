@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "search/searchfiles.h"
+#include "search/walk_seams.h"
 #include "tests/search/transcript_compare.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_tree.h"
@@ -28,6 +29,7 @@ using namespace kestrafin::testing;
 using kestrafin::search::searchfiles;
 using kestrafin::search::NotEntered;
 using kestrafin::search::SearchOptions;
+using kestrafin::search::WalkSeams;
 
 namespace {
 
@@ -135,9 +137,15 @@ void make_long_tree(const std::string& top) {
     close(level);
 }
 
-std::vector<std::string> transcript(const std::string& root, const SearchOptions& options,
+// A walk's options, and when its readers start.
+struct Walk {
+    SearchOptions options = {};
+    WalkSeams seams = {};
+};
+
+std::vector<std::string> transcript(const std::string& root, const Walk& walk,
                                     TranscriptSink sink = {}) {
-    searchfiles(root, true, sink, options);
+    searchfiles(root, sink, walk.options, walk.seams);
     return sink.calls;
 }
 
@@ -157,15 +165,14 @@ class ReadersStarting : public ::testing::Test {
     }
     // Folders a few levels down pass the threshold, so that a miscount of
     // a path's length in UTF-16 code units shows.
-    SearchOptions on_one_thread(std::size_t open_folders) const {
-        return {.longer_than = tree_.path().size() + 16, .open_folders = open_folders};
+    Walk on_one_thread(std::size_t open_folders) const {
+        return {.options = {.longer_than = tree_.path().size() + 16, .open_folders = open_folders}};
     }
-    SearchOptions starting_after(std::size_t open_folders, std::size_t threads,
-                                 std::size_t after) const {
-        SearchOptions options = on_one_thread(open_folders);
-        options.threads = threads;
-        options.read_ahead_after_folders = after;
-        return options;
+    Walk starting_after(std::size_t open_folders, std::size_t threads, std::size_t after) const {
+        Walk walk = on_one_thread(open_folders);
+        walk.options.threads = threads;
+        walk.seams.read_ahead_after_folders = after;
+        return walk;
     }
     TempFolder tree_;
 };
@@ -230,7 +237,8 @@ TEST_F(ReadersStarting, ASinkThatThrowsEndsTheWalkAndLeavesNoThreadOrHandleBehin
         for (std::size_t after = 1; after <= folders; after += 3) {
             TranscriptSink throwing;
             throwing.throw_at_call = throw_at;
-            EXPECT_THROW(searchfiles(root, true, throwing, starting_after(4, 8, after)), SinkFault)
+            const Walk walk = starting_after(4, 8, after);
+            EXPECT_THROW(searchfiles(root, throwing, walk.options, walk.seams), SinkFault)
                 << "call " << throw_at << ", readers started after " << after;
             EXPECT_EQ(
                 first_difference(throwing.calls,
@@ -375,9 +383,9 @@ TEST_F(ReadersStarting, AWarmLocalTreeIsReadAheadByNoMoreReadersThanProcessorsBe
     const std::size_t threads_before = entries_in("/proc/self/task");
     for (int run = 0; run < 3; ++run) {
         ThreadCountingSink sink;
-        SearchOptions options = on_one_thread(64);
+        SearchOptions options = on_one_thread(64).options;
         options.threads = 64;
-        searchfiles(tree_.path(), true, sink, options);
+        searchfiles(tree_.path(), sink, options);
         EXPECT_EQ(first_difference(sink.calls, serial), "");
         EXPECT_LE(sink.most_threads,
                   threads_before + std::max(2u, std::thread::hardware_concurrency()) - 1)

@@ -54,7 +54,7 @@ struct RecordingSink : search::SearchSink {
 
 inline std::vector<std::string> search_entries(const std::string& root) {
     RecordingSink sink;
-    search::searchfiles(root, true, sink);
+    search::searchfiles(root, sink);
     return sink.entries;
 }
 

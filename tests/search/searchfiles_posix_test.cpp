@@ -14,6 +14,7 @@
 #include "platform/linux/files.h"
 #include "search/folder_listing.h"
 #include "search/path_text.h"
+#include "search/walk_seams.h"
 #include "tests/search/recording_sink.h"
 #include "tests/search/transcript_compare.h"
 #include "tests/support/temp_tree.h"
@@ -47,7 +48,7 @@ TEST(Search, AByteThatIsNoUtf8PassesUnchangedAsOneUnit) {
 TEST(Search, AnEmptyRootWalksTheSystemRootAndListsPathsFromTheSeparator) {
     RecordingSink sink;
     sink.stop_after_folders = 30;
-    searchfiles("", true, sink, {.longer_than = 0});
+    searchfiles("", sink, {.longer_than = 0});
     ASSERT_FALSE(sink.folders.empty());
     EXPECT_EQ(sink.folders.front(), "");
     EXPECT_EQ(sink.folders.at(1).substr(0, 1), "/");
@@ -80,7 +81,7 @@ TEST(Search, DoesNotEnterALinkBackToAnAncestorButWalksALinkToASibling) {
     make_link("nowhere", top + "/one/broken");
 
     RecordingSink sink;
-    searchfiles(top, true, sink);
+    searchfiles(top, sink);
     EXPECT_EQ(as_set(sink.entries),
               (std::set<std::string>{top + "/one/broken", top + "/one/inner/f1",
                                      top + "/one/to-two/f2", top + "/two/f2"}));
@@ -105,7 +106,7 @@ TEST(Search, SkipsAnUnreadableFolderWithoutAWordToTheListAndGoesOn) {
     if (child == 0) {
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
         RecordingSink sink;
-        searchfiles(top, true, sink);
+        searchfiles(top, sink);
         std::string result;
         for (const auto& e : sink.entries) result += "entry " + e + "\n";
         for (const auto& u : sink.unreadable) result += "unreadable " + u + "\n";
@@ -142,7 +143,7 @@ TEST(Search, HandsOnAFoldersFilesAsItReadsThemSoThatNoFolderIsHeldWhole) {
         }
     } sink;
     sink.folder = top;
-    searchfiles(top, true, sink, {.longer_than = 0});
+    searchfiles(top, sink, {.longer_than = 0});
     ASSERT_FALSE(sink.entries.empty());
     EXPECT_LT(sink.entries.size(), kFiles / 2);
 }
@@ -177,11 +178,9 @@ TEST(Search, AnExcludedFolderIsNeverOpenedWhoeverReadsAhead) {
         if (child == 0) {
             if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
             RecordingSink sink;
-            searchfiles(tree.path(), true, sink,
-                        {.longer_than = 0,
-                         .exclusion = &exclusion,
-                         .threads = threads,
-                         .read_ahead_after_folders = 1});
+            searchfiles(tree.path(), sink,
+                        {.longer_than = 0, .exclusion = &exclusion, .threads = threads},
+                        {.read_ahead_after_folders = 1});
             const bool as_expected = sink.unreadable.empty() &&
                                      sink.entries == std::vector{tree.path() + "/keep/kept"} &&
                                      sink.folders.size() == 3;
@@ -209,8 +208,7 @@ TEST(Search, LinksAndOtherVolumesAreLeftUnenteredWhenTheOptionsSaySo) {
     struct stat there {};
     check(stat(tree.path().c_str(), &here) == 0 && stat(elsewhere.path().c_str(), &there) == 0,
           "stat");
-    if (here.st_dev == there.st_dev)
-        GTEST_SKIP() << "/dev/shm is on the volume of " << tree.path();
+    if (here.st_dev == there.st_dev) GTEST_SKIP() << "/dev/shm is on the volume of " << tree.path();
     make_folder(tree / "a");
     make_file(tree / "a/f");
     make_link(tree / "a", tree / "l");
@@ -238,9 +236,8 @@ TEST(Search, LinksAndOtherVolumesAreLeftUnenteredWhenTheOptionsSaySo) {
             SearchOptions options = walk.options;
             options.longer_than = 0;
             options.threads = threads;
-            options.read_ahead_after_folders = 1;
             RecordingSink sink;
-            searchfiles(tree.path(), true, sink, options);
+            searchfiles(tree.path(), sink, options, {.read_ahead_after_folders = 1});
             EXPECT_EQ(as_set(sink.entries), walk.entries) << walk.what << ", " << threads;
             Declined declined = sink.not_entered;
             std::sort(declined.begin(), declined.end());
@@ -260,7 +257,7 @@ TEST(Search, FoldersListedAfterALongFileNameAreStillExcluded) {
     const XBelowKeep exclusion;
     for (const std::size_t threads : {1, 4}) {
         RecordingSink sink;
-        searchfiles(tree.path(), true, sink,
+        searchfiles(tree.path(), sink,
                     {.longer_than = 0, .exclusion = &exclusion, .threads = threads});
         EXPECT_EQ(sink.entries, std::vector{tree.path() + "/keep/" + long_name}) << threads;
     }
@@ -283,9 +280,9 @@ TEST(Search, TheTemporaryFileOfTheProgramsOwnOutputIsNeverListed) {
     const kestrafin::search::LeftOutFile left_out{folder.identity(error), temporary->name};
 
     RecordingSink listed;
-    searchfiles(tree.path(), true, listed, {.longer_than = 0});
+    searchfiles(tree.path(), listed, {.longer_than = 0});
     ASSERT_EQ(listed.entries.size(), 2u) << "the temporary file lies in the tree";
     RecordingSink sink;
-    searchfiles(tree.path(), true, sink, {.longer_than = 0, .leave_out = left_out});
+    searchfiles(tree.path(), sink, {.longer_than = 0, .leave_out = left_out});
     EXPECT_EQ(sink.entries, std::vector<std::string>{tree / "before.txt"});
 }

@@ -82,7 +82,7 @@ TEST(Search, AMissingRootOrARootThatIsAFileGivesNothing) {
     make_file(tree / "file");
     for (const std::string& root : {tree / "missing", tree / "file"}) {
         RecordingSink sink;
-        searchfiles(root, true, sink);
+        searchfiles(root, sink);
         EXPECT_TRUE(sink.entries.empty());
         EXPECT_EQ(sink.unreadable, std::vector<std::string>{root});
     }
@@ -97,7 +97,7 @@ TEST(Search, ListsOnlyFilesHiddenOnesIncludedAndTreatsDotNamesAsOrdinary) {
     make_file(path(top, "..double-dot-file"));
     make_file(path(top, "visible"));
     RecordingSink sink;
-    searchfiles(top, true, sink, {.longer_than = 0});
+    searchfiles(top, sink, {.longer_than = 0});
     EXPECT_EQ(
         as_set(sink.entries),
         (std::set<std::string>{path(top, ".hidden-folder", "inside"), path(top, ".hidden-file"),

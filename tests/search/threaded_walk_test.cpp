@@ -22,6 +22,7 @@
 
 #include "search/folder_listing.h"
 #include "search/searchfiles.h"
+#include "search/walk_seams.h"
 #include "tests/search/recording_sink.h"
 #include "tests/search/transcript_compare.h"
 #include "tests/support/child_process.h"
@@ -33,6 +34,7 @@ using namespace kestrafin::testing;
 using kestrafin::search::searchfiles;
 using kestrafin::search::NotEntered;
 using kestrafin::search::SearchOptions;
+using kestrafin::search::WalkSeams;
 
 namespace {
 
@@ -66,9 +68,10 @@ struct ThreadCountingSink : TranscriptSink {
     }
 };
 
-std::vector<std::string> transcript(const std::string& root, SearchOptions options) {
+std::vector<std::string> transcript(const std::string& root, const SearchOptions& options,
+                                    const WalkSeams& seams = {}) {
     TranscriptSink sink;
-    searchfiles(root, true, sink, options);
+    searchfiles(root, sink, options, seams);
     return sink.calls;
 }
 
@@ -131,10 +134,11 @@ TEST(ThreadedWalk, EveryThreadCountTellsTheSinkExactlyWhatOneThreadTellsIt) {
             }
             for (const std::size_t threads : {2, 8, 64})
                 for (int run = 0; run < 4; ++run)
-                    ASSERT_EQ(first_difference(transcript(root, {.longer_than = 100,
-                                                                 .open_folders = open_folders,
-                                                                 .threads = threads,
-                                                                 .read_ahead_after_folders = 1}),
+                    ASSERT_EQ(first_difference(transcript(root,
+                                                          {.longer_than = 100,
+                                                           .open_folders = open_folders,
+                                                           .threads = threads},
+                                                          {.read_ahead_after_folders = 1}),
                                                serial),
                               "")
                         << root << ", " << threads << " threads, " << open_folders
@@ -142,12 +146,13 @@ TEST(ThreadedWalk, EveryThreadCountTellsTheSinkExactlyWhatOneThreadTellsIt) {
             // The walk on one thread hands its descent over part way through,
             // with closed folders among it when the budget is small.
             for (const std::size_t after : {2, 9, 60, 400})
-                ASSERT_EQ(first_difference(transcript(root, {.longer_than = 100,
-                                                             .open_folders = open_folders,
-                                                             .threads = 8,
-                                                             .read_ahead_after_folders = after}),
-                                           serial),
-                          "")
+                ASSERT_EQ(
+                    first_difference(
+                        transcript(root,
+                                   {.longer_than = 100, .open_folders = open_folders, .threads = 8},
+                                   {.read_ahead_after_folders = after}),
+                        serial),
+                    "")
                     << root << ", handed over after " << after << " folders, " << open_folders
                     << " open folders";
             // Reading ahead only once reads wait: on a local disk they seldom do.
@@ -191,9 +196,8 @@ TEST(ThreadedWalk, UnderAHandleLimitEveryThreadCountTellsWhatOneThreadTells) {
             for (const std::size_t threads : {2, 64})
                 for (const std::size_t after : {1, 200})
                     differences += first_difference(
-                        transcript(tree.path(), {.longer_than = 100,
-                                                 .threads = threads,
-                                                 .read_ahead_after_folders = after}),
+                        transcript(tree.path(), {.longer_than = 100, .threads = threads},
+                                   {.read_ahead_after_folders = after}),
                         serial);
             return std::to_string(serial.size() > 1000) + differences;
         });
@@ -211,8 +215,8 @@ TEST(ThreadedWalk, AWalkStoppedEarlyLeavesNoThreadAndNoOpenFolderBehind) {
     const auto walk_until = [&](std::size_t stop_after) {
         RecordingSink sink;
         sink.stop_after_folders = stop_after;
-        searchfiles(tree.path(), true, sink,
-                    {.longer_than = 0, .threads = 64, .read_ahead_after_folders = 1});
+        searchfiles(tree.path(), sink, {.longer_than = 0, .threads = 64},
+                    {.read_ahead_after_folders = 1});
         return sink;
     };
     // A first walk that starts readers, so that threads a sanitizer starts
@@ -248,13 +252,13 @@ TEST(ThreadedWalk, AWalkOfTwentyThousandFoldersHoldsAFewHandlesPerThread) {
         }
     };
     const std::size_t before = entries_in("/proc/self/fd");
-    const SearchOptions options{.threads = kestrafin::search::kDefaultThreads,
-                                .read_ahead_after_folders = 1};
+    const SearchOptions options{.threads = kestrafin::search::kDefaultThreads};
     HandleCountingSink sink;
-    searchfiles(tree.path(), true, sink, options);
+    searchfiles(tree.path(), sink, options, {.read_ahead_after_folders = 1});
     ASSERT_GT(sink.folders, 20'000u);
-    EXPECT_LE(sink.most_open - before,
-              options.open_folders + 1 + kestrafin::search::kHandlesMostPerThread * options.threads);
+    EXPECT_LE(
+        sink.most_open - before,
+        options.open_folders + 1 + kestrafin::search::kHandlesMostPerThread * options.threads);
 }
 
 // A reader opens a folder again by its path when its handle was let go; a
@@ -313,9 +317,8 @@ TEST(ThreadedWalk, AFolderSwappedAfterItWasReadAheadIsNeverReadInItsPlace) {
         }
     } sink;
     sink.swapper = &swapper;
-    searchfiles(tree / "root", true, sink,
-                {.longer_than = 0, .exclusion = &swapper, .threads = 2,
-                 .read_ahead_after_folders = 1});
+    searchfiles(tree / "root", sink, {.longer_than = 0, .exclusion = &swapper, .threads = 2},
+                {.read_ahead_after_folders = 1});
     EXPECT_EQ(swapper.swapped.size(), kSwapped);
     for (const std::string& call : sink.calls) EXPECT_EQ(call.find("swapped"), call.npos) << call;
 }
@@ -371,7 +374,7 @@ TEST(ThreadedWalk, AShareWithDelaysListsWhatTheFolderBehindItHolds) {
     // Each read waits for the share, so the walk soon reads ahead.
     const std::size_t threads_before = entries_in("/proc/self/task");
     ThreadCountingSink on_share;
-    searchfiles(tree / "shared", true, on_share, {.longer_than = 50, .threads = 64});
+    searchfiles(tree / "shared", on_share, {.longer_than = 50, .threads = 64});
     const auto& listed = on_share.calls;
     const int unmounted = std::system(("fusermount3 -u '" + tree / "shared" + "'").c_str());
     int status = 0;
@@ -398,10 +401,10 @@ TEST(ThreadedWalk, AFolderManyLinksLeadToIsReadAheadThroughOneOfThemAtMost) {
     ShareServer server(folders.source, folders.share, StopsBySelf::never, 1, true);
     if (!server.serving()) GTEST_SKIP() << server.why_not();
     TranscriptSink on_one_thread;
-    searchfiles(folders.share, true, on_one_thread, {.threads = 1});
+    searchfiles(folders.share, on_one_thread, {.threads = 1});
     const long reads_on_one_thread = server.folder_reads_served();
     TranscriptSink with_readers;
-    searchfiles(folders.share, true, with_readers, {.threads = 64});
+    searchfiles(folders.share, with_readers, {.threads = 64});
     const long reads_with_readers = server.folder_reads_served();
     EXPECT_EQ(with_readers.calls, on_one_thread.calls);
     ASSERT_GT(reads_on_one_thread, 0);

@@ -222,7 +222,7 @@ TEST(WindowsFileSystems, EachVolumeIsWalkedAsItBehaves) {
         RecordingSink sink;
         {
             PlayedVolume volume(row.behaviour);
-            search::searchfiles(root.path(), true, sink);
+            search::searchfiles(root.path(), sink);
             const auto folders = static_cast<double>(sink.folders.size());
             queries.push_back(volume.queries / folders);
             std::printf("%-30.30s  %5.2f  %7.2f  %8.2f\n", row.volume, volume.opens / folders,

@@ -11,6 +11,7 @@
 #include "platform/folders.h"
 #include "platform/windows/reparse_data.h"
 #include "search/path_text.h"
+#include "search/walk_seams.h"
 #include "tests/search/recording_sink.h"
 #include "tests/support/reparse_data_bytes.h"
 #include "tests/support/windows_temp_folder.h"
@@ -114,7 +115,7 @@ TEST(WindowsWalk, PathsPastTheSystemLimitAreWalkedAndShownWithoutPrefix) {
         if (search::utf16_length(folder) > 200) expected.push_back(folder + "\\f");
     }
     RecordingSink sink;
-    search::searchfiles(root.path(), true, sink);
+    search::searchfiles(root.path(), sink);
     EXPECT_EQ(sink.entries, expected);
     EXPECT_TRUE(sink.unreadable.empty());
     ASSERT_FALSE(sink.entries.empty());
@@ -135,7 +136,7 @@ TEST(WindowsWalk, NamesEndingInDotsOrSpacesAreReadAsTheyAre) {
         expected.push_back(file);
     }
     RecordingSink sink;
-    search::searchfiles(root.path(), true, sink);
+    search::searchfiles(root.path(), sink);
     std::sort(sink.entries.begin(), sink.entries.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(sink.entries, expected);
@@ -159,7 +160,7 @@ TEST(WindowsWalk, LinksToFoldersAreEnteredButNotWhenTheyLeadBack) {
     make_windows_folder(sibling);
     ASSERT_TRUE(make_windows_folder_link(deep, sibling + "\\again"));
     RecordingSink sink;
-    search::searchfiles(root.path(), true, sink);
+    search::searchfiles(root.path(), sink);
     std::sort(sink.entries.begin(), sink.entries.end());
     std::vector<std::string> expected = {deep + "\\x", sibling + "\\again\\x"};
     std::sort(expected.begin(), expected.end());
@@ -173,7 +174,7 @@ TEST(WindowsWalk, LinksToFoldersAreEnteredButNotWhenTheyLeadBack) {
 TEST(WindowsWalk, AMissingRootIsReportedAndListsNothing) {
     WindowsTempFolder root;
     RecordingSink sink;
-    search::searchfiles(root / "missing", true, sink);
+    search::searchfiles(root / "missing", sink);
     EXPECT_TRUE(sink.entries.empty());
     EXPECT_EQ(sink.unreadable, std::vector<std::string>{root / "missing"});
 }
@@ -208,7 +209,7 @@ TEST(WindowsWalk, AnUnreadableFolderIsReportedAndTheWalkGoesOn) {
     std::error_code error;
     const bool enforced = !platform::Folder::open(closed, error).is_open();
     RecordingSink sink;
-    if (enforced) search::searchfiles(root.path(), true, sink);
+    if (enforced) search::searchfiles(root.path(), sink);
     set_access(closed, L"D:(A;OICI;FA;;;WD)");
     if (!enforced) GTEST_SKIP() << "this system does not enforce folder access lists (Wine)";
     EXPECT_EQ(sink.entries, std::vector<std::string>{open + "\\seen"});
@@ -241,11 +242,11 @@ TEST(WindowsWalk, ALinkToAnotherMachineIsNeverEntered) {
     platform::windows::replace_reparse_data_reader(&read_link_to_server);
     for (const std::size_t threads : {1, 4}) {
         RecordingSink sink;
-        search::searchfiles(root.path(), true, sink,
-                            {.longer_than = 0, .threads = threads, .read_ahead_after_folders = 1});
+        search::searchfiles(root.path(), sink, {.longer_than = 0, .threads = threads},
+                            {.read_ahead_after_folders = 1});
         std::sort(sink.entries.begin(), sink.entries.end());
-        const std::vector<std::string> expected = {
-            root / "local\\inside", root / "other\\inside", root / "target\\inside"};
+        const std::vector<std::string> expected = {root / "local\\inside", root / "other\\inside",
+                                                   root / "target\\inside"};
         EXPECT_EQ(sink.entries, expected) << threads << " threads";
         const std::vector<std::pair<std::string, search::NotEntered>> declined = {
             {root / "remote", search::NotEntered::other_machine}};
@@ -277,7 +278,7 @@ TEST(WindowsWalk, LinksToNothingAndToFilesAreListedAsFiles) {
         GTEST_SKIP() << "this system does not list a link to nothing (Wine)";
     ::FindClose(listed);
     RecordingSink sink;
-    search::searchfiles(root.path(), true, sink);
+    search::searchfiles(root.path(), sink);
     std::sort(sink.entries.begin(), sink.entries.end());
     const std::vector<std::string> expected = {deep + "\\target.txt", deep + "\\to file",
                                                deep + "\\to nothing"};
@@ -360,9 +361,8 @@ TEST(WindowsWalk, AWalkOfTwentyThousandFoldersHoldsAFewHandlesPerThread) {
     } sink;
     sink.count = +handles;
     const std::size_t before = handles();
-    const search::SearchOptions options{.threads = search::kDefaultThreads,
-                                        .read_ahead_after_folders = 1};
-    search::searchfiles(root.path(), true, sink, options);
+    const search::SearchOptions options{.threads = search::kDefaultThreads};
+    search::searchfiles(root.path(), sink, options, {.read_ahead_after_folders = 1});
     ASSERT_EQ(sink.folders, made + 1);
     ASSERT_GT(sink.most_open, before) << "no handle was counted";
     EXPECT_LE(sink.most_open - before,

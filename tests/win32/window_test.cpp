@@ -384,7 +384,7 @@ TEST_F(Win32Window, SearchShowsPathsPastTheSystemLimitWholeAsTheWalkFindsThem) {
         make_windows_file(folder + "\\f\xE4\xB8\xAD");
     }
     RecordingSink walk;
-    search::searchfiles(tree.path(), true, walk);
+    search::searchfiles(tree.path(), walk);
     ASSERT_GT(search::utf16_length(walk.entries.back()), 1000u);
 
     const auto window = shown_window();

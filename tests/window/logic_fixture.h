@@ -1,5 +1,5 @@
 // The window logic over a program folder of its own, with a stand-in face, a
-// recorder for started programs, and a walk the test paces.
+// recorder for the web addresses it opens, and a walk the test paces.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,16 +17,11 @@
 
 namespace kestrafin::testing {
 
-struct StartedProgram {
-    std::string command_line;
-    platform::WindowStyle style;
-};
-
 // The logic of a window over a program folder of its own.
 struct LogicUnderTest {
     TempFolder folder;
     StandInFace face;
-    std::vector<StartedProgram> started;
+    std::vector<std::string> opened;
     PacedWalk paced;
     std::unique_ptr<window::WindowLogic> logic;
 
@@ -41,9 +36,7 @@ struct LogicUnderTest {
     // What the logic is handed; `paced_walk` makes the search the paced walk.
     window::WindowServices services(bool paced_walk = false) {
         window::WindowServices given;
-        given.start_program = [this](const std::string& line, platform::WindowStyle style) {
-            started.push_back({line, style});
-        };
+        given.open_address = [this](const std::string& address) { opened.push_back(address); };
         // Every tick shows what was found: the test decides when ticks come.
         given.repaint_interval = std::chrono::milliseconds(0);
         if (paced_walk) given.search = paced.search();

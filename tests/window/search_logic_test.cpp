@@ -126,7 +126,7 @@ TEST(SearchLogic, InputDuringASearchIsNotActedOnThenOrLater) {
     ASSERT_TRUE(w.paced.end());
     ASSERT_TRUE(w.face.settled());
     EXPECT_EQ(w.face.resets, 1);  // one search, none replayed
-    EXPECT_TRUE(w.started.empty());
+    EXPECT_TRUE(w.opened.empty());
     EXPECT_TRUE(w.face.prompts.empty());
     EXPECT_TRUE(w.face.messages.empty());  // "Reload List" would have said there is no file
     EXPECT_FALSE(w.saved_list_exists());
@@ -155,17 +155,13 @@ TEST(SearchLogic, ASearchThatFailsIsReportedAndKeepsWhatItFound) {
     EXPECT_EQ(w.face.count_label, "1 records found");
 }
 
-TEST(SearchLogic, TheLogoAndTheLinkStartTheHomePageAndAFailureIsReported) {
+TEST(SearchLogic, TheLogoAndTheLinkOpenTheHomePageAndAFailureIsReported) {
     LogicUnderTest w;
     w.logic->Image1_Click();
     w.logic->lblorvane_Click();
-    ASSERT_EQ(w.started.size(), 2u);
-    for (const auto& started : w.started) {
-        EXPECT_EQ(started.command_line, "explorer http://kestrafin.example/");
-        EXPECT_EQ(started.style, kestrafin::platform::WindowStyle::MinimizedWithFocus);
-    }
+    EXPECT_EQ(w.opened, std::vector<std::string>(2, "http://kestrafin.example/"));
     auto given = w.services();
-    given.start_program = [](const std::string&, kestrafin::platform::WindowStyle) {
+    given.open_address = [](const std::string&) {
         throw std::runtime_error("cannot start 'xdg-open': No such file or directory");
     };
     w.load_with(given);
