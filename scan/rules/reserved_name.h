@@ -36,14 +36,21 @@ inline bool equal_ignoring_ascii_case(std::string_view text, std::string_view lo
                       [](char a, char b) { return lower_ascii(a) == b; });
 }
 
+// `lower` starts with a byte that has no case: each place holding it is a
+// place to compare at, found fast.
 inline bool holds_ignoring_ascii_case(std::string_view text, std::string_view lower) {
-    return std::search(text.begin(), text.end(), lower.begin(), lower.end(),
-                       [](char a, char b) { return lower_ascii(a) == b; }) != text.end();
+    for (std::size_t at = text.find(lower.front()); at != std::string_view::npos;
+         at = text.find(lower.front(), at + 1))
+        if (equal_ignoring_ascii_case(text.substr(at, lower.size()), lower)) return true;
+    return false;
 }
 
 // Windows takes the part before the first period, blanks at its end left
 // out, as the device: "con.txt" and "NUL .tar.gz" are devices too.
 inline bool is_device_name(std::string_view name, bool /*folder_in_root*/) {
+    // Most names are told apart by their first letter.
+    const char first = name.empty() ? '\0' : lower_ascii(name.front());
+    if (first != 'c' && first != 'p' && first != 'a' && first != 'n' && first != 'l') return false;
     std::string_view stem = name.substr(0, name.find('.'));
     while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
     if (stem.size() == 3)
