@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "scan/rules/chosen_rules.h"
+#include "scan/rules/rule_list.h"
 
 using namespace kestrafin::scan;
 
@@ -160,4 +161,15 @@ TEST(ProfileFolderNames, EachProfileComparesNamesAsItsDestinationDoes) {
                 << profile->name << " " << folder.names[0];
         }
     }
+}
+
+TEST(CheckRules, KeepTheCodesAndTheirOrderThatScriptsRead) {
+    std::vector<std::string> found;
+    for (const Rule* rule : kRules) found.emplace_back(reason_code(reason_of(*rule)));
+    found.emplace_back(reason_code(kUnreadable));
+    EXPECT_EQ(found, (std::vector<std::string>{"path_length", "folder_length", "name_length",
+                                               "reserved_name", "invalid_character",
+                                               "trailing_space_or_period", "leading_space",
+                                               "collision", "unreadable"}))
+        << "a new rule goes after the last, before unreadable";
 }
