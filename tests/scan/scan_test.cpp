@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
 
+#include "platform/path_rules.h"
 #include "scan/rules/check_profiles.h"
 #include "search/folder_listing.h"
 
@@ -29,20 +31,25 @@ struct RecordingSink : Sink {
 }  // namespace
 
 TEST(Scan, AFolderPastTheBoundStreamsItsFilesWithoutTheCollisionCheck) {
+    // The walk's texts, written here with "/", as the walk gives them on this host.
+    const auto walked = [](std::string path) {
+        std::replace(path.begin(), path.end(), '/', kestrafin::platform::kPathSeparator);
+        return path;
+    };
     ScanRequest request;
-    request.root = "/r";
+    request.root = walked("/r");
     request.checks = {find_check_profile("windows")};
     RecordingSink sink;
     // Room for two of the files: "a" and "A" wait, then all go on.
     Scan scan(request, sink, nullptr, 2 * 64);
     const kestrafin::search::FolderListing listing;
-    scan.walk_sink().folder_listed("/r", listing);
+    scan.walk_sink().folder_listed(walked("/r"), listing);
     for (const char* name : {"a", "A", "b", "B", "c:"})
-        scan.walk_sink().add_entry(std::string("/r/d/") + name);
-    scan.walk_sink().folder_listed("/r/d", listing);
+        scan.walk_sink().add_entry(walked("/r/d/") + name);
+    scan.walk_sink().folder_listed(walked("/r/d"), listing);
     scan.finish();
-    EXPECT_EQ(sink.entries, std::vector<std::string>{"/r/d/c: invalid_character"});
-    EXPECT_EQ(sink.unchecked, std::vector<std::string>{"/r/d"});
+    EXPECT_EQ(sink.entries, std::vector<std::string>{walked("/r/d/c: invalid_character")});
+    EXPECT_EQ(sink.unchecked, std::vector<std::string>{walked("/r/d")});
 }
 
 TEST(ScanReport, TellsHowTheScanEnded) {
