@@ -1,26 +1,26 @@
-// Why a scan lists an entry: short codes that CSV and JSON carry and scripts
-// match on, so they never change once given. A new reason is a row here and
-// in reason_code.
+// Why a scan lists an entry: a rule it breaks (scan/rules/rule_list.h gives
+// each rule's place) or the walk's failing to read it. The codes are what
+// CSV and JSON carry and scripts match on.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 namespace kestrafin::scan {
 
-enum class Reason : std::uint8_t {
-    path_length,               // the entry's path is longer than a rule allows
-    folder_length,             // the path of the folder holding it is
-    name_length,               // its name alone is
-    reserved_name,             // a name the destination keeps for itself
-    invalid_character,         // a character the destination refuses in names
-    trailing_space_or_period,  // a name ending in a character the destination drops
-    leading_space,             // a name starting with a space
-    collision,                 // equal to another name of its folder at the destination
-    unreadable,                // a folder the walk could not read; stays last
+// A rule's place in the list of rules.
+class Reason {
+  public:
+    constexpr explicit Reason(std::size_t index) : index_(static_cast<std::uint8_t>(index)) {}
+    constexpr std::size_t index() const { return index_; }
+    constexpr bool operator==(const Reason&) const = default;
+
+  private:
+    std::uint8_t index_;
 };
-inline constexpr std::size_t kReasonCount = static_cast<std::size_t>(Reason::unreadable) + 1;
+inline constexpr std::size_t kMostReasons = 16;
 
 // The code of `reason` as written in CSV, JSON and the summary.
 std::string_view reason_code(Reason reason);
@@ -34,18 +34,19 @@ class Reasons {
     bool any() const { return bits_ != 0; }
     bool operator==(const Reasons&) const = default;
 
-    // Calls `visit` with each reason held, in the order of the enumeration.
+    // Calls `visit` with each reason held, in the order of the rules.
     template <typename Visit>
     void each(Visit visit) const {
-        for (std::size_t index = 0; index < kReasonCount; ++index)
-            if (has(static_cast<Reason>(index))) visit(static_cast<Reason>(index));
+        for (unsigned bits = bits_; bits != 0; bits &= bits - 1)
+            visit(Reason(static_cast<std::size_t>(std::countr_zero(bits))));
     }
 
   private:
     static std::uint16_t bit(Reason reason) {
-        return static_cast<std::uint16_t>(1u << static_cast<unsigned>(reason));
+        return static_cast<std::uint16_t>(1u << reason.index());
     }
     std::uint16_t bits_ = 0;
 };
+static_assert(kMostReasons <= 16, "the bits of Reasons");
 
 }  // namespace kestrafin::scan

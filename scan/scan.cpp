@@ -9,8 +9,9 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/path_rules.h"
+#include "scan/rules/chosen_rules.h"
 #include "scan/rules/exclusions.h"
-#include "scan/rules/name_collisions.h"
+#include "scan/rules/rule_list.h"
 #include "search/folder_listing.h"
 #include "search/path_text.h"
 
@@ -18,12 +19,15 @@ namespace kestrafin::scan {
 
 namespace {
 
+constexpr Reason kFolderLength = reason_of(kFolderLengthRule);
+constexpr Reason kPathLength = reason_of(kPathLengthRule);
+
 // The length rules a folder's own path of `units` breaks.
 Reasons own_length_reasons(const LengthRules& rules, std::size_t units) {
     const Verdict verdict = judge(rules, {.folder = units, .path = units});
     Reasons reasons;
-    if (verdict.by_folder) reasons.add(Reason::folder_length);
-    if (verdict.by_file) reasons.add(Reason::path_length);
+    if (verdict.by_folder) reasons.add(kFolderLength);
+    if (verdict.by_file) reasons.add(kPathLength);
     return reasons;
 }
 
@@ -138,9 +142,8 @@ class Scan::Judge : public search::SearchSink {
     // length reasons, until their own listing comes: one entry each.
     std::unordered_set<std::string> listed_by_name_;
     std::string scratch_path_;
-    NameCollisions collisions_;
     std::vector<std::string_view> names_listed_;  // kept for their memory
-    std::vector<bool> colliding_;
+    std::vector<Reasons> together_;               // what each breaks with the others
     std::optional<search::LeftOutFile> own_file_;
 };
 
@@ -149,8 +152,8 @@ void Scan::Judge::add_entry(std::string_view entry_text) {
     const Verdict verdict =
         judges_every_file_ ? judge(rules_, lengths) : Verdict{.by_folder = true};
     Reasons reasons;
-    if (verdict.by_folder) reasons.add(Reason::folder_length);
-    if (verdict.by_file) reasons.add(Reason::path_length);
+    if (verdict.by_folder) reasons.add(kFolderLength);
+    if (verdict.by_file) reasons.add(kPathLength);
     if (!names_.any()) {
         settle_file(entry_text, lengths, reasons);
         return;
@@ -223,7 +226,7 @@ void Scan::Judge::folder_listed(std::string_view directory, const search::Folder
             .substr(file.offset + slashed_size, file.length - slashed_size);
     };
     const bool holds_files = !held_.empty() || holding_stopped_;
-    const bool collisions = names_.collisions() && !holding_stopped_;
+    const bool compared = names_.compares_names() && !holding_stopped_;
     holding_stopped_ = false;
     // Folders the walk left unentered (links to another machine, say) are
     // moved with the rest all the same.
@@ -235,20 +238,19 @@ void Scan::Judge::folder_listed(std::string_view directory, const search::Folder
             with_declined.push_back(declined.name);
         folders = &with_declined;
     }
-    if (collisions) {
+    if (compared) {
         names_listed_.clear();
         for (const HeldFile& file : held_) names_listed_.push_back(held_name(file));
         for (const search::ListedName& subfolder : *folders)
             names_listed_.push_back(listing.name_of(subfolder));
-        colliding_.assign(names_listed_.size(), false);
-        for (const platform::NameComparison comparison : names_.collision_comparisons())
-            collisions_.find(names_listed_, comparison, colliding_);
+        together_.assign(names_listed_.size(), Reasons());
+        names_.judge_folder(names_listed_, together_);
     }
     std::size_t at = 0;
     for (const HeldFile& file : held_) {
         Reasons reasons = file.reasons;
         reasons.add(names_.judge(held_name(file), false));
-        if (collisions && colliding_[at]) reasons.add(Reason::collision);
+        if (compared) reasons.add(together_[at]);
         ++at;
         settle_file(held_path(file), file.lengths, reasons);
     }
@@ -262,7 +264,7 @@ void Scan::Judge::folder_listed(std::string_view directory, const search::Folder
     for (const search::ListedName& subfolder : *folders) {
         const std::string_view name = listing.name_of(subfolder);
         Reasons reasons = names_.judge(name, in_root);
-        if (collisions && colliding_[at]) reasons.add(Reason::collision);
+        if (compared) reasons.add(together_[at]);
         ++at;
         if (!reasons.any()) continue;
         path_of(name);
@@ -307,7 +309,7 @@ void Scan::Judge::folder_unreadable(std::string_view directory, int error) {
     // An entry too, so that a partial scan never reads as complete.
     const std::string reason = platform::error_text({error, std::system_category()});
     Reasons unreadable;
-    unreadable.add(Reason::unreadable);
+    unreadable.add(kUnreadable);
     const std::string target =
         measure_.has_target() ? measure_.target_path(directory) : std::string();
     sink_.folder_unreadable({.path = directory,

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "platform/path_rules.h"
+#include "scan/rules/chosen_rules.h"
 #include "scan/rules/exclusions.h"
 #include "search/searchfiles.h"
 
@@ -129,8 +130,7 @@ void apply_limit(const std::string& preset, LengthRules& rules) {
         preset == "windows" || preset == "sharepoint" ? find_check_profile(preset) : nullptr;
     if (profile == nullptr)
         throw std::invalid_argument("--limit takes windows or sharepoint, not '" + preset + "'");
-    rules.file_longer_than = profile->path_longer_than;
-    rules.folder_longer_than = profile->folder_longer_than;
+    set_length_rules(rules, *profile);
 }
 
 const CheckProfile* parse_check(const std::string& name) {
@@ -139,11 +139,6 @@ const CheckProfile* parse_check(const std::string& name) {
         throw std::invalid_argument("--check takes windows, sharepoint or onedrive, not '" + name +
                                     "'");
     return profile;
-}
-
-// An entry breaks a length rule when it breaks it under any profile or option.
-void merge(std::optional<std::size_t>& rule, std::optional<std::size_t> profile_rule) {
-    if (profile_rule) rule = std::min(rule.value_or(*profile_rule), *profile_rule);
 }
 
 OutputFormat parse_format(const std::string& text) {
@@ -255,10 +250,8 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
         }
     }
     options.request.root = root.value_or(std::string(platform::kDefaultRoot));
-    for (const CheckProfile* profile : options.request.checks) {
-        merge(options.request.rules.file_longer_than, profile->path_longer_than);
-        merge(options.request.rules.folder_longer_than, profile->folder_longer_than);
-    }
+    // An entry breaks a length rule when it breaks it under any profile or option.
+    merge_length_rules(options.request.rules, options.request.checks);
     refuse_conflicts(options);
     const Exclusions refuses_empty_patterns(options.request.excludes);
     return options;

@@ -5,11 +5,15 @@
 
 #include "platform/path_rules.h"
 #include "platform/process.h"
+#include "scan/rules/rule_list.h"
 #include "scan/sinks/terminal_quote.h"
 
 namespace kestrafin::scan {
 
 namespace {
+
+constexpr Reason kFolderLength = reason_of(kFolderLengthRule);
+constexpr Reason kPathLength = reason_of(kPathLengthRule);
 
 std::string figure_line(std::string_view label, std::size_t value) {
     return std::string(label) + ": " + std::to_string(value) + "\n";
@@ -53,14 +57,14 @@ bool lies_in(std::string_view folder, std::string_view above) {
 void ScanSummary::entry_listed(Reasons reasons, const EntryLengths& lengths,
                                std::string_view folder) {
     ++listed_;
-    listed_by_folder_ += reasons.has(Reason::folder_length);
-    listed_by_file_ += reasons.has(Reason::path_length);
-    reasons.each([&](Reason reason) { ++by_reason_[static_cast<std::size_t>(reason)]; });
+    listed_by_folder_ += reasons.has(kFolderLength);
+    listed_by_file_ += reasons.has(kPathLength);
+    reasons.each([&](Reason reason) { ++by_reason_[reason.index()]; });
 
     std::size_t excess = 0;
-    if (reasons.has(Reason::path_length) && rules_.file_longer_than)
+    if (reasons.has(kPathLength) && rules_.file_longer_than)
         excess = lengths.path - *rules_.file_longer_than;
-    if (reasons.has(Reason::folder_length) && rules_.folder_longer_than)
+    if (reasons.has(kFolderLength) && rules_.folder_longer_than)
         excess = std::max(excess, lengths.folder - *rules_.folder_longer_than);
     if (excess == 0 || folder.size() < slashed_root_.size()) return;
     // A shorter name of any folder from the root down to this one shortens
@@ -143,10 +147,10 @@ std::string ScanSummary::render(std::size_t folders_read, std::size_t folders_un
     if (collisions_unchecked_ > 0)
         text += figure_line("folders too large to check for collisions", collisions_unchecked_);
     text += "entries per reason:\n";
-    for (std::size_t reason = 0; reason < kReasonCount; ++reason)
+    for (std::size_t reason = 0; reason < kMostReasons; ++reason)
         if (by_reason_[reason] > 0)
-            text += figure_line("  " + std::string(reason_code(static_cast<Reason>(reason))),
-                                by_reason_[reason]);
+            text +=
+                figure_line("  " + std::string(reason_code(Reason(reason))), by_reason_[reason]);
 
     text +=
         "folders with the most entries past a length rule below them (entries, units "
@@ -189,9 +193,8 @@ void SummaryOutput::file_seen(const Entry& file) {
 void SummaryOutput::entry(const Entry& entry) {
     // An entry counts in the folder it lies in; a folder past a length rule
     // by its own path counts as one to act on itself.
-    const bool own_path =
-        entry.kind != EntryKind::file &&
-        (entry.reasons.has(Reason::folder_length) || entry.reasons.has(Reason::path_length));
+    const bool own_path = entry.kind != EntryKind::file &&
+                          (entry.reasons.has(kFolderLength) || entry.reasons.has(kPathLength));
     const std::size_t folder_end = entry.path.rfind(platform::kPathSeparator);
     const std::string_view folder = own_path || folder_end == std::string_view::npos
                                         ? entry.path

@@ -73,7 +73,7 @@ class ScanSummary {
     std::size_t listed_by_folder_ = 0;
     std::size_t listed_by_file_ = 0;
     std::size_t collisions_unchecked_ = 0;
-    std::size_t by_reason_[kReasonCount] = {};
+    std::size_t by_reason_[kMostReasons] = {};
     std::string slashed_root_;
     // The folders from the root down to the folder of the last entry past a
     // length rule. Each is the start of the deepest one's path, so a deep

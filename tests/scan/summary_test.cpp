@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "platform/path_rules.h"
+#include "scan/rules/rule_list.h"
 
 using namespace kestrafin::scan;
 
@@ -68,9 +69,9 @@ TEST(ScanSummary, NamesTheFoldersWithMostEntriesPastALengthRuleAndWhatEachMustLo
     };
     ScanSummary summary({.folder_longer_than = 100, .file_longer_than = 120}, walked("/r/"));
     Reasons folder_rule, path_rule, name_rule;
-    folder_rule.add(Reason::folder_length);
-    path_rule.add(Reason::path_length);
-    name_rule.add(Reason::reserved_name);
+    folder_rule.add(reason_of(kFolderLengthRule));
+    path_rule.add(reason_of(kPathLengthRule));
+    name_rule.add(reason_of(kReservedNameRule));
     // Depth first, as the walk lists them.
     summary.entry_listed(path_rule, {.folder = 90, .path = 125}, walked("/r/a"));
     summary.entry_listed(folder_rule, {.folder = 103, .path = 110}, walked("/r/a/b"));
@@ -104,7 +105,7 @@ TEST(ScanSummary, ADeepTreeKeepsOnePathNotOnePerLevel) {
     ScanSummary summary({.folder_longer_than = 0, .file_longer_than = std::nullopt},
                         "r" + separator);
     Reasons folder_rule;
-    folder_rule.add(Reason::folder_length);
+    folder_rule.add(reason_of(kFolderLengthRule));
     std::string folder = "r";
     for (int level = 0; level < 2000; ++level) {
         folder += separator + "folder";

@@ -1,9 +1,12 @@
-// The name rules of each --check profile at their boundaries.
-#include "scan/rules/check_profiles.h"
-
+// The name rules of each --check profile at their boundaries, each name on
+// its own and a folder's names together.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "scan/rules/chosen_rules.h"
+#include "scan/rules/rule_list.h"
 
 using namespace kestrafin::scan;
 
@@ -101,6 +104,7 @@ class ProfileNames : public ::testing::TestWithParam<NameCase> {};
 TEST_P(ProfileNames, EachProfileFindsWhatItsDestinationRefuses) {
     const NameCase& one = GetParam();
     const char* expected[] = {one.windows, one.sharepoint, one.onedrive};
+    static_assert(std::size(expected) == kCheckProfiles.size());
     for (std::size_t at = 0; at < kCheckProfiles.size(); ++at) {
         const CheckProfile* profile = &kCheckProfiles[at];
         EXPECT_EQ(codes(NameRules({&profile, 1}).judge(one.name, one.folder_in_root)), expected[at])
@@ -114,4 +118,58 @@ TEST(ProfileNames, ProfilesTogetherBreakWhatAnyOfThemBreaks) {
     const CheckProfile* both[] = {find_check_profile("windows"), find_check_profile("sharepoint")};
     EXPECT_EQ(codes(NameRules(both).judge(" a.", false)), "trailing_space_or_period leading_space");
     EXPECT_EQ(find_check_profile("mac"), nullptr);
+}
+
+namespace {
+
+struct FolderCase {
+    std::vector<std::string_view> names;  // of one folder
+    // Per profile, the reasons of each name that the names together give.
+    std::vector<const char*> windows;
+    std::vector<const char*> sharepoint;
+    std::vector<const char*> onedrive;
+};
+
+const FolderCase kFolders[] = {
+    {{"Report.docx", "report.DOCX", "notes"},
+     {"collision", "collision", ""},
+     {"collision", "collision", ""},
+     {"collision", "collision", ""}},
+    // Composed and decomposed: NTFS keeps both side by side, the service does not.
+    {{"Caf\xC3\xA9", "Cafe\xCC\x81"},
+     {"", ""},
+     {"collision", "collision"},
+     {"collision", "collision"}},
+    {{"a", "b", "c"}, {"", "", ""}, {"", "", ""}, {"", "", ""}},
+};
+
+}  // namespace
+
+TEST(ProfileFolderNames, EachProfileComparesNamesAsItsDestinationDoes) {
+    for (const FolderCase& folder : kFolders) {
+        const std::vector<const char*>* expected[] = {&folder.windows, &folder.sharepoint,
+                                                      &folder.onedrive};
+        for (std::size_t at = 0; at < kCheckProfiles.size(); ++at) {
+            const CheckProfile* profile = &kCheckProfiles[at];
+            NameRules rules({&profile, 1});
+            EXPECT_TRUE(rules.compares_names()) << profile->name;
+            std::vector<Reasons> reasons(folder.names.size());
+            rules.judge_folder(folder.names, reasons);
+            std::vector<std::string> found;
+            for (const Reasons& one : reasons) found.push_back(codes(one));
+            EXPECT_EQ(found, std::vector<std::string>(expected[at]->begin(), expected[at]->end()))
+                << profile->name << " " << folder.names[0];
+        }
+    }
+}
+
+TEST(CheckRules, KeepTheCodesAndTheirOrderThatScriptsRead) {
+    std::vector<std::string> found;
+    for (const Rule* rule : kRules) found.emplace_back(reason_code(reason_of(*rule)));
+    found.emplace_back(reason_code(kUnreadable));
+    EXPECT_EQ(found, (std::vector<std::string>{"path_length", "folder_length", "name_length",
+                                               "reserved_name", "invalid_character",
+                                               "trailing_space_or_period", "leading_space",
+                                               "collision", "unreadable"}))
+        << "a new rule goes after the last, before unreadable";
 }
