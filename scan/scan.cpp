@@ -1,6 +1,7 @@
 #include "scan/scan.h"
 
 #include <new>
+#include <span>
 #include <string>
 #include <system_error>
 #include <unordered_set>
@@ -12,8 +13,8 @@
 #include "scan/rules/chosen_rules.h"
 #include "scan/rules/exclusions.h"
 #include "scan/rules/rule_list.h"
-#include "search/folder_listing.h"
 #include "search/path_text.h"
+#include "search/walk_visitor.h"
 
 namespace kestrafin::scan {
 
@@ -48,7 +49,7 @@ bool rules_need_every_file(const ScanRequest& request) {
 // length rules are decided here; otherwise the walk has applied the folder
 // rule itself. With name rules, the files of the folder being read wait for
 // its listing, which tells whether their names collide.
-class Scan::Judge : public search::SearchSink {
+class Scan::Judge : public search::WalkVisitor {
   public:
     Judge(const ScanRequest& request, Sink& sink, ScanReport& report, const std::atomic<bool>* stop,
           std::size_t most_held_bytes)
@@ -78,19 +79,26 @@ class Scan::Judge : public search::SearchSink {
                 .leave_out = own_file_};
     }
 
-    void add_entry(std::string_view entry_text) override;
-    void folder_listed(std::string_view directory, const search::FolderListing& listing) override;
-    void folder_unreadable(std::string_view directory, int error) override;
-    void folder_not_entered(std::string_view directory, search::NotEntered reason) override {
-        report_.folder_not_entered(reason);
-        sink_.folder_not_entered(directory, reason, report_);
-    }
-    void folder_done(std::string_view directory) override {
-        report_.folder_done();
-        sink_.folder_done(directory, report_);
-    }
-    bool should_stop() override {
-        return stop_ != nullptr && stop_->load(std::memory_order_relaxed);
+    search::Answer visit(const search::WalkEvent& event) override {
+        using Kind = search::WalkEventKind;
+        switch (event.kind) {
+            case Kind::file:
+                add_entry(event.path);
+                break;
+            case Kind::folder_entered:
+                folder_listed(event.path, event.names);
+                break;
+            case Kind::folder_done:
+                folder_done(event.path);
+                break;
+            case Kind::folder_not_read:
+                folder_unreadable(event.path, event.error);
+                break;
+            case Kind::folder_not_entered:
+                folder_not_entered(event.path, event.reason);
+                break;
+        }
+        return should_stop() ? search::Answer::stop : search::Answer::go_on;
     }
 
     // Every folder the walk enters is listed; files held past the walk's end
@@ -102,6 +110,19 @@ class Scan::Judge : public search::SearchSink {
     }
 
   private:
+    void add_entry(std::string_view entry_text);
+    void folder_listed(std::string_view directory, const search::FolderNames& listing);
+    void folder_unreadable(std::string_view directory, int error);
+    void folder_not_entered(std::string_view directory, search::NotEntered reason) {
+        report_.folder_not_entered(reason);
+        sink_.folder_not_entered(directory, reason, report_);
+    }
+    void folder_done(std::string_view directory) {
+        report_.folder_done();
+        sink_.folder_done(directory, report_);
+    }
+    bool should_stop() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
+
     struct HeldFile {
         std::size_t offset;
         std::size_t length;
@@ -206,7 +227,7 @@ void Scan::Judge::settle_file(std::string_view entry_text, const EntryLengths& l
     if (reasons.any()) list(file);
 }
 
-void Scan::Judge::folder_listed(std::string_view directory, const search::FolderListing& listing) {
+void Scan::Judge::folder_listed(std::string_view directory, const search::FolderNames& listing) {
     // Called for every folder: a path below it is made only when one is used.
     const bool has_separator = !directory.empty() && directory.back() == platform::kPathSeparator;
     const std::size_t slashed_size = directory.size() + (has_separator ? 0 : 1);
@@ -215,10 +236,10 @@ void Scan::Judge::folder_listed(std::string_view directory, const search::Folder
         if (!has_separator) scratch_path_.push_back(platform::kPathSeparator);
         return scratch_path_.append(name);
     };
-    for (const search::ListedName& excluded : listing.excluded) {
+    for (const search::NamedEntry& excluded : listing.excluded) {
         const bool folder = excluded.kind == platform::EntryKind::folder ||
                             excluded.kind == platform::EntryKind::link_to_folder;
-        sink_.left_out(path_of(listing.name_of(excluded)), folder);
+        sink_.left_out(path_of(excluded.name), folder);
     }
     if (!names_.any()) return;
     const auto held_name = [&](const HeldFile& file) {
@@ -230,19 +251,18 @@ void Scan::Judge::folder_listed(std::string_view directory, const search::Folder
     holding_stopped_ = false;
     // Folders the walk left unentered (links to another machine, say) are
     // moved with the rest all the same.
-    const std::vector<search::ListedName>* folders = &listing.subfolders;
-    std::vector<search::ListedName> with_declined;
+    std::span<const search::NamedEntry> folders = listing.subfolders;
+    std::vector<search::NamedEntry> with_declined;
     if (!listing.declined.empty()) {
-        with_declined = listing.subfolders;
-        for (const search::DeclinedName& declined : listing.declined)
-            with_declined.push_back(declined.name);
-        folders = &with_declined;
+        with_declined.assign(listing.subfolders.begin(), listing.subfolders.end());
+        for (const search::DeclinedEntry& declined : listing.declined)
+            with_declined.push_back({declined.name, declined.kind});
+        folders = with_declined;
     }
     if (compared) {
         names_listed_.clear();
         for (const HeldFile& file : held_) names_listed_.push_back(held_name(file));
-        for (const search::ListedName& subfolder : *folders)
-            names_listed_.push_back(listing.name_of(subfolder));
+        for (const search::NamedEntry& subfolder : folders) names_listed_.push_back(subfolder.name);
         together_.assign(names_listed_.size(), Reasons());
         names_.judge_folder(names_listed_, together_);
     }
@@ -261,8 +281,8 @@ void Scan::Judge::folder_listed(std::string_view directory, const search::Folder
         !listed_by_name_.empty() && listed_by_name_.erase(std::string(directory)) > 0;
     if (!in_root && !holds_files && !listed_by_name) list_folder_by_length(directory);
     // A folder that breaks a name rule is one entry, whatever lies below it.
-    for (const search::ListedName& subfolder : *folders) {
-        const std::string_view name = listing.name_of(subfolder);
+    for (const search::NamedEntry& subfolder : folders) {
+        const std::string_view name = subfolder.name;
         Reasons reasons = names_.judge(name, in_root);
         if (compared) reasons.add(together_[at]);
         ++at;
@@ -332,7 +352,7 @@ Scan::Scan(const ScanRequest& request, Sink& sink, const std::atomic<bool>* stop
 
 Scan::~Scan() = default;
 
-search::SearchSink& Scan::walk_sink() {
+search::WalkVisitor& Scan::walk_visitor() {
     return *judge_;
 }
 

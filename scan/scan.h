@@ -37,8 +37,9 @@ class Scan {
     void run();
 
     // For a caller that plays the walk itself (tests of the programs): the
-    // sink the walk calls, and the options it walks with.
-    search::SearchSink& walk_sink();
+    // visitor the walk tells, and the options it walks with. The visitor
+    // answers stop once `stop` is set, and go_on otherwise.
+    search::WalkVisitor& walk_visitor();
     search::SearchOptions walk_options() const;
     // Hands on what still waits for its folder's listing, and dates the
     // report; once, however often it is called. run() calls it.

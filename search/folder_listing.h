@@ -13,19 +13,10 @@
 
 #include "platform/folders.h"
 #include "search/declined_folders.h"
+#include "search/name_exclusion.h"
 #include "search/read_allowance.h"
 
 namespace kestrafin::search {
-
-// Names a walk leaves out, chosen by its caller. Asked from any thread at once.
-class NameExclusion {
-  public:
-    virtual ~NameExclusion() = default;
-    // True when the entry `name` of the folder whose path below the walk's
-    // root is `folder_below_root` (empty for the root itself; host
-    // separators, none at either end) is left out.
-    virtual bool excludes(std::string_view folder_below_root, std::string_view name) const = 0;
-};
 
 // A name kept in a listing: its place in FolderListing::names and its kind.
 struct ListedName {

@@ -86,14 +86,13 @@ struct Frame {
 // the descent from then on.
 class Walker : private ReadAhead::Reader {
   public:
-    Walker(SearchSink& sink, const SearchOptions& options, const WalkSeams& seams,
+    Walker(WalkVisitor& visitor, const SearchOptions& options, const WalkSeams& seams,
            const ReaderPlan& plan)
-        : sink_(sink),
-          options_(options),
+        : options_(options),
           seams_(seams),
           plan_(plan),
           budget_(options.open_folders),
-          rules_(sink, options) {
+          rules_(visitor, options) {
         path_.reserve(4096);
         rules_.leave_out(options.leave_out);
     }
@@ -104,7 +103,7 @@ class Walker : private ReadAhead::Reader {
         std::error_code error;
         Folder folder = Folder::open(path_, error);
         if (!folder.is_open()) {
-            sink_.folder_unreadable(root, error.value());
+            rules_.not_read(root, error.value());
             return;
         }
         if (plan_.readers > 0) folder.look_up_at_once(kLookupsAtOnce, lookup_helpers_);
@@ -120,7 +119,7 @@ class Walker : private ReadAhead::Reader {
         push(0);
         while (depth_ > 0) {
             if (read_ahead_ == nullptr && time_to_read_ahead()) start_reading_ahead();
-            if (stopped()) break;
+            if (rules_.stopped()) break;
             Frame& top = frames_[depth_ - 1];
             if (top.next_subfolder == top.listing.subfolders.size()) {
                 pop();
@@ -146,8 +145,9 @@ class Walker : private ReadAhead::Reader {
 
     // Reads the folder just opened for the frame at `depth`, applies the walk's
     // rules to it and hands on its files as they are read, so that no folder
-    // is held whole. False when it is not to be walked further. `read` timed
-    // its open, to tell whether the walk's reads wait.
+    // is held whole. False when it is not to be walked further: not
+    // admitted, pruned, or the walk is to stop. `read` timed its open, to
+    // tell whether the walk's reads wait.
     bool take_folder(Folder folder, std::size_t depth, const ListingRequest& request,
                      const ReadWaits::Read& read) {
         Frame& frame = frames_[depth];
@@ -159,13 +159,17 @@ class Walker : private ReadAhead::Reader {
         ReadAllowance unbounded;
         read_folder_names(folder, request, frame.listing, unbounded,
                           [&](std::string_view name, EntryKind) {
-                              rules_.hand_on_file(name, path_, frame.slashed_length);
-                              return true;
+                              return rules_.hand_on_file(name, path_, frame.slashed_length);
                           });
         // Timed to the end: on a cold disk reading the names waits most, more
         // than opening the folder does.
         waits_.finish(read);
+        if (rules_.stopped()) return false;
         rules_.folder_read(frame.listing, directory_of(depth));
+        if (rules_.take_pruned() || rules_.stopped()) {
+            ++folders_taken_;
+            return false;
+        }
         if (read_ahead_)
             frame.shared->set(std::make_shared<const Folder>(std::move(folder)));
         else
@@ -195,15 +199,16 @@ class Walker : private ReadAhead::Reader {
         frame.identity = frame.listing.identity;
         if (!rules_.admit(frame.listing, frame.route, directory_of(depth))) return false;
         rules_.hand_on_files(frame.listing, path_, frame.slashed_length);
+        if (rules_.stopped()) return false;
         rules_.folder_read(frame.listing, directory_of(depth));
         ++folders_taken_;
-        return true;
+        return !rules_.take_pruned() && !rules_.stopped();
     }
 
     // Enters subfolder `index` of the folder at `parent_depth`: takes what a
     // reader read of it, or opens and reads it on the spot. It joins the
     // descent when the rules admit it and it has subfolders; otherwise, or
-    // when it cannot be opened (told to the sink), it is let go at once.
+    // when it cannot be opened (told to the visitor), it is let go at once.
     void descend_into(std::size_t parent_depth, std::size_t index) {
         const ListedName subfolder = frames_[parent_depth].listing.subfolders[index];
         const bool through_link = subfolder.kind == EntryKind::link_to_folder;
@@ -322,7 +327,7 @@ class Walker : private ReadAhead::Reader {
                 reopened.close();
             }
             if (!reopened.is_open()) {
-                sink_.folder_unreadable(directory_of(depth), error.value());
+                rules_.not_read(directory_of(depth), error.value());
                 target.next_subfolder = target.listing.subfolders.size();
                 return nullptr;
             }
@@ -465,12 +470,6 @@ class Walker : private ReadAhead::Reader {
         return reached_through_links_.insert(identity).second;
     }
 
-    bool stopped() {
-        if (!stop_) stop_ = sink_.should_stop();
-        return stop_;
-    }
-
-    SearchSink& sink_;
     const SearchOptions& options_;
     const WalkSeams& seams_;
     const ReaderPlan plan_;
@@ -485,7 +484,6 @@ class Walker : private ReadAhead::Reader {
     std::size_t depth_ = 0;
     ReadWaits waits_;                // the walk's own reads, until readers start
     std::size_t folders_taken_ = 0;  // for seams_.read_ahead_after_folders
-    bool stop_ = false;
     std::mutex reached_through_links_mutex_;
     std::unordered_set<platform::FolderIdentity, FolderIdentityHash> reached_through_links_;
     std::unique_ptr<ReadAhead> read_ahead_;  // ends its readers before the frames go
@@ -493,11 +491,11 @@ class Walker : private ReadAhead::Reader {
 
 }  // namespace
 
-void searchfiles(std::string_view directory, SearchSink& sink, const SearchOptions& options) {
-    searchfiles(directory, sink, options, WalkSeams{});
+void searchfiles(std::string_view directory, WalkVisitor& visitor, const SearchOptions& options) {
+    searchfiles(directory, visitor, options, WalkSeams{});
 }
 
-void searchfiles(std::string_view directory, SearchSink& sink, const SearchOptions& options,
+void searchfiles(std::string_view directory, WalkVisitor& visitor, const SearchOptions& options,
                  const WalkSeams& seams) {
     // A process allowed few handles keeps fewer folders open: the descent
     // takes at most half of the handles left, and readers take of the rest
@@ -512,7 +510,7 @@ void searchfiles(std::string_view directory, SearchSink& sink, const SearchOptio
     if (plan.readers > 0)
         platform::make_room_for_handles(held + fitted.open_folders + plan.handles +
                                         kHandlesForTheProgram);
-    Walker walker(sink, fitted, seams, plan);
+    Walker walker(visitor, fitted, seams, plan);
     walker.walk(directory);
 }
 

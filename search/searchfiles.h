@@ -4,7 +4,7 @@
 //
 // One walk (searchfiles.cpp) does it all on the caller's thread: it keeps the
 // descent as a stack of frames, applies the walk's rules (walk_rules.h) to
-// each folder and tells the sink. It reads each folder itself
+// each folder and tells the visitor (walk_visitor.h). It reads each folder itself
 // (folder_listing.h) or, once reader threads run, takes what the read-ahead
 // (read_ahead.h) read of it below the descent; what is listed is the same
 // either way, only the speed differs. How many readers work at once follows
@@ -21,6 +21,8 @@
 
 #include "platform/folders.h"
 #include "search/declined_folders.h"
+#include "search/name_exclusion.h"
+#include "search/walk_visitor.h"
 
 namespace kestrafin::search {
 
@@ -37,46 +39,18 @@ inline constexpr std::size_t kHandlesMostPerThread = 3;
 // shows no path the walk is inside.
 inline constexpr std::size_t kMostLinksWithoutIdentity = 8;
 
-struct FolderListing;
-class NameExclusion;
-
-// Receives what the walk finds, in the walk's order. Texts passed in are valid
-// only during the call.
-class SearchSink {
-  public:
-    virtual ~SearchSink() = default;
-    // The full path of one file of a qualifying folder.
-    virtual void add_entry(std::string_view entry_text) = 0;
-    // A folder the walk has entered, once all its names are read and its
-    // files handed on: `directory` names it as folder_done does, `listing`
-    // holds its subfolders with their kinds (its files only when a reader
-    // read it ahead, so a sink does not count on them). For sinks that judge the names
-    // of a folder against each other, or folders by their name.
-    virtual void folder_listed(std::string_view /*directory*/, const FolderListing& /*listing*/) {}
-    // A folder whose names could not be read, or could be read only in part,
-    // or whose identity could not be learned (it is walked all the same), or
-    // an entry whose kind could not be learned (`error` is the host's error
-    // number). The walk goes on without it.
-    virtual void folder_unreadable(std::string_view /*directory*/, int /*error*/) {}
-    // A folder the walk does not enter, and why (declined_folders.h): a loop,
-    // a folder already walked through a link, a kernel file system (entered
-    // all the same, unread, when other file systems are mounted below it),
-    // the user's safety, the options' choice or the host's own.
-    virtual void folder_not_entered(std::string_view /*directory*/, NotEntered /*reason*/) {}
-    // One folder has been read; for progress reports.
-    virtual void folder_done(std::string_view /*directory*/) {}
-    // Asked after each folder; true ends the walk early.
-    virtual bool should_stop() { return false; }
-};
-
 // A file named `name` in the folder `folder`.
 struct LeftOutFile {
     platform::FolderIdentity folder;
     std::string name;
 };
 
+// How the walk traverses. Of what its caller judges it knows only which
+// folders' files to hand on (longer_than, every_file); the rest says what it
+// must not open or hand on.
 struct SearchOptions {
-    // A folder qualifies when its path is longer than this many UTF-16 code units.
+    // The files of a folder are handed on when its path is longer than this
+    // many UTF-16 code units; the names of others are not even kept.
     std::size_t longer_than = kDefaultLongerThan;
     // Hands on every file of every folder, whatever the length of its path;
     // for callers that judge each file by rules of their own.
@@ -124,9 +98,10 @@ struct SearchOptions {
 // links lead to it; a folder the host marks as its own is not entered when
 // the host refuses to open it; nor is a link to another machine than the
 // root's, an offline folder, or what the options leave out (links, other
-// volumes). Each of these is reported to the sink. The sink is called on the calling thread
-// alone, whatever the thread count; every reader has ended when this returns,
-// at the walk's end or once the sink asked to stop.
-void searchfiles(std::string_view directory, SearchSink& sink, const SearchOptions& options = {});
+// volumes). Each of these is told to the visitor. The visitor is called on
+// the calling thread alone, whatever the thread count; every reader has ended
+// when this returns, at the walk's end or once the visitor answered stop.
+void searchfiles(std::string_view directory, WalkVisitor& visitor,
+                 const SearchOptions& options = {});
 
 }  // namespace kestrafin::search

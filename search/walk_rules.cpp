@@ -16,12 +16,12 @@ bool WalkRules::admit(const FolderListing& listing, const FolderRoute& route,
     admitted_any_ = true;
     if (root_volume_ && listing.identity.known()) {
         if (listing.identity.volume != *root_volume_) {
-            sink_.folder_not_entered(directory, NotEntered::other_volume);
+            not_entered(directory, NotEntered::other_volume);
             return false;
         }
     }
     if (listing.on_kernel_file_system) {
-        sink_.folder_not_entered(directory, NotEntered::kernel_file_system);
+        not_entered(directory, NotEntered::kernel_file_system);
         // Entered only on the way to mounts of other file systems below it.
         return !listing.subfolders.empty();
     }
@@ -31,15 +31,15 @@ bool WalkRules::admit(const FolderListing& listing, const FolderRoute& route,
     // only links and mounts lead back up.
     const bool may_lead_back = route.entered_through_link || listing.mount_root;
     if (may_lead_back && descent_.contains(listing.identity)) {
-        sink_.folder_not_entered(directory, NotEntered::cycle);
+        not_entered(directory, NotEntered::cycle);
         return false;
     }
     if (needs_names_to_admit(listing, route) && repeats_a_folder_of_the_descent(listing)) {
-        sink_.folder_not_entered(directory, NotEntered::cycle);
+        not_entered(directory, NotEntered::cycle);
         return false;
     }
     if (route.below_link && !admit_below_link(listing.identity, may_lead_back, directory)) {
-        sink_.folder_not_entered(directory, NotEntered::link_web);
+        not_entered(directory, NotEntered::link_web);
         return false;
     }
     leaving_out_here_ = left_out_ && left_out_->folder == listing.identity;
@@ -122,11 +122,11 @@ bool WalkRules::admit_without_identity(const FolderListing& listing, const Folde
     if (!listing.resolved_path.empty() &&
         std::find(descent_paths_.begin(), descent_paths_.end(), listing.resolved_path) !=
             descent_paths_.end()) {
-        sink_.folder_not_entered(directory, NotEntered::path_cycle);
+        not_entered(directory, NotEntered::path_cycle);
         return false;
     }
     if (route.links > kMostLinksWithoutIdentity) {
-        sink_.folder_not_entered(directory, NotEntered::too_many_links);
+        not_entered(directory, NotEntered::too_many_links);
         return false;
     }
     return true;
@@ -135,9 +135,9 @@ bool WalkRules::admit_without_identity(const FolderListing& listing, const Folde
 void WalkRules::not_opened(std::string_view directory, bool marked_by_system,
                            const std::error_code& error) {
     if (marked_by_system && error == std::errc::permission_denied)
-        sink_.folder_not_entered(directory, NotEntered::system_folder);
+        not_entered(directory, NotEntered::system_folder);
     else
-        sink_.folder_unreadable(directory, error.value());
+        not_read(directory, error.value());
 }
 
 void WalkRules::leave_out(const std::optional<LeftOutFile>& file) {
@@ -148,11 +148,23 @@ void WalkRules::hand_on_files(const FolderListing& listing, std::string& path,
                               std::size_t slashed_length) {
     path.resize(slashed_length);
     for (const ListedName& file : listing.files)
-        hand_on_file(listing.name_of(file), path, slashed_length);
+        if (!hand_on_file(listing.name_of(file), path, slashed_length)) return;
 }
 
 void WalkRules::folder_read(const FolderListing& listing, std::string_view directory) {
-    sink_.folder_listed(directory, listing);
+    subfolder_names_.clear();
+    for (const ListedName& name : listing.subfolders)
+        subfolder_names_.push_back({listing.name_of(name), name.kind});
+    declined_names_.clear();
+    for (const DeclinedName& declined : listing.declined)
+        declined_names_.push_back(
+            {listing.name_of(declined.name), declined.name.kind, declined.reason});
+    excluded_names_.clear();
+    for (const ListedName& name : listing.excluded)
+        excluded_names_.push_back({listing.name_of(name), name.kind});
+    tell({.kind = WalkEventKind::folder_entered,
+          .path = directory,
+          .names = {subfolder_names_, declined_names_, excluded_names_}});
     const auto path_of = [&](const ListedName& name) {
         std::string path(directory);
         if (!path.empty() && path.back() != platform::kPathSeparator)
@@ -161,7 +173,7 @@ void WalkRules::folder_read(const FolderListing& listing, std::string_view direc
         return path;
     };
     for (const DeclinedName& declined : listing.declined)
-        sink_.folder_not_entered(path_of(declined.name), declined.reason);
+        not_entered(path_of(declined.name), declined.reason);
     // Its kind unknown, an entry may be a folder full of files: never
     // guessed, it is reported as unreadable, unless the host keeps it to itself.
     for (const UnknownName& unknown : listing.unknown)
@@ -170,10 +182,10 @@ void WalkRules::folder_read(const FolderListing& listing, std::string_view direc
     // A folder of no known identity escapes the checks for cycles and webs
     // of links: said once, with the first reason found.
     if (listing.read_error)
-        sink_.folder_unreadable(directory, listing.read_error.value());
+        not_read(directory, listing.read_error.value());
     else if (listing.identity_error)
-        sink_.folder_unreadable(directory, listing.identity_error.value());
-    sink_.folder_done(directory);
+        not_read(directory, listing.identity_error.value());
+    tell({.kind = WalkEventKind::folder_done, .path = directory});
 }
 
 bool WalkRules::renumbered(const FolderListing& read, const FolderListing& reread) const {

@@ -1,5 +1,6 @@
 // The rules that decide whether the walk enters a folder it has just read,
-// and what it hands the sink for a folder it enters. The walk applies them to
+// and what it tells the visitor of a folder it enters; they also carry the
+// visitor's answers back to the walk. The walk applies them to
 // every folder, whether it read it itself or took it from a reader, so that
 // readers never change what is listed.
 #pragma once
@@ -9,11 +10,13 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/folders.h"
 #include "search/folder_listing.h"
 #include "search/searchfiles.h"
+#include "search/walk_visitor.h"
 
 namespace kestrafin::search {
 
@@ -60,11 +63,18 @@ struct FolderIdentityHash {
 // folders walked through links. The walk's thread alone uses it.
 class WalkRules {
   public:
-    explicit WalkRules(SearchSink& sink, const SearchOptions& options = {})
-        : sink_(sink), one_file_system_(options.one_file_system) {}
+    explicit WalkRules(WalkVisitor& visitor, const SearchOptions& options = {})
+        : visitor_(visitor), one_file_system_(options.one_file_system) {}
+
+    // Whether the visitor answered stop: nothing is told from then on, and
+    // the walk ends.
+    bool stopped() const { return stopped_; }
+    // Whether the visitor answered prune to the folder told last as entered;
+    // asking forgets it.
+    bool take_pruned() { return std::exchange(pruned_, false); }
 
     // Decides on the folder read as `listing`, named `directory`. Returns true
-    // when the walk enters it. Otherwise tells the sink why not and returns
+    // when the walk enters it. Otherwise tells the visitor why not and returns
     // false: it lies on another volume than the root (the first folder
     // decided on) when the walk stays on one; it lies on a kernel file
     // system (entered only when other file
@@ -91,15 +101,17 @@ class WalkRules {
     void hand_on_files(const FolderListing& listing, std::string& path, std::size_t slashed_length);
 
     // Hands on one file `name` of an admitted folder, as it is read; `path`
-    // as for hand_on_files.
-    void hand_on_file(std::string_view name, std::string& path, std::size_t slashed_length) {
-        if (leaving_out_here_ && name == left_out_->name) return;
+    // as for hand_on_files. False once the visitor answered stop.
+    bool hand_on_file(std::string_view name, std::string& path, std::size_t slashed_length) {
+        if (leaving_out_here_ && name == left_out_->name) return true;
         path.append(name);
-        sink_.add_entry(path);
+        file_event_.path = path;
+        tell(file_event_);
         path.resize(slashed_length);
+        return !stopped_;
     }
 
-    // Tells the sink that the admitted folder `directory` has been read, with
+    // Tells the visitor that the admitted folder `directory` has been read, with
     // its listing, and whether reading it failed part way or its identity
     // could not be learned; its entries of unknown kind are reported as
     // unreadable, and the folders it left unentered as such.
@@ -122,7 +134,13 @@ class WalkRules {
     bool reopened_is_read(platform::Folder& reopened, const FolderListing& read,
                           platform::FolderIdentity& identity);
 
-    // Tells the sink about the folder `directory`, listed with the host's
+    // Tells the visitor that the folder `directory` could not be read for the
+    // host's `error`.
+    void not_read(std::string_view directory, int error) {
+        tell({.kind = WalkEventKind::folder_not_read, .path = directory, .error = error});
+    }
+
+    // Tells the visitor about the folder `directory`, listed with the host's
     // mark `marked_by_system`, that could not be opened (or its kind learnt)
     // for `error`: not entered when the host marks it as its own and refused
     // access, else unreadable.
@@ -158,12 +176,30 @@ class WalkRules {
 
     bool repeats_a_folder_of_the_descent(const FolderListing& listing) const;
 
+    void tell(const WalkEvent& event) {
+        if (stopped_) return;
+        const Answer answer = visitor_.visit(event);
+        if (answer == Answer::stop) stopped_ = true;
+        // The folder's own events after it leave it pruned.
+        if (answer == Answer::prune && event.kind == WalkEventKind::folder_entered) pruned_ = true;
+    }
+    void not_entered(std::string_view directory, NotEntered reason) {
+        tell({.kind = WalkEventKind::folder_not_entered, .path = directory, .reason = reason});
+    }
+
     struct DescentFolder {
         platform::FolderIdentity identity;
         const FolderListing* listing = nullptr;
     };
 
-    SearchSink& sink_;
+    WalkVisitor& visitor_;
+    bool stopped_ = false;
+    bool pruned_ = false;
+    WalkEvent file_event_;  // kept, so that a file costs only its path
+    // The names of the folder told as entered, kept for their memory.
+    std::vector<NamedEntry> subfolder_names_;
+    std::vector<DeclinedEntry> declined_names_;
+    std::vector<NamedEntry> excluded_names_;
     IdentitySet descent_;
     std::vector<DescentFolder> descent_folders_;  // outermost first
     IdentitySet walked_below_links_;

@@ -18,7 +18,7 @@ struct WalkSeams {
 };
 
 // searchfiles with `seams`.
-void searchfiles(std::string_view directory, SearchSink& sink, const SearchOptions& options,
+void searchfiles(std::string_view directory, WalkVisitor& visitor, const SearchOptions& options,
                  const WalkSeams& seams);
 
 }  // namespace kestrafin::search

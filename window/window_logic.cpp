@@ -361,10 +361,10 @@ void WindowLogic::cmdgetfilelist_Click() {
         face_.set_text(Control::cmdgetfilelist, "Stop");
         try {
             start_work(
-                [search, walk = services_.search](const std::atomic<bool>&) {
+                [search, walk = services_.search](const std::atomic<bool>& stop) {
                     try {
                         if (walk)
-                            walk(search->request.root, search->scan.walk_sink());
+                            walk(search->request.root, search->scan.walk_visitor(), stop);
                         else
                             search->scan.run();
                         search->scan.finish();

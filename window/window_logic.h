@@ -16,6 +16,7 @@
 // box titled "Kestrafin" and the window keeps its data.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -36,8 +37,12 @@ struct WindowServices {
     // Opens a web address in the desktop's browser.
     std::function<void(const std::string& address)> open_address = platform::open_address;
     // The walk behind "Search"; empty for the real one. A test's walk plays
-    // the walk's calls on the sink it is given.
-    std::function<void(const std::string& root, search::SearchSink& sink)> search;
+    // the walk's events to the visitor it is given, which answers stop once
+    // the search is to stop; `stop` says so to a walk that waits between
+    // events.
+    std::function<void(const std::string& root, search::WalkVisitor& visitor,
+                       const std::atomic<bool>& stop)>
+        search;
     // Shows a found file in the desktop's file manager.
     std::function<void(const std::string& path)> show_in_file_manager =
         platform::show_in_file_manager;

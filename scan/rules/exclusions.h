@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "search/folder_listing.h"
+#include "search/name_exclusion.h"
 
 namespace kestrafin::scan {
 

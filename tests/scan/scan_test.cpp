@@ -4,15 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <string>
 #include <vector>
 
 #include "platform/path_rules.h"
 #include "scan/rules/check_profiles.h"
-#include "search/folder_listing.h"
+#include "tests/support/walk_events.h"
 
 using namespace kestrafin::scan;
+using kestrafin::search::Answer;
+using kestrafin::testing::tell_entered;
+using kestrafin::testing::tell_file;
 
 namespace {
 
@@ -38,15 +42,25 @@ TEST(Scan, AFolderPastTheBoundStreamsItsFilesWithoutTheCollisionCheck) {
     RecordingSink sink;
     // Room for two of the files: "a" and "A" wait, then all go on.
     Scan scan(request, sink, nullptr, 2 * 64);
-    const kestrafin::search::FolderListing listing;
-    scan.walk_sink().folder_listed(r, listing);
+    tell_entered(scan.walk_visitor(), r);
     for (const char* name : {"a", "A", "b", "B", "c:"})
-        scan.walk_sink().add_entry(d + kestrafin::platform::kPathSeparator + name);
-    scan.walk_sink().folder_listed(d, listing);
+        tell_file(scan.walk_visitor(), d + kestrafin::platform::kPathSeparator + name);
+    tell_entered(scan.walk_visitor(), d);
     scan.finish();
     EXPECT_EQ(sink.entries, std::vector<std::string>{d + kestrafin::platform::kPathSeparator +
                                                      "c: invalid_character"});
     EXPECT_EQ(sink.unchecked, std::vector<std::string>{d});
+}
+
+TEST(Scan, AnswersStopToTheEventAfterTheStopIsSet) {
+    ScanRequest request;
+    request.root = "r";
+    RecordingSink sink;
+    std::atomic<bool> stop{false};
+    Scan scan(request, sink, &stop);
+    EXPECT_EQ(tell_file(scan.walk_visitor(), "r/a"), Answer::go_on);
+    stop = true;
+    EXPECT_EQ(tell_file(scan.walk_visitor(), "r/b"), Answer::stop);
 }
 
 TEST(ScanReport, TellsHowTheScanEnded) {

@@ -233,7 +233,7 @@ void expect_deep_chain_walked(const std::string& root, std::size_t levels, rlim_
             if (setrlimit(RLIMIT_NOFILE, &limit) != 0) throw SkipInChild{"setrlimit refused"};
             // Checks each entry as it comes: all of them together would fill
             // gigabytes. Level k's file is root + "/d" * k + "/f".
-            struct DeepSink : kestrafin::search::SearchSink {
+            struct DeepSink : kestrafin::testing::WalkHooks {
                 std::size_t root_length = 0, listed = 0, wrong = 0, unreadable = 0;
                 std::size_t last_level = 0;
                 void add_entry(std::string_view entry) override {
@@ -355,7 +355,7 @@ struct SwappingSink : RecordingSink {
         RecordingSink::add_entry(text);
         step();
     }
-    void folder_listed(std::string_view, const kestrafin::search::FolderListing&) override {
+    void folder_listed(std::string_view, const kestrafin::search::FolderNames&) override {
         step();
     }
     void folder_done(std::string_view directory) override {

@@ -24,6 +24,7 @@
 #include "tests/search/transcript_compare.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/walk_events.h"
 
 using namespace kestrafin::testing;
 using kestrafin::search::searchfiles;
@@ -40,7 +41,7 @@ struct SinkFault : std::runtime_error {
 // Every call the sink receives, asks to stop included, as one text per call.
 // It may stop the walk at its n-th ask, throw at its n-th call, or change the
 // tree when a folder has been read.
-struct TranscriptSink : kestrafin::search::SearchSink {
+struct TranscriptSink : kestrafin::testing::WalkHooks {
     std::vector<std::string> calls;
     std::size_t stop_at_ask = 0;    // 0: never
     std::size_t throw_at_call = 0;  // 0: never

@@ -5,11 +5,12 @@
 #include <vector>
 
 #include "search/searchfiles.h"
+#include "tests/support/walk_events.h"
 
 namespace kestrafin::testing {
 
 // Keeps everything a walk reports.
-struct RecordingSink : search::SearchSink {
+struct RecordingSink : WalkHooks {
     std::vector<std::string> entries;
     std::vector<std::string> unreadable;
     std::vector<std::string> cycles;

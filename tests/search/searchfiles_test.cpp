@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include "platform/path_rules.h"
 #include "search/path_text.h"
+#include "search/walk_seams.h"
 #include "tests/search/recording_sink.h"
 #include "tests/support/temp_tree.h"
 
@@ -32,6 +34,22 @@ std::string name_for_length(const std::string& base, std::size_t length) {
 std::set<std::string> as_set(const std::vector<std::string>& entries) {
     return {entries.begin(), entries.end()};
 }
+
+using kestrafin::search::Answer;
+using kestrafin::search::WalkEvent;
+using kestrafin::search::WalkEventKind;
+
+// Every event as "kind path", answered by `answer`.
+struct AnsweringVisitor : kestrafin::search::WalkVisitor {
+    std::function<Answer(const WalkEvent&)> answer;
+    std::vector<std::string> events;
+    Answer visit(const WalkEvent& event) override {
+        static const char* const kinds[] = {"file ", "entered ", "done ", "not read ",
+                                            "not entered "};
+        events.push_back(kinds[static_cast<int>(event.kind)] + std::string(event.path));
+        return answer ? answer(event) : Answer::go_on;
+    }
+};
 
 }  // namespace
 
@@ -168,4 +186,65 @@ TEST(Search, WalksAndListsFoldersLongerThanTheHostsPathLimits) {
     EXPECT_EQ(entries, (std::vector<std::string>{path(past_260, "at-two-levels"),
                                                  path(deepest, "deep-file")}));
     EXPECT_GT(deepest.size(), deepest_past);
+}
+
+TEST(Search, APrunedFolderIsWalkedWithoutItsSubfoldersAndAStopEndsTheWalkAtOnce) {
+    TempFolder tree;
+    const std::string top = make_folder_chain(tree.path(), {"top"}, {"top-file"});
+    make_folder_chain(top, {"a", "deep", "deeper"}, {"d"});
+    make_folder_chain(top, {"a"}, {"a1", "a2"});
+    make_folder_chain(top, {"b", "under-b"}, {"b1"});
+    const auto walk = [&](std::size_t threads, std::function<Answer(const WalkEvent&)> answer) {
+        AnsweringVisitor visitor;
+        visitor.answer = std::move(answer);
+        searchfiles(top, visitor, {.longer_than = 0, .threads = threads},
+                    {.read_ahead_after_folders = 1});
+        return visitor.events;
+    };
+    const auto whole = walk(1, nullptr);
+    ASSERT_EQ(std::count(whole.begin(), whole.end(), "done " + path(top, "a", "deep", "deeper")),
+              1);
+    // The events of the whole walk but those of `pruned`'s subfolders and below.
+    const auto without_below = [&](const std::string& pruned) {
+        std::vector<std::string> kept;
+        for (const std::string& event : whole) {
+            const std::string event_path = event.substr(event.find(' ') + 1);
+            const bool own_file = event.rfind("file ", 0) == 0 &&
+                                  event_path.find(kestrafin::platform::kPathSeparator,
+                                                  pruned.size() + 1) == std::string::npos;
+            if (event_path.rfind(path(pruned, ""), 0) != 0 || own_file) kept.push_back(event);
+        }
+        return kept;
+    };
+    const auto answering = [](WalkEventKind kind, std::string at, Answer answer) {
+        return [=](const WalkEvent& event) {
+            return event.kind == kind && event.path == at ? answer : Answer::go_on;
+        };
+    };
+    const std::string a = path(top, "a");
+    for (const std::size_t threads : {1, 4}) {
+        const std::string where = std::to_string(threads) + " threads";
+        EXPECT_EQ(walk(threads, nullptr), whole) << where;
+        EXPECT_EQ(walk(threads, answering(WalkEventKind::folder_entered, a, Answer::prune)),
+                  without_below(a))
+            << where;
+        EXPECT_EQ(walk(threads, answering(WalkEventKind::folder_entered, top, Answer::prune)),
+                  without_below(top))
+            << where;
+        // Prune means nothing but to a folder entered.
+        EXPECT_EQ(walk(threads, answering(WalkEventKind::file, path(a, "a1"), Answer::prune)),
+                  whole)
+            << where;
+        EXPECT_EQ(walk(threads, answering(WalkEventKind::folder_done, a, Answer::prune)), whole)
+            << where;
+        // A stop at any event is the last event.
+        for (std::size_t at = 0; at < whole.size(); ++at) {
+            std::size_t seen = 0;
+            const auto stopped =
+                walk(threads, [&](const WalkEvent&) { return seen++ == at ? Answer::stop : Answer::go_on; });
+            EXPECT_EQ(stopped, std::vector<std::string>(whole.begin(),
+                                                        whole.begin() + static_cast<long>(at) + 1))
+                << where << ", stopped at event " << at;
+        }
+    }
 }

@@ -39,7 +39,7 @@ using kestrafin::search::WalkSeams;
 namespace {
 
 // Every call the sink receives, in order, as one text per call.
-struct TranscriptSink : kestrafin::search::SearchSink {
+struct TranscriptSink : kestrafin::testing::WalkHooks {
     std::vector<std::string> calls;
     void add_entry(std::string_view text) override {
         calls.push_back("entry " + std::string(text));
@@ -242,7 +242,7 @@ TEST(ThreadedWalk, AWalkOfTwentyThousandFoldersHoldsAFewHandlesPerThread) {
     shape.folders = 20'000;
     shape.files = 2'000;
     kestrafin::tools::generate_tree(tree.path(), shape);
-    struct HandleCountingSink : kestrafin::search::SearchSink {
+    struct HandleCountingSink : kestrafin::testing::WalkHooks {
         std::size_t folders = 0;
         std::size_t most_open = 0;
         void add_entry(std::string_view) override {}

@@ -350,7 +350,7 @@ TEST(WindowsWalk, AWalkOfTwentyThousandFoldersHoldsAFewHandlesPerThread) {
             if (::GetFileType(reinterpret_cast<HANDLE>(value)) == FILE_TYPE_DISK) ++count;
         return count;
     };
-    struct HandleCountingSink : search::SearchSink {
+    struct HandleCountingSink : kestrafin::testing::WalkHooks {
         std::size_t folders = 0;
         std::size_t most_open = 0;
         DWORD (*count)() = nullptr;

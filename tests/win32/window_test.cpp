@@ -303,10 +303,11 @@ class Win32Window : public ::testing::Test {
 window::WindowServices search_until_stopped(std::vector<std::string> entries,
                                             std::atomic<bool>& stopped) {
     window::WindowServices services;
-    services.search = [entries, &stopped](const std::string&, search::SearchSink& sink) {
-        for (const auto& entry : entries) sink.add_entry(entry);
-        sink.folder_done("C:\\");
-        while (!sink.should_stop()) ::Sleep(1);
+    services.search = [entries, &stopped](const std::string&, search::WalkVisitor& visitor,
+                                          const std::atomic<bool>& stop) {
+        for (const auto& entry : entries) tell_file(visitor, entry);
+        tell_done(visitor, "C:\\");
+        while (!stop) ::Sleep(1);
         stopped = true;
     };
     return services;
@@ -314,8 +315,9 @@ window::WindowServices search_until_stopped(std::vector<std::string> entries,
 
 window::WindowServices search_finding(std::vector<std::string> entries) {
     window::WindowServices services;
-    services.search = [entries](const std::string&, search::SearchSink& sink) {
-        for (const auto& entry : entries) sink.add_entry(entry);
+    services.search = [entries](const std::string&, search::WalkVisitor& visitor,
+                                const std::atomic<bool>&) {
+        for (const auto& entry : entries) tell_file(visitor, entry);
     };
     return services;
 }
@@ -356,7 +358,8 @@ TEST_F(Win32Window, TabVisitsTheControlsInTheWindowsOrderAndSkipsTheRest) {
 TEST_F(Win32Window, EnterPressesTheButtonThatHasTheFocusHoweverItCameThere) {
     std::atomic<int> searches{0};
     window::WindowServices services;
-    services.search = [&searches](const std::string&, search::SearchSink&) { ++searches; };
+    services.search = [&searches](const std::string&, search::WalkVisitor&,
+                                  const std::atomic<bool>&) { ++searches; };
     const auto window = shown_window(std::move(services));
     ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
     // With no saved list, "Reload List" answers with a message box.
@@ -459,11 +462,12 @@ TEST_F(Win32Window, APressOnStopReleasedAfterTheSearchEndedStartsNoOtherSearch) 
     std::atomic<int> searches{0};
     std::atomic<bool> walk_ends{false};
     window::WindowServices services;
-    services.search = [&](const std::string&, search::SearchSink& sink) {
+    services.search = [&](const std::string&, search::WalkVisitor& visitor,
+                          const std::atomic<bool>& stop) {
         ++searches;
-        sink.add_entry("C:\\found");
-        sink.folder_done("C:\\");
-        while (!walk_ends && !sink.should_stop()) ::Sleep(1);
+        tell_file(visitor, "C:\\found");
+        tell_done(visitor, "C:\\");
+        while (!walk_ends && !stop) ::Sleep(1);
     };
     const auto window = shown_window(std::move(services));
     ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));

@@ -140,8 +140,9 @@ TEST(SearchLogic, InputDuringASearchIsNotActedOnThenOrLater) {
 TEST(SearchLogic, ASearchThatFailsIsReportedAndKeepsWhatItFound) {
     LogicUnderTest w;
     auto given = w.services();
-    given.search = [](const std::string& root, kestrafin::search::SearchSink& sink) {
-        sink.add_entry(root + "/found first");
+    given.search = [](const std::string& root, kestrafin::search::WalkVisitor& visitor,
+                      const std::atomic<bool>&) {
+        tell_file(visitor, root + "/found first");
         throw std::runtime_error("the walk failed");
     };
     w.load_with(given);
@@ -192,11 +193,12 @@ TEST(SearchLogic, SearchReadsStopWhileASearchRunsAndAClickStopsIt) {
 TEST(SearchLogic, TheStatusLineTellsWhatTheWalkCouldNotReadOrDidNotEnter) {
     LogicUnderTest w;
     auto given = w.services();
-    given.search = [](const std::string& root, kestrafin::search::SearchSink& sink) {
-        sink.folder_done(root);
-        sink.folder_unreadable(root + "/locked", EACCES);
-        sink.folder_not_entered(root + "/loop", kestrafin::search::NotEntered::cycle);
-        sink.folder_done(root + "/open");
+    given.search = [](const std::string& root, kestrafin::search::WalkVisitor& visitor,
+                      const std::atomic<bool>&) {
+        tell_done(visitor, root);
+        tell_not_read(visitor, root + "/locked", EACCES);
+        tell_not_entered(visitor, root + "/loop", kestrafin::search::NotEntered::cycle);
+        tell_done(visitor, root + "/open");
     };
     w.load_with(given);
     w.choose_root("/root");
