@@ -15,7 +15,7 @@ enum class EntryKind { file, folder, link, error };
 // Texts are valid only during the call that hands the entry on.
 struct Entry {
     std::string_view path;
-    // Known only where a rule or a sink needs them (Scan::needs_lengths).
+    // Known only where a rule or a sink needs them (Sink::needs_lengths).
     EntryLengths lengths;
     // Its path at the destination; empty without a target prefix.
     std::string_view target_path;

@@ -16,7 +16,8 @@ std::optional<int> ScanReport::root_error() const {
 }
 
 ScanEnd ScanReport::end() const {
-    // Out of memory before the root was read still leaves nothing walked.
+    // A walk that ran out of memory is incomplete however far it got: what it
+    // found is written.
     if (folders_read_ == 0 && !out_of_memory) return ScanEnd::root_not_walked;
     if (unreadable_ > 0 || out_of_memory) return ScanEnd::incomplete;
     return ScanEnd::complete;

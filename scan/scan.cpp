@@ -104,9 +104,9 @@ class Scan::Judge : public search::WalkVisitor {
     // Every folder the walk enters is listed; files held past the walk's end
     // are those of a walk that ended early, and keep what is known of them.
     void finish() {
-        for (const HeldFile& file : held_) settle_file(held_path(file), file.lengths, file.reasons);
-        held_.clear();
-        held_paths_.clear();
+        settle_held([&](const HeldFile& file) {
+            settle_named_file(held_path(file), file.lengths, file.reasons);
+        });
     }
 
   private:
@@ -132,6 +132,14 @@ class Scan::Judge : public search::WalkVisitor {
     std::string_view held_path(const HeldFile& file) const {
         return std::string_view(held_paths_).substr(file.offset, file.length);
     }
+    // Hands on each held file not yet handed on, then lets them all go.
+    template <typename Settle>
+    void settle_held(Settle settle) {
+        for (; settled_ < held_.size(); ++settled_) settle(held_[settled_]);
+        held_.clear();
+        held_paths_.clear();
+        settled_ = 0;
+    }
     void settle_file(std::string_view entry_text, const EntryLengths& lengths, Reasons reasons);
     void settle_named_file(std::string_view entry_text, const EntryLengths& lengths,
                            Reasons reasons);
@@ -155,6 +163,9 @@ class Scan::Judge : public search::WalkVisitor {
     NameRules names_;
     std::size_t slashed_root_size_;
     std::vector<HeldFile> held_;
+    // Held files handed on so far, so that a walk ended by memory running
+    // out part way through them hands on the rest once, in finish().
+    std::size_t settled_ = 0;
     std::string held_paths_;  // the held files' paths back to back
     std::size_t most_held_bytes_;
     // The folder being read grew past the bound: its files are not held.
@@ -183,9 +194,11 @@ void Scan::Judge::add_entry(std::string_view entry_text) {
         settle_named_file(entry_text, lengths, reasons);
         return;
     }
-    // Whether a name collides is known once the whole folder is read.
-    held_.push_back({held_paths_.size(), entry_text.size(), lengths, reasons});
+    // Whether a name collides is known once the whole folder is read. The
+    // path first: memory running out leaves no record without its path.
+    const std::size_t offset = held_paths_.size();
     held_paths_.append(entry_text);
+    held_.push_back({offset, entry_text.size(), lengths, reasons});
     if (held_paths_.size() + held_.size() * sizeof(HeldFile) > most_held_bytes_)
         stop_holding(entry_text);
 }
@@ -199,10 +212,9 @@ void Scan::Judge::stop_holding(std::string_view entry_text) {
                                    ? request_.root
                                    : std::string(entry_text.substr(0, folder_end));
     sink_.names_unchecked(folder);
-    for (const HeldFile& file : held_)
+    settle_held([&](const HeldFile& file) {
         settle_named_file(held_path(file), file.lengths, file.reasons);
-    held_.clear();
-    held_paths_.clear();
+    });
 }
 
 void Scan::Judge::settle_named_file(std::string_view entry_text, const EntryLengths& lengths,
@@ -267,15 +279,13 @@ void Scan::Judge::folder_listed(std::string_view directory, const search::Folder
         names_.judge_folder(names_listed_, together_);
     }
     std::size_t at = 0;
-    for (const HeldFile& file : held_) {
+    settle_held([&](const HeldFile& file) {
         Reasons reasons = file.reasons;
         reasons.add(names_.judge(held_name(file), false));
         if (compared) reasons.add(together_[at]);
         ++at;
         settle_file(held_path(file), file.lengths, reasons);
-    }
-    held_.clear();
-    held_paths_.clear();
+    });
     const bool in_root = slashed_size == slashed_root_size_;
     const bool listed_by_name =
         !listed_by_name_.empty() && listed_by_name_.erase(std::string(directory)) > 0;

@@ -50,15 +50,14 @@ int run(const scanner::ScanOptions& options) {
     std::optional<scan::CountOutput> count;
     std::optional<scan::SummaryOutput> summary;
     std::vector<scan::Sink*> sinks;
-    if (options.list_file) {
+    if (options.list_file)
         sinks.push_back(&list.emplace(*options.list_file));
-    } else if (options.count_only) {
-        if (!options.summary) sinks.push_back(&count.emplace(output));
-    } else {
+    else if (!options.count_only)
         sinks.push_back(&text.emplace(
             options.format, options.null_terminated, options.request.target_prefix.has_value(),
             options.print_target, output, [&](const std::string& note) { messages.warn(note); }));
-    }
+    // With --summary the summary is the count's place.
+    if (options.count_only && !options.summary) sinks.push_back(&count.emplace(output));
     if (options.summary)
         sinks.push_back(&summary.emplace(scan::effective_rules(options.request),
                                          search::addslash(options.request.root),

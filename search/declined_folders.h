@@ -10,8 +10,10 @@
 
 namespace kestrafin::search {
 
-// Why a folder is left unentered for the user's safety or by the caller's
-// choice; the walk never opens it, nor does any reader ahead of it.
+// Why a folder is not entered. A loop, a web of links and a kernel file
+// system are told once the folder is opened and its identity known; for the
+// user's safety, the caller's choice or the host's own, the walk never opens
+// the folder, nor does any reader ahead of it.
 enum class NotEntered : std::uint8_t {
     cycle,     // one the walk is inside, reached again through a link or a mount
     link_web,  // reached through a link, and already walked through a link

@@ -8,7 +8,13 @@
 // each subfolder it declines without opening, "folder not read" for each entry
 // of unknown kind and when its names or identity could not all be read, then
 // "folder done"; the subtrees of its subfolders follow, one after another. A
-// folder the walk cannot open or declines once opened gets one event.
+// folder the walk cannot open or declines once opened gets one event, but a
+// kernel file system with other file systems mounted below it: "folder not
+// entered", then, as the walk passes through it unread on its way to them,
+// "folder entered" and "folder done". A folder the host keeps to itself and
+// refuses gets "folder not entered" among the "folder not read" events of its
+// parent; a folder that cannot be opened again when the walk comes back to it
+// gets "folder not read" after its "folder done".
 #pragma once
 
 #include <cstdint>

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,13 @@ namespace {
 struct RecordingSink : Sink {
     std::vector<std::string> entries;
     std::vector<std::string> unchecked;
+    // Memory runs out once, before the entry of this number (1 for the first).
+    std::size_t fail_at = 0;
     void entry(const Entry& entry) override {
+        if (entries.size() + 1 == fail_at) {
+            fail_at = 0;
+            throw std::bad_alloc();
+        }
         std::string text(entry.path);
         entry.reasons.each([&](Reason reason) { text += " " + std::string(reason_code(reason)); });
         entries.push_back(text);
@@ -50,6 +57,25 @@ TEST(Scan, AFolderPastTheBoundStreamsItsFilesWithoutTheCollisionCheck) {
     EXPECT_EQ(sink.entries, std::vector<std::string>{d + kestrafin::platform::kPathSeparator +
                                                      "c: invalid_character"});
     EXPECT_EQ(sink.unchecked, std::vector<std::string>{d});
+}
+
+TEST(Scan, MemoryRunningOutAmongAFoldersFilesHandsEachOnOnceAndWhole) {
+    const std::string d = std::string("r") + kestrafin::platform::kPathSeparator + "d";
+    ScanRequest request;
+    request.root = "r";
+    request.checks = {find_check_profile("windows")};
+    RecordingSink sink;
+    sink.fail_at = 2;
+    Scan scan(request, sink);
+    for (const char* name : {"a:", "CON", "c?"})
+        tell_file(scan.walk_visitor(), d + kestrafin::platform::kPathSeparator + name);
+    EXPECT_THROW(tell_entered(scan.walk_visitor(), d), std::bad_alloc);
+    // The walk ends there; what is left goes on once, judged by its name.
+    scan.finish();
+    const std::string in_d = d + kestrafin::platform::kPathSeparator;
+    EXPECT_EQ(sink.entries,
+              (std::vector<std::string>{in_d + "a: invalid_character", in_d + "CON reserved_name",
+                                        in_d + "c? invalid_character"}));
 }
 
 TEST(Scan, AnswersStopToTheEventAfterTheStopIsSet) {

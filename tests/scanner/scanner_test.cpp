@@ -102,6 +102,9 @@ TEST(Scanner, OptionsChangeWhatIsListedAndHow) {
     kestrafin::listfile::load_list(list,
                                    [&](std::string_view text) { from_list.emplace_back(text); });
     EXPECT_EQ(from_list, split_at(normal.out, '\n'));
+    // The count goes to the output while the entries go to the list.
+    const ScanRun counted_to_list = run_scanner({"-q", "--count", "--list", list, tree.root});
+    EXPECT_EQ(counted_to_list.out, std::to_string(count) + " records found\n");
 
     const ScanRun help = run_scanner({"--help"});
     EXPECT_EQ(help.status, 0);
