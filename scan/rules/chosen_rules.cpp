@@ -12,7 +12,9 @@ void set_length_rules(LengthRules& rules, const CheckProfile& profile) {
     alone.add(profile.id);
     for (const Rule* rule : kRules)
         if (const auto* lengths = std::get_if<JudgesLengths>(&rule->judges))
-            rules.*lengths->rule = least_chosen(lengths->longer_than, alone);
+            // A rule the profile does not set keeps what an earlier option gave it.
+            if (const auto limit = least_chosen(lengths->longer_than, alone))
+                rules.*lengths->rule = limit;
 }
 
 void merge_length_rules(LengthRules& rules, std::span<const CheckProfile* const> profiles) {

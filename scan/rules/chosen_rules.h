@@ -16,7 +16,8 @@
 
 namespace kestrafin::scan {
 
-// Sets each length rule to what `profile` alone sets, none where it sets none.
+// Sets each length rule that `profile` alone sets to its number (--limit);
+// the others keep what they held.
 void set_length_rules(LengthRules& rules, const CheckProfile& profile);
 // Lowers each length rule to the least that one of `profiles` sets.
 void merge_length_rules(LengthRules& rules, std::span<const CheckProfile* const> profiles);

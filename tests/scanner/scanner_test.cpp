@@ -89,6 +89,10 @@ TEST(Scanner, OptionsChangeWhatIsListedAndHow) {
     const auto everything = split_at(all.out, '\n');
     EXPECT_EQ(std::set<std::string>(everything.begin(), everything.end()), reference(tree.root, 0));
 
+    // A limit that sets no folder rule keeps the one given before it.
+    EXPECT_EQ(run_scanner({"-q", "--longer-than", "0", "--limit", "sharepoint", tree.root}).out,
+              all.out);
+
     const ScanRun normal = run_scanner({"-q", tree.root});
     const std::size_t count = split_at(normal.out, '\n').size();
     const ScanRun counted = run_scanner({"--count", tree.root});
