@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,19 +23,43 @@ struct ScanRun {
     int status = -1;
 };
 
+// The scanner to start, as user "nobody" when `ordinary` is set and the
+// tests run as root: then a copy in a folder anyone may enter, made once,
+// since a build inside root's home (a checkout in /root) is out of nobody's
+// reach. Called before fork().
+inline const char* scanner_to_run(bool ordinary) {
+    if (!ordinary || geteuid() != 0) return KESTRAFIN_SCAN;
+    static const TempFolder folder;
+    static const std::string copy = [] {
+        const std::string path = folder / "kestrafin-scan";
+        chmod(folder.path().c_str(), 0755);
+        std::filesystem::copy_file(KESTRAFIN_SCAN, path);
+        chmod(path.c_str(), 0755);
+        return path;
+    }();
+    return copy.c_str();
+}
+
+// Becomes user "nobody" in a child that is to start the scanner, when
+// `ordinary` is set and the tests run as root; exits the child when it cannot.
+inline void become_ordinary_child(bool ordinary) {
+    if (ordinary && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
+}
+
 // Runs the scanner with `arguments`; as user "nobody" when `ordinary` is set
 // and the tests run as root.
 inline ScanRun run_scanner(const std::vector<std::string>& arguments, bool ordinary = false) {
     TempFolder capture;
     const std::string out = capture / "out", err = capture / "err";
+    const char* scanner = scanner_to_run(ordinary);
     const pid_t child = fork();
     if (child == 0) {
         if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(126);
-        if (ordinary && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
-        std::vector<char*> argv{const_cast<char*>(KESTRAFIN_SCAN)};
+        become_ordinary_child(ordinary);
+        std::vector<char*> argv{const_cast<char*>(scanner)};
         for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
-        execv(KESTRAFIN_SCAN, argv.data());
+        execv(scanner, argv.data());
         _exit(127);
     }
     int status = 0;

@@ -248,16 +248,17 @@ namespace {
 std::string scan_on_terminal(const std::vector<std::string>& arguments, bool ordinary = false) {
     int terminal = -1, device = -1;
     if (openpty(&terminal, &device, nullptr, nullptr, nullptr) != 0) return "(no terminal)";
+    const char* scanner = scanner_to_run(ordinary);
     const pid_t child = fork();
     if (child == 0) {
         close(terminal);
         dup2(device, STDOUT_FILENO);
         dup2(device, STDERR_FILENO);
-        if (ordinary && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
-        std::vector<char*> argv{const_cast<char*>(KESTRAFIN_SCAN)};
+        become_ordinary_child(ordinary);
+        std::vector<char*> argv{const_cast<char*>(scanner)};
         for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execv(KESTRAFIN_SCAN, argv.data());
+        execv(scanner, argv.data());
         _exit(127);
     }
     close(device);
