@@ -475,8 +475,7 @@ TEST(Scanner, NamesTheLinksAndVolumesItsOptionsLeaveUnentered) {
     struct stat there {};
     ASSERT_EQ(stat(tree.path().c_str(), &here), 0);
     ASSERT_EQ(stat(elsewhere.path().c_str(), &there), 0);
-    if (here.st_dev == there.st_dev)
-        GTEST_SKIP() << "/dev/shm is on the volume of " << tree.path();
+    if (here.st_dev == there.st_dev) GTEST_SKIP() << "/dev/shm is on the volume of " << tree.path();
     const std::string top = make_folder_chain(tree.path(), {"a"}, {"f"});
     make_link(top, tree / "l");
     make_link(elsewhere.path(), tree / "shm");
