@@ -49,7 +49,7 @@ bool rules_need_every_file(const ScanRequest& request) {
 // length rules are decided here; otherwise the walk has applied the folder
 // rule itself. With name rules, the files of the folder being read wait for
 // its listing, which tells whether their names collide.
-class Scan::Judge : public search::WalkVisitor {
+class Scan::Judge : public search::WalkHooks {
   public:
     Judge(const ScanRequest& request, Sink& sink, ScanReport& report, const std::atomic<bool>* stop,
           std::size_t most_held_bytes)
@@ -79,28 +79,6 @@ class Scan::Judge : public search::WalkVisitor {
                 .leave_out = own_file_};
     }
 
-    search::Answer visit(const search::WalkEvent& event) override {
-        using Kind = search::WalkEventKind;
-        switch (event.kind) {
-            case Kind::file:
-                add_entry(event.path);
-                break;
-            case Kind::folder_entered:
-                folder_listed(event.path, event.names);
-                break;
-            case Kind::folder_done:
-                folder_done(event.path);
-                break;
-            case Kind::folder_not_read:
-                folder_unreadable(event.path, event.error);
-                break;
-            case Kind::folder_not_entered:
-                folder_not_entered(event.path, event.reason);
-                break;
-        }
-        return should_stop() ? search::Answer::stop : search::Answer::go_on;
-    }
-
     // Every folder the walk enters is listed; files held past the walk's end
     // are those of a walk that ended early, and keep what is known of them.
     void finish() {
@@ -110,18 +88,20 @@ class Scan::Judge : public search::WalkVisitor {
     }
 
   private:
-    void add_entry(std::string_view entry_text);
-    void folder_listed(std::string_view directory, const search::FolderNames& listing);
-    void folder_unreadable(std::string_view directory, int error);
-    void folder_not_entered(std::string_view directory, search::NotEntered reason) {
+    void add_entry(std::string_view entry_text) override;
+    void folder_listed(std::string_view directory, const search::FolderNames& listing) override;
+    void folder_unreadable(std::string_view directory, int error) override;
+    void folder_not_entered(std::string_view directory, search::NotEntered reason) override {
         report_.folder_not_entered(reason);
         sink_.folder_not_entered(directory, reason, report_);
     }
-    void folder_done(std::string_view directory) {
+    void folder_done(std::string_view directory) override {
         report_.folder_done();
         sink_.folder_done(directory, report_);
     }
-    bool should_stop() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
+    bool should_stop() override {
+        return stop_ != nullptr && stop_->load(std::memory_order_relaxed);
+    }
 
     struct HeldFile {
         std::size_t offset;

@@ -62,8 +62,8 @@ struct WalkEvent {
     // A file's full path, or a folder's directory string: the root as it was
     // given, any other folder as its parent's slashed path and its name.
     std::string_view path;
-    FolderNames names{};                  // folder_entered
-    int error = 0;                        // folder_not_read: the host's error number
+    FolderNames names{};                    // folder_entered
+    int error = 0;                          // folder_not_read: the host's error number
     NotEntered reason = NotEntered::cycle;  // folder_not_entered
 };
 
@@ -83,6 +83,39 @@ class WalkVisitor {
   public:
     virtual ~WalkVisitor() = default;
     virtual Answer visit(const WalkEvent& event) = 0;
+};
+
+// A visitor that takes each kind of event on a hook of its own and, after
+// each, answers stop when should_stop() says so; it never prunes.
+struct WalkHooks : WalkVisitor {
+    virtual void add_entry(std::string_view /*text*/) {}
+    virtual void folder_listed(std::string_view /*directory*/, const FolderNames& /*names*/) {}
+    virtual void folder_unreadable(std::string_view /*directory*/, int /*error*/) {}
+    virtual void folder_not_entered(std::string_view /*directory*/, NotEntered /*reason*/) {}
+    virtual void folder_done(std::string_view /*directory*/) {}
+    virtual bool should_stop() { return false; }
+
+    Answer visit(const WalkEvent& event) final {
+        using Kind = WalkEventKind;
+        switch (event.kind) {
+            case Kind::file:
+                add_entry(event.path);
+                break;
+            case Kind::folder_entered:
+                folder_listed(event.path, event.names);
+                break;
+            case Kind::folder_done:
+                folder_done(event.path);
+                break;
+            case Kind::folder_not_read:
+                folder_unreadable(event.path, event.error);
+                break;
+            case Kind::folder_not_entered:
+                folder_not_entered(event.path, event.reason);
+                break;
+        }
+        return should_stop() ? Answer::stop : Answer::go_on;
+    }
 };
 
 }  // namespace kestrafin::search

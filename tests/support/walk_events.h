@@ -1,6 +1,5 @@
 // For tests that stand in for a walk or for its visitor: events told one
-// call each, and a visitor that takes each kind of event on a hook of its
-// own and says after each event whether the walk is to stop.
+// call each.
 #pragma once
 
 #include <string_view>
@@ -31,37 +30,7 @@ inline search::Answer tell_not_entered(search::WalkVisitor& visitor, std::string
         {.kind = search::WalkEventKind::folder_not_entered, .path = directory, .reason = reason});
 }
 
-struct WalkHooks : search::WalkVisitor {
-    virtual void add_entry(std::string_view /*text*/) {}
-    virtual void folder_listed(std::string_view /*directory*/,
-                               const search::FolderNames& /*names*/) {}
-    virtual void folder_unreadable(std::string_view /*directory*/, int /*error*/) {}
-    virtual void folder_not_entered(std::string_view /*directory*/,
-                                    search::NotEntered /*reason*/) {}
-    virtual void folder_done(std::string_view /*directory*/) {}
-    virtual bool should_stop() { return false; }
-
-    search::Answer visit(const search::WalkEvent& event) final {
-        using Kind = search::WalkEventKind;
-        switch (event.kind) {
-            case Kind::file:
-                add_entry(event.path);
-                break;
-            case Kind::folder_entered:
-                folder_listed(event.path, event.names);
-                break;
-            case Kind::folder_done:
-                folder_done(event.path);
-                break;
-            case Kind::folder_not_read:
-                folder_unreadable(event.path, event.error);
-                break;
-            case Kind::folder_not_entered:
-                folder_not_entered(event.path, event.reason);
-                break;
-        }
-        return should_stop() ? search::Answer::stop : search::Answer::go_on;
-    }
-};
+// The walk's own visitor of one hook per kind of event.
+using WalkHooks = search::WalkHooks;
 
 }  // namespace kestrafin::testing
