@@ -353,6 +353,21 @@ bool frmMain::passes_while_searching(QObject* watched, QEvent* event) const {
     return window::passes_while_searching(input);
 }
 
+std::optional<std::size_t> frmMain::current_row() const {
+    const QModelIndex current = lvFiles->currentIndex();
+    if (!current.isValid()) return std::nullopt;
+    return static_cast<std::size_t>(current.row());
+}
+
+void frmMain::show_row(std::size_t row) {
+    const QModelIndex index = lvFiles->model()->index(static_cast<int>(row), 0);
+    if (!index.isValid()) return;
+    lvFiles->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    lvFiles->scrollTo(index);
+    lvFiles->setFocus(Qt::OtherFocusReason);
+}
+
 std::vector<std::size_t> frmMain::selected_rows() const {
     std::vector<std::size_t> rows;
     for (const QModelIndex& index : lvFiles->selectionModel()->selectedRows())
@@ -387,6 +402,12 @@ void frmMain::show_list_menu(const QPoint& position) {
             case window::ListCommand::OpenFolder:
                 logic_.open_containing_folder(static_cast<std::size_t>(at.row()));
                 return;
+            case window::ListCommand::Find:
+                logic_.find_in_list(current_row());
+                return;
+            case window::ListCommand::FindNext:
+                logic_.find_next(current_row(), false);
+                return;
         }
     }
 }
@@ -401,6 +422,16 @@ void frmMain::keyPressEvent(QKeyEvent* event) {
     // Enter presses the default button.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         cmdgetfilelist->click();
+        return;
+    }
+    // Find and Find next, wherever the focus is: no control takes them.
+    if (event->matches(QKeySequence::Find)) {
+        logic_.find_in_list(current_row());
+        return;
+    }
+    if (event->key() == Qt::Key_F3 &&
+        (event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) == 0) {
+        logic_.find_next(current_row(), (event->modifiers() & Qt::ShiftModifier) != 0);
         return;
     }
     QWidget::keyPressEvent(event);
@@ -441,10 +472,11 @@ void frmMain::show_message(window::MessageIcon icon, std::string_view title,
     box.exec();
 }
 
-std::optional<std::string> frmMain::ask_text(std::string_view title, std::string_view prompt) {
+std::optional<std::string> frmMain::ask_text(std::string_view title, std::string_view prompt,
+                                             std::string_view initial) {
     bool confirmed = false;
     const QString text = QInputDialog::getText(this, text_of(title), text_of(prompt),
-                                               QLineEdit::Normal, QString(), &confirmed);
+                                               QLineEdit::Normal, text_of(initial), &confirmed);
     if (!confirmed) return std::nullopt;
     return text.toUtf8().toStdString();
 }

@@ -86,12 +86,14 @@ class frmMain : public QWidget, private window::WindowFace {
   private:
     void show_message(window::MessageIcon icon, std::string_view title,
                       std::string_view text) override;
-    std::optional<std::string> ask_text(std::string_view title, std::string_view prompt) override;
+    std::optional<std::string> ask_text(std::string_view title, std::string_view prompt,
+                                        std::string_view initial) override;
     void set_text(window::Control control, std::string_view text) override;
     void set_tip(window::Control control, std::string_view text) override;
     void set_clipboard(std::string_view text) override;
     void list_reset(std::size_t rows) override;
     void list_grown(std::size_t rows) override;
+    void show_row(std::size_t row) override;
     void set_activity(window::Activity activity) override;
     void start_timer(window::Timer timer, std::chrono::milliseconds interval) override;
     void stop_timer(window::Timer timer) override;
@@ -103,6 +105,8 @@ class frmMain : public QWidget, private window::WindowFace {
     // The list's context menu at `position` (in the list's viewport).
     void show_list_menu(const QPoint& position);
     std::vector<std::size_t> selected_rows() const;
+    // The list's current row, where Find starts.
+    std::optional<std::size_t> current_row() const;
     // Input that a running search lets through (window/input_policy.h).
     bool passes_while_searching(QObject* watched, QEvent* event) const;
     QTimer* timer_of(window::Timer timer);

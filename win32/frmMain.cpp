@@ -246,6 +246,8 @@ void frmMain::create_controls() {
     commands.copy = [this](const std::vector<std::size_t>& rows) { logic_->copy_paths(rows); };
     commands.copy_all = [this] { logic_->copy_all_paths(); };
     commands.open_folder = [this](std::size_t row) { logic_->open_containing_folder(row); };
+    commands.find = [this] { logic_->find_in_list(lvFiles.current_row()); };
+    commands.find_next = [this] { logic_->find_next(lvFiles.current_row(), false); };
     lvFiles.create(frmMain_, kListId, logic_->list_items(), std::move(commands));
     cmdsave = make_control(frmMain_, WC_BUTTONW, caption(design::cmdsave).c_str(),
                            WS_TABSTOP | BS_PUSHBUTTON, kSavePathId);
@@ -451,11 +453,30 @@ bool frmMain::pre_translate(MSG& message) {
             logic_->escape_pressed();
         return true;
     }
+    if (find_key(message)) return true;
     if (!::IsDialogMessageW(frmMain_, &message)) return false;
     // Its Tab takes the default mark off every button, also where Enter
     // presses "Search".
     mark_default_button(::GetFocus());
     return true;
+}
+
+bool frmMain::find_key(const MSG& message) {
+    // Anywhere in the window, as in any program with a list to search; the
+    // prompts are windows of their own, whose keys stay theirs.
+    if (message.message != WM_KEYDOWN || ::GetAncestor(message.hwnd, GA_ROOT) != frmMain_)
+        return false;
+    const bool control = ::GetKeyState(VK_CONTROL) < 0;
+    const bool alt = ::GetKeyState(VK_MENU) < 0;
+    if (message.wParam == 'F' && control && !alt) {
+        logic_->find_in_list(lvFiles.current_row());
+        return true;
+    }
+    if (message.wParam == VK_F3 && !control && !alt) {
+        logic_->find_next(lvFiles.current_row(), ::GetKeyState(VK_SHIFT) < 0);
+        return true;
+    }
+    return false;
 }
 
 bool frmMain::reaches_running_search(const MSG& message) const {
@@ -723,8 +744,10 @@ void frmMain::show_message(window::MessageIcon icon, std::string_view title,
                   MB_OK | kind);
 }
 
-std::optional<std::string> frmMain::ask_text(std::string_view title, std::string_view prompt) {
-    const std::optional<std::wstring> entered = ask_for_text(frmMain_, wide(title), wide(prompt));
+std::optional<std::string> frmMain::ask_text(std::string_view title, std::string_view prompt,
+                                             std::string_view initial) {
+    const std::optional<std::wstring> entered =
+        ask_for_text(frmMain_, wide(title), wide(prompt), wide(initial));
     if (!entered) return std::nullopt;
     return utf8(*entered);
 }
@@ -793,6 +816,11 @@ void frmMain::list_reset(std::size_t rows) {
     if (lvFiles.handle() == nullptr) return;
     lvFiles.reset(rows);
     describe_list();
+}
+
+void frmMain::show_row(std::size_t row) {
+    if (lvFiles.handle() == nullptr || row >= lvFiles.rows()) return;
+    lvFiles.show_row(row);
 }
 
 void frmMain::list_grown(std::size_t rows) {

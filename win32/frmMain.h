@@ -59,12 +59,14 @@ class frmMain final : public window::WindowFace {
     // WindowFace
     void show_message(window::MessageIcon icon, std::string_view title,
                       std::string_view text) override;
-    std::optional<std::string> ask_text(std::string_view title, std::string_view prompt) override;
+    std::optional<std::string> ask_text(std::string_view title, std::string_view prompt,
+                                        std::string_view initial) override;
     void set_text(window::Control control, std::string_view text) override;
     void set_tip(window::Control control, std::string_view text) override;
     void set_clipboard(std::string_view text) override;
     void list_reset(std::size_t rows) override;
     void list_grown(std::size_t rows) override;
+    void show_row(std::size_t row) override;
     void set_activity(window::Activity activity) override;
     void start_timer(window::Timer timer, std::chrono::milliseconds interval) override;
     void stop_timer(window::Timer timer) override;
@@ -115,6 +117,8 @@ class frmMain final : public window::WindowFace {
     // True for input that still counts while a search runs
     // (window/input_policy.h).
     bool reaches_running_search(const MSG& message) const;
+    // Ctrl+F, F3 and Shift+F3 anywhere in the window; true when `message` was one.
+    bool find_key(const MSG& message);
     void place_on_screen();
     // The layout's scale at the window's DPI, shrunk to fit its screen's work area.
     window::LayoutScale fitted_scale() const;

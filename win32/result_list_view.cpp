@@ -203,6 +203,21 @@ std::vector<std::size_t> ResultListView::selected_rows() const {
     return rows;
 }
 
+std::optional<std::size_t> ResultListView::current_row() const {
+    const int row = ListView_GetNextItem(list_, -1, LVNI_FOCUSED);
+    if (row < 0) return std::nullopt;
+    return static_cast<std::size_t>(row);
+}
+
+void ResultListView::show_row(std::size_t row) {
+    const int index = static_cast<int>(row);
+    ListView_SetItemState(list_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetItemState(list_, index, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetSelectionMark(list_, index);
+    ListView_EnsureVisible(list_, index, FALSE);
+    ::SetFocus(list_);
+}
+
 bool ResultListView::command_key(WPARAM key) {
     if (::GetKeyState(VK_CONTROL) >= 0 || ::GetKeyState(VK_MENU) < 0) return false;
     if (key == 'A') {
@@ -258,6 +273,12 @@ void ResultListView::show_menu(POINT where) {
         case window::ListCommand::OpenFolder:
             if (commands_.open_folder && row >= 0)
                 commands_.open_folder(static_cast<std::size_t>(row));
+            return;
+        case window::ListCommand::Find:
+            if (commands_.find) commands_.find();
+            return;
+        case window::ListCommand::FindNext:
+            if (commands_.find_next) commands_.find_next();
             return;
     }
 }

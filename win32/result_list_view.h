@@ -20,6 +20,7 @@
 #include <climits>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ struct ListCommands {
     std::function<void(const std::vector<std::size_t>& rows)> copy;
     std::function<void()> copy_all;
     std::function<void(std::size_t row)> open_folder;
+    std::function<void()> find;
+    std::function<void()> find_next;
 };
 
 class ResultListView {
@@ -43,6 +46,11 @@ class ResultListView {
 
     // The selected rows, in list order.
     std::vector<std::size_t> selected_rows() const;
+    // The row with the focus mark, if any.
+    std::optional<std::size_t> current_row() const;
+    // Selects `row` alone, gives it the focus mark, scrolls it into view and
+    // puts the keyboard focus on the list.
+    void show_row(std::size_t row);
     // The text a row shows (shown_row_text(), with fewer units where it is
     // wider than a column can be), and the lines its tool tip shows.
     std::wstring shown_text(std::size_t row) const;

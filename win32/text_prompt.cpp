@@ -48,6 +48,7 @@ class TemplateWriter {
 };
 
 struct PromptState {
+    const std::wstring* initial = nullptr;
     std::optional<std::wstring> entered;
 };
 
@@ -57,6 +58,9 @@ INT_PTR CALLBACK prompt_procedure(HWND dialog, UINT message, WPARAM wparam, LPAR
             ::SetWindowLongPtrW(dialog, GWLP_USERDATA, lparam);
             // The longest text a box takes, for paths of any length.
             ::SendDlgItemMessageW(dialog, kTextBoxId, EM_SETLIMITTEXT, 0, 0);
+            ::SetDlgItemTextW(dialog, kTextBoxId,
+                              reinterpret_cast<PromptState*>(lparam)->initial->c_str());
+            ::SendDlgItemMessageW(dialog, kTextBoxId, EM_SETSEL, 0, -1);
             return TRUE;  // the focus goes to the text box, the first stop
         case WM_COMMAND: {
             auto* state =
@@ -84,7 +88,7 @@ INT_PTR CALLBACK prompt_procedure(HWND dialog, UINT message, WPARAM wparam, LPAR
 }  // namespace
 
 std::optional<std::wstring> ask_for_text(HWND owner, const std::wstring& title,
-                                         const std::wstring& prompt) {
+                                         const std::wstring& prompt, const std::wstring& initial) {
     TemplateWriter writer;
     // In dialog units, which follow the dialog font and the window's DPI.
     writer.dword(DS_SHELLFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU);
@@ -102,6 +106,7 @@ std::optional<std::wstring> ask_for_text(HWND owner, const std::wstring& title,
     writer.item(BS_DEFPUSHBUTTON | WS_TABSTOP, 149, 41, 50, 14, IDOK, kButtonClass, L"OK");
     writer.item(BS_PUSHBUTTON | WS_TABSTOP, 203, 41, 50, 14, IDCANCEL, kButtonClass, L"Cancel");
     PromptState state;
+    state.initial = &initial;
     const auto instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(owner, GWLP_HINSTANCE));
     if (::DialogBoxIndirectParamW(instance, writer.get(), owner, prompt_procedure,
                                   reinterpret_cast<LPARAM>(&state)) == -1)

@@ -64,10 +64,11 @@ class WindowFace {
     // the user has closed it.
     virtual void show_message(MessageIcon icon, std::string_view title, std::string_view text) = 0;
 
-    // A modal prompt with an empty single-line text box, OK and Cancel. The
-    // text entered on OK (possibly empty); nullopt on Cancel or close.
-    virtual std::optional<std::string> ask_text(std::string_view title,
-                                                std::string_view prompt) = 0;
+    // A modal prompt with a single-line text box holding `initial`, all of it
+    // selected, OK and Cancel. The text on OK (possibly empty); nullopt on
+    // Cancel or close.
+    virtual std::optional<std::string> ask_text(std::string_view title, std::string_view prompt,
+                                                std::string_view initial) = 0;
 
     // Replaces the text of `control`.
     virtual void set_text(Control control, std::string_view text) = 0;
@@ -85,6 +86,9 @@ class WindowFace {
     virtual void list_reset(std::size_t rows) = 0;
     // list_grown: the rows shown so far are unchanged; rows were appended.
     virtual void list_grown(std::size_t rows) = 0;
+    // Selects `row` alone, makes it the current row, scrolls it into view
+    // and puts the focus on the list.
+    virtual void show_row(std::size_t row) = 0;
 
     // Sets the pointer and what input does. Going back to Idle first discards
     // every input event queued while the logic was busy, then restores the

@@ -21,6 +21,7 @@
 #include "settings/root_setting.h"
 #include "window/copied_text.h"
 #include "window/count_label.h"
+#include "window/list_find.h"
 #include "window/list_sink.h"
 #include "window/one_line_text.h"
 #include "window/patient_call.h"
@@ -310,7 +311,7 @@ void WindowLogic::cmdsave_Click() {
 void WindowLogic::cmdseldir_Click() {
     run_handler([this] {
         const std::string answer =
-            face_.ask_text("Kestrafin", "Please enter the full path").value_or("");
+            face_.ask_text("Kestrafin", "Please enter the full path", "").value_or("");
         // Explorer's "Copy as path" puts the path between double quotes, which
         // no folder's path begins and ends with.
         std::string_view root = answer;
@@ -506,6 +507,56 @@ void WindowLogic::copy_all_paths() {
             for (std::size_t row = 0; row < rows; ++row) take(items_.store().text(row));
         });
     });
+}
+
+void WindowLogic::find_in_list(std::optional<std::size_t> current) {
+    run_handler([this, current] {
+        const std::optional<std::string> text =
+            face_.ask_text("Find", "Find the paths that hold:", find_text_);
+        if (!text || text->empty()) return;
+        find_text_ = *text;
+        find_from(current, false);
+    });
+}
+
+void WindowLogic::find_next(std::optional<std::size_t> current, bool backwards) {
+    if (find_text_.empty()) {
+        find_in_list(current);
+        return;
+    }
+    run_handler([this, current, backwards] { find_from(current, backwards); });
+}
+
+void WindowLogic::find_from(std::optional<std::size_t> current, bool backwards) {
+    const std::size_t rows = items_.shown();
+    auto matcher = std::make_shared<const PathMatcher>(find_text_);
+    const auto show = [this, text = find_text_](std::optional<std::size_t> row) {
+        if (row)
+            face_.show_row(*row);
+        else
+            face_.show_message(MessageIcon::Information, "Kestrafin",
+                               "No path in the list holds \"" + one_line_text(text) + "\".");
+    };
+    if (rows <= kMostRowsFoundInPlace) {
+        const std::atomic<bool> never{false};
+        show(find_row(items_.store(), rows, *matcher, current, backwards, never));
+        return;
+    }
+    // The list does not change meanwhile, as the window is busy.
+    struct Outcome {
+        std::optional<std::size_t> row;
+        bool stopped = false;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    start_work(
+        [this, rows, matcher, current, backwards, outcome](const std::atomic<bool>& stop) {
+            outcome->row = find_row(items_.store(), rows, *matcher, current, backwards, stop);
+            outcome->stopped = !outcome->row && stop.load();
+        },
+        [](bool) {}, true,
+        [outcome, show] {
+            if (!outcome->stopped) show(outcome->row);
+        });
 }
 
 void WindowLogic::open_containing_folder(std::size_t row) {

@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,8 @@ inline constexpr const char* kHomePageAddress = "http://kestrafin.example/";
 inline constexpr std::chrono::milliseconds kFirstRunDelay{500};
 // Copies of more bytes than this are joined on the work thread.
 inline constexpr std::size_t kLongestCopyInPlace = 1 << 20;
+// Lists of more rows than this are searched on the work thread.
+inline constexpr std::size_t kMostRowsFoundInPlace = 100000;
 
 class WindowLogic {
   public:
@@ -92,6 +95,14 @@ class WindowLogic {
     void copy_all_paths();
     // Shows the file of `row` selected in the desktop's file manager.
     void open_containing_folder(std::size_t row);
+    // Find (Ctrl+F): asks for a text, offering the last one, and shows the
+    // next row after `current` whose path holds it (list_find.h), or says
+    // that none does. Lists of more than kMostRowsFoundInPlace rows are
+    // searched on the work thread, which Escape stops.
+    void find_in_list(std::optional<std::size_t> current);
+    // Find next (F3), upwards with Shift: the last text again; Find when
+    // none was asked for yet.
+    void find_next(std::optional<std::size_t> current, bool backwards);
 
     // A timer of the face fell due.
     void timer_elapsed(Timer timer);
@@ -142,12 +153,14 @@ class WindowLogic {
     // without keeping the window from painting.
     void put_on_clipboard(std::size_t bytes, EachPath each_path);
     void open_home_page();
+    void find_from(std::optional<std::size_t> current, bool backwards);
 
     WindowFace& face_;
     std::string program_folder_;
     WindowServices services_;
     ListItems items_;
     std::string root_text_;
+    std::string find_text_;  // what Find last looked for
     bool handler_running_ = false;
     bool searching_ = false;  // "Search" then reads "Stop"
     std::vector<std::function<void()>> deferred_;

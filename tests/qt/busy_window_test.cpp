@@ -143,6 +143,24 @@ class BusyWindowTest : public QObject {
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("/a/new\nline\n/c"));
     }
 
+    void ctrl_f_and_f3_anywhere_in_the_window_show_the_rows_that_hold_a_text() {
+        WindowUnderTest w;
+        w.window->tmrwait2->stop();
+        for (const char* text : {"/a", "/hr/b", "/HR/c"}) w.items().Add(text);
+        w.items().Refresh();
+        when_dialog_shows([](QWidget* dialog) {
+            qobject_cast<QInputDialog*>(dialog)->setTextValue(QStringLiteral("hr/"));
+            qobject_cast<QInputDialog*>(dialog)->accept();
+        });
+        QTest::keyClick(w.window->cmdsave, Qt::Key_F, Qt::ControlModifier);
+        QAbstractItemView* list = w.window->lvFiles;
+        QCOMPARE(list->currentIndex().row(), 1);
+        QCOMPARE(w.window->focusWidget(), list);
+        QTest::keyClick(list, Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(list->currentIndex().row(), 2);
+        QCOMPARE(list->selectionModel()->selectedRows().size(), 1);
+    }
+
     void the_dialogs_show_the_texts_and_answers_of_the_logic() {
         const std::string root = "/stored";
         WindowUnderTest w(&root);

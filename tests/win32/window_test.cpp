@@ -625,6 +625,24 @@ TEST_F(Win32Window, SelectedRowsAreCopiedAsTheirRealTextWithTheKeys) {
     EXPECT_TRUE(dialogs.seen.empty());
 }
 
+TEST_F(Win32Window, CtrlFAndF3AnywhereInTheWindowSelectTheRowsThatHoldAText) {
+    const auto window = shown_window(search_finding(kFound));
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window) && window->lvFiles.rows() == 3; }));
+    ::SetFocus(window->cmdsave);
+    dialogs.answer = L".TXT";
+    press(*window, 'F', true, false);
+    ASSERT_TRUE(pump_until(*window, [&] { return dialogs.seen.size() == 1; }));
+    const HWND list = window->lvFiles.handle();
+    const auto current = [&] { return ListView_GetNextItem(list, -1, LVNI_FOCUSED); };
+    ASSERT_TRUE(pump_until(*window, [&] { return current() == 0; }));
+    EXPECT_EQ(::GetFocus(), list);
+    press(*window, VK_F3, false, true);
+    EXPECT_EQ(current(), 2);
+    EXPECT_EQ(ListView_GetSelectedCount(list), 1u);
+}
+
 TEST_F(Win32Window, TheListsContextMenuCopiesAllPathsAndShowsAFileInItsFolder) {
     std::vector<std::string> shown;
     window::WindowServices services = search_finding(kFound);

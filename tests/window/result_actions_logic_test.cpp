@@ -1,10 +1,11 @@
-// What the user can do with the list: copy paths as their real text and show
-// a file in the desktop's file manager.
+// What the user can do with the list: copy paths as their real text, show a
+// file in the desktop's file manager, and find rows by a text their paths hold.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
 #include "tests/window/logic_fixture.h"
+#include "window/list_find.h"
 #include "window/shown_row.h"
 
 using namespace kestrafin::testing;
@@ -77,4 +78,51 @@ TEST(ResultActions, APathOfMegabytesIsCopiedOffTheWindowsThreadAndNamedShortInAM
     EXPECT_TRUE(
         text.ends_with("x/\xFF"
                        "end.dat\" cannot be shown: cannot start 'xdg-open'"));
+}
+
+TEST(ResultActions, FindMatchesLettersOfEitherCaseAsWindowsComparesNames) {
+    const struct {
+        const char* text;
+        const char* path;
+        bool found;
+    } cases[] = {
+        {"HR/BUD", "/srv/hr/Budget.xlsx", true},
+        {"ÉTÉ", "/srv/été.jpg", true},
+        {"STRASSE", "/srv/ſtrasse.pdf", true},
+        {"straße", "/srv/STRASSE.pdf", false},
+        {"x",
+         "/srv/\xFF"
+         "X.bin",
+         true},
+        {"budget", "/srv/bud get", false},
+    };
+    for (const auto& each : cases)
+        EXPECT_EQ(kestrafin::window::PathMatcher(each.text).matches(each.path), each.found)
+            << each.text << " in " << each.path;
+}
+
+TEST(ResultActions, FindStartsBesideTheCurrentRowWrapsAndOffersTheLastText) {
+    LogicUnderTest w;
+    w.fill({"/a/report", "/b", "/c/REPORT", "/d"});
+    w.face.answers = {std::string("report"), std::string("missing")};
+    w.logic->find_next(2, false);  // no text yet: asks, then wraps to the first row
+    w.logic->find_next(0, false);
+    w.logic->find_next(0, true);  // upwards, past the top
+    w.logic->find_in_list(0);
+    EXPECT_EQ(w.face.rows_brought_into_view, (std::vector<std::size_t>{0, 2, 2}));
+    EXPECT_EQ(w.face.prompt_texts, (std::vector<std::string>{"", "report"}));
+    ASSERT_EQ(w.face.messages.size(), 1u);
+    EXPECT_EQ(w.face.messages[0].text, "No path in the list holds \"missing\".");
+}
+
+TEST(ResultActions, ALongListIsSearchedOffTheWindowsThread) {
+    LogicUnderTest w;
+    std::vector<std::string> rows(kestrafin::window::kMostRowsFoundInPlace + 2, "/srv/x");
+    rows[5] = "/srv/needle";
+    w.fill(rows);
+    w.face.answers = {std::string("NEEDLE")};
+    w.logic->find_in_list(rows.size() - 1);
+    EXPECT_EQ(w.face.activity, kestrafin::window::Activity::Stoppable);
+    ASSERT_TRUE(w.face.settled());
+    EXPECT_EQ(w.face.rows_brought_into_view, std::vector<std::size_t>{5});
 }

@@ -47,14 +47,20 @@ class StandInFace : public window::WindowFace {
     std::deque<std::optional<std::string>> answers;
     // The title and the text of each prompt shown.
     std::vector<std::pair<std::string, std::string>> prompts;
+    // The text each prompt's box held when it was shown.
+    std::vector<std::string> prompt_texts;
+    // The rows show_row() showed, in order.
+    std::vector<std::size_t> rows_brought_into_view;
     std::map<window::Timer, std::chrono::milliseconds> running_timers;
 
     void show_message(window::MessageIcon icon, std::string_view title,
                       std::string_view text) override {
         messages.push_back({icon, std::string(title), std::string(text)});
     }
-    std::optional<std::string> ask_text(std::string_view title, std::string_view prompt) override {
+    std::optional<std::string> ask_text(std::string_view title, std::string_view prompt,
+                                        std::string_view initial) override {
         prompts.emplace_back(title, prompt);
+        prompt_texts.emplace_back(initial);
         if (answers.empty()) {
             ADD_FAILURE() << "a prompt nobody answers";
             return std::nullopt;
@@ -92,6 +98,10 @@ class StandInFace : public window::WindowFace {
         EXPECT_GT(rows, rows_shown) << "the list was told it grew, but it did not";
         rows_shown = rows;
     }
+    void show_row(std::size_t row) override {
+        EXPECT_LT(row, rows_shown) << "a row the list does not show was brought into view";
+        rows_brought_into_view.push_back(row);
+    }
     void set_activity(window::Activity now) override {
         activity = now;
         activities.push_back(now);
@@ -125,6 +135,8 @@ class StandInFace : public window::WindowFace {
         messages.clear();
         answers.clear();
         prompts.clear();
+        prompt_texts.clear();
+        rows_brought_into_view.clear();
         running_timers.clear();
         const std::lock_guard lock(posted_mutex_);
         posted_.clear();
