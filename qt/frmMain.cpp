@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -402,6 +405,12 @@ void frmMain::show_list_menu(const QPoint& position) {
             case window::ListCommand::OpenFolder:
                 logic_.open_containing_folder(static_cast<std::size_t>(at.row()));
                 return;
+            case window::ListCommand::ExportAll:
+                logic_.export_list();
+                return;
+            case window::ListCommand::ExportSelected:
+                logic_.export_selection(selected_rows());
+                return;
             case window::ListCommand::Find:
                 logic_.find_in_list(current_row());
                 return;
@@ -479,6 +488,16 @@ std::optional<std::string> frmMain::ask_text(std::string_view title, std::string
                                                QLineEdit::Normal, text_of(initial), &confirmed);
     if (!confirmed) return std::nullopt;
     return text.toUtf8().toStdString();
+}
+
+std::optional<std::string> frmMain::ask_save_file(std::string_view title,
+                                                  std::string_view suggested_name) {
+    const QString chosen = QFileDialog::getSaveFileName(
+        this, text_of(title), QDir::home().filePath(text_of(suggested_name)),
+        QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (chosen.isEmpty()) return std::nullopt;
+    // Names are bytes to the host.
+    return QFile::encodeName(chosen).toStdString();
 }
 
 void frmMain::set_text(window::Control control, std::string_view text) {

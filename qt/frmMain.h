@@ -88,6 +88,8 @@ class frmMain : public QWidget, private window::WindowFace {
                       std::string_view text) override;
     std::optional<std::string> ask_text(std::string_view title, std::string_view prompt,
                                         std::string_view initial) override;
+    std::optional<std::string> ask_save_file(std::string_view title,
+                                             std::string_view suggested_name) override;
     void set_text(window::Control control, std::string_view text) override;
     void set_tip(window::Control control, std::string_view text) override;
     void set_clipboard(std::string_view text) override;

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/text.h"
+#include "win32/file_dialog.h"
 #include "win32/message_lines.h"
 #include "win32/resource_ids.h"
 #include "win32/text_prompt.h"
@@ -246,6 +247,10 @@ void frmMain::create_controls() {
     commands.copy = [this](const std::vector<std::size_t>& rows) { logic_->copy_paths(rows); };
     commands.copy_all = [this] { logic_->copy_all_paths(); };
     commands.open_folder = [this](std::size_t row) { logic_->open_containing_folder(row); };
+    commands.export_all = [this] { logic_->export_list(); };
+    commands.export_selected = [this](const std::vector<std::size_t>& rows) {
+        logic_->export_selection(rows);
+    };
     commands.find = [this] { logic_->find_in_list(lvFiles.current_row()); };
     commands.find_next = [this] { logic_->find_next(lvFiles.current_row(), false); };
     lvFiles.create(frmMain_, kListId, logic_->list_items(), std::move(commands));
@@ -750,6 +755,14 @@ std::optional<std::string> frmMain::ask_text(std::string_view title, std::string
         ask_for_text(frmMain_, wide(title), wide(prompt), wide(initial));
     if (!entered) return std::nullopt;
     return utf8(*entered);
+}
+
+std::optional<std::string> frmMain::ask_save_file(std::string_view title,
+                                                  std::string_view suggested_name) {
+    const std::optional<std::wstring> chosen =
+        ask_for_csv_file(frmMain_, wide(title), wide(suggested_name));
+    if (!chosen) return std::nullopt;
+    return utf8(*chosen);
 }
 
 void frmMain::set_text(window::Control control, std::string_view text) {

@@ -274,6 +274,12 @@ void ResultListView::show_menu(POINT where) {
             if (commands_.open_folder && row >= 0)
                 commands_.open_folder(static_cast<std::size_t>(row));
             return;
+        case window::ListCommand::ExportAll:
+            if (commands_.export_all) commands_.export_all();
+            return;
+        case window::ListCommand::ExportSelected:
+            if (commands_.export_selected) commands_.export_selected(selected_rows());
+            return;
         case window::ListCommand::Find:
             if (commands_.find) commands_.find();
             return;

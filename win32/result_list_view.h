@@ -34,6 +34,8 @@ struct ListCommands {
     std::function<void(const std::vector<std::size_t>& rows)> copy;
     std::function<void()> copy_all;
     std::function<void(std::size_t row)> open_folder;
+    std::function<void()> export_all;
+    std::function<void(const std::vector<std::size_t>& rows)> export_selected;
     std::function<void()> find;
     std::function<void()> find_next;
 };

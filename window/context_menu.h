@@ -8,11 +8,13 @@
 namespace kestrafin::window {
 
 enum class ListCommand {
-    Copy,        // the selected rows' paths
-    CopyAll,     // every row's path
-    OpenFolder,  // shows the file of the row under the pointer in its folder
-    Find,        // asks for a text and shows the next row whose path holds it
-    FindNext,    // the next row holding the text last asked for
+    Copy,            // the selected rows' paths
+    CopyAll,         // every row's path
+    OpenFolder,      // shows the file of the row under the pointer in its folder
+    ExportAll,       // every row to a CSV file the user picks
+    ExportSelected,  // the selected rows to one
+    Find,            // asks for a text and shows the next row whose path holds it
+    FindNext,        // the next row holding the text last asked for
 };
 
 struct ListMenuItem {
@@ -26,6 +28,6 @@ struct ListMenuItem {
 // The menu over a list that has rows selected or not, has rows at all or
 // not, and was opened over a row (by the pointer, or from the keyboard with
 // a current row) or not.
-std::array<ListMenuItem, 5> list_menu(bool rows_selected, bool has_rows, bool on_a_row);
+std::array<ListMenuItem, 7> list_menu(bool rows_selected, bool has_rows, bool on_a_row);
 
 }  // namespace kestrafin::window

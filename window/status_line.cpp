@@ -63,6 +63,11 @@ std::string reload_status_text(std::string_view file, std::string_view saved_at)
     return text;
 }
 
+std::string export_status_text(std::string_view file, std::size_t paths) {
+    return "Exported " + std::to_string(paths) + (paths == 1 ? " path" : " paths") + " to " +
+           one_line_text(file);
+}
+
 std::string root_failure_text(std::string_view root, int error) {
     // A direction override in the root would turn the reason after it around.
     return "The folder \"" + one_line_text(root) + "\" cannot be searched: " + reason_text(error) +

@@ -29,6 +29,9 @@ std::string root_failure_text(std::string_view root, int error);
 // (one_line_text.h), and when that file was saved (`saved_at` as the face's
 // clock shows it; empty when unknown).
 std::string reload_status_text(std::string_view file, std::string_view saved_at);
+// The status line after an export: how many paths went to which file, on
+// one line (one_line_text.h).
+std::string export_status_text(std::string_view file, std::size_t paths);
 // "8.2 s" below a minute, "2 min 05 s" above.
 std::string elapsed_text(std::chrono::milliseconds elapsed);
 

@@ -70,6 +70,13 @@ class WindowFace {
     virtual std::optional<std::string> ask_text(std::string_view title, std::string_view prompt,
                                                 std::string_view initial) = 0;
 
+    // The platform's modal dialog for choosing a file to write, of the kind
+    // "CSV files (*.csv)", offering `suggested_name` in the user's usual
+    // folder and asking before an existing file is replaced. The path
+    // chosen; nullopt on Cancel or close.
+    virtual std::optional<std::string> ask_save_file(std::string_view title,
+                                                     std::string_view suggested_name) = 0;
+
     // Replaces the text of `control`.
     virtual void set_text(Control control, std::string_view text) = 0;
     // Replaces the tool tip of `control` (lines separated by "\n"); empty

@@ -21,6 +21,7 @@
 #include "settings/root_setting.h"
 #include "window/copied_text.h"
 #include "window/count_label.h"
+#include "window/list_export.h"
 #include "window/list_find.h"
 #include "window/list_sink.h"
 #include "window/one_line_text.h"
@@ -333,6 +334,7 @@ void WindowLogic::cmdgetfilelist_Click() {
         face_.set_tip(Control::status_line, "");
         items_.Clear();
         const std::string root = root_text_;
+        list_root_ = root;
         // The walk runs on the work thread; the window takes what it has found
         // in batches, and once more at its end, so that the list and the label
         // end exact. The label counts every entry taken; the list shows new
@@ -448,6 +450,7 @@ void WindowLogic::cmdloadlist_Click() {
             [this, entries, missing, written](bool completed) {
                 if (!completed || *missing) return;
                 items_.ReplaceAll(std::move(*entries));
+                list_root_.clear();
                 face_.set_text(Control::lbllistcount, count_label_text(items_.Count()));
                 face_.set_text(Control::status_line,
                                reload_status_text(saved_list_file(), *written));
@@ -506,6 +509,40 @@ void WindowLogic::copy_all_paths() {
         put_on_clipboard(bytes, [this, rows = items_.shown()](const auto& take) {
             for (std::size_t row = 0; row < rows; ++row) take(items_.store().text(row));
         });
+    });
+}
+
+void WindowLogic::export_list() {
+    std::vector<std::size_t> rows(items_.shown());
+    for (std::size_t row = 0; row < rows.size(); ++row) rows[row] = row;
+    export_rows(std::move(rows));
+}
+
+void WindowLogic::export_selection(const std::vector<std::size_t>& rows) {
+    std::vector<std::size_t> shown;
+    for (const std::size_t row : rows)
+        if (row < items_.shown()) shown.push_back(row);
+    export_rows(std::move(shown));
+}
+
+void WindowLogic::export_rows(std::vector<std::size_t> rows) {
+    run_handler([this, &rows] {
+        const std::optional<std::string> file =
+            face_.ask_save_file("Export as CSV", kExportFileName);
+        if (!file) return;
+        // The list does not change meanwhile, as the window is busy.
+        auto written = std::make_shared<bool>(false);
+        start_work(
+            [this, file = *file, rows = std::move(rows), root = list_root_,
+             written](const std::atomic<bool>& stop) {
+                *written = export_csv(file, items_.store(), rows, root, stop);
+            },
+            [this, file = *file, count = rows.size(), written](bool completed) {
+                if (!completed || !*written) return;
+                face_.set_text(Control::status_line, export_status_text(file, count));
+                face_.set_tip(Control::status_line, "");
+            },
+            true);
     });
 }
 

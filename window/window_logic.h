@@ -95,6 +95,12 @@ class WindowLogic {
     void copy_all_paths();
     // Shows the file of `row` selected in the desktop's file manager.
     void open_containing_folder(std::size_t row);
+    // Export as CSV: asks for a file, offering kExportFileName, and writes
+    // every row there, or the rows of `rows` the list shows (list_export.h),
+    // on the work thread, which Escape stops; the status line then says
+    // where they went.
+    void export_list();
+    void export_selection(const std::vector<std::size_t>& rows);
     // Find (Ctrl+F): asks for a text, offering the last one, and shows the
     // next row after `current` whose path holds it (list_find.h), or says
     // that none does. Lists of more than kMostRowsFoundInPlace rows are
@@ -154,6 +160,7 @@ class WindowLogic {
     void put_on_clipboard(std::size_t bytes, EachPath each_path);
     void open_home_page();
     void find_from(std::optional<std::size_t> current, bool backwards);
+    void export_rows(std::vector<std::size_t> rows);
 
     WindowFace& face_;
     std::string program_folder_;
@@ -161,6 +168,8 @@ class WindowLogic {
     ListItems items_;
     std::string root_text_;
     std::string find_text_;  // what Find last looked for
+    // The root the list was searched under; empty for a reloaded list.
+    std::string list_root_;
     bool handler_running_ = false;
     bool searching_ = false;  // "Search" then reads "Stop"
     std::vector<std::function<void()>> deferred_;

@@ -2,6 +2,8 @@
 // never replayed, the Escape key, the dialogs, and closing the window, which
 // ends the program.
 #include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -159,6 +161,26 @@ class BusyWindowTest : public QObject {
         QTest::keyClick(list, Qt::Key_F3, Qt::ShiftModifier);
         QCOMPARE(list->currentIndex().row(), 2);
         QCOMPARE(list->selectionModel()->selectedRows().size(), 1);
+    }
+
+    void export_asks_for_the_file_in_the_platforms_dialog() {
+        WindowUnderTest w;
+        w.window->tmrwait2->stop();
+        w.items().Add("/a");
+        w.items().Refresh();
+        TempFolder folder;
+        const std::string file = folder / "list.csv";
+        QString offered;
+        when_dialog_shows([&](QWidget* dialog) {
+            auto* files = qobject_cast<QFileDialog*>(dialog);
+            offered = files->selectedFiles().value(0);
+            files->selectFile(QString::fromStdString(file));
+            static_cast<QDialog*>(files)->accept();  // as OK does
+        });
+        w.window->logic().export_list();
+        QVERIFY(w.settled());
+        QCOMPARE(offered, QDir::home().filePath(QStringLiteral("kestrafin-list.csv")));
+        QVERIFY(read_bytes(file).ends_with("\r\n/a,0,2,file,,\r\n"));
     }
 
     void the_dialogs_show_the_texts_and_answers_of_the_logic() {

@@ -19,7 +19,7 @@
 #include "platform/text.h"
 #include "search/path_text.h"
 #include "tests/search/recording_sink.h"
-#include "tests/support/windows_temp_folder.h"
+#include "tests/support/temp_tree.h"
 #include "win32/frmMain.h"
 #include "window/context_menu.h"
 #include "window/shown_row.h"
@@ -114,8 +114,14 @@ BOOL CALLBACK answer_dialog(HWND dialog, LPARAM) {
     DialogAnswers::Seen seen{text_of(dialog), {}};
     constexpr int kPromptBoxId = 100;
     constexpr int kMessageTextId = 0xFFFF;
+    // The Save dialog's name box: a combo box, or an edit box in older layouts.
+    constexpr int kSaveNameComboId = 0x47C, kSaveNameBoxId = 0x480;
     if (const HWND box = ::GetDlgItem(dialog, kPromptBoxId))
         ::SetWindowTextW(box, answers->answer.c_str());
+    else if (const HWND name = ::GetDlgItem(dialog, kSaveNameComboId))
+        ::SetWindowTextW(name, answers->answer.c_str());
+    else if (const HWND name_box = ::GetDlgItem(dialog, kSaveNameBoxId))
+        ::SetWindowTextW(name_box, answers->answer.c_str());
     else if (const HWND text = ::GetDlgItem(dialog, kMessageTextId)) {
         seen.text = text_of(text);
         seen.whole = shows_whole(dialog, text);
@@ -641,6 +647,20 @@ TEST_F(Win32Window, CtrlFAndF3AnywhereInTheWindowSelectTheRowsThatHoldAText) {
     press(*window, VK_F3, false, true);
     EXPECT_EQ(current(), 2);
     EXPECT_EQ(ListView_GetSelectedCount(list), 1u);
+}
+
+TEST_F(Win32Window, ExportAsksForTheFileInTheSystemsSaveDialog) {
+    const auto window = shown_window(search_finding({"C:\\a"}));
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window) && window->lvFiles.rows() == 1; }));
+    const std::string file = program / "list.csv";
+    dialogs.answer = wide(file);
+    window->logic().export_list();
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    ASSERT_EQ(dialogs.seen.size(), 1u);
+    EXPECT_EQ(dialogs.seen[0].title, L"Export as CSV");
+    EXPECT_TRUE(read_bytes(file).ends_with("\r\nC:\\a,3,4,file,,\r\n")) << read_bytes(file);
 }
 
 TEST_F(Win32Window, TheListsContextMenuCopiesAllPathsAndShowsAFileInItsFolder) {

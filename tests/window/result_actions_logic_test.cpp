@@ -126,3 +126,36 @@ TEST(ResultActions, ALongListIsSearchedOffTheWindowsThread) {
     ASSERT_TRUE(w.face.settled());
     EXPECT_EQ(w.face.rows_brought_into_view, std::vector<std::size_t>{5});
 }
+
+TEST(ResultActions, ExportWritesTheRowsAsTheScannersCsvWithLengthsAndReasons) {
+    LogicUnderTest w;
+    const std::string sep(1, kestrafin::platform::kPathSeparator);
+    const std::string deep = sep + "r" + sep + std::string(201, 'x') + sep + "f.txt";
+    const std::string plain = sep + "short" + sep + "g", top = sep + "c";
+    w.fill({deep, plain, top});
+    const std::string file = w.folder / "out.csv";
+    w.face.answers = {file, file};
+    w.logic->export_list();
+    ASSERT_TRUE(w.face.settled());
+    EXPECT_EQ(w.face.prompt_texts, std::vector<std::string>{"kestrafin-list.csv"});
+    const std::string header = "\xEF\xBB\xBFpath,folder_length,path_length,kind,reasons,error\r\n";
+    EXPECT_EQ(read_bytes(file), header + deep + ",204,210,file,folder_length,\r\n" + plain +
+                                    ",6,8,file,,\r\n" + top + ",0,2,file,,\r\n");
+    EXPECT_EQ(w.face.status_line, "Exported 3 paths to " + file);
+    w.logic->export_selection({2, 9});  // a row the list does not show is left out
+    ASSERT_TRUE(w.face.settled());
+    EXPECT_EQ(read_bytes(file), header + top + ",0,2,file,,\r\n");
+    EXPECT_EQ(w.face.status_line, "Exported 1 path to " + file);
+
+    // A file that cannot be written is told, and the line stays.
+    w.face.answers = {
+        w.folder / ("missing" + std::string(1, kestrafin::platform::kPathSeparator) + "out.csv"),
+        std::nullopt};
+    w.logic->export_list();
+    ASSERT_TRUE(w.face.settled());
+    ASSERT_EQ(w.face.messages.size(), 1u);
+    EXPECT_EQ(w.face.messages[0].title, "Kestrafin");
+    EXPECT_EQ(w.face.status_line, "Exported 1 path to " + file);
+    w.logic->export_list();  // cancelled
+    EXPECT_FALSE(w.logic->busy());
+}

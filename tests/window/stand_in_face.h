@@ -69,6 +69,18 @@ class StandInFace : public window::WindowFace {
         answers.pop_front();
         return answer;
     }
+    std::optional<std::string> ask_save_file(std::string_view title,
+                                             std::string_view suggested_name) override {
+        prompts.emplace_back(title, suggested_name);
+        prompt_texts.emplace_back(suggested_name);
+        if (answers.empty()) {
+            ADD_FAILURE() << "a file dialog nobody answers";
+            return std::nullopt;
+        }
+        auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
     void set_text(window::Control control, std::string_view text) override {
         switch (control) {
             case window::Control::txtFileroot:
