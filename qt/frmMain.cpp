@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -17,8 +19,11 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
@@ -258,7 +263,10 @@ void frmMain::create_controls() {
     lay(cmdgetfilelist, design::cmdgetfilelist);
     cmdgetfilelist->setDefault(true);
 
-    lblstatus = make_label(design::lblstatus);
+    // A click lists every folder the search could not read.
+    lblstatus = new ClickableLabel(this);
+    lblstatus->setTextFormat(Qt::PlainText);
+    lay(lblstatus, design::lblstatus);
     Label2 = make_label(design::Label2);
 
     lblorvane = new ClickableLabel(text_of(design::lblorvane.caption), this);
@@ -295,6 +303,7 @@ void frmMain::wire_events() {
     connect(lblorvane, &ClickableLabel::clicked, this, &frmMain::lblorvane_Click);
     connect(lvFiles, &ResultListView::copy_requested, this,
             [this] { logic_.copy_paths(selected_rows()); });
+    connect(lblstatus, &ClickableLabel::clicked, this, [this] { logic_.folder_list_requested(); });
     lvFiles->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lvFiles, &QWidget::customContextMenuRequested, this, &frmMain::show_list_menu);
     connect(tmrwait2, &QTimer::timeout, this,
@@ -384,9 +393,9 @@ void frmMain::show_list_menu(const QPoint& position) {
     const QModelIndex at = lvFiles->indexAt(position);
     QMenu menu(this);
     std::vector<std::pair<QAction*, window::ListCommand>> actions;
-    for (const window::ListMenuItem& item :
-         window::list_menu(lvFiles->selectionModel()->hasSelection(),
-                           lvFiles->model()->rowCount() > 0, at.isValid())) {
+    for (const window::ListMenuItem& item : window::list_menu(
+             lvFiles->selectionModel()->hasSelection(), lvFiles->model()->rowCount() > 0,
+             at.isValid(), logic_.has_folder_problems())) {
         QAction* action = menu.addAction(text_of(item.caption));
         if (!item.shortcut.empty()) action->setShortcut(QKeySequence(text_of(item.shortcut)));
         action->setEnabled(item.enabled);
@@ -410,6 +419,9 @@ void frmMain::show_list_menu(const QPoint& position) {
                 return;
             case window::ListCommand::ExportSelected:
                 logic_.export_selection(selected_rows());
+                return;
+            case window::ListCommand::FoldersNotRead:
+                logic_.folder_list_requested();
                 return;
             case window::ListCommand::Find:
                 logic_.find_in_list(current_row());
@@ -488,6 +500,40 @@ std::optional<std::string> frmMain::ask_text(std::string_view title, std::string
                                                QLineEdit::Normal, text_of(initial), &confirmed);
     if (!confirmed) return std::nullopt;
     return text.toUtf8().toStdString();
+}
+
+window::FolderListAction frmMain::show_folder_list(std::string_view title, std::string_view text) {
+    QDialog dialog(this);
+    dialog.setWindowTitle(text_of(title));
+    auto* box = new QPlainTextEdit(text_of(text), &dialog);
+    box->setReadOnly(true);
+    box->setLineWrapMode(QPlainTextEdit::NoWrap);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    auto* buttons = new QDialogButtonBox(&dialog);
+    QPushButton* copy =
+        buttons->addButton(QStringLiteral("Copy all"), QDialogButtonBox::ActionRole);
+    QPushButton* export_csv =
+        buttons->addButton(QStringLiteral("Export as CSV..."), QDialogButtonBox::ActionRole);
+    buttons->addButton(QDialogButtonBox::Close);
+    auto action = window::FolderListAction::close;
+    connect(copy, &QPushButton::clicked, &dialog, [&] {
+        action = window::FolderListAction::copy;
+        dialog.accept();
+    });
+    connect(export_csv, &QPushButton::clicked, &dialog, [&] {
+        action = window::FolderListAction::export_csv;
+        dialog.accept();
+    });
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(box);
+    layout->addWidget(buttons);
+    // Wide enough for a long path, and within the screen.
+    dialog.resize(scale_.across(window::design::kClientTwips.width) * 3 / 4,
+                  scale_.down(window::design::kClientTwips.height) * 2 / 3);
+    box->setFocus();
+    dialog.exec();
+    return action;
 }
 
 std::optional<std::string> frmMain::ask_save_file(std::string_view title,

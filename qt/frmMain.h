@@ -56,7 +56,7 @@ class frmMain : public QWidget, private window::WindowFace {
     QPushButton* cmdgetfilelist;
     // How the last search or reload ended: a label of the window's own, in
     // its free space under the root box.
-    QLabel* lblstatus;
+    ClickableLabel* lblstatus;
     QLabel* Label2;
     ClickableLabel* lblorvane;
     QTimer* tmrwait2;
@@ -88,6 +88,8 @@ class frmMain : public QWidget, private window::WindowFace {
                       std::string_view text) override;
     std::optional<std::string> ask_text(std::string_view title, std::string_view prompt,
                                         std::string_view initial) override;
+    window::FolderListAction show_folder_list(std::string_view title,
+                                              std::string_view text) override;
     std::optional<std::string> ask_save_file(std::string_view title,
                                              std::string_view suggested_name) override;
     void set_text(window::Control control, std::string_view text) override;

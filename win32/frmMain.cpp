@@ -9,6 +9,7 @@
 
 #include "platform/text.h"
 #include "win32/file_dialog.h"
+#include "win32/folder_list_dialog.h"
 #include "win32/message_lines.h"
 #include "win32/resource_ids.h"
 #include "win32/text_prompt.h"
@@ -251,6 +252,8 @@ void frmMain::create_controls() {
     commands.export_selected = [this](const std::vector<std::size_t>& rows) {
         logic_->export_selection(rows);
     };
+    commands.folders_not_read = [this] { logic_->folder_list_requested(); };
+    commands.has_folders_not_read = [this] { return logic_->has_folder_problems(); };
     commands.find = [this] { logic_->find_in_list(lvFiles.current_row()); };
     commands.find_next = [this] { logic_->find_next(lvFiles.current_row(), false); };
     lvFiles.create(frmMain_, kListId, logic_->list_items(), std::move(commands));
@@ -688,6 +691,9 @@ void frmMain::on_command(int id, int code) {
             case kLinkId:
                 logic_->lblorvane_Click();
                 return;
+            case kStatusId:  // lists every folder the search could not read
+                logic_->folder_list_requested();
+                return;
             default:
                 return;  // IDCANCEL: Escape while idle does nothing
         }
@@ -755,6 +761,15 @@ std::optional<std::string> frmMain::ask_text(std::string_view title, std::string
         ask_for_text(frmMain_, wide(title), wide(prompt), wide(initial));
     if (!entered) return std::nullopt;
     return utf8(*entered);
+}
+
+window::FolderListAction frmMain::show_folder_list(std::string_view title, std::string_view text) {
+    std::wstring lines;
+    for (const wchar_t unit : wide(text)) {
+        if (unit == L'\n') lines.push_back(L'\r');
+        lines.push_back(unit);
+    }
+    return show_folder_list_dialog(frmMain_, wide(title), lines);
 }
 
 std::optional<std::string> frmMain::ask_save_file(std::string_view title,

@@ -61,6 +61,8 @@ class frmMain final : public window::WindowFace {
                       std::string_view text) override;
     std::optional<std::string> ask_text(std::string_view title, std::string_view prompt,
                                         std::string_view initial) override;
+    window::FolderListAction show_folder_list(std::string_view title,
+                                              std::string_view text) override;
     std::optional<std::string> ask_save_file(std::string_view title,
                                              std::string_view suggested_name) override;
     void set_text(window::Control control, std::string_view text) override;

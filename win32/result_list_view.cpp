@@ -251,7 +251,9 @@ void ResultListView::show_menu(POINT where) {
     }
     const HMENU menu = ::CreatePopupMenu();
     if (menu == nullptr) return;
-    const auto items = window::list_menu(ListView_GetSelectedCount(list_) > 0, rows_ > 0, row >= 0);
+    const auto items =
+        window::list_menu(ListView_GetSelectedCount(list_) > 0, rows_ > 0, row >= 0,
+                          commands_.has_folders_not_read && commands_.has_folders_not_read());
     // Item IDs start at 1: TrackPopupMenu returns 0 when nothing was chosen.
     for (std::size_t at = 0; at < items.size(); ++at) {
         std::wstring caption = wide(items[at].caption);
@@ -279,6 +281,9 @@ void ResultListView::show_menu(POINT where) {
             return;
         case window::ListCommand::ExportSelected:
             if (commands_.export_selected) commands_.export_selected(selected_rows());
+            return;
+        case window::ListCommand::FoldersNotRead:
+            if (commands_.folders_not_read) commands_.folders_not_read();
             return;
         case window::ListCommand::Find:
             if (commands_.find) commands_.find();

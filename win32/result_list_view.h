@@ -36,6 +36,8 @@ struct ListCommands {
     std::function<void(std::size_t row)> open_folder;
     std::function<void()> export_all;
     std::function<void(const std::vector<std::size_t>& rows)> export_selected;
+    std::function<void()> folders_not_read;
+    std::function<bool()> has_folders_not_read;
     std::function<void()> find;
     std::function<void()> find_next;
 };

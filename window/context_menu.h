@@ -13,6 +13,7 @@ enum class ListCommand {
     OpenFolder,      // shows the file of the row under the pointer in its folder
     ExportAll,       // every row to a CSV file the user picks
     ExportSelected,  // the selected rows to one
+    FoldersNotRead,  // lists the folders the last search could not read
     Find,            // asks for a text and shows the next row whose path holds it
     FindNext,        // the next row holding the text last asked for
 };
@@ -27,7 +28,8 @@ struct ListMenuItem {
 
 // The menu over a list that has rows selected or not, has rows at all or
 // not, and was opened over a row (by the pointer, or from the keyboard with
-// a current row) or not.
-std::array<ListMenuItem, 7> list_menu(bool rows_selected, bool has_rows, bool on_a_row);
+// a current row) or not, after a search that left folders unread or not.
+std::array<ListMenuItem, 8> list_menu(bool rows_selected, bool has_rows, bool on_a_row,
+                                      bool folders_not_read);
 
 }  // namespace kestrafin::window

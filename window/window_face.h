@@ -33,6 +33,9 @@ enum class Control {
 // The icon of a message box.
 enum class MessageIcon { Critical, Information };
 
+// What the user did in the list of folders a search could not read.
+enum class FolderListAction { close, copy, export_csv };
+
 // The window's timers. Each repeats at its interval until stopped; when one
 // falls due the face calls WindowLogic::timer_elapsed with it.
 enum class Timer {
@@ -76,6 +79,13 @@ class WindowFace {
     // chosen; nullopt on Cancel or close.
     virtual std::optional<std::string> ask_save_file(std::string_view title,
                                                      std::string_view suggested_name) = 0;
+
+    // A modal dialog titled `title` that shows `text` (lines separated by
+    // "\n") in a read-only box, scrolling both ways, whose text can be
+    // selected and copied, with the buttons "Copy all", "Export as CSV..."
+    // and "Close"; returns which ended it (close for Escape or the title
+    // bar's close button too).
+    virtual FolderListAction show_folder_list(std::string_view title, std::string_view text) = 0;
 
     // Replaces the text of `control`.
     virtual void set_text(Control control, std::string_view text) = 0;

@@ -92,7 +92,7 @@ std::string reason_of(std::exception_ptr error) {
 // touches it until the walk has ended; the window reads the report after.
 struct WindowSearch {
     WindowSearch(std::string root, const std::atomic<bool>& stop)
-        : request(window_request(std::move(root))), scan(request, list, &stop) {}
+        : request(window_request(std::move(root))), scan(request, sinks, &stop) {}
 
     // The window's rule and threads, the scanner's defaults.
     static scan::ScanRequest window_request(std::string root) {
@@ -103,6 +103,8 @@ struct WindowSearch {
 
     scan::ScanRequest request;
     ListSink list;
+    FolderProblems problems;
+    scan::Sinks sinks{{&list, &problems}};
     scan::Scan scan;
 };
 
@@ -335,6 +337,7 @@ void WindowLogic::cmdgetfilelist_Click() {
         items_.Clear();
         const std::string root = root_text_;
         list_root_ = root;
+        folder_problems_ = {};
         // The walk runs on the work thread; the window takes what it has found
         // in batches, and once more at its end, so that the list and the label
         // end exact. The label counts every entry taken; the list shows new
@@ -385,6 +388,7 @@ void WindowLogic::cmdgetfilelist_Click() {
                     show_found(true);
                     const scan::ScanReport& report = search->scan.report();
                     if (!completed || report.root_error()) return;
+                    folder_problems_ = std::move(search->problems);
                     face_.set_text(Control::status_line, status_line_text(report));
                     face_.set_tip(Control::status_line, status_tip_text(report));
                 },
@@ -451,6 +455,7 @@ void WindowLogic::cmdloadlist_Click() {
                 if (!completed || *missing) return;
                 items_.ReplaceAll(std::move(*entries));
                 list_root_.clear();
+                folder_problems_ = {};
                 face_.set_text(Control::lbllistcount, count_label_text(items_.Count()));
                 face_.set_text(Control::status_line,
                                reload_status_text(saved_list_file(), *written));
@@ -543,6 +548,31 @@ void WindowLogic::export_rows(std::vector<std::size_t> rows) {
                 face_.set_tip(Control::status_line, "");
             },
             true);
+    });
+}
+
+void WindowLogic::folder_list_requested() {
+    run_handler([this] {
+        if (!has_folder_problems()) return;
+        const std::string text =
+            folder_problems_text(folder_problems_.kept(), folder_problems_.count());
+        switch (face_.show_folder_list("Folders not read", text)) {
+            case FolderListAction::close:
+                return;
+            case FolderListAction::copy:
+                put_on_clipboard(text.size(),
+                                 [text](const auto& take) { take(std::string_view(text)); });
+                return;
+            case FolderListAction::export_csv:
+                break;
+        }
+        const std::optional<std::string> file =
+            face_.ask_save_file("Export as CSV", kFoldersExportFileName);
+        if (!file) return;
+        start_work(
+            [file = *file, csv = folder_problems_csv(folder_problems_.kept())](
+                const std::atomic<bool>&) { platform::replace_file(file, csv, "cannot export"); },
+            [](bool) {}, false);
     });
 }
 

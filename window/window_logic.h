@@ -28,6 +28,7 @@
 #include "platform/process.h"
 #include "search/searchfiles.h"
 #include "window/background_work.h"
+#include "window/folder_problems.h"
 #include "window/list_items.h"
 #include "window/window_face.h"
 
@@ -101,6 +102,12 @@ class WindowLogic {
     // where they went.
     void export_list();
     void export_selection(const std::vector<std::size_t>& rows);
+    // The status line was clicked, or "Folders not read..." chosen: after a
+    // search that could not read or did not enter folders, a dialog lists
+    // every one with its reason (folder_problems.h), to copy or export.
+    void folder_list_requested();
+    // True when the last search left folders for that list.
+    bool has_folder_problems() const { return folder_problems_.count() > 0; }
     // Find (Ctrl+F): asks for a text, offering the last one, and shows the
     // next row after `current` whose path holds it (list_find.h), or says
     // that none does. Lists of more than kMostRowsFoundInPlace rows are
@@ -168,6 +175,8 @@ class WindowLogic {
     ListItems items_;
     std::string root_text_;
     std::string find_text_;  // what Find last looked for
+    // The folders the last search could not read or did not enter.
+    FolderProblems folder_problems_;
     // The root the list was searched under; empty for a reloaded list.
     std::string list_root_;
     bool handler_running_ = false;

@@ -11,6 +11,11 @@ namespace kestrafin::scan {
 
 enum class OutputFormat { lines, csv, json };
 
+// Appends `text` as one CSV field: quoted where it holds a quote, a comma or
+// a line break, and with a single quote before a text that a spreadsheet
+// would run as a formula (see EntryFormat::append).
+void append_csv_field(std::string& out, std::string_view text);
+
 class EntryFormat {
   public:
     // `with_target` adds the target path to CSV and JSON; `print_target`

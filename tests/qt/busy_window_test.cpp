@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QKeyEvent>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QScrollBar>
 #include <QTest>
@@ -181,6 +182,26 @@ class BusyWindowTest : public QObject {
         QVERIFY(w.settled());
         QCOMPARE(offered, QDir::home().filePath(QStringLiteral("kestrafin-list.csv")));
         QVERIFY(read_bytes(file).ends_with("\r\n/a,0,2,file,,\r\n"));
+    }
+
+    void a_click_on_the_status_line_lists_the_folders_not_read() {
+        TempFolder tree;
+        make_link("/proc", tree / "kernel");
+        const std::string root = tree.path();
+        WindowUnderTest w(&root);
+        w.window->cmdgetfilelist->click();
+        QVERIFY(w.settled());
+        QString listed;
+        when_dialog_shows([&](QWidget* dialog) {
+            listed = dialog->findChild<QPlainTextEdit*>()->toPlainText();
+            for (QPushButton* button : dialog->findChildren<QPushButton*>())
+                if (button->text() == QStringLiteral("Copy all")) button->click();
+        });
+        QTest::mouseClick(w.window->lblstatus, Qt::LeftButton);
+        QVERIFY(w.settled());
+        QVERIFY2(listed.contains(QStringLiteral("kernel: it lies on a kernel file system")),
+                 qPrintable(listed));
+        QCOMPARE(QGuiApplication::clipboard()->text(), listed);
     }
 
     void the_dialogs_show_the_texts_and_answers_of_the_logic() {

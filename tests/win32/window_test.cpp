@@ -20,6 +20,7 @@
 #include "search/path_text.h"
 #include "tests/search/recording_sink.h"
 #include "tests/support/temp_tree.h"
+#include "win32/folder_list_dialog.h"
 #include "win32/frmMain.h"
 #include "window/context_menu.h"
 #include "window/shown_row.h"
@@ -122,6 +123,8 @@ BOOL CALLBACK answer_dialog(HWND dialog, LPARAM) {
         ::SetWindowTextW(name, answers->answer.c_str());
     else if (const HWND name_box = ::GetDlgItem(dialog, kSaveNameBoxId))
         ::SetWindowTextW(name_box, answers->answer.c_str());
+    else if (const HWND list = ::GetDlgItem(dialog, win32::kFolderListBoxId))
+        seen.text = text_of(list);
     else if (const HWND text = ::GetDlgItem(dialog, kMessageTextId)) {
         seen.text = text_of(text);
         seen.whole = shows_whole(dialog, text);
@@ -663,6 +666,24 @@ TEST_F(Win32Window, ExportAsksForTheFileInTheSystemsSaveDialog) {
     EXPECT_TRUE(read_bytes(file).ends_with("\r\nC:\\a,3,4,file,,\r\n")) << read_bytes(file);
 }
 
+TEST_F(Win32Window, AClickOnTheStatusLineListsTheFoldersNotRead) {
+    window::WindowServices services;
+    services.search = [](const std::string&, search::WalkVisitor& visitor,
+                         const std::atomic<bool>&) {
+        tell_not_entered(visitor, "C:\\sys", search::NotEntered::system_folder);
+    };
+    const auto window = shown_window(std::move(services));
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    click(*window, window->lblstatus, 2);
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window) && !dialogs.seen.empty(); }));
+    EXPECT_EQ(dialogs.seen[0].title, L"Folders not read");
+    EXPECT_EQ(dialogs.seen[0].text,
+              L"Not entered:\r\nC:\\sys: the system marks it as its own and refuses to open "
+              L"it\r\n");
+}
+
 TEST_F(Win32Window, TheListsContextMenuCopiesAllPathsAndShowsAFileInItsFolder) {
     std::vector<std::string> shown;
     window::WindowServices services = search_finding(kFound);
@@ -692,7 +713,7 @@ TEST_F(Win32Window, TheListsContextMenuCopiesAllPathsAndShowsAFileInItsFolder) {
                        reinterpret_cast<WPARAM>(window->lvFiles.handle()), MAKELPARAM(-1, -1));
         ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
         std::vector<std::wstring> items;
-        for (const window::ListMenuItem& item : window::list_menu(true, true, true))
+        for (const window::ListMenuItem& item : window::list_menu(true, true, true, false))
             items.push_back(wide(item.caption) +
                             (item.shortcut.empty() ? L"" : L"\t" + wide(item.shortcut)));
         EXPECT_EQ(dialogs.menu_items, items);

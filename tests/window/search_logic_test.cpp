@@ -209,6 +209,26 @@ TEST(SearchLogic, TheStatusLineTellsWhatTheWalkCouldNotReadOrDidNotEnter) {
     EXPECT_EQ(line.substr(line.find(" s, ")), " s, 1 could not be read, 1 not entered");
     EXPECT_EQ(w.face.status_tip.substr(0, 33), "Could not be read:\n/root/locked: ");
     EXPECT_TRUE(w.face.messages.empty());
+
+    // The whole list, each with its reason, is shown, copied and exported.
+    std::string denied = kestrafin::platform::error_text({EACCES, std::system_category()});
+    denied.resize(denied.find_last_not_of(".\r\n ") + 1);  // the host's words, as a clause
+    const std::string loop = "it leads back to a folder that is being walked";
+    const std::string listed = "Could not be read:\n/root/locked: " + denied +
+                               "\n\nNot entered:\n/root/loop: " + loop + "\n";
+    w.logic->folder_list_requested();
+    ASSERT_EQ(w.face.folder_lists.size(), 1u);
+    EXPECT_EQ(w.face.folder_lists[0], std::make_pair(std::string("Folders not read"), listed));
+    w.face.folder_list_action = kestrafin::window::FolderListAction::copy;
+    w.logic->folder_list_requested();
+    EXPECT_EQ(w.face.clipboard, listed);
+    w.face.folder_list_action = kestrafin::window::FolderListAction::export_csv;
+    const std::string csv = w.folder / "folders.csv";
+    w.face.answers = {csv};
+    w.logic->folder_list_requested();
+    ASSERT_TRUE(w.face.settled());
+    EXPECT_EQ(read_bytes(csv), "\xEF\xBB\xBFpath,state,reason\r\n/root/locked,unreadable," +
+                                   denied + "\r\n/root/loop,not entered," + loop + "\r\n");
     // The next search starts without them.
     make_folder_chain(w.folder.path(), {"tree"});
     w.load();
@@ -217,6 +237,8 @@ TEST(SearchLogic, TheStatusLineTellsWhatTheWalkCouldNotReadOrDidNotEnter) {
     ASSERT_TRUE(w.face.settled());
     EXPECT_EQ(w.face.status_tip, "");
     EXPECT_EQ(w.face.status_line.substr(0, 17), "1 folder read in ");
+    w.logic->folder_list_requested();
+    EXPECT_EQ(w.face.folder_lists.size(), 0u);
 }
 
 TEST(SearchLogic, ARootThatCannotBeOpenedIsReportedWithItsReason) {

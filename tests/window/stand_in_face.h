@@ -49,6 +49,9 @@ class StandInFace : public window::WindowFace {
     std::vector<std::pair<std::string, std::string>> prompts;
     // The text each prompt's box held when it was shown.
     std::vector<std::string> prompt_texts;
+    // The title and text of each list of folders shown, and what the user does there.
+    std::vector<std::pair<std::string, std::string>> folder_lists;
+    window::FolderListAction folder_list_action = window::FolderListAction::close;
     // The rows show_row() showed, in order.
     std::vector<std::size_t> rows_brought_into_view;
     std::map<window::Timer, std::chrono::milliseconds> running_timers;
@@ -80,6 +83,11 @@ class StandInFace : public window::WindowFace {
         auto answer = answers.front();
         answers.pop_front();
         return answer;
+    }
+    window::FolderListAction show_folder_list(std::string_view title,
+                                              std::string_view text) override {
+        folder_lists.emplace_back(title, text);
+        return folder_list_action;
     }
     void set_text(window::Control control, std::string_view text) override {
         switch (control) {
@@ -149,6 +157,7 @@ class StandInFace : public window::WindowFace {
         prompts.clear();
         prompt_texts.clear();
         rows_brought_into_view.clear();
+        folder_lists.clear();
         running_timers.clear();
         const std::lock_guard lock(posted_mutex_);
         posted_.clear();
