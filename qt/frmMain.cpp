@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFont>
@@ -16,6 +18,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPixmap>
@@ -23,6 +26,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
@@ -291,6 +295,7 @@ void frmMain::create_controls() {
     setTabOrder(cmdseldir, cmdsavelist);
     setTabOrder(cmdsavelist, cmdloadlist);
     cmdgetfilelist->setFocus();
+    setAcceptDrops(true);
 }
 
 void frmMain::wire_events() {
@@ -436,6 +441,30 @@ void frmMain::show_list_menu(const QPoint& position) {
 void frmMain::closeEvent(QCloseEvent* event) {
     logic_.close_requested();
     event->accept();
+}
+
+namespace {
+
+// The local paths a drag carries, as the host names them.
+std::vector<std::string> dropped_paths(const QMimeData* data) {
+    std::vector<std::string> paths;
+    if (data == nullptr) return paths;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    return paths;
+}
+
+}  // namespace
+
+void frmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (!busy() && !dropped_paths(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void frmMain::dropEvent(QDropEvent* event) {
+    const std::vector<std::string> paths = dropped_paths(event->mimeData());
+    if (paths.empty()) return;
+    event->acceptProposedAction();
+    logic_.root_dropped(paths);
 }
 
 void frmMain::keyPressEvent(QKeyEvent* event) {

@@ -82,6 +82,9 @@ class frmMain : public QWidget, private window::WindowFace {
     void keyPressEvent(QKeyEvent* event) override;
     // Closing during a search, a save or a reload stops it and ends the program.
     void closeEvent(QCloseEvent* event) override;
+    // Folders dropped on the window set the root.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void show_message(window::MessageIcon icon, std::string_view title,

@@ -1,6 +1,7 @@
 #include "win32/frmMain.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cmath>
@@ -220,6 +221,27 @@ frmMain::frmMain(std::string program_folder, window::WindowServices services)
     name_for_assistive_technology();
     lay_out();
     place_on_screen();
+    accept_dropped_folders();
+}
+
+void frmMain::accept_dropped_folders() {
+    ::DragAcceptFiles(frmMain_, TRUE);
+    // An administrator's window runs elevated, and the system keeps an
+    // Explorer of lower rights from dropping on it unless these may pass.
+    for (const UINT message : {UINT{WM_DROPFILES}, UINT{WM_COPYDATA}, kCopyGlobalData})
+        ::ChangeWindowMessageFilterEx(frmMain_, message, MSGFLT_ALLOW, nullptr);
+}
+
+void frmMain::on_drop(HDROP dropped) {
+    std::vector<std::string> paths;
+    const UINT count = ::DragQueryFileW(dropped, 0xFFFFFFFF, nullptr, 0);
+    for (UINT at = 0; at < count; ++at) {
+        std::wstring path(::DragQueryFileW(dropped, at, nullptr, 0) + 1, L'\0');
+        path.resize(::DragQueryFileW(dropped, at, path.data(), static_cast<UINT>(path.size())));
+        paths.push_back(utf8(path));
+    }
+    ::DragFinish(dropped);
+    logic_->root_dropped(paths);
 }
 
 frmMain::~frmMain() {
@@ -576,6 +598,9 @@ LRESULT frmMain::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
             break;
         case WM_COMMAND:
             on_command(LOWORD(wparam), HIWORD(wparam));
+            return 0;
+        case WM_DROPFILES:
+            on_drop(reinterpret_cast<HDROP>(wparam));
             return 0;
         case WM_NOTIFY:
             return on_notify(*reinterpret_cast<NMHDR*>(lparam));

@@ -13,6 +13,8 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <array>
 #include <deque>
 #include <memory>
@@ -123,6 +125,12 @@ class frmMain final : public window::WindowFace {
     bool reaches_running_search(const MSG& message) const;
     // Ctrl+F, F3 and Shift+F3 anywhere in the window; true when `message` was one.
     bool find_key(const MSG& message);
+    // Folders dropped on the window set the root, also from an Explorer of
+    // lower rights than the window's.
+    void accept_dropped_folders();
+    void on_drop(HDROP dropped);
+    // The message that carries a drop's data between processes.
+    static constexpr UINT kCopyGlobalData = 0x0049;
     void place_on_screen();
     // The layout's scale at the window's DPI, shrunk to fit its screen's work area.
     window::LayoutScale fitted_scale() const;

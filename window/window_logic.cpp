@@ -324,6 +324,12 @@ void WindowLogic::cmdseldir_Click() {
     });
 }
 
+void WindowLogic::root_dropped(const std::vector<std::string>& paths) {
+    run_handler([this, &paths] {
+        if (!paths.empty() && !paths.front().empty()) set_root_text(paths.front());
+    });
+}
+
 void WindowLogic::cmdgetfilelist_Click() {
     // While a search runs the button reads "Stop".
     if (searching_) {

@@ -108,6 +108,9 @@ class WindowLogic {
     void folder_list_requested();
     // True when the last search left folders for that list.
     bool has_folder_problems() const { return folder_problems_.count() > 0; }
+    // Folders were dropped on the window: the first sets the root, as a
+    // path entered at "Change" does.
+    void root_dropped(const std::vector<std::string>& paths);
     // Find (Ctrl+F): asks for a text, offering the last one, and shows the
     // next row after `current` whose path holds it (list_find.h), or says
     // that none does. Lists of more than kMostRowsFoundInPlace rows are

@@ -7,10 +7,12 @@
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QScrollBar>
 #include <QTest>
+#include <QUrl>
 #include <algorithm>
 #include <filesystem>
 
@@ -202,6 +204,20 @@ class BusyWindowTest : public QObject {
         QVERIFY2(listed.contains(QStringLiteral("kernel: it lies on a kernel file system")),
                  qPrintable(listed));
         QCOMPARE(QGuiApplication::clipboard()->text(), listed);
+    }
+
+    void a_folder_dropped_on_the_window_becomes_the_root() {
+        WindowUnderTest w;
+        w.window->tmrwait2->stop();
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QStringLiteral("/srv/dropped"))});
+        const QPoint at = w.window->lvFiles->geometry().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w.window.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w.window.get(), &drop);
+        QCOMPARE(w.window->txtFileroot->text(), QStringLiteral("/srv/dropped"));
     }
 
     void the_dialogs_show_the_texts_and_answers_of_the_logic() {

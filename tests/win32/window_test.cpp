@@ -8,6 +8,7 @@
 
 #include <commctrl.h>
 #include <oleacc.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <atomic>
@@ -682,6 +683,22 @@ TEST_F(Win32Window, AClickOnTheStatusLineListsTheFoldersNotRead) {
     EXPECT_EQ(dialogs.seen[0].text,
               L"Not entered:\r\nC:\\sys: the system marks it as its own and refuses to open "
               L"it\r\n");
+}
+
+TEST_F(Win32Window, AFolderDroppedOnTheWindowBecomesTheRoot) {
+    const auto window = shown_window();
+    const std::wstring names = std::wstring(L"C:\\dropped") + L'\0' + L"C:\\second" + L'\0';
+    const std::size_t bytes = sizeof(DROPFILES) + (names.size() + 1) * sizeof(wchar_t);
+    const HGLOBAL block = ::GlobalAlloc(GHND, bytes);
+    ASSERT_NE(block, nullptr);
+    auto* header = static_cast<DROPFILES*>(::GlobalLock(block));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    std::copy(names.begin(), names.end(),
+              reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(header) + sizeof(DROPFILES)));
+    ::GlobalUnlock(block);
+    ::SendMessageW(window->handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
+    EXPECT_EQ(window->logic().root_text(), "C:\\dropped");
 }
 
 TEST_F(Win32Window, TheListsContextMenuCopiesAllPathsAndShowsAFileInItsFolder) {

@@ -139,9 +139,14 @@ TEST(RootSettingLogic, ChangePromptAnswers) {
         EXPECT_EQ(prompt, "Please enter the full path");
     }
     EXPECT_EQ(w.ini(), stored("/stored"));
+    // A folder dropped on the window is taken as one entered here.
+    w.logic->root_dropped({"/dropped", "/second"});
+    EXPECT_EQ(w.face.root_box, "/dropped");
+    w.logic->root_dropped({});
+    EXPECT_EQ(w.face.root_box, "/dropped");
     w.logic->cmdsave_Click();
     ASSERT_TRUE(w.face.settled());
-    EXPECT_EQ(w.ini(), stored("/new/folder"));
+    EXPECT_EQ(w.ini(), stored("/dropped"));
 }
 
 TEST(RootSettingLogic, ARootWithALineBreakIsRefusedAndTheFileKeepsItsValue) {
