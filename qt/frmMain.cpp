@@ -33,6 +33,7 @@
 #include <cmath>
 
 #include "qt/breakable_text.h"
+#include "qt/root_prompt.h"
 #include "window/context_menu.h"
 #include "window/input_policy.h"
 #include "window/window_design.h"
@@ -563,6 +564,16 @@ window::FolderListAction frmMain::show_folder_list(std::string_view title, std::
     box->setFocus();
     dialog.exec();
     return action;
+}
+
+std::optional<std::string> frmMain::ask_root(std::string_view title, std::string_view prompt,
+                                             const std::vector<std::string>& recent) {
+    QStringList offered;
+    for (const std::string& root : recent) offered.append(text_of(root));
+    const std::optional<QString> entered =
+        ask_for_root(this, text_of(title), text_of(prompt), offered);
+    if (!entered) return std::nullopt;
+    return entered->toUtf8().toStdString();
 }
 
 std::optional<std::string> frmMain::ask_save_file(std::string_view title,

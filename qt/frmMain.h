@@ -93,6 +93,8 @@ class frmMain : public QWidget, private window::WindowFace {
                                         std::string_view initial) override;
     window::FolderListAction show_folder_list(std::string_view title,
                                               std::string_view text) override;
+    std::optional<std::string> ask_root(std::string_view title, std::string_view prompt,
+                                        const std::vector<std::string>& recent) override;
     std::optional<std::string> ask_save_file(std::string_view title,
                                              std::string_view suggested_name) override;
     void set_text(window::Control control, std::string_view text) override;

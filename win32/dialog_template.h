@@ -13,6 +13,7 @@ namespace kestrafin::win32 {
 inline constexpr WORD kButtonClass = 0x0080;
 inline constexpr WORD kEditClass = 0x0081;
 inline constexpr WORD kStaticClass = 0x0082;
+inline constexpr WORD kComboBoxClass = 0x0085;
 
 // Writes a dialog template word by word; items start on DWORD boundaries.
 class TemplateWriter {

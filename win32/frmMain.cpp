@@ -797,6 +797,16 @@ window::FolderListAction frmMain::show_folder_list(std::string_view title, std::
     return show_folder_list_dialog(frmMain_, wide(title), lines);
 }
 
+std::optional<std::string> frmMain::ask_root(std::string_view title, std::string_view prompt,
+                                             const std::vector<std::string>& recent) {
+    std::vector<std::wstring> offered;
+    for (const std::string& root : recent) offered.push_back(wide(root));
+    const std::optional<std::wstring> entered =
+        ask_for_root(frmMain_, wide(title), wide(prompt), offered);
+    if (!entered) return std::nullopt;
+    return utf8(*entered);
+}
+
 std::optional<std::string> frmMain::ask_save_file(std::string_view title,
                                                   std::string_view suggested_name) {
     const std::optional<std::wstring> chosen =

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrafin::win32 {
 
@@ -15,5 +16,12 @@ namespace kestrafin::win32 {
 // text of any length. Raises std::system_error when the prompt cannot be shown.
 std::optional<std::wstring> ask_for_text(HWND owner, const std::wstring& title,
                                          const std::wstring& prompt, const std::wstring& initial);
+
+// The "Change" prompt: as above with an empty box whose list offers the
+// `recent` roots, and a "Browse..." button that opens the folder picker at
+// the box's path and puts the folder chosen into the box.
+std::optional<std::wstring> ask_for_root(HWND owner, const std::wstring& title,
+                                         const std::wstring& prompt,
+                                         const std::vector<std::wstring>& recent);
 
 }  // namespace kestrafin::win32

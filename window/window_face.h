@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrafin::window {
 
@@ -86,6 +87,12 @@ class WindowFace {
     // and "Close"; returns which ended it (close for Escape or the title
     // bar's close button too).
     virtual FolderListAction show_folder_list(std::string_view title, std::string_view text) = 0;
+
+    // The root's prompt: as ask_text with an empty box, whose list offers
+    // `recent` (the latest first), and a "Browse..." button that opens the
+    // platform's folder picker and puts the folder chosen into the box.
+    virtual std::optional<std::string> ask_root(std::string_view title, std::string_view prompt,
+                                                const std::vector<std::string>& recent) = 0;
 
     // Replaces the text of `control`.
     virtual void set_text(Control control, std::string_view text) = 0;

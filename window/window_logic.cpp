@@ -314,19 +314,26 @@ void WindowLogic::cmdsave_Click() {
 void WindowLogic::cmdseldir_Click() {
     run_handler([this] {
         const std::string answer =
-            face_.ask_text("Kestrafin", "Please enter the full path", "").value_or("");
+            face_.ask_root("Kestrafin", "Please enter the full path", recent_roots_).value_or("");
         // Explorer's "Copy as path" puts the path between double quotes, which
         // no folder's path begins and ends with.
         std::string_view root = answer;
         if (root.size() >= 2 && root.front() == '"' && root.back() == '"')
             root = root.substr(1, root.size() - 2);
-        if (!root.empty()) set_root_text(std::string(root));
+        if (!root.empty()) take_root(std::string(root));
     });
+}
+
+void WindowLogic::take_root(std::string root) {
+    std::erase(recent_roots_, root);
+    recent_roots_.insert(recent_roots_.begin(), root);
+    if (recent_roots_.size() > kRecentRoots) recent_roots_.pop_back();
+    set_root_text(std::move(root));
 }
 
 void WindowLogic::root_dropped(const std::vector<std::string>& paths) {
     run_handler([this, &paths] {
-        if (!paths.empty() && !paths.front().empty()) set_root_text(paths.front());
+        if (!paths.empty() && !paths.front().empty()) take_root(paths.front());
     });
 }
 

@@ -62,6 +62,8 @@ inline constexpr const char* kHomePageAddress = "http://kestrafin.example/";
 inline constexpr std::chrono::milliseconds kFirstRunDelay{500};
 // Copies of more bytes than this are joined on the work thread.
 inline constexpr std::size_t kLongestCopyInPlace = 1 << 20;
+// How many roots entered or dropped "Change" offers again.
+inline constexpr std::size_t kRecentRoots = 10;
 // Lists of more rows than this are searched on the work thread.
 inline constexpr std::size_t kMostRowsFoundInPlace = 100000;
 
@@ -148,6 +150,9 @@ class WindowLogic {
     static void savedefsettings(const std::string& settings_file);
 
     void set_root_text(std::string text);
+    // A root entered at "Change" or dropped: shown, and offered first the
+    // next time "Change" asks.
+    void take_root(std::string root);
     // Runs one handler; an error it raises is shown and ends only that handler.
     void run_handler(const std::function<void()>& body);
     // Starts the long part of a handler on the work thread. `done` runs on the
@@ -177,7 +182,8 @@ class WindowLogic {
     WindowServices services_;
     ListItems items_;
     std::string root_text_;
-    std::string find_text_;  // what Find last looked for
+    std::string find_text_;                  // what Find last looked for
+    std::vector<std::string> recent_roots_;  // the latest first
     // The folders the last search could not read or did not enter.
     FolderProblems folder_problems_;
     // The root the list was searched under; empty for a reloaded list.

@@ -2,11 +2,13 @@
 // never replayed, the Escape key, the dialogs, and closing the window, which
 // ends the program.
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -233,25 +235,35 @@ class BusyWindowTest : public QObject {
         QCOMPARE(seen->icon, QMessageBox::Information);
         QCOMPARE(seen->buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 
-        for (const bool confirm : {false, true}) {
+        // Cancelled, then entered twice: the second time offers the first.
+        const std::pair<bool, QStringList> prompts[] = {
+            {false, {}}, {true, {}}, {true, {QStringLiteral("/typed root")}}};
+        for (const auto& [confirm, expected_offered] : prompts) {
             QString title, label, initial;
+            QStringList offered;
+            int width = 0;
             when_dialog_shows([&](QWidget* dialog) {
-                auto* prompt = qobject_cast<QInputDialog*>(dialog);
-                title = prompt->windowTitle();
-                label = prompt->labelText();
-                initial = prompt->textValue();
-                QTest::keyClicks(prompt->focusWidget(), QStringLiteral("/typed root"));
+                auto* box = dialog->findChild<QComboBox*>();
+                title = dialog->windowTitle();
+                label = dialog->findChild<QLabel*>()->text();
+                initial = box->currentText();
+                for (int item = 0; item < box->count(); ++item) offered.append(box->itemText(item));
+                width = box->width();
+                QTest::keyClicks(dialog->focusWidget(), QStringLiteral("/typed root"));
                 if (confirm)
-                    prompt->accept();
+                    static_cast<QDialog*>(dialog)->accept();
                 else
-                    prompt->reject();
+                    static_cast<QDialog*>(dialog)->reject();
             });
             w.window->cmdseldir->click();
             QCOMPARE(title, QStringLiteral("Kestrafin"));
             QCOMPARE(label, QStringLiteral("Please enter the full path"));
             QVERIFY(initial.isEmpty());
+            // A share's path shows as it is typed, as on Windows.
+            QVERIFY2(width >= 360, qPrintable(QString::number(width)));
             QCOMPARE(w.window->txtFileroot->text(),
                      confirm ? QStringLiteral("/typed root") : QStringLiteral("/stored"));
+            QCOMPARE(offered, expected_offered);
         }
         QCOMPARE(w.window->logic().root_text(), std::string("/typed root"));
     }

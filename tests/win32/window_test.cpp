@@ -74,6 +74,8 @@ struct DialogAnswers {
         std::wstring text;
         // The box lies on its monitor and each word of its text fits its width.
         bool whole = false;
+        // A prompt's list of earlier answers.
+        std::vector<std::wstring> choices;
     };
     std::wstring answer;
     std::vector<Seen> seen;
@@ -113,14 +115,21 @@ BOOL CALLBACK answer_dialog(HWND dialog, LPARAM) {
     if (std::wstring_view(kind) != L"#32770" || !::IsWindowVisible(dialog) ||
         !answers->handled.insert(dialog).second)
         return TRUE;
-    DialogAnswers::Seen seen{text_of(dialog), {}};
+    DialogAnswers::Seen seen{text_of(dialog), {}, false, {}};
     constexpr int kPromptBoxId = 100;
     constexpr int kMessageTextId = 0xFFFF;
     // The Save dialog's name box: a combo box, or an edit box in older layouts.
     constexpr int kSaveNameComboId = 0x47C, kSaveNameBoxId = 0x480;
-    if (const HWND box = ::GetDlgItem(dialog, kPromptBoxId))
+    if (const HWND box = ::GetDlgItem(dialog, kPromptBoxId)) {
+        const auto count = ::SendMessageW(box, CB_GETCOUNT, 0, 0);
+        for (LRESULT item = 0; item < count; ++item) {
+            std::wstring choice(
+                static_cast<std::size_t>(::SendMessageW(box, CB_GETLBTEXTLEN, item, 0)), L'\0');
+            ::SendMessageW(box, CB_GETLBTEXT, item, reinterpret_cast<LPARAM>(choice.data()));
+            seen.choices.push_back(choice);
+        }
         ::SetWindowTextW(box, answers->answer.c_str());
-    else if (const HWND name = ::GetDlgItem(dialog, kSaveNameComboId))
+    } else if (const HWND name = ::GetDlgItem(dialog, kSaveNameComboId))
         ::SetWindowTextW(name, answers->answer.c_str());
     else if (const HWND name_box = ::GetDlgItem(dialog, kSaveNameBoxId))
         ::SetWindowTextW(name_box, answers->answer.c_str());
@@ -405,6 +414,12 @@ TEST_F(Win32Window, SearchShowsPathsPastTheSystemLimitWholeAsTheWalkFindsThem) {
     ::SendMessageW(window->cmdseldir, BM_CLICK, 0, 0);
     ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
     EXPECT_EQ(text_of(window->txtFileroot), wide(tree.path()));
+    // "Change" offers the root again.
+    ::SendMessageW(window->cmdseldir, BM_CLICK, 0, 0);
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    ASSERT_EQ(dialogs.seen.size(), 2u);
+    EXPECT_TRUE(dialogs.seen[0].choices.empty());
+    EXPECT_EQ(dialogs.seen[1].choices, std::vector<std::wstring>{wide(tree.path())});
 
     ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
     ASSERT_TRUE(pump_until(
@@ -418,7 +433,7 @@ TEST_F(Win32Window, SearchShowsPathsPastTheSystemLimitWholeAsTheWalkFindsThem) {
 
     // The column holds the longest path whole.
     EXPECT_GE(window->lvFiles.column_width(), width_in_list(*window, walk.entries.back()));
-    EXPECT_TRUE(dialogs.seen.size() == 1 && dialogs.seen[0].title == L"Kestrafin");
+    EXPECT_TRUE(dialogs.seen.size() == 2 && dialogs.seen[1].title == L"Kestrafin");
 }
 
 TEST_F(Win32Window, EscapeStopsTheSearchAndClicksDuringItAreDropped) {

@@ -149,6 +149,18 @@ TEST(RootSettingLogic, ChangePromptAnswers) {
     EXPECT_EQ(w.ini(), stored("/dropped"));
 }
 
+TEST(RootSettingLogic, ChangeOffersTheLastTenRootsEnteredOrDroppedTheLatestFirst) {
+    LogicUnderTest w;
+    for (int root = 0; root < 12; ++root) w.choose_root("/r" + std::to_string(root));
+    w.choose_root("/r5");
+    w.logic->root_dropped({"/dropped"});
+    w.choose_root("/r5");
+    EXPECT_EQ(w.face.recent_offered.back(),
+              (std::vector<std::string>{"/dropped", "/r5", "/r11", "/r10", "/r9", "/r8", "/r7",
+                                        "/r6", "/r4", "/r3"}));
+    EXPECT_TRUE(w.face.recent_offered.front().empty());
+}
+
 TEST(RootSettingLogic, ARootWithALineBreakIsRefusedAndTheFileKeepsItsValue) {
     const std::string root = "/stored";
     LogicUnderTest w(&root);

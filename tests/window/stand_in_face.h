@@ -47,6 +47,8 @@ class StandInFace : public window::WindowFace {
     std::deque<std::optional<std::string>> answers;
     // The title and the text of each prompt shown.
     std::vector<std::pair<std::string, std::string>> prompts;
+    // The roots each root prompt offered.
+    std::vector<std::vector<std::string>> recent_offered;
     // The text each prompt's box held when it was shown.
     std::vector<std::string> prompt_texts;
     // The title and text of each list of folders shown, and what the user does there.
@@ -71,6 +73,11 @@ class StandInFace : public window::WindowFace {
         auto answer = answers.front();
         answers.pop_front();
         return answer;
+    }
+    std::optional<std::string> ask_root(std::string_view title, std::string_view prompt,
+                                        const std::vector<std::string>& recent) override {
+        recent_offered.push_back(recent);
+        return ask_text(title, prompt, "");
     }
     std::optional<std::string> ask_save_file(std::string_view title,
                                              std::string_view suggested_name) override {
@@ -156,6 +163,7 @@ class StandInFace : public window::WindowFace {
         answers.clear();
         prompts.clear();
         prompt_texts.clear();
+        recent_offered.clear();
         rows_brought_into_view.clear();
         folder_lists.clear();
         running_timers.clear();
