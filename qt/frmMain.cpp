@@ -301,11 +301,18 @@ void frmMain::wire_events() {
 }
 
 bool frmMain::passes_while_searching(QObject* watched, QEvent* event) const {
+    const auto* widget = qobject_cast<const QWidget*>(watched);
     // The user's input comes to the window first, which hands it to the
-    // widget it is meant for: it is judged there, where the receiver is known.
-    if (watched != nullptr && watched == static_cast<const QObject*>(windowHandle())) {
+    // widget it is meant for. A press is judged here, by the widget under the
+    // pointer: handed on, it would move the focus to that widget even where
+    // the widget then drops it. The rest is judged where it is received.
+    if (watched == nullptr) return false;
+    if (watched == static_cast<const QObject*>(windowHandle())) {
         switch (event->type()) {
             case QEvent::MouseButtonPress:
+                // Nothing there (the window's own background): no target.
+                widget = childAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+                break;
             case QEvent::MouseButtonRelease:
             case QEvent::MouseMove:
             case QEvent::Wheel:
@@ -315,13 +322,14 @@ bool frmMain::passes_while_searching(QObject* watched, QEvent* event) const {
             default:
                 return false;
         }
+    } else if (widget == nullptr) {
+        return false;
     }
-    const auto* widget = qobject_cast<const QWidget*>(watched);
-    if (widget == nullptr || lvFiles == nullptr) return false;
+    if (lvFiles == nullptr) return false;
     window::UserInput input;
-    if (widget == lvFiles || lvFiles->isAncestorOf(widget))
+    if (widget != nullptr && (widget == lvFiles || lvFiles->isAncestorOf(widget)))
         input.target = window::InputTarget::List;
-    else if (widget == cmdgetfilelist)
+    else if (widget != nullptr && widget == cmdgetfilelist)
         input.target = window::InputTarget::SearchButton;
     switch (event->type()) {
         case QEvent::MouseButtonPress:

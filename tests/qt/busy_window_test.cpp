@@ -102,6 +102,11 @@ class BusyWindowTest : public QObject {
         QCOMPARE(down->value(), 0);
         QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);  // select all: dropped
         QVERIFY(list->selectionModel()->selectedRows().size() <= 1);
+        // A click on another button is dropped whole: the focus stays where it was.
+        QTest::mouseClick(
+            window, Qt::LeftButton, {},
+            w.window->cmdsavelist->mapTo(w.window.get(), w.window->cmdsavelist->rect().center()));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(list));
         QTest::mouseClick(window, Qt::LeftButton, {},
                           w.window->cmdgetfilelist->mapTo(
                               w.window.get(), w.window->cmdgetfilelist->rect().center()));
