@@ -470,8 +470,6 @@ void frmMain::set_text(window::Control control, std::string_view text) {
             return;
         case window::Control::status_line:
             lblstatus->setText(text_of(text));
-            // The whole line, where it is longer than the label.
-            lblstatus->setToolTip(lblstatus->text());
             return;
         case window::Control::cmdgetfilelist:
             cmdgetfilelist->setText(text_of(text));
@@ -480,9 +478,17 @@ void frmMain::set_text(window::Control control, std::string_view text) {
 }
 
 void frmMain::set_tip(window::Control control, std::string_view text) {
-    if (control != window::Control::status_line) return;
-    lblstatus->setToolTip(
-        QString::fromStdString(window::design::status_tip(lblstatus->text().toStdString(), text)));
+    if (control == window::Control::status_line) lblstatus->setToolTip(text_of(text));
+}
+
+bool frmMain::fits(window::Control control, std::string_view text) {
+    const QLabel* label = control == window::Control::status_line    ? lblstatus
+                          : control == window::Control::lbllistcount ? lbllistcount
+                                                                     : nullptr;
+    if (label == nullptr) return true;
+    // A pixel to spare, as for the fitted fonts: hinting may draw it wider.
+    return QFontMetricsF(label->font()).horizontalAdvance(text_of(text)) + 1 <=
+           label->contentsRect().width();
 }
 
 void frmMain::set_clipboard(std::string_view text) {

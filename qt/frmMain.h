@@ -89,6 +89,7 @@ class frmMain : public QWidget, private window::WindowFace {
     std::optional<std::string> ask_text(std::string_view title, std::string_view prompt) override;
     void set_text(window::Control control, std::string_view text) override;
     void set_tip(window::Control control, std::string_view text) override;
+    bool fits(window::Control control, std::string_view text) override;
     void set_clipboard(std::string_view text) override;
     void list_reset(std::size_t rows) override;
     void list_grown(std::size_t rows) override;

@@ -105,7 +105,8 @@ struct WindowSearch {
 };
 
 // When the file `file` was last written, in the local time, or empty when
-// that cannot be told.
+// that cannot be told. On the work thread only, which the window waits for,
+// so the shared result of localtime is safe.
 std::string saved_at(const std::string& file) {
     std::error_code error;
     const std::u8string name(file.begin(), file.end());
@@ -113,7 +114,6 @@ std::string saved_at(const std::string& file) {
     if (error) return {};
     const std::time_t time =
         std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
-    // On the window's thread only, so the shared result of localtime is safe.
     const std::tm* local = std::localtime(&time);
     char text[32];
     if (local == nullptr || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", local) == 0)
@@ -146,6 +146,18 @@ void WindowLogic::set_root_text(std::string text) {
     // The box is one line: a line break or a control character in the root
     // shows as its code point; the search and the settings file take the text.
     face_.set_text(Control::txtFileroot, one_line_text(root_text_));
+}
+
+void WindowLogic::show_status(StatusText status) {
+    status_ = std::move(status);
+    status_room_changed();
+}
+
+void WindowLogic::status_room_changed() {
+    face_.set_text(Control::status_line, fitted_status(status_, [this](std::string_view text) {
+                       return face_.fits(Control::status_line, text);
+                   }));
+    face_.set_tip(Control::status_line, status_.wordings.empty() ? std::string() : status_.tip());
 }
 
 void WindowLogic::post(std::function<void()> task) {
@@ -328,8 +340,7 @@ void WindowLogic::cmdgetfilelist_Click() {
     }
     run_handler([this] {
         face_.set_text(Control::lbllistcount, "");
-        face_.set_text(Control::status_line, "");
-        face_.set_tip(Control::status_line, "");
+        show_status({});
         items_.Clear();
         const std::string root = root_text_;
         // The walk runs on the work thread; the window takes what it has found
@@ -340,13 +351,20 @@ void WindowLogic::cmdgetfilelist_Click() {
         const auto start = RowSchedule::Clock::now();
         auto schedule = std::make_shared<RowSchedule>(kLongestRowWait, start);
         auto last_shown = std::make_shared<RowSchedule::Clock::time_point>(start);
-        const auto show_found = [this, search, schedule, last_shown](bool at_end) {
+        auto last_told = std::make_shared<RowSchedule::Clock::time_point>(start);
+        const auto show_found = [this, search, schedule, last_shown, last_told](bool at_end) {
             search->list.deliver(items_);
             const auto now = RowSchedule::Clock::now();
             if (!at_end && now - *last_shown < services_.repaint_interval) return;
             *last_shown = now;
             if (at_end || schedule->due(items_.shown(), items_.Count(), now)) items_.Refresh();
             face_.set_text(Control::lbllistcount, count_label_text(items_.Count()));
+            // How far the walk has come, so that a long search shows it goes on.
+            if (at_end || now - *last_told < services_.progress_interval) return;
+            *last_told = now;
+            const ListSink::Progress progress = search->list.progress();
+            if (progress.folders_read > 0)
+                show_status(progress_status(progress.folders_read, progress.folder));
         };
         const auto end_ticks = [this] {
             face_.stop_timer(Timer::search_progress);
@@ -381,9 +399,10 @@ void WindowLogic::cmdgetfilelist_Click() {
                     end_ticks();
                     show_found(true);
                     const scan::ScanReport& report = search->scan.report();
-                    if (!completed || report.root_error()) return;
-                    face_.set_text(Control::status_line, status_line_text(report));
-                    face_.set_tip(Control::status_line, status_tip_text(report));
+                    if (!completed || report.root_error())
+                        show_status({});
+                    else
+                        show_status(search_status(report));
                 },
                 true,
                 [this, search, root] {
@@ -402,8 +421,9 @@ void WindowLogic::cmdgetfilelist_Click() {
 void WindowLogic::cmdsavelist_Click() {
     run_handler([this] {
         const std::size_t total = items_.Count();
+        auto written = std::make_shared<std::string>();
         start_work(
-            [this, total, file = saved_list_file()](const std::atomic<bool>& stop) {
+            [this, total, file = saved_list_file(), written](const std::atomic<bool>& stop) {
                 // The list is not changed while the work runs: every handler
                 // that changes it waits until the window is idle.
                 const ListItems& items = items_;
@@ -414,8 +434,14 @@ void WindowLogic::cmdsavelist_Click() {
                         add(items.Text(position));
                     }
                 });
+                *written = saved_at(file);
             },
-            [](bool) {}, false);
+            [this, written](bool completed) {
+                // The line said where an older list came from, which is no
+                // longer so.
+                if (completed) show_status(saved_status(saved_list_file(), *written));
+            },
+            false);
     });
 }
 
@@ -448,8 +474,7 @@ void WindowLogic::cmdloadlist_Click() {
                 if (!completed || *missing) return;
                 items_.ReplaceAll(std::move(*entries));
                 face_.set_text(Control::lbllistcount, count_label_text(items_.Count()));
-                face_.set_text(Control::status_line,
-                               reload_status_text(saved_list_file(), *written));
+                show_status(reload_status(saved_list_file(), *written));
             },
             true,
             [this, missing] {

@@ -28,6 +28,7 @@
 #include "search/searchfiles.h"
 #include "window/background_work.h"
 #include "window/list_items.h"
+#include "window/status_line.h"
 #include "window/window_face.h"
 
 namespace kestrafin::window {
@@ -49,6 +50,9 @@ struct WindowServices {
     // How often a running search moves what it found into the list and the
     // count label.
     std::chrono::milliseconds repaint_interval{50};
+    // How often at most a running search tells on the status line how far it
+    // has come.
+    std::chrono::milliseconds progress_interval{250};
     // How long loading waits for an answer from the settings file's folder
     // (each piece of the file read is one) before the window shows without it.
     std::chrono::milliseconds settings_patience{10000};
@@ -103,6 +107,10 @@ class WindowLogic {
     // a share that no longer answers); the face then closes the window.
     void close_requested();
 
+    // The status line's room changed (a new DPI, a new font): its text is
+    // fitted again.
+    void status_room_changed();
+
     // The root folder text, byte for byte as it is stored and searched.
     const std::string& root_text() const { return root_text_; }
     std::string settings_file() const;
@@ -121,6 +129,9 @@ class WindowLogic {
     static void savedefsettings(const std::string& settings_file);
 
     void set_root_text(std::string text);
+    // Shows `status` on the status line, as much of it as fits, and whole in
+    // its tip.
+    void show_status(StatusText status);
     // Runs one handler; an error it raises is shown and ends only that handler.
     void run_handler(const std::function<void()>& body);
     // Starts the long part of a handler on the work thread. `done` runs on the
@@ -151,6 +162,7 @@ class WindowLogic {
     bool handler_running_ = false;
     bool searching_ = false;  // "Search" then reads "Stop"
     std::vector<std::function<void()>> deferred_;
+    StatusText status_;
     // What a tick of the search_progress timer does while a search runs.
     std::function<void()> search_tick_;
     // Tasks posted to the face that run after this object has gone find it

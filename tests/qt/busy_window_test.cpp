@@ -184,6 +184,26 @@ class BusyWindowTest : public QObject {
         QCOMPARE(w.window->logic().root_text(), std::string("/typed root"));
     }
 
+    void the_status_line_fits_its_label_and_its_tip_holds_it_whole() {
+        TempFolder folder;
+        const std::string program = make_folder_chain(
+            folder.path(), {"a program folder of many words", std::string(60, 'p')});
+        make_file(program + "/kestrafin.ini", "[PATH]\r\nFULLPATH=/unused\r\n");
+        make_file(program + "/kestrafinlist.dxb", "\"/a\"\r\n");
+        kestrafin::qt::frmMain window(program);
+        window.Form_Load();
+        window.show();
+        window.cmdloadlist->click();
+        QVERIFY(QTest::qWaitFor([&] { return !window.busy(); }));
+        const QLabel* line = window.lblstatus;
+        QVERIFY2(line->text().startsWith(QStringLiteral("Saved 2")), qPrintable(line->text()));
+        QVERIFY(QFontMetricsF(line->font()).horizontalAdvance(line->text()) <=
+                line->contentsRect().width());
+        QVERIFY(line->toolTip().startsWith(QStringLiteral("Reloaded from ") +
+                                           QString::fromStdString(program) +
+                                           "/kestrafinlist.dxb, saved 2"));
+    }
+
     void closing_during_a_search_ends_the_program() {
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);

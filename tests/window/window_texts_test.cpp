@@ -42,14 +42,15 @@ TEST(StatusLine, TellsWhatTheWalkDidAndWhatItLeftOut) {
         for (std::size_t n = 0; n < row.read; ++n) report.folder_done();
         for (std::size_t n = 0; n < row.unreadable; ++n)
             report.folder_unreadable("/root/x", EACCES);
-        for (const NotEntered reason : row.declined) report.folder_not_entered(reason);
+        for (const NotEntered reason : row.declined) report.folder_not_entered("/root/d", reason);
         report.elapsed = row.elapsed;
         report.stopped = row.stopped;
         EXPECT_EQ(status_line_text(report), row.line);
     }
 }
 
-TEST(StatusLine, TheTipNamesTheFirstUnreadableFoldersWithTheirReasons) {
+TEST(StatusLine, TheTipNamesTheFirstFoldersUnreadableAndNotEnteredWithTheirReasons) {
+    using kestrafin::search::NotEntered;
     ScanReport report("/root");
     report.folder_done();
     EXPECT_EQ(status_tip_text(report), "");
@@ -61,6 +62,68 @@ TEST(StatusLine, TheTipNamesTheFirstUnreadableFoldersWithTheirReasons) {
     }
     EXPECT_EQ(tip.find("/root/5"), std::string::npos);
     EXPECT_EQ(tip.substr(tip.rfind('\n')), "\nand 2 more");
+
+    ScanReport kernel("/proc/1/map_files");
+    kernel.folder_not_entered("/proc/1/map_files", NotEntered::kernel_file_system);
+    EXPECT_EQ(status_tip_text(kernel),
+              "Not entered:\n/proc/1/map_files: it lies on a kernel file system, which holds no "
+              "user files");
+    // Below the unreadable ones; the window's words name none of the scanner's options.
+    for (int n = 0; n < 6; ++n) report.folder_not_entered("/root/o", NotEntered::offline);
+    const std::string both = status_tip_text(report);
+    const std::string not_entered = both.substr(both.find("\n\nNot entered:\n"));
+    EXPECT_EQ(not_entered.substr(0, not_entered.find('\n', 16)),
+              "\n\nNot entered:\n/root/o: it is offline (in the cloud), and reading it would "
+              "fetch it");
+    EXPECT_EQ(not_entered.substr(not_entered.rfind('\n')), "\nand 1 more");
+}
+
+TEST(StatusLine, ALongLineTakesTheShorterWordingAndThenShortensItsPathInTheMiddle) {
+    ScanReport report("/root");
+    for (int n = 0; n < 12; ++n) report.folder_done();
+    for (int n = 0; n < 3; ++n) report.folder_unreadable("/root/x", EACCES);
+    report.elapsed = 61500ms;
+    report.stopped = true;
+    const StatusText search = search_status(report);
+    const StatusText reload =
+        reload_status("/opt/kestrafin portable/kestrafinlist.dxb", "2026-12-09 14:05");
+    const StatusText progress =
+        progress_status(3, "/srv/\xe5\x85\xb1\xe6\x9c\x89/\xe7\xb5\x8c\xe7\x90\x86");
+    const struct {
+        const StatusText& status;
+        std::size_t room;  // code points the stand-in line holds
+        std::string shown;
+    } rows[] = {
+        {search, 59, "12 folders read in 1 min 02 s, stopped, 3 could not be read"},
+        {search, 58, "12 folders, 1 min 02 s, stopped, 3 unreadable"},
+        {reload, 79,
+         "Reloaded from /opt/kestrafin portable/kestrafinlist.dxb, saved 2026-12-09 14:05"},
+        // The time first; the file's name stays while it can.
+        {reload, 78,
+         "Saved 2026-12-09 14:05, reloaded from /opt/kestra\xe2\x80\xa6n "
+         "portable/kestrafinlist.dxb"},
+        {reload, 70,
+         "Saved 2026-12-09 14:05, reloaded from /opt/ke\xe2\x80\xa6rtable/kestrafinlist.dxb"},
+        {reload, 50,
+         "Saved 2026-12-09 14:05, reloaded from \xe2\x80\xa6"
+         "finlist.dxb"},
+        {reload, 20, "Saved 2026-12-09 14:05, reloaded from \xe2\x80\xa6"},
+        // Cut between characters.
+        {progress, 30,
+         "3 folders read, now in /s\xe2\x80\xa6\xe6\x9c\x89/\xe7\xb5\x8c\xe7\x90\x86"},
+    };
+    for (const auto& row : rows) {
+        const auto fits = [&row](std::string_view text) {
+            std::size_t code_points = 0;
+            for (const char byte : text)
+                code_points += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+            return code_points <= row.room;
+        };
+        EXPECT_EQ(fitted_status(row.status, fits), row.shown) << row.room;
+    }
+    // The tip holds the fullest wording whole.
+    EXPECT_EQ(reload.tip(),
+              "Reloaded from /opt/kestrafin portable/kestrafinlist.dxb, saved 2026-12-09 14:05");
 }
 
 TEST(StatusLine, TheRootsFailureSaysWhy) {
@@ -106,7 +169,7 @@ TEST(StatusLine, PathsStayOneLineWithEachControlShownByItsCodePoint) {
          "\xf3\xa0\x84\x80/\xd8\x80\xd9\xa1\xd9\xa2/\xdc\x8f\xdc\x90"},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(reload_status_text(row.path, ""), "Reloaded from " + row.shown);
+        EXPECT_EQ(reload_status(row.path, "").whole(), "Reloaded from " + row.shown);
         ScanReport report("/");
         report.folder_done();
         report.folder_unreadable(row.path, EACCES);
