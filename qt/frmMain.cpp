@@ -450,11 +450,21 @@ void frmMain::show_message(window::MessageIcon icon, std::string_view title,
 }
 
 std::optional<std::string> frmMain::ask_text(std::string_view title, std::string_view prompt) {
-    bool confirmed = false;
-    const QString text = QInputDialog::getText(this, text_of(title), text_of(prompt),
-                                               QLineEdit::Normal, QString(), &confirmed);
-    if (!confirmed) return std::nullopt;
-    return text.toUtf8().toStdString();
+    QInputDialog dialog(this);
+    dialog.setWindowTitle(text_of(title));
+    dialog.setLabelText(text_of(prompt));
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setTextEchoMode(QLineEdit::Normal);
+    // As wide as the Windows prompt's box in the dialog's own font, whose
+    // dialog unit Windows takes from the mean width of the Latin letters.
+    if (auto* box = dialog.findChild<QLineEdit*>()) {
+        const int letters = QFontMetrics(box->font())
+                                .horizontalAdvance(QStringLiteral(
+                                    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+        box->setMinimumWidth((letters / 26 + 1) / 2 * window::design::kPromptBoxDialogUnits / 4);
+    }
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.textValue().toUtf8().toStdString();
 }
 
 void frmMain::set_text(window::Control control, std::string_view text) {

@@ -4,6 +4,8 @@
 #include <system_error>
 #include <vector>
 
+#include "window/window_design.h"
+
 namespace kestrafin::win32 {
 
 namespace {
@@ -90,17 +92,20 @@ std::optional<std::wstring> ask_for_text(HWND owner, const std::wstring& title,
     writer.dword(DS_SHELLFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU);
     writer.dword(0);  // extended style
     writer.word(4);   // items
-    for (const short value : {0, 0, 260, 62}) writer.word(static_cast<WORD>(value));
+    constexpr short box = window::design::kPromptBoxDialogUnits;
+    for (const short value : {0, 0, box + 14, 62}) writer.word(static_cast<WORD>(value));
     writer.word(0);  // no menu
     writer.word(0);  // the standard dialog class
     writer.text(title);
     writer.word(8);
     writer.text(L"MS Shell Dlg 2");
-    writer.item(SS_LEFT | SS_NOPREFIX, 7, 7, 246, 10, kPromptId, kStaticClass, prompt);
-    writer.item(ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 7, 20, 246, 14, kTextBoxId,
+    writer.item(SS_LEFT | SS_NOPREFIX, 7, 7, box, 10, kPromptId, kStaticClass, prompt);
+    writer.item(ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 7, 20, box, 14, kTextBoxId,
                 kEditClass, L"");
-    writer.item(BS_DEFPUSHBUTTON | WS_TABSTOP, 149, 41, 50, 14, IDOK, kButtonClass, L"OK");
-    writer.item(BS_PUSHBUTTON | WS_TABSTOP, 203, 41, 50, 14, IDCANCEL, kButtonClass, L"Cancel");
+    // The buttons end where the box ends.
+    writer.item(BS_DEFPUSHBUTTON | WS_TABSTOP, box - 97, 41, 50, 14, IDOK, kButtonClass, L"OK");
+    writer.item(BS_PUSHBUTTON | WS_TABSTOP, box - 43, 41, 50, 14, IDCANCEL, kButtonClass,
+                L"Cancel");
     PromptState state;
     const auto instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(owner, GWLP_HINSTANCE));
     if (::DialogBoxIndirectParamW(instance, writer.get(), owner, prompt_procedure,

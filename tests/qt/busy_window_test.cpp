@@ -163,11 +163,14 @@ class BusyWindowTest : public QObject {
 
         for (const bool confirm : {false, true}) {
             QString title, label, initial;
+            int box_width = 0;
             when_dialog_shows([&](QWidget* dialog) {
                 auto* prompt = qobject_cast<QInputDialog*>(dialog);
                 title = prompt->windowTitle();
                 label = prompt->labelText();
                 initial = prompt->textValue();
+                // A share's path stays in sight while it is typed.
+                box_width = prompt->findChild<QLineEdit*>()->width();
                 QTest::keyClicks(prompt->focusWidget(), QStringLiteral("/typed root"));
                 if (confirm)
                     prompt->accept();
@@ -178,6 +181,7 @@ class BusyWindowTest : public QObject {
             QCOMPARE(title, QStringLiteral("Kestrafin"));
             QCOMPARE(label, QStringLiteral("Please enter the full path"));
             QVERIFY(initial.isEmpty());
+            QVERIFY2(box_width >= 380, qPrintable(QString::number(box_width)));
             QCOMPARE(w.window->txtFileroot->text(),
                      confirm ? QStringLiteral("/typed root") : QStringLiteral("/stored"));
         }
