@@ -1,12 +1,14 @@
 // The main window as laid out, its focus order, its keys and its links.
 #include <QAccessible>
 #include <QClipboard>
+#include <QGlyphRun>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextLayout>
 #include <QToolTip>
 
 #include "tests/qt/window_fixture.h"
@@ -208,6 +210,29 @@ class WindowLayoutTest : public QObject {
                 QFontMetrics(view->font()).horizontalAdvance(shown));
         // What is saved stays byte for byte what was found.
         QCOMPARE(std::string(w.items().Text(1)), text);
+    }
+
+    void a_row_is_taller_than_the_ink_of_a_name_in_any_script() {
+        // Drawn in fallback fonts that reach lower than the list's own, the
+        // underscores of an Arabic and Hebrew name lay on the row's last line.
+        WindowUnderTest w(&kRoot);
+        auto* view = w.window->lvFiles;
+        const QString name = QString::fromUtf8(
+            "/srv/"
+            "mixed_\xd8\xb9\xd8\xb1\xd8\xa8\xd9\x8a_English_"
+            "\xd7\xa2\xd7\x91\xd7\xa8\xd7\x99\xd7\xaa.txt");
+        w.items().Add(name.toStdString());
+        w.items().Refresh();
+        QCoreApplication::processEvents();
+        QTextLayout layout(name, view->font());
+        layout.beginLayout();
+        const QTextLine line = layout.createLine();
+        layout.endLayout();
+        QRectF ink(0, 0, 1, line.height());
+        for (const QGlyphRun& run : layout.glyphRuns()) ink |= run.boundingRect();
+        const int row = view->visualRect(view->model()->index(0, 0)).height();
+        QVERIFY2(row >= std::ceil(ink.height()) + 4,
+                 qPrintable(QString("%1 < %2 + 4").arg(row).arg(ink.height())));
     }
 
     void a_row_too_long_to_show_is_drawn_measured_and_tipped_from_its_ends() {
