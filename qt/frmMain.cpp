@@ -21,6 +21,7 @@
 #include <cmath>
 
 #include "qt/breakable_text.h"
+#include "qt/readable_text.h"
 #include "window/context_menu.h"
 #include "window/input_policy.h"
 #include "window/window_design.h"
@@ -203,9 +204,10 @@ void frmMain::create_controls() {
         place(widget, designed);
         name_for_assistive_technology(widget, designed);
     };
-    const auto make_label = [this, &lay](const design::Control& designed) {
+    const auto make_label = [this, &lay](const design::Control& designed, bool readable = false) {
         auto* label = new QLabel(text_of(designed.caption), this);
         label->setTextFormat(Qt::PlainText);
+        if (readable) make_readable(label);
         lay(label, designed);
         return label;
     };
@@ -216,6 +218,7 @@ void frmMain::create_controls() {
     lblprocessrootdir = make_label(design::lblprocessrootdir);
 
     txtFileroot = new QLineEdit(this);
+    make_readable(txtFileroot);
     lay(txtFileroot, design::txtFileroot);
     QPalette box = txtFileroot->palette();
     for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
@@ -226,9 +229,10 @@ void frmMain::create_controls() {
     box.setColor(QPalette::Disabled, QPalette::Text, QColor(200, 200, 200));
     txtFileroot->setPalette(box);
     txtFileroot->setEnabled(false);
+    txtFileroot->setReadOnly(true);
     txtFileroot->setFocusPolicy(Qt::NoFocus);
 
-    lbllistcount = make_label(design::lbllistcount);
+    lbllistcount = make_label(design::lbllistcount, true);
     QPalette count = lbllistcount->palette();
     count.setColor(QPalette::Window, colour_of(design::kWindowColour));
     lbllistcount->setPalette(count);
@@ -255,7 +259,7 @@ void frmMain::create_controls() {
     lay(cmdgetfilelist, design::cmdgetfilelist);
     cmdgetfilelist->setDefault(true);
 
-    lblstatus = make_label(design::lblstatus);
+    lblstatus = make_label(design::lblstatus, true);
     Label2 = make_label(design::Label2);
 
     lblorvane = new ClickableLabel(text_of(design::lblorvane.caption), this);
@@ -474,12 +478,15 @@ void frmMain::set_text(window::Control control, std::string_view text) {
             txtFileroot->setCursorPosition(0);  // show the start of a long root
             // The whole root, on hover: a disabled box still shows its tool tip.
             txtFileroot->setToolTip(txtFileroot->text());
+            tell_text_changed(txtFileroot);
             return;
         case window::Control::lbllistcount:
             lbllistcount->setText(text_of(text));
+            tell_text_changed(lbllistcount);
             return;
         case window::Control::status_line:
             lblstatus->setText(text_of(text));
+            tell_text_changed(lblstatus);
             return;
         case window::Control::cmdgetfilelist:
             cmdgetfilelist->setText(text_of(text));

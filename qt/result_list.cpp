@@ -53,11 +53,10 @@ void ResultListModel::grow(std::size_t rows) {
 namespace {
 
 // Letters of the scripts names are written in, each with an underscore after
-// it: accented Latin, Arabic, Hebrew, Devanagari, Thai with its marks, CJK
-// and an emoji.
+// it: accented Latin, Arabic, Hebrew, CJK and an emoji.
 const QString kEveryScript = QStringLiteral(
     u"_\u00C1g_\u0639\u0631\u0628\u064A_\u05E2\u05D1\u05E8\u05D9\u05EA_"
-    u"\u0939\u093F\u0902_\u0E17\u0E35\u0E48_\u6F22\u5B57_\U0001F600_");
+    u"\u6F22\u5B57_\U0001F600_");
 
 }  // namespace
 

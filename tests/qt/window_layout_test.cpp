@@ -106,8 +106,11 @@ class WindowLayoutTest : public QObject {
                          name);
             }
             QAccessibleInterface* read = QAccessible::queryAccessibleInterface(control);
+            // Where the control's text is what it tells, the text follows.
             if (!designed->accessible_name.empty())
-                QCOMPARE(read->text(QAccessible::Name).toStdString(),
+                QCOMPARE(read->text(QAccessible::Name)
+                             .toStdString()
+                             .substr(0, designed->accessible_name.size()),
                          std::string(designed->accessible_name));
             if (!designed->accessible_description.empty())
                 QCOMPARE(read->text(QAccessible::Description).toStdString(),
@@ -117,6 +120,32 @@ class WindowLayoutTest : public QObject {
         }
         QCOMPARE(w.window->txtFileroot->palette().color(QPalette::Active, QPalette::Text),
                  colour_of(design::kRootBoxText));
+    }
+
+    void assistive_technology_reads_the_count_and_the_status_with_their_texts() {
+        const std::string stored = "/srv/share";
+        WindowUnderTest w(&stored, true);
+        w.window->tmrwait2->stop();
+        w.window->cmdgetfilelist->click();
+        QVERIFY(w.paced.find({"/a"}));
+        QVERIFY(w.paced.end());
+        QVERIFY(w.settled());
+        for (QLabel* label : {w.window->lbllistcount, w.window->lblstatus}) {
+            QAccessibleInterface* read = QAccessible::queryAccessibleInterface(label);
+            QVERIFY(!label->text().isEmpty());
+            QCOMPARE(read->text(QAccessible::Value), label->text());
+            QVERIFY2(read->text(QAccessible::Name).endsWith(QStringLiteral(": ") + label->text()),
+                     qPrintable(read->text(QAccessible::Name)));
+            QVERIFY(read->state().readOnly);
+        }
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(w.window->lbllistcount)->text(QAccessible::Name),
+            QStringLiteral("Record count: 1 records found"));
+        QAccessibleInterface* root = QAccessible::queryAccessibleInterface(w.window->txtFileroot);
+        QVERIFY(root->state().readOnly);
+        QVERIFY(!root->state().editable);
+        QCOMPARE(root->text(QAccessible::Name),
+                 QStringLiteral("Root folder: ") + w.window->txtFileroot->text());
     }
 
     void long_entries_widen_the_column_and_scroll_to_their_end() {
