@@ -14,6 +14,7 @@
 #include "tests/qt/window_fixture.h"
 #include "window/count_label.h"
 #include "window/one_line_text.h"
+#include "window/row_limits.h"
 #include "window/shown_row.h"
 #include "window/window_design.h"
 
@@ -171,8 +172,12 @@ class WindowLayoutTest : public QObject {
         QVERIFY(across->maximum() > 0);
         QVERIFY(across->isVisible());
         const QModelIndex row = view->model()->index(50, 0);
-        // The tool tip holds the whole text, in lines short enough to show.
-        QString tip = row.data(Qt::ToolTipRole).toString();
+        // The tool tip holds the whole text, in lines short enough to show,
+        // and below them its lengths.
+        const QString whole_tip = row.data(Qt::ToolTipRole).toString();
+        QVERIFY(whole_tip.endsWith(
+            QString::fromStdString("\n\n" + kestrafin::window::row_limits_text(long_text, '/'))));
+        QString tip = whole_tip.left(whole_tip.indexOf(QStringLiteral("\n\n")));
         for (const QString& line : tip.split(u'\n')) QVERIFY(line.size() <= 120);
         QVERIFY(tip.count(u'\n') >= 2);
         QCOMPARE(tip.remove(u'\n'), shown);
@@ -233,7 +238,7 @@ class WindowLayoutTest : public QObject {
         const QModelIndex row = view->model()->index(0, 0);
         const QString shown = row.data(Qt::DisplayRole).toString();
         QCOMPARE(shown, QString::fromStdString(kestrafin::window::one_line_text(text)));
-        QCOMPARE(row.data(Qt::ToolTipRole).toString(), shown);
+        QVERIFY(row.data(Qt::ToolTipRole).toString().startsWith(shown + QStringLiteral("\n\n")));
         QVERIFY(view->header()->sectionSize(0) >=
                 QFontMetrics(view->font()).horizontalAdvance(shown));
         // What is saved stays byte for byte what was found.
@@ -278,6 +283,7 @@ class WindowLayoutTest : public QObject {
         const QString shown = row.data(Qt::DisplayRole).toString();
         QCOMPARE(shown, QString::fromStdString(kestrafin::window::shown_row_text(text, '/')));
         QString tip = row.data(Qt::ToolTipRole).toString();
+        tip.truncate(tip.indexOf(QStringLiteral("\n\n")));
         QCOMPARE(tip.remove(u'\n'), QString::fromStdString(kestrafin::window::shown_row_text(
                                         text, '/', kestrafin::window::kLongestTip)));
         // The column holds what shows, laid out once, and not the whole row;

@@ -8,6 +8,7 @@
 #include "tests/support/host.h"
 #include "window/bidi_isolation.h"
 #include "window/copied_text.h"
+#include "window/row_limits.h"
 #include "window/shown_row.h"
 #include "window/status_line.h"
 #include "window/tip_lines.h"
@@ -297,4 +298,29 @@ TEST(ShownRow, ARowTooLongToShowKeepsItsStartAndEndInWholeCharacters) {
             EXPECT_EQ(parts.tail.data() + parts.tail.size(), row.text.data() + row.text.size());
         }
     }
+}
+
+TEST(RowTip, GivesTheLengthsAndTheLimitsTheRowBreaksByTheScannersProfiles) {
+    const std::string long_folder = "/" + std::string(250, 'f');
+    const struct {
+        std::string row;
+        std::string limits;
+    } rows[] = {
+        {"/srv/a.txt", "10 units, its folder 4"},
+        // Units as Windows counts them: an emoji takes two.
+        {"/\xc3\xa9/\xf0\x9f\x98\x80", "5 units, its folder 2"},
+        {long_folder + "/a.txt", "257 units, its folder 251\nFolder over 247 units: windows"},
+        {"/" + std::string(300, 'n'),
+         "301 units, its folder 0\nPath over 259 units: windows\n"
+         "A name over 255 units: windows, onedrive"},
+        {long_folder + "/" + std::string(150, 'n'),
+         "402 units, its folder 251\nPath over 259 units: windows; over 400: sharepoint, "
+         "onedrive\nFolder over 247 units: windows"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(row_limits_text(row.row, '/'), row.limits) << row.row;
+    // Below the path, in the tip's own line breaks.
+    EXPECT_EQ(row_tip("/srv/a.txt", '/', u"\r\n"), u"/srv/a.txt\r\n\r\n10 units, its folder 4");
+    // A row of a gigabyte is only bounded, so its tip comes at once.
+    const std::string huge(std::size_t{3} << 20, 'x');
+    EXPECT_EQ(row_limits_text(huge, '/').substr(0, 34), "more than 349525 units, its folder");
 }
