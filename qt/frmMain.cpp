@@ -378,9 +378,15 @@ void frmMain::show_list_menu(const QPoint& position) {
     const QModelIndex at = lvFiles->indexAt(position);
     QMenu menu(this);
     std::vector<std::pair<QAction*, window::ListCommand>> actions;
-    for (const window::ListMenuItem& item :
-         window::list_menu(lvFiles->selectionModel()->hasSelection(),
-                           lvFiles->model()->rowCount() > 0, at.isValid())) {
+    window::ListMenuContext context;
+    context.rows_selected = lvFiles->selectionModel()->hasSelection();
+    context.has_rows = lvFiles->model()->rowCount() > 0;
+    context.on_a_row = at.isValid();
+    context.line_breaks =
+        window::holds_line_break(logic_.list_items().store(), logic_.list_items().shown());
+    // Text on the X11 and Wayland clipboards is bytes, NULs included.
+    context.clipboard_takes_nul = true;
+    for (const window::ListMenuItem& item : window::list_menu(context)) {
         QAction* action = menu.addAction(text_of(item.caption));
         if (!item.shortcut.empty()) action->setShortcut(QKeySequence(text_of(item.shortcut)));
         action->setEnabled(item.enabled);
@@ -393,8 +399,17 @@ void frmMain::show_list_menu(const QPoint& position) {
             case window::ListCommand::Copy:
                 logic_.copy_paths(selected_rows());
                 return;
+            case window::ListCommand::CopyFolder:
+                logic_.copy_folder_path(static_cast<std::size_t>(at.row()));
+                return;
             case window::ListCommand::CopyAll:
                 logic_.copy_all_paths();
+                return;
+            case window::ListCommand::CopyAllQuoted:
+                logic_.copy_all_paths(window::PathFormat::quoted);
+                return;
+            case window::ListCommand::CopyAllNul:
+                logic_.copy_all_paths(window::PathFormat::nul_ended);
                 return;
             case window::ListCommand::OpenFolder:
                 logic_.open_containing_folder(static_cast<std::size_t>(at.row()));

@@ -244,7 +244,8 @@ void frmMain::create_controls() {
     ListCommands commands;
     // The window's logic turns these away while it is busy.
     commands.copy = [this](const std::vector<std::size_t>& rows) { logic_->copy_paths(rows); };
-    commands.copy_all = [this] { logic_->copy_all_paths(); };
+    commands.copy_all = [this](window::PathFormat format) { logic_->copy_all_paths(format); };
+    commands.copy_folder = [this](std::size_t row) { logic_->copy_folder_path(row); };
     commands.open_folder = [this](std::size_t row) { logic_->open_containing_folder(row); };
     lvFiles.create(frmMain_, kListId, logic_->list_items(), std::move(commands));
     cmdsave = make_control(frmMain_, WC_BUTTONW, caption(design::cmdsave).c_str(),

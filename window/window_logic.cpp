@@ -485,13 +485,13 @@ void WindowLogic::cmdloadlist_Click() {
     });
 }
 
-void WindowLogic::put_on_clipboard(std::size_t bytes, EachPath each_path) {
+void WindowLogic::put_on_clipboard(std::size_t bytes, EachPath each_path, PathFormat format) {
     const auto note = [this](std::size_t altered) {
         if (altered > 0)
             face_.show_message(MessageIcon::Information, "Kestrafin", altered_paths_note(altered));
     };
     if (bytes <= kLongestCopyInPlace) {
-        const CopiedText copied = copied_paths(each_path);
+        const CopiedText copied = copied_paths(each_path, format);
         face_.set_clipboard(copied.text);
         note(copied.altered_paths);
         return;
@@ -499,8 +499,8 @@ void WindowLogic::put_on_clipboard(std::size_t bytes, EachPath each_path) {
     // Paths of megabytes are joined on the work thread, while the window
     // paints; the list does not change meanwhile, as the window is busy.
     auto copied = std::make_shared<CopiedText>();
-    start_work([each_path = std::move(each_path),
-                copied](const std::atomic<bool>&) { *copied = copied_paths(each_path); },
+    start_work([each_path = std::move(each_path), copied,
+                format](const std::atomic<bool>&) { *copied = copied_paths(each_path, format); },
                [this, copied](bool completed) {
                    if (completed) face_.set_clipboard(copied->text);
                },
@@ -522,14 +522,31 @@ void WindowLogic::copy_paths(const std::vector<std::size_t>& rows) {
     });
 }
 
-void WindowLogic::copy_all_paths() {
-    run_handler([this] {
+void WindowLogic::copy_all_paths(PathFormat format) {
+    run_handler([this, format] {
         std::size_t bytes = 0;
         for (std::size_t row = 0; row < items_.shown(); ++row)
             bytes += items_.store().text(row).size();
-        put_on_clipboard(bytes, [this, rows = items_.shown()](const auto& take) {
-            for (std::size_t row = 0; row < rows; ++row) take(items_.store().text(row));
-        });
+        put_on_clipboard(
+            bytes,
+            [this, rows = items_.shown()](const auto& take) {
+                for (std::size_t row = 0; row < rows; ++row) take(items_.store().text(row));
+            },
+            format);
+    });
+}
+
+void WindowLogic::copy_folder_path(std::size_t row) {
+    run_handler([this, row] {
+        if (row >= items_.shown()) return;
+        const std::string_view path = items_.store().text(row);
+        const std::size_t cut = path.rfind(platform::kPathSeparator);
+        if (cut == std::string_view::npos) return;
+        // A file in the root of a drive or of the file system keeps the separator.
+        std::string_view folder = path.substr(0, cut);
+        if (folder.empty() || folder.back() == ':') folder = path.substr(0, cut + 1);
+        put_on_clipboard(folder.size(),
+                         [folder = std::string(folder)](const auto& take) { take(folder); });
     });
 }
 

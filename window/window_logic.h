@@ -27,6 +27,7 @@
 #include "platform/process.h"
 #include "search/searchfiles.h"
 #include "window/background_work.h"
+#include "window/copied_text.h"
 #include "window/list_items.h"
 #include "window/status_line.h"
 #include "window/window_face.h"
@@ -93,7 +94,9 @@ class WindowLogic {
     // replaced. More than kLongestCopyInPlace bytes in all are joined on the
     // work thread, and the window is busy until they are on the clipboard.
     void copy_paths(const std::vector<std::size_t>& rows);
-    void copy_all_paths();
+    void copy_all_paths(PathFormat format = PathFormat::lines);
+    // Puts the path of the folder that holds the file of `row` on the clipboard.
+    void copy_folder_path(std::size_t row);
     // Shows the file of `row` selected in the desktop's file manager.
     void open_containing_folder(std::size_t row);
 
@@ -151,7 +154,8 @@ class WindowLogic {
     // Puts the paths `each_path` hands on, `bytes` in all, on the clipboard:
     // at once, or from the work thread when they are too large to join
     // without keeping the window from painting.
-    void put_on_clipboard(std::size_t bytes, EachPath each_path);
+    void put_on_clipboard(std::size_t bytes, EachPath each_path,
+                          PathFormat format = PathFormat::lines);
     void open_home_page();
 
     WindowFace& face_;

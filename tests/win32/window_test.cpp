@@ -627,7 +627,7 @@ TEST_F(Win32Window, SelectedRowsAreCopiedAsTheirRealTextWithTheKeys) {
     EXPECT_TRUE(dialogs.seen.empty());
 }
 
-TEST_F(Win32Window, TheListsContextMenuCopiesAllPathsAndShowsAFileInItsFolder) {
+TEST_F(Win32Window, TheListsContextMenuCopiesPathsAndShowsAFileInItsFolder) {
     std::vector<std::string> shown;
     window::WindowServices services = search_finding(kFound);
     services.show_in_file_manager = [&shown](const std::string& path) { shown.push_back(path); };
@@ -642,8 +642,13 @@ TEST_F(Win32Window, TheListsContextMenuCopiesAllPathsAndShowsAFileInItsFolder) {
         std::vector<std::string> shown;
     } cases[] = {
         {1, kFoundText[1], {}},
-        {2, kFoundText[0] + L"\r\n" + kFoundText[1] + L"\r\n" + kFoundText[2], {}},
-        {3, L"", {kFound[1]}},
+        {2, L"C:\\Projects\\\x0645\x062C\x0644\x062F\\2024", {}},
+        {3, kFoundText[0] + L"\r\n" + kFoundText[1] + L"\r\n" + kFoundText[2], {}},
+        // A name holds a line break: each path in its quotes.
+        {4,
+         L"\"" + kFoundText[0] + L"\"\r\n\"" + kFoundText[1] + L"\"\r\n\"" + kFoundText[2] + L"\"",
+         {}},
+        {5, L"", {kFound[1]}},
     };
     for (const Case& each : cases) {
         ::OpenClipboard(nullptr);
@@ -656,7 +661,11 @@ TEST_F(Win32Window, TheListsContextMenuCopiesAllPathsAndShowsAFileInItsFolder) {
                        reinterpret_cast<WPARAM>(window->lvFiles.handle()), MAKELPARAM(-1, -1));
         ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
         std::vector<std::wstring> items;
-        for (const window::ListMenuItem& item : window::list_menu(true, true, true))
+        for (const window::ListMenuItem& item : window::list_menu({.rows_selected = true,
+                                                .has_rows = true,
+                                                .on_a_row = true,
+                                                .line_breaks = true,
+                                                .clipboard_takes_nul = false}))
             items.push_back(wide(item.caption) +
                             (item.shortcut.empty() ? L"" : L"\t" + wide(item.shortcut)));
         EXPECT_EQ(dialogs.menu_items, items);
