@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QProcess>
 #include <QScrollBar>
 #include <QTest>
@@ -146,6 +147,45 @@ class BusyWindowTest : public QObject {
                                            QItemSelectionModel::Select);
         QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("/a/new\nline\n/c"));
+    }
+
+    void the_lists_menu_offers_the_logics_items_and_does_what_is_chosen() {
+        WindowUnderTest w;
+        w.window->tmrwait2->stop();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        for (const char* text : {"/a/new\nline", "/b/c.txt"}) w.items().Add(text);
+        w.items().Refresh();
+        QAbstractItemView* list = w.window->lvFiles;
+        const QPoint second = list->visualRect(list->model()->index(1, 0)).center();
+        // The last: each path ended by a NUL, as the X11 clipboard keeps them.
+        const std::pair<QString, QString> choices[] = {
+            {QStringLiteral("Copy folder path"), QStringLiteral("/b")},
+            {QStringLiteral("Copy all paths, NUL-separated"),
+             QString::fromUtf8("/a/new\nline\0/b/c.txt\0", 21)}};
+        for (const auto& [chosen, copied] : choices) {
+            QStringList captions;
+            auto* poll = new QTimer(w.window.get());
+            poll->setInterval(5);
+            connect(poll, &QTimer::timeout, [&, poll] {
+                auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                if (menu == nullptr) return;
+                poll->stop();
+                poll->deleteLater();
+                for (QAction* action : menu->actions()) {
+                    captions << action->text();
+                    if (action->text() == chosen) menu->setActiveAction(action);
+                }
+                QTest::keyClick(menu, Qt::Key_Return);
+            });
+            poll->start();
+            emit list->customContextMenuRequested(second);
+            QVERIFY(w.settled());
+            QCOMPARE(
+                captions,
+                (QStringList{"Copy", "Copy folder path", "Copy all paths", "Copy all paths, quoted",
+                             "Copy all paths, NUL-separated", "Open containing folder"}));
+            QCOMPARE(QGuiApplication::clipboard()->text(), copied);
+        }
     }
 
     void the_dialogs_show_the_texts_and_answers_of_the_logic() {
