@@ -35,6 +35,10 @@ std::wstring wide(std::string_view text) {
     return {units.begin(), units.end()};
 }
 
+std::string utf8(const std::wstring& text) {
+    return platform::utf8_from_utf16(std::u16string(text.begin(), text.end()));
+}
+
 std::wstring text_of(HWND control) {
     std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(
@@ -504,6 +508,20 @@ TEST_F(Win32Window, SaveListAndReloadListRoundTripEveryPathWhole) {
     EXPECT_EQ(text_of(window->lbllistcount), L"3 records found");
     EXPECT_GE(window->lvFiles.column_width(), width_in_list(*window, found[0]));
     EXPECT_TRUE(dialogs.seen.empty());
+    // The status line stands whole in its label, in the label's font.
+    const std::wstring status = text_of(window->lblstatus);
+    EXPECT_TRUE(status.starts_with(L"Reloaded from ") || status.starts_with(L"Saved 2"))
+        << utf8(status);
+    const HDC context = ::GetDC(window->lblstatus);
+    const HGDIOBJ previous = ::SelectObject(
+        context, reinterpret_cast<HFONT>(::SendMessageW(window->lblstatus, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    ::GetTextExtentPoint32W(context, status.c_str(), static_cast<int>(status.size()), &extent);
+    ::SelectObject(context, previous);
+    ::ReleaseDC(window->lblstatus, context);
+    RECT box{};
+    ::GetClientRect(window->lblstatus, &box);
+    EXPECT_LE(extent.cx, box.right) << utf8(status);
 }
 
 TEST_F(Win32Window, ARowTooLongToShowIsDrawnMeasuredAndTippedFromItsEnds) {
