@@ -10,6 +10,7 @@
 #include "search/declined_folders.h"
 #include "window/one_line_text.h"
 #include "window/shown_row.h"
+#include "window/tip_lines.h"
 #include "window/window_design.h"
 
 namespace kestrafin::window {
@@ -55,6 +56,21 @@ std::string window_reason(search::NotEntered reason) {
     return search::not_entered_reason(reason);
 }
 
+// The text `before`, `path` and `after` as a tip shows it: at most
+// kLongestTip units of the path (already as one line shows it), in lines of at most kTipLine units,
+// broken after a separator where one lies in the line's second half. A tip
+// wider than the screen shows nothing of what runs past its edge.
+std::string tip_text(std::string_view before, std::string_view path, std::string_view after) {
+    const std::string bounded = std::string(before) +
+                                shown_row_text(path, platform::kPathSeparator, kLongestTip) +
+                                std::string(after);
+    const std::u16string units = platform::utf16_from_utf8(bounded);
+    // One line keeps its bytes; broken lines show them as the face would.
+    if (units.size() <= kTipLine) return bounded;
+    return platform::utf8_from_utf16(
+        tip_lines(units, static_cast<char16_t>(platform::kPathSeparator), u"\n"));
+}
+
 // The starts of the code points of `text`, and its end.
 std::vector<std::size_t> code_point_starts(std::string_view text) {
     std::vector<std::size_t> starts;
@@ -92,7 +108,9 @@ std::string shortened(std::string_view path, const std::vector<std::size_t>& sta
 }  // namespace
 
 std::string StatusText::tip() const {
-    return design::status_tip(whole(), added_tip);
+    if (wordings.empty()) return {};
+    const StatusWording& fullest = wordings[0];
+    return design::status_tip(tip_text(fullest.before, fullest.path, fullest.after), added_tip);
 }
 
 std::string fitted_status(const StatusText& status, const FitsLine& fits) {
@@ -107,8 +125,16 @@ std::string fitted_status(const StatusText& status, const FitsLine& fits) {
         return last.before + shortened(last.path, starts, kept) + last.after;
     };
     // The most code points kept that fit: a path that keeps fewer is never
-    // wider. The whole path did not fit.
+    // wider. The whole path did not fit. Tried from a few up, doubling, so
+    // that a path of thousands is never laid out whole for a line of dozens.
     std::size_t fitting = 0, too_many = starts.size() - 1;
+    for (std::size_t trying = 8; trying < too_many; trying *= 2) {
+        if (!fits(with(trying))) {
+            too_many = trying;
+            break;
+        }
+        fitting = trying;
+    }
     while (too_many - fitting > 1) {
         const std::size_t middle = fitting + (too_many - fitting) / 2;
         if (fits(with(middle)))
@@ -149,11 +175,11 @@ StatusText search_status(const scan::ScanReport& report) {
     };
     list("Could not be read:", report.first_unreadable(), report.unreadable(),
          [](const scan::UnreadableFolder& folder) {
-             return one_line_text(folder.path) + ": " + reason_text(folder.error);
+             return tip_text({}, folder.path, ": " + reason_text(folder.error));
          });
     list("Not entered:", report.first_not_entered(), declined,
          [](const scan::NotEnteredFolder& folder) {
-             return one_line_text(folder.path) + ": " + window_reason(folder.reason);
+             return tip_text({}, folder.path, ": " + window_reason(folder.reason));
          });
     return {{{std::move(full), {}, {}}, {std::move(brief), {}, {}}}, std::move(tip)};
 }

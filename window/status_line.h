@@ -39,7 +39,8 @@ struct StatusText {
     std::string added_tip;
     // The fullest wording whole; empty for no status.
     std::string whole() const { return wordings.empty() ? std::string() : wordings[0].whole(); }
-    // The tip: the fullest wording and below it what is added.
+    // The tip: the fullest wording and below it what is added, each path in
+    // it bounded and broken into lines as a row's tip is (tip_lines.h).
     std::string tip() const;
 };
 

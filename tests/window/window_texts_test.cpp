@@ -79,6 +79,24 @@ TEST(StatusLine, TheTipNamesTheFirstFoldersUnreadableAndNotEnteredWithTheirReaso
     EXPECT_EQ(not_entered.substr(not_entered.rfind('\n')), "\nand 1 more");
 }
 
+TEST(StatusLine, TheTipBreaksALongPathIntoLinesAndBoundsIt) {
+    ScanReport report("/");
+    report.folder_done();
+    std::string deep;
+    while (deep.size() < 33000) deep += "/d";
+    report.folder_unreadable(deep, EACCES);
+    const std::string tip = status_tip_text(report);
+    std::size_t longest = 0;
+    for (std::size_t start = 0; start < tip.size();) {
+        const std::size_t end = std::min(tip.find('\n', start), tip.size());
+        longest = std::max(longest, end - start);
+        start = end + 1;
+    }
+    EXPECT_LE(longest, kTipLine + 64);  // the reason may follow on the last line
+    EXPECT_LT(tip.size(), 2 * kLongestTip);
+    EXPECT_NE(tip.find("/d\xE2\x80\xA6/d"), std::string::npos);
+}
+
 TEST(StatusLine, ALongLineTakesTheShorterWordingAndThenShortensItsPathInTheMiddle) {
     ScanReport report("/root");
     for (int n = 0; n < 12; ++n) report.folder_done();
@@ -175,7 +193,9 @@ TEST(StatusLine, PathsStayOneLineWithEachControlShownByItsCodePoint) {
         report.folder_done();
         report.folder_unreadable(row.path, EACCES);
         const std::string tip = status_tip_text(report);
-        EXPECT_EQ(tip.substr(0, tip.rfind(": ")), "Could not be read:\n" + row.shown);
+        // As the list shows the path: right-to-left parts isolated.
+        EXPECT_EQ(tip.substr(0, tip.rfind(": ")),
+                  "Could not be read:\n" + shown_row_text(row.path, '/'));
         const std::string failure = root_failure_text(row.path, ENOENT);
         EXPECT_EQ(failure.substr(0, failure.rfind(": ")),
                   "The folder \"" + row.shown + "\" cannot be searched");
