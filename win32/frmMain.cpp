@@ -754,7 +754,13 @@ void frmMain::set_text(window::Control control, std::string_view text) {
 }
 
 void frmMain::set_tip(window::Control control, std::string_view text) {
-    if (control == window::Control::status_line) status_tip_ = wide(text);
+    if (control != window::Control::status_line) return;
+    // A tip's lines end in CR LF, as the list's row tips do.
+    status_tip_.clear();
+    for (const wchar_t unit : wide(text)) {
+        if (unit == L'\n') status_tip_.push_back(L'\r');
+        status_tip_.push_back(unit);
+    }
 }
 
 bool frmMain::fits(window::Control control, std::string_view text) {
