@@ -37,8 +37,6 @@ class StandInFace : public window::WindowFace {
     std::string status_tip;
     // How many code points the status line holds.
     std::size_t status_room = 1000;
-    // Every text the status line showed, in order.
-    std::vector<std::string> status_lines;
     std::string search_caption = "Search";
     std::string clipboard;
     // Rows the list shows, and how often it was reset.
@@ -77,7 +75,6 @@ class StandInFace : public window::WindowFace {
                 return;
             case window::Control::status_line:
                 status_line = text;
-                status_lines.emplace_back(text);
                 return;
             case window::Control::cmdgetfilelist:
                 search_caption = text;
@@ -129,7 +126,6 @@ class StandInFace : public window::WindowFace {
         status_line.clear();
         status_tip.clear();
         status_room = 1000;
-        status_lines.clear();
         search_caption = "Search";
         clipboard.clear();
         rows_shown = 0;
