@@ -33,6 +33,7 @@
 #include <cmath>
 
 #include "qt/breakable_text.h"
+#include "qt/readable_text.h"
 #include "qt/root_prompt.h"
 #include "window/context_menu.h"
 #include "window/input_policy.h"
@@ -216,9 +217,10 @@ void frmMain::create_controls() {
         place(widget, designed);
         name_for_assistive_technology(widget, designed);
     };
-    const auto make_label = [this, &lay](const design::Control& designed) {
+    const auto make_label = [this, &lay](const design::Control& designed, bool readable = false) {
         auto* label = new QLabel(text_of(designed.caption), this);
         label->setTextFormat(Qt::PlainText);
+        if (readable) make_readable(label);
         lay(label, designed);
         return label;
     };
@@ -229,6 +231,7 @@ void frmMain::create_controls() {
     lblprocessrootdir = make_label(design::lblprocessrootdir);
 
     txtFileroot = new QLineEdit(this);
+    make_readable(txtFileroot);
     lay(txtFileroot, design::txtFileroot);
     QPalette box = txtFileroot->palette();
     for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
@@ -239,9 +242,10 @@ void frmMain::create_controls() {
     box.setColor(QPalette::Disabled, QPalette::Text, QColor(200, 200, 200));
     txtFileroot->setPalette(box);
     txtFileroot->setEnabled(false);
+    txtFileroot->setReadOnly(true);
     txtFileroot->setFocusPolicy(Qt::NoFocus);
 
-    lbllistcount = make_label(design::lbllistcount);
+    lbllistcount = make_label(design::lbllistcount, true);
     QPalette count = lbllistcount->palette();
     count.setColor(QPalette::Window, colour_of(design::kWindowColour));
     lbllistcount->setPalette(count);
@@ -271,6 +275,7 @@ void frmMain::create_controls() {
     // A click lists every folder the search could not read.
     lblstatus = new ClickableLabel(this);
     lblstatus->setTextFormat(Qt::PlainText);
+    make_readable(lblstatus);
     lay(lblstatus, design::lblstatus);
     Label2 = make_label(design::Label2);
 
@@ -319,11 +324,18 @@ void frmMain::wire_events() {
 }
 
 bool frmMain::passes_while_searching(QObject* watched, QEvent* event) const {
+    const auto* widget = qobject_cast<const QWidget*>(watched);
     // The user's input comes to the window first, which hands it to the
-    // widget it is meant for: it is judged there, where the receiver is known.
-    if (watched != nullptr && watched == static_cast<const QObject*>(windowHandle())) {
+    // widget it is meant for. A press is judged here, by the widget under the
+    // pointer: handed on, it would move the focus to that widget even where
+    // the widget then drops it. The rest is judged where it is received.
+    if (watched == nullptr) return false;
+    if (watched == static_cast<const QObject*>(windowHandle())) {
         switch (event->type()) {
             case QEvent::MouseButtonPress:
+                // Nothing there (the window's own background): no target.
+                widget = childAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+                break;
             case QEvent::MouseButtonRelease:
             case QEvent::MouseMove:
             case QEvent::Wheel:
@@ -333,13 +345,14 @@ bool frmMain::passes_while_searching(QObject* watched, QEvent* event) const {
             default:
                 return false;
         }
+    } else if (widget == nullptr) {
+        return false;
     }
-    const auto* widget = qobject_cast<const QWidget*>(watched);
-    if (widget == nullptr || lvFiles == nullptr) return false;
+    if (lvFiles == nullptr) return false;
     window::UserInput input;
-    if (widget == lvFiles || lvFiles->isAncestorOf(widget))
+    if (widget != nullptr && (widget == lvFiles || lvFiles->isAncestorOf(widget)))
         input.target = window::InputTarget::List;
-    else if (widget == cmdgetfilelist)
+    else if (widget != nullptr && widget == cmdgetfilelist)
         input.target = window::InputTarget::SearchButton;
     switch (event->type()) {
         case QEvent::MouseButtonPress:
@@ -399,9 +412,16 @@ void frmMain::show_list_menu(const QPoint& position) {
     const QModelIndex at = lvFiles->indexAt(position);
     QMenu menu(this);
     std::vector<std::pair<QAction*, window::ListCommand>> actions;
-    for (const window::ListMenuItem& item : window::list_menu(
-             lvFiles->selectionModel()->hasSelection(), lvFiles->model()->rowCount() > 0,
-             at.isValid(), logic_.has_folder_problems())) {
+    window::ListMenuContext context;
+    context.rows_selected = lvFiles->selectionModel()->hasSelection();
+    context.has_rows = lvFiles->model()->rowCount() > 0;
+    context.on_a_row = at.isValid();
+    context.line_breaks =
+        window::holds_line_break(logic_.list_items().store(), logic_.list_items().shown());
+    // Text on the X11 and Wayland clipboards is bytes, NULs included.
+    context.clipboard_takes_nul = true;
+    context.folders_not_read = logic_.has_folder_problems();
+    for (const window::ListMenuItem& item : window::list_menu(context)) {
         QAction* action = menu.addAction(text_of(item.caption));
         if (!item.shortcut.empty()) action->setShortcut(QKeySequence(text_of(item.shortcut)));
         action->setEnabled(item.enabled);
@@ -414,8 +434,17 @@ void frmMain::show_list_menu(const QPoint& position) {
             case window::ListCommand::Copy:
                 logic_.copy_paths(selected_rows());
                 return;
+            case window::ListCommand::CopyFolder:
+                logic_.copy_folder_path(static_cast<std::size_t>(at.row()));
+                return;
             case window::ListCommand::CopyAll:
                 logic_.copy_all_paths();
+                return;
+            case window::ListCommand::CopyAllQuoted:
+                logic_.copy_all_paths(window::PathFormat::quoted);
+                return;
+            case window::ListCommand::CopyAllNul:
+                logic_.copy_all_paths(window::PathFormat::nul_ended);
                 return;
             case window::ListCommand::OpenFolder:
                 logic_.open_containing_folder(static_cast<std::size_t>(at.row()));
@@ -525,11 +554,16 @@ void frmMain::show_message(window::MessageIcon icon, std::string_view title,
 
 std::optional<std::string> frmMain::ask_text(std::string_view title, std::string_view prompt,
                                              std::string_view initial) {
-    bool confirmed = false;
-    const QString text = QInputDialog::getText(this, text_of(title), text_of(prompt),
-                                               QLineEdit::Normal, text_of(initial), &confirmed);
-    if (!confirmed) return std::nullopt;
-    return text.toUtf8().toStdString();
+    QInputDialog dialog(this);
+    dialog.setWindowTitle(text_of(title));
+    dialog.setLabelText(text_of(prompt));
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setTextEchoMode(QLineEdit::Normal);
+    dialog.setTextValue(text_of(initial));
+    if (auto* box = dialog.findChild<QLineEdit*>())
+        box->setMinimumWidth(prompt_box_width(box->font()));
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.textValue().toUtf8().toStdString();
 }
 
 window::FolderListAction frmMain::show_folder_list(std::string_view title, std::string_view text) {
@@ -593,14 +627,15 @@ void frmMain::set_text(window::Control control, std::string_view text) {
             txtFileroot->setCursorPosition(0);  // show the start of a long root
             // The whole root, on hover: a disabled box still shows its tool tip.
             txtFileroot->setToolTip(txtFileroot->text());
+            tell_text_changed(txtFileroot);
             return;
         case window::Control::lbllistcount:
             lbllistcount->setText(text_of(text));
+            tell_text_changed(lbllistcount);
             return;
         case window::Control::status_line:
             lblstatus->setText(text_of(text));
-            // The whole line, where it is longer than the label.
-            lblstatus->setToolTip(lblstatus->text());
+            tell_text_changed(lblstatus);
             return;
         case window::Control::cmdgetfilelist:
             cmdgetfilelist->setText(text_of(text));
@@ -609,9 +644,17 @@ void frmMain::set_text(window::Control control, std::string_view text) {
 }
 
 void frmMain::set_tip(window::Control control, std::string_view text) {
-    if (control != window::Control::status_line) return;
-    lblstatus->setToolTip(
-        QString::fromStdString(window::design::status_tip(lblstatus->text().toStdString(), text)));
+    if (control == window::Control::status_line) lblstatus->setToolTip(text_of(text));
+}
+
+bool frmMain::fits(window::Control control, std::string_view text) {
+    const QLabel* label = control == window::Control::status_line    ? lblstatus
+                          : control == window::Control::lbllistcount ? lbllistcount
+                                                                     : nullptr;
+    if (label == nullptr) return true;
+    // A pixel to spare, as for the fitted fonts: hinting may draw it wider.
+    return QFontMetricsF(label->font()).horizontalAdvance(text_of(text)) + 1 <=
+           label->contentsRect().width();
 }
 
 void frmMain::set_clipboard(std::string_view text) {

@@ -1,10 +1,13 @@
 #include "qt/result_list.h"
 
 #include <QEvent>
+#include <QGlyphRun>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QStyle>
+#include <QTextLayout>
 #include <algorithm>
+#include <cmath>
 
 #include "platform/path_rules.h"
 #include "window/shown_row.h"
@@ -47,8 +50,49 @@ void ResultListModel::grow(std::size_t rows) {
     endInsertRows();
 }
 
+namespace {
+
+// Letters of the scripts names are written in, each with an underscore after
+// it: accented Latin, Arabic, Hebrew, CJK and an emoji.
+const QString kEveryScript = QStringLiteral(
+    u"_\u00C1g_\u0639\u0631\u0628\u064A_\u05E2\u05D1\u05E8\u05D9\u05EA_"
+    u"\u6F22\u5B57_\U0001F600_");
+
+}  // namespace
+
+void RowDelegate::fit_to(const QFont& font) {
+    // The line's height covers the ascent and descent of every font its glyphs
+    // come from; the ink of a glyph (an underscore, a mark) may reach past them.
+    QTextLayout layout(kEveryScript, font);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    layout.endLayout();
+    qreal top = 0, bottom = line.height();
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        const QRectF ink = run.boundingRect();
+        top = std::min(top, ink.top());
+        bottom = std::max(bottom, ink.bottom());
+    }
+    // Drawn centred: room for the larger overshoot on both sides, and two
+    // pixels each for the focus line and the selection's edge.
+    const qreal over = std::max(-top, bottom - line.height());
+    height_ = static_cast<int>(std::ceil(line.height() + 2 * over)) + 4;
+}
+
+QSize RowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setHeight(std::max(size.height(), height_));
+    return size;
+}
+
 ResultListView::ResultListView(window::ListItems& items, QWidget* parent)
-    : QTreeView(parent), items_(items), model_(items, this), text_width_(new TextWidth(font())) {
+    : QTreeView(parent),
+      items_(items),
+      model_(items, this),
+      delegate_(this),
+      text_width_(new TextWidth(font())) {
+    delegate_.fit_to(font());
+    setItemDelegate(&delegate_);
     setModel(&model_);
     setRootIsDecorated(false);
     setUniformRowHeights(true);
@@ -118,6 +162,8 @@ void ResultListView::updateGeometries() {
 void ResultListView::changeEvent(QEvent* event) {
     QTreeView::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
+        delegate_.fit_to(font());
+        scheduleDelayedItemsLayout();
         text_width_ = std::make_unique<TextWidth>(font());
         widest_entry_ = widest_estimate_ = 0;
         widen_for_rows(0, model_.rowCount() - 1);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QStyledItemDelegate>
 #include <QTreeView>
 #include <memory>
 #include <string_view>
@@ -34,6 +35,22 @@ class ResultListModel : public QAbstractListModel {
     std::size_t shown_rows_ = 0;
 };
 
+// Draws the rows at a height that holds every glyph a name may bring: a
+// name in Arabic or Hebrew is drawn in a fallback font that reaches further
+// down than the list's own, and an underscore on the row's last pixel line
+// is painted over by the focus line and the next row.
+class RowDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    // The rows' height for `font`.
+    void fit_to(const QFont& font);
+    int row_height() const { return height_; }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+  private:
+    int height_ = 0;
+};
+
 // Rows are never shortened: the column is as wide as the widest entry, and a
 // horizontal scroll bar reaches the end of every row.
 class ResultListView : public QTreeView {
@@ -48,6 +65,8 @@ class ResultListView : public QTreeView {
     int widest_entry() const { return widest_entry_; }
     // How many entry texts have been laid out in full to find the widest.
     int text_layouts() const { return text_layouts_; }
+    // The least height of a row in the list's font.
+    int row_height() const { return delegate_.row_height(); }
 
   signals:
     // The user asked to copy the selected rows (Ctrl+C).
@@ -64,6 +83,7 @@ class ResultListView : public QTreeView {
 
     window::ListItems& items_;
     ResultListModel model_;
+    RowDelegate delegate_;
     std::unique_ptr<TextWidth> text_width_;
     int widest_entry_ = 0;
     // The widest estimate so far; only texts estimated wider are measured.

@@ -5,6 +5,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,7 +13,15 @@
 #include <QVBoxLayout>
 #include <limits>
 
+#include "window/window_design.h"
+
 namespace kestrafin::qt {
+
+int prompt_box_width(const QFont& font) {
+    const int letters = QFontMetrics(font).horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return (letters / 26 + 1) / 2 * window::design::kPromptBoxDialogUnits / 4;
+}
 
 std::optional<QString> ask_for_root(QWidget* parent, const QString& title, const QString& prompt,
                                     const QStringList& recent) {
@@ -28,10 +37,11 @@ std::optional<QString> ask_for_root(QWidget* parent, const QString& title, const
     box->clearEditText();
     // A path of any length, as the system takes it.
     box->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
-    box->setMinimumWidth(box->fontMetrics().averageCharWidth() * 60);
     box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     label->setBuddy(box);
     auto* browse = new QPushButton(QStringLiteral("Browse..."), &dialog);
+    // The box and the button take the room of the Windows prompt's box.
+    box->setMinimumWidth(prompt_box_width(box->font()) - browse->sizeHint().width());
     browse->setAutoDefault(false);
     QObject::connect(browse, &QPushButton::clicked, &dialog, [&dialog, box] {
         const QString start = box->currentText().isEmpty() ? QDir::homePath() : box->currentText();

@@ -10,6 +10,12 @@ void ScanReport::folder_unreadable(std::string_view directory, int error) {
     if (named_.size() < kNamedUnreadable) named_.push_back({std::string(directory), error});
 }
 
+void ScanReport::folder_not_entered(std::string_view directory, search::NotEntered reason) {
+    declined_.count(reason);
+    if (named_declined_.size() < kNamedNotEntered)
+        named_declined_.push_back({std::string(directory), reason});
+}
+
 std::optional<int> ScanReport::root_error() const {
     if (folders_read_ > 0) return std::nullopt;
     return first_root_error_;

@@ -1,6 +1,6 @@
 // How a scan went besides the entries it listed: folders read, the folders
 // it could not read (the first few with their reasons), the folders it did
-// not enter by reason, why the root itself could not be walked, and how long
+// not enter by reason (the first few named), why the root itself could not be walked, and how long
 // it took. Both programs tell how a scan ended from this alone.
 #pragma once
 
@@ -20,6 +20,11 @@ struct UnreadableFolder {
     int error = 0;  // the host's error number
 };
 
+struct NotEnteredFolder {
+    std::string path;
+    search::NotEntered reason;
+};
+
 // How a scan ended.
 enum class ScanEnd {
     complete,         // every folder it entered was read
@@ -29,8 +34,10 @@ enum class ScanEnd {
 
 class ScanReport {
   public:
-    // Folders named with their reasons; the rest are only counted.
+    // Folders named with their reasons, of those unreadable and of those not
+    // entered; the rest are only counted.
     static constexpr std::size_t kNamedUnreadable = 5;
+    static constexpr std::size_t kNamedNotEntered = 5;
 
     explicit ScanReport(std::string root) : root_(std::move(root)) {}
 
@@ -38,13 +45,16 @@ class ScanReport {
     void folder_done() { ++folders_read_; }
     void entry_listed() { ++entries_; }
     void folder_unreadable(std::string_view directory, int error);
-    void folder_not_entered(search::NotEntered reason) { declined_.count(reason); }
+    void folder_not_entered(std::string_view directory, search::NotEntered reason);
 
     std::size_t folders_read() const { return folders_read_; }
     std::size_t entries() const { return entries_; }
     std::size_t unreadable() const { return unreadable_; }
     const std::vector<UnreadableFolder>& first_unreadable() const { return named_; }
     const search::DeclinedFolders& declined() const { return declined_; }
+    // The first folders not entered, kernel file systems included, in the
+    // walk's order.
+    const std::vector<NotEnteredFolder>& first_not_entered() const { return named_declined_; }
     // The host's error number when the root could not be opened or read at
     // all; none once any folder was read, the root in part included.
     std::optional<int> root_error() const;
@@ -63,6 +73,7 @@ class ScanReport {
     std::vector<UnreadableFolder> named_;
     std::optional<int> first_root_error_;
     search::DeclinedFolders declined_;
+    std::vector<NotEnteredFolder> named_declined_;
 };
 
 }  // namespace kestrafin::scan

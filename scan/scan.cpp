@@ -92,7 +92,7 @@ class Scan::Judge : public search::WalkHooks {
     void folder_listed(std::string_view directory, const search::FolderNames& listing) override;
     void folder_unreadable(std::string_view directory, int error) override;
     void folder_not_entered(std::string_view directory, search::NotEntered reason) override {
-        report_.folder_not_entered(reason);
+        report_.folder_not_entered(directory, reason);
         sink_.folder_not_entered(directory, reason, report_);
     }
     void folder_done(std::string_view directory) override {

@@ -268,7 +268,8 @@ void frmMain::create_controls() {
     ListCommands commands;
     // The window's logic turns these away while it is busy.
     commands.copy = [this](const std::vector<std::size_t>& rows) { logic_->copy_paths(rows); };
-    commands.copy_all = [this] { logic_->copy_all_paths(); };
+    commands.copy_all = [this](window::PathFormat format) { logic_->copy_all_paths(format); };
+    commands.copy_folder = [this](std::size_t row) { logic_->copy_folder_path(row); };
     commands.open_folder = [this](std::size_t row) { logic_->open_containing_folder(row); };
     commands.export_all = [this] { logic_->export_list(); };
     commands.export_selected = [this](const std::vector<std::size_t>& rows) {
@@ -633,6 +634,7 @@ LRESULT frmMain::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
                            suggested.right - suggested.left, suggested.bottom - suggested.top,
                            SWP_NOZORDER | SWP_NOACTIVATE);
             lay_out();
+            logic_->status_room_changed();
             // Kept where the user moved it, only pushed back onto the work area.
             const SIZE outer = outer_size();
             const RECT work = work_area();
@@ -829,8 +831,6 @@ void frmMain::set_text(window::Control control, std::string_view text) {
             if (lbllistcount != nullptr) ::SetWindowTextW(lbllistcount, shown.c_str());
             return;
         case window::Control::status_line:
-            // The whole line on hover, where it is longer than the label.
-            status_tip_ = shown;
             if (lblstatus != nullptr) ::SetWindowTextW(lblstatus, shown.c_str());
             return;
         case window::Control::cmdgetfilelist:
@@ -840,11 +840,24 @@ void frmMain::set_text(window::Control control, std::string_view text) {
 }
 
 void frmMain::set_tip(window::Control control, std::string_view text) {
-    if (control != window::Control::status_line || lblstatus == nullptr) return;
-    std::wstring line(static_cast<std::size_t>(::GetWindowTextLengthW(lblstatus)) + 1, L'\0');
-    line.resize(static_cast<std::size_t>(
-        ::GetWindowTextW(lblstatus, line.data(), static_cast<int>(line.size()))));
-    status_tip_ = wide(window::design::status_tip(utf8(line), text));
+    if (control != window::Control::status_line) return;
+    // A tip's lines end in CR LF, as the list's row tips do.
+    status_tip_.clear();
+    for (const wchar_t unit : wide(text)) {
+        if (unit == L'\n') status_tip_.push_back(L'\r');
+        status_tip_.push_back(unit);
+    }
+}
+
+bool frmMain::fits(window::Control control, std::string_view text) {
+    const HWND label = control == window::Control::status_line    ? lblstatus
+                       : control == window::Control::lbllistcount ? lbllistcount
+                                                                  : nullptr;
+    if (label == nullptr) return true;
+    RECT box{};
+    ::GetClientRect(label, &box);
+    const auto font = reinterpret_cast<HFONT>(::SendMessageW(label, WM_GETFONT, 0, 0));
+    return fits_one_line(label, font, wide(text), box.right - box.left);
 }
 
 void frmMain::set_clipboard(std::string_view text) {

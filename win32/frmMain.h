@@ -71,6 +71,7 @@ class frmMain final : public window::WindowFace {
                                              std::string_view suggested_name) override;
     void set_text(window::Control control, std::string_view text) override;
     void set_tip(window::Control control, std::string_view text) override;
+    bool fits(window::Control control, std::string_view text) override;
     void set_clipboard(std::string_view text) override;
     void list_reset(std::size_t rows) override;
     void list_grown(std::size_t rows) override;
@@ -149,7 +150,7 @@ class frmMain final : public window::WindowFace {
     window::LayoutScale scale_;
     window::Activity activity_ = window::Activity::Idle;
     std::wstring root_tip_;    // the whole root folder, for its tool tip
-    std::wstring status_tip_;  // the whole status line and what the logic adds
+    std::wstring status_tip_;  // the logic's tip of the status line
     std::wstring link_tip_;
     HWND tooltips_ = nullptr;
     HWND saved_focus_ = nullptr;

@@ -251,9 +251,15 @@ void ResultListView::show_menu(POINT where) {
     }
     const HMENU menu = ::CreatePopupMenu();
     if (menu == nullptr) return;
-    const auto items =
-        window::list_menu(ListView_GetSelectedCount(list_) > 0, rows_ > 0, row >= 0,
-                          commands_.has_folders_not_read && commands_.has_folders_not_read());
+    window::ListMenuContext context;
+    context.rows_selected = ListView_GetSelectedCount(list_) > 0;
+    context.has_rows = rows_ > 0;
+    context.on_a_row = row >= 0;
+    context.line_breaks = window::holds_line_break(items_->store(), rows_);
+    // CF_UNICODETEXT ends at its first NUL: no NUL-separated copy here.
+    context.clipboard_takes_nul = false;
+    context.folders_not_read = commands_.has_folders_not_read && commands_.has_folders_not_read();
+    const auto items = window::list_menu(context);
     // Item IDs start at 1: TrackPopupMenu returns 0 when nothing was chosen.
     for (std::size_t at = 0; at < items.size(); ++at) {
         std::wstring caption = wide(items[at].caption);
@@ -269,8 +275,19 @@ void ResultListView::show_menu(POINT where) {
         case window::ListCommand::Copy:
             if (commands_.copy) commands_.copy(selected_rows());
             return;
+        case window::ListCommand::CopyFolder:
+            if (commands_.copy_folder && row >= 0)
+                commands_.copy_folder(static_cast<std::size_t>(row));
+            return;
         case window::ListCommand::CopyAll:
-            if (commands_.copy_all) commands_.copy_all();
+        case window::ListCommand::CopyAllQuoted:
+        case window::ListCommand::CopyAllNul:
+            if (commands_.copy_all)
+                commands_.copy_all(items[chosen - 1].command == window::ListCommand::CopyAll
+                                       ? window::PathFormat::lines
+                                   : items[chosen - 1].command == window::ListCommand::CopyAllQuoted
+                                       ? window::PathFormat::quoted
+                                       : window::PathFormat::nul_ended);
             return;
         case window::ListCommand::OpenFolder:
             if (commands_.open_folder && row >= 0)

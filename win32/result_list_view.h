@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "window/copied_text.h"
 #include "window/list_items.h"
 #include "window/shown_row.h"
 
@@ -32,7 +33,8 @@ namespace kestrafin::win32 {
 // What the list's keys and context menu ask of the window.
 struct ListCommands {
     std::function<void(const std::vector<std::size_t>& rows)> copy;
-    std::function<void()> copy_all;
+    std::function<void(window::PathFormat format)> copy_all;
+    std::function<void(std::size_t row)> copy_folder;
     std::function<void(std::size_t row)> open_folder;
     std::function<void()> export_all;
     std::function<void(const std::vector<std::size_t>& rows)> export_selected;

@@ -9,6 +9,7 @@
 #include "platform/text.h"
 #include "win32/dialog_template.h"
 #include "win32/folder_picker.h"
+#include "window/window_design.h"
 
 namespace kestrafin::win32 {
 
@@ -98,25 +99,29 @@ std::optional<std::wstring> show_prompt(HWND owner, const std::wstring& title,
     writer.dword(DS_SHELLFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU);
     writer.dword(0);                         // extended style
     writer.word(recent != nullptr ? 5 : 4);  // items
-    for (const short value : {0, 0, 260, 62}) writer.word(static_cast<WORD>(value));
+    constexpr short box = window::design::kPromptBoxDialogUnits;
+    for (const short value : {0, 0, box + 14, 62}) writer.word(static_cast<WORD>(value));
     writer.word(0);  // no menu
     writer.word(0);  // the standard dialog class
     writer.text(title);
     writer.word(8);
     writer.text(L"MS Shell Dlg 2");
-    writer.item(SS_LEFT | SS_NOPREFIX, 7, 7, 246, 10, kPromptId, kStaticClass, prompt);
+    writer.item(SS_LEFT | SS_NOPREFIX, 7, 7, box, 10, kPromptId, kStaticClass, prompt);
     if (recent != nullptr) {
-        // The height holds the list that drops down.
-        writer.item(CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP, 7, 20, 190, 120,
+        // The height holds the list that drops down; "Browse..." ends where
+        // the box would.
+        writer.item(CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP, 7, 20, box - 56, 120,
                     kTextBoxId, kComboBoxClass, L"");
-        writer.item(BS_PUSHBUTTON | WS_TABSTOP, 201, 19, 52, 14, kBrowseId, kButtonClass,
+        writer.item(BS_PUSHBUTTON | WS_TABSTOP, box - 45, 19, 52, 14, kBrowseId, kButtonClass,
                     L"Browse...");
     } else {
-        writer.item(ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 7, 20, 246, 14, kTextBoxId,
+        writer.item(ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 7, 20, box, 14, kTextBoxId,
                     kEditClass, L"");
     }
-    writer.item(BS_DEFPUSHBUTTON | WS_TABSTOP, 149, 41, 50, 14, IDOK, kButtonClass, L"OK");
-    writer.item(BS_PUSHBUTTON | WS_TABSTOP, 203, 41, 50, 14, IDCANCEL, kButtonClass, L"Cancel");
+    // The buttons end where the box ends.
+    writer.item(BS_DEFPUSHBUTTON | WS_TABSTOP, box - 97, 41, 50, 14, IDOK, kButtonClass, L"OK");
+    writer.item(BS_PUSHBUTTON | WS_TABSTOP, box - 43, 41, 50, 14, IDCANCEL, kButtonClass,
+                L"Cancel");
     PromptState state;
     state.initial = &initial;
     state.recent = recent;

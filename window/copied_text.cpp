@@ -29,13 +29,29 @@ bool append_valid(std::string& text, std::string_view path) {
 }  // namespace
 
 CopiedText copied_paths(
-    const std::function<void(const std::function<void(std::string_view)>&)>& each_path) {
+    const std::function<void(const std::function<void(std::string_view)>&)>& each_path,
+    PathFormat format) {
     CopiedText copied;
     bool first = true;
     each_path([&](std::string_view path) {
-        if (!first) copied.text += '\n';
+        if (!first && format != PathFormat::nul_ended) copied.text += '\n';
         first = false;
-        if (append_valid(copied.text, path)) ++copied.altered_paths;
+        bool altered = false;
+        if (format == PathFormat::quoted) {
+            copied.text += '"';
+            for (std::size_t start = 0;;) {
+                const std::size_t quote = path.find('"', start);
+                altered |= append_valid(copied.text, path.substr(start, quote - start));
+                if (quote == std::string_view::npos) break;
+                copied.text += "\"\"";
+                start = quote + 1;
+            }
+            copied.text += '"';
+        } else {
+            altered = append_valid(copied.text, path);
+        }
+        if (format == PathFormat::nul_ended) copied.text += '\0';
+        if (altered) ++copied.altered_paths;
     });
     return copied;
 }

@@ -1,7 +1,10 @@
 // Which of the user's input a running search lets through (Activity::Stoppable):
 // a left click on "Stop", and what scrolls and reads the list. Everything
 // else waits for no one: the face drops it. Faces describe each input in
-// these terms and ask; Escape is the face's to hand to the logic.
+// these terms and ask; Escape is the face's to hand to the logic. A face asks
+// before its toolkit acts on the input at all, so that input dropped changes
+// nothing, the focus included (a press on a button would otherwise move it
+// there).
 #pragma once
 
 namespace kestrafin::window {

@@ -17,6 +17,20 @@ void ListSink::add(std::string_view entry_text) {
     if (found_.texts.size() >= kRunBytes) hand_on();
 }
 
+void ListSink::folder_done(std::string_view directory, const scan::ScanReport& report) {
+    {
+        const std::lock_guard lock(mutex_);
+        progress_.folders_read = report.folders_read();
+        progress_.folder.assign(directory);
+    }
+    hand_on();
+}
+
+ListSink::Progress ListSink::progress() {
+    const std::lock_guard lock(mutex_);
+    return progress_;
+}
+
 void ListSink::hand_on() {
     if (found_.lengths.empty()) return;
     {

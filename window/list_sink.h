@@ -19,9 +19,7 @@ class ListSink : public scan::Sink {
     // On the walk's thread. Entries are kept back and handed on to the window
     // in runs: at the end of each folder, every 64 KiB, and by hand_on().
     void entry(const scan::Entry& entry) override { add(entry.path); }
-    void folder_done(std::string_view /*directory*/, const scan::ScanReport& /*report*/) override {
-        hand_on();
-    }
+    void folder_done(std::string_view directory, const scan::ScanReport& report) override;
     void add(std::string_view entry_text);
     // Hands on the entries kept back; the walk's thread calls it once the walk
     // has ended, however it ended.
@@ -31,6 +29,14 @@ class ListSink : public scan::Sink {
     // `items` in the walk's order and returns how many; items.Refresh() shows
     // them.
     std::size_t deliver(ListItems& items);
+
+    // How far the walk has come: the folders read so far and the last of them.
+    struct Progress {
+        std::size_t folders_read = 0;
+        std::string folder;
+    };
+    // On the window's thread.
+    Progress progress();
 
   private:
     // Entry texts back to back, and the length of each.
@@ -48,6 +54,8 @@ class ListSink : public scan::Sink {
     // that the walk writes into memory it has used before rather than growing
     // a new buffer for every batch.
     Batch delivering_;
+    // Told by the walk at the end of each folder, under the lock.
+    Progress progress_;
 };
 
 }  // namespace kestrafin::window

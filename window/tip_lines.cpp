@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/text.h"
+#include "window/row_limits.h"
 #include "window/shown_row.h"
 
 namespace kestrafin::window {
@@ -48,7 +49,15 @@ std::u16string tip_lines(std::u16string_view shown, char16_t separator,
 std::u16string row_tip(std::string_view row, char separator, std::u16string_view line_break) {
     const std::u16string shown =
         platform::utf16_from_utf8(shown_row_text(row, separator, kLongestTip));
-    return tip_lines(shown, static_cast<char16_t>(separator), line_break);
+    std::u16string tip = tip_lines(shown, static_cast<char16_t>(separator), line_break);
+    tip.append(line_break).append(line_break);
+    for (const char16_t unit : platform::utf16_from_utf8(row_limits_text(row, separator))) {
+        if (unit == u'\n')
+            tip.append(line_break);
+        else
+            tip.push_back(unit);
+    }
+    return tip;
 }
 
 }  // namespace kestrafin::window

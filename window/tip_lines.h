@@ -29,7 +29,9 @@ std::u16string tip_lines(std::u16string_view shown, char16_t separator,
                          std::u16string_view line_break);
 
 // The tool tip of a result row of text `row` (UTF-8): at most kLongestTip
-// units of it as the list shows them (shown_row_text()), in tip_lines().
+// units of it as the list shows them (shown_row_text()), in tip_lines(),
+// then below a blank line its lengths and the limits it breaks
+// (row_limits_text()).
 std::u16string row_tip(std::string_view row, char separator, std::u16string_view line_break);
 
 }  // namespace kestrafin::window

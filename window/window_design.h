@@ -77,6 +77,10 @@ inline constexpr Font kBold{.family = kSansSerif, .points = 8.25, .bold = true};
 inline constexpr Font kCredit{.family = "Times New Roman", .points = 8.25, .bold = true};
 
 inline constexpr std::string_view kColumnHeading = "FILE PATHS AND NAMES";
+// The width of the "Change" prompt's text box and its caption, in dialog
+// units (a quarter of the dialog font's average character width): wide
+// enough that a share's path stays in sight while it is typed.
+inline constexpr int kPromptBoxDialogUnits = 246;
 inline constexpr std::string_view kHomePageText = "Opens the maker's home page";
 
 // The controls, by the names of the window's design.

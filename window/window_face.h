@@ -97,8 +97,11 @@ class WindowFace {
     // Replaces the text of `control`.
     virtual void set_text(Control control, std::string_view text) = 0;
     // Replaces the tool tip of `control` (lines separated by "\n"); empty
-    // text: none.
+    // text: none. Setting a text leaves the tip as it is.
     virtual void set_tip(Control control, std::string_view text) = 0;
+    // Whether `text` stands whole on one line of `control` as it is laid out
+    // now, in its font.
+    virtual bool fits(Control control, std::string_view text) = 0;
 
     // Puts `text` (UTF-8, lines separated by "\n") on the clipboard as plain
     // text, in the line ends the host's clipboard uses.

@@ -109,7 +109,8 @@ struct WindowSearch {
 };
 
 // When the file `file` was last written, in the local time, or empty when
-// that cannot be told.
+// that cannot be told. On the work thread only, which the window waits for,
+// so the shared result of localtime is safe.
 std::string saved_at(const std::string& file) {
     std::error_code error;
     const std::u8string name(file.begin(), file.end());
@@ -117,7 +118,6 @@ std::string saved_at(const std::string& file) {
     if (error) return {};
     const std::time_t time =
         std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
-    // On the window's thread only, so the shared result of localtime is safe.
     const std::tm* local = std::localtime(&time);
     char text[32];
     if (local == nullptr || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", local) == 0)
@@ -150,6 +150,18 @@ void WindowLogic::set_root_text(std::string text) {
     // The box is one line: a line break or a control character in the root
     // shows as its code point; the search and the settings file take the text.
     face_.set_text(Control::txtFileroot, one_line_text(root_text_));
+}
+
+void WindowLogic::show_status(StatusText status) {
+    status_ = std::move(status);
+    status_room_changed();
+}
+
+void WindowLogic::status_room_changed() {
+    face_.set_text(Control::status_line, fitted_status(status_, [this](std::string_view text) {
+                       return face_.fits(Control::status_line, text);
+                   }));
+    face_.set_tip(Control::status_line, status_.wordings.empty() ? std::string() : status_.tip());
 }
 
 void WindowLogic::post(std::function<void()> task) {
@@ -345,8 +357,7 @@ void WindowLogic::cmdgetfilelist_Click() {
     }
     run_handler([this] {
         face_.set_text(Control::lbllistcount, "");
-        face_.set_text(Control::status_line, "");
-        face_.set_tip(Control::status_line, "");
+        show_status({});
         items_.Clear();
         const std::string root = root_text_;
         list_root_ = root;
@@ -359,13 +370,20 @@ void WindowLogic::cmdgetfilelist_Click() {
         const auto start = RowSchedule::Clock::now();
         auto schedule = std::make_shared<RowSchedule>(kLongestRowWait, start);
         auto last_shown = std::make_shared<RowSchedule::Clock::time_point>(start);
-        const auto show_found = [this, search, schedule, last_shown](bool at_end) {
+        auto last_told = std::make_shared<RowSchedule::Clock::time_point>(start);
+        const auto show_found = [this, search, schedule, last_shown, last_told](bool at_end) {
             search->list.deliver(items_);
             const auto now = RowSchedule::Clock::now();
             if (!at_end && now - *last_shown < services_.repaint_interval) return;
             *last_shown = now;
             if (at_end || schedule->due(items_.shown(), items_.Count(), now)) items_.Refresh();
             face_.set_text(Control::lbllistcount, count_label_text(items_.Count()));
+            // How far the walk has come, so that a long search shows it goes on.
+            if (at_end || now - *last_told < services_.progress_interval) return;
+            *last_told = now;
+            const ListSink::Progress progress = search->list.progress();
+            if (progress.folders_read > 0)
+                show_status(progress_status(progress.folders_read, progress.folder));
         };
         const auto end_ticks = [this] {
             face_.stop_timer(Timer::search_progress);
@@ -400,10 +418,15 @@ void WindowLogic::cmdgetfilelist_Click() {
                     end_ticks();
                     show_found(true);
                     const scan::ScanReport& report = search->scan.report();
-                    if (!completed || report.root_error()) return;
+                    if (!completed || report.root_error()) {
+                        show_status({});
+                        return;
+                    }
                     folder_problems_ = std::move(search->problems);
-                    face_.set_text(Control::status_line, status_line_text(report));
-                    face_.set_tip(Control::status_line, status_tip_text(report));
+                    StatusText status = search_status(report);
+                    if (has_folder_problems())
+                        status.added_tip += "\nClick the line for every folder and its reason.";
+                    show_status(std::move(status));
                 },
                 true,
                 [this, search, root] {
@@ -422,8 +445,9 @@ void WindowLogic::cmdgetfilelist_Click() {
 void WindowLogic::cmdsavelist_Click() {
     run_handler([this] {
         const std::size_t total = items_.Count();
+        auto written = std::make_shared<std::string>();
         start_work(
-            [this, total, file = saved_list_file()](const std::atomic<bool>& stop) {
+            [this, total, file = saved_list_file(), written](const std::atomic<bool>& stop) {
                 // The list is not changed while the work runs: every handler
                 // that changes it waits until the window is idle.
                 const ListItems& items = items_;
@@ -434,8 +458,14 @@ void WindowLogic::cmdsavelist_Click() {
                         add(items.Text(position));
                     }
                 });
+                *written = saved_at(file);
             },
-            [](bool) {}, false);
+            [this, written](bool completed) {
+                // The line said where an older list came from, which is no
+                // longer so.
+                if (completed) show_status(saved_status(saved_list_file(), *written));
+            },
+            false);
     });
 }
 
@@ -470,8 +500,7 @@ void WindowLogic::cmdloadlist_Click() {
                 list_root_.clear();
                 folder_problems_ = {};
                 face_.set_text(Control::lbllistcount, count_label_text(items_.Count()));
-                face_.set_text(Control::status_line,
-                               reload_status_text(saved_list_file(), *written));
+                show_status(reload_status(saved_list_file(), *written));
             },
             true,
             [this, missing] {
@@ -482,13 +511,13 @@ void WindowLogic::cmdloadlist_Click() {
     });
 }
 
-void WindowLogic::put_on_clipboard(std::size_t bytes, EachPath each_path) {
+void WindowLogic::put_on_clipboard(std::size_t bytes, EachPath each_path, PathFormat format) {
     const auto note = [this](std::size_t altered) {
         if (altered > 0)
             face_.show_message(MessageIcon::Information, "Kestrafin", altered_paths_note(altered));
     };
     if (bytes <= kLongestCopyInPlace) {
-        const CopiedText copied = copied_paths(each_path);
+        const CopiedText copied = copied_paths(each_path, format);
         face_.set_clipboard(copied.text);
         note(copied.altered_paths);
         return;
@@ -496,8 +525,8 @@ void WindowLogic::put_on_clipboard(std::size_t bytes, EachPath each_path) {
     // Paths of megabytes are joined on the work thread, while the window
     // paints; the list does not change meanwhile, as the window is busy.
     auto copied = std::make_shared<CopiedText>();
-    start_work([each_path = std::move(each_path),
-                copied](const std::atomic<bool>&) { *copied = copied_paths(each_path); },
+    start_work([each_path = std::move(each_path), copied,
+                format](const std::atomic<bool>&) { *copied = copied_paths(each_path, format); },
                [this, copied](bool completed) {
                    if (completed) face_.set_clipboard(copied->text);
                },
@@ -519,14 +548,31 @@ void WindowLogic::copy_paths(const std::vector<std::size_t>& rows) {
     });
 }
 
-void WindowLogic::copy_all_paths() {
-    run_handler([this] {
+void WindowLogic::copy_all_paths(PathFormat format) {
+    run_handler([this, format] {
         std::size_t bytes = 0;
         for (std::size_t row = 0; row < items_.shown(); ++row)
             bytes += items_.store().text(row).size();
-        put_on_clipboard(bytes, [this, rows = items_.shown()](const auto& take) {
-            for (std::size_t row = 0; row < rows; ++row) take(items_.store().text(row));
-        });
+        put_on_clipboard(
+            bytes,
+            [this, rows = items_.shown()](const auto& take) {
+                for (std::size_t row = 0; row < rows; ++row) take(items_.store().text(row));
+            },
+            format);
+    });
+}
+
+void WindowLogic::copy_folder_path(std::size_t row) {
+    run_handler([this, row] {
+        if (row >= items_.shown()) return;
+        const std::string_view path = items_.store().text(row);
+        const std::size_t cut = path.rfind(platform::kPathSeparator);
+        if (cut == std::string_view::npos) return;
+        // A file in the root of a drive or of the file system keeps the separator.
+        std::string_view folder = path.substr(0, cut);
+        if (folder.empty() || folder.back() == ':') folder = path.substr(0, cut + 1);
+        put_on_clipboard(folder.size(),
+                         [folder = std::string(folder)](const auto& take) { take(folder); });
     });
 }
 
@@ -557,8 +603,7 @@ void WindowLogic::export_rows(std::vector<std::size_t> rows) {
             },
             [this, file = *file, count = rows.size(), written](bool completed) {
                 if (!completed || !*written) return;
-                face_.set_text(Control::status_line, export_status_text(file, count));
-                face_.set_tip(Control::status_line, "");
+                show_status(export_status(file, count));
             },
             true);
     });

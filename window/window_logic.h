@@ -28,8 +28,10 @@
 #include "platform/process.h"
 #include "search/searchfiles.h"
 #include "window/background_work.h"
+#include "window/copied_text.h"
 #include "window/folder_problems.h"
 #include "window/list_items.h"
+#include "window/status_line.h"
 #include "window/window_face.h"
 
 namespace kestrafin::window {
@@ -51,6 +53,9 @@ struct WindowServices {
     // How often a running search moves what it found into the list and the
     // count label.
     std::chrono::milliseconds repaint_interval{50};
+    // How often at most a running search tells on the status line how far it
+    // has come.
+    std::chrono::milliseconds progress_interval{250};
     // How long loading waits for an answer from the settings file's folder
     // (each piece of the file read is one) before the window shows without it.
     std::chrono::milliseconds settings_patience{10000};
@@ -95,7 +100,9 @@ class WindowLogic {
     // replaced. More than kLongestCopyInPlace bytes in all are joined on the
     // work thread, and the window is busy until they are on the clipboard.
     void copy_paths(const std::vector<std::size_t>& rows);
-    void copy_all_paths();
+    void copy_all_paths(PathFormat format = PathFormat::lines);
+    // Puts the path of the folder that holds the file of `row` on the clipboard.
+    void copy_folder_path(std::size_t row);
     // Shows the file of `row` selected in the desktop's file manager.
     void open_containing_folder(std::size_t row);
     // Export as CSV: asks for a file, offering kExportFileName, and writes
@@ -132,6 +139,10 @@ class WindowLogic {
     // a share that no longer answers); the face then closes the window.
     void close_requested();
 
+    // The status line's room changed (a new DPI, a new font): its text is
+    // fitted again.
+    void status_room_changed();
+
     // The root folder text, byte for byte as it is stored and searched.
     const std::string& root_text() const { return root_text_; }
     std::string settings_file() const;
@@ -153,6 +164,9 @@ class WindowLogic {
     // A root entered at "Change" or dropped: shown, and offered first the
     // next time "Change" asks.
     void take_root(std::string root);
+    // Shows `status` on the status line, as much of it as fits, and whole in
+    // its tip.
+    void show_status(StatusText status);
     // Runs one handler; an error it raises is shown and ends only that handler.
     void run_handler(const std::function<void()>& body);
     // Starts the long part of a handler on the work thread. `done` runs on the
@@ -172,7 +186,8 @@ class WindowLogic {
     // Puts the paths `each_path` hands on, `bytes` in all, on the clipboard:
     // at once, or from the work thread when they are too large to join
     // without keeping the window from painting.
-    void put_on_clipboard(std::size_t bytes, EachPath each_path);
+    void put_on_clipboard(std::size_t bytes, EachPath each_path,
+                          PathFormat format = PathFormat::lines);
     void open_home_page();
     void find_from(std::optional<std::size_t> current, bool backwards);
     void export_rows(std::vector<std::size_t> rows);
@@ -191,6 +206,7 @@ class WindowLogic {
     bool handler_running_ = false;
     bool searching_ = false;  // "Search" then reads "Stop"
     std::vector<std::function<void()>> deferred_;
+    StatusText status_;
     // What a tick of the search_progress timer does while a search runs.
     std::function<void()> search_tick_;
     // Tasks posted to the face that run after this object has gone find it

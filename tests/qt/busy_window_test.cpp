@@ -9,6 +9,7 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -109,6 +110,11 @@ class BusyWindowTest : public QObject {
         QCOMPARE(down->value(), 0);
         QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);  // select all: dropped
         QVERIFY(list->selectionModel()->selectedRows().size() <= 1);
+        // A click on another button is dropped whole: the focus stays where it was.
+        QTest::mouseClick(
+            window, Qt::LeftButton, {},
+            w.window->cmdsavelist->mapTo(w.window.get(), w.window->cmdsavelist->rect().center()));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(list));
         QTest::mouseClick(window, Qt::LeftButton, {},
                           w.window->cmdgetfilelist->mapTo(
                               w.window.get(), w.window->cmdgetfilelist->rect().center()));
@@ -222,6 +228,47 @@ class BusyWindowTest : public QObject {
         QCOMPARE(w.window->txtFileroot->text(), QStringLiteral("/srv/dropped"));
     }
 
+    void the_lists_menu_offers_the_logics_items_and_does_what_is_chosen() {
+        WindowUnderTest w;
+        w.window->tmrwait2->stop();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        for (const char* text : {"/a/new\nline", "/b/c.txt"}) w.items().Add(text);
+        w.items().Refresh();
+        QAbstractItemView* list = w.window->lvFiles;
+        const QPoint second = list->visualRect(list->model()->index(1, 0)).center();
+        // The last: each path ended by a NUL, as the X11 clipboard keeps them.
+        const std::pair<QString, QString> choices[] = {
+            {QStringLiteral("Copy folder path"), QStringLiteral("/b")},
+            {QStringLiteral("Copy all paths, NUL-separated"),
+             QString::fromUtf8("/a/new\nline\0/b/c.txt\0", 21)}};
+        for (const auto& [chosen, copied] : choices) {
+            QStringList captions;
+            auto* poll = new QTimer(w.window.get());
+            poll->setInterval(5);
+            connect(poll, &QTimer::timeout, [&, poll] {
+                auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                if (menu == nullptr) return;
+                poll->stop();
+                poll->deleteLater();
+                for (QAction* action : menu->actions()) {
+                    captions << action->text();
+                    if (action->text() == chosen) menu->setActiveAction(action);
+                }
+                QTest::keyClick(menu, Qt::Key_Return);
+            });
+            poll->start();
+            emit list->customContextMenuRequested(second);
+            QVERIFY(w.settled());
+            QCOMPARE(
+                captions,
+                (QStringList{"Copy", "Copy folder path", "Copy all paths", "Copy all paths, quoted",
+                             "Copy all paths, NUL-separated", "Open containing folder",
+                             "Export as CSV...", "Export selection as CSV...",
+                             "Folders not read...", "Find...", "Find next"}));
+            QCOMPARE(QGuiApplication::clipboard()->text(), copied);
+        }
+    }
+
     void the_dialogs_show_the_texts_and_answers_of_the_logic() {
         const std::string root = "/stored";
         WindowUnderTest w(&root);
@@ -259,13 +306,34 @@ class BusyWindowTest : public QObject {
             QCOMPARE(title, QStringLiteral("Kestrafin"));
             QCOMPARE(label, QStringLiteral("Please enter the full path"));
             QVERIFY(initial.isEmpty());
-            // A share's path shows as it is typed, as on Windows.
-            QVERIFY2(width >= 360, qPrintable(QString::number(width)));
+            // A share's path stays in sight while it is typed, as on Windows.
+            QVERIFY2(width >= 300, qPrintable(QString::number(width)));
             QCOMPARE(w.window->txtFileroot->text(),
                      confirm ? QStringLiteral("/typed root") : QStringLiteral("/stored"));
             QCOMPARE(offered, expected_offered);
         }
         QCOMPARE(w.window->logic().root_text(), std::string("/typed root"));
+    }
+
+    void the_status_line_fits_its_label_and_its_tip_holds_it_whole() {
+        TempFolder folder;
+        const std::string program = make_folder_chain(
+            folder.path(), {"a program folder of many words", std::string(60, 'p')});
+        make_file(program + "/kestrafin.ini", "[PATH]\r\nFULLPATH=/unused\r\n");
+        make_file(program + "/kestrafinlist.dxb", "\"/a\"\r\n");
+        kestrafin::qt::frmMain window(program);
+        window.Form_Load();
+        window.show();
+        window.cmdloadlist->click();
+        QVERIFY(QTest::qWaitFor([&] { return !window.busy(); }));
+        const QLabel* line = window.lblstatus;
+        QVERIFY2(line->text().startsWith(QStringLiteral("Saved 2")), qPrintable(line->text()));
+        QVERIFY(QFontMetricsF(line->font()).horizontalAdvance(line->text()) <=
+                line->contentsRect().width());
+        // Whole, in lines short enough to show.
+        QVERIFY(line->toolTip().remove(u'\n').startsWith(QStringLiteral("Reloaded from ") +
+                                                         QString::fromStdString(program) +
+                                                         "/kestrafinlist.dxb, saved 2"));
     }
 
     void closing_during_a_search_ends_the_program() {

@@ -1,17 +1,20 @@
 // The main window as laid out, its focus order, its keys and its links.
 #include <QAccessible>
 #include <QClipboard>
+#include <QGlyphRun>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextLayout>
 #include <QToolTip>
 
 #include "tests/qt/window_fixture.h"
 #include "window/count_label.h"
 #include "window/one_line_text.h"
+#include "window/row_limits.h"
 #include "window/shown_row.h"
 #include "window/window_design.h"
 
@@ -104,8 +107,11 @@ class WindowLayoutTest : public QObject {
                          name);
             }
             QAccessibleInterface* read = QAccessible::queryAccessibleInterface(control);
+            // Where the control's text is what it tells, the text follows.
             if (!designed->accessible_name.empty())
-                QCOMPARE(read->text(QAccessible::Name).toStdString(),
+                QCOMPARE(read->text(QAccessible::Name)
+                             .toStdString()
+                             .substr(0, designed->accessible_name.size()),
                          std::string(designed->accessible_name));
             if (!designed->accessible_description.empty())
                 QCOMPARE(read->text(QAccessible::Description).toStdString(),
@@ -115,6 +121,31 @@ class WindowLayoutTest : public QObject {
         }
         QCOMPARE(w.window->txtFileroot->palette().color(QPalette::Active, QPalette::Text),
                  colour_of(design::kRootBoxText));
+    }
+
+    void assistive_technology_reads_the_count_and_the_status_with_their_texts() {
+        const std::string stored = "/srv/share";
+        WindowUnderTest w(&stored, true);
+        w.window->tmrwait2->stop();
+        w.window->cmdgetfilelist->click();
+        QVERIFY(w.paced.find({"/a"}));
+        QVERIFY(w.paced.end());
+        QVERIFY(w.settled());
+        for (QLabel* label : {w.window->lbllistcount, static_cast<QLabel*>(w.window->lblstatus)}) {
+            QAccessibleInterface* read = QAccessible::queryAccessibleInterface(label);
+            QVERIFY(!label->text().isEmpty());
+            QCOMPARE(read->text(QAccessible::Value), label->text());
+            QVERIFY2(read->text(QAccessible::Name).endsWith(QStringLiteral(": ") + label->text()),
+                     qPrintable(read->text(QAccessible::Name)));
+            QVERIFY(read->state().readOnly);
+        }
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(w.window->lbllistcount)->text(QAccessible::Name),
+            QStringLiteral("Record count: 1 records found"));
+        QAccessibleInterface* root = QAccessible::queryAccessibleInterface(w.window->txtFileroot);
+        QVERIFY(root->state().readOnly);
+        QVERIFY(!root->state().editable);
+        QCOMPARE(root->text(QAccessible::Name), QStringLiteral("Root folder: /srv/share"));
     }
 
     void long_entries_widen_the_column_and_scroll_to_their_end() {
@@ -141,8 +172,12 @@ class WindowLayoutTest : public QObject {
         QVERIFY(across->maximum() > 0);
         QVERIFY(across->isVisible());
         const QModelIndex row = view->model()->index(50, 0);
-        // The tool tip holds the whole text, in lines short enough to show.
-        QString tip = row.data(Qt::ToolTipRole).toString();
+        // The tool tip holds the whole text, in lines short enough to show,
+        // and below them its lengths.
+        const QString whole_tip = row.data(Qt::ToolTipRole).toString();
+        QVERIFY(whole_tip.endsWith(
+            QString::fromStdString("\n\n" + kestrafin::window::row_limits_text(long_text, '/'))));
+        QString tip = whole_tip.left(whole_tip.indexOf(QStringLiteral("\n\n")));
         for (const QString& line : tip.split(u'\n')) QVERIFY(line.size() <= 120);
         QVERIFY(tip.count(u'\n') >= 2);
         QCOMPARE(tip.remove(u'\n'), shown);
@@ -203,11 +238,34 @@ class WindowLayoutTest : public QObject {
         const QModelIndex row = view->model()->index(0, 0);
         const QString shown = row.data(Qt::DisplayRole).toString();
         QCOMPARE(shown, QString::fromStdString(kestrafin::window::one_line_text(text)));
-        QCOMPARE(row.data(Qt::ToolTipRole).toString(), shown);
+        QVERIFY(row.data(Qt::ToolTipRole).toString().startsWith(shown + QStringLiteral("\n\n")));
         QVERIFY(view->header()->sectionSize(0) >=
                 QFontMetrics(view->font()).horizontalAdvance(shown));
         // What is saved stays byte for byte what was found.
         QCOMPARE(std::string(w.items().Text(1)), text);
+    }
+
+    void a_row_is_taller_than_the_ink_of_a_name_in_any_script() {
+        // Drawn in fallback fonts that reach lower than the list's own, the
+        // underscores of an Arabic and Hebrew name lay on the row's last line.
+        WindowUnderTest w(&kRoot);
+        auto* view = w.window->lvFiles;
+        const QString name = QString::fromUtf8(
+            "/srv/"
+            "mixed_\xd8\xb9\xd8\xb1\xd8\xa8\xd9\x8a_English_"
+            "\xd7\xa2\xd7\x91\xd7\xa8\xd7\x99\xd7\xaa.txt");
+        w.items().Add(name.toStdString());
+        w.items().Refresh();
+        QCoreApplication::processEvents();
+        QTextLayout layout(name, view->font());
+        layout.beginLayout();
+        const QTextLine line = layout.createLine();
+        layout.endLayout();
+        QRectF ink(0, 0, 1, line.height());
+        for (const QGlyphRun& run : layout.glyphRuns()) ink |= run.boundingRect();
+        const int row = view->visualRect(view->model()->index(0, 0)).height();
+        QVERIFY2(row >= std::ceil(ink.height()) + 4,
+                 qPrintable(QString("%1 < %2 + 4").arg(row).arg(ink.height())));
     }
 
     void a_row_too_long_to_show_is_drawn_measured_and_tipped_from_its_ends() {
@@ -225,6 +283,7 @@ class WindowLayoutTest : public QObject {
         const QString shown = row.data(Qt::DisplayRole).toString();
         QCOMPARE(shown, QString::fromStdString(kestrafin::window::shown_row_text(text, '/')));
         QString tip = row.data(Qt::ToolTipRole).toString();
+        tip.truncate(tip.indexOf(QStringLiteral("\n\n")));
         QCOMPARE(tip.remove(u'\n'), QString::fromStdString(kestrafin::window::shown_row_text(
                                         text, '/', kestrafin::window::kLongestTip)));
         // The column holds what shows, laid out once, and not the whole row;

@@ -37,6 +37,10 @@ std::wstring wide(std::string_view text) {
     return {units.begin(), units.end()};
 }
 
+std::string utf8(const std::wstring& text) {
+    return platform::utf8_from_utf16(std::u16string(text.begin(), text.end()));
+}
+
 std::wstring text_of(HWND control) {
     std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(
@@ -529,6 +533,20 @@ TEST_F(Win32Window, SaveListAndReloadListRoundTripEveryPathWhole) {
     EXPECT_EQ(text_of(window->lbllistcount), L"3 records found");
     EXPECT_GE(window->lvFiles.column_width(), width_in_list(*window, found[0]));
     EXPECT_TRUE(dialogs.seen.empty());
+    // The status line stands whole in its label, in the label's font.
+    const std::wstring status = text_of(window->lblstatus);
+    EXPECT_TRUE(status.starts_with(L"Reloaded from ") || status.starts_with(L"Saved 2"))
+        << utf8(status);
+    const HDC context = ::GetDC(window->lblstatus);
+    const HGDIOBJ previous = ::SelectObject(
+        context, reinterpret_cast<HFONT>(::SendMessageW(window->lblstatus, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    ::GetTextExtentPoint32W(context, status.c_str(), static_cast<int>(status.size()), &extent);
+    ::SelectObject(context, previous);
+    ::ReleaseDC(window->lblstatus, context);
+    RECT box{};
+    ::GetClientRect(window->lblstatus, &box);
+    EXPECT_LE(extent.cx, box.right) << utf8(status);
 }
 
 TEST_F(Win32Window, ARowTooLongToShowIsDrawnMeasuredAndTippedFromItsEnds) {
@@ -548,6 +566,8 @@ TEST_F(Win32Window, ARowTooLongToShowIsDrawnMeasuredAndTippedFromItsEnds) {
     EXPECT_GE(window->lvFiles.column_width(), width_in_list(*window, utf8));
     EXPECT_LE(window->lvFiles.column_width(), 32767);
     std::wstring tip = window->lvFiles.tip_text(0);
+    // The path, then below a blank line its lengths.
+    tip.resize(tip.find(L"\r\n\r\n"));
     std::erase(tip, L'\r');
     std::erase(tip, L'\n');
     EXPECT_EQ(tip, wide(window::shown_row_text(text, '\\', window::kLongestTip)));
@@ -716,7 +736,7 @@ TEST_F(Win32Window, AFolderDroppedOnTheWindowBecomesTheRoot) {
     EXPECT_EQ(window->logic().root_text(), "C:\\dropped");
 }
 
-TEST_F(Win32Window, TheListsContextMenuCopiesAllPathsAndShowsAFileInItsFolder) {
+TEST_F(Win32Window, TheListsContextMenuCopiesPathsAndShowsAFileInItsFolder) {
     std::vector<std::string> shown;
     window::WindowServices services = search_finding(kFound);
     services.show_in_file_manager = [&shown](const std::string& path) { shown.push_back(path); };
@@ -731,8 +751,13 @@ TEST_F(Win32Window, TheListsContextMenuCopiesAllPathsAndShowsAFileInItsFolder) {
         std::vector<std::string> shown;
     } cases[] = {
         {1, kFoundText[1], {}},
-        {2, kFoundText[0] + L"\r\n" + kFoundText[1] + L"\r\n" + kFoundText[2], {}},
-        {3, L"", {kFound[1]}},
+        {2, L"C:\\Projects\\\x0645\x062C\x0644\x062F\\2024", {}},
+        {3, kFoundText[0] + L"\r\n" + kFoundText[1] + L"\r\n" + kFoundText[2], {}},
+        // A name holds a line break: each path in its quotes.
+        {4,
+         L"\"" + kFoundText[0] + L"\"\r\n\"" + kFoundText[1] + L"\"\r\n\"" + kFoundText[2] + L"\"",
+         {}},
+        {5, L"", {kFound[1]}},
     };
     for (const Case& each : cases) {
         ::OpenClipboard(nullptr);
@@ -745,7 +770,11 @@ TEST_F(Win32Window, TheListsContextMenuCopiesAllPathsAndShowsAFileInItsFolder) {
                        reinterpret_cast<WPARAM>(window->lvFiles.handle()), MAKELPARAM(-1, -1));
         ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
         std::vector<std::wstring> items;
-        for (const window::ListMenuItem& item : window::list_menu(true, true, true, false))
+        for (const window::ListMenuItem& item : window::list_menu({.rows_selected = true,
+                                                .has_rows = true,
+                                                .on_a_row = true,
+                                                .line_breaks = true,
+                                                .clipboard_takes_nul = false}))
             items.push_back(wide(item.caption) +
                             (item.shortcut.empty() ? L"" : L"\t" + wide(item.shortcut)));
         EXPECT_EQ(dialogs.menu_items, items);

@@ -39,6 +39,7 @@ struct LogicUnderTest {
         given.open_address = [this](const std::string& address) { opened.push_back(address); };
         // Every tick shows what was found: the test decides when ticks come.
         given.repaint_interval = std::chrono::milliseconds(0);
+        given.progress_interval = std::chrono::milliseconds(0);
         if (paced_walk) given.search = paced.search();
         return given;
     }

@@ -5,11 +5,13 @@
 #include <stdexcept>
 
 #include "tests/window/logic_fixture.h"
+#include "window/context_menu.h"
 #include "window/list_find.h"
 #include "window/shown_row.h"
 
 using namespace kestrafin::testing;
 using kestrafin::window::MessageIcon;
+using kestrafin::window::PathFormat;
 
 TEST(ResultActions, CopyPutsTheChosenPathsOnTheClipboardAsTheirRealText) {
     LogicUnderTest w;
@@ -23,6 +25,64 @@ TEST(ResultActions, CopyPutsTheChosenPathsOnTheClipboardAsTheirRealText) {
     EXPECT_EQ(w.face.messages[0].icon, MessageIcon::Information);
     w.logic->copy_paths({7});  // a row the list does not show
     EXPECT_EQ(w.face.clipboard, "");
+}
+
+TEST(ResultActions, TheFolderPathAndEveryPathQuotedOrEndedByANulAreCopied) {
+    LogicUnderTest w;
+    w.fill({"/a/new\nline.txt", "/b/say \"hi\".txt", "/root.txt"});
+    w.logic->copy_folder_path(1);
+    EXPECT_EQ(w.face.clipboard, "/b");
+    w.logic->copy_folder_path(2);  // a file in the root of the file system
+    EXPECT_EQ(w.face.clipboard, "/");
+    w.logic->copy_all_paths(PathFormat::quoted);
+    EXPECT_EQ(w.face.clipboard, "\"/a/new\nline.txt\"\n\"/b/say \"\"hi\"\".txt\"\n\"/root.txt\"");
+    w.logic->copy_all_paths(PathFormat::nul_ended);
+    EXPECT_EQ(w.face.clipboard,
+              std::string("/a/new\nline.txt\0/b/say \"hi\".txt\0/root.txt\0", 42));
+    EXPECT_TRUE(w.face.messages.empty());
+}
+
+TEST(ResultActions, TheMenuOffersTheFormsThatKeepALineBreakInANameWhereOneDoes) {
+    using kestrafin::window::ListCommand;
+    using kestrafin::window::ListMenuContext;
+    const auto commands = [](const ListMenuContext& context) {
+        std::vector<std::pair<ListCommand, bool>> items;
+        for (const auto& item : kestrafin::window::list_menu(context))
+            items.emplace_back(item.command, item.enabled);
+        return items;
+    };
+    using Items = std::vector<std::pair<ListCommand, bool>>;
+    EXPECT_EQ(commands({}), (Items{{ListCommand::Copy, false},
+                                   {ListCommand::CopyFolder, false},
+                                   {ListCommand::CopyAll, false},
+                                   {ListCommand::OpenFolder, false},
+                                   {ListCommand::ExportAll, false},
+                                   {ListCommand::ExportSelected, false},
+                                   {ListCommand::FoldersNotRead, false},
+                                   {ListCommand::Find, false},
+                                   {ListCommand::FindNext, false}}));
+    EXPECT_EQ(commands({.rows_selected = true,
+                        .has_rows = true,
+                        .on_a_row = true,
+                        .line_breaks = true,
+                        .clipboard_takes_nul = true,
+                        .folders_not_read = true}),
+              (Items{{ListCommand::Copy, true},
+                     {ListCommand::CopyFolder, true},
+                     {ListCommand::CopyAll, true},
+                     {ListCommand::CopyAllQuoted, true},
+                     {ListCommand::CopyAllNul, true},
+                     {ListCommand::OpenFolder, true},
+                     {ListCommand::ExportAll, true},
+                     {ListCommand::ExportSelected, true},
+                     {ListCommand::FoldersNotRead, true},
+                     {ListCommand::Find, true},
+                     {ListCommand::FindNext, true}}));
+    EXPECT_EQ(commands({.has_rows = true, .line_breaks = true}).size(), 10u);  // no NULs there
+    LogicUnderTest w;
+    w.fill({"/a", "/b\rc"});
+    EXPECT_TRUE(kestrafin::window::holds_line_break(w.logic->list_items().store(), 2));
+    EXPECT_FALSE(kestrafin::window::holds_line_break(w.logic->list_items().store(), 1));
 }
 
 TEST(ResultActions, OpenContainingFolderShowsTheFileAndAFailureIsReported) {

@@ -29,8 +29,12 @@ TEST(SavedListLogic, SaveThenReloadGivesBackTheSameEntries) {
     EXPECT_EQ(w.face.activity, Activity::Working);  // Escape does not stop a save
     ASSERT_TRUE(w.face.settled());
     EXPECT_EQ(w.saved_list(), "\"/a/one\"\r\n\"/b/with, comma\"\r\n\"/c/three\"\r\n");
-    EXPECT_EQ(w.face.count_label, "");  // saving shows nothing
+    EXPECT_EQ(w.face.count_label, "");  // the count stays
     EXPECT_TRUE(w.face.messages.empty());
+    // Where and when the list was saved ("YYYY-MM-DD HH:MM").
+    const std::string to = "Saved to " + w.logic->saved_list_file() + " at 2";
+    EXPECT_EQ(w.face.status_line.substr(0, to.size()), to);
+    EXPECT_EQ(w.face.status_line.size(), to.size() + 15);
     const std::string first = w.saved_list();
     w.logic->cmdsavelist_Click();
     ASSERT_TRUE(w.face.settled());
@@ -48,6 +52,17 @@ TEST(SavedListLogic, SaveThenReloadGivesBackTheSameEntries) {
     const std::string from = "Reloaded from " + w.logic->saved_list_file() + ", saved 2";
     EXPECT_EQ(w.face.status_line.substr(0, from.size()), from);
     EXPECT_EQ(w.face.status_line.size(), from.size() + 15);
+    const std::string reloaded = w.face.status_line;
+    // A line too long for its room says the time first; the tip says it all.
+    w.face.status_room = 40;
+    w.logic->status_room_changed();
+    EXPECT_EQ(w.face.status_line.substr(0, 24), "Saved " + reloaded.substr(from.size() - 1) + ", ");
+    EXPECT_EQ(w.face.status_tip, reloaded);
+    // A save says so: the reload's time is no longer the file's.
+    w.logic->cmdsavelist_Click();
+    ASSERT_TRUE(w.face.settled());
+    EXPECT_EQ(w.face.status_line.substr(0, 9), "Saved at ");
+    EXPECT_EQ(w.face.status_tip.substr(0, 9), "Saved to ");
 }
 
 TEST(SavedListLogic, AnEmptyListSavesAsZeroBytesAndReloadsEmpty) {

@@ -97,6 +97,23 @@ TEST(SearchLogic, TheLabelFollowsTheSearchAndTheListEndsWithWhatTheWalkFoundInIt
     EXPECT_EQ(w.face.activities, (std::vector<Activity>{Activity::Stoppable, Activity::Idle}));
 }
 
+TEST(SearchLogic, WhileItRunsTheStatusLineTellsHowFarTheWalkHasCome) {
+    PacedSearch w;
+    w.face.fire(Timer::search_progress);
+    EXPECT_EQ(w.face.status_line, "");  // nothing read yet
+    ASSERT_TRUE(w.paced.find({"/a"}));
+    w.face.fire(Timer::search_progress);
+    EXPECT_EQ(w.face.status_line, "1 folder read, now in folder");
+    ASSERT_TRUE(w.paced.find({"/b"}));
+    w.face.status_room = 26;
+    w.face.fire(Timer::search_progress);
+    EXPECT_EQ(w.face.status_line, "2 folders read, now in f\xE2\x80\xA6r");
+    EXPECT_EQ(w.face.status_tip, "2 folders read, now in folder");
+    ASSERT_TRUE(w.paced.end());
+    ASSERT_TRUE(w.face.settled());
+    EXPECT_EQ(w.face.status_line.substr(0, 18), "2 folders read in ");  // how it ended
+}
+
 TEST(SearchLogic, EscapeStopsASearchAndKeepsWhatItFound) {
     PacedSearch w;
     ASSERT_TRUE(w.paced.find({"/a", "/b"}));
@@ -207,7 +224,12 @@ TEST(SearchLogic, TheStatusLineTellsWhatTheWalkCouldNotReadOrDidNotEnter) {
     const std::string& line = w.face.status_line;
     EXPECT_EQ(line.substr(0, 18), "2 folders read in ");
     EXPECT_EQ(line.substr(line.find(" s, ")), " s, 1 could not be read, 1 not entered");
-    EXPECT_EQ(w.face.status_tip.substr(0, 33), "Could not be read:\n/root/locked: ");
+    // The tip: the whole line, then the folders with their reasons.
+    EXPECT_EQ(w.face.status_tip.substr(0, line.size() + 35),
+              line + "\n\nCould not be read:\n/root/locked: ");
+    EXPECT_EQ(w.face.status_tip.substr(w.face.status_tip.find("\n\nNot entered:")),
+              "\n\nNot entered:\n/root/loop: it leads back to a folder that is being walked"
+              "\nClick the line for every folder and its reason.");
     EXPECT_TRUE(w.face.messages.empty());
 
     // The whole list, each with its reason, is shown, copied and exported.
@@ -235,7 +257,7 @@ TEST(SearchLogic, TheStatusLineTellsWhatTheWalkCouldNotReadOrDidNotEnter) {
     w.choose_root(w.folder / "tree");
     w.logic->cmdgetfilelist_Click();
     ASSERT_TRUE(w.face.settled());
-    EXPECT_EQ(w.face.status_tip, "");
+    EXPECT_EQ(w.face.status_tip, w.face.status_line);
     EXPECT_EQ(w.face.status_line.substr(0, 17), "1 folder read in ");
     w.logic->folder_list_requested();
     EXPECT_EQ(w.face.folder_lists.size(), 0u);

@@ -35,6 +35,8 @@ class StandInFace : public window::WindowFace {
     std::string count_label;
     std::string status_line;
     std::string status_tip;
+    // How many code points the status line holds.
+    std::size_t status_room = 1000;
     std::string search_caption = "Search";
     std::string clipboard;
     // Rows the list shows, and how often it was reset.
@@ -116,6 +118,13 @@ class StandInFace : public window::WindowFace {
         EXPECT_EQ(control, window::Control::status_line);
         status_tip = text;
     }
+    bool fits(window::Control control, std::string_view text) override {
+        EXPECT_EQ(control, window::Control::status_line);
+        std::size_t code_points = 0;
+        for (const char byte : text)
+            code_points += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+        return code_points <= status_room;
+    }
     void set_clipboard(std::string_view text) override { clipboard = text; }
     void list_reset(std::size_t rows) override {
         rows_shown = rows;
@@ -153,6 +162,7 @@ class StandInFace : public window::WindowFace {
         count_label.clear();
         status_line.clear();
         status_tip.clear();
+        status_room = 1000;
         search_caption = "Search";
         clipboard.clear();
         rows_shown = 0;

@@ -8,6 +8,7 @@
 #include "tests/support/host.h"
 #include "window/bidi_isolation.h"
 #include "window/copied_text.h"
+#include "window/row_limits.h"
 #include "window/shown_row.h"
 #include "window/status_line.h"
 #include "window/tip_lines.h"
@@ -42,14 +43,15 @@ TEST(StatusLine, TellsWhatTheWalkDidAndWhatItLeftOut) {
         for (std::size_t n = 0; n < row.read; ++n) report.folder_done();
         for (std::size_t n = 0; n < row.unreadable; ++n)
             report.folder_unreadable("/root/x", EACCES);
-        for (const NotEntered reason : row.declined) report.folder_not_entered(reason);
+        for (const NotEntered reason : row.declined) report.folder_not_entered("/root/d", reason);
         report.elapsed = row.elapsed;
         report.stopped = row.stopped;
         EXPECT_EQ(status_line_text(report), row.line);
     }
 }
 
-TEST(StatusLine, TheTipNamesTheFirstUnreadableFoldersWithTheirReasons) {
+TEST(StatusLine, TheTipNamesTheFirstFoldersUnreadableAndNotEnteredWithTheirReasons) {
+    using kestrafin::search::NotEntered;
     ScanReport report("/root");
     report.folder_done();
     EXPECT_EQ(status_tip_text(report), "");
@@ -61,6 +63,86 @@ TEST(StatusLine, TheTipNamesTheFirstUnreadableFoldersWithTheirReasons) {
     }
     EXPECT_EQ(tip.find("/root/5"), std::string::npos);
     EXPECT_EQ(tip.substr(tip.rfind('\n')), "\nand 2 more");
+
+    ScanReport kernel("/proc/1/map_files");
+    kernel.folder_not_entered("/proc/1/map_files", NotEntered::kernel_file_system);
+    EXPECT_EQ(status_tip_text(kernel),
+              "Not entered:\n/proc/1/map_files: it lies on a kernel file system, which holds no "
+              "user files");
+    // Below the unreadable ones; the window's words name none of the scanner's options.
+    for (int n = 0; n < 6; ++n) report.folder_not_entered("/root/o", NotEntered::offline);
+    const std::string both = status_tip_text(report);
+    const std::string not_entered = both.substr(both.find("\n\nNot entered:\n"));
+    EXPECT_EQ(not_entered.substr(0, not_entered.find('\n', 16)),
+              "\n\nNot entered:\n/root/o: it is offline (in the cloud), and reading it would "
+              "fetch it");
+    EXPECT_EQ(not_entered.substr(not_entered.rfind('\n')), "\nand 1 more");
+}
+
+TEST(StatusLine, TheTipBreaksALongPathIntoLinesAndBoundsIt) {
+    ScanReport report("/");
+    report.folder_done();
+    std::string deep;
+    while (deep.size() < 33000) deep += "/d";
+    report.folder_unreadable(deep, EACCES);
+    const std::string tip = status_tip_text(report);
+    std::size_t longest = 0;
+    for (std::size_t start = 0; start < tip.size();) {
+        const std::size_t end = std::min(tip.find('\n', start), tip.size());
+        longest = std::max(longest, end - start);
+        start = end + 1;
+    }
+    EXPECT_LE(longest, kTipLine + 64);  // the reason may follow on the last line
+    EXPECT_LT(tip.size(), 2 * kLongestTip);
+    EXPECT_NE(tip.find("/d\xE2\x80\xA6/d"), std::string::npos);
+}
+
+TEST(StatusLine, ALongLineTakesTheShorterWordingAndThenShortensItsPathInTheMiddle) {
+    ScanReport report("/root");
+    for (int n = 0; n < 12; ++n) report.folder_done();
+    for (int n = 0; n < 3; ++n) report.folder_unreadable("/root/x", EACCES);
+    report.elapsed = 61500ms;
+    report.stopped = true;
+    const StatusText search = search_status(report);
+    const StatusText reload =
+        reload_status("/opt/kestrafin portable/kestrafinlist.dxb", "2026-12-09 14:05");
+    const StatusText progress =
+        progress_status(3, "/srv/\xe5\x85\xb1\xe6\x9c\x89/\xe7\xb5\x8c\xe7\x90\x86");
+    const struct {
+        const StatusText& status;
+        std::size_t room;  // code points the stand-in line holds
+        std::string shown;
+    } rows[] = {
+        {search, 59, "12 folders read in 1 min 02 s, stopped, 3 could not be read"},
+        {search, 58, "12 folders, 1 min 02 s, stopped, 3 unreadable"},
+        {reload, 79,
+         "Reloaded from /opt/kestrafin portable/kestrafinlist.dxb, saved 2026-12-09 14:05"},
+        // The time first; the file's name stays while it can.
+        {reload, 78,
+         "Saved 2026-12-09 14:05, reloaded from /opt/kestra\xe2\x80\xa6n "
+         "portable/kestrafinlist.dxb"},
+        {reload, 70,
+         "Saved 2026-12-09 14:05, reloaded from /opt/ke\xe2\x80\xa6rtable/kestrafinlist.dxb"},
+        {reload, 50,
+         "Saved 2026-12-09 14:05, reloaded from \xe2\x80\xa6"
+         "finlist.dxb"},
+        {reload, 20, "Saved 2026-12-09 14:05, reloaded from \xe2\x80\xa6"},
+        // Cut between characters.
+        {progress, 30,
+         "3 folders read, now in /s\xe2\x80\xa6\xe6\x9c\x89/\xe7\xb5\x8c\xe7\x90\x86"},
+    };
+    for (const auto& row : rows) {
+        const auto fits = [&row](std::string_view text) {
+            std::size_t code_points = 0;
+            for (const char byte : text)
+                code_points += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+            return code_points <= row.room;
+        };
+        EXPECT_EQ(fitted_status(row.status, fits), row.shown) << row.room;
+    }
+    // The tip holds the fullest wording whole.
+    EXPECT_EQ(reload.tip(),
+              "Reloaded from /opt/kestrafin portable/kestrafinlist.dxb, saved 2026-12-09 14:05");
 }
 
 TEST(StatusLine, TheRootsFailureSaysWhy) {
@@ -106,12 +188,14 @@ TEST(StatusLine, PathsStayOneLineWithEachControlShownByItsCodePoint) {
          "\xf3\xa0\x84\x80/\xd8\x80\xd9\xa1\xd9\xa2/\xdc\x8f\xdc\x90"},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(reload_status_text(row.path, ""), "Reloaded from " + row.shown);
+        EXPECT_EQ(reload_status(row.path, "").whole(), "Reloaded from " + row.shown);
         ScanReport report("/");
         report.folder_done();
         report.folder_unreadable(row.path, EACCES);
         const std::string tip = status_tip_text(report);
-        EXPECT_EQ(tip.substr(0, tip.rfind(": ")), "Could not be read:\n" + row.shown);
+        // As the list shows the path: right-to-left parts isolated.
+        EXPECT_EQ(tip.substr(0, tip.rfind(": ")),
+                  "Could not be read:\n" + shown_row_text(row.path, '/'));
         const std::string failure = root_failure_text(row.path, ENOENT);
         EXPECT_EQ(failure.substr(0, failure.rfind(": ")),
                   "The folder \"" + row.shown + "\" cannot be searched");
@@ -234,4 +318,29 @@ TEST(ShownRow, ARowTooLongToShowKeepsItsStartAndEndInWholeCharacters) {
             EXPECT_EQ(parts.tail.data() + parts.tail.size(), row.text.data() + row.text.size());
         }
     }
+}
+
+TEST(RowTip, GivesTheLengthsAndTheLimitsTheRowBreaksByTheScannersProfiles) {
+    const std::string long_folder = "/" + std::string(250, 'f');
+    const struct {
+        std::string row;
+        std::string limits;
+    } rows[] = {
+        {"/srv/a.txt", "10 units, its folder 4"},
+        // Units as Windows counts them: an emoji takes two.
+        {"/\xc3\xa9/\xf0\x9f\x98\x80", "5 units, its folder 2"},
+        {long_folder + "/a.txt", "257 units, its folder 251\nFolder over 247 units: windows"},
+        {"/" + std::string(300, 'n'),
+         "301 units, its folder 0\nPath over 259 units: windows\n"
+         "A name over 255 units: windows, onedrive"},
+        {long_folder + "/" + std::string(150, 'n'),
+         "402 units, its folder 251\nPath over 259 units: windows; over 400: sharepoint, "
+         "onedrive\nFolder over 247 units: windows"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(row_limits_text(row.row, '/'), row.limits) << row.row;
+    // Below the path, in the tip's own line breaks.
+    EXPECT_EQ(row_tip("/srv/a.txt", '/', u"\r\n"), u"/srv/a.txt\r\n\r\n10 units, its folder 4");
+    // A row of a gigabyte is only bounded, so its tip comes at once.
+    const std::string huge(std::size_t{3} << 20, 'x');
+    EXPECT_EQ(row_limits_text(huge, '/').substr(0, 34), "more than 349525 units, its folder");
 }
