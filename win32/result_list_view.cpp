@@ -203,6 +203,19 @@ std::vector<std::size_t> ResultListView::selected_rows() const {
     return rows;
 }
 
+bool ResultListView::scroll_key(WPARAM key) {
+    if (key != VK_LEFT && key != VK_RIGHT) return false;
+    if (::GetKeyState(VK_CONTROL) < 0 || ::GetKeyState(VK_MENU) < 0) return false;
+    // With one column Left and Right have no row to move to: they scroll by
+    // half the visible width, as the other face does, so the end of a long
+    // path can be read with the keyboard alone.
+    RECT client{};
+    ::GetClientRect(list_, &client);
+    const int step = std::max<int>(1, (client.right - client.left) / 2);
+    ListView_Scroll(list_, key == VK_RIGHT ? step : -step, 0);
+    return true;
+}
+
 bool ResultListView::command_key(WPARAM key) {
     if (::GetKeyState(VK_CONTROL) >= 0 || ::GetKeyState(VK_MENU) < 0) return false;
     if (key == 'A') {
@@ -368,7 +381,7 @@ LRESULT CALLBACK ResultListView::subclass_procedure(HWND window, UINT message, W
             break;
         }
         case WM_KEYDOWN:
-            if (self.command_key(wparam)) return 0;
+            if (self.command_key(wparam) || self.scroll_key(wparam)) return 0;
             break;
         case WM_CHAR:
             // Ctrl+A and Ctrl+C were taken as keys; their characters would

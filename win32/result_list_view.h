@@ -9,7 +9,8 @@
 // Folder names in right-to-left scripts keep their path order.
 //
 // Rows are selected as in any list (Shift and Ctrl with a click or the
-// arrows, Ctrl+A); Ctrl+C and the context menu hand the rows to the window.
+// arrows, Ctrl+A); Left and Right scroll the list sideways; Ctrl+C and the
+// context menu hand the rows to the window.
 #pragma once
 
 #include <windows.h>
@@ -77,6 +78,8 @@ class ResultListView {
     std::wstring shown_text(HDC context, std::size_t row) const;
     // The width of `row`'s text in pixels.
     int row_width(HDC context, std::size_t row) const;
+    // Left and Right scroll sideways; true when `key` was one of them.
+    bool scroll_key(WPARAM key);
     // Ctrl+A and Ctrl+C; true when `key` was one of them.
     bool command_key(WPARAM key);
 

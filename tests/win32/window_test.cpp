@@ -437,6 +437,7 @@ TEST_F(Win32Window, WhileASearchRunsTheListScrollsAndAClickOnStopStopsIt) {
     std::vector<std::string> found;
     for (int entry = 0; entry < 200; ++entry)
         found.push_back("C:\\found\\" + std::to_string(entry));
+    found.push_back("C:\\" + std::string(600, 'w') + "\\end");
     std::atomic<bool> stopped{false};
     const auto window = shown_window(search_until_stopped(found, stopped));
     ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
@@ -447,8 +448,18 @@ TEST_F(Win32Window, WhileASearchRunsTheListScrollsAndAClickOnStopStopsIt) {
     const HWND list = window->lvFiles.handle();
     ::SetFocus(list);
     press(*window, VK_END, false, false);
-    EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_FOCUSED), 199);
+    EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_FOCUSED), 200);
     EXPECT_GT(ListView_GetTopIndex(list), 0);
+    // Sideways, so that the end of a long path comes into sight, and back.
+    press(*window, VK_RIGHT, false, false);
+    const int scrolled = ::GetScrollPos(list, SB_HORZ);
+    EXPECT_GT(scrolled, 0);
+    press(*window, VK_RIGHT, false, false);
+    EXPECT_GT(::GetScrollPos(list, SB_HORZ), scrolled);
+    press(*window, VK_LEFT, false, false);
+    press(*window, VK_LEFT, false, false);
+    EXPECT_EQ(::GetScrollPos(list, SB_HORZ), 0);
+    EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_FOCUSED), 200);
     EXPECT_FALSE(stopped);
 
     click(*window, window->cmdgetfilelist, 4);
