@@ -35,6 +35,17 @@ std::wstring wide(std::string_view utf8) {
     return {units.begin(), units.end()};
 }
 
+// The height of a row in pixels: the font's line, room above and below it
+// for the glyphs another font lends to scripts this one lacks (their
+// underscores and descents lie lower), and a line at each edge for the
+// focus mark, which then never covers text.
+int row_height(HDC context) {
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(context, &metrics);
+    const int line = metrics.tmHeight + metrics.tmExternalLeading;
+    return line + 2 * std::max<int>(2, (metrics.tmDescent + 1) / 2) + 2;
+}
+
 int text_width(HDC context, const std::wstring& text) {
     SIZE size{};
     ::GetTextExtentPoint32W(context, text.data(), static_cast<int>(text.size()), &size);
@@ -88,6 +99,13 @@ void ResultListView::set_font(HFONT font) {
         room_ = kWidestColumn - 2 * text_margin(context.get());
         if (!::GetCharWidth32W(context.get(), 0, 127, ascii_widths_.data()))
             ascii_widths_.fill(0);  // every row is measured whole
+        // A list view's rows are as tall as its font or its small images,
+        // whichever is taller: an image list of blank images sets the height.
+        const HIMAGELIST spacer = ::ImageList_Create(1, row_height(context.get()), ILC_COLOR, 1, 0);
+        if (spacer != nullptr) {
+            const HIMAGELIST previous = ListView_SetImageList(list_, spacer, LVSIL_SMALL);
+            if (previous != nullptr) ::ImageList_Destroy(previous);
+        }
     }
     // A long path wraps in its tip rather than running off the screen.
     ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 60 * widest_character_);

@@ -7,6 +7,8 @@
 // takes (32767 pixels); the column is as wide as the widest row, the list
 // scrolls sideways, and a tool tip shows the path under the pointer, in lines.
 // Folder names in right-to-left scripts keep their path order.
+// Rows are tall enough for the descents of every script's glyphs, and the
+// focus mark lies on their edge lines, clear of the text.
 //
 // Rows are selected as in any list (Shift and Ctrl with a click or the
 // arrows, Ctrl+A); Left and Right scroll the list sideways; Ctrl+C and the

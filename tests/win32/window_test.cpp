@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <set>
 #include <sstream>
@@ -673,6 +674,78 @@ TEST_F(Win32Window, TheListsContextMenuCopiesAllPathsAndShowsAFileInItsFolder) {
         EXPECT_EQ(shown, each.shown) << each.downs;
     }
     EXPECT_TRUE(dialogs.seen.empty());
+}
+
+namespace {
+
+// The colours of `list`'s client area as it paints itself.
+std::vector<COLORREF> painted(HWND list, SIZE& size) {
+    RECT client{};
+    ::GetClientRect(list, &client);
+    size = {client.right, client.bottom};
+    const HDC screen = ::GetDC(list);
+    const HDC memory = ::CreateCompatibleDC(screen);
+    const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, size.cx, size.cy);
+    const HGDIOBJ previous = ::SelectObject(memory, bitmap);
+    ::SendMessageW(list, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory),
+                   PRF_CLIENT | PRF_ERASEBKGND);
+    std::vector<COLORREF> pixels;
+    for (int y = 0; y < size.cy; ++y)
+        for (int x = 0; x < size.cx; ++x) pixels.push_back(::GetPixel(memory, x, y));
+    ::SelectObject(memory, previous);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(list, screen);
+    return pixels;
+}
+
+}  // namespace
+
+TEST_F(Win32Window, EveryGlyphOfARowLiesClearOfTheLinesItsFocusMarkTakesAtEveryScale) {
+    // Underscores beside right-to-left text come from the font lent for
+    // that script and lie lower than the list font's own.
+    const std::vector<std::string> found = {
+        "C:\\x\\mixed_\xD8\xB9\xD8\xB1\xD8\xA8\xD9\x8A_English_\xD7\xA2\xD7\x91\xD7\xA8"
+        "\xD7\x99\xD7\xAA.txt",
+        "C:\\x\\\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D_\xD7\xA2\xD7\x95\xD7\x9C\xD7\x9D_gjpqy.txt",
+        "C:\\x\\plain_gjpqy_\xC3\x84\xC3\x96.txt"};
+    std::vector<win32::GdiOwner<HFONT>> fonts;
+    const auto window = shown_window(search_finding(found));
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window) && window->lvFiles.rows() == 3; }));
+    const HWND list = window->lvFiles.handle();
+    for (const int dpi : {96, 144, 192}) {
+        LOGFONTW design{};
+        design.lfHeight = -static_cast<LONG>(std::lround(8.25 * dpi / 72));
+        design.lfWeight = FW_BOLD;
+        design.lfCharSet = DEFAULT_CHARSET;
+        ::lstrcpynW(design.lfFaceName, L"Microsoft Sans Serif", LF_FACESIZE);
+        fonts.emplace_back(::CreateFontIndirectW(&design));
+        window->lvFiles.set_font(fonts.back().get());
+        // The first row selected, the focus elsewhere: no mark is drawn, and
+        // the lines it would take must be bare.
+        select_rows(*window, {0});
+        ::SetFocus(window->cmdgetfilelist);
+        SIZE size{};
+        const std::vector<COLORREF> pixels = painted(list, size);
+        for (int row = 0; row < 3; ++row) {
+            RECT bounds{};
+            ListView_GetItemRect(list, row, &bounds, LVIR_BOUNDS);
+            const COLORREF background = ::GetSysColor(row == 0 ? COLOR_BTNFACE : COLOR_WINDOW);
+            const auto inked = [&](int y) {
+                int count = 0;
+                for (int x = 0; x < std::min<int>(bounds.right, size.cx); ++x)
+                    count += pixels[static_cast<std::size_t>(y * size.cx + x)] != background;
+                return count;
+            };
+            int text = 0;
+            for (int y = bounds.top + 1; y < bounds.bottom - 1; ++y) text += inked(y);
+            EXPECT_GT(text, 0) << dpi << " dpi, row " << row;
+            EXPECT_EQ(inked(bounds.top), 0) << dpi << " dpi, row " << row << ", top line";
+            EXPECT_EQ(inked(bounds.bottom - 1), 0) << dpi << " dpi, row " << row << ", bottom line";
+        }
+    }
 }
 
 namespace {
