@@ -780,7 +780,8 @@ bool host_reads_annotations(HWND control) {
 
 }  // namespace
 
-TEST_F(Win32Window, AssistiveTechnologyFindsANameForTheBoxTheListTheLogoAndTheLink) {
+TEST_F(Win32Window,
+       AssistiveTechnologyFindsANameForTheBoxTheListTheLogoAndTheLinkAndTheBoxReadOnly) {
     const auto window = shown_window(search_finding(kFound));
     ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
     if (!host_reads_annotations(window->Label2))
@@ -806,11 +807,87 @@ TEST_F(Win32Window, AssistiveTechnologyFindsANameForTheBoxTheListTheLogoAndTheLi
     for (const auto& [control, designed] : {std::pair{window->txtFileroot, &design::txtFileroot},
                                             {window->lvFiles.handle(), &design::lvFiles},
                                             {window->Image1, &design::Image1},
-                                            {window->lblorvane, &design::lblorvane},
-                                            {window->lbllistcount, &design::lbllistcount},
-                                            {window->lblstatus, &design::lblstatus}})
+                                            {window->lblorvane, &design::lblorvane}})
         EXPECT_EQ(name_of(control, false), wide(designed->accessible_name));
+    IAccessible* box = nullptr;
+    ASSERT_TRUE(SUCCEEDED(::AccessibleObjectFromWindow(
+        window->txtFileroot, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&box))));
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VARIANT state{};
+    EXPECT_TRUE(SUCCEEDED(box->get_accState(self, &state)) && state.vt == VT_I4 &&
+                (state.lVal & STATE_SYSTEM_READONLY) != 0);
+    box->Release();
     ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
     ASSERT_TRUE(pump_until(*window, [&] { return idle(*window) && window->lvFiles.rows() == 3; }));
     EXPECT_EQ(name_of(window->lvFiles.handle(), true), wide(design::list_description(3)));
+}
+
+namespace {
+
+// The name and live region changes raised for the count and the status
+// line, with the name each had when its event came.
+struct TextEvent {
+    HWND control;
+    DWORD event;
+    std::wstring name;
+};
+std::vector<TextEvent>* text_events = nullptr;
+std::vector<HWND> watched_labels;
+
+std::wstring accessible_name(HWND control) {
+    IAccessible* object = nullptr;
+    if (FAILED(::AccessibleObjectFromWindow(control, OBJID_CLIENT, IID_IAccessible,
+                                            reinterpret_cast<void**>(&object))))
+        return L"(no accessible object)";
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR text = nullptr;
+    std::wstring name = SUCCEEDED(object->get_accName(self, &text)) && text != nullptr ? text : L"";
+    ::SysFreeString(text);
+    object->Release();
+    return name;
+}
+
+void CALLBACK record_text_event(HWINEVENTHOOK, DWORD event, HWND control, LONG object, LONG child,
+                                DWORD, DWORD) {
+    if (text_events == nullptr || object != OBJID_CLIENT || child != CHILDID_SELF ||
+        std::find(watched_labels.begin(), watched_labels.end(), control) == watched_labels.end())
+        return;
+    text_events->push_back({control, event, accessible_name(control)});
+}
+
+}  // namespace
+
+TEST_F(Win32Window, TheCountAndTheStatusLineAreReadByTheirTextsAndTheirChangesAnnounced) {
+    const auto window = shown_window(search_finding(kFound));
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    std::vector<TextEvent> events;
+    text_events = &events;
+    watched_labels = {window->lbllistcount, window->lblstatus};
+    const HWINEVENTHOOK hook =
+        ::SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_LIVEREGIONCHANGED, nullptr,
+                          record_text_event, ::GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hook, nullptr);
+    ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
+    const auto announced = [&](HWND control, DWORD event) {
+        const std::wstring text = text_of(control);
+        return std::any_of(events.begin(), events.end(), [&](const TextEvent& seen) {
+            return seen.control == control && seen.event == event && seen.name == text;
+        });
+    };
+    ASSERT_TRUE(pump_until(*window, [&] {
+        return idle(*window) && text_of(window->lbllistcount) == L"3 records found" &&
+               !text_of(window->lblstatus).empty() &&
+               announced(window->lbllistcount, EVENT_OBJECT_LIVEREGIONCHANGED) &&
+               announced(window->lblstatus, EVENT_OBJECT_LIVEREGIONCHANGED);
+    }));
+    ::UnhookWinEvent(hook);
+    text_events = nullptr;
+    for (const HWND label : {window->lbllistcount, window->lblstatus}) {
+        EXPECT_TRUE(announced(label, EVENT_OBJECT_NAMECHANGE));
+        EXPECT_EQ(accessible_name(label), text_of(label));
+    }
 }
