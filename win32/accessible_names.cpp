@@ -6,9 +6,23 @@
 #include <oleacc.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 namespace kestrafin::win32 {
+
+namespace {
+
+// UI Automation's property identifiers (UIAutomationCoreApi.h), which
+// annotations take in place of Active Accessibility's: the headers at hand
+// do not define them.
+constexpr GUID kLiveSetting = {
+    0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+constexpr GUID kValueIsReadOnly = {
+    0xeb090f30, 0xe24c, 0x4799, {0xa7, 0x05, 0x0d, 0x24, 0x7b, 0xc0, 0x37, 0xf8}};
+constexpr LONG kPolite = 1;  // LiveSetting's Polite
+
+}  // namespace
 
 AccessibleNames::AccessibleNames() {
     const HRESULT started = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -21,10 +35,12 @@ AccessibleNames::AccessibleNames() {
 
 AccessibleNames::~AccessibleNames() {
     if (services_ != nullptr) {
-        MSAAPROPID properties[] = {PROPID_ACC_NAME, PROPID_ACC_DESCRIPTION};
+        MSAAPROPID properties[] = {PROPID_ACC_NAME, PROPID_ACC_DESCRIPTION, PROPID_ACC_STATE,
+                                   kLiveSetting, kValueIsReadOnly};
         for (const HWND control : annotated_)
             if (::IsWindow(control))
-                services_->ClearHwndProps(control, OBJID_CLIENT, CHILDID_SELF, properties, 2);
+                services_->ClearHwndProps(control, OBJID_CLIENT, CHILDID_SELF, properties,
+                                          static_cast<int>(std::size(properties)));
         services_->Release();
     }
     if (com_started_) ::CoUninitialize();
@@ -39,6 +55,26 @@ bool AccessibleNames::describe(HWND control, std::wstring_view description) {
     return set(control, false, description);
 }
 
+bool AccessibleNames::make_live(HWND control) {
+    return set_number(control, kLiveSetting, kPolite);
+}
+
+bool AccessibleNames::show_text(HWND control, std::wstring_view text,
+                                std::wstring_view empty_name) {
+    if (control == nullptr) return false;
+    const bool named = set(control, true, text.empty() ? empty_name : text);
+    // After the annotation, so that whoever asks on the event reads the new name.
+    ::NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, control, OBJID_CLIENT, CHILDID_SELF);
+    ::NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, control, OBJID_CLIENT, CHILDID_SELF);
+    return named;
+}
+
+bool AccessibleNames::make_read_only(HWND control) {
+    const bool stated =
+        set_number(control, PROPID_ACC_STATE, STATE_SYSTEM_READONLY | STATE_SYSTEM_UNAVAILABLE);
+    return set_number(control, kValueIsReadOnly, 1, true) && stated;
+}
+
 bool AccessibleNames::set(HWND control, bool is_name, std::wstring_view text) {
     if (services_ == nullptr || control == nullptr) return false;
     const std::wstring terminated(text);
@@ -46,9 +82,27 @@ bool AccessibleNames::set(HWND control, bool is_name, std::wstring_view text) {
         control, OBJID_CLIENT, CHILDID_SELF, is_name ? PROPID_ACC_NAME : PROPID_ACC_DESCRIPTION,
         terminated.c_str());
     if (FAILED(result)) return false;
+    remember(control);
+    return true;
+}
+
+bool AccessibleNames::set_number(HWND control, const GUID& property, long number, bool truth) {
+    if (services_ == nullptr || control == nullptr) return false;
+    VARIANT value{};
+    value.vt = truth ? VT_BOOL : VT_I4;
+    if (truth)
+        value.boolVal = number != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+    else
+        value.lVal = number;
+    if (FAILED(services_->SetHwndProp(control, OBJID_CLIENT, CHILDID_SELF, property, value)))
+        return false;
+    remember(control);
+    return true;
+}
+
+void AccessibleNames::remember(HWND control) {
     if (std::find(annotated_.begin(), annotated_.end(), control) == annotated_.end())
         annotated_.push_back(control);
-    return true;
 }
 
 }  // namespace kestrafin::win32

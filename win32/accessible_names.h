@@ -4,6 +4,11 @@
 // readers ask before the control's standard accessible object; where the
 // service is missing, the controls keep the names the system derives.
 //
+// Labels whose text is the news (how many records, how a search ended) are
+// named by that text, read out by screen readers as it changes (a polite
+// live region); a box that shows a value but takes no typing reads as
+// read-only.
+//
 // Threading: made, used and destroyed on the window's thread.
 #pragma once
 
@@ -29,8 +34,22 @@ class AccessibleNames {
     bool name(HWND control, std::wstring_view name, std::wstring_view description);
     bool describe(HWND control, std::wstring_view description);
 
+    // Makes `control` a live region whose changes screen readers announce
+    // without the focus moving there.
+    bool make_live(HWND control);
+    // The text `control` now shows becomes its name (`empty_name` while it
+    // shows none), and its change is announced: a name change and, for a
+    // live region, a live region change. The events are raised even where
+    // annotations are refused, as the control's own text changed.
+    bool show_text(HWND control, std::wstring_view text, std::wstring_view empty_name);
+    // Tells that `control` (a disabled edit box) shows a value but takes no typing.
+    bool make_read_only(HWND control);
+
   private:
     bool set(HWND control, bool is_name, std::wstring_view text);
+    // A number, or a truth where `truth`.
+    bool set_number(HWND control, const GUID& property, long number, bool truth = false);
+    void remember(HWND control);
 
     IAccPropServices* services_ = nullptr;
     bool com_started_ = false;

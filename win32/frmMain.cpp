@@ -354,8 +354,6 @@ void frmMain::name_for_assistive_technology() {
         {lvFiles.handle(), &design::lvFiles},
         {Image1, &design::Image1},
         {lblorvane, &design::lblorvane},
-        {lbllistcount, &design::lbllistcount},
-        {lblstatus, &design::lblstatus},
         {cmdgetfilelist, &design::cmdgetfilelist}};
     for (const auto& [control, designed] : named) {
         if (!designed->accessible_name.empty())
@@ -364,7 +362,26 @@ void frmMain::name_for_assistive_technology() {
         else
             accessible_->describe(control, wide(designed->accessible_description));
     }
+    accessible_->make_read_only(txtFileroot);
+    // The count and the status line are read by what they say; their
+    // designed names stand in while they say nothing.
+    for (const auto& [control, designed] :
+         {std::pair{lbllistcount, &design::lbllistcount}, {lblstatus, &design::lblstatus}}) {
+        accessible_->describe(control, wide(designed->accessible_description));
+        accessible_->make_live(control);
+        announce_text(control);
+    }
     describe_list();
+}
+
+void frmMain::announce_text(HWND control) {
+    if (accessible_ == nullptr || control == nullptr) return;
+    const window::design::Control& designed =
+        control == lbllistcount ? window::design::lbllistcount : window::design::lblstatus;
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    accessible_->show_text(control, text, wide(designed.accessible_name));
 }
 
 void frmMain::describe_list() {
@@ -829,9 +846,11 @@ void frmMain::set_text(window::Control control, std::string_view text) {
             return;
         case window::Control::lbllistcount:
             if (lbllistcount != nullptr) ::SetWindowTextW(lbllistcount, shown.c_str());
+            announce_text(lbllistcount);
             return;
         case window::Control::status_line:
             if (lblstatus != nullptr) ::SetWindowTextW(lblstatus, shown.c_str());
+            announce_text(lblstatus);
             return;
         case window::Control::cmdgetfilelist:
             if (cmdgetfilelist != nullptr) ::SetWindowTextW(cmdgetfilelist, shown.c_str());

@@ -142,6 +142,8 @@ class frmMain final : public window::WindowFace {
     SIZE outer_size() const;
     void name_for_assistive_technology();
     void describe_list();
+    // The count's or the status line's text as assistive technology reads it, and its change.
+    void announce_text(HWND control);
 
     // Made before the controls and cleared before they go.
     std::unique_ptr<AccessibleNames> accessible_;

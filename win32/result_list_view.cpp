@@ -35,6 +35,17 @@ std::wstring wide(std::string_view utf8) {
     return {units.begin(), units.end()};
 }
 
+// The height of a row in pixels: the font's line, room above and below it
+// for the glyphs another font lends to scripts this one lacks (their
+// underscores and descents lie lower), and a line at each edge for the
+// focus mark, which then never covers text.
+int row_height(HDC context) {
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(context, &metrics);
+    const int line = metrics.tmHeight + metrics.tmExternalLeading;
+    return line + 2 * std::max<int>(2, (metrics.tmDescent + 1) / 2) + 2;
+}
+
 int text_width(HDC context, const std::wstring& text) {
     SIZE size{};
     ::GetTextExtentPoint32W(context, text.data(), static_cast<int>(text.size()), &size);
@@ -88,6 +99,13 @@ void ResultListView::set_font(HFONT font) {
         room_ = kWidestColumn - 2 * text_margin(context.get());
         if (!::GetCharWidth32W(context.get(), 0, 127, ascii_widths_.data()))
             ascii_widths_.fill(0);  // every row is measured whole
+        // A list view's rows are as tall as its font or its small images,
+        // whichever is taller: an image list of blank images sets the height.
+        const HIMAGELIST spacer = ::ImageList_Create(1, row_height(context.get()), ILC_COLOR, 1, 0);
+        if (spacer != nullptr) {
+            const HIMAGELIST previous = ListView_SetImageList(list_, spacer, LVSIL_SMALL);
+            if (previous != nullptr) ::ImageList_Destroy(previous);
+        }
     }
     // A long path wraps in its tip rather than running off the screen.
     ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 60 * widest_character_);
@@ -216,6 +234,19 @@ void ResultListView::show_row(std::size_t row) {
     ListView_SetSelectionMark(list_, index);
     ListView_EnsureVisible(list_, index, FALSE);
     ::SetFocus(list_);
+}
+
+bool ResultListView::scroll_key(WPARAM key) {
+    if (key != VK_LEFT && key != VK_RIGHT) return false;
+    if (::GetKeyState(VK_CONTROL) < 0 || ::GetKeyState(VK_MENU) < 0) return false;
+    // With one column Left and Right have no row to move to: they scroll by
+    // half the visible width, as the other face does, so the end of a long
+    // path can be read with the keyboard alone.
+    RECT client{};
+    ::GetClientRect(list_, &client);
+    const int step = std::max<int>(1, (client.right - client.left) / 2);
+    ListView_Scroll(list_, key == VK_RIGHT ? step : -step, 0);
+    return true;
 }
 
 bool ResultListView::command_key(WPARAM key) {
@@ -417,7 +448,7 @@ LRESULT CALLBACK ResultListView::subclass_procedure(HWND window, UINT message, W
             break;
         }
         case WM_KEYDOWN:
-            if (self.command_key(wparam)) return 0;
+            if (self.command_key(wparam) || self.scroll_key(wparam)) return 0;
             break;
         case WM_CHAR:
             // Ctrl+A and Ctrl+C were taken as keys; their characters would

@@ -7,9 +7,12 @@
 // takes (32767 pixels); the column is as wide as the widest row, the list
 // scrolls sideways, and a tool tip shows the path under the pointer, in lines.
 // Folder names in right-to-left scripts keep their path order.
+// Rows are tall enough for the descents of every script's glyphs, and the
+// focus mark lies on their edge lines, clear of the text.
 //
 // Rows are selected as in any list (Shift and Ctrl with a click or the
-// arrows, Ctrl+A); Ctrl+C and the context menu hand the rows to the window.
+// arrows, Ctrl+A); Left and Right scroll the list sideways; Ctrl+C and the
+// context menu hand the rows to the window.
 #pragma once
 
 #include <windows.h>
@@ -91,6 +94,8 @@ class ResultListView {
     std::wstring shown_text(HDC context, std::size_t row) const;
     // The width of `row`'s text in pixels.
     int row_width(HDC context, std::size_t row) const;
+    // Left and Right scroll sideways; true when `key` was one of them.
+    bool scroll_key(WPARAM key);
     // Ctrl+A and Ctrl+C; true when `key` was one of them.
     bool command_key(WPARAM key);
 

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <set>
 #include <sstream>
@@ -466,6 +467,7 @@ TEST_F(Win32Window, WhileASearchRunsTheListScrollsAndAClickOnStopStopsIt) {
     std::vector<std::string> found;
     for (int entry = 0; entry < 200; ++entry)
         found.push_back("C:\\found\\" + std::to_string(entry));
+    found.push_back("C:\\" + std::string(600, 'w') + "\\end");
     std::atomic<bool> stopped{false};
     const auto window = shown_window(search_until_stopped(found, stopped));
     ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
@@ -476,8 +478,18 @@ TEST_F(Win32Window, WhileASearchRunsTheListScrollsAndAClickOnStopStopsIt) {
     const HWND list = window->lvFiles.handle();
     ::SetFocus(list);
     press(*window, VK_END, false, false);
-    EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_FOCUSED), 199);
+    EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_FOCUSED), 200);
     EXPECT_GT(ListView_GetTopIndex(list), 0);
+    // Sideways, so that the end of a long path comes into sight, and back.
+    press(*window, VK_RIGHT, false, false);
+    const int scrolled = ::GetScrollPos(list, SB_HORZ);
+    EXPECT_GT(scrolled, 0);
+    press(*window, VK_RIGHT, false, false);
+    EXPECT_GT(::GetScrollPos(list, SB_HORZ), scrolled);
+    press(*window, VK_LEFT, false, false);
+    press(*window, VK_LEFT, false, false);
+    EXPECT_EQ(::GetScrollPos(list, SB_HORZ), 0);
+    EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_FOCUSED), 200);
     EXPECT_FALSE(stopped);
 
     click(*window, window->cmdgetfilelist, 4);
@@ -786,6 +798,78 @@ TEST_F(Win32Window, TheListsContextMenuCopiesPathsAndShowsAFileInItsFolder) {
 
 namespace {
 
+// The colours of `list`'s client area as it paints itself.
+std::vector<COLORREF> painted(HWND list, SIZE& size) {
+    RECT client{};
+    ::GetClientRect(list, &client);
+    size = {client.right, client.bottom};
+    const HDC screen = ::GetDC(list);
+    const HDC memory = ::CreateCompatibleDC(screen);
+    const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, size.cx, size.cy);
+    const HGDIOBJ previous = ::SelectObject(memory, bitmap);
+    ::SendMessageW(list, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory),
+                   PRF_CLIENT | PRF_ERASEBKGND);
+    std::vector<COLORREF> pixels;
+    for (int y = 0; y < size.cy; ++y)
+        for (int x = 0; x < size.cx; ++x) pixels.push_back(::GetPixel(memory, x, y));
+    ::SelectObject(memory, previous);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(list, screen);
+    return pixels;
+}
+
+}  // namespace
+
+TEST_F(Win32Window, EveryGlyphOfARowLiesClearOfTheLinesItsFocusMarkTakesAtEveryScale) {
+    // Underscores beside right-to-left text come from the font lent for
+    // that script and lie lower than the list font's own.
+    const std::vector<std::string> found = {
+        "C:\\x\\mixed_\xD8\xB9\xD8\xB1\xD8\xA8\xD9\x8A_English_\xD7\xA2\xD7\x91\xD7\xA8"
+        "\xD7\x99\xD7\xAA.txt",
+        "C:\\x\\\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D_\xD7\xA2\xD7\x95\xD7\x9C\xD7\x9D_gjpqy.txt",
+        "C:\\x\\plain_gjpqy_\xC3\x84\xC3\x96.txt"};
+    std::vector<win32::GdiOwner<HFONT>> fonts;
+    const auto window = shown_window(search_finding(found));
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window) && window->lvFiles.rows() == 3; }));
+    const HWND list = window->lvFiles.handle();
+    for (const int dpi : {96, 144, 192}) {
+        LOGFONTW design{};
+        design.lfHeight = -static_cast<LONG>(std::lround(8.25 * dpi / 72));
+        design.lfWeight = FW_BOLD;
+        design.lfCharSet = DEFAULT_CHARSET;
+        ::lstrcpynW(design.lfFaceName, L"Microsoft Sans Serif", LF_FACESIZE);
+        fonts.emplace_back(::CreateFontIndirectW(&design));
+        window->lvFiles.set_font(fonts.back().get());
+        // The first row selected, the focus elsewhere: no mark is drawn, and
+        // the lines it would take must be bare.
+        select_rows(*window, {0});
+        ::SetFocus(window->cmdgetfilelist);
+        SIZE size{};
+        const std::vector<COLORREF> pixels = painted(list, size);
+        for (int row = 0; row < 3; ++row) {
+            RECT bounds{};
+            ListView_GetItemRect(list, row, &bounds, LVIR_BOUNDS);
+            const COLORREF background = ::GetSysColor(row == 0 ? COLOR_BTNFACE : COLOR_WINDOW);
+            const auto inked = [&](int y) {
+                int count = 0;
+                for (int x = 0; x < std::min<int>(bounds.right, size.cx); ++x)
+                    count += pixels[static_cast<std::size_t>(y * size.cx + x)] != background;
+                return count;
+            };
+            int text = 0;
+            for (int y = bounds.top + 1; y < bounds.bottom - 1; ++y) text += inked(y);
+            EXPECT_GT(text, 0) << dpi << " dpi, row " << row;
+            EXPECT_EQ(inked(bounds.top), 0) << dpi << " dpi, row " << row << ", top line";
+            EXPECT_EQ(inked(bounds.bottom - 1), 0) << dpi << " dpi, row " << row << ", bottom line";
+        }
+    }
+}
+
+namespace {
+
 // True when a help text annotated on `control` comes back from its
 // accessible object, as screen readers read it.
 bool host_reads_annotations(HWND control) {
@@ -816,7 +900,8 @@ bool host_reads_annotations(HWND control) {
 
 }  // namespace
 
-TEST_F(Win32Window, AssistiveTechnologyFindsANameForTheBoxTheListTheLogoAndTheLink) {
+TEST_F(Win32Window,
+       AssistiveTechnologyFindsANameForTheBoxTheListTheLogoAndTheLinkAndTheBoxReadOnly) {
     const auto window = shown_window(search_finding(kFound));
     ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
     if (!host_reads_annotations(window->Label2))
@@ -842,11 +927,87 @@ TEST_F(Win32Window, AssistiveTechnologyFindsANameForTheBoxTheListTheLogoAndTheLi
     for (const auto& [control, designed] : {std::pair{window->txtFileroot, &design::txtFileroot},
                                             {window->lvFiles.handle(), &design::lvFiles},
                                             {window->Image1, &design::Image1},
-                                            {window->lblorvane, &design::lblorvane},
-                                            {window->lbllistcount, &design::lbllistcount},
-                                            {window->lblstatus, &design::lblstatus}})
+                                            {window->lblorvane, &design::lblorvane}})
         EXPECT_EQ(name_of(control, false), wide(designed->accessible_name));
+    IAccessible* box = nullptr;
+    ASSERT_TRUE(SUCCEEDED(::AccessibleObjectFromWindow(
+        window->txtFileroot, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&box))));
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VARIANT state{};
+    EXPECT_TRUE(SUCCEEDED(box->get_accState(self, &state)) && state.vt == VT_I4 &&
+                (state.lVal & STATE_SYSTEM_READONLY) != 0);
+    box->Release();
     ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
     ASSERT_TRUE(pump_until(*window, [&] { return idle(*window) && window->lvFiles.rows() == 3; }));
     EXPECT_EQ(name_of(window->lvFiles.handle(), true), wide(design::list_description(3)));
+}
+
+namespace {
+
+// The name and live region changes raised for the count and the status
+// line, with the name each had when its event came.
+struct TextEvent {
+    HWND control;
+    DWORD event;
+    std::wstring name;
+};
+std::vector<TextEvent>* text_events = nullptr;
+std::vector<HWND> watched_labels;
+
+std::wstring accessible_name(HWND control) {
+    IAccessible* object = nullptr;
+    if (FAILED(::AccessibleObjectFromWindow(control, OBJID_CLIENT, IID_IAccessible,
+                                            reinterpret_cast<void**>(&object))))
+        return L"(no accessible object)";
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR text = nullptr;
+    std::wstring name = SUCCEEDED(object->get_accName(self, &text)) && text != nullptr ? text : L"";
+    ::SysFreeString(text);
+    object->Release();
+    return name;
+}
+
+void CALLBACK record_text_event(HWINEVENTHOOK, DWORD event, HWND control, LONG object, LONG child,
+                                DWORD, DWORD) {
+    if (text_events == nullptr || object != OBJID_CLIENT || child != CHILDID_SELF ||
+        std::find(watched_labels.begin(), watched_labels.end(), control) == watched_labels.end())
+        return;
+    text_events->push_back({control, event, accessible_name(control)});
+}
+
+}  // namespace
+
+TEST_F(Win32Window, TheCountAndTheStatusLineAreReadByTheirTextsAndTheirChangesAnnounced) {
+    const auto window = shown_window(search_finding(kFound));
+    ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
+    std::vector<TextEvent> events;
+    text_events = &events;
+    watched_labels = {window->lbllistcount, window->lblstatus};
+    const HWINEVENTHOOK hook =
+        ::SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_LIVEREGIONCHANGED, nullptr,
+                          record_text_event, ::GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hook, nullptr);
+    ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
+    const auto announced = [&](HWND control, DWORD event) {
+        const std::wstring text = text_of(control);
+        return std::any_of(events.begin(), events.end(), [&](const TextEvent& seen) {
+            return seen.control == control && seen.event == event && seen.name == text;
+        });
+    };
+    ASSERT_TRUE(pump_until(*window, [&] {
+        return idle(*window) && text_of(window->lbllistcount) == L"3 records found" &&
+               !text_of(window->lblstatus).empty() &&
+               announced(window->lbllistcount, EVENT_OBJECT_LIVEREGIONCHANGED) &&
+               announced(window->lblstatus, EVENT_OBJECT_LIVEREGIONCHANGED);
+    }));
+    ::UnhookWinEvent(hook);
+    text_events = nullptr;
+    for (const HWND label : {window->lbllistcount, window->lblstatus}) {
+        EXPECT_TRUE(announced(label, EVENT_OBJECT_NAMECHANGE));
+        EXPECT_EQ(accessible_name(label), text_of(label));
+    }
 }
