@@ -129,7 +129,8 @@ class SequentialFileReader {
 //  - a missing file is created with the usual rights for a new file;
 //  - a file on a kernel file system (proc, sysfs, ...) is refused
 //    (FileKind::KernelFile) before it is opened.
-// A failure in write() or commit() leaves the old content.
+// A failure in write() or commit() leaves the old content, whole; one in the
+// last flush, after the new file took the name, leaves the new one, whole.
 class AtomicFileWriter {
   public:
     AtomicFileWriter(std::string path, std::string_view what);

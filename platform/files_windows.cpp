@@ -3,9 +3,12 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "platform/windows/renaming.h"
 #include "platform/windows/system.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -161,14 +164,42 @@ std::uint64_t SequentialFileReader::size() const {
 }
 
 // --- Replacing a file safely on Windows. A file is replaced by a temporary file
-// beside the one a link finally leads to, which ReplaceFileW puts in its
-// place keeping the old file's attributes and access list; the temporary file
-// is marked for deletion until it is complete, so a crash leaves nothing
-// behind.
+// beside the one a link finally leads to, which takes the old file's access
+// list, attributes and creation time (what ReplaceFileW would carry over) and
+// then its name, in one rename: ReplaceFileW takes several steps, between
+// which the name is missing (under Wine on every call, on Windows in its
+// documented failures). The temporary file is marked for deletion until it is
+// complete, so a crash leaves nothing behind.
+
+namespace windows {
+
+BOOL Renaming::rename_by_handle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                                FILE_RENAME_INFO* information, DWORD bytes) {
+    return ::SetFileInformationByHandle(file, information_class, information, bytes);
+}
+
+namespace {
+Renaming system_renaming;
+Renaming* renaming_in_use = &system_renaming;
+}  // namespace
+
+Renaming& renaming() {
+    return *renaming_in_use;
+}
+
+void replace_renaming(Renaming* replacement) {
+    renaming_in_use = replacement != nullptr ? replacement : &system_renaming;
+}
+
+}  // namespace windows
 
 namespace {
 
 constexpr std::size_t kWriteChunk = 1 << 20;
+
+// MinGW's headers hide the class behind a mistaken version test; its number
+// is Windows's (minwinbase.h: FileDispositionInfoEx + 1).
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
 
 void set_delete_on_close(HANDLE file, bool remove) {
     FILE_DISPOSITION_INFO disposition{};
@@ -217,8 +248,8 @@ struct AtomicFileWriter::State {
     bool make_temporary_file();
     void write_in_place();
     void replace_by_temporary_file();
-    bool replace_keeping_rights() const;
-    bool move_into_place() const;
+    void take_over_old_security() const;
+    bool rename_in_one_step();
 };
 
 void AtomicFileWriter::State::open_existing(const std::wstring& system_path) {
@@ -233,7 +264,8 @@ void AtomicFileWriter::State::open_existing(const std::wstring& system_path) {
     // onto the host's rights would not; the access list is the system's to judge.
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         raise_file_error("write", what, path, {ERROR_ACCESS_DENIED, std::system_category()});
-    existing = open_regular(system_path, GENERIC_WRITE, OPEN_EXISTING, "write", what, path);
+    existing = open_regular(system_path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, OPEN_EXISTING,
+                            "write", what, path);
     existed = true;
     target = final_path(existing.get(), system_path);
 }
@@ -247,8 +279,10 @@ bool AtomicFileWriter::State::make_temporary_file() {
     for (unsigned attempt = 0;; ++attempt) {
         temporary = target + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                     std::to_wstring(attempt) + L".tmp";
-        output = Handle(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
-                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        // WRITE_DAC, which a file's owner holds, lets the old access list be
+        // carried over.
+        output = Handle(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (output.valid()) break;
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_EXISTS && attempt < 1000) continue;
@@ -282,42 +316,72 @@ void AtomicFileWriter::State::write_in_place() {
 void AtomicFileWriter::State::replace_by_temporary_file() {
     if (!write_all(output.get(), buffer)) fail("write");
     buffer.clear();
+    if (existed) take_over_old_security();
     if (!::FlushFileBuffers(output.get())) fail("write");
     set_delete_on_close(output.get(), false);
-    output.close();
     existing.close();
-    if (!(existed ? replace_keeping_rights() : move_into_place())) {
+    if (!rename_in_one_step()) {
         const std::error_code error = windows::last_error();
+        output.close();
         ::DeleteFileW(temporary.c_str());
         raise_file_error("replace", what, path, error);
     }
 }
 
-// ReplaceFileW keeps the old file's attributes, access list and owner. Where
-// it fails for another reason than the file being in use (Wine refuses some
-// long names beyond ASCII), the access list and attributes are carried over by
-// hand and the file is moved into place.
-bool AtomicFileWriter::State::replace_keeping_rights() const {
-    if (::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                       nullptr, nullptr))
-        return true;
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
-        error == ERROR_UNABLE_TO_REMOVE_REPLACED)
-        return false;
+// As ReplaceFileW with REPLACEFILE_IGNORE_MERGE_ERRORS: what cannot be carried
+// over leaves the new file as its folder makes it. The owner stays the
+// writer's, as it does there.
+void AtomicFileWriter::State::take_over_old_security() const {
     DWORD size = 0;
     ::GetFileSecurityW(target.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
     std::string descriptor(size, '\0');
     if (size > 0 && ::GetFileSecurityW(target.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(),
                                        size, &size))
-        ::SetFileSecurityW(temporary.c_str(), DACL_SECURITY_INFORMATION, descriptor.data());
-    const DWORD attributes = ::GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-        ::SetFileAttributesW(temporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    return move_into_place();
+        ::SetKernelObjectSecurity(output.get(), DACL_SECURITY_INFORMATION, descriptor.data());
+    FILE_BASIC_INFO old_basics{};
+    if (!::GetFileInformationByHandleEx(existing.get(), FileBasicInfo, &old_basics,
+                                        sizeof old_basics))
+        return;
+    // Read-only was refused before; the rest of what a program may set.
+    constexpr DWORD kSettable = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                                FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
+                                FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE;
+    FILE_BASIC_INFO basics{};  // times of 0 stay as they are
+    basics.CreationTime = old_basics.CreationTime;
+    basics.FileAttributes = old_basics.FileAttributes & kSettable;
+    if (basics.FileAttributes == 0) basics.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    ::SetFileInformationByHandle(output.get(), FileBasicInfo, &basics, sizeof basics);
 }
 
-bool AtomicFileWriter::State::move_into_place() const {
+// The temporary file takes the target's name in one rename. POSIX semantics
+// let it replace a file that others hold open (with delete sharing, as this
+// program's readers do); the flush after it writes the file's metadata, its
+// new name included. Where the file system refuses that form, MoveFileExW
+// renames it, not returning before the rename is on the disk.
+bool AtomicFileWriter::State::rename_in_one_step() {
+    std::wstring name = target;
+    if (name.rfind(LR"(\\?\)", 0) == 0) name.replace(0, 4, LR"(\??\)");
+    const DWORD name_bytes = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    const DWORD bytes =
+        static_cast<DWORD>(offsetof(FILE_RENAME_INFO, FileName)) + name_bytes + sizeof(wchar_t);
+    std::string block(bytes, '\0');
+    auto* information = reinterpret_cast<FILE_RENAME_INFO*>(block.data());
+    information->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+    information->RootDirectory = nullptr;
+    information->FileNameLength = name_bytes;
+    std::memcpy(information->FileName, name.c_str(), name_bytes + sizeof(wchar_t));
+    if (windows::renaming().rename_by_handle(output.get(), kFileRenameInfoEx, information, bytes)) {
+        // Renamed: a failed flush leaves the new content in place, so the
+        // save fails without undoing it.
+        if (!::FlushFileBuffers(output.get())) fail("write");
+        output.close();
+        return true;
+    }
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED &&
+        error != ERROR_INVALID_FUNCTION)
+        return false;
+    output.close();
     return ::MoveFileExW(temporary.c_str(), target.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

@@ -1,5 +1,6 @@
 #include "scan/scan.h"
 
+#include <memory>
 #include <new>
 #include <span>
 #include <string>
@@ -58,7 +59,7 @@ class Scan::Judge : public search::WalkHooks {
           report_(report),
           stop_(stop),
           rules_(effective_rules(request)),
-          exclusions_(request.excludes),
+          exclusions_(std::make_shared<const Exclusions>(request.excludes)),
           sees_every_file_(sink.sees_every_file()),
           judges_every_file_(rules_need_every_file(request) || sees_every_file_),
           needs_lengths_(judges_every_file_ || sink.needs_lengths()),
@@ -71,12 +72,13 @@ class Scan::Judge : public search::WalkHooks {
     search::SearchOptions options() const {
         return {.longer_than = rules_.folder_longer_than.value_or(search::kDefaultLongerThan),
                 .every_file = judges_every_file_,
-                .exclusion = exclusions_.empty() ? nullptr : &exclusions_,
+                .exclusion = exclusions_->empty() ? nullptr : exclusions_,
                 .threads = request_.threads,
                 .follow_links = request_.follow_links,
                 .one_file_system = request_.one_file_system,
                 .include_offline = request_.include_offline,
-                .leave_out = own_file_};
+                .leave_out = own_file_,
+                .stop = stop_};
     }
 
     // Every folder the walk enters is listed; files held past the walk's end
@@ -135,7 +137,7 @@ class Scan::Judge : public search::WalkHooks {
     ScanReport& report_;
     const std::atomic<bool>* stop_;
     LengthRules rules_;
-    Exclusions exclusions_;
+    std::shared_ptr<const Exclusions> exclusions_;  // shared with the walk's readers
     bool sees_every_file_;
     bool judges_every_file_;
     bool needs_lengths_;

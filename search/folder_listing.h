@@ -144,6 +144,8 @@ bool read_folder_names(platform::Folder& folder, const ListingRequest& request,
     std::error_code error;
     platform::FolderEntry entry;
     while (folder.next(entry, error)) {
+        // A reader left to end on its own touches nothing more once the host answers.
+        if (allowance.stopped()) return false;
         if (entry.name == "." || entry.name == "..") continue;
         const bool is_folder =
             entry.kind == EntryKind::folder || entry.kind == EntryKind::link_to_folder;

@@ -74,11 +74,14 @@ constexpr std::size_t kTimedReadOneIn = 4;
 // How long the walk waits for a cached folder's reader before it sleeps.
 constexpr std::chrono::microseconds kBriefWait{50};
 
+// How often a walk waiting for a reader looks whether it is asked to stop.
+constexpr std::chrono::milliseconds kStopLookedAt{20};
+
 }  // namespace
 
 bool ReadAllowance::grow(std::size_t bytes) {
     if (held_ == nullptr) return true;
-    if (stopping_->load(std::memory_order_relaxed)) return false;
+    if (stopped()) return false;
     const std::size_t wanted = (bytes + kGrantStep - 1) / kGrantStep * kGrantStep;
     const std::size_t more = wanted - granted_;
     std::size_t held = held_->load(std::memory_order_relaxed);
@@ -222,6 +225,7 @@ void ReadAhead::start_readers() {
     while (readers_.size() < reader_count_.active() && !stopping_) {
         try {
             readers_.emplace_back([this] { run_reader(); });
+            ++running_readers_;
         } catch (const std::system_error&) {
             // Fewer readers only make the walk slower.
             reader_count_.refused_after(readers_.size());
@@ -237,6 +241,24 @@ void ReadAhead::stop() {
         stopping_ = true;
     }
     work_ready_.notify_all();
+}
+
+void ReadAhead::abandon(std::shared_ptr<ReadAhead> read_ahead, std::shared_ptr<Reader> reader) {
+    ReadAhead& self = *read_ahead;
+    std::vector<std::thread> readers;
+    {
+        std::lock_guard lock(self.mutex_);
+        self.stopping_ = true;
+        readers.swap(self.readers_);
+        self.was_abandoned_ = true;
+        abandoned_readers_ += self.running_readers_;
+        if (self.running_readers_ > 0)
+            self.abandoned_ =
+                std::make_shared<std::pair<std::shared_ptr<ReadAhead>, std::shared_ptr<Reader>>>(
+                    std::move(read_ahead), std::move(reader));
+    }
+    self.work_ready_.notify_all();
+    for (std::thread& thread : readers) thread.detach();
 }
 
 bool ReadAhead::has_room() const {
@@ -345,6 +367,8 @@ struct ReadAhead::ReaderState {
 // One reader thread: it reads while the count lets it and there is something
 // to read, and sleeps otherwise, until the read-ahead stops.
 void ReadAhead::run_reader() {
+    // Gone last, maybe with this read-ahead: nothing of it is touched after.
+    std::shared_ptr<void> last;
     // Readers work for the walk: where it keeps them waiting for room it
     // is the one to hurry, and where they keep it waiting it sleeps.
     platform::give_way_to_other_threads();
@@ -367,6 +391,11 @@ void ReadAhead::run_reader() {
         work_ready_.wait(lock);
         --idle_readers_;
     }
+    if (--running_readers_ == 0) last = std::move(abandoned_);
+    const bool abandoned = was_abandoned_;
+    lock.unlock();
+    last.reset();
+    if (abandoned) --abandoned_readers_;
 }
 
 // Called with the lock held, which it lets go while reading. Reads the next
@@ -375,6 +404,8 @@ void ReadAhead::run_reader() {
 // over: what can be made without it (the node, the branch below, the path)
 // is made before, notifications and frees come after.
 bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state) {
+    // Once stopped, the walk's listings may be gone.
+    if (stopping_) return false;
     out_of_room_ = !has_room();
     Branch* parent = out_of_room_ ? nullptr : next_to_read();
     if (parent == nullptr) return false;
@@ -420,6 +451,7 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     ReadAllowance allowance;
     allowance.held_ = &bytes_ahead_;
     allowance.stopping_ = &stopping_;
+    allowance.stop_request_ = limits_.stop;
     allowance.max_bytes_ = limits_.max_bytes;
     allowance.granted_ = 0;
     free_let_go(lock, state.freeing);
@@ -435,8 +467,7 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     const std::optional<ReadWaits::Waited> waited =
         whole ? state.waits.finish(timing) : std::nullopt;
     folder.parent.reset();
-    std::shared_ptr<const platform::Folder> reopened_parent =
-        std::move(node->read.reopened_parent);
+    std::shared_ptr<const platform::Folder> reopened_parent = std::move(node->read.reopened_parent);
     if (!whole) node->read = FolderRead();  // the walk reads it again
     if (!state.spare_node) state.spare_node = std::make_unique<Node>();
     if (!state.spare_branch) state.spare_branch = std::make_unique<Branch>();
@@ -470,10 +501,9 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     // Only a parent read ahead keeps a handle so: the descent's are the walk's,
     // and the parent of a node the walk has taken is in the descent.
     Branch* const read_in = node->holder;
-    if (reopened_parent &&
-        (read_in == nullptr || read_in->parent == nullptr || !read_in->folder ||
-         read_in->next >= read_in->count || read_in->folder->is_open() ||
-         !keep_handle(*read_in, reopened_parent)))
+    if (reopened_parent && (read_in == nullptr || read_in->parent == nullptr || !read_in->folder ||
+                            read_in->next >= read_in->count || read_in->folder->is_open() ||
+                            !keep_handle(*read_in, reopened_parent)))
         handles_to_close_.push_back(std::move(reopened_parent));
     if (!whole) {
         count_below(node->holder, 0, -1);
@@ -489,10 +519,10 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
         }
         // What lies below a link may be skipped as a web of links; it is
         // read once the walk has entered the link.
-        below.count = below.folder && !node->through_link &&
-                              (below.keeps_handle || node->read.reopenable)
-                          ? node->read.listing.subfolders.size()
-                          : 0;
+        below.count =
+            below.folder && !node->through_link && (below.keeps_handle || node->read.reopenable)
+                ? node->read.listing.subfolders.size()
+                : 0;
         unread_ += below.count;
         below.parent = node->holder;
         below.unread_below = below.count;
@@ -595,7 +625,14 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
         detach(*node->branch);
     }
     node->holder = nullptr;
-    await(node, lock);
+    if (!await(node, lock)) {
+        // Its reader frees it once the host answers.
+        node->dropped = true;
+        free_let_go(lock, *walk_freeing_);
+        Taken stopped;
+        stopped.stopped = true;
+        return stopped;
+    }
     --folders_ahead_;
     bytes_ahead_ -= node->bytes;
     Taken taken;
@@ -639,7 +676,7 @@ ReadAhead::Taken ReadAhead::take(Branch* parent, std::size_t index, FolderListin
 // reader is done with it. Where folders are found cached, a reader is done
 // sooner than a sleep and a wake-up would be: the walk reads the next
 // folders meanwhile, then waits a little without sleeping.
-void ReadAhead::await(Node* node, std::unique_lock<std::mutex>& lock) {
+bool ReadAhead::await(Node* node, std::unique_lock<std::mutex>& lock) {
     if (reader_count_.reads_cached()) {
         while (node->state == Node::State::reading && !stopping_ && read_next(lock, *walk_reads_)) {
         }
@@ -654,8 +691,16 @@ void ReadAhead::await(Node* node, std::unique_lock<std::mutex>& lock) {
         }
     }
     awaited_ = node;
-    listing_ready_.wait(lock, [node] { return node->state != Node::State::reading; });
+    const auto read = [node] { return node->state != Node::State::reading; };
+    if (limits_.stop == nullptr) {
+        listing_ready_.wait(lock, read);
+    } else {
+        // The request is a flag: it is looked at as often as a person would notice.
+        while (!stop_requested() && !listing_ready_.wait_for(lock, kStopLookedAt, read)) {
+        }
+    }
     awaited_ = nullptr;
+    return read();
 }
 
 void ReadAhead::leave(Branch* branch) {

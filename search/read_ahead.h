@@ -31,9 +31,13 @@
 // three for each reader and for the walk as it reads for them
 // (kHandlesMostPerThread, searchfiles.h).
 //
-// Only the walk's thread calls lend, take, leave and stop. Reader::read runs
-// on the reader threads, several at once, and on the walk's thread while it
-// waits for a reader.
+// Only the walk's thread calls lend, take, leave, stop and abandon.
+// Reader::read runs on the reader threads, several at once, and on the walk's
+// thread while it waits for a reader.
+//
+// A walk that stops does not wait for readers that wait for the host (a
+// folder on a share that no longer answers, one that Wine lists for seconds):
+// it abandons them, and the last of them frees the read-ahead and the reader.
 #pragma once
 
 #include <algorithm>
@@ -136,6 +140,9 @@ struct ReadAheadLimits {
     // Whether reads are taken for cached until the readers' first ones are
     // judged.
     bool reads_cached = false;
+    // The walk's stop request: once it is set, readers read no further and
+    // the walk waits for none of them.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 class ReadAhead {
@@ -178,6 +185,7 @@ class ReadAhead {
     // those passed over are dropped with everything read below them.
     struct Taken {
         bool read = false;
+        bool stopped = false;                  // the stop request came while a reader read it
         Branch* branch = nullptr;              // none when it has no subfolders
         std::shared_ptr<SharedFolder> folder;  // none when it has no subfolders
     };
@@ -190,6 +198,14 @@ class ReadAhead {
     // Ends reading ahead: readers end their reads early and start no more.
     void stop();
 
+    // Stops `read_ahead` without waiting for its readers: those that still
+    // read end on their own, and the last one frees it and `reader` (which
+    // must be the read-ahead's reader). Branches may still be left after it.
+    static void abandon(std::shared_ptr<ReadAhead> read_ahead, std::shared_ptr<Reader> reader);
+    // Readers abandoned so that have not yet ended, in the whole process;
+    // each counts until it has let go of everything.
+    static std::size_t abandoned_readers() { return abandoned_readers_.load(); }
+
   private:
     struct Node;
     struct ReaderState;
@@ -197,7 +213,10 @@ class ReadAhead {
     std::unique_lock<std::mutex> locked_soon();
     void run_reader();
     bool read_next(std::unique_lock<std::mutex>& lock, ReaderState& state);
-    void await(Node* node, std::unique_lock<std::mutex>& lock);
+    bool await(Node* node, std::unique_lock<std::mutex>& lock);
+    bool stop_requested() const {
+        return limits_.stop != nullptr && limits_.stop->load(std::memory_order_relaxed);
+    }
     Branch* next_to_read();
     Branch* first_unread_in(Branch* top);
     static std::size_t past_spent_after(const Branch& branch, std::size_t at);
@@ -235,7 +254,7 @@ class ReadAhead {
     const Node* awaited_ = nullptr;  // the walk sleeps until its reader is done
     std::size_t folders_ahead_ = 0;
     std::size_t handles_kept_ = 0;  // by branches read ahead, within limits_.handles_kept
-    bool out_of_room_ = false;  // the last reader to look for a read found no room
+    bool out_of_room_ = false;      // the last reader to look for a read found no room
     std::size_t idle_readers_ = 0;
     std::size_t busy_readers_ = 0;
     ReaderCount reader_count_;  // readers at work at once
@@ -243,6 +262,11 @@ class ReadAhead {
     std::atomic<bool> stopping_{false};
     std::atomic<bool> trying_lock_pays_{true};  // while every reader at work has a processor
     std::vector<std::thread> readers_;
+    std::size_t running_readers_ = 0;  // threads not yet at their end
+    // Once abandoned, what the last reader to end lets go.
+    std::shared_ptr<void> abandoned_;
+    bool was_abandoned_ = false;
+    static inline std::atomic<std::size_t> abandoned_readers_{0};
 };
 
 }  // namespace kestrafin::search

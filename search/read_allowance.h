@@ -25,6 +25,15 @@ class ReadAllowance {
         return true;
     }
 
+    // True once the read-ahead that granted the bytes stops, or its walk is
+    // asked to: the reader then reads no further, the host's answer it was
+    // waiting for aside.
+    bool stopped() const {
+        return stopping_ != nullptr &&
+               (stopping_->load(std::memory_order_relaxed) ||
+                (stop_request_ != nullptr && stop_request_->load(std::memory_order_relaxed)));
+    }
+
     std::size_t granted() const { return granted_; }
     // The most bytes asked for and allowed.
     std::size_t used() const { return used_; }
@@ -35,6 +44,7 @@ class ReadAllowance {
 
     std::atomic<std::size_t>* held_ = nullptr;  // null: without bound
     const std::atomic<bool>* stopping_ = nullptr;
+    const std::atomic<bool>* stop_request_ = nullptr;
     std::size_t max_bytes_ = 0;
     std::size_t granted_ = static_cast<std::size_t>(-1);
     std::size_t used_ = 0;

@@ -10,8 +10,8 @@
 
 #include "platform/folders.h"
 #include "platform/path_rules.h"
-#include "search/folder_listing.h"
 #include "search/descriptor_budget.h"
+#include "search/folder_listing.h"
 #include "search/path_text.h"
 #include "search/read_ahead.h"
 #include "search/read_waits.h"
@@ -51,7 +51,8 @@ struct ReaderPlan {
 ReaderPlan plan_readers(const SearchOptions& options, std::size_t limit) {
     if (options.threads <= 1) return {};
     const std::size_t walk_needs = options.open_folders + 1 + kHandlesForTheProgram;
-    const std::size_t shares = limit > walk_needs ? (limit - walk_needs) / kHandlesMostPerThread : 0;
+    const std::size_t shares =
+        limit > walk_needs ? (limit - walk_needs) / kHandlesMostPerThread : 0;
     // The walk reads for the readers too while it waits for them: one share.
     const std::size_t readers =
         shares > 1 ? std::min({options.threads - 1, shares - 1, kMostReaders}) : 0;
@@ -78,13 +79,100 @@ struct Frame {
     }
 };
 
+// Reads folders for the readers ahead of the walk, with what it needs of the
+// walk copied: a walk that stops may leave readers waiting for the host, and
+// they keep this alive until they end.
+class AheadReader : public ReadAhead::Reader {
+  public:
+    AheadReader(const SearchOptions& options, std::string_view root,
+                std::size_t root_slashed_length)
+        : options_(options), root_(root), root_slashed_length_(root_slashed_length) {}
+
+    // Reads one folder for a reader. It gives up whenever anything fails, so
+    // that the walk meets the failure itself and reports it in its place.
+    // Runs on the readers and, while it waits for them, on the walk's thread:
+    // it touches nothing of the walk's.
+    bool read(FolderToRead& request, FolderRead& read, ReadAllowance& allowance) override {
+        // Too long a path to copy for a reader: only the walk knows what to
+        // exclude there.
+        if (options_.exclusion != nullptr && request.path.empty()) return false;
+        std::shared_ptr<const Folder> parent = std::move(request.parent);
+        if (parent == nullptr) {
+            parent = reopened_parent(request);
+            if (parent == nullptr) return false;
+            read.reopened_parent = parent;
+        }
+        std::error_code error;
+        Folder folder =
+            Folder::open_child(*parent, request.name, request.path, request.through_link, error);
+        parent.reset();
+        if (!folder.is_open() || (request.through_link && !first_through_a_link(folder)))
+            return false;
+        folder.look_up_at_once(kLookupsAtOnce, lookup_helpers);
+        const std::size_t directory_units =
+            request.parent_slashed_units + utf16_length(request.name);
+        const ListingRequest reading =
+            listing_request(options_, request.parent_identity.volume,
+                            request.parent_on_kernel_file_system, directory_units,
+                            request.path.size() > root_slashed_length_
+                                ? std::string_view(request.path).substr(root_slashed_length_)
+                                : std::string_view());
+        const bool whole = read_folder_listing(folder, reading, read.listing, allowance) &&
+                           !read.listing.read_error &&
+                           allowance.allow(held_bytes(read.listing) + request.path.size());
+        if (!whole || read.listing.subfolders.empty()) return whole;
+        read.folder = std::make_shared<SharedFolder>();
+        read.folder->set(std::make_shared<const Folder>(std::move(folder)));
+        read.reopenable = !request.path.empty() && read.listing.identity.known();
+        return true;
+    }
+
+    // The parent of `request` opened again by its path, when it is still the
+    // folder that was listed there; otherwise null, and the reader gives the
+    // folder up. Its identity, not its path, says so: a folder renamed and
+    // another put in its place, or a link to another, must not be read for it.
+    std::shared_ptr<const Folder> reopened_parent(const FolderToRead& request) const {
+        if (request.path.empty() || !request.parent_identity.known()) return nullptr;
+        const std::size_t slashed = request.path.size() - request.name.size();
+        const std::string_view path = slashed <= root_slashed_length_
+                                          ? root_
+                                          : std::string_view(request.path).substr(0, slashed - 1);
+        std::error_code error;
+        Folder folder = Folder::open(path, error);
+        if (!folder.is_open() || folder.identity(error) != request.parent_identity) return nullptr;
+        return std::make_shared<const Folder>(std::move(folder));
+    }
+
+    // Whether no reader has reached this folder through a link before. The
+    // walk enters a folder through one link at most, so many links to one
+    // folder (a web of links to a parent, say) would otherwise have it read
+    // once for each, all but one of them in vain; the walk reads the rest
+    // itself, if its rules let it in at all.
+    bool first_through_a_link(const Folder& folder) {
+        std::error_code error;
+        const platform::FolderIdentity identity = folder.identity(error);
+        if (error || !identity.known()) return true;
+        const std::lock_guard lock(reached_through_links_mutex_);
+        return reached_through_links_.insert(identity).second;
+    }
+
+    platform::LookupHelpers lookup_helpers;  // the walk's folders use them too
+
+  private:
+    const SearchOptions options_;
+    const std::string root_;
+    const std::size_t root_slashed_length_;
+    std::mutex reached_through_links_mutex_;
+    std::unordered_set<platform::FolderIdentity, FolderIdentityHash> reached_through_links_;
+};
+
 // The walk. The descent is a stack of frames, not of calls, so any depth
 // fits; the slashed path of the deepest folder lives in one reused buffer.
 // Each folder's listing is read on the spot, or taken from the read-ahead
 // once readers run: they start at once where processors are to spare, else
 // when the walk's own reads are found to wait for the host, and read below
 // the descent from then on.
-class Walker : private ReadAhead::Reader {
+class Walker {
   public:
     Walker(WalkVisitor& visitor, const SearchOptions& options, const WalkSeams& seams,
            const ReaderPlan& plan)
@@ -100,13 +188,14 @@ class Walker : private ReadAhead::Reader {
     void walk(std::string_view root) {
         root_ = root;
         path_ = addslash(root);
+        reader_ = std::make_shared<AheadReader>(options_, root, path_.size());
         std::error_code error;
         Folder folder = Folder::open(path_, error);
         if (!folder.is_open()) {
             rules_.not_read(root, error.value());
             return;
         }
-        if (plan_.readers > 0) folder.look_up_at_once(kLookupsAtOnce, lookup_helpers_);
+        if (plan_.readers > 0) folder.look_up_at_once(kLookupsAtOnce, reader_->lookup_helpers);
         Frame& frame = frame_at(0);
         frame.slashed_length = path_.size();
         frame.slashed_units = destination_length(path_);
@@ -127,7 +216,10 @@ class Walker : private ReadAhead::Reader {
             }
             descend_into(depth_ - 1, top.next_subfolder++);
         }
-        if (read_ahead_) read_ahead_->stop();
+        if (read_ahead_ && rules_.stopped())
+            ReadAhead::abandon(read_ahead_, reader_);
+        else if (read_ahead_)
+            read_ahead_->stop();
         while (depth_ > 0) pop();
     }
 
@@ -225,6 +317,8 @@ class Walker : private ReadAhead::Reader {
         const std::size_t directory_units = parent.slashed_units + utf16_length(name);
         if (read_ahead_) {
             const ReadAhead::Taken taken = read_ahead_->take(parent.branch, index, child.listing);
+            // The walk ends without the folder its reader still reads.
+            if (taken.stopped) return;
             if (taken.read) {
                 path_.append(name);
                 path_.push_back(platform::kPathSeparator);
@@ -256,7 +350,7 @@ class Walker : private ReadAhead::Reader {
             rules_.not_opened(path_, subfolder.marked_by_system, error);
             return;
         }
-        if (plan_.readers > 0) folder.look_up_at_once(kLookupsAtOnce, lookup_helpers_);
+        if (plan_.readers > 0) folder.look_up_at_once(kLookupsAtOnce, reader_->lookup_helpers);
         path_.push_back(platform::kPathSeparator);
         child.slashed_length = path_.size();
         child.slashed_units = directory_units + 1;
@@ -382,13 +476,12 @@ class Walker : private ReadAhead::Reader {
     // Starts the readers and lends them the descent: from here on they read
     // below it, and the walk shares its folders' handles with them.
     void start_reading_ahead() {
-        ReadAhead::Reader& reader = *this;
-        read_ahead_ = std::make_unique<ReadAhead>(
-            reader,
-            ReadAheadLimits{.readers = plan_.readers,
-                            .first_readers = first_readers(),
-                            .readers_where_reads_wait = readers_where_reads_wait(),
-                            .handles_kept = plan_.readers + 1});
+        read_ahead_ = std::make_shared<ReadAhead>(
+            *reader_, ReadAheadLimits{.readers = plan_.readers,
+                                      .first_readers = first_readers(),
+                                      .readers_where_reads_wait = readers_where_reads_wait(),
+                                      .handles_kept = plan_.readers + 1,
+                                      .stop = options_.stop});
         for (std::size_t depth = 0; depth < depth_; ++depth) {
             Frame& frame = frames_[depth];
             frame.shared = std::make_shared<SharedFolder>();
@@ -401,81 +494,14 @@ class Walker : private ReadAhead::Reader {
         }
     }
 
-    // Reads one folder for a reader. It gives up whenever anything fails, so
-    // that the walk meets the failure itself and reports it in its place.
-    // Runs on the readers and, while it waits for them, on the walk's thread:
-    // it touches nothing of the walk but what is set before readers start and
-    // the links reached.
-    bool read(FolderToRead& request, FolderRead& read, ReadAllowance& allowance) override {
-        // Too long a path to copy for a reader: only the walk knows what to
-        // exclude there.
-        if (options_.exclusion != nullptr && request.path.empty()) return false;
-        std::shared_ptr<const Folder> parent = std::move(request.parent);
-        if (parent == nullptr) {
-            parent = reopened_parent(request);
-            if (parent == nullptr) return false;
-            read.reopened_parent = parent;
-        }
-        std::error_code error;
-        Folder folder =
-            Folder::open_child(*parent, request.name, request.path, request.through_link, error);
-        parent.reset();
-        if (!folder.is_open() || (request.through_link && !first_through_a_link(folder)))
-            return false;
-        folder.look_up_at_once(kLookupsAtOnce, lookup_helpers_);
-        const std::size_t directory_units =
-            request.parent_slashed_units + utf16_length(request.name);
-        const ListingRequest reading = listing_request(
-            options_, request.parent_identity.volume, request.parent_on_kernel_file_system,
-            directory_units,
-            request.path.size() > root_slashed_length_
-                ? std::string_view(request.path).substr(root_slashed_length_)
-                : std::string_view());
-        const bool whole = read_folder_listing(folder, reading, read.listing, allowance) &&
-                           !read.listing.read_error &&
-                           allowance.allow(held_bytes(read.listing) + request.path.size());
-        if (!whole || read.listing.subfolders.empty()) return whole;
-        read.folder = std::make_shared<SharedFolder>();
-        read.folder->set(std::make_shared<const Folder>(std::move(folder)));
-        read.reopenable = !request.path.empty() && read.listing.identity.known();
-        return true;
-    }
-
-    // The parent of `request` opened again by its path, when it is still the
-    // folder that was listed there; otherwise null, and the reader gives the
-    // folder up. Its identity, not its path, says so: a folder renamed and
-    // another put in its place, or a link to another, must not be read for it.
-    std::shared_ptr<const Folder> reopened_parent(const FolderToRead& request) const {
-        if (request.path.empty() || !request.parent_identity.known()) return nullptr;
-        const std::size_t slashed = request.path.size() - request.name.size();
-        const std::string_view path =
-            slashed <= root_slashed_length_ ? root_
-                                            : std::string_view(request.path).substr(0, slashed - 1);
-        std::error_code error;
-        Folder folder = Folder::open(path, error);
-        if (!folder.is_open() || folder.identity(error) != request.parent_identity) return nullptr;
-        return std::make_shared<const Folder>(std::move(folder));
-    }
-
-    // Whether no reader has reached this folder through a link before. The
-    // walk enters a folder through one link at most, so many links to one
-    // folder (a web of links to a parent, say) would otherwise have it read
-    // once for each, all but one of them in vain; the walk reads the rest
-    // itself, if its rules let it in at all.
-    bool first_through_a_link(const Folder& folder) {
-        std::error_code error;
-        const platform::FolderIdentity identity = folder.identity(error);
-        if (error || !identity.known()) return true;
-        const std::lock_guard lock(reached_through_links_mutex_);
-        return reached_through_links_.insert(identity).second;
-    }
-
     const SearchOptions& options_;
     const WalkSeams& seams_;
     const ReaderPlan plan_;
     DescriptorBudget budget_;  // of the descent
     WalkRules rules_;
-    platform::LookupHelpers lookup_helpers_;  // outlives every folder below, which use it
+    // Made before readers start, and kept by readers a stopped walk left
+    // waiting for the host; its helpers outlive every folder below.
+    std::shared_ptr<AheadReader> reader_;
     std::string_view root_;
     std::size_t root_slashed_length_ = 0;  // set before any reader starts
     std::string path_;
@@ -484,9 +510,9 @@ class Walker : private ReadAhead::Reader {
     std::size_t depth_ = 0;
     ReadWaits waits_;                // the walk's own reads, until readers start
     std::size_t folders_taken_ = 0;  // for seams_.read_ahead_after_folders
-    std::mutex reached_through_links_mutex_;
-    std::unordered_set<platform::FolderIdentity, FolderIdentityHash> reached_through_links_;
-    std::unique_ptr<ReadAhead> read_ahead_;  // ends its readers before the frames go
+    // Ends its readers before the frames go, unless the walk stopped and
+    // abandoned them.
+    std::shared_ptr<ReadAhead> read_ahead_;
 };
 
 }  // namespace

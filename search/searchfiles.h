@@ -14,7 +14,9 @@
 // host allows and no folder stays open longer than the walk needs it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,7 +62,8 @@ struct SearchOptions {
     // hold only a few handles.
     std::size_t open_folders = 64;
     // Files and folders the walk leaves out; an excluded folder is not read.
-    const NameExclusion* exclusion = nullptr;
+    // Shared with readers, which a stopped walk may leave to end on their own.
+    std::shared_ptr<const NameExclusion> exclusion = nullptr;
     // Threads that read folders, the walk's own included; with more than one,
     // the others read ahead of the walk. What is listed does not change. A
     // walk holds open_folders + 1 handles at most, and kHandlesMostPerThread
@@ -79,6 +82,10 @@ struct SearchOptions {
     // Never handed on: the temporary file of the caller's own output, made
     // before the walk in a folder it may walk.
     std::optional<LeftOutFile> leave_out = std::nullopt;
+    // When given and set (by another thread), the walk ends as its visitor's
+    // stop would, without waiting for another event: at the next folder the
+    // walk or any reader finishes.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // Walks `directory` (taken exactly as given: a trailing separator counts in its
@@ -99,8 +106,13 @@ struct SearchOptions {
 // the host refuses to open it; nor is a link to another machine than the
 // root's, an offline folder, or what the options leave out (links, other
 // volumes). Each of these is told to the visitor. The visitor is called on
-// the calling thread alone, whatever the thread count; every reader has ended
-// when this returns, at the walk's end or once the visitor answered stop.
+// the calling thread alone, whatever the thread count. At the walk's end every
+// reader has ended when this returns. Once it stops (the visitor answered stop,
+// or options.stop was set) it returns without waiting for the host: as soon as
+// it has read its own folder, or any reader one, when it was waiting for a
+// reader; readers still waiting for the host are left to end on their own,
+// which they do once it answers, touching nothing of the caller's but the
+// exclusion they share.
 void searchfiles(std::string_view directory, WalkVisitor& visitor,
                  const SearchOptions& options = {});
 

@@ -45,7 +45,7 @@ inline ListingRequest listing_request(const SearchOptions& options,
                                       std::string_view below_root) {
     return {.parent_volume = parent_volume,
             .keep_files = lists_files_of(options, units),
-            .exclusion = options.exclusion,
+            .exclusion = options.exclusion.get(),
             .below_root = below_root,
             .parent_on_kernel_file_system = parent_on_kernel_file_system,
             .follow_links = options.follow_links,
@@ -64,11 +64,17 @@ struct FolderIdentityHash {
 class WalkRules {
   public:
     explicit WalkRules(WalkVisitor& visitor, const SearchOptions& options = {})
-        : visitor_(visitor), one_file_system_(options.one_file_system) {}
+        : visitor_(visitor),
+          stop_request_(options.stop),
+          one_file_system_(options.one_file_system) {}
 
-    // Whether the visitor answered stop: nothing is told from then on, and
-    // the walk ends.
-    bool stopped() const { return stopped_; }
+    // Whether the visitor answered stop or the options' stop was set: nothing
+    // is told from then on, and the walk ends.
+    bool stopped() const {
+        if (!stopped_ && stop_request_ != nullptr && stop_request_->load(std::memory_order_relaxed))
+            stopped_ = true;
+        return stopped_;
+    }
     // Whether the visitor answered prune to the folder told last as entered;
     // asking forgets it.
     bool take_pruned() { return std::exchange(pruned_, false); }
@@ -151,8 +157,7 @@ class WalkRules {
     // it when the walk comes back. `listing`, the folder's, lives while it is
     // in the descent; its resolved path stands for a folder whose identity is
     // not known.
-    void descend(const platform::FolderIdentity& identity,
-                 const FolderListing* listing = nullptr);
+    void descend(const platform::FolderIdentity& identity, const FolderListing* listing = nullptr);
     void ascend(const platform::FolderIdentity& identity);
 
   private:
@@ -177,7 +182,7 @@ class WalkRules {
     bool repeats_a_folder_of_the_descent(const FolderListing& listing) const;
 
     void tell(const WalkEvent& event) {
-        if (stopped_) return;
+        if (stopped()) return;
         const Answer answer = visitor_.visit(event);
         if (answer == Answer::stop) stopped_ = true;
         // The folder's own events after it leave it pruned.
@@ -193,7 +198,8 @@ class WalkRules {
     };
 
     WalkVisitor& visitor_;
-    bool stopped_ = false;
+    const std::atomic<bool>* stop_request_;
+    mutable bool stopped_ = false;
     bool pruned_ = false;
     WalkEvent file_event_;  // kept, so that a file costs only its path
     // The names of the folder told as entered, kept for their memory.

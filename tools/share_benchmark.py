@@ -22,6 +22,10 @@ kestrafin-latency-fs over the folder and:
     the share served (median per run) and how many of them waited at once on
     average ("in flight"), and the window's search against kestrafin-scan
     --list.
+--stop-latency SECONDS measures Escape instead: on each share it starts the
+window's walk (kestrafin-stop-latency), asks it to stop after SECONDS and
+prints the time from that request to the walk's end, natively and, with
+--windows-build FOLDER, for the Windows build under Wine (the share as Z:\...).
 --skip-slow leaves out the one-thread walkers (kestrafin-scan -j1 and bfs),
 which take minutes on large trees; --no-window leaves out the window's search
 and kestrafin-scan --list; --threads N adds kestrafin-scan -jN. The share is always taken down, also on Ctrl-C,
@@ -30,6 +34,7 @@ SIGTERM or a failure.
 import argparse
 import itertools
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -270,6 +275,40 @@ def report(times, memory, trips, failures, milliseconds):
     return summary
 
 
+def wine_environment(windows_build):
+    environment = dict(os.environ, WINEPREFIX=os.path.join(os.path.abspath(windows_build), "wine"),
+                       WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
+    return environment
+
+
+def stop_latencies(paths, source, milliseconds, runs, after, windows_build):
+    """Seconds from the stop request to the walk's end, per host, one per run."""
+    hosts = [("Linux", [os.path.join(paths["tools"], "kestrafin-stop-latency")], None, lambda r: r)]
+    if windows_build:
+        program = os.path.join(windows_build, "tools", "kestrafin-stop-latency.exe")
+        hosts.append(("Wine", ["wine", program], wine_environment(windows_build),
+                      lambda root: "Z:" + root.replace("/", "\\")))
+    figures = {host: [] for host, _, _, _ in hosts}
+    with Share(paths["tools"], source, milliseconds) as root:
+        for _ in range(runs):
+            for host, command, environment, as_root in hosts:
+                time.sleep(CACHE_SECONDS)
+                result = subprocess.run(command + ["--after", str(after), as_root(root)],
+                                        capture_output=True, env=environment, check=False)
+                text = result.stdout.decode(errors="replace").strip()
+                match = re.search(r"(\d+) folders done: walk ended ([\d.]+) s later", text)
+                if not match:
+                    print("  %s: %s %s" % (host, text, result.stderr.decode(errors="replace")[-300:]))
+                    continue
+                figures[host].append((float(match.group(2)), int(match.group(1))))
+    for host, values in figures.items():
+        if values:
+            print("  %-5s stop after %.0f s at %g ms: walk ended %s s later (median %.3f; %s folders done)"
+                  % (host, after, milliseconds, ", ".join("%.3f" % v for v, _ in values),
+                     statistics.median(v for v, _ in values),
+                     ", ".join(str(f) for _, f in values)))
+
+
 def print_summary(rows):
     print("summary (medians):")
     print("%-40s %8s %9s %9s %9s %9s %9s" % ("tree", "ms", "scan s", "scan/fd", "-j1/scan",
@@ -302,6 +341,10 @@ def main():
                         help="also run kestrafin-scan -jN (repeatable)")
     parser.add_argument("--no-window", action="store_true",
                         help="leave out the window's search and kestrafin-scan --list")
+    parser.add_argument("--stop-latency", type=float, default=None, metavar="SECONDS",
+                        help="measure the time from a stop request SECONDS into the walk to its end")
+    parser.add_argument("--windows-build", default=None,
+                        help="with --stop-latency: also the Windows build in FOLDER, under Wine")
     args = parser.parse_args()
     try:
         delays = [float(delay) for delay in args.delays.split(",")]
@@ -327,6 +370,13 @@ def main():
                  "window": window if os.path.exists(window) else None}
         sources = [seeded_tree(tools, size) for size in trees.split(",") if size]
         sources += [os.path.abspath(source).rstrip("/") or "/" for source in args.source]
+        if args.stop_latency is not None:
+            for source in sources:
+                for delay in delays:
+                    print("%s, %g ms per round trip:" % (source, delay))
+                    stop_latencies(paths, source, delay, args.runs, args.stop_latency,
+                                   args.windows_build)
+            return 0
         rows = []
         for source in sources:
             reference = folder_reference(paths["scan"], source)

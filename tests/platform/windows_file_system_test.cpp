@@ -6,7 +6,10 @@
 #include <sstream>
 
 #include "platform/files.h"
+#include "platform/windows/renaming.h"
 #include "platform/windows/system.h"
+// After windows.h, which it needs.
+#include <sddl.h>
 #include "tests/support/windows_temp_folder.h"
 
 using namespace kestrafin::platform;
@@ -44,7 +47,78 @@ std::string deep_folder(const WindowsTempFolder& temp) {
     return folder;
 }
 
+// The access list of `path` in the system's text form; empty when unreadable.
+std::wstring access_list(const std::string& path) {
+    DWORD size = 0;
+    ::GetFileSecurityW(long_form(path).c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::string descriptor(size, '\0');
+    wchar_t* text = nullptr;
+    if (size == 0 ||
+        !::GetFileSecurityW(long_form(path).c_str(), DACL_SECURITY_INFORMATION, descriptor.data(),
+                            size, &size) ||
+        !::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        return {};
+    std::wstring result = text;
+    ::LocalFree(text);
+    return result;
+}
+
+// Plays a system that grants the one-step rename with POSIX semantics (Windows
+// 10 from version 1607 on NTFS), through the plain rename Wine offers, or
+// one that refuses it, as FAT32 and older servers do.
+struct PlayedPosixRenames : windows::Renaming {
+    BOOL rename_by_handle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS, FILE_RENAME_INFO* information,
+                          DWORD bytes) override {
+        ++asked;
+        if (refuse) {
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        std::string plain(reinterpret_cast<const char*>(information), bytes);
+        auto* as_plain = reinterpret_cast<FILE_RENAME_INFO*>(plain.data());
+        as_plain->Flags = 0;
+        as_plain->ReplaceIfExists = TRUE;
+        return Renaming::rename_by_handle(file, FileRenameInfo, as_plain, bytes);
+    }
+    bool refuse = false;
+    int asked = 0;
+};
+
 }  // namespace
+
+TEST(WindowsFileSystem, AReplacedFileKeepsItsAccessListAndAttributes) {
+    for (const bool refuse : {false, true}) {
+        SCOPED_TRACE(refuse ? "the rename with POSIX semantics refused" : "granted");
+        WindowsTempFolder temp;
+        const std::string path = temp / "kestrafinlist.dxb";
+        replace_file(path, "old", "saved list");
+        // Protected, so that no folder's list is inherited in its place.
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:P(A;;FA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr));
+        const bool set =
+            ::SetFileSecurityW(long_form(path).c_str(), DACL_SECURITY_INFORMATION, descriptor);
+        ::LocalFree(descriptor);
+        const std::wstring before = access_list(path);
+        if (!set || before.find(L"WD") == std::wstring::npos)
+            GTEST_SKIP() << "this file system keeps no access lists";
+        ASSERT_TRUE(::SetFileAttributesW(long_form(path).c_str(), FILE_ATTRIBUTE_HIDDEN));
+
+        PlayedPosixRenames renaming;
+        renaming.refuse = refuse;
+        windows::replace_renaming(&renaming);
+        replace_file(path, "new", "saved list");
+        windows::replace_renaming(nullptr);
+
+        EXPECT_EQ(renaming.asked, 1);
+        EXPECT_EQ(read_file(path, "saved list"), "new");
+        EXPECT_EQ(access_list(path), before);
+        EXPECT_EQ(attributes_of(path) & ~FILE_ATTRIBUTE_ARCHIVE,
+                  static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+        EXPECT_EQ(names_in(temp.path()), std::vector<std::string>{"kestrafinlist.dxb"});
+    }
+}
 
 TEST(WindowsFileSystem, ReplacesFilesWholeAndLeavesNoTemporaryFile) {
     WindowsTempFolder temp;

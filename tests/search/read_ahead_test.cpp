@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -147,16 +149,14 @@ TEST(ReadAhead, AFolderReadAheadKeepsItsHandleOnlyUntilItsSubfoldersAreOpened) {
         ReadAhead ahead(reader, {.readers = 1, .first_readers = 1, .handles_kept = 1});
         ahead.lend(root, root_folder, slashed("r/"), 2, 0);
         std::unique_lock lock(reader.mutex);
-        reader.changed.wait_for(lock, std::chrono::minutes(1), [&] { return reader.reads.size() >= 7; });
+        reader.changed.wait_for(lock, std::chrono::minutes(1),
+                                [&] { return reader.reads.size() >= 7; });
     }
     const std::vector<std::pair<std::string, bool>> expected = {
-        {"r/a", true},
-        {"r/a/c", true},
-        {"r/a/c/g", false},  // r/a holds the one handle kept
-        {"r/a/d", true},     // the last of r/a: its handle goes
-        {"r/b", true},       // and r/b takes its place
-        {"r/b/e", true},
-        {"r/b/f", true}};
+        {"r/a", true},   {"r/a/c", true}, {"r/a/c/g", false},  // r/a holds the one handle kept
+        {"r/a/d", true},                                       // the last of r/a: its handle goes
+        {"r/b", true},                                         // and r/b takes its place
+        {"r/b/e", true}, {"r/b/f", true}};
     std::vector<std::pair<std::string, bool>> want;
     for (const auto& [path, given] : expected) want.emplace_back(slashed(path), given);
     EXPECT_EQ(reader.reads, want);
@@ -210,3 +210,49 @@ TEST(ReadAhead, AWalkWaitingOnACachedTreeReadsTheNextFoldersItself) {
 }
 
 }  // namespace
+
+// A walk asked to stop while it waits for a reader that waits for the host
+// (a share that no longer answers) goes at once: it abandons that reader,
+// which frees the read-ahead and its own reader once the host answers.
+TEST(ReadAhead, AStopRequestLeavesAReaderThatWaitsForTheHostToEndOnItsOwn) {
+    struct StuckReader : ReadAhead::Reader {
+        bool read(FolderToRead&, FolderRead&, ReadAllowance&) override {
+            std::unique_lock lock(mutex);
+            entered = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return answered; });
+            return true;
+        }
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool entered = false;
+        bool answered = false;
+    };
+    auto reader = std::make_shared<StuckReader>();
+    const std::weak_ptr<StuckReader> reader_left = reader;
+    std::atomic<bool> stop{false};
+    Tree tree{{slashed("r/"), {"slow"}}};
+    const FolderListing root = listing_of(tree, slashed("r/"));
+    auto ahead = std::make_shared<ReadAhead>(
+        *reader, ReadAheadLimits{.readers = 1, .first_readers = 1, .stop = &stop});
+    ReadAhead::Branch* branch =
+        ahead->lend(root, std::make_shared<SharedFolder>(), slashed("r/"), 2, 0);
+    {
+        std::unique_lock lock(reader->mutex);
+        reader->changed.wait(lock, [&] { return reader->entered; });
+    }
+    stop = true;
+    FolderListing listing;
+    EXPECT_TRUE(ahead->take(branch, 0, listing).stopped);
+    // Returns while the reader is held: waiting for it would hang here.
+    ReadAhead::abandon(std::move(ahead), reader);
+    EXPECT_EQ(ReadAhead::abandoned_readers(), 1u);
+    {
+        std::lock_guard lock(reader->mutex);
+        reader->answered = true;
+        reader->changed.notify_all();
+    }
+    reader.reset();
+    while (ReadAhead::abandoned_readers() > 0) std::this_thread::yield();
+    EXPECT_TRUE(reader_left.expired()) << "the last reader keeps what it read with";
+}

@@ -179,7 +179,9 @@ TEST(Search, AnExcludedFolderIsNeverOpenedWhoeverReadsAhead) {
             if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
             RecordingSink sink;
             searchfiles(tree.path(), sink,
-                        {.longer_than = 0, .exclusion = &exclusion, .threads = threads},
+                        {.longer_than = 0,
+                         .exclusion = {std::shared_ptr<void>(), &exclusion},
+                         .threads = threads},
                         {.read_ahead_after_folders = 1});
             const bool as_expected = sink.unreadable.empty() &&
                                      sink.entries == std::vector{tree.path() + "/keep/kept"} &&
@@ -258,7 +260,9 @@ TEST(Search, FoldersListedAfterALongFileNameAreStillExcluded) {
     for (const std::size_t threads : {1, 4}) {
         RecordingSink sink;
         searchfiles(tree.path(), sink,
-                    {.longer_than = 0, .exclusion = &exclusion, .threads = threads});
+                    {.longer_than = 0,
+                     .exclusion = {std::shared_ptr<void>(), &exclusion},
+                     .threads = threads});
         EXPECT_EQ(sink.entries, std::vector{tree.path() + "/keep/" + long_name}) << threads;
     }
 }
