@@ -647,6 +647,10 @@ void frmMain::set_tip(window::Control control, std::string_view text) {
     if (control == window::Control::status_line) lblstatus->setToolTip(text_of(text));
 }
 
+void frmMain::set_spoken_text(window::Control control, std::string_view text) {
+    if (control == window::Control::status_line) qt::set_spoken_text(lblstatus, text_of(text));
+}
+
 bool frmMain::fits(window::Control control, std::string_view text) {
     const QLabel* label = control == window::Control::status_line    ? lblstatus
                           : control == window::Control::lbllistcount ? lbllistcount

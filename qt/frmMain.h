@@ -100,6 +100,7 @@ class frmMain : public QWidget, private window::WindowFace {
     void set_text(window::Control control, std::string_view text) override;
     void set_tip(window::Control control, std::string_view text) override;
     bool fits(window::Control control, std::string_view text) override;
+    void set_spoken_text(window::Control control, std::string_view text) override;
     void set_clipboard(std::string_view text) override;
     void list_reset(std::size_t rows) override;
     void list_grown(std::size_t rows) override;

@@ -10,8 +10,11 @@ namespace kestrafin::qt {
 namespace {
 
 constexpr char kReadable[] = "kestrafin_readable";
+constexpr char kSpoken[] = "kestrafin_spoken";
 
 QString text_of(const QWidget* widget) {
+    const QString spoken = widget->property(kSpoken).toString();
+    if (!spoken.isEmpty()) return spoken;
     if (const auto* label = qobject_cast<const QLabel*>(widget)) return label->text();
     if (const auto* box = qobject_cast<const QLineEdit*>(widget)) return box->text();
     return {};
@@ -54,6 +57,10 @@ void make_readable(QWidget* widget) {
     (void)installed;
     // Before any interface is made for it: Qt keeps the first one.
     widget->setProperty(kReadable, true);
+}
+
+void set_spoken_text(QWidget* widget, const QString& text) {
+    widget->setProperty(kSpoken, text);
 }
 
 void tell_text_changed(QWidget* widget) {

@@ -12,6 +12,9 @@ namespace kestrafin::qt {
 
 // Makes `widget`, a QLabel or a QLineEdit, read so from now on.
 void make_readable(QWidget* widget);
+// What assistive technology reads for the text of `widget` from now on, in
+// place of the text it shows (empty: the text shown).
+void set_spoken_text(QWidget* widget, const QString& text);
 // Tells assistive technology that the text of `widget` changed.
 void tell_text_changed(QWidget* widget);
 

@@ -875,7 +875,9 @@ bool frmMain::fits(window::Control control, std::string_view text) {
     if (label == nullptr) return true;
     RECT box{};
     ::GetClientRect(label, &box);
-    const auto font = reinterpret_cast<HFONT>(::SendMessageW(label, WM_GETFONT, 0, 0));
+    // No font of its own: the control draws in the system font.
+    auto font = reinterpret_cast<HFONT>(::SendMessageW(label, WM_GETFONT, 0, 0));
+    if (font == nullptr) font = static_cast<HFONT>(::GetStockObject(SYSTEM_FONT));
     return fits_one_line(label, font, wide(text), box.right - box.left);
 }
 

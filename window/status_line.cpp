@@ -57,9 +57,10 @@ std::string window_reason(search::NotEntered reason) {
 }
 
 // The text `before`, `path` and `after` as a tip shows it: at most
-// kLongestTip units of the path (already as one line shows it), in lines of at most kTipLine units,
-// broken after a separator where one lies in the line's second half. A tip
-// wider than the screen shows nothing of what runs past its edge.
+// kLongestTip units of the path (already as one line shows it), in lines of
+// at most kTipLine units broken after a separator where one lies in the
+// line's second half. A tip wider than the screen shows nothing of what runs
+// past its edge.
 std::string tip_text(std::string_view before, std::string_view path, std::string_view after) {
     const std::string bounded = std::string(before) +
                                 shown_row_text(path, platform::kPathSeparator, kLongestTip) +

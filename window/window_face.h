@@ -102,6 +102,10 @@ class WindowFace {
     // Whether `text` stands whole on one line of `control` as it is laid out
     // now, in its font.
     virtual bool fits(Control control, std::string_view text) = 0;
+    // What assistive technology reads for the text of `control` where the
+    // control shows less of it (a status line shortened to fit); a face that
+    // cannot tell it more than the text shown leaves this as it is.
+    virtual void set_spoken_text(Control /*control*/, std::string_view /*text*/) {}
 
     // Puts `text` (UTF-8, lines separated by "\n") on the clipboard as plain
     // text, in the line ends the host's clipboard uses.

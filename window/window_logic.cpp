@@ -158,10 +158,12 @@ void WindowLogic::show_status(StatusText status) {
 }
 
 void WindowLogic::status_room_changed() {
+    // Spoken whole when the shortened text takes its place.
+    face_.set_spoken_text(Control::status_line, status_.whole());
     face_.set_text(Control::status_line, fitted_status(status_, [this](std::string_view text) {
                        return face_.fits(Control::status_line, text);
                    }));
-    face_.set_tip(Control::status_line, status_.wordings.empty() ? std::string() : status_.tip());
+    face_.set_tip(Control::status_line, status_.tip());
 }
 
 void WindowLogic::post(std::function<void()> task) {

@@ -1,6 +1,7 @@
 // The Qt window while its logic works: the hourglass, real input dropped and
 // never replayed, the Escape key, the dialogs, and closing the window, which
 // ends the program.
+#include <QAccessible>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
@@ -330,6 +331,10 @@ class BusyWindowTest : public QObject {
         QVERIFY2(line->text().startsWith(QStringLiteral("Saved 2")), qPrintable(line->text()));
         QVERIFY(QFontMetricsF(line->font()).horizontalAdvance(line->text()) <=
                 line->contentsRect().width());
+        // Read whole by assistive technology.
+        QVERIFY(QAccessible::queryAccessibleInterface(window.lblstatus)
+                    ->text(QAccessible::Value)
+                    .startsWith(QStringLiteral("Reloaded from ")));
         // Whole, in lines short enough to show.
         QVERIFY(line->toolTip().remove(u'\n').startsWith(QStringLiteral("Reloaded from ") +
                                                          QString::fromStdString(program) +

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "platform/path_rules.h"
 #include "tests/window/logic_fixture.h"
 #include "window/context_menu.h"
 #include "window/list_find.h"
@@ -29,16 +30,18 @@ TEST(ResultActions, CopyPutsTheChosenPathsOnTheClipboardAsTheirRealText) {
 
 TEST(ResultActions, TheFolderPathAndEveryPathQuotedOrEndedByANulAreCopied) {
     LogicUnderTest w;
-    w.fill({"/a/new\nline.txt", "/b/say \"hi\".txt", "/root.txt"});
+    const std::string s(1, kestrafin::platform::kPathSeparator);
+    w.fill({s + "a" + s + "new\nline.txt", s + "b" + s + "say \"hi\".txt", s + "root.txt"});
     w.logic->copy_folder_path(1);
-    EXPECT_EQ(w.face.clipboard, "/b");
+    EXPECT_EQ(w.face.clipboard, s + "b");
     w.logic->copy_folder_path(2);  // a file in the root of the file system
-    EXPECT_EQ(w.face.clipboard, "/");
+    EXPECT_EQ(w.face.clipboard, s);
     w.logic->copy_all_paths(PathFormat::quoted);
-    EXPECT_EQ(w.face.clipboard, "\"/a/new\nline.txt\"\n\"/b/say \"\"hi\"\".txt\"\n\"/root.txt\"");
+    EXPECT_EQ(w.face.clipboard, "\"" + s + "a" + s + "new\nline.txt\"\n\"" + s + "b" + s +
+                                    "say \"\"hi\"\".txt\"\n\"" + s + "root.txt\"");
     w.logic->copy_all_paths(PathFormat::nul_ended);
-    EXPECT_EQ(w.face.clipboard,
-              std::string("/a/new\nline.txt\0/b/say \"hi\".txt\0/root.txt\0", 42));
+    EXPECT_EQ(w.face.clipboard, s + "a" + s + "new\nline.txt" + '\0' + s + "b" + s +
+                                    "say \"hi\".txt" + '\0' + s + "root.txt" + '\0');
     EXPECT_TRUE(w.face.messages.empty());
 }
 

@@ -58,6 +58,7 @@ TEST(SavedListLogic, SaveThenReloadGivesBackTheSameEntries) {
     w.logic->status_room_changed();
     EXPECT_EQ(w.face.status_line.substr(0, 24), "Saved " + reloaded.substr(from.size() - 1) + ", ");
     EXPECT_EQ(w.face.status_tip, reloaded);
+    EXPECT_EQ(w.face.spoken_status, reloaded);
     // A save says so: the reload's time is no longer the file's.
     w.logic->cmdsavelist_Click();
     ASSERT_TRUE(w.face.settled());

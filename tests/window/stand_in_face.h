@@ -35,6 +35,8 @@ class StandInFace : public window::WindowFace {
     std::string count_label;
     std::string status_line;
     std::string status_tip;
+    // What assistive technology reads for the status line.
+    std::string spoken_status;
     // How many code points the status line holds.
     std::size_t status_room = 1000;
     std::string search_caption = "Search";
@@ -125,6 +127,10 @@ class StandInFace : public window::WindowFace {
             code_points += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
         return code_points <= status_room;
     }
+    void set_spoken_text(window::Control control, std::string_view text) override {
+        EXPECT_EQ(control, window::Control::status_line);
+        spoken_status = text;
+    }
     void set_clipboard(std::string_view text) override { clipboard = text; }
     void list_reset(std::size_t rows) override {
         rows_shown = rows;
@@ -162,6 +168,7 @@ class StandInFace : public window::WindowFace {
         count_label.clear();
         status_line.clear();
         status_tip.clear();
+        spoken_status.clear();
         status_room = 1000;
         search_caption = "Search";
         clipboard.clear();

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/path_rules.h"
 #include "tests/support/host.h"
 #include "window/bidi_isolation.h"
 #include "window/copied_text.h"
@@ -17,6 +18,18 @@ using namespace kestrafin::window;
 using kestrafin::scan::ScanReport;
 using kestrafin::testing::kPosixHost;
 using namespace std::chrono_literals;
+
+namespace {
+
+constexpr char kSeparator = kestrafin::platform::kPathSeparator;
+
+// `path` with the host's separator for each "/".
+std::string on_host(std::string path) {
+    std::replace(path.begin(), path.end(), '/', kSeparator);
+    return path;
+}
+
+}  // namespace
 
 TEST(StatusLine, TellsWhatTheWalkDidAndWhatItLeftOut) {
     using kestrafin::search::NotEntered;
@@ -105,9 +118,9 @@ TEST(StatusLine, ALongLineTakesTheShorterWordingAndThenShortensItsPathInTheMiddl
     report.stopped = true;
     const StatusText search = search_status(report);
     const StatusText reload =
-        reload_status("/opt/kestrafin portable/kestrafinlist.dxb", "2026-12-09 14:05");
+        reload_status(on_host("/opt/kestrafin portable/kestrafinlist.dxb"), "2026-12-09 14:05");
     const StatusText progress =
-        progress_status(3, "/srv/\xe5\x85\xb1\xe6\x9c\x89/\xe7\xb5\x8c\xe7\x90\x86");
+        progress_status(3, on_host("/srv/\xe5\x85\xb1\xe6\x9c\x89/\xe7\xb5\x8c\xe7\x90\x86"));
     const struct {
         const StatusText& status;
         std::size_t room;  // code points the stand-in line holds
@@ -138,11 +151,12 @@ TEST(StatusLine, ALongLineTakesTheShorterWordingAndThenShortensItsPathInTheMiddl
                 code_points += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
             return code_points <= row.room;
         };
-        EXPECT_EQ(fitted_status(row.status, fits), row.shown) << row.room;
+        EXPECT_EQ(fitted_status(row.status, fits), on_host(row.shown)) << row.room;
     }
     // The tip holds the fullest wording whole.
-    EXPECT_EQ(reload.tip(),
-              "Reloaded from /opt/kestrafin portable/kestrafinlist.dxb, saved 2026-12-09 14:05");
+    EXPECT_EQ(
+        reload.tip(),
+        on_host("Reloaded from /opt/kestrafin portable/kestrafinlist.dxb, saved 2026-12-09 14:05"));
 }
 
 TEST(StatusLine, TheRootsFailureSaysWhy) {
@@ -195,7 +209,7 @@ TEST(StatusLine, PathsStayOneLineWithEachControlShownByItsCodePoint) {
         const std::string tip = status_tip_text(report);
         // As the list shows the path: right-to-left parts isolated.
         EXPECT_EQ(tip.substr(0, tip.rfind(": ")),
-                  "Could not be read:\n" + shown_row_text(row.path, '/'));
+                  "Could not be read:\n" + shown_row_text(row.path, kSeparator));
         const std::string failure = root_failure_text(row.path, ENOENT);
         EXPECT_EQ(failure.substr(0, failure.rfind(": ")),
                   "The folder \"" + row.shown + "\" cannot be searched");
