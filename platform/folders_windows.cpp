@@ -260,9 +260,11 @@ ListedEntry decode(ListingClass listing_class, const unsigned char* at) {
 }
 
 // The rung each volume answered, by volume serial number; shared by every
-// thread that lists.
-std::mutex listing_classes_mutex;
-std::unordered_map<std::uint64_t, ListingClass> listing_classes;
+// thread that lists. Never destroyed: a reader a stopped walk left waiting for
+// the host may still list as the program ends.
+std::mutex& listing_classes_mutex = *new std::mutex;
+std::unordered_map<std::uint64_t, ListingClass>& listing_classes =
+    *new std::unordered_map<std::uint64_t, ListingClass>;
 
 ListingClass first_listing_class(std::uint64_t volume) {
     const std::lock_guard lock(listing_classes_mutex);

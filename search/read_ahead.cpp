@@ -467,7 +467,8 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     const std::optional<ReadWaits::Waited> waited =
         whole ? state.waits.finish(timing) : std::nullopt;
     folder.parent.reset();
-    std::shared_ptr<const platform::Folder> reopened_parent = std::move(node->read.reopened_parent);
+    std::shared_ptr<const platform::Folder> reopened_parent =
+        std::move(node->read.reopened_parent);
     if (!whole) node->read = FolderRead();  // the walk reads it again
     if (!state.spare_node) state.spare_node = std::make_unique<Node>();
     if (!state.spare_branch) state.spare_branch = std::make_unique<Branch>();
@@ -501,9 +502,10 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
     // Only a parent read ahead keeps a handle so: the descent's are the walk's,
     // and the parent of a node the walk has taken is in the descent.
     Branch* const read_in = node->holder;
-    if (reopened_parent && (read_in == nullptr || read_in->parent == nullptr || !read_in->folder ||
-                            read_in->next >= read_in->count || read_in->folder->is_open() ||
-                            !keep_handle(*read_in, reopened_parent)))
+    if (reopened_parent &&
+        (read_in == nullptr || read_in->parent == nullptr || !read_in->folder ||
+         read_in->next >= read_in->count || read_in->folder->is_open() ||
+         !keep_handle(*read_in, reopened_parent)))
         handles_to_close_.push_back(std::move(reopened_parent));
     if (!whole) {
         count_below(node->holder, 0, -1);
@@ -519,10 +521,10 @@ bool ReadAhead::read_next(std::unique_lock<std::mutex>& lock, ReaderState& state
         }
         // What lies below a link may be skipped as a web of links; it is
         // read once the walk has entered the link.
-        below.count =
-            below.folder && !node->through_link && (below.keeps_handle || node->read.reopenable)
-                ? node->read.listing.subfolders.size()
-                : 0;
+        below.count = below.folder && !node->through_link &&
+                              (below.keeps_handle || node->read.reopenable)
+                          ? node->read.listing.subfolders.size()
+                          : 0;
         unread_ += below.count;
         below.parent = node->holder;
         below.unread_below = below.count;

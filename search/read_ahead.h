@@ -254,7 +254,7 @@ class ReadAhead {
     const Node* awaited_ = nullptr;  // the walk sleeps until its reader is done
     std::size_t folders_ahead_ = 0;
     std::size_t handles_kept_ = 0;  // by branches read ahead, within limits_.handles_kept
-    bool out_of_room_ = false;      // the last reader to look for a read found no room
+    bool out_of_room_ = false;  // the last reader to look for a read found no room
     std::size_t idle_readers_ = 0;
     std::size_t busy_readers_ = 0;
     ReaderCount reader_count_;  // readers at work at once

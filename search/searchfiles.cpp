@@ -51,8 +51,7 @@ struct ReaderPlan {
 ReaderPlan plan_readers(const SearchOptions& options, std::size_t limit) {
     if (options.threads <= 1) return {};
     const std::size_t walk_needs = options.open_folders + 1 + kHandlesForTheProgram;
-    const std::size_t shares =
-        limit > walk_needs ? (limit - walk_needs) / kHandlesMostPerThread : 0;
+    const std::size_t shares = limit > walk_needs ? (limit - walk_needs) / kHandlesMostPerThread : 0;
     // The walk reads for the readers too while it waits for them: one share.
     const std::size_t readers =
         shares > 1 ? std::min({options.threads - 1, shares - 1, kMostReaders}) : 0;

@@ -108,11 +108,11 @@ struct SearchOptions {
 // volumes). Each of these is told to the visitor. The visitor is called on
 // the calling thread alone, whatever the thread count. At the walk's end every
 // reader has ended when this returns. Once it stops (the visitor answered stop,
-// or options.stop was set) it returns without waiting for the host: as soon as
-// it has read its own folder, or any reader one, when it was waiting for a
-// reader; readers still waiting for the host are left to end on their own,
-// which they do once it answers, touching nothing of the caller's but the
-// exclusion they share.
+// or options.stop was set) it returns without waiting for readers: at once
+// when it was waiting for one, else once the host has answered its own read
+// of the moment; readers still waiting for the host are left to end on their
+// own, which they do once it answers, touching nothing of the caller's but
+// the exclusion they share.
 void searchfiles(std::string_view directory, WalkVisitor& visitor,
                  const SearchOptions& options = {});
 

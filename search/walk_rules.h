@@ -157,7 +157,8 @@ class WalkRules {
     // it when the walk comes back. `listing`, the folder's, lives while it is
     // in the descent; its resolved path stands for a folder whose identity is
     // not known.
-    void descend(const platform::FolderIdentity& identity, const FolderListing* listing = nullptr);
+    void descend(const platform::FolderIdentity& identity,
+                 const FolderListing* listing = nullptr);
     void ascend(const platform::FolderIdentity& identity);
 
   private:

@@ -16,7 +16,9 @@ void forget_listing_classes();  // folders_windows.cpp
 
 namespace {
 
-FileInformation system_calls;
+// Never destroyed, as readers left waiting for the host may call it as the
+// program ends.
+FileInformation& system_calls = *new FileInformation;
 std::atomic<FileInformation*> in_use{&system_calls};
 
 }  // namespace

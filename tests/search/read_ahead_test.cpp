@@ -149,14 +149,16 @@ TEST(ReadAhead, AFolderReadAheadKeepsItsHandleOnlyUntilItsSubfoldersAreOpened) {
         ReadAhead ahead(reader, {.readers = 1, .first_readers = 1, .handles_kept = 1});
         ahead.lend(root, root_folder, slashed("r/"), 2, 0);
         std::unique_lock lock(reader.mutex);
-        reader.changed.wait_for(lock, std::chrono::minutes(1),
-                                [&] { return reader.reads.size() >= 7; });
+        reader.changed.wait_for(lock, std::chrono::minutes(1), [&] { return reader.reads.size() >= 7; });
     }
     const std::vector<std::pair<std::string, bool>> expected = {
-        {"r/a", true},   {"r/a/c", true}, {"r/a/c/g", false},  // r/a holds the one handle kept
-        {"r/a/d", true},                                       // the last of r/a: its handle goes
-        {"r/b", true},                                         // and r/b takes its place
-        {"r/b/e", true}, {"r/b/f", true}};
+        {"r/a", true},
+        {"r/a/c", true},
+        {"r/a/c/g", false},  // r/a holds the one handle kept
+        {"r/a/d", true},     // the last of r/a: its handle goes
+        {"r/b", true},       // and r/b takes its place
+        {"r/b/e", true},
+        {"r/b/f", true}};
     std::vector<std::pair<std::string, bool>> want;
     for (const auto& [path, given] : expected) want.emplace_back(slashed(path), given);
     EXPECT_EQ(reader.reads, want);
