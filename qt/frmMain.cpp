@@ -578,7 +578,10 @@ window::FolderListAction frmMain::show_folder_list(std::string_view title, std::
         buttons->addButton(QStringLiteral("Copy all"), QDialogButtonBox::ActionRole);
     QPushButton* export_csv =
         buttons->addButton(QStringLiteral("Export as CSV..."), QDialogButtonBox::ActionRole);
-    buttons->addButton(QDialogButtonBox::Close);
+    // Enter closes, as on Windows: neither copying nor exporting happens unasked.
+    buttons->addButton(QDialogButtonBox::Close)->setDefault(true);
+    copy->setAutoDefault(false);
+    export_csv->setAutoDefault(false);
     auto action = window::FolderListAction::close;
     connect(copy, &QPushButton::clicked, &dialog, [&] {
         action = window::FolderListAction::copy;
