@@ -1,6 +1,7 @@
 #include "qt/text_width.h"
 
 #include <QString>
+#include <algorithm>
 
 #include "platform/path_rules.h"
 #include "window/one_line_text.h"
@@ -79,10 +80,24 @@ int TextWidth::estimate_path(std::string_view utf8) {
     if (cut == std::string_view::npos) return estimate(utf8);
     const std::string_view folder = utf8.substr(0, cut + 1);
     if (folder != last_folder_) {
+        // Keep the widths of the folders both paths share, and go on from there.
+        const std::size_t shared =
+            std::mismatch(folder.begin(), folder.end(), last_folder_.begin(), last_folder_.end())
+                .first -
+            folder.begin();
+        while (!folder_widths_.empty() && folder_widths_.back().first > shared)
+            folder_widths_.pop_back();
+        std::size_t from = folder_widths_.empty() ? 0 : folder_widths_.back().first;
+        int width = folder_widths_.empty() ? 0 : folder_widths_.back().second;
+        while (from < folder.size()) {
+            const std::size_t end = folder.find(platform::kPathSeparator, from) + 1;
+            width += estimate(folder.substr(from, end - from));
+            folder_widths_.emplace_back(end, width);
+            from = end;
+        }
         last_folder_.assign(folder);
-        last_folder_width_ = estimate(folder);
     }
-    return last_folder_width_ + estimate(utf8.substr(cut + 1));
+    return folder_widths_.back().second + estimate(utf8.substr(cut + 1));
 }
 
 int TextWidth::estimate_row(std::string_view utf8) {

@@ -11,6 +11,8 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace kestrafin::qt {
 
@@ -21,9 +23,9 @@ class TextWidth {
     // The width in pixels of `utf8` as the list shows it (one_line_text()),
     // ignoring kerning between characters.
     int estimate(std::string_view utf8);
-    // The same as estimate(), cheaper for runs of paths in one folder (as a
-    // walk finds them): the width of the part up to the last separator is
-    // kept from one call to the next.
+    // The same as estimate(), cheaper for runs of paths in one folder or in
+    // neighbouring folders (as a walk finds them): the widths of the last
+    // path's folders are kept from one call to the next.
     int estimate_path(std::string_view utf8);
     // estimate_path() of the row `utf8` as the list shows it: of its shown
     // parts and the ellipsis between them where it is cut.
@@ -39,9 +41,12 @@ class TextWidth {
     std::array<int, 128> ascii_{};
     std::array<int, 256> latin1_{};
     QHash<char32_t, int> others_;
-    // The folder part of the last path estimated, with its width.
+    // The folder part of the last path estimated, and the width up to the end
+    // of each of its separators: a path that shares folders with the last one
+    // (as the next files of a walk do, however deep) is estimated from where
+    // they part.
     std::string last_folder_;
-    int last_folder_width_ = 0;
+    std::vector<std::pair<std::size_t, int>> folder_widths_;
 };
 
 }  // namespace kestrafin::qt

@@ -39,6 +39,12 @@ class TextWidthTest : public QObject {
             "",
             "/",
             "/srv/a/one.txt",
+            // Neighbouring folders of a walk: deeper, a sibling, back up.
+            "/srv/a/bÃ©/c/two.txt",
+            "/srv/a/bÃ©/d/three.txt",
+            "/srv/a/bÃ©Ã©/four.txt",
+            "/srv/five.txt",
+            "/srv/a/one.txt",
         };
         const QFont font(QStringLiteral("MS Sans Serif"), 8);
         TextWidth in_sequence(font);
