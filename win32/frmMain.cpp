@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 
 #include "platform/text.h"
 #include "win32/message_lines.h"
+#include "win32/picture_scale.h"
 #include "win32/resource_ids.h"
 #include "win32/text_prompt.h"
 #include "win32/window_dpi.h"
@@ -719,18 +721,48 @@ LRESULT frmMain::colour_control(HDC context, HWND control) {
 
 void frmMain::draw_logo(const DRAWITEMSTRUCT& item) {
     ::FillRect(item.hDC, &item.rcItem, window_brush_.get());
-    if (logo_.get() == nullptr) return;
-    const HDC source = ::CreateCompatibleDC(item.hDC);
-    const HGDIOBJ previous = ::SelectObject(source, logo_.get());
-    BITMAP bitmap{};
-    ::GetObjectW(logo_.get(), sizeof bitmap, &bitmap);
     const int side = static_cast<int>(
         std::lround(window::design::kLogoPixels * static_cast<double>(dpi_) / 96 * scale_.fixed));
-    ::SetStretchBltMode(item.hDC, HALFTONE);
-    ::StretchBlt(item.hDC, item.rcItem.left, item.rcItem.top, side, side, source, 0, 0,
-                 bitmap.bmWidth, bitmap.bmHeight, SRCCOPY);
+    if (side <= 0 || logo_.get() == nullptr) return;
+    if (side != shown_logo_side_) {
+        shown_logo_ = scaled_logo(item.hDC, side);
+        shown_logo_side_ = side;
+    }
+    if (shown_logo_.get() == nullptr) return;
+    const HDC source = ::CreateCompatibleDC(item.hDC);
+    const HGDIOBJ previous = ::SelectObject(source, shown_logo_.get());
+    ::BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, side, side, source, 0, 0, SRCCOPY);
     ::SelectObject(source, previous);
     ::DeleteDC(source);
+}
+
+GdiOwner<HBITMAP> frmMain::scaled_logo(HDC context, int side) const {
+    // The picture is drawn larger than it shows at any common scale and
+    // shrunk here by averaging, which keeps its edges smooth.
+    BITMAP bitmap{};
+    ::GetObjectW(logo_.get(), sizeof bitmap, &bitmap);
+    const int source_side = bitmap.bmWidth;
+    if (source_side <= 0 || bitmap.bmHeight != source_side) return {};
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = source_side;
+    format.bmiHeader.biHeight = -source_side;  // top-down
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(source_side) *
+                                      static_cast<std::size_t>(source_side));
+    if (::GetDIBits(context, logo_.get(), 0, static_cast<UINT>(source_side), pixels.data(), &format,
+                    DIB_RGB_COLORS) != source_side)
+        return {};
+    const std::vector<std::uint32_t> scaled = scale_square(pixels, source_side, side);
+    format.bmiHeader.biWidth = side;
+    format.bmiHeader.biHeight = -side;
+    void* bits = nullptr;
+    GdiOwner<HBITMAP> made(::CreateDIBSection(context, &format, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (made.get() == nullptr || bits == nullptr) return {};
+    std::memcpy(bits, scaled.data(), scaled.size() * sizeof scaled.front());
+    return made;
 }
 
 void frmMain::show_message(window::MessageIcon icon, std::string_view title,

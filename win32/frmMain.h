@@ -102,6 +102,8 @@ class frmMain final : public window::WindowFace {
     LRESULT on_notify(NMHDR& header);
     LRESULT colour_control(HDC context, HWND control);
     void draw_logo(const DRAWITEMSTRUCT& item);
+    // The logo at `side` pixels, shrunk from its larger picture.
+    GdiOwner<HBITMAP> scaled_logo(HDC context, int side) const;
     // The five push buttons, "Search" first.
     std::array<HWND, 5> push_buttons() const {
         return {cmdgetfilelist, cmdsave, cmdseldir, cmdsavelist, cmdloadlist};
@@ -142,7 +144,9 @@ class frmMain final : public window::WindowFace {
     GdiOwner<HBRUSH> root_brush_;
     // The fonts of the controls at the window's DPI, made anew when it changes.
     std::vector<GdiOwner<HFONT>> fonts_;
-    GdiOwner<HBITMAP> logo_;
+    GdiOwner<HBITMAP> logo_;        // the picture, larger than it shows
+    GdiOwner<HBITMAP> shown_logo_;  // at the size last drawn
+    int shown_logo_side_ = 0;
 
     std::mutex tasks_lock_;
     std::deque<std::function<void()>> tasks_;
