@@ -338,12 +338,12 @@ void frmMain::name_for_assistive_technology() {
          {std::pair{lbllistcount, &design::lbllistcount}, {lblstatus, &design::lblstatus}}) {
         accessible_->describe(control, wide(designed->accessible_description));
         accessible_->make_live(control);
-        announce_text(control);
+        announce_text(control, false);
     }
     describe_list();
 }
 
-void frmMain::announce_text(HWND control) {
+void frmMain::announce_text(HWND control, bool read_out) {
     if (accessible_ == nullptr || control == nullptr) return;
     const window::design::Control& designed =
         control == lbllistcount ? window::design::lbllistcount : window::design::lblstatus;
@@ -351,6 +351,14 @@ void frmMain::announce_text(HWND control) {
     text.resize(static_cast<std::size_t>(
         ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
     accessible_->show_text(control, text, wide(designed.accessible_name));
+    // While the window works the count and the status line change several
+    // times a second: they are read out once, when the work ends.
+    // A label cleared as work starts tells nothing.
+    if (!read_out || text.empty()) return;
+    if (activity_ == window::Activity::Idle)
+        accessible_->announce(control);
+    else
+        (control == lbllistcount ? count_to_announce_ : status_to_announce_) = true;
 }
 
 void frmMain::describe_list() {
@@ -865,6 +873,11 @@ void frmMain::set_activity(window::Activity activity) {
         if (::GetCapture() == cmdgetfilelist) ::ReleaseCapture();
     }
     activity_ = activity;
+    if (activity == window::Activity::Idle && accessible_ != nullptr) {
+        if (count_to_announce_) accessible_->announce(lbllistcount);
+        if (status_to_announce_) accessible_->announce(lblstatus);
+        count_to_announce_ = status_to_announce_ = false;
+    }
     ::SetCursor(::LoadCursorW(nullptr, activity == window::Activity::Idle ? IDC_ARROW : IDC_WAIT));
 }
 

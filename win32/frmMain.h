@@ -125,11 +125,15 @@ class frmMain final : public window::WindowFace {
     SIZE outer_size() const;
     void name_for_assistive_technology();
     void describe_list();
-    // The count's or the status line's text as assistive technology reads it, and its change.
-    void announce_text(HWND control);
+    // The count's or the status line's text as assistive technology reads
+    // it, read out (where `read_out`) now or once the window's work ends.
+    void announce_text(HWND control, bool read_out = true);
 
     // Made before the controls and cleared before they go.
     std::unique_ptr<AccessibleNames> accessible_;
+    // The count and the status line changed while the window worked.
+    bool count_to_announce_ = false;
+    bool status_to_announce_ = false;
     std::unique_ptr<window::WindowLogic> logic_;
     unsigned dpi_ = 96;
     window::LayoutScale scale_;
