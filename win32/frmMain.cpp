@@ -351,10 +351,10 @@ void frmMain::announce_text(HWND control, bool read_out) {
     text.resize(static_cast<std::size_t>(
         ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
     accessible_->show_text(control, text, wide(designed.accessible_name));
-    // While the window works the count and the status line change several
-    // times a second: they are read out once, when the work ends.
     // A label cleared as work starts tells nothing.
     if (!read_out || text.empty()) return;
+    // While the window works the count and the status line change several
+    // times a second: they are read out once, when the work ends.
     if (activity_ == window::Activity::Idle)
         accessible_->announce(control);
     else
