@@ -253,9 +253,12 @@ void frmMain::create_controls() {
     lbllistcount->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     Image1 = new ClickableLabel(this);
-    QPixmap logo(QStringLiteral(":/kestrafin/logo.gif"));
-    const int side = static_cast<int>(std::lround(design::kLogoPixels * scale_.fixed));
+    // Drawn larger than it shows: shrunk to the screen's own pixels, never enlarged.
+    QPixmap logo(QStringLiteral(":/kestrafin/logo.png"));
+    const qreal ratio = devicePixelRatioF();
+    const int side = static_cast<int>(std::lround(design::kLogoPixels * scale_.fixed * ratio));
     if (logo.width() != side) logo = logo.scaledToWidth(side, Qt::SmoothTransformation);
+    logo.setDevicePixelRatio(ratio);
     Image1->setPixmap(logo);
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lay(Image1, design::Image1);

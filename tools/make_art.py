@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""Draws the program's logo (a GIF89a, 170 by 170, 256-colour palette, index
-255 transparent) and its icon images (PNG, 32-bit colour with alpha) into
-qt/resources, and for the Windows window the icon file that holds the same
-images and the logo as a bitmap into win32/resources. Run it again after
-changing the drawing; the output is committed, so a build needs no Python."""
+"""Draws the program's logo and its icon images (PNG, 32-bit colour with
+alpha) into qt/resources, and for the Windows window the icon file that holds
+the same images and the logo as a bitmap into win32/resources. The logo is
+drawn three times as large as it shows at 96 dots per inch (510 pixels for its
+170), so that the windows shrink it to their scale and never enlarge it up to
+three times the size. Run it again after changing the drawing; the output is
+committed, so a build needs no Python."""
 import math
 import os
 import struct
@@ -82,77 +84,6 @@ def png_bytes(rows):
             chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
-def lzw_encode(indices, min_code_size=8):
-    clear, end = 1 << min_code_size, (1 << min_code_size) + 1
-    out, bits, nbits = bytearray(), 0, 0
-
-    def emit(code, width):
-        nonlocal bits, nbits
-        bits |= code << nbits
-        nbits += width
-        while nbits >= 8:
-            out.append(bits & 0xFF)
-            bits >>= 8
-            nbits -= 8
-
-    table = {bytes([i]): i for i in range(clear)}
-    next_code, width = end + 1, min_code_size + 1
-    emit(clear, width)
-    current = b""
-    for index in indices:
-        candidate = current + bytes([index])
-        if candidate in table:
-            current = candidate
-            continue
-        emit(table[current], width)
-        if next_code < 4096:
-            table[candidate] = next_code
-            next_code += 1
-            if next_code > (1 << width) and width < 12:
-                width += 1
-        else:
-            emit(clear, width)
-            table = {bytes([i]): i for i in range(clear)}
-            next_code, width = end + 1, min_code_size + 1
-        current = bytes([index])
-    if current:
-        emit(table[current], width)
-    emit(end, width)
-    if nbits:
-        out.append(bits & 0xFF)
-    return bytes(out)
-
-
-def write_gif(path, rows):
-    size = len(rows)
-    palette, lookup, indices = [], {}, []
-    for row in rows:
-        for r, g, b, a in row:
-            if a < 128:
-                indices.append(255)
-                continue
-            key = (r, g, b)
-            if key not in lookup:
-                if len(palette) >= 255:  # keep index 255 for transparency
-                    key = min(lookup, key=lambda k: sum((p - q) ** 2 for p, q in zip(k, key)))
-                else:
-                    lookup[key] = len(palette)
-                    palette.append(key)
-            indices.append(lookup[key])
-    palette += [(0, 0, 0)] * (255 - len(palette))
-    palette.append((128, 255, 255))  # the transparent entry, in the window's colour
-    data = lzw_encode(indices)
-    with open(path, "wb") as f:
-        f.write(b"GIF89a" + struct.pack("<HHBBB", size, size, 0xF7, 255, 0))
-        f.write(bytes(c for rgb in palette for c in rgb))
-        f.write(b"\x21\xF9\x04\x01\x00\x00\xFF\x00")  # transparent index 255
-        f.write(b"\x2C" + struct.pack("<HHHHB", 0, 0, size, size, 0) + b"\x08")
-        for i in range(0, len(data), 255):
-            block = data[i:i + 255]
-            f.write(bytes([len(block)]) + block)
-        f.write(b"\x00\x3B")
-
-
 def write_ico(path, images):
     """An icon file of PNG images, given as (size, rows)."""
     pngs = [(size, png_bytes(rows)) for size, rows in images]
@@ -165,27 +96,50 @@ def write_ico(path, images):
         f.write(header + b"".join(data for _, data in pngs))
 
 
+WINDOW = (128, 255, 255)
+
+
 def write_bmp(path, rows):
-    """A 24-bit bitmap of the logo as the GIF shows it: its transparent pixels
-    in the window's colour, which never changes."""
+    """An 8-bit bitmap of the logo laid on the window's colour, which never
+    changes: the few colours of the drawing and of its smoothed edges, those
+    beyond 256 given the nearest of the commonest 256."""
     size = len(rows)
-    stride = (size * 3 + 3) & ~3
-    pixels = bytearray()
-    for row in reversed(rows):  # bottom-up
-        line = bytearray()
+    shown = []
+    for row in rows:
+        line = []
         for r, g, b, a in row:
-            line += bytes((255, 255, 128) if a < 128 else (b, g, r))
-        pixels += line + b"\x00" * (stride - len(line))
-    info = struct.pack("<IiiHHIIiiII", 40, size, size, 1, 24, 0, len(pixels), 3780, 3780, 0, 0)
+            line.append(tuple((c * a + w * (255 - a)) // 255 for c, w in zip((r, g, b), WINDOW)))
+        shown.append(line)
+    counts = {}
+    for line in shown:
+        for colour in line:
+            counts[colour] = counts.get(colour, 0) + 1
+    palette = sorted(counts, key=lambda c: -counts[c])[:256]
+    index = {colour: i for i, colour in enumerate(palette)}
+
+    def nearest(colour):
+        if colour not in index:
+            index[colour] = min(range(len(palette)), key=lambda i: sum(
+                (p - q) ** 2 for p, q in zip(palette[i], colour)))
+        return index[colour]
+
+    stride = (size + 3) & ~3
+    pixels = bytearray()
+    for line in reversed(shown):  # bottom-up
+        pixels += bytes(nearest(colour) for colour in line) + b"\x00" * (stride - size)
+    table = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
+    info = struct.pack("<IiiHHIIiiII", 40, size, size, 1, 8, 0, len(pixels), 3780, 3780,
+                       len(palette), 0)
+    start = 14 + len(info) + len(table)
     with open(path, "wb") as f:
-        f.write(b"BM" + struct.pack("<IHHI", 14 + len(info) + len(pixels), 0, 0, 14 + len(info)))
-        f.write(info + pixels)
+        f.write(b"BM" + struct.pack("<IHHI", start + len(pixels), 0, 0, start))
+        f.write(info + table + pixels)
 
 
 def main():
     os.makedirs(OUT, exist_ok=True)
-    logo = render(170, 3)
-    write_gif(os.path.join(OUT, "logo.gif"), logo)
+    logo = render(3 * 170, 3)
+    write_png(os.path.join(OUT, "logo.png"), logo)
     icons = [(size, render(size, 4)) for size in (16, 24, 32, 48, 64, 72, 96, 128)]
     for size, rows in icons:
         write_png(os.path.join(OUT, "icon-%d.png" % size), rows)

@@ -65,8 +65,12 @@ bool AccessibleNames::show_text(HWND control, std::wstring_view text,
     const bool named = set(control, true, text.empty() ? empty_name : text);
     // After the annotation, so that whoever asks on the event reads the new name.
     ::NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, control, OBJID_CLIENT, CHILDID_SELF);
-    ::NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, control, OBJID_CLIENT, CHILDID_SELF);
     return named;
+}
+
+void AccessibleNames::announce(HWND control) {
+    if (control != nullptr)
+        ::NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, control, OBJID_CLIENT, CHILDID_SELF);
 }
 
 bool AccessibleNames::make_read_only(HWND control) {

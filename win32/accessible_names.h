@@ -5,7 +5,7 @@
 // service is missing, the controls keep the names the system derives.
 //
 // Labels whose text is the news (how many records, how a search ended) are
-// named by that text, read out by screen readers as it changes (a polite
+// named by that text, read out by screen readers when announced (a polite
 // live region); a box that shows a value but takes no typing reads as
 // read-only.
 //
@@ -38,10 +38,11 @@ class AccessibleNames {
     // without the focus moving there.
     bool make_live(HWND control);
     // The text `control` now shows becomes its name (`empty_name` while it
-    // shows none), and its change is announced: a name change and, for a
-    // live region, a live region change. The events are raised even where
-    // annotations are refused, as the control's own text changed.
+    // shows none), and the name's change is raised: even where annotations
+    // are refused, as the control's own text changed.
     bool show_text(HWND control, std::wstring_view text, std::wstring_view empty_name);
+    // Has screen readers read out the live region `control` as it now is.
+    void announce(HWND control);
     // Tells that `control` (a disabled edit box) shows a value but takes no typing.
     bool make_read_only(HWND control);
 

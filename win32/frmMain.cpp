@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 
@@ -12,6 +13,7 @@
 #include "win32/file_dialog.h"
 #include "win32/folder_list_dialog.h"
 #include "win32/message_lines.h"
+#include "win32/picture_scale.h"
 #include "win32/resource_ids.h"
 #include "win32/text_prompt.h"
 #include "win32/window_dpi.h"
@@ -369,12 +371,12 @@ void frmMain::name_for_assistive_technology() {
          {std::pair{lbllistcount, &design::lbllistcount}, {lblstatus, &design::lblstatus}}) {
         accessible_->describe(control, wide(designed->accessible_description));
         accessible_->make_live(control);
-        announce_text(control);
+        announce_text(control, false);
     }
     describe_list();
 }
 
-void frmMain::announce_text(HWND control) {
+void frmMain::announce_text(HWND control, bool read_out) {
     if (accessible_ == nullptr || control == nullptr) return;
     const window::design::Control& designed =
         control == lbllistcount ? window::design::lbllistcount : window::design::lblstatus;
@@ -382,6 +384,14 @@ void frmMain::announce_text(HWND control) {
     text.resize(static_cast<std::size_t>(
         ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
     accessible_->show_text(control, text, wide(designed.accessible_name));
+    // A label cleared as work starts tells nothing.
+    if (!read_out || text.empty()) return;
+    // While the window works the count and the status line change several
+    // times a second: they are read out once, when the work ends.
+    if (activity_ == window::Activity::Idle)
+        accessible_->announce(control);
+    else
+        (control == lbllistcount ? count_to_announce_ : status_to_announce_) = true;
 }
 
 void frmMain::describe_list() {
@@ -778,18 +788,48 @@ LRESULT frmMain::colour_control(HDC context, HWND control) {
 
 void frmMain::draw_logo(const DRAWITEMSTRUCT& item) {
     ::FillRect(item.hDC, &item.rcItem, window_brush_.get());
-    if (logo_.get() == nullptr) return;
-    const HDC source = ::CreateCompatibleDC(item.hDC);
-    const HGDIOBJ previous = ::SelectObject(source, logo_.get());
-    BITMAP bitmap{};
-    ::GetObjectW(logo_.get(), sizeof bitmap, &bitmap);
     const int side = static_cast<int>(
         std::lround(window::design::kLogoPixels * static_cast<double>(dpi_) / 96 * scale_.fixed));
-    ::SetStretchBltMode(item.hDC, HALFTONE);
-    ::StretchBlt(item.hDC, item.rcItem.left, item.rcItem.top, side, side, source, 0, 0,
-                 bitmap.bmWidth, bitmap.bmHeight, SRCCOPY);
+    if (side <= 0 || logo_.get() == nullptr) return;
+    if (side != shown_logo_side_) {
+        shown_logo_ = scaled_logo(item.hDC, side);
+        shown_logo_side_ = side;
+    }
+    if (shown_logo_.get() == nullptr) return;
+    const HDC source = ::CreateCompatibleDC(item.hDC);
+    const HGDIOBJ previous = ::SelectObject(source, shown_logo_.get());
+    ::BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, side, side, source, 0, 0, SRCCOPY);
     ::SelectObject(source, previous);
     ::DeleteDC(source);
+}
+
+GdiOwner<HBITMAP> frmMain::scaled_logo(HDC context, int side) const {
+    // The picture is drawn larger than it shows at any common scale and
+    // shrunk here by averaging, which keeps its edges smooth.
+    BITMAP bitmap{};
+    ::GetObjectW(logo_.get(), sizeof bitmap, &bitmap);
+    const int source_side = bitmap.bmWidth;
+    if (source_side <= 0 || bitmap.bmHeight != source_side) return {};
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = source_side;
+    format.bmiHeader.biHeight = -source_side;  // top-down
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(source_side) *
+                                      static_cast<std::size_t>(source_side));
+    if (::GetDIBits(context, logo_.get(), 0, static_cast<UINT>(source_side), pixels.data(), &format,
+                    DIB_RGB_COLORS) != source_side)
+        return {};
+    const std::vector<std::uint32_t> scaled = scale_square(pixels, source_side, side);
+    format.bmiHeader.biWidth = side;
+    format.bmiHeader.biHeight = -side;
+    void* bits = nullptr;
+    GdiOwner<HBITMAP> made(::CreateDIBSection(context, &format, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (made.get() == nullptr || bits == nullptr) return {};
+    std::memcpy(bits, scaled.data(), scaled.size() * sizeof scaled.front());
+    return made;
 }
 
 void frmMain::show_message(window::MessageIcon icon, std::string_view title,
@@ -939,6 +979,11 @@ void frmMain::set_activity(window::Activity activity) {
         if (::GetCapture() == cmdgetfilelist) ::ReleaseCapture();
     }
     activity_ = activity;
+    if (activity == window::Activity::Idle && accessible_ != nullptr) {
+        if (count_to_announce_) accessible_->announce(lbllistcount);
+        if (status_to_announce_) accessible_->announce(lblstatus);
+        count_to_announce_ = status_to_announce_ = false;
+    }
     ::SetCursor(::LoadCursorW(nullptr, activity == window::Activity::Idle ? IDC_ARROW : IDC_WAIT));
 }
 

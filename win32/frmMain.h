@@ -113,6 +113,8 @@ class frmMain final : public window::WindowFace {
     LRESULT on_notify(NMHDR& header);
     LRESULT colour_control(HDC context, HWND control);
     void draw_logo(const DRAWITEMSTRUCT& item);
+    // The logo at `side` pixels, shrunk from its larger picture.
+    GdiOwner<HBITMAP> scaled_logo(HDC context, int side) const;
     // The five push buttons, "Search" first.
     std::array<HWND, 5> push_buttons() const {
         return {cmdgetfilelist, cmdsave, cmdseldir, cmdsavelist, cmdloadlist};
@@ -142,11 +144,15 @@ class frmMain final : public window::WindowFace {
     SIZE outer_size() const;
     void name_for_assistive_technology();
     void describe_list();
-    // The count's or the status line's text as assistive technology reads it, and its change.
-    void announce_text(HWND control);
+    // The count's or the status line's text as assistive technology reads
+    // it, read out (where `read_out`) now or once the window's work ends.
+    void announce_text(HWND control, bool read_out = true);
 
     // Made before the controls and cleared before they go.
     std::unique_ptr<AccessibleNames> accessible_;
+    // The count and the status line changed while the window worked.
+    bool count_to_announce_ = false;
+    bool status_to_announce_ = false;
     std::unique_ptr<window::WindowLogic> logic_;
     unsigned dpi_ = 96;
     window::LayoutScale scale_;
@@ -161,7 +167,9 @@ class frmMain final : public window::WindowFace {
     GdiOwner<HBRUSH> root_brush_;
     // The fonts of the controls at the window's DPI, made anew when it changes.
     std::vector<GdiOwner<HFONT>> fonts_;
-    GdiOwner<HBITMAP> logo_;
+    GdiOwner<HBITMAP> logo_;        // the picture, larger than it shows
+    GdiOwner<HBITMAP> shown_logo_;  // at the size last drawn
+    int shown_logo_side_ = 0;
 
     std::mutex tasks_lock_;
     std::deque<std::function<void()>> tasks_;

@@ -142,12 +142,22 @@ void ResultListView::measure(std::size_t from, std::size_t to) {
     if (from >= to || font_ == nullptr) return;
     const MeasuringContext context(list_, font_);
     for (std::size_t row = from; row < to; ++row) {
+        // No row shows wider than a column holds.
+        if (widest_ >= room_) return;
         // A row of n bytes holds at most n UTF-16 units: one no wider than
         // the widest row yet is not measured.
         const std::string_view text = items_->store().text(row);
         const auto units = std::min<std::size_t>(text.size(), window::kLongestShownRow + 1);
         const auto most = static_cast<long long>(units) * widest_character_;
         if (most <= widest_) continue;
+        // A row too long to show whole is shortened to what a column holds:
+        // the column is made that wide rather than the row measured, which
+        // takes the window's thread long enough, row after row of a deep
+        // tree, for the walk's finds to pile up waiting for it.
+        if (window::shown_parts(text).cut) {
+            widest_ = room_;
+            return;
+        }
         widest_ = std::max(widest_, row_width(context.get(), row));
     }
 }

@@ -981,8 +981,9 @@ void CALLBACK record_text_event(HWINEVENTHOOK, DWORD event, HWND control, LONG o
 
 }  // namespace
 
-TEST_F(Win32Window, TheCountAndTheStatusLineAreReadByTheirTextsAndTheirChangesAnnounced) {
-    const auto window = shown_window(search_finding(kFound));
+TEST_F(Win32Window, TheCountAndTheStatusLineAreReadByTheirTextsAndAnnouncedWhenTheSearchEnds) {
+    std::atomic<bool> stopped{false};
+    const auto window = shown_window(search_until_stopped(kFound, stopped));
     ASSERT_TRUE(pump_until(*window, [&] { return idle(*window); }));
     std::vector<TextEvent> events;
     text_events = &events;
@@ -991,23 +992,39 @@ TEST_F(Win32Window, TheCountAndTheStatusLineAreReadByTheirTextsAndTheirChangesAn
         ::SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_LIVEREGIONCHANGED, nullptr,
                           record_text_event, ::GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
     ASSERT_NE(hook, nullptr);
-    ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
-    const auto announced = [&](HWND control, DWORD event) {
+    const auto raised = [&](HWND control, DWORD event) {
         const std::wstring text = text_of(control);
         return std::any_of(events.begin(), events.end(), [&](const TextEvent& seen) {
             return seen.control == control && seen.event == event && seen.name == text;
         });
     };
+    const auto read_out = [&](HWND control) {
+        return std::count_if(events.begin(), events.end(), [&](const TextEvent& seen) {
+            return seen.control == control && seen.event == EVENT_OBJECT_LIVEREGIONCHANGED;
+        });
+    };
+    // While the search runs the count's name follows its text, unannounced.
+    ::SendMessageW(window->cmdgetfilelist, BM_CLICK, 0, 0);
     ASSERT_TRUE(pump_until(*window, [&] {
-        return idle(*window) && text_of(window->lbllistcount) == L"3 records found" &&
-               !text_of(window->lblstatus).empty() &&
-               announced(window->lbllistcount, EVENT_OBJECT_LIVEREGIONCHANGED) &&
-               announced(window->lblstatus, EVENT_OBJECT_LIVEREGIONCHANGED);
+        return text_of(window->lbllistcount) == L"3 records found" &&
+               raised(window->lbllistcount, EVENT_OBJECT_NAMECHANGE);
     }));
+    pump_waiting(*window);
+    EXPECT_EQ(read_out(window->lbllistcount), 0);
+    // Stopped, both are read out once, as they then read.
+    press(*window, VK_ESCAPE, false, false);
+    ASSERT_TRUE(pump_until(*window, [&] {
+        return idle(*window) && !text_of(window->lblstatus).empty() &&
+               raised(window->lbllistcount, EVENT_OBJECT_LIVEREGIONCHANGED) &&
+               raised(window->lblstatus, EVENT_OBJECT_LIVEREGIONCHANGED);
+    }));
+    pump_waiting(*window);
     ::UnhookWinEvent(hook);
     text_events = nullptr;
+    EXPECT_TRUE(stopped);
     for (const HWND label : {window->lbllistcount, window->lblstatus}) {
-        EXPECT_TRUE(announced(label, EVENT_OBJECT_NAMECHANGE));
+        EXPECT_EQ(read_out(label), 1);
+        EXPECT_TRUE(raised(label, EVENT_OBJECT_NAMECHANGE));
         EXPECT_EQ(accessible_name(label), text_of(label));
     }
 }
