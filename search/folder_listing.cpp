@@ -14,7 +14,12 @@ void FolderListing::clear() {
     unknown.clear();
     declined.clear();
     read_error.clear();
-    resolved_path.clear();
+    resolved_path = {};
+}
+
+PathKey path_key(std::string_view path) {
+    if (path.empty()) return {};
+    return {path.size(), std::hash<std::string_view>{}(path)};
 }
 
 void read_folder_listing(platform::Folder& folder, const ListingRequest& request,
@@ -30,7 +35,7 @@ void read_folder_identity(platform::Folder& folder, const ListingRequest& reques
     listing.identity = folder.identity(error);
     listing.identity_error = error;
     // Without an identity the walk tells loops through links by path.
-    if (!listing.identity.known()) listing.resolved_path = folder.resolved_path(error);
+    if (!listing.identity.known()) listing.resolved_path = path_key(folder.resolved_path(error));
     // A volume may be known where its files' IDs are not.
     const bool same_volume = request.parent_volume && listing.identity.volume != 0 &&
                              *request.parent_volume == listing.identity.volume;

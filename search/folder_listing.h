@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +40,18 @@ struct DeclinedName {
     NotEntered reason = NotEntered::other_machine;
 };
 
+// A path by its length in bytes and a 64-bit hash of them: a descent of any
+// depth keeps one key a level rather than a copy of each level's whole path,
+// which would grow with the square of the depth. Two different paths share a
+// key with odds of about one in 2^64.
+struct PathKey {
+    std::size_t length = 0;  // 0: no path
+    std::uint64_t hash = 0;
+    bool empty() const { return length == 0; }
+    bool operator==(const PathKey&) const = default;
+};
+PathKey path_key(std::string_view path);
+
 struct FolderListing {
     platform::FolderIdentity identity;  // not known() when the host could not tell
     std::error_code identity_error;     // why the host could not be asked, if so
@@ -54,8 +68,9 @@ struct FolderListing {
     std::vector<DeclinedName> declined;  // folders never opened, kept whatever keep_files says
     std::error_code read_error;          // set when reading stopped early
     // Only when the identity is not known: the folder's path with links
-    // resolved, as the host names it; empty where the host cannot tell.
-    std::string resolved_path;
+    // resolved, as the host names it, by its key; empty where the host
+    // cannot tell.
+    PathKey resolved_path;
 
     std::string_view name_of(const ListedName& name) const {
         return std::string_view(names).substr(name.offset, name.length);

@@ -220,7 +220,7 @@ bool WalkRules::reopened_is_read(platform::Folder& reopened, const FolderListing
 
 void WalkRules::descend(const platform::FolderIdentity& identity, const FolderListing* listing) {
     if (!identity.known()) {
-        descent_paths_.emplace_back(listing != nullptr ? listing->resolved_path : std::string());
+        descent_paths_.push_back(listing != nullptr ? listing->resolved_path : PathKey{});
         return;
     }
     descent_.insert(identity);

@@ -216,8 +216,8 @@ class WalkRules {
     std::optional<std::uint64_t> root_volume_;  // set when the walk stays on it
     bool admitted_any_ = false;
     // The resolved paths of the folders of the descent whose identity is not
-    // known, from the root down.
-    std::vector<std::string> descent_paths_;
+    // known, from the root down, by their keys.
+    std::vector<PathKey> descent_paths_;
     std::optional<LeftOutFile> left_out_;
     bool leaving_out_here_ = false;  // the folder admitted last holds the left-out file
 };
