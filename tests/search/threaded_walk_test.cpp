@@ -222,9 +222,10 @@ TEST(ThreadedWalk, AWalkStoppedEarlyLeavesNoThreadAndNoOpenFolderBehind) {
         while (kestrafin::search::ReadAhead::abandoned_readers() > 0) std::this_thread::yield();
         return sink;
     };
-    // A first walk that starts readers, so that threads a sanitizer starts
-    // with the first thread are there before counting.
-    walk_until(50);
+    // A first walk that starts readers and ends whole, joining them, so that
+    // threads a sanitizer starts with the first thread are there before
+    // counting, and no reader left to end on its own is still leaving.
+    walk_until(0);
     const std::size_t threads_before = entries_in("/proc/self/task");
     const std::size_t handles_before = entries_in("/proc/self/fd");
     for (const std::size_t stop_after : {1, 5, 50}) {
