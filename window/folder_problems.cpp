@@ -1,39 +1,20 @@
 #include "window/folder_problems.h"
 
 #include <algorithm>
-#include <system_error>
 
-#include "platform/files.h"
 #include "scan/sinks/entry_format.h"
-#include "search/declined_folders.h"
 #include "window/one_line_text.h"
+#include "window/status_line.h"
 
 namespace kestrafin::window {
-namespace {
-
-// Without the line end and full stop some hosts put after their words.
-std::string trimmed(std::string text) {
-    while (!text.empty() &&
-           (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
-        text.pop_back();
-    return text;
-}
-
-}  // namespace
 
 void FolderProblems::folder_unreadable(const scan::Entry& folder, int error) {
-    keep({std::string(folder.path), true,
-          trimmed(folder.error.empty() ? platform::error_text({error, std::system_category()})
-                                       : std::string(folder.error))});
+    keep({std::string(folder.path), true, reason_text(error)});
 }
 
 void FolderProblems::folder_not_entered(std::string_view directory, search::NotEntered reason,
                                         const scan::ScanReport& /*report*/) {
-    // The scanner's words, without its advice on options the window has not.
-    std::string why = search::not_entered_reason(reason);
-    why = why.substr(0, why.find("; --"));
-    if (const auto given = why.find(", and --"); given != std::string::npos) why.resize(given);
-    keep({std::string(directory), false, std::move(why)});
+    keep({std::string(directory), false, window_reason(reason)});
 }
 
 void FolderProblems::keep(FolderProblem problem) {

@@ -15,10 +15,6 @@
 
 namespace kestrafin::window {
 
-namespace {
-
-// The host's words for an error number, without the line end and full stop
-// some hosts put after them.
 std::string reason_text(int error) {
     std::string text = platform::error_text({error, std::system_category()});
     while (!text.empty() &&
@@ -27,7 +23,12 @@ std::string reason_text(int error) {
     return text;
 }
 
-}  // namespace
+std::string window_reason(search::NotEntered reason) {
+    // The scanner's words name its own options, which the window has none of.
+    if (reason == search::NotEntered::offline)
+        return "it is offline (in the cloud), and reading it would fetch it";
+    return search::not_entered_reason(reason);
+}
 
 std::string elapsed_text(std::chrono::milliseconds elapsed) {
     const long long tenths = (elapsed.count() + 50) / 100;
@@ -48,13 +49,6 @@ std::string folders(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " folder" : " folders");
 }
 
-// Why the window did not enter a folder; the scanner's words name its own
-// options, which the window has none of.
-std::string window_reason(search::NotEntered reason) {
-    if (reason == search::NotEntered::offline)
-        return "it is offline (in the cloud), and reading it would fetch it";
-    return search::not_entered_reason(reason);
-}
 
 // The text `before`, `path` and `after` as a tip shows it: at most
 // kLongestTip units of the path (already as one line shows it), in lines of

@@ -76,6 +76,11 @@ std::string status_tip_text(const scan::ScanReport& report);
 // The message for a root that could not be opened: the folder, on one line
 // (one_line_text.h), and the reason.
 std::string root_failure_text(std::string_view root, int error);
+// The host's words for an error number, without the line end and full stop
+// some hosts put after them.
+std::string reason_text(int error);
+// Why the window did not enter a folder, in the window's words.
+std::string window_reason(search::NotEntered reason);
 // "8.2 s" below a minute, "2 min 05 s" above.
 std::string elapsed_text(std::chrono::milliseconds elapsed);
 
