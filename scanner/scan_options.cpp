@@ -14,11 +14,14 @@ namespace kestrafin::scanner {
 using namespace scan;
 
 const char* const kScanUsage =
-    "Usage: kestrafin-scan [OPTIONS] [ROOT]\n"
+    "Usage: kestrafin-scan [OPTIONS] [ROOT...]\n"
     "Lists every file that lies directly in a folder whose path is longer than\n"
     "200 characters (UTF-16 code units), walking the whole tree below ROOT\n"
     "(default: the system's root folder), one path per line. Other rules and a\n"
-    "target prefix measure where the files are going before a move.\n"
+    "target prefix measure where the files are going before a move. Several\n"
+    "roots are walked one after another, each root's entries together; roots on\n"
+    "different servers or volumes are read at the same time, the output staying\n"
+    "in the order given.\n"
     "\n"
     "Rules (an entry is listed when it breaks any rule given; without one, the\n"
     "folder rule with 200 applies):\n"
@@ -53,10 +56,22 @@ const char* const kScanUsage =
     "                         are records of kind error\n"
     "  -0, --null             end each entry with NUL instead of a line break; use\n"
     "                         this when names may hold line breaks (xargs -0)\n"
+    "  --roots FILE           also walk the roots FILE names, one a line (blank\n"
+    "                         lines and lines starting with # left out)\n"
+    "  --record FILE          also write the scan's record to FILE (JSON lines:\n"
+    "                         what the scan was, every entry with its root, how\n"
+    "                         each root was read; docs/record-format.md), put in\n"
+    "                         place whole when the scan ends, also when it is\n"
+    "                         stopped (SIGINT, SIGTERM, Ctrl+C); {host}, {date}\n"
+    "                         (UTC YYYY-MM-DD), {time} (UTC hhmmss) and {root}\n"
+    "                         (the first root as a file name, +N for N more\n"
+    "                         roots) are replaced in FILE\n"
     "  --list FILE            write the entries to FILE in the saved list format\n"
     "                         that Kestrafin's \"Reload List\" reads, instead of\n"
     "                         standard output\n"
     "  --count                print only the count, a blank and \"records found\"\n"
+    "                         (with several roots, each root's with \"in ROOT\"\n"
+    "                         after it, then the total)\n"
     "  --summary              after the walk, write to standard error the folders\n"
     "                         read, files seen, entries per rule, the ten longest\n"
     "                         paths of all files seen and a histogram of their\n"
@@ -99,9 +114,10 @@ const char* const kScanUsage =
     "\n"
     "Lengths count UTF-16 code units, as Windows does.\n"
     "Exit status: 0 when every folder was read, 1 when some folder could not be\n"
-    "read (each is reported on standard error) or memory ran out (what was\n"
-    "found before is written), 2 for a usage error, a root\n"
-    "that cannot be opened or output that cannot be written.\n";
+    "read (each is reported on standard error), memory ran out (what was\n"
+    "found before is written) or a scan with --record was stopped, 2 for a\n"
+    "usage error, a root that cannot be opened, a record or output that cannot\n"
+    "be written; with several roots, the worst of the roots'.\n";
 
 namespace {
 
@@ -170,7 +186,6 @@ void refuse_conflicts(const ScanOptions& options) {
 
 ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
     ScanOptions options;
-    std::optional<std::string> root;
     bool options_ended = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
@@ -179,8 +194,7 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
             return arguments[++i];
         };
         if (options_ended || argument.empty() || argument[0] != '-' || argument == "-") {
-            if (root) throw std::invalid_argument("only one ROOT may be given");
-            root = argument;
+            options.roots.push_back(argument);
         } else if (argument == "--") {
             options_ended = true;
         } else if (argument == "--longer-than") {
@@ -219,6 +233,14 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
             options.summary = true;
         } else if (argument == "-0" || argument == "--null") {
             options.null_terminated = true;
+        } else if (argument == "--roots") {
+            options.roots_file = value_of(argument);
+        } else if (argument.starts_with("--roots=")) {
+            options.roots_file = argument.substr(8);
+        } else if (argument == "--record") {
+            options.record_file = value_of(argument);
+        } else if (argument.starts_with("--record=")) {
+            options.record_file = argument.substr(9);
         } else if (argument == "--list") {
             options.list_file = value_of(argument);
         } else if (argument.starts_with("--list=")) {
@@ -249,7 +271,11 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
             throw std::invalid_argument("unknown option '" + argument + "'");
         }
     }
-    options.request.root = root.value_or(std::string(platform::kDefaultRoot));
+    if (options.roots.empty() && !options.roots_file)
+        options.roots.emplace_back(platform::kDefaultRoot);
+    if (!options.roots.empty()) options.request.root = options.roots.front();
+    if (options.record_file && options.record_file->empty())
+        throw std::invalid_argument("--record needs a file name");
     // An entry breaks a length rule when it breaks it under any profile or option.
     merge_length_rules(options.request.rules, options.request.checks);
     refuse_conflicts(options);

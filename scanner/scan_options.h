@@ -17,6 +17,12 @@ struct ScanOptions {
     // longer than 200; the profiles' length rules merged in), exclusions,
     // target prefix, threads and how links and volumes are walked.
     scan::ScanRequest request;
+    // The roots given, in order, then those of the roots file; request.root
+    // is the first of them (the system's root when none is given).
+    std::vector<std::string> roots;
+    std::optional<std::string> roots_file;
+    // Where the record goes, its placeholders not yet replaced.
+    std::optional<std::string> record_file;
     bool print_target = false;
     scan::OutputFormat format = scan::OutputFormat::lines;
     bool summary = false;

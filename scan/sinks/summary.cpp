@@ -27,14 +27,33 @@ void ScanSummary::file_seen(std::string_view shown_path, std::size_t path_length
         path_length == 0 ? 0 : (std::min(path_length, kLongestBanded + 1) - 1) / kBandWidth;
     if (bands_.size() <= band) bands_.resize(band + 1);
     ++bands_[band];
+    keep_longest(path_length, shown_path);
+}
 
+void ScanSummary::keep_longest(std::size_t path_length, std::string_view path) {
     if (longest_.size() == kLongestShown && path_length <= longest_.back().first) return;
     // After every path of the same length, so the first seen stays first.
     const auto at =
         std::upper_bound(longest_.begin(), longest_.end(), path_length,
                          [](std::size_t length, const auto& kept) { return length > kept.first; });
-    longest_.emplace(at, path_length, std::string(shown_path));
+    longest_.emplace(at, path_length, std::string(path));
     if (longest_.size() > kLongestShown) longest_.pop_back();
+}
+
+void ScanSummary::add(const ScanSummary& other) {
+    files_seen_ += other.files_seen_;
+    listed_ += other.listed_;
+    listed_by_folder_ += other.listed_by_folder_;
+    listed_by_file_ += other.listed_by_file_;
+    collisions_unchecked_ += other.collisions_unchecked_;
+    for (std::size_t reason = 0; reason < kMostReasons; ++reason)
+        by_reason_[reason] += other.by_reason_[reason];
+    if (bands_.size() < other.bands_.size()) bands_.resize(other.bands_.size());
+    for (std::size_t band = 0; band < other.bands_.size(); ++band)
+        bands_[band] += other.bands_[band];
+    for (const auto& [length, path] : other.longest_) keep_longest(length, path);
+    for (const FolderToActOn& folder : other.folders_to_act_on())
+        keep_best(acted_on_, folder.path, folder.entries, folder.units_to_lose);
 }
 
 namespace {

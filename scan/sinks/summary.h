@@ -45,6 +45,9 @@ class ScanSummary {
     void entry_listed(Reasons reasons, const EntryLengths& lengths, std::string_view folder);
     // A folder that held too many names to check them for collisions.
     void collisions_unchecked() { ++collisions_unchecked_; }
+    // Takes in what `other`, the summary of a root walked after those this
+    // one holds, counted: the figures of several roots together.
+    void add(const ScanSummary& other);
 
     // The summary as text. `terminal` draws the histogram as bars fitting
     // `width` columns and quotes names as entries are shown on a terminal, so
@@ -89,6 +92,7 @@ class ScanSummary {
     // The best of the folders the walk has left behind.
     std::vector<FolderToActOn> acted_on_;
     void leave_folders_above(std::string_view folder);
+    void keep_longest(std::size_t path_length, std::string_view path);
     static void keep_best(std::vector<FolderToActOn>& best, std::string_view path,
                           std::size_t entries, std::size_t units_to_lose);
     std::vector<std::pair<std::size_t, std::string>> longest_;
@@ -111,6 +115,7 @@ class SummaryOutput : public Sink {
     // The summary of the scan `report` tells of, for `descriptor`: drawn for
     // a terminal when it is one.
     std::string render(const ScanReport& report, int descriptor) const;
+    const ScanSummary& summary() const { return summary_; }
 
   private:
     ScanSummary summary_;

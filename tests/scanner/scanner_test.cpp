@@ -163,7 +163,6 @@ TEST(Scanner, ExitStatusTellsWhetherEveryFolderWasRead) {
                                "': No such file or directory\n");
     EXPECT_EQ(run_scanner({"--no-such-option"}).status, 2);
     EXPECT_EQ(run_scanner({"--longer-than", "many", top}).status, 2);
-    EXPECT_EQ(run_scanner({top, top}).status, 2);
 }
 
 TEST(Scanner, EveryOutputThatCannotBeWrittenEndsWithStatusTwoAndTheReason) {
