@@ -1,5 +1,3 @@
-#include <bcrypt.h>
-
 #include <atomic>
 #include <string>
 #include <system_error>
@@ -8,6 +6,9 @@
 #include "platform/scratch_file.h"
 #include "platform/text.h"
 #include "platform/windows/system.h"
+
+// After windows.h, whose types it uses.
+#include <bcrypt.h>
 
 namespace kestrafin::platform {
 
