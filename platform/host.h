@@ -24,9 +24,10 @@ void random_bytes(unsigned char* into, std::size_t size);
 
 // Names the server or volume that serves `folder`, so that folders of
 // different ones can be read at the same time without waiting on each
-// other: on Windows the server of a UNC path, or else the drive; elsewhere
-// the device the folder lies on. Empty when that cannot be told (the folder
-// cannot be reached).
+// other: on Windows the server of a UNC path ("\\FS01"), or else the
+// drive ("C:"), told from the path alone; elsewhere the device the folder
+// lies on. Empty when that cannot be told (a POSIX folder that cannot be
+// reached).
 std::string volume_of(const std::string& folder);
 
 // From the first call on, an interruption sets the flag returned instead of

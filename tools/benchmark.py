@@ -2,7 +2,7 @@
 """Measures kestrafin-scan against its peers on one tree, in one run.
 
     tools/benchmark.py [--size small|large] [--root FOLDER] [--cold] [--runs N]
-                       [--build FOLDER] [--window-only] [--share-delays MS,MS]
+                       [--build FOLDER] [--window-only] [--share-delays MS,MS] [--record-only]
 
 Builds the release tools when missing, generates the seeded tree once (kept
 under /tmp), installs bfs when missing, then runs each command alternately
@@ -21,6 +21,8 @@ full list, as the window measures it. --window-only runs just the window's
 search and kestrafin-scan --list; with --share-delays it does so on the
 ~4,000-folder share tree served by kestrafin-latency-fs at each delay, waiting
 for the file system's cached attributes to expire before every run.
+The record (--record FILE) is measured against --format json to a file, with
+the default rule and with --check sharepoint; --record-only runs just those.
 """
 import argparse
 import os
@@ -155,6 +157,9 @@ def main():
     parser.add_argument("--checks-only", action="store_true",
                         help="compare only kestrafin-scan --check sharepoint with "
                         "--files-longer-than 0")
+    parser.add_argument("--record-only", action="store_true",
+                        help="compare only kestrafin-scan --record FILE with --format json to a "
+                        "file")
     parser.add_argument("--share-delays", default="",
                         help="with --window-only: milliseconds per request on the share tree, "
                         "comma-separated")
@@ -178,6 +183,9 @@ def main():
         subprocess.run([os.path.join(tools, "kestrafin-make-tree"), root, args.size], check=True)
 
     list_file = "/tmp/kestrafin-bench-list.dxb"
+    json_file = "/tmp/kestrafin-bench-%d.json" % os.getpid()
+    record_file = "/tmp/kestrafin-bench-%d.jsonl" % os.getpid()
+    json_to_file = "'%s' -q --format json %s '%s' > '%s'"
     commands = {
         "count walk": ([os.path.join(tools, "kestrafin-count-walk"), root], False),
         # The same folders read in no order by as many threads as the scanner's
@@ -194,6 +202,12 @@ def main():
         "scan --check sharepoint": ([scan, "-q", "--check", "sharepoint", root], False),
         "scan csv, prefix, summary": ([scan, "-q", "--format", "csv", "--summary", "--target-prefix",
                                        "\\\\srv\\share", root], False),
+        "scan json > file": (json_to_file % (scan, "", root, json_file), True),
+        "scan --record file": ([scan, "-q", "--record", record_file, root], False),
+        "json > file, --check sp": (json_to_file % (scan, "--check sharepoint", root, json_file),
+                                    True),
+        "--record file, --check sp": ([scan, "-q", "--check", "sharepoint", "--record",
+                                       record_file, root], False),
         "bfs -L": (["bfs", "-L", root, "!", "-type", "d"], False),
         "find -L": (["find", "-L", root, "!", "-type", "d"], False),
         "find -L | awk": ("find -L '%s' ! -type d 2>/dev/null | awk '%s'" % (root, AWK_FILTER), True),
@@ -208,8 +222,13 @@ def main():
         commands = {name: command for name, command in commands.items()
                     if name in ("count walk", "scan --files-longer-than 0",
                                 "scan --check sharepoint")}
+    if args.record_only:
+        commands = {name: command for name, command in commands.items()
+                    if name in ("count walk", "scan json > file", "scan --record file",
+                                "json > file, --check sp", "--record file, --check sp")}
     window = os.path.join(tools, "kestrafin-window-bench")
-    if not os.path.exists(window) or args.cold or args.root or args.checks_only:
+    if not os.path.exists(window) or args.cold or args.root or args.checks_only or \
+            args.record_only:
         window = None
     if args.window_only:
         if window is None:
@@ -276,7 +295,18 @@ def main():
         print("scan --check sharepoint / scan --files-longer-than 0: %.2f" %
               (statistics.median(times["scan --check sharepoint"]) /
                statistics.median(times["scan --files-longer-than 0"])))
-    if args.checks_only:
+    # What writing the record costs over writing the same entries as JSON.
+    for record, plain in (("scan --record file", "scan json > file"),
+                          ("--record file, --check sp", "json > file, --check sp")):
+        if record in times:
+            paired = statistics.median(r / p for r, p in zip(times[record], times[plain]))
+            print("%s / %s: %.3f (median of each run's ratio: %.3f; target at most 1.05)" %
+                  (record, plain, statistics.median(times[record]) /
+                   statistics.median(times[plain]), paired))
+    for leftover in (json_file, record_file):
+        if os.path.exists(leftover):
+            os.remove(leftover)
+    if args.checks_only or args.record_only:
         return 0
     serial = statistics.median(times["kestrafin-scan -j1"])
 

@@ -3,7 +3,7 @@
 
     tools/share_benchmark.py [--trees share,large] [--source FOLDER]... [--delays 1,5]
                              [--runs N] [--build FOLDER] [--prebuilt] [--skip-slow] [--no-window]
-                             [--threads N]...
+                             [--threads N]... [--many-roots N]
 
 Builds the release tools (with --prebuilt, takes them as they are), installs
 bfs and fd-find when missing, generates the seeded trees once (kept under
@@ -26,12 +26,19 @@ kestrafin-latency-fs over the folder and:
 window's walk (kestrafin-stop-latency), asks it to stop after SECONDS and
 prints the time from that request to the walk's end, natively and, with
 --windows-build FOLDER, for the Windows build under Wine (the share as Z:\...).
+--many-roots N measures several roots in one run instead: N copies of each
+tree (made once beside it) as N roots, first all on one share (read one after
+another) and then each on a share of its own (N servers, read at once), each
+time against one root alone, alternately; it prints each run's time per root
+over one root's (targets: at most 1.1 on one share, 0.5 on N shares), after
+checking that the N roots write what each root alone writes, in their order.
 --skip-slow leaves out the one-thread walkers (kestrafin-scan -j1 and bfs),
 which take minutes on large trees; --no-window leaves out the window's search
 and kestrafin-scan --list; --threads N adds kestrafin-scan -jN. The share is always taken down, also on Ctrl-C,
 SIGTERM or a failure.
 """
 import argparse
+import contextlib
 import itertools
 import os
 import re
@@ -309,6 +316,79 @@ def stop_latencies(paths, source, milliseconds, runs, after, windows_build):
                      ", ".join(str(f) for _, f in values)))
 
 
+def copies_of(tree, count):
+    """`count` copies of the tree in one folder beside it, made once; their paths."""
+    top = "%s-%d-copies" % (tree, count)
+    if not os.path.isdir(top):
+        partial = top + ".partial-%d" % os.getpid()
+        os.makedirs(partial)
+        for number in range(1, count + 1):
+            subprocess.run(["cp", "-a", tree, os.path.join(partial, str(number))], check=True)
+        os.rename(partial, top)
+    return top, [os.path.join(top, str(number)) for number in range(1, count + 1)]
+
+
+def alternate(commands, runs):
+    """Median seconds of each command, run alternately, each run paying its round trips."""
+    times = {name: [] for name in commands}
+    for number in range(1, runs + 1):
+        for name, command in commands.items():
+            time.sleep(CACHE_SECONDS)
+            start = time.perf_counter()
+            returncode, _, _ = run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            times[name].append(time.perf_counter() - start)
+            if returncode not in (0, 1):
+                raise OutputMismatch("%s ended with status %d" % (" ".join(command), returncode))
+            print("  run %d of %d: %-28s %.3f s" % (number, runs, name, times[name][-1]),
+                  file=sys.stderr, flush=True)
+    return times
+
+
+def check_roots_in_order(scan, roots):
+    """Stops with OutputMismatch unless the roots together write each root's output in turn."""
+    alone = b"".join(listing([scan, "-0", "-q", root])[1] for root in roots)
+    together = listing([scan, "-0", "-q"] + roots)[1]
+    difference = first_difference(alone, together)
+    if difference:
+        raise OutputMismatch("%d roots in one run differ from each alone: %s" %
+                             (len(roots), difference))
+
+
+def many_roots(paths, source, milliseconds, runs, count):
+    """Prints the time per root of `count` roots in one run over one root's, on one share and
+    on a share each."""
+    scan, tools = paths["scan"], paths["tools"]
+    top, copies = copies_of(source, count)
+    print("tree: %s, %d copies as %d roots, %g ms per request, %d runs each, alternating" %
+          (source, count, count, milliseconds, runs))
+    ratios = {}
+    with Share(tools, top, milliseconds) as shared:
+        roots = [os.path.join(shared, str(number)) for number in range(1, count + 1)]
+        check_roots_in_order(scan, roots)
+        times = alternate({"one root": [scan, "-q", roots[0]],
+                           "%d roots on one share" % count: [scan, "-q"] + roots}, runs)
+        ratios["one share"] = times
+    with contextlib.ExitStack() as shares:
+        roots = [shares.enter_context(Share(tools, copy, milliseconds)) for copy in copies]
+        check_roots_in_order(scan, roots)
+        times = alternate({"one root": [scan, "-q", roots[0]],
+                           "%d roots on %d shares" % (count, count): [scan, "-q"] + roots}, runs)
+        ratios["%d shares" % count] = times
+    print("%-28s %9s %9s  %s" % ("command", "median s", "per root", "each run, s"))
+    for where, times in ratios.items():
+        (one_name, one), (many_name, many) = times.items()
+        for name, values in ((one_name + ", " + where, one), (many_name, many)):
+            print("%-28s %9.3f %9.3f  %s" % (name, statistics.median(values),
+                                             statistics.median(values) /
+                                             (1 if values is one else count),
+                                             " ".join("%.3f" % value for value in values)))
+        paired = [m / count / o for m, o in zip(many, one)]
+        print("time per root / one root's, %s: %.2f (median of each run's: %.2f; target %s)" %
+              (where, statistics.median(many) / count / statistics.median(one),
+               statistics.median(paired), "1.1" if where == "one share" else "0.5"))
+    print(flush=True)
+
+
 def print_summary(rows):
     print("summary (medians):")
     print("%-40s %8s %9s %9s %9s %9s %9s" % ("tree", "ms", "scan s", "scan/fd", "-j1/scan",
@@ -343,6 +423,8 @@ def main():
                         help="leave out the window's search and kestrafin-scan --list")
     parser.add_argument("--stop-latency", type=float, default=None, metavar="SECONDS",
                         help="measure the time from a stop request SECONDS into the walk to its end")
+    parser.add_argument("--many-roots", type=int, default=None, metavar="N",
+                        help="measure N copies of each tree as N roots, on one share and on N")
     parser.add_argument("--windows-build", default=None,
                         help="with --stop-latency: also the Windows build in FOLDER, under Wine")
     args = parser.parse_args()
@@ -370,6 +452,11 @@ def main():
                  "window": window if os.path.exists(window) else None}
         sources = [seeded_tree(tools, size) for size in trees.split(",") if size]
         sources += [os.path.abspath(source).rstrip("/") or "/" for source in args.source]
+        if args.many_roots is not None:
+            for source in sources:
+                for delay in delays:
+                    many_roots(paths, source, delay, args.runs, args.many_roots)
+            return 0
         if args.stop_latency is not None:
             for source in sources:
                 for delay in delays:

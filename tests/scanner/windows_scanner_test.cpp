@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "listfile/saved_list.h"
@@ -173,4 +175,44 @@ TEST(WindowsScanner, SaysWhenItReadsWithBackupRights) {
     }
     const ScanResult plain = scan({tree.root});
     EXPECT_EQ(plain.errors, "");
+}
+
+TEST(WindowsScanner, WritesARecordOfSeveralRootsWithTheHostAndTheAccount) {
+    Tree tree;
+    const std::string missing = tree.temp / "n\xC3\xB6ne";
+    const ScanResult run =
+        scan({"-q", "--record", tree.temp / "{host}-{root}.jsonl", tree.root, missing});
+    EXPECT_EQ(run.exit_code, 2u) << run.errors;
+    std::string record_name;
+    for (const auto& item : std::filesystem::directory_iterator(as_path(tree.temp.path())))
+        if (item.path().extension() == ".jsonl") record_name = item.path().filename().string();
+    EXPECT_TRUE(record_name.ends_with("+1.jsonl")) << record_name;
+    std::ifstream file(as_path(tree.temp / record_name), std::ios::binary);
+    const std::vector<std::string> lines =
+        lines_of({std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()});
+    ASSERT_EQ(lines.size(), tree.expected.size() + 5);
+    const auto kind_of = [](const std::string& line) {
+        return line.substr(9, line.find('"', 9) - 9);
+    };
+    EXPECT_EQ(kind_of(lines.front()), "scan");
+    EXPECT_EQ(lines.front().find("\"host\":\"\""), std::string::npos) << lines.front();
+    EXPECT_EQ(lines.front().find("\"user\":\"\""), std::string::npos) << lines.front();
+    for (std::size_t at = 1; at <= tree.expected.size(); ++at) {
+        EXPECT_EQ(kind_of(lines[at]), "file");
+        // Below the root, with the host's separator, escaped as JSON does.
+        EXPECT_NE(lines[at].find("\"relative_path\":\"" + std::string(45, 'a') + "\xC3\xA9\\\\"),
+                  std::string::npos)
+            << lines[at];
+    }
+    const std::size_t end = lines.size() - 1;
+    EXPECT_EQ(kind_of(lines[end - 3]), "root");
+    EXPECT_NE(lines[end - 3].find("\"end\":\"complete\""), std::string::npos);
+    EXPECT_EQ(kind_of(lines[end - 2]), "error");
+    EXPECT_NE(lines[end - 1].find("\"end\":\"not_walked\",\"exit_status\":2"), std::string::npos)
+        << lines[end - 1];
+    EXPECT_NE(
+        lines[end].find("\"stopped\":false,\"entries\":" + std::to_string(tree.expected.size()) +
+                        ",\"unreadable\":1,\"exit_status\":2}"),
+        std::string::npos)
+        << lines[end];
 }
