@@ -68,7 +68,7 @@ const char* const kScanUsage =
     "                         roots) are replaced in FILE\n"
     "  --list FILE            write the entries to FILE in the saved list format\n"
     "                         that Kestrafin's \"Reload List\" reads, instead of\n"
-    "                         standard output\n"
+    "                         standard output; several roots make one list\n"
     "  --count                print only the count, a blank and \"records found\"\n"
     "                         (with several roots, each root's with \"in ROOT\"\n"
     "                         after it, then the total)\n"
