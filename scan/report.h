@@ -43,11 +43,14 @@ class ScanReport {
 
     // Told by the scan as the walk goes.
     void folder_done() { ++folders_read_; }
+    void files_found(std::size_t files) { files_seen_ += files; }
     void entry_listed() { ++entries_; }
     void folder_unreadable(std::string_view directory, int error);
     void folder_not_entered(std::string_view directory, search::NotEntered reason);
 
     std::size_t folders_read() const { return folders_read_; }
+    // The files of the folders read, those the rules let pass included.
+    std::size_t files_seen() const { return files_seen_; }
     std::size_t entries() const { return entries_; }
     std::size_t unreadable() const { return unreadable_; }
     const std::vector<UnreadableFolder>& first_unreadable() const { return named_; }
@@ -68,6 +71,7 @@ class ScanReport {
   private:
     std::string root_;
     std::size_t folders_read_ = 0;
+    std::size_t files_seen_ = 0;
     std::size_t entries_ = 0;
     std::size_t unreadable_ = 0;
     std::vector<UnreadableFolder> named_;

@@ -222,6 +222,7 @@ void Scan::Judge::settle_file(std::string_view entry_text, const EntryLengths& l
 }
 
 void Scan::Judge::folder_listed(std::string_view directory, const search::FolderNames& listing) {
+    report_.files_found(listing.files);
     // Called for every folder: a path below it is made only when one is used.
     const bool has_separator = !directory.empty() && directory.back() == platform::kPathSeparator;
     const std::size_t slashed_size = directory.size() + (has_separator ? 0 : 1);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/files.h"
+#include "platform/folders.h"
 #include "platform/host.h"
 #include "platform/scratch_file.h"
 #include "platform/stored_text.h"
@@ -291,7 +292,7 @@ class RootRun : public Sink {
     const std::size_t index;
     const scan::ScanRequest request;
     scan::SummaryOutput summary;
-    const bool summarized;  // the summary is told the walk
+    const bool summarized;  // the summary is told every file
     Spool spool;
     ScanReport replayed;
     std::optional<ScanReport> report;  // once the walk has ended
@@ -393,7 +394,7 @@ void RootRun::started(const ScanReport& report) {
 }
 
 void RootRun::entry(const Entry& entry) {
-    if (summarized) summary.entry(entry);
+    summary.entry(entry);
     if (my_turn())
         out_.entry(entry);
     else
@@ -432,7 +433,7 @@ void RootRun::left_out(std::string_view path, bool folder) {
 }
 
 void RootRun::names_unchecked(std::string_view folder) {
-    if (summarized) summary.names_unchecked(folder);
+    summary.names_unchecked(folder);
     if (my_turn())
         out_.names_unchecked(folder);
     else
@@ -479,7 +480,13 @@ void run_roots(const scan::ScanRequest& request, const std::vector<std::string>&
     std::vector<bool> running(roots.size(), false);
     std::size_t at_once = 0;
     std::vector<std::thread> walks;
-    const std::size_t most = std::max<std::size_t>(1, options.most_at_once);
+    // A walk keeps up to 65 folders open for its descent and 3 for each reader;
+    // walks at once share the process's handles, so no more start than fit.
+    const std::size_t per_walk = 65 + 3 * request.threads + 16;
+    const std::size_t limit = platform::open_handle_limit();
+    const std::size_t held = std::min(platform::open_handle_count(), limit);
+    const std::size_t most =
+        std::max<std::size_t>(1, std::min(options.most_at_once, (limit - held) / per_walk));
     for (std::size_t left = roots.size(); left > 0 && !stopped(); --left) {
         std::unique_lock lock(mutex);
         // The first root not started whose volume no running walk reads.

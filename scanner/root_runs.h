@@ -32,16 +32,18 @@ class RootOutputs {
     // Where every root's entries go, between root_begins and root_ends.
     virtual scan::Sink& sink() = 0;
     virtual void root_begins(std::size_t index) = 0;
-    // `summary` saw every file of the walk.
+    // `summary` saw the walk's entries, and every file with summaries.
     virtual void root_ends(std::size_t index, const scan::ScanReport& report,
                            const scan::ScanSummary& summary) = 0;
 };
 
 struct RootRunOptions {
     // Summaries see every file of each walk (which the walk then hands on);
-    // without them root_ends() gets an empty one.
+    // without them root_ends() gets one that saw the entries alone.
     bool summaries = false;
     bool print_target = false;  // the summary names paths at the target
+    // Walks at once, fewer where the process may not open the handles they
+    // would hold.
     std::size_t most_at_once = 4;
     // What each root waiting for its turn keeps in memory.
     std::size_t held_bytes = std::size_t{8} << 20;

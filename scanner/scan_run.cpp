@@ -153,7 +153,7 @@ int run_scan(const ScanOptions& options, const char* version) {
 
     Outputs outputs(roots, all, record ? &*record : nullptr);
     RootRunOptions run_options;
-    run_options.summaries = options.summary || record.has_value();
+    run_options.summaries = options.summary;
     run_options.print_target = options.print_target;
     run_options.most_at_once = request.threads == 1 ? 1 : 8;
     run_roots(request, roots, run_options, outputs, stop);

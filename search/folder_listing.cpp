@@ -9,6 +9,7 @@ void FolderListing::clear() {
     on_kernel_file_system = false;
     names.clear();
     files.clear();
+    file_count = 0;
     subfolders.clear();
     excluded.clear();
     unknown.clear();

@@ -71,6 +71,8 @@ struct FolderListing {
     // resolved, as the host names it, by its key; empty where the host
     // cannot tell.
     PathKey resolved_path;
+    // The files read, kept or not; those the exclusion leaves out are not counted.
+    std::size_t file_count = 0;
 
     std::string_view name_of(const ListedName& name) const {
         return std::string_view(names).substr(name.offset, name.length);
@@ -165,10 +167,16 @@ bool read_folder_names(platform::Folder& folder, const ListingRequest& request,
         const bool is_folder =
             entry.kind == EntryKind::folder || entry.kind == EntryKind::link_to_folder;
         const bool is_unknown = entry.kind == EntryKind::unknown;
-        if (!is_folder && !is_unknown && !request.keep_files) continue;
-        const bool excluded =
-            request.exclusion && request.exclusion->excludes(request.below_root, entry.name);
+        const auto excluded_name = [&] {
+            return request.exclusion && request.exclusion->excludes(request.below_root, entry.name);
+        };
+        if (!is_folder && !is_unknown && !request.keep_files) {
+            if (!excluded_name()) ++listing.file_count;
+            continue;
+        }
+        const bool excluded = excluded_name();
         if (!is_folder && !is_unknown && !excluded) {
+            ++listing.file_count;
             if (!take_file(entry.name, entry.kind)) return false;
             continue;
         }

@@ -164,7 +164,7 @@ void WalkRules::folder_read(const FolderListing& listing, std::string_view direc
         excluded_names_.push_back({listing.name_of(name), name.kind});
     tell({.kind = WalkEventKind::folder_entered,
           .path = directory,
-          .names = {subfolder_names_, declined_names_, excluded_names_}});
+          .names = {subfolder_names_, declined_names_, excluded_names_, listing.file_count}});
     const auto path_of = [&](const ListedName& name) {
         std::string path(directory);
         if (!path.empty() && path.back() != platform::kPathSeparator)

@@ -47,6 +47,8 @@ struct FolderNames {
     // Entries the options' exclusion left out, files and folders; such a
     // folder is never opened.
     std::span<const NamedEntry> excluded{};
+    // The folder's files, handed on or not (the exclusion's left out).
+    std::size_t files = 0;
 };
 
 enum class WalkEventKind : std::uint8_t {

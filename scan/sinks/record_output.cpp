@@ -360,7 +360,7 @@ void RecordOutput::root_ends(const ScanReport& report, const ScanSummary& summar
                           : std::string("the root was not entered"));
     }
     append_number(out, "folders_read", report.folders_read());
-    append_number(out, "files_seen", summary.files_seen());
+    append_number(out, "files_seen", report.files_seen());
     append_number(out, "entries", root_entries_);
     out.append(",\"entries_by_reason\":{");
     bool first = true;
@@ -415,7 +415,6 @@ void RecordOutput::finish(std::int64_t finished, double seconds, bool stopped, i
     file_.write(line_);
     line_.clear();
     file_.commit();
-    committed_ = true;
 }
 
 void RecordOutput::flush_if_full() {

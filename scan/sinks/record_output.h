@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -75,7 +76,7 @@ class RecordOutput : public Sink {
     void folder_unreadable(const Entry& folder, int error) override;
 
     // Each root in turn: its entries come between these two. `summary` saw
-    // every file of the root's walk.
+    // the root's entries (its folders to act on are the record's).
     void root_begins(const std::string& root);
     void root_ends(const ScanReport& report, const ScanSummary& summary);
 
@@ -98,7 +99,6 @@ class RecordOutput : public Sink {
     std::size_t root_entries_ = 0;
     std::size_t root_unreadable_ = 0;
     std::size_t root_by_reason_[kMostReasons] = {};
-    bool committed_ = false;
 };
 
 }  // namespace kestrafin::scan
