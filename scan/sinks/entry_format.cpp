@@ -12,14 +12,7 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
-bool valid_utf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = search::utf8_sequence_length(text.substr(i));
-        if (length == 0) return false;
-        i += length;
-    }
-    return true;
-}
+}  // namespace
 
 void append_base64(std::string& out, std::string_view bytes) {
     static constexpr char kDigits[] =
@@ -40,6 +33,8 @@ void append_base64(std::string& out, std::string_view bytes) {
             left == 2 ? kDigits[(value >> 6) & 63] : '=', '='};
 }
 
+namespace {
+
 // A spreadsheet runs a cell that begins with one of these as a formula.
 bool starts_like_formula(std::string_view text) {
     return !text.empty() &&
@@ -48,13 +43,24 @@ bool starts_like_formula(std::string_view text) {
 
 }  // namespace
 
-void append_json_string(std::string& out, std::string_view text) {
-    out.push_back('"');
+bool append_json_escaped(std::string& out, std::string_view text) {
+    bool valid = true;
     for (std::size_t i = 0; i < text.size();) {
+        // Plain ASCII, most of any path, goes in runs.
+        std::size_t run = i;
+        while (run < text.size()) {
+            const unsigned char c = static_cast<unsigned char>(text[run]);
+            if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') break;
+            ++run;
+        }
+        out.append(text.substr(i, run - i));
+        i = run;
+        if (i == text.size()) break;
         const unsigned char c = static_cast<unsigned char>(text[i]);
         const std::size_t length = search::utf8_sequence_length(text.substr(i));
         if (length == 0) {
             out.append(kReplacementCharacter);
+            valid = false;
             ++i;
             continue;
         }
@@ -70,15 +76,22 @@ void append_json_string(std::string& out, std::string_view text) {
         }
         i += length;
     }
+    return valid;
+}
+
+void append_json_string(std::string& out, std::string_view text) {
+    out.push_back('"');
+    append_json_escaped(out, text);
     out.push_back('"');
 }
 
 void append_json_text_field(std::string& out, std::string_view name, std::string_view text) {
     out.push_back('"');
     out.append(name);
-    out.append("\":");
-    append_json_string(out, text);
-    if (valid_utf8(text)) return;
+    out.append("\":\"");
+    const bool valid = append_json_escaped(out, text);
+    out.push_back('"');
+    if (valid) return;
     out.append(",\"");
     out.append(name);
     out.append("_base64\":\"");

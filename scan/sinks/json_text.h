@@ -12,6 +12,11 @@ namespace kestrafin::scan {
 
 // Appends `text` as a JSON string.
 void append_json_string(std::string& out, std::string_view text);
+// Appends `text` escaped as inside a JSON string, without the quotes; false
+// when it is no valid UTF-8.
+bool append_json_escaped(std::string& out, std::string_view text);
+// Appends the base64 form of `bytes`.
+void append_base64(std::string& out, std::string_view bytes);
 // Appends "name":"text", and "name_base64":"..." when `text` is no valid UTF-8.
 void append_json_text_field(std::string& out, std::string_view name, std::string_view text);
 // "file", "folder", "link" or "error".

@@ -301,6 +301,8 @@ std::optional<search::LeftOutFile> RecordOutput::own_file() const {
 void RecordOutput::root_begins(const std::string& root) {
     root_ = root;
     slashed_root_ = search::addslash(root);
+    escaped_root_.clear();
+    root_valid_ = append_json_escaped(escaped_root_, slashed_root_);
     root_entries_ = 0;
     root_unreadable_ = 0;
     std::fill(std::begin(root_by_reason_), std::end(root_by_reason_), 0);
@@ -312,8 +314,33 @@ void RecordOutput::append_entry_start(const Entry& entry) {
     out.append(kind_name(entry.kind));
     out.append("\",\"scan_id\":\"" + scan_id_ + "\"");
     append_text(out, "root", root_);
-    append_text(out, "relative_path", below(entry.path, slashed_root_));
-    append_text(out, "path", entry.path);
+    // The path is the root's and the relative path's, escaped once.
+    const std::string_view relative = below(entry.path, slashed_root_);
+    out.append(",\"relative_path\":\"");
+    const std::size_t start = out.size();
+    const bool valid = append_json_escaped(out, relative);
+    const std::size_t length = out.size() - start;
+    out.push_back('"');
+    if (!valid) {
+        out.append(",\"relative_path_base64\":\"");
+        append_base64(out, relative);
+        out.push_back('"');
+    }
+    if (entry.path.size() == slashed_root_.size() + relative.size() &&
+        entry.path.starts_with(slashed_root_)) {
+        out.reserve(out.size() + escaped_root_.size() + length + 16);
+        out.append(",\"path\":\"");
+        out.append(escaped_root_);
+        out.append(out.data() + start, length);
+        out.push_back('"');
+        if (!valid || !root_valid_) {
+            out.append(",\"path_base64\":\"");
+            append_base64(out, entry.path);
+            out.push_back('"');
+        }
+    } else {
+        append_text(out, "path", entry.path);
+    }
     append_number(out, "folder_length", entry.lengths.folder);
     append_number(out, "path_length", entry.lengths.path);
     if (!entry.target_path.empty()) append_text(out, "target_path", entry.target_path);

@@ -93,6 +93,8 @@ class RecordOutput : public Sink {
     std::vector<Reason> reasons_;  // those the scan line names, in order
     std::string root_;
     std::string slashed_root_;
+    std::string escaped_root_;  // the slashed root as inside a JSON string
+    bool root_valid_ = true;
     std::string line_;
     std::size_t entries_ = 0;
     std::size_t unreadable_ = 0;

@@ -305,6 +305,20 @@ class CheckRecordFile(unittest.TestCase):
         self.assertEqual(end["unreadable"], sum(group[-1]["unreadable"] for group in groups))
         self.assertEqual((end["exit_status"], end["stopped"]), (2, False))
 
+    def test_files_seen_are_the_summarys_without_every_file_handed_on(self):
+        records = os.path.join(self.top, b"records")
+        os.makedirs(records)
+        os.chmod(records, 0o777)
+        record = os.path.join(records, b"plain.jsonl")
+        for excludes in ([], ["--exclude", "*.txt"]):
+            run_scanner(excludes + ["--record", record, self.root], self.scanner)
+            closing = [json.loads(line) for line in open(record, "rb")][-2]
+            summary = run_scanner(excludes + ["--summary", "--count", self.root],
+                                  self.scanner).stdout.decode("utf-8", "replace")
+            seen = int(re.search(r"^files seen: (\d+)$", summary, re.M).group(1))
+            self.assertEqual(closing["files_seen"], seen, excludes)
+            self.assertGreater(seen, 0)
+
 
 if __name__ == "__main__":
     unittest.main()
