@@ -62,7 +62,8 @@ class CompactEntries {
         RecordKind kind;
     };
 
-    void add(const EntryLine& entry, std::uint32_t root) {
+    void add(const EntryLine& entry, std::uint32_t root, std::uint64_t root_seed) {
+        hashes_.push_back(key_hash(root_seed, entry.kind, entry.relative_path));
         if (fixed_.size() == kNone - 1) throw std::length_error("more entries than a diff holds");
         const std::string_view path = entry.relative_path;
         std::size_t shared = 0;
@@ -97,6 +98,7 @@ class CompactEntries {
     }
 
     std::size_t size() const { return fixed_.size(); }
+    std::uint64_t hash(std::size_t index) const { return hashes_[index]; }
     const Fixed& at(std::size_t index) const { return fixed_[index]; }
 
     // Decodes the relative paths one after another.
@@ -107,6 +109,16 @@ class CompactEntries {
             at_ = entries_.bytes_.data() +
                   (index_ < entries_.size() ? entries_.restarts_[index_ / kRestartEvery] : 0);
             while (index_ < from) next();
+        }
+        // The relative path of entry `index`: decoded on from here when it
+        // comes soon after, from its restart point otherwise.
+        const std::string& at(std::size_t index) {
+            if (index < index_ || index - index_ >= kRestartEvery) {
+                index_ = index - index % kRestartEvery;
+                at_ = entries_.bytes_.data() + entries_.restarts_[index_ / kRestartEvery];
+            }
+            while (index_ < index) next();
+            return next();
         }
         // The relative path of the entry after the last one given.
         const std::string& next() {
@@ -139,6 +151,7 @@ class CompactEntries {
 
   private:
     std::vector<Fixed> fixed_;
+    std::vector<std::uint64_t> hashes_;  // of each key
     std::string bytes_;
     std::vector<std::size_t> restarts_;
     std::string last_;
@@ -167,7 +180,7 @@ struct ReadRecord : RecordVisitor {
             last_root = static_cast<std::uint32_t>(
                 std::find(scan_line.roots.begin(), scan_line.roots.end(), line.root) -
                 scan_line.roots.begin());
-        entries.add(line, last_root);
+        entries.add(line, last_root, root_seeds[last_root]);
     }
 };
 
@@ -180,11 +193,8 @@ class KeyTable {
         while (capacity < record.entries.size() * 2) capacity *= 2;
         slots_.assign(capacity, 0);
         mask_ = capacity - 1;
-        CompactEntries::Cursor cursor(record.entries);
         for (std::size_t index = 0; index < record.entries.size(); ++index) {
-            const CompactEntries::Fixed& entry = record.entries.at(index);
-            const std::uint64_t hash =
-                key_hash(record.root_seeds[entry.root], entry.kind, cursor.next());
+            const std::uint64_t hash = record.entries.hash(index);
             std::size_t slot = hash & mask_;
             while (slots_[slot] != 0) slot = (slot + 1) & mask_;
             slots_[slot] = (hash >> 32) << 32 | (index + 1);
@@ -296,18 +306,19 @@ RecordDiff::RecordDiff(const std::string& old_file, const std::string& new_file)
     records.old_of_new.assign(new_entries.size(), kNone);
     records.old_matched.assign(old_entries.size(), false);
     CompactEntries::Cursor cursor(new_entries);
+    // Entries found in both mostly come in the same order.
+    CompactEntries::Cursor old_cursor(old_entries);
     for (std::size_t index = 0; index < new_entries.size(); ++index) {
         const std::string& relative_path = cursor.next();
         const CompactEntries::Fixed& entry = new_entries.at(index);
         const std::uint32_t old_root = records.old_root_of_new[entry.root];
         if (old_root == kNone) continue;
-        const std::uint64_t hash =
-            key_hash(records.new_record.root_seeds[entry.root], entry.kind, relative_path);
-        const std::uint32_t found = records.keys->find(hash, [&](std::uint32_t candidate) {
-            const CompactEntries::Fixed& old_entry = old_entries.at(candidate);
-            return old_entry.root == old_root && old_entry.kind == entry.kind &&
-                   CompactEntries::Cursor(old_entries, candidate).next() == relative_path;
-        });
+        const std::uint32_t found =
+            records.keys->find(new_entries.hash(index), [&](std::uint32_t candidate) {
+                const CompactEntries::Fixed& old_entry = old_entries.at(candidate);
+                return old_entry.root == old_root && old_entry.kind == entry.kind &&
+                       old_cursor.at(candidate) == relative_path;
+            });
         records.old_of_new[index] = found;
         if (found != kNone) records.old_matched[found] = true;
         ++records.counts[static_cast<int>(found == kNone ? Change::added : Change::still)];

@@ -108,8 +108,12 @@ class LineCollector : public nlohmann::json_sax<Json> {
     bool number_float(number_float_t value, const string_t& /*text*/) override {
         return scalar(Value{Type::fraction, {}, 0, value, false});
     }
+    // Only the full parser decodes escapes, which may give a NUL.
+    void full_parser(bool full) { full_parser_ = full; }
+
     bool string(string_t& value) override {
-        if (value.find('\0') != std::string::npos) return fail("holds a NUL in a text");
+        if (full_parser_ && value.find('\0') != std::string::npos)
+            return fail("holds a NUL in a text");
         Value text{Type::string, {}, 0, 0, false};
         text.text.swap(value);
         return scalar(std::move(text));
@@ -132,7 +136,8 @@ class LineCollector : public nlohmann::json_sax<Json> {
         return fail("nests deeper than the format does");
     }
     bool key(string_t& key) override {
-        if (key.find('\0') != std::string::npos) return fail("holds a NUL in a key");
+        if (full_parser_ && key.find('\0') != std::string::npos)
+            return fail("holds a NUL in a key");
         if (depth_ == 1) {
             for (std::size_t at = 0; at < used_; ++at)
                 if (fields_[at].key == key) return fail("repeats the key " + key);
@@ -205,7 +210,156 @@ class LineCollector : public nlohmann::json_sax<Json> {
     std::size_t used_ = 0;
     int depth_ = 0;
     bool top_is_object_ = false;
+    bool full_parser_ = false;
     std::string error_;
+};
+
+// Reads a line as the writer writes it (no blanks, no escapes, no signs,
+// fractions or exponents), making the collector's calls the full parser
+// would make for it; anything else is left to the full parser, which also
+// says what is wrong with it. Most lines of a large record are such lines,
+// and this reads them several times as fast.
+class PlainLine {
+  public:
+    enum class Outcome { read, refused, not_plain };
+
+    PlainLine(std::string_view text, LineCollector& collector)
+        : at_(text.data()), end_(text.data() + text.size()), collector_(collector) {}
+
+    Outcome read() {
+        if (!value()) return outcome_;
+        return at_ == end_ ? Outcome::read : Outcome::not_plain;
+    }
+
+  private:
+    bool value() {
+        if (at_ == end_) return not_plain();
+        switch (*at_) {
+            case '{':
+                return object();
+            case '[':
+                return array();
+            case '"':
+                return string() && told(collector_.string(text_));
+            case 't':
+                return literal("true") && told(collector_.boolean(true));
+            case 'f':
+                return literal("false") && told(collector_.boolean(false));
+            case 'n':
+                return literal("null") && told(collector_.null());
+            default:
+                return number();
+        }
+    }
+    bool object() {
+        ++at_;
+        if (!told(collector_.start_object(std::size_t(-1)))) return false;
+        if (at_ != end_ && *at_ == '}') {
+            ++at_;
+            return told(collector_.end_object());
+        }
+        for (;;) {
+            if (at_ == end_ || *at_ != '"' || !string() || !told(collector_.key(text_)))
+                return outcome_ == Outcome::refused ? false : not_plain();
+            if (at_ == end_ || *at_ != ':') return not_plain();
+            ++at_;
+            if (!value()) return false;
+            if (at_ == end_) return not_plain();
+            if (*at_ == '}') {
+                ++at_;
+                return told(collector_.end_object());
+            }
+            if (*at_ != ',') return not_plain();
+            ++at_;
+        }
+    }
+    bool array() {
+        ++at_;
+        if (!told(collector_.start_array(std::size_t(-1)))) return false;
+        if (at_ != end_ && *at_ == ']') {
+            ++at_;
+            return told(collector_.end_array());
+        }
+        for (;;) {
+            if (!value()) return false;
+            if (at_ == end_) return not_plain();
+            if (*at_ == ']') {
+                ++at_;
+                return told(collector_.end_array());
+            }
+            if (*at_ != ',') return not_plain();
+            ++at_;
+        }
+    }
+    bool string() {
+        const char* const start = ++at_;
+        while (at_ != end_) {
+            // Eight bytes at a time while none is a quote, a backslash, a
+            // control character or past ASCII.
+            while (end_ - at_ >= 8) {
+                std::uint64_t word;
+                std::memcpy(&word, at_, 8);
+                constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+                constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+                const std::uint64_t quote = word ^ (kOnes * '"');
+                const std::uint64_t backslash = word ^ (kOnes * '\\');
+                const std::uint64_t stops = ((quote - kOnes) & ~quote) |
+                                            ((backslash - kOnes) & ~backslash) |
+                                            (word - kOnes * 0x20) | word;
+                if ((stops & kHigh) != 0) break;
+                at_ += 8;
+            }
+            if (at_ == end_) break;
+            const unsigned char c = static_cast<unsigned char>(*at_);
+            if (c == '"') {
+                text_.assign(start, at_);
+                ++at_;
+                return true;
+            }
+            if (c == '\\' || c < 0x20) return not_plain();
+            if (c < 0x80) {
+                ++at_;
+                continue;
+            }
+            const std::size_t length = search::utf8_sequence_length(
+                std::string_view(at_, static_cast<std::size_t>(end_ - at_)));
+            if (length == 0) return not_plain();
+            at_ += length;
+        }
+        return not_plain();
+    }
+    bool literal(std::string_view word) {
+        if (static_cast<std::size_t>(end_ - at_) < word.size() ||
+            std::string_view(at_, word.size()) != word)
+            return not_plain();
+        at_ += word.size();
+        return true;
+    }
+    bool number() {
+        const char* const start = at_;
+        std::uint64_t value = 0;
+        while (at_ != end_ && *at_ >= '0' && *at_ <= '9') value = value * 10 + (*at_++ - '0');
+        const std::size_t digits = static_cast<std::size_t>(at_ - start);
+        // Up to 19 digits always fit; a leading zero, a sign or a fraction
+        // is the full parser's.
+        if (digits == 0 || digits > 19 || (*start == '0' && digits > 1)) return not_plain();
+        if (at_ != end_ && (*at_ == '.' || *at_ == 'e' || *at_ == 'E')) return not_plain();
+        return told(collector_.number_unsigned(value));
+    }
+    bool told(bool accepted) {
+        if (!accepted) outcome_ = Outcome::refused;
+        return accepted;
+    }
+    bool not_plain() {
+        if (outcome_ != Outcome::refused) outcome_ = Outcome::not_plain;
+        return false;
+    }
+
+    const char* at_;
+    const char* const end_;
+    LineCollector& collector_;
+    std::string text_;
+    Outcome outcome_ = Outcome::read;
 };
 
 struct LineFault {
@@ -320,9 +474,19 @@ class LineFields {
     // A text's exact bytes.
     std::string& text(std::string_view key) {
         Field& field = need(key, Type::string);
-        if (Field* base64 = find(std::string(key) + "_base64"))
+        if (Field* base64 = find_base64(key))
             take_exact_bytes(field.value.text, key, &base64->value);
         return field.value.text;
+    }
+    Field* find_base64(std::string_view key) {
+        static constexpr std::string_view kBase64 = "_base64";
+        for (std::size_t at = 0; at < line_.size(); ++at) {
+            const std::string& name = line_.field(at).key;
+            if (name.size() == key.size() + kBase64.size() && name.starts_with(key) &&
+                name.ends_with(kBase64))
+                return &line_.field(at);
+        }
+        return nullptr;
     }
     std::optional<std::string> optional_text(std::string_view key) {
         if (find(key) == nullptr) return std::nullopt;
@@ -431,14 +595,24 @@ class RecordCheck {
   private:
     void check(std::string_view text) {
         if (ended_) refuse("comes after the end line");
-        if (std::memchr(text.data(), '\0', text.size()) != nullptr) refuse("holds a NUL");
         collector_.reset();
-        const bool parsed = Json::sax_parse(text.begin(), text.end(), &collector_,
-                                            nlohmann::detail::input_format_t::json, true, false);
+        collector_.full_parser(false);
+        PlainLine::Outcome outcome = PlainLine(text, collector_).read();
+        if (outcome == PlainLine::Outcome::not_plain) {
+            // A plain line holds no NUL.
+            if (std::memchr(text.data(), '\0', text.size()) != nullptr) refuse("holds a NUL");
+            collector_.reset();
+            collector_.full_parser(true);
+            outcome = Json::sax_parse(text.begin(), text.end(), &collector_,
+                                      nlohmann::detail::input_format_t::json, true, false)
+                          ? PlainLine::Outcome::read
+                          : PlainLine::Outcome::refused;
+        }
         if (!collector_.error().empty()) refuse(collector_.error());
-        if (!parsed || !collector_.top_is_object()) refuse("is no JSON object");
+        if (outcome != PlainLine::Outcome::read || !collector_.top_is_object())
+            refuse("is no JSON object");
         LineFields fields(collector_);
-        const std::string kind = fields.text("kind");
+        const std::string& kind = fields.text("kind");
         if (!seen_scan_) {
             if (kind != "scan")
                 refuse("is a " + kind + " line where the scan line must come first");
@@ -476,7 +650,7 @@ class RecordCheck {
         scan_.started = fields.text("started");
         if (!is_timestamp(scan_.started)) refuse("started is no time YYYY-MM-DDThh:mm:ssZ");
         scan_.roots = fields.texts("roots");
-        if (Field* exact = fields.find("roots_base64")) {
+        if (Field* exact = fields.find_base64("roots")) {
             std::vector<std::string> bytes = fields.texts("roots_base64");
             if (bytes.size() != scan_.roots.size())
                 refuse("roots_base64 does not hold one text for each root");
