@@ -1,8 +1,11 @@
 #include "scan/record/record_reader.h"
 
+#include "scan/record/line_readers.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <unordered_map>
 
@@ -129,7 +132,7 @@ class LineCollector : public nlohmann::json_sax<Json> {
             current().value.type = Type::object;
             return true;
         }
-        if (depth_ == 3 && current().value.type == Type::array) {
+        if (depth_ == kDeepest && current().value.type == Type::array) {
             current().objects.emplace_back();
             return true;
         }
@@ -869,15 +872,73 @@ class RecordCheck {
 
 }  // namespace
 
+namespace {
+
+void describe(std::string& out, const Value& value) {
+    out += std::to_string(static_cast<int>(value.type)) + ":" + value.text + ":" +
+           std::to_string(value.number) + ":" + std::to_string(value.fraction) + ":" +
+           (value.flag ? "1" : "0") + ";";
+}
+
+std::string described(LineCollector& collector, bool read) {
+    if (!collector.error().empty()) return "refused: " + collector.error();
+    if (!read) return "refused";
+    std::string out = collector.top_is_object() ? "object\n" : "other\n";
+    for (std::size_t at = 0; at < collector.size(); ++at) {
+        const Field& field = collector.field(at);
+        out += field.key + "=";
+        describe(out, field.value);
+        for (const Value& item : field.items) describe(out, item);
+        for (const std::vector<Member>& object : field.objects) {
+            out += "{";
+            for (const Member& member : object) {
+                out += member.key + "=";
+                describe(out, member.value);
+            }
+            out += "}";
+        }
+        for (const Member& member : field.members) {
+            out += member.key + "=";
+            describe(out, member.value);
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+}  // namespace
+
+namespace detail {
+
+std::string full_parse(std::string_view line) {
+    LineCollector collector;
+    collector.reset();
+    collector.full_parser(true);
+    const bool read = Json::sax_parse(line.begin(), line.end(), &collector,
+                                      nlohmann::detail::input_format_t::json, true, false);
+    return described(collector, read);
+}
+
+std::optional<std::string> plain_parse(std::string_view line) {
+    LineCollector collector;
+    collector.reset();
+    const PlainLine::Outcome outcome = PlainLine(line, collector).read();
+    if (outcome == PlainLine::Outcome::not_plain) return std::nullopt;
+    return described(collector, outcome == PlainLine::Outcome::read);
+}
+
+}  // namespace detail
+
 void read_record(const std::string& file, const ReadSome& read_some, RecordVisitor& visitor) {
     RecordCheck check(file, visitor);
     // A line and the piece after it; no more of a line than kLongestLine is
     // ever held, however long it goes on.
-    std::vector<char> buffer(kLongestLine + 1 + kPiece);
+    constexpr std::size_t kBuffer = kLongestLine + 1 + kPiece;
+    const std::unique_ptr<char[]> buffer(new char[kBuffer]);
     std::size_t start = 0;
     std::size_t end = 0;
     for (;;) {
-        const char* const data = buffer.data();
+        const char* const data = buffer.get();
         const void* feed = std::memchr(data + start, '\n', end - start);
         if (feed != nullptr) {
             const std::size_t stop =
@@ -889,11 +950,11 @@ void read_record(const std::string& file, const ReadSome& read_some, RecordVisit
         }
         if (end - start > kLongestLine) check.longer_than_allowed();
         if (start > 0) {
-            std::memmove(buffer.data(), data + start, end - start);
+            std::memmove(buffer.get(), data + start, end - start);
             end -= start;
             start = 0;
         }
-        const std::size_t got = read_some(buffer.data() + end, buffer.size() - end);
+        const std::size_t got = read_some(buffer.get() + end, kBuffer - end);
         if (got == 0) {
             if (end > 0) check.cut_short();
             break;

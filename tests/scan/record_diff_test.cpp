@@ -102,7 +102,7 @@ TEST(RecordDiff, SortsEntriesByExactBytesAndKindIntoFixedNewAndStill) {
     ASSERT_EQ(summary.size(), 1u);
     EXPECT_EQ(std::tie(summary[0].root, summary[0].fixed, summary[0].added, summary[0].left),
               std::make_tuple(std::string("/srv/a"), 3u, 5u, 8u));
-    const std::string keep = TestRecord::host_path("/srv/a/keep");
+    const std::string keep = std::string("/srv/a") + kestrafin::platform::kPathSeparator + "keep";
     const auto folder = std::find_if(summary[0].folders.begin(), summary[0].folders.end(),
                                      [&](const FolderChanges& f) { return f.path == keep; });
     ASSERT_NE(folder, summary[0].folders.end());
