@@ -13,6 +13,10 @@ constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
 bool valid_utf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
         const std::size_t length = search::utf8_sequence_length(text.substr(i));
         if (length == 0) return false;
         i += length;
@@ -64,6 +68,16 @@ bool starts_like_formula(std::string_view text) {
 void append_json_string(std::string& out, std::string_view text) {
     out.push_back('"');
     for (std::size_t i = 0; i < text.size();) {
+        // A run of ASCII that needs no escape goes in at once.
+        std::size_t run = i;
+        while (run < text.size() && text[run] >= 0x20 && text[run] < 0x7F && text[run] != '"' &&
+               text[run] != '\\')
+            ++run;
+        if (run > i) {
+            out.append(text.substr(i, run - i));
+            i = run;
+            continue;
+        }
         const unsigned char c = static_cast<unsigned char>(text[i]);
         const std::size_t length = search::utf8_sequence_length(text.substr(i));
         if (length == 0) {
