@@ -250,8 +250,33 @@ std::string summary_text(const RecordDiff& diff) {
         text += scan::escaped_for_terminal(root) + ": only in OLD, not compared\n";
     for (const std::string& root : diff.roots_only_new())
         text += scan::escaped_for_terminal(root) + ": only in NEW, not compared\n";
+    for (const scan::record::RootNote& note : diff.roots_not_whole())
+        if (!note.compared) text += scan::escaped_for_terminal(note.root) + ": not compared\n";
     text += "total: " + counts_text(fixed, added, left);
     return text;
+}
+
+// How one walk of a root ended, as a message says it.
+std::string walk_end(const std::string& end, const char* record) {
+    const std::string in = std::string(" in ") + record;
+    if (end.empty()) return "was not reached" + in + " before the scan stopped";
+    if (end == "not_walked") return "was not walked" + in;
+    if (end == "stopped") return "was stopped" + in;
+    return "was not read whole" + in + " (folders could not be read)";
+}
+
+std::string root_note(const scan::record::RootNote& note) {
+    std::string text = "the root " + scan::quoted_for_terminal(note.root) + " ";
+    if (note.old_end != "complete") text += walk_end(note.old_end, "OLD");
+    if (note.old_end != "complete" && note.new_end != "complete") text += " and ";
+    if (note.new_end != "complete") text += walk_end(note.new_end, "NEW");
+    if (!note.compared) return text + ", not compared";
+    const bool old_whole = note.old_end == "complete";
+    const bool new_whole = note.new_end == "complete";
+    return text + ": what a walk did not reach shows as " +
+           (!old_whole && !new_whole ? "fixed or new"
+            : !new_whole             ? "fixed"
+                                     : "new");
 }
 
 void say(const std::string& message) {
@@ -277,6 +302,7 @@ int diff(const DiffOptions& options) {
         say("the root " + scan::quoted_for_terminal(root) + " is only in OLD, not compared");
     for (const std::string& root : diff.roots_only_new())
         say("the root " + scan::quoted_for_terminal(root) + " is only in NEW, not compared");
+    for (const scan::record::RootNote& note : diff.roots_not_whole()) say(root_note(note));
 
     const int output = platform::kStandardOutput;
     if (options.summary) {

@@ -167,10 +167,13 @@ struct ReadRecord : RecordVisitor {
     ScanLine scan_line;
     CompactEntries entries;
     std::vector<std::uint64_t> root_seeds;
+    std::vector<std::string> root_end;  // empty: no root line
     std::uint32_t last_root = 0;
+    std::size_t roots_ended = 0;
 
     void scan(const ScanLine& line) override {
         scan_line = line;
+        root_end.assign(scan_line.roots.size(), std::string());
         for (const std::string& root : scan_line.roots)
             root_seeds.push_back(mixed(std::hash<std::string_view>{}(root)));
     }
@@ -182,6 +185,8 @@ struct ReadRecord : RecordVisitor {
                 scan_line.roots.begin());
         entries.add(line, last_root, root_seeds[last_root]);
     }
+    // Root lines come in the scan line's order.
+    void root(const RootLine& line) override { root_end[roots_ended++] = line.end; }
 };
 
 // The old record's keys: key hashes to entry indices, each found checked
@@ -265,6 +270,7 @@ struct RecordDiff::Records {
     // For each new root the same old one, or kNone.
     std::vector<std::uint32_t> old_root_of_new;
     std::vector<bool> old_root_compared;
+    std::vector<RootNote> notes;
     std::size_t counts[3] = {};
 };
 
@@ -292,13 +298,23 @@ RecordDiff::RecordDiff(const std::string& old_file, const std::string& new_file)
 
     const std::vector<std::string>& old_roots = records.old_record.scan_line.roots;
     records.old_root_compared.assign(old_roots.size(), false);
-    for (const std::string& root : records.new_record.scan_line.roots) {
-        const auto found = std::find(old_roots.begin(), old_roots.end(), root);
-        records.old_root_of_new.push_back(
-            found == old_roots.end() ? kNone
-                                     : static_cast<std::uint32_t>(found - old_roots.begin()));
-        if (found != old_roots.end())
-            records.old_root_compared[records.old_root_of_new.back()] = true;
+    const std::vector<std::string>& new_roots = records.new_record.scan_line.roots;
+    for (std::size_t at = 0; at < new_roots.size(); ++at) {
+        const auto found = std::find(old_roots.begin(), old_roots.end(), new_roots[at]);
+        std::uint32_t old_root = kNone;
+        if (found != old_roots.end()) {
+            old_root = static_cast<std::uint32_t>(found - old_roots.begin());
+            const std::string& old_end = records.old_record.root_end[old_root];
+            const std::string& new_end = records.new_record.root_end[at];
+            // A walk that did not take place has nothing to compare.
+            const bool compared = !old_end.empty() && old_end != "not_walked" && !new_end.empty() &&
+                                  new_end != "not_walked";
+            if (!compared || old_end != "complete" || new_end != "complete")
+                records.notes.push_back({new_roots[at], compared, old_end, new_end});
+            if (!compared) old_root = kNone;
+        }
+        records.old_root_of_new.push_back(old_root);
+        if (old_root != kNone) records.old_root_compared[old_root] = true;
     }
 
     const CompactEntries& old_entries = records.old_record.entries;
@@ -369,6 +385,10 @@ std::vector<std::string> RecordDiff::roots_only_old() const {
 
 std::vector<std::string> RecordDiff::roots_only_new() const {
     return roots_missing(new_scan().roots, old_scan().roots);
+}
+
+const std::vector<RootNote>& RecordDiff::roots_not_whole() const {
+    return records_->notes;
 }
 
 std::size_t RecordDiff::count(Change change) const {

@@ -60,6 +60,17 @@ struct RootChanges {
     std::vector<FolderChanges> folders;
 };
 
+// A root of both records that one of them did not walk whole.
+struct RootNote {
+    std::string root;
+    // Not when a record has no walk of it: it was not walked, or the scan
+    // stopped before it. A stopped or incomplete walk is compared, but what
+    // it did not reach shows as fixed (or, in the old record, as new).
+    bool compared = false;
+    std::string old_end;  // the root line's end; empty where there is none
+    std::string new_end;
+};
+
 class RecordDiff {
   public:
     // Reads and checks both records, at the same time. Raises RecordError
@@ -79,6 +90,9 @@ class RecordDiff {
     // compared.
     std::vector<std::string> roots_only_old() const;
     std::vector<std::string> roots_only_new() const;
+    // The roots of both records that one did not walk whole, in the new
+    // record's order.
+    const std::vector<RootNote>& roots_not_whole() const;
 
     // Hands on every difference: the new and the still failing entries in the
     // new record's order, then the fixed ones in the old record's order.

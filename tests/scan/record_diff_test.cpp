@@ -18,14 +18,23 @@ using kestrafin::tests::TestRecord;
 
 namespace {
 
+// clang-format off
 TestRecord old_record() {
     TestRecord record;
-    record.roots = {"/srv/a", "/srv/gone"};
+    record.roots = {"/srv/a", "/srv/gone", "/srv/b", "/srv/c", "/srv/d"};
     record.entries = {
-        {"", "keep/same.txt"},     {"", "keep/grown.txt"},
-        {"", "gone/fixed.txt"},    {"", "Case/file.txt"},
-        {"", "bytes/caf\xE9.txt"}, {"", "locked", {"unreadable"}, "error"},
+        {"", "keep/same.txt"},
+        {"", "keep/grown.txt"},
+        {"", "keep/shrunk.txt", {"folder_length", "path_length"}, "file", 210, 260},
+        {"", "gone/fixed.txt"},
+        {"", "Case/file.txt"},
+        {"", "bytes/caf\xE9.txt"},
+        {"", "locked", {"unreadable"}, "error"},
         {"/srv/gone", "any.txt"},
+        {"/srv/b", "b.txt"},
+        {"/srv/c", "c.txt"},
+        {"/srv/c", "c2.txt"},
+        {"/srv/d", "d.txt"},
     };
     return record;
 }
@@ -33,22 +42,26 @@ TestRecord old_record() {
 TestRecord new_record() {
     TestRecord record;
     record.scan_id = "fedcba9876543210fedcba9876543210";
-    record.roots = {"/srv/a", "/srv/added"};
+    record.roots = {"/srv/a", "/srv/added", "/srv/b", "/srv/c", "/srv/d"};
+    record.ends = {{"/srv/b", "not_walked"}, {"/srv/c", "incomplete"}, {"/srv/d", ""}};
     record.entries = {
         {"", "Case"},  // a folder of its own, not a file: another key
         {"", "case/file.txt"},
         {"", "keep/same.txt"},
         {"", "keep/grown.txt", {"folder_length", "path_length"}, "file", 240, 260},
+        {"", "keep/shrunk.txt"},
         // The same text as caf\xE9 once each bad byte is U+FFFD.
         {"", "bytes/caf\xEA.txt"},
         {"", "bytes/caf\xE9.txt"},
         {"", "locked", {"folder_length"}},
         {"", "new/added.txt"},
         {"/srv/added", "other.txt"},
+        {"/srv/c", "c.txt"},
     };
     record.entries[0].kind = "folder";
     return record;
 }
+// clang-format on
 
 struct Files {
     TempFolder folder;
@@ -82,32 +95,43 @@ TEST(RecordDiff, SortsEntriesByExactBytesAndKindIntoFixedNewAndStill) {
         {Change::added, host("case/file.txt"), "", ""},
         {Change::still, host("keep/same.txt"), " 230>230", ""},
         {Change::still, host("keep/grown.txt"), "+path_length 230>260", ""},
+        {Change::still, host("keep/shrunk.txt"), " 260>230", "-path_length"},
         {Change::added, host("bytes/caf\xEA.txt"), "", ""},
         {Change::still, host("bytes/caf\xE9.txt"), " 230>230", ""},
         {Change::added, "locked", "", ""},
         {Change::added, host("new/added.txt"), "", ""},
+        {Change::still, "c.txt", " 230>230", ""},
         {Change::fixed, host("gone/fixed.txt"), "", ""},
         {Change::fixed, host("Case/file.txt"), "", ""},
         {Change::fixed, "locked", "", ""},
+        {Change::fixed, "c2.txt", "", ""},
     };
     EXPECT_EQ(seen, expected);
-    EXPECT_EQ(diff.count(Change::fixed), 3u);
+    EXPECT_EQ(diff.count(Change::fixed), 4u);
     EXPECT_EQ(diff.count(Change::added), 5u);
-    EXPECT_EQ(diff.count(Change::still), 3u);
+    EXPECT_EQ(diff.count(Change::still), 5u);
     EXPECT_EQ(diff.roots_only_old(), std::vector<std::string>{"/srv/gone"});
     EXPECT_EQ(diff.roots_only_new(), std::vector<std::string>{"/srv/added"});
     EXPECT_TRUE(diff.rules_differing().empty());
+    // A root walked in neither or reached by one scan alone is no change.
+    std::vector<std::tuple<std::string, bool, std::string>> notes;
+    for (const RootNote& note : diff.roots_not_whole())
+        notes.emplace_back(note.root, note.compared, note.new_end);
+    EXPECT_EQ(notes, (std::vector<std::tuple<std::string, bool, std::string>>{
+                         {"/srv/b", false, "not_walked"},
+                         {"/srv/c", true, "incomplete"},
+                         {"/srv/d", false, ""}}));
 
     const std::vector<RootChanges> summary = diff.summary();
-    ASSERT_EQ(summary.size(), 1u);
+    ASSERT_EQ(summary.size(), 2u) << "/srv/a and /srv/c";
     EXPECT_EQ(std::tie(summary[0].root, summary[0].fixed, summary[0].added, summary[0].left),
-              std::make_tuple(std::string("/srv/a"), 3u, 5u, 8u));
+              std::make_tuple(std::string("/srv/a"), 3u, 5u, 9u));
     const std::string keep = std::string("/srv/a") + kestrafin::platform::kPathSeparator + "keep";
     const auto folder = std::find_if(summary[0].folders.begin(), summary[0].folders.end(),
                                      [&](const FolderChanges& f) { return f.path == keep; });
     ASSERT_NE(folder, summary[0].folders.end());
     EXPECT_EQ(std::tie(folder->fixed, folder->added, folder->left, folder->units_to_lose),
-              std::make_tuple(0u, 0u, 2u, 40u));
+              std::make_tuple(0u, 0u, 3u, 40u));
 }
 
 TEST(RecordDiff, NamesTheRulesThatDifferAndTheExitStatusTellsWhatWasFound) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ struct TestRecord {
     std::vector<std::string> reasons = {"name_length", "folder_length", "path_length",
                                         "unreadable"};
     std::vector<RecordEntry> entries;
+    // How a root's walk ended where not complete: incomplete, not_walked, or
+    // empty for a root the scan stopped before.
+    std::map<std::string, std::string> ends;
 
     static std::string host_path(std::string path) {
         std::replace(path.begin(), path.end(), '/', platform::kPathSeparator);
@@ -60,7 +64,16 @@ struct TestRecord {
         lines.push_back(scan);
         std::size_t all_entries = 0;
         std::size_t all_unreadable = 0;
+        int worst = 0;
+        bool stopped = false;
         for (const std::string& root : roots) {
+            const std::string end = ends.contains(root) ? ends.at(root) : "complete";
+            if (end.empty()) {
+                stopped = true;
+                break;
+            }
+            const int status = end == "complete" ? 0 : end == "not_walked" ? 2 : 1;
+            worst = std::max(worst, status);
             std::size_t entries = 0;
             std::size_t unreadable = 0;
             std::vector<std::size_t> by_reason(reasons.size());
@@ -88,9 +101,10 @@ struct TestRecord {
             }
             std::string line = R"({"kind":"root",)" + id + ",";
             scan::append_json_text_field(line, "root", root);
-            line += R"(,"end":"complete","exit_status":0,"folders_read":12,"files_seen":40,)"
-                    R"("entries":)" +
-                    std::to_string(entries) + R"(,"entries_by_reason":{)";
+            line += R"(,"end":")" + end + R"(","exit_status":)" + std::to_string(status) +
+                    (end == "not_walked" ? R"(,"error":"No such file or directory")" : "") +
+                    R"(,"folders_read":12,"files_seen":40,"entries":)" + std::to_string(entries) +
+                    R"(,"entries_by_reason":{)";
             for (std::size_t at = 0; at < reasons.size(); ++at)
                 line += (at > 0 ? "," : "") + ("\"" + reasons[at] + "\":") +
                         std::to_string(by_reason[at]);
@@ -105,10 +119,11 @@ struct TestRecord {
             all_unreadable += unreadable;
         }
         lines.push_back(R"({"kind":"end",)" + id +
-                        R"(,"finished":"2026-12-01T02:10:00Z","seconds":600,"stopped":false,)"
-                        R"("entries":)" +
+                        R"(,"finished":"2026-12-01T02:10:00Z","seconds":600,"stopped":)" +
+                        (stopped ? "true" : "false") + R"(,"entries":)" +
                         std::to_string(all_entries) + R"(,"unreadable":)" +
-                        std::to_string(all_unreadable) + R"(,"exit_status":0})");
+                        std::to_string(all_unreadable) + R"(,"exit_status":)" +
+                        std::to_string(stopped ? std::max(worst, 1) : worst) + "}");
         return lines;
     }
 
