@@ -62,8 +62,8 @@ class CompactEntries {
         RecordKind kind;
     };
 
-    void add(const EntryLine& entry, std::uint32_t root, std::uint64_t root_seed) {
-        hashes_.push_back(key_hash(root_seed, entry.kind, entry.relative_path));
+    void add(const EntryLine& entry, std::uint32_t root, std::uint64_t hash) {
+        hashes_.push_back(hash);
         if (fixed_.size() == kNone - 1) throw std::length_error("more entries than a diff holds");
         const std::string_view path = entry.relative_path;
         std::size_t shared = 0;
@@ -162,10 +162,51 @@ class CompactEntries {
     std::unordered_map<std::uint32_t, std::string> odd_paths_;
 };
 
+// A record's keys: key hashes to entry indices, each entry found checked
+// against the key itself.
+class KeyTable {
+  public:
+    // Entry `index`, the one after those inserted before it, has `hash`.
+    void insert(std::uint32_t index, std::uint64_t hash, const CompactEntries& entries) {
+        if ((static_cast<std::size_t>(index) + 1) * 2 > slots_.size()) {
+            slots_.assign(std::max<std::size_t>(16, slots_.size() * 2), 0);
+            mask_ = slots_.size() - 1;
+            for (std::uint32_t earlier = 0; earlier < index; ++earlier)
+                place(earlier, entries.hash(earlier));
+        }
+        place(index, hash);
+    }
+
+    // Calls `check` with each entry whose key has `hash` until it says yes;
+    // returns that entry, or kNone.
+    template <typename Check>
+    std::uint32_t find(std::uint64_t hash, Check check) const {
+        if (slots_.empty()) return kNone;
+        const std::uint64_t tag = hash >> 32;
+        for (std::size_t slot = hash & mask_; slots_[slot] != 0; slot = (slot + 1) & mask_) {
+            if ((slots_[slot] >> 32) != tag) continue;
+            const auto index = static_cast<std::uint32_t>((slots_[slot] & 0xFFFFFFFF) - 1);
+            if (check(index)) return index;
+        }
+        return kNone;
+    }
+
+  private:
+    void place(std::uint32_t index, std::uint64_t hash) {
+        std::size_t slot = hash & mask_;
+        while (slots_[slot] != 0) slot = (slot + 1) & mask_;
+        slots_[slot] = (hash >> 32) << 32 | (std::uint64_t{index} + 1);
+    }
+
+    std::vector<std::uint64_t> slots_;
+    std::size_t mask_ = 0;
+};
+
 // One record read: its scan line and its entries.
 struct ReadRecord : RecordVisitor {
     ScanLine scan_line;
     CompactEntries entries;
+    KeyTable keys;
     std::vector<std::uint64_t> root_seeds;
     std::vector<std::string> root_end;  // empty: no root line
     std::uint32_t last_root = 0;
@@ -183,45 +224,23 @@ struct ReadRecord : RecordVisitor {
             last_root = static_cast<std::uint32_t>(
                 std::find(scan_line.roots.begin(), scan_line.roots.end(), line.root) -
                 scan_line.roots.begin());
-        entries.add(line, last_root, root_seeds[last_root]);
+        const std::uint64_t hash = key_hash(root_seeds[last_root], line.kind, line.relative_path);
+        // An entry listed twice would be matched once and left over once.
+        const std::uint32_t same = keys.find(hash, [&](std::uint32_t candidate) {
+            const CompactEntries::Fixed& other = entries.at(candidate);
+            return other.root == last_root && other.kind == line.kind &&
+                   CompactEntries::Cursor(entries).at(candidate) == line.relative_path;
+        });
+        if (same != kNone)
+            throw LineRefused(
+                "lists again an entry of an earlier line (its root, relative path "
+                "and kind)");
+        const auto index = static_cast<std::uint32_t>(entries.size());
+        entries.add(line, last_root, hash);
+        keys.insert(index, hash, entries);
     }
     // Root lines come in the scan line's order.
     void root(const RootLine& line) override { root_end[roots_ended++] = line.end; }
-};
-
-// The old record's keys: key hashes to entry indices, each found checked
-// against the entry itself.
-class KeyTable {
-  public:
-    explicit KeyTable(const ReadRecord& record) {
-        std::size_t capacity = 16;
-        while (capacity < record.entries.size() * 2) capacity *= 2;
-        slots_.assign(capacity, 0);
-        mask_ = capacity - 1;
-        for (std::size_t index = 0; index < record.entries.size(); ++index) {
-            const std::uint64_t hash = record.entries.hash(index);
-            std::size_t slot = hash & mask_;
-            while (slots_[slot] != 0) slot = (slot + 1) & mask_;
-            slots_[slot] = (hash >> 32) << 32 | (index + 1);
-        }
-    }
-
-    // Calls `check` with each entry whose key has `hash` until it says yes;
-    // returns that entry, or kNone.
-    template <typename Check>
-    std::uint32_t find(std::uint64_t hash, Check check) const {
-        const std::uint64_t tag = hash >> 32;
-        for (std::size_t slot = hash & mask_; slots_[slot] != 0; slot = (slot + 1) & mask_) {
-            if ((slots_[slot] >> 32) != tag) continue;
-            const auto index = static_cast<std::uint32_t>((slots_[slot] & 0xFFFFFFFF) - 1);
-            if (check(index)) return index;
-        }
-        return kNone;
-    }
-
-  private:
-    std::vector<std::uint64_t> slots_;
-    std::size_t mask_ = 0;
 };
 
 void codes(std::uint32_t bits, const std::vector<std::string>& table,
@@ -263,7 +282,6 @@ bool lies_in(std::string_view path, std::string_view folder) {
 struct RecordDiff::Records {
     ReadRecord old_record;
     ReadRecord new_record;
-    std::unique_ptr<KeyTable> keys;
     // For each new entry the old one it is, or kNone.
     std::vector<std::uint32_t> old_of_new;
     std::vector<bool> old_matched;
@@ -281,7 +299,6 @@ RecordDiff::RecordDiff(const std::string& old_file, const std::string& new_file)
     std::thread old_reader([&] {
         try {
             read_record(old_file, records.old_record);
-            records.keys = std::make_unique<KeyTable>(records.old_record);
         } catch (...) {
             old_failure = std::current_exception();
         }
@@ -330,7 +347,7 @@ RecordDiff::RecordDiff(const std::string& old_file, const std::string& new_file)
         const std::uint32_t old_root = records.old_root_of_new[entry.root];
         if (old_root == kNone) continue;
         const std::uint32_t found =
-            records.keys->find(new_entries.hash(index), [&](std::uint32_t candidate) {
+            records.old_record.keys.find(new_entries.hash(index), [&](std::uint32_t candidate) {
                 const CompactEntries::Fixed& old_entry = old_entries.at(candidate);
                 return old_entry.root == old_root && old_entry.kind == entry.kind &&
                        old_cursor.at(candidate) == relative_path;

@@ -104,6 +104,14 @@ struct EndLine {
     std::uint64_t exit_status = 0;
 };
 
+// Thrown by a visitor that finds a line unsound in a way only it sees (an
+// entry an earlier line lists too); the reader raises a RecordError naming
+// the file and that line.
+class LineRefused : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
 // What a reader of records does with each line, in the record's order.
 class RecordVisitor {
   public:

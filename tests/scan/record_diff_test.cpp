@@ -146,6 +146,16 @@ TEST(RecordDiff, NamesTheRulesThatDifferAndTheExitStatusTellsWhatWasFound) {
     const std::string other_file = files.write("other.jsonl", other_rules);
     const std::string refused_file = files.write("refused.jsonl", refused);
 
+    TestRecord twice = old_record();
+    twice.entries.insert(twice.entries.begin() + 2, twice.entries[0]);
+    try {
+        RecordDiff(old_file, files.write("twice.jsonl", twice));
+        ADD_FAILURE() << "an entry listed twice is taken";
+    } catch (const RecordError& error) {
+        EXPECT_EQ(error.line(), 4u) << error.what();
+        EXPECT_NE(std::string(error.what()).find("lists again"), std::string::npos);
+    }
+
     EXPECT_EQ(RecordDiff(old_file, other_file).rules_differing(),
               (std::vector<std::string>{"checks", "excludes"}));
 
