@@ -101,7 +101,10 @@ const char* const kScanUsage =
     "Exit status: 0 when every folder was read, 1 when some folder could not be\n"
     "read (each is reported on standard error) or memory ran out (what was\n"
     "found before is written), 2 for a usage error, a root\n"
-    "that cannot be opened or output that cannot be written.\n";
+    "that cannot be opened or output that cannot be written.\n"
+    "\n"
+    "kestrafin-scan diff OLD NEW compares two records of scans (see\n"
+    "kestrafin-scan diff --help).\n";
 
 namespace {
 
