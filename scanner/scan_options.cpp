@@ -117,7 +117,10 @@ const char* const kScanUsage =
     "read (each is reported on standard error), memory ran out (what was\n"
     "found before is written) or a scan with --record was stopped, 2 for a\n"
     "usage error, a root that cannot be opened, a record or output that cannot\n"
-    "be written; with several roots, the worst of the roots'.\n";
+    "be written; with several roots, the worst of the roots'.\n"
+    "\n"
+    "kestrafin-scan diff OLD NEW compares two records of scans (see\n"
+    "kestrafin-scan diff --help).\n";
 
 namespace {
 

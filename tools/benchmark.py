@@ -23,8 +23,13 @@ search and kestrafin-scan --list; with --share-delays it does so on the
 for the file system's cached attributes to expire before every run.
 The record (--record FILE) is measured against --format json to a file, with
 the default rule and with --check sharepoint; --record-only runs just those.
+--diff times `kestrafin-scan diff` of two records of 1,000,000 entries each
+(tools/make_records.py, kept under /tmp, with a known overlap that the
+diff's counts are checked against) in each output format, beside wc -l reading
+both files, and prints seconds, ratios to wc -l and peak memory.
 """
 import argparse
+import json
 import os
 import resource
 import shutil
@@ -112,6 +117,50 @@ def window_on_share(tools, scan, milliseconds, runs):
     report_window(window_times, list_times, tree, runs)
 
 
+def diff_figures(tools, scan, runs):
+    """kestrafin-scan diff of two records of a million entries each."""
+    folder = "/tmp/kestrafin-bench-records"
+    old, new = os.path.join(folder, "old.jsonl"), os.path.join(folder, "new.jsonl")
+    expected_file = os.path.join(folder, "expected.json")
+    if not os.path.exists(expected_file):
+        os.makedirs(folder, exist_ok=True)
+        made = subprocess.run([sys.executable, os.path.join(HERE, "make_records.py"), old, new],
+                              check=True, capture_output=True, text=True)
+        with open(expected_file, "w") as out:
+            out.write(made.stdout)
+    with open(expected_file) as source:
+        expected = json.load(source)
+    checked = subprocess.run([scan, "diff", old, new], capture_output=True)
+    found = {"fixed": 0, "new": 0, "still": 0, "gained": 0}
+    for line in checked.stdout.split(b"\n"):
+        if line:
+            fields = line.split(b"\t")
+            found[fields[0].decode()] += 1
+            found["gained"] += fields[0] == b"still" and b"+path_length" in fields[-1]
+    if checked.returncode != 1 or found != expected:
+        sys.exit("kestrafin-scan diff found %s (exit status %d), the records hold %s"
+                 % (found, checked.returncode, expected))
+    print("diff of %s and %s: %d fixed, %d new, %d still failing (%d gained a reason), as made"
+          % (old, new, found["fixed"], found["new"], found["still"], found["gained"]))
+    commands = {
+        "wc -l OLD NEW": ["wc", "-l", old, new],
+        "diff --summary": [scan, "diff", "--summary", old, new],
+        "diff (lines)": [scan, "diff", old, new],
+        "diff --format csv": [scan, "diff", "--format", "csv", old, new],
+        "diff --format json": [scan, "diff", "--format", "json", old, new],
+    }
+    times = {name: [] for name in commands}
+    for _ in range(runs):
+        for name, command in commands.items():
+            times[name].append(run_timed(command))
+    floor = statistics.median(times["wc -l OLD NEW"])
+    print("%-22s %9s %9s %10s" % ("", "seconds", "vs wc -l", "peak MiB"))
+    for name, command in commands.items():
+        seconds = statistics.median(times[name])
+        print("%-22s %9.2f %9.2f %10.1f" % (name, seconds, seconds / floor,
+                                            peak_kib(tools, command) / 1024))
+
+
 def ensure_build(build):
     if not os.path.exists(os.path.join(build, "scanner", "kestrafin-scan")):
         subprocess.run(["cmake", "-S", TOP, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
@@ -160,6 +209,8 @@ def main():
     parser.add_argument("--record-only", action="store_true",
                         help="compare only kestrafin-scan --record FILE with --format json to a "
                         "file")
+    parser.add_argument("--diff", action="store_true",
+                        help="time kestrafin-scan diff of two records of 1,000,000 entries each")
     parser.add_argument("--share-delays", default="",
                         help="with --window-only: milliseconds per request on the share tree, "
                         "comma-separated")
@@ -168,6 +219,9 @@ def main():
     ensure_build(args.build)
     tools = os.path.join(args.build, "tools")
     scan = os.path.join(args.build, "scanner", "kestrafin-scan")
+    if args.diff:
+        diff_figures(tools, scan, args.runs)
+        return 0
     if args.share_delays:
         if not args.window_only:
             sys.exit("--share-delays goes with --window-only")

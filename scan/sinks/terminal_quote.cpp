@@ -22,6 +22,9 @@ struct Unit {
 // Decodes the unit at `at`, or an invalid byte as a unit of one byte. An
 // encoded surrogate is no character a terminal can show: escaped, byte by byte.
 Unit unit_at(std::string_view text, std::size_t at) {
+    // Most names are printable ASCII, which needs no decoding.
+    const unsigned char first = static_cast<unsigned char>(text[at]);
+    if (first >= 0x20 && first < 0x7F) return {text.substr(at, 1), true};
     const platform::Utf8Sequence sequence = platform::decode_utf8(text.substr(at));
     const std::uint32_t code = sequence.code_point;
     if (sequence.length == 0) return {text.substr(at, 1), false};
@@ -66,9 +69,17 @@ void append_escape(std::string& out, const Unit& unit) {
     }
 }
 
+bool printable_ascii(char c) {
+    return c >= 0x20 && c < 0x7F;
+}
+
 bool needs_quotes(std::string_view name) {
     if (name.empty()) return true;
     for (std::size_t at = 0; at < name.size();) {
+        if (printable_ascii(name[at])) {
+            ++at;
+            continue;
+        }
         const Unit unit = unit_at(name, at);
         if (!unit.printable) return true;
         at += unit.bytes.size();
@@ -81,6 +92,17 @@ std::string quoted(std::string_view name) {
     std::string out;
     out.reserve(name.size() + 2);
     for (std::size_t at = 0; at < name.size();) {
+        // A run of printable ASCII but the quote goes in at once.
+        std::size_t run = at;
+        while (run < name.size() && printable_ascii(name[run]) && name[run] != '\'') ++run;
+        if (run > at) {
+            if (open == Open::Dollar) out += '\'';
+            if (open != Open::Single) out += '\'';
+            open = Open::Single;
+            out.append(name.substr(at, run - at));
+            at = run;
+            continue;
+        }
         const Unit unit = unit_at(name, at);
         at += unit.bytes.size();
         if (unit.printable) {
