@@ -16,6 +16,7 @@
 #include "scan/sinks/summary.h"
 #include "scan/sinks/terminal_quote.h"
 #include "scan/sinks/text_output.h"
+#include "scanner/diff_command.h"
 #include "scanner/scan_messages.h"
 #include "scanner/scan_options.h"
 #include "search/path_text.h"
@@ -91,9 +92,12 @@ int run(const scanner::ScanOptions& options) {
 int main(int argc, char** argv) {
     platform::load_libraries_from_the_system_only();
     platform::keep_standard_streams_open();
+    const std::vector<std::string> arguments = platform::program_arguments(argc, argv);
+    if (!arguments.empty() && arguments.front() == "diff")
+        return scanner::run_diff({arguments.begin() + 1, arguments.end()});
     scanner::ScanOptions options;
     try {
-        options = scanner::parse_scan_options(platform::program_arguments(argc, argv));
+        options = scanner::parse_scan_options(arguments);
     } catch (const std::invalid_argument& error) {
         std::fprintf(stderr, "kestrafin-scan: %s\nTry 'kestrafin-scan --help'.\n",
                      scan::printable_text(error.what()).c_str());

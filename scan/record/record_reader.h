@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -117,5 +118,12 @@ class RecordVisitor {
 // checked. Raises RecordError on the first fault; lines told before it were
 // sound, but the record as a whole is not, so a caller drops what it built.
 void read_record(const std::string& file, RecordVisitor& visitor);
+
+// Reads up to `size` bytes into `into`; 0 at the end.
+using ReadSome = std::function<std::size_t(char* into, std::size_t size)>;
+
+// The same for a record that `read_some` hands over in pieces; `file` names
+// it in errors. No more than kLongestLine and one piece is held at once.
+void read_record(const std::string& file, const ReadSome& read_some, RecordVisitor& visitor);
 
 }  // namespace kestrafin::scan::record

@@ -39,7 +39,28 @@ void append_base64(std::string& out, std::string_view bytes) {
             left == 2 ? kDigits[(value >> 6) & 63] : '=', '='};
 }
 
-// A JSON string; each byte that is no valid UTF-8 becomes U+FFFD.
+std::string_view kind_name(EntryKind kind) {
+    switch (kind) {
+        case EntryKind::file:
+            return "file";
+        case EntryKind::folder:
+            return "folder";
+        case EntryKind::link:
+            return "link";
+        case EntryKind::error:
+            return "error";
+    }
+    return "file";
+}
+
+// A spreadsheet runs a cell that begins with one of these as a formula.
+bool starts_like_formula(std::string_view text) {
+    return !text.empty() &&
+           std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+}
+
+}  // namespace
+
 void append_json_string(std::string& out, std::string_view text) {
     out.push_back('"');
     for (std::size_t i = 0; i < text.size();) {
@@ -77,28 +98,6 @@ void append_json_text_field(std::string& out, std::string_view name, std::string
     append_base64(out, text);
     out.push_back('"');
 }
-
-std::string_view kind_name(EntryKind kind) {
-    switch (kind) {
-        case EntryKind::file:
-            return "file";
-        case EntryKind::folder:
-            return "folder";
-        case EntryKind::link:
-            return "link";
-        case EntryKind::error:
-            return "error";
-    }
-    return "file";
-}
-
-// A spreadsheet runs a cell that begins with one of these as a formula.
-bool starts_like_formula(std::string_view text) {
-    return !text.empty() &&
-           std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
-}
-
-}  // namespace
 
 // A CSV field as RFC 4180 has it: quoted when it holds a quote, a comma or a
 // line break, with each quote doubled. A field that a spreadsheet would run

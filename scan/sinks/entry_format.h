@@ -16,6 +16,13 @@ enum class OutputFormat { lines, csv, json };
 // would run as a formula (see EntryFormat::append).
 void append_csv_field(std::string& out, std::string_view text);
 
+// Appends `text` as a JSON string, each byte of no valid UTF-8 as U+FFFD.
+void append_json_string(std::string& out, std::string_view text);
+
+// Appends "name":text and, where text is no valid UTF-8, "name_base64" with
+// its exact bytes.
+void append_json_text_field(std::string& out, std::string_view name, std::string_view text);
+
 class EntryFormat {
   public:
     // `with_target` adds the target path to CSV and JSON; `print_target`

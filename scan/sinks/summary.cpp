@@ -189,16 +189,16 @@ void SummaryOutput::file_seen(const Entry& file) {
     summary_.file_seen(print_target_ ? file.target_path : file.path, file.lengths.path);
 }
 
+std::string_view counted_folder(EntryKind kind, Reasons reasons, std::string_view path) {
+    const bool own_path =
+        kind != EntryKind::file && (reasons.has(kFolderLength) || reasons.has(kPathLength));
+    const std::size_t folder_end = path.rfind(platform::kPathSeparator);
+    return own_path || folder_end == std::string_view::npos ? path : path.substr(0, folder_end);
+}
+
 void SummaryOutput::entry(const Entry& entry) {
-    // An entry counts in the folder it lies in; a folder past a length rule
-    // by its own path counts as one to act on itself.
-    const bool own_path = entry.kind != EntryKind::file &&
-                          (entry.reasons.has(kFolderLength) || entry.reasons.has(kPathLength));
-    const std::size_t folder_end = entry.path.rfind(platform::kPathSeparator);
-    const std::string_view folder = own_path || folder_end == std::string_view::npos
-                                        ? entry.path
-                                        : entry.path.substr(0, folder_end);
-    summary_.entry_listed(entry.reasons, entry.lengths, folder);
+    summary_.entry_listed(entry.reasons, entry.lengths,
+                          counted_folder(entry.kind, entry.reasons, entry.path));
 }
 
 std::string SummaryOutput::render(const ScanReport& report, int descriptor) const {

@@ -104,6 +104,10 @@ class ScanSummary {
     std::vector<std::size_t> bands_;
 };
 
+// The folder `entry` counts in: the one it lies in, or a folder or a link
+// past a length rule by its own path itself.
+std::string_view counted_folder(EntryKind kind, Reasons reasons, std::string_view path);
+
 // The summary as a sink: it sees every file the walk reads.
 class SummaryOutput : public Sink {
   public:

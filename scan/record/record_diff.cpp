@@ -1,0 +1,495 @@
+#include "scan/record/record_diff.h"
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+#include <thread>
+#include <unordered_map>
+
+#include "platform/path_rules.h"
+#include "scan/sinks/summary.h"
+#include "search/path_text.h"
+
+namespace kestrafin::scan::record {
+
+namespace {
+
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+// Every this many entries a relative path is kept whole, so that any one is
+// found again by decoding at most this many.
+constexpr std::size_t kRestartEvery = 16;
+
+std::uint64_t mixed(std::uint64_t value) {
+    value ^= value >> 33;
+    value *= 0xff51afd7ed558ccdULL;
+    value ^= value >> 33;
+    value *= 0xc4ceb9fe1a85ec53ULL;
+    value ^= value >> 33;
+    return value;
+}
+
+std::uint64_t key_hash(std::uint64_t root_seed, RecordKind kind, std::string_view relative_path) {
+    return mixed(std::hash<std::string_view>{}(relative_path) ^ root_seed ^
+                 (static_cast<std::uint64_t>(kind) + 1) * 0x9e3779b97f4a7c15ULL);
+}
+
+void append_number(std::string& out, std::size_t value) {
+    while (value >= 0x80) {
+        out.push_back(static_cast<char>(value | 0x80));
+        value >>= 7;
+    }
+    out.push_back(static_cast<char>(value));
+}
+
+std::size_t read_number(const char*& at) {
+    std::size_t value = 0;
+    for (int shift = 0;; shift += 7) {
+        const unsigned char byte = static_cast<unsigned char>(*at++);
+        value |= static_cast<std::size_t>(byte & 0x7F) << shift;
+        if ((byte & 0x80) == 0) return value;
+    }
+}
+
+// One record's entries, kept compactly in walk order.
+class CompactEntries {
+  public:
+    struct Fixed {
+        std::uint64_t folder_length;
+        std::uint64_t path_length;
+        std::uint32_t reasons;
+        std::uint32_t prefix;  // the path before its relative path; kNone: an odd path
+        std::uint32_t root;
+        RecordKind kind;
+    };
+
+    void add(const EntryLine& entry, std::uint32_t root) {
+        if (fixed_.size() == kNone - 1) throw std::length_error("more entries than a diff holds");
+        const std::string_view path = entry.relative_path;
+        std::size_t shared = 0;
+        if (fixed_.size() % kRestartEvery == 0) {
+            restarts_.push_back(bytes_.size());
+        } else {
+            const std::size_t most = std::min(path.size(), last_.size());
+            while (shared < most && path[shared] == last_[shared]) ++shared;
+        }
+        append_number(bytes_, shared);
+        append_number(bytes_, path.size() - shared);
+        bytes_.append(path.substr(shared));
+        last_.assign(path);
+
+        std::uint32_t prefix = kNone;
+        if (entry.path.ends_with(entry.relative_path)) {
+            const std::string_view before =
+                entry.path.substr(0, entry.path.size() - entry.relative_path.size());
+            if (before != last_prefix_) {
+                const auto [found, added] = prefix_ids_.try_emplace(
+                    std::string(before), static_cast<std::uint32_t>(prefixes_.size()));
+                if (added) prefixes_.push_back(found->first);
+                last_prefix_ = found->first;
+                last_prefix_id_ = found->second;
+            }
+            prefix = last_prefix_id_;
+        } else {
+            odd_paths_.emplace(static_cast<std::uint32_t>(fixed_.size()), std::string(entry.path));
+        }
+        fixed_.push_back(
+            {entry.folder_length, entry.path_length, entry.reasons, prefix, root, entry.kind});
+    }
+
+    std::size_t size() const { return fixed_.size(); }
+    const Fixed& at(std::size_t index) const { return fixed_[index]; }
+
+    // Decodes the relative paths one after another.
+    class Cursor {
+      public:
+        explicit Cursor(const CompactEntries& entries, std::size_t from = 0)
+            : entries_(entries), index_(from - from % kRestartEvery) {
+            at_ = entries_.bytes_.data() +
+                  (index_ < entries_.size() ? entries_.restarts_[index_ / kRestartEvery] : 0);
+            while (index_ < from) next();
+        }
+        // The relative path of the entry after the last one given.
+        const std::string& next() {
+            const std::size_t shared = read_number(at_);
+            const std::size_t rest = read_number(at_);
+            path_.resize(shared);
+            path_.append(at_, rest);
+            at_ += rest;
+            ++index_;
+            return path_;
+        }
+
+      private:
+        const CompactEntries& entries_;
+        std::size_t index_;
+        const char* at_;
+        std::string path_;
+    };
+
+    // Entry `index`'s whole path, whose relative path is `relative_path`.
+    void path(std::size_t index, std::string_view relative_path, std::string& into) const {
+        const Fixed& entry = fixed_[index];
+        if (entry.prefix == kNone) {
+            into = odd_paths_.at(static_cast<std::uint32_t>(index));
+            return;
+        }
+        into.assign(prefixes_[entry.prefix]);
+        into.append(relative_path);
+    }
+
+  private:
+    std::vector<Fixed> fixed_;
+    std::string bytes_;
+    std::vector<std::size_t> restarts_;
+    std::string last_;
+    std::unordered_map<std::string, std::uint32_t> prefix_ids_;
+    std::vector<std::string_view> prefixes_;
+    std::string_view last_prefix_;
+    std::uint32_t last_prefix_id_ = kNone;
+    std::unordered_map<std::uint32_t, std::string> odd_paths_;
+};
+
+// One record read: its scan line and its entries.
+struct ReadRecord : RecordVisitor {
+    ScanLine scan_line;
+    CompactEntries entries;
+    std::vector<std::uint64_t> root_seeds;
+    std::uint32_t last_root = 0;
+
+    void scan(const ScanLine& line) override {
+        scan_line = line;
+        for (const std::string& root : scan_line.roots)
+            root_seeds.push_back(mixed(std::hash<std::string_view>{}(root)));
+    }
+    void entry(const EntryLine& line) override {
+        // The reader has checked the root; entries come root after root.
+        if (scan_line.roots[last_root] != line.root)
+            last_root = static_cast<std::uint32_t>(
+                std::find(scan_line.roots.begin(), scan_line.roots.end(), line.root) -
+                scan_line.roots.begin());
+        entries.add(line, last_root);
+    }
+};
+
+// The old record's keys: key hashes to entry indices, each found checked
+// against the entry itself.
+class KeyTable {
+  public:
+    explicit KeyTable(const ReadRecord& record) {
+        std::size_t capacity = 16;
+        while (capacity < record.entries.size() * 2) capacity *= 2;
+        slots_.assign(capacity, 0);
+        mask_ = capacity - 1;
+        CompactEntries::Cursor cursor(record.entries);
+        for (std::size_t index = 0; index < record.entries.size(); ++index) {
+            const CompactEntries::Fixed& entry = record.entries.at(index);
+            const std::uint64_t hash =
+                key_hash(record.root_seeds[entry.root], entry.kind, cursor.next());
+            std::size_t slot = hash & mask_;
+            while (slots_[slot] != 0) slot = (slot + 1) & mask_;
+            slots_[slot] = (hash >> 32) << 32 | (index + 1);
+        }
+    }
+
+    // Calls `check` with each entry whose key has `hash` until it says yes;
+    // returns that entry, or kNone.
+    template <typename Check>
+    std::uint32_t find(std::uint64_t hash, Check check) const {
+        const std::uint64_t tag = hash >> 32;
+        for (std::size_t slot = hash & mask_; slots_[slot] != 0; slot = (slot + 1) & mask_) {
+            if ((slots_[slot] >> 32) != tag) continue;
+            const auto index = static_cast<std::uint32_t>((slots_[slot] & 0xFFFFFFFF) - 1);
+            if (check(index)) return index;
+        }
+        return kNone;
+    }
+
+  private:
+    std::vector<std::uint64_t> slots_;
+    std::size_t mask_ = 0;
+};
+
+void codes(std::uint32_t bits, const std::vector<std::string>& table,
+           std::vector<std::string_view>& into) {
+    into.clear();
+    for (std::size_t at = 0; at < table.size(); ++at)
+        if ((bits >> at) & 1) into.push_back(table[at]);
+}
+
+void missing_from(const std::vector<std::string_view>& these,
+                  const std::vector<std::string_view>& those, std::vector<std::string_view>& into) {
+    into.clear();
+    for (const std::string_view code : these)
+        if (std::find(those.begin(), those.end(), code) == those.end()) into.push_back(code);
+}
+
+EntryKind entry_kind(RecordKind kind) {
+    switch (kind) {
+        case RecordKind::file:
+            return EntryKind::file;
+        case RecordKind::folder:
+            return EntryKind::folder;
+        case RecordKind::link:
+            return EntryKind::link;
+        case RecordKind::error:
+            return EntryKind::error;
+    }
+    return EntryKind::file;
+}
+
+// Whether `path` is `folder` or lies below it.
+bool lies_in(std::string_view path, std::string_view folder) {
+    return path.starts_with(folder) &&
+           (path.size() == folder.size() || path[folder.size()] == platform::kPathSeparator);
+}
+
+}  // namespace
+
+struct RecordDiff::Records {
+    ReadRecord old_record;
+    ReadRecord new_record;
+    std::unique_ptr<KeyTable> keys;
+    // For each new entry the old one it is, or kNone.
+    std::vector<std::uint32_t> old_of_new;
+    std::vector<bool> old_matched;
+    // For each new root the same old one, or kNone.
+    std::vector<std::uint32_t> old_root_of_new;
+    std::vector<bool> old_root_compared;
+    std::size_t counts[3] = {};
+};
+
+RecordDiff::RecordDiff(const std::string& old_file, const std::string& new_file)
+    : records_(std::make_unique<Records>()) {
+    Records& records = *records_;
+    std::exception_ptr old_failure;
+    std::thread old_reader([&] {
+        try {
+            read_record(old_file, records.old_record);
+            records.keys = std::make_unique<KeyTable>(records.old_record);
+        } catch (...) {
+            old_failure = std::current_exception();
+        }
+    });
+    std::exception_ptr new_failure;
+    try {
+        read_record(new_file, records.new_record);
+    } catch (...) {
+        new_failure = std::current_exception();
+    }
+    old_reader.join();
+    if (old_failure) std::rethrow_exception(old_failure);
+    if (new_failure) std::rethrow_exception(new_failure);
+
+    const std::vector<std::string>& old_roots = records.old_record.scan_line.roots;
+    records.old_root_compared.assign(old_roots.size(), false);
+    for (const std::string& root : records.new_record.scan_line.roots) {
+        const auto found = std::find(old_roots.begin(), old_roots.end(), root);
+        records.old_root_of_new.push_back(
+            found == old_roots.end() ? kNone
+                                     : static_cast<std::uint32_t>(found - old_roots.begin()));
+        if (found != old_roots.end())
+            records.old_root_compared[records.old_root_of_new.back()] = true;
+    }
+
+    const CompactEntries& old_entries = records.old_record.entries;
+    const CompactEntries& new_entries = records.new_record.entries;
+    records.old_of_new.assign(new_entries.size(), kNone);
+    records.old_matched.assign(old_entries.size(), false);
+    CompactEntries::Cursor cursor(new_entries);
+    for (std::size_t index = 0; index < new_entries.size(); ++index) {
+        const std::string& relative_path = cursor.next();
+        const CompactEntries::Fixed& entry = new_entries.at(index);
+        const std::uint32_t old_root = records.old_root_of_new[entry.root];
+        if (old_root == kNone) continue;
+        const std::uint64_t hash =
+            key_hash(records.new_record.root_seeds[entry.root], entry.kind, relative_path);
+        const std::uint32_t found = records.keys->find(hash, [&](std::uint32_t candidate) {
+            const CompactEntries::Fixed& old_entry = old_entries.at(candidate);
+            return old_entry.root == old_root && old_entry.kind == entry.kind &&
+                   CompactEntries::Cursor(old_entries, candidate).next() == relative_path;
+        });
+        records.old_of_new[index] = found;
+        if (found != kNone) records.old_matched[found] = true;
+        ++records.counts[static_cast<int>(found == kNone ? Change::added : Change::still)];
+    }
+    for (std::size_t index = 0; index < old_entries.size(); ++index) {
+        if (records.old_root_compared[old_entries.at(index).root] && !records.old_matched[index])
+            ++records.counts[static_cast<int>(Change::fixed)];
+    }
+}
+
+RecordDiff::~RecordDiff() = default;
+
+const ScanLine& RecordDiff::old_scan() const {
+    return records_->old_record.scan_line;
+}
+const ScanLine& RecordDiff::new_scan() const {
+    return records_->new_record.scan_line;
+}
+
+std::vector<std::string> RecordDiff::rules_differing() const {
+    const ScanLine& before = old_scan();
+    const ScanLine& after = new_scan();
+    std::vector<std::string> differing;
+    if (before.folder_longer_than != after.folder_longer_than ||
+        before.path_longer_than != after.path_longer_than)
+        differing.push_back("rules");
+    if (before.checks != after.checks) differing.push_back("checks");
+    if (before.target_prefix != after.target_prefix) differing.push_back("target_prefix");
+    if (before.excludes != after.excludes) differing.push_back("excludes");
+    return differing;
+}
+
+namespace {
+
+std::vector<std::string> roots_missing(const std::vector<std::string>& these,
+                                       const std::vector<std::string>& those) {
+    std::vector<std::string> missing;
+    for (const std::string& root : these)
+        if (std::find(those.begin(), those.end(), root) == those.end()) missing.push_back(root);
+    return missing;
+}
+
+}  // namespace
+
+std::vector<std::string> RecordDiff::roots_only_old() const {
+    return roots_missing(old_scan().roots, new_scan().roots);
+}
+
+std::vector<std::string> RecordDiff::roots_only_new() const {
+    return roots_missing(new_scan().roots, old_scan().roots);
+}
+
+std::size_t RecordDiff::count(Change change) const {
+    return records_->counts[static_cast<int>(change)];
+}
+
+void RecordDiff::each(const std::function<void(const EntryChange&)>& visit) const {
+    const Records& records = *records_;
+    const CompactEntries& old_entries = records.old_record.entries;
+    const CompactEntries& new_entries = records.new_record.entries;
+    const ScanLine& before = old_scan();
+    const ScanLine& after = new_scan();
+    EntryChange change;
+    std::string path;
+    std::string old_relative_path;
+
+    CompactEntries::Cursor cursor(new_entries);
+    for (std::size_t index = 0; index < new_entries.size(); ++index) {
+        const std::string& relative_path = cursor.next();
+        const CompactEntries::Fixed& entry = new_entries.at(index);
+        if (records.old_root_of_new[entry.root] == kNone) continue;
+        const std::uint32_t old_index = records.old_of_new[index];
+        change.change = old_index == kNone ? Change::added : Change::still;
+        change.kind = entry.kind;
+        change.root = after.roots[entry.root];
+        change.relative_path = relative_path;
+        new_entries.path(index, relative_path, path);
+        change.path = path;
+        change.new_folder_length = entry.folder_length;
+        change.new_path_length = entry.path_length;
+        codes(entry.reasons, after.reasons, change.new_reasons);
+        if (old_index == kNone) {
+            change.old_folder_length = change.old_path_length = 0;
+            change.old_reasons.clear();
+        } else {
+            const CompactEntries::Fixed& old_entry = old_entries.at(old_index);
+            change.old_folder_length = old_entry.folder_length;
+            change.old_path_length = old_entry.path_length;
+            codes(old_entry.reasons, before.reasons, change.old_reasons);
+        }
+        missing_from(change.new_reasons, change.old_reasons, change.reasons_gained);
+        missing_from(change.old_reasons, change.new_reasons, change.reasons_lost);
+        if (old_index == kNone) change.reasons_gained.clear();
+        visit(change);
+    }
+
+    CompactEntries::Cursor old_cursor(old_entries);
+    change.change = Change::fixed;
+    change.new_folder_length = change.new_path_length = 0;
+    change.new_reasons.clear();
+    change.reasons_gained.clear();
+    change.reasons_lost.clear();
+    for (std::size_t index = 0; index < old_entries.size(); ++index) {
+        const std::string& relative_path = old_cursor.next();
+        if (records.old_matched[index]) continue;
+        const CompactEntries::Fixed& entry = old_entries.at(index);
+        if (!records.old_root_compared[entry.root]) continue;
+        change.kind = entry.kind;
+        change.root = before.roots[entry.root];
+        change.relative_path = relative_path;
+        old_entries.path(index, relative_path, path);
+        change.path = path;
+        change.old_folder_length = entry.folder_length;
+        change.old_path_length = entry.path_length;
+        codes(entry.reasons, before.reasons, change.old_reasons);
+        visit(change);
+    }
+}
+
+std::vector<RootChanges> RecordDiff::summary() const {
+    const ScanLine& after = new_scan();
+    // The scan layer's codes, by their place in the new record's reasons.
+    std::vector<std::optional<Reason>> reason_of_code;
+    for (const std::string& code : after.reasons) {
+        std::optional<Reason> found;
+        for (std::size_t at = 0; at < kMostReasons; ++at)
+            if (reason_code(Reason(at)) == code) found = Reason(at);
+        reason_of_code.push_back(found);
+    }
+    const LengthRules rules{after.folder_longer_than, after.path_longer_than};
+
+    std::vector<RootChanges> roots;
+    std::vector<ScanSummary> summaries;
+    std::vector<std::size_t> root_place(after.roots.size(), kNone);
+    for (std::size_t at = 0; at < after.roots.size(); ++at) {
+        if (records_->old_root_of_new[at] == kNone) continue;
+        root_place[at] = roots.size();
+        roots.push_back({after.roots[at], 0, 0, 0, {}});
+        summaries.emplace_back(rules, search::addslash(after.roots[at]));
+    }
+    const CompactEntries& new_entries = records_->new_record.entries;
+    {
+        CompactEntries::Cursor cursor(new_entries);
+        std::string path;
+        for (std::size_t index = 0; index < new_entries.size(); ++index) {
+            const std::string& relative_path = cursor.next();
+            const CompactEntries::Fixed& entry = new_entries.at(index);
+            const std::size_t place = root_place[entry.root];
+            if (place == kNone || entry.kind == RecordKind::error) continue;
+            Reasons reasons;
+            for (std::size_t at = 0; at < reason_of_code.size(); ++at)
+                if (((entry.reasons >> at) & 1) && reason_of_code[at])
+                    reasons.add(*reason_of_code[at]);
+            new_entries.path(index, relative_path, path);
+            summaries[place].entry_listed(reasons,
+                                          EntryLengths{entry.folder_length, entry.path_length},
+                                          counted_folder(entry_kind(entry.kind), reasons, path));
+        }
+    }
+    for (std::size_t place = 0; place < roots.size(); ++place)
+        for (const FolderToActOn& folder : summaries[place].folders_to_act_on())
+            roots[place].folders.push_back({folder.path, 0, 0, 0, folder.units_to_lose});
+
+    // Roots compared have the same text in both records.
+    std::unordered_map<std::string_view, std::size_t> place_of_root;
+    for (std::size_t place = 0; place < roots.size(); ++place)
+        place_of_root.emplace(roots[place].root, place);
+    each([&](const EntryChange& change) {
+        RootChanges& changes = roots[place_of_root.at(change.root)];
+        const auto tally = [&](std::size_t& fixed, std::size_t& added, std::size_t& left) {
+            if (change.change == Change::fixed) {
+                ++fixed;
+                return;
+            }
+            ++left;
+            if (change.change == Change::added) ++added;
+        };
+        tally(changes.fixed, changes.added, changes.left);
+        for (FolderChanges& folder : changes.folders)
+            if (lies_in(change.path, folder.path)) tally(folder.fixed, folder.added, folder.left);
+    });
+    return roots;
+}
+
+}  // namespace kestrafin::scan::record
