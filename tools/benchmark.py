@@ -2,7 +2,7 @@
 """Measures kestrafin-scan against its peers on one tree, in one run.
 
     tools/benchmark.py [--size small|large] [--root FOLDER] [--cold] [--runs N]
-                       [--build FOLDER] [--window-only] [--share-delays MS,MS]
+                       [--build FOLDER] [--window-only] [--share-delays MS,MS] [--report]
 
 Builds the release tools when missing, generates the seeded tree once (kept
 under /tmp), installs bfs when missing, then runs each command alternately
@@ -21,6 +21,9 @@ full list, as the window measures it. --window-only runs just the window's
 search and kestrafin-scan --list; with --share-delays it does so on the
 ~4,000-folder share tree served by kestrafin-latency-fs at each delay, waiting
 for the file system's cached attributes to expire before every run.
+--report measures kestrafin-scan report of ten weekly records of 100,000
+entries each (tools/record_generator.py, kept under /tmp) against reading
+their bytes with wc -l.
 """
 import argparse
 import os
@@ -110,6 +113,35 @@ def window_on_share(tools, scan, milliseconds, runs):
     report_window(window_times, list_times, tree, runs)
 
 
+def report_benchmark(tools, scan, runs):
+    """kestrafin-scan report of ten weekly records of 100,000 entries each,
+    against reading their bytes alone (wc -l), run alternately."""
+    import record_generator  # beside this file
+
+    folder = "/tmp/kestrafin-bench-records"
+    records = [os.path.join(folder, "fs01-week%d.jsonl" % week) for week in range(10)]
+    if not all(os.path.exists(record) for record in records):
+        os.makedirs(folder, exist_ok=True)
+        for week, record in enumerate(records):
+            record_generator.generate(record, "fs01", ["/srv/share"], 100000, week=week,
+                                      fixed=3000, new=500)
+    page = os.path.join(folder, "report.html")
+    report = [scan, "report", *records, "-o", page]
+    read = ["wc", "-l", *records]
+    report_times, read_times = [], []
+    for _ in range(runs):
+        report_times.append(run_timed(report))
+        read_times.append(run_timed(read))
+    size = sum(os.path.getsize(record) for record in records)
+    print("report of 10 records of 100,000 entries each (%.0f MB), %d runs each, alternating" %
+          (size / 1e6, runs))
+    print("kestrafin-scan report: median %.3f s (%s); goal under 2 s" %
+          (statistics.median(report_times), " ".join("%.3f" % t for t in report_times)))
+    print("wc -l of the records: median %.3f s" % statistics.median(read_times))
+    print("report / wc -l: %.1f" % (statistics.median(report_times) / statistics.median(read_times)))
+    print("kestrafin-scan report: peak memory %d KiB" % peak_kib(tools, report))
+
+
 def ensure_build(build):
     if not os.path.exists(os.path.join(build, "scanner", "kestrafin-scan")):
         subprocess.run(["cmake", "-S", TOP, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
@@ -155,6 +187,9 @@ def main():
     parser.add_argument("--checks-only", action="store_true",
                         help="compare only kestrafin-scan --check sharepoint with "
                         "--files-longer-than 0")
+    parser.add_argument("--report", action="store_true",
+                        help="measure only kestrafin-scan report of ten records of 100,000 "
+                        "entries each")
     parser.add_argument("--share-delays", default="",
                         help="with --window-only: milliseconds per request on the share tree, "
                         "comma-separated")
@@ -163,6 +198,9 @@ def main():
     ensure_build(args.build)
     tools = os.path.join(args.build, "tools")
     scan = os.path.join(args.build, "scanner", "kestrafin-scan")
+    if args.report:
+        report_benchmark(tools, scan, args.runs)
+        return 0
     if args.share_delays:
         if not args.window_only:
             sys.exit("--share-delays goes with --window-only")

@@ -31,7 +31,7 @@ h3 { font-size: 1.1em; margin: 0 0 .4em; overflow-wrap: anywhere; }
   gap: 16px 32px; }
 figure { margin: 0; min-width: 0; }
 figcaption { font-weight: 600; margin-bottom: 4px; }
-svg.chart { display: block; width: 100%; height: auto; max-width: 720px; }
+svg.chart { display: block; width: 100%; height: auto; max-width: 640px; }
 svg.chart text { font-size: 12px; fill: #1a202c; font-family: inherit; }
 svg.chart .axis { fill: #4a5568; }
 svg.chart .note { fill: #4a5568; font-style: italic; }

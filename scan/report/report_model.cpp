@@ -10,20 +10,6 @@ namespace kestrafin::scan::report {
 
 namespace {
 
-char kind_letter(record::RecordKind kind) {
-    switch (kind) {
-        case record::RecordKind::file:
-            return 'f';
-        case record::RecordKind::folder:
-            return 'd';
-        case record::RecordKind::link:
-            return 'l';
-        case record::RecordKind::error:
-            return 'e';
-    }
-    return '?';
-}
-
 void add_bands(std::vector<std::uint64_t>& sum, const std::vector<std::uint64_t>& bands) {
     if (sum.size() < bands.size()) sum.resize(bands.size());
     for (std::size_t i = 0; i < bands.size(); ++i) sum[i] += bands[i];
@@ -72,57 +58,22 @@ bool walked(const RootFigures* figures) {
     return figures != nullptr && figures->line.end != "not_walked";
 }
 
-void drop_keys(RecordFigures& record) {
-    for (RootFigures& root : record.roots) EntryKeys().swap(root.keys);
-}
-
 }  // namespace
-
-std::string entry_key(const record::EntryLine& line) {
-    std::string key;
-    key.reserve(line.relative_path.size() + 2);
-    key.append(line.relative_path);
-    key.push_back('\0');
-    key.push_back(kind_letter(line.kind));
-    return key;
-}
-
-FixedAndNew count_fixed_and_new(const EntryKeys& older, const EntryKeys& newer) {
-    FixedAndNew counts;
-    auto a = older.begin();
-    auto b = newer.begin();
-    while (a != older.end() && b != newer.end()) {
-        if (*a < *b) {
-            ++counts.fixed;
-            ++a;
-        } else if (*b < *a) {
-            ++counts.added;
-            ++b;
-        } else {
-            ++a;
-            ++b;
-        }
-    }
-    counts.fixed += static_cast<std::uint64_t>(older.end() - a);
-    counts.added += static_cast<std::uint64_t>(newer.end() - b);
-    return counts;
-}
 
 void RecordCollector::scan(const record::ScanLine& line) {
     figures_.scan = line;
 }
 
 void RecordCollector::entry(const record::EntryLine& line) {
+    // An unreadable folder is no entry: `entries` does not count it.
     if (line.kind == record::RecordKind::error) return;
     const std::size_t band = length_band(static_cast<std::size_t>(line.path_length));
     if (current_.bands.size() <= band) current_.bands.resize(band + 1);
     ++current_.bands[band];
-    current_.keys.push_back(entry_key(line));
 }
 
 void RecordCollector::root(const record::RootLine& line) {
     current_.line = line;
-    std::sort(current_.keys.begin(), current_.keys.end());
     figures_.roots.push_back(std::move(current_));
     current_ = RootFigures();
 }
@@ -164,12 +115,9 @@ void ReportBuilder::add(RecordFigures record) {
                              return started < records_[kept].scan.started;
                          });
     series->records.insert(at, index);
-    if (series->records.size() > 2)
-        for (std::size_t i = 0; i + 2 < series->records.size(); ++i)
-            drop_keys(records_[series->records[i]]);
 }
 
-ReportModel ReportBuilder::build() const {
+ReportModel ReportBuilder::build(const DiffOf& diff_of) const {
     ReportModel model;
     for (const RecordFigures& record : records_)
         model.records.push_back({record.file, record.scan.host, record.scan.started,
@@ -184,6 +132,8 @@ ReportModel ReportBuilder::build() const {
         const RecordFigures* older = series.records.size() > 1
                                          ? &records_[series.records[series.records.size() - 2]]
                                          : nullptr;
+        const std::vector<RootDiff> diffs =
+            older ? diff_of(*older, latest) : std::vector<RootDiff>();
         for (const std::size_t index : series.records) {
             const RecordFigures& record = records_[index];
             if (&record == &latest) continue;
@@ -240,8 +190,11 @@ ReportModel ReportBuilder::build() const {
             if (older) {
                 const RootFigures* before = find_root(*older, root);
                 const RootFigures* after = find_root(latest, root);
-                if (walked(before) && walked(after)) {
-                    const FixedAndNew counts = count_fixed_and_new(before->keys, after->keys);
+                const auto diff = std::find_if(diffs.begin(), diffs.end(),
+                                               [&](const RootDiff& d) { return d.root == root; });
+                // A root not walked has no entries that could be fixed.
+                if (walked(before) && walked(after) && diff != diffs.end()) {
+                    const FixedAndNew counts = diff->counts;
                     block.diff = LatestDiff{older->scan.started, latest.scan.started, counts};
                     if (!total.diff)
                         total.diff = LatestDiff{older->scan.started, latest.scan.started, {}};

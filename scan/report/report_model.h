@@ -3,7 +3,7 @@
 // entries and entries by reason of the `root` lines (summed for a total), the
 // `end` line's entries for a record's total, the folders to act on as the
 // `root` lines list them, and the path-length histogram of the entry lines.
-// Only the fixed and new counts are worked out here, from the entries of the
+// The fixed and new counts are the diff's (scan/record/record_diff.h) of the
 // two latest records of the same roots.
 //
 // Records of one host and the same roots, in the same order, form a series:
@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,19 +24,10 @@
 
 namespace kestrafin::scan::report {
 
-// The entries of one root, each as its relative path and kind, sorted: what
-// the fixed and new counts compare.
-using EntryKeys = std::vector<std::string>;
-
-// The key an entry is known by within its root: relative path and kind.
-std::string entry_key(const record::EntryLine& line);
-
 struct FixedAndNew {
-    std::uint64_t fixed = 0;  // in the older, not in the newer
-    std::uint64_t added = 0;  // in the newer, not in the older
+    std::uint64_t fixed = 0;  // in the older record, not in the newer
+    std::uint64_t added = 0;  // in the newer record, not in the older
 };
-// Compares two sorted key lists.
-FixedAndNew count_fixed_and_new(const EntryKeys& older, const EntryKeys& newer);
 
 // What one record holds of one root.
 struct RootFigures {
@@ -43,7 +35,6 @@ struct RootFigures {
     // Entries (file, folder and link lines) per band of path length, as
     // scan::length_band numbers them; as long as the longest band used.
     std::vector<std::uint64_t> bands;
-    EntryKeys keys;  // only while the record is one of its series' two latest
 };
 
 // What one record holds.
@@ -64,7 +55,6 @@ class RecordCollector : public record::RecordVisitor {
     void root(const record::RootLine& line) override;
     void end(const record::EndLine& line) override;
 
-    // The record collected, its keys sorted.
     RecordFigures take();
 
   private:
@@ -151,13 +141,22 @@ struct ReportModel {
 // Folders to act on in a total: the most of all roots'.
 inline constexpr std::size_t kTotalActOnRows = 20;
 
-// Takes records one after another and keeps, of their entries, only those of
-// each series' two latest records, so that memory does not grow with the
-// number of records.
+// The fixed and new counts of each root that both records hold, as the diff
+// of `older` and `newer` gives them.
+struct RootDiff {
+    std::string root;
+    FixedAndNew counts;
+};
+using DiffOf =
+    std::function<std::vector<RootDiff>(const RecordFigures& older, const RecordFigures& newer)>;
+
+// Takes records one after another, keeping what the page shows of each: a
+// few lines and a histogram, whatever the number of entries.
 class ReportBuilder {
   public:
     void add(RecordFigures record);
-    ReportModel build() const;
+    // `diff_of` is asked once for each series of two records or more.
+    ReportModel build(const DiffOf& diff_of) const;
 
   private:
     struct Series {
