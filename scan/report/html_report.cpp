@@ -53,7 +53,8 @@ th { background: #edf2f7; }
 @media print {
   body { font-size: 10.5pt; }
   main { max-width: none; padding: 0; }
-  .block, figure, tr { break-inside: avoid; }
+  figure, tr, .facts { break-inside: avoid; }
+  h2, h3, h4 { break-after: avoid; }
   * { print-color-adjust: exact; -webkit-print-color-adjust: exact; }
 }
 )";
