@@ -213,13 +213,20 @@ std::string line_svg(const std::vector<ChartPoint>& points, std::string_view tit
         return bottom_y -
                (bottom_y - top_y) * static_cast<double>(point.value) / static_cast<double>(top);
     };
-    // Every point's label where they fit side by side, else every n-th, the
-    // last always.
+    // Every point's label and value where they fit side by side, else every
+    // n-th, the last always; each point tells both when pointed at.
     const double room =
         span <= 0 ? kWidth : (right - inner_left) / static_cast<double>(points.size());
-    const std::size_t every = std::max<std::size_t>(
-        1,
-        static_cast<std::size_t>(kCharacter * static_cast<double>(longest_label + 2) / room) + 1);
+    const auto every = [&](std::size_t characters) {
+        return static_cast<std::size_t>(kCharacter * static_cast<double>(characters + 2) / room) +
+               1;
+    };
+    const std::size_t every_label = every(longest_label);
+    const std::size_t every_value = every(std::to_string(most).size());
+    const auto shown = [&](std::size_t i, std::size_t step) {
+        const std::size_t after = points.size() - 1 - i;
+        return after == 0 || (i % step == 0 && after >= step);
+    };
     std::string out = open_svg(bottom_y + 44, title);
     out += grid(left, top_y, bottom_y, top, step);
     out += "<polyline class=\"line\" points=\"";
@@ -230,14 +237,16 @@ std::string line_svg(const std::vector<ChartPoint>& points, std::string_view tit
         const ChartPoint& point = points[i];
         const double x = x_of(point);
         const double y = y_of(point);
-        out +=
-            "<circle class=\"point\" cx=\"" + number(x) + "\" cy=\"" + number(y) + "\" r=\"4\"/>";
-        out += "<text class=\"count\" x=\"" + number(x) + "\" y=\"" + number(y - 9) +
-               "\" text-anchor=\"middle\">" + std::to_string(point.value) + "</text>";
-        if (i % every == 0 || i + 1 == points.size())
-            if (i + 1 == points.size() || points.size() - 1 - i >= every)
-                out += "<text class=\"axis\" x=\"" + number(x) + "\" y=\"" + number(bottom_y + 18) +
-                       "\" text-anchor=\"middle\">" + short_label(point.label) + "</text>";
+        out += "<circle class=\"point\" cx=\"" + number(x) + "\" cy=\"" + number(y) +
+               "\" r=\"4\"><title>";
+        append_text(out, point.label);
+        out += ": " + std::to_string(point.value) + "</title></circle>";
+        if (shown(i, every_value))
+            out += "<text class=\"count\" x=\"" + number(x) + "\" y=\"" + number(y - 9) +
+                   "\" text-anchor=\"middle\">" + std::to_string(point.value) + "</text>";
+        if (shown(i, every_label))
+            out += "<text class=\"axis\" x=\"" + number(x) + "\" y=\"" + number(bottom_y + 18) +
+                   "\" text-anchor=\"middle\">" + short_label(point.label) + "</text>";
     }
     out += "<line class=\"baseline\" x1=\"" + number(left) + "\" x2=\"" + number(kWidth - 10) +
            "\" y1=\"" + number(bottom_y) + "\" y2=\"" + number(bottom_y) + "\"/>";

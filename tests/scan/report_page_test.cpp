@@ -126,24 +126,30 @@ TEST(ReportCharts, EveryCountIsWrittenAsTextAndTheSizeIsTheViewBoxAlone) {
     std::vector<ChartBar> many;
     for (std::uint64_t i = 0; i < 51; ++i) many.push_back({band_label(i), 1000 + i * 7919});
     std::vector<ChartPoint> points;
-    for (std::int64_t i = 0; i < 12; ++i)
+    for (std::int64_t i = 0; i < 6; ++i)
         points.push_back({i * 86400 * 7, "2026-12-" + std::to_string(10 + i),
                           static_cast<std::uint64_t>(90000 - 7000 * i)});
 
     struct Case {
         std::string svg;
         std::vector<std::uint64_t> values;
+        bool dense = false;  // values of points too close to write each
     };
     const auto values = [](const auto& items) {
         std::vector<std::uint64_t> all;
         for (const auto& item : items) all.push_back(item.value);
         return all;
     };
+    std::vector<ChartPoint> dense = points;
+    for (std::int64_t i = 0; i < 50; ++i)
+        dense.push_back({(20 + i) * 86400 * 7, "2027-01-" + std::to_string(10 + i),
+                         static_cast<std::uint64_t>(5000 - 90 * i)});
     const std::vector<Case> cases = {
         {horizontal_bars_svg(few, "by reason"), values(few)},
         {columns_svg(few, "lengths", "units"), values(few)},
         {columns_svg(many, "lengths", "units"), values(many)},
         {line_svg(points, "left"), values(points)},
+        {line_svg(dense, "left"), values(dense), true},
     };
     for (const Case& chart : cases) {
         EXPECT_TRUE(
@@ -154,7 +160,17 @@ TEST(ReportCharts, EveryCountIsWrittenAsTextAndTheSizeIsTheViewBoxAlone) {
         EXPECT_EQ(opening.find(" width="), std::string::npos);
         EXPECT_EQ(opening.find(" height="), std::string::npos);
         std::vector<std::string> texts = svg_texts(chart.svg, "count");
+        if (chart.dense) {
+            EXPECT_LT(texts.size(), chart.values.size() / 2) << "the values would overlap";
+            EXPECT_EQ(texts.back(), std::to_string(chart.values.back())) << "the latest is written";
+        }
         for (const std::uint64_t value : chart.values) {
+            if (chart.dense) {
+                EXPECT_NE(chart.svg.find(": " + std::to_string(value) + "</title>"),
+                          std::string::npos)
+                    << value;
+                continue;
+            }
             const auto at = std::find(texts.begin(), texts.end(), std::to_string(value));
             ASSERT_NE(at, texts.end()) << value << " in " << chart.svg;
             texts.erase(at);
