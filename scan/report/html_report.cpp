@@ -121,6 +121,8 @@ void block(std::string& out, const ReportBlock& shown, std::string_view title) {
         }
         out += "</span>";
     }
+    if (shown.unreadable > 0)
+        out += "<span>folders not read: " + std::to_string(shown.unreadable) + "</span>";
     if (!shown.record_file.empty()) {
         out += "<span>from <span class=\"path\">";
         text(out, shown.record_file);

@@ -146,8 +146,11 @@ ReportModel ReportBuilder::build(const DiffOf& diff_of) const {
         total.entries = latest.end.entries;
         total.record_file = latest.file;
         total.started = latest.scan.started;
+        total.unreadable = latest.end.unreadable;
+        // A stopped scan counted only what it reached: no point of the line.
         for (const std::size_t index : series.records) {
             const RecordFigures& record = records_[index];
+            if (record.end.stopped) continue;
             total.burn_down.push_back(
                 {record.scan.started, seconds_since_1970(record.scan.started), record.end.entries});
         }
@@ -170,6 +173,7 @@ ReportModel ReportBuilder::build(const DiffOf& diff_of) const {
                 const record::RootLine& line = figures->line;
                 block.end = line.end;
                 block.error = line.error;
+                block.unreadable = line.unreadable;
                 block.entries = line.entries;
                 add_reasons(block.by_reason, latest.scan.reasons, line.entries_by_reason);
                 block.bands = figures->bands;
@@ -182,7 +186,7 @@ ReportModel ReportBuilder::build(const DiffOf& diff_of) const {
             for (const std::size_t index : series.records) {
                 const RecordFigures& record = records_[index];
                 const RootFigures* in_record = find_root(record, root);
-                if (!walked(in_record)) continue;
+                if (!walked(in_record) || in_record->line.end == "stopped") continue;
                 block.burn_down.push_back({record.scan.started,
                                            seconds_since_1970(record.scan.started),
                                            in_record->line.entries});
@@ -221,6 +225,7 @@ ReportModel ReportBuilder::build(const DiffOf& diff_of) const {
         for (std::size_t i = 0; i < model.series.size(); ++i) {
             const ReportBlock& total = model.series[i].total;
             all.entries += total.entries;
+            all.unreadable += total.unreadable;
             for (const ReasonCount& count : total.by_reason) add_reason(all.by_reason, count);
             add_bands(all.bands, total.bands);
             for (const ActOnRow& row : total.act_on) all.act_on.push_back(row);

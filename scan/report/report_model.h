@@ -95,10 +95,12 @@ struct ReportBlock {
     std::string record_file;  // the record the figures are from; empty for all series
     std::string started;      // that record's start
     std::uint64_t entries = 0;
+    std::uint64_t unreadable = 0;        // folders that could not be read
     std::vector<ReasonCount> by_reason;  // in the order of the scan line's reasons
     std::vector<std::uint64_t> bands;
-    std::vector<ActOnRow> act_on;          // most entries first
-    std::vector<BurnDownPoint> burn_down;  // oldest first; one point per record
+    std::vector<ActOnRow> act_on;  // most entries first
+    // Oldest first; one point per record, but for stopped walks.
+    std::vector<BurnDownPoint> burn_down;
     std::optional<LatestDiff> diff;
 };
 

@@ -219,6 +219,9 @@ TEST(ReportModel, ARootTheLatestScanDidNotReachShowsItsLastFiguresAndNoDiff) {
     ASSERT_TRUE(total.diff);
     EXPECT_EQ(total.diff->counts.fixed + total.diff->counts.added, 0u);
     EXPECT_TRUE(model.records[1].stopped);
+    EXPECT_EQ(burn_down_of(total),
+              (std::vector<std::tuple<std::string, std::uint64_t>>{{"2026-12-01T00:00:00Z", 2}}))
+        << "a stopped scan's count is no point of the line";
 }
 
 TEST(ReportModel, SeveralHostsAddUpAndRecordsOfOtherRulesAreNamed) {
