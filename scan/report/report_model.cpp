@@ -54,8 +54,11 @@ const RootFigures* find_root(const RecordFigures& record, const std::string& roo
     return nullptr;
 }
 
+// A root whose walk ended, whole or with folders it could not read: one not
+// walked or stopped counted only part of its entries, if any.
 bool walked(const RootFigures* figures) {
-    return figures != nullptr && figures->line.end != "not_walked";
+    return figures != nullptr && figures->line.end != "not_walked" &&
+           figures->line.end != "stopped";
 }
 
 }  // namespace
@@ -186,7 +189,7 @@ ReportModel ReportBuilder::build(const DiffOf& diff_of) const {
             for (const std::size_t index : series.records) {
                 const RecordFigures& record = records_[index];
                 const RootFigures* in_record = find_root(record, root);
-                if (!walked(in_record) || in_record->line.end == "stopped") continue;
+                if (!walked(in_record)) continue;
                 block.burn_down.push_back({record.scan.started,
                                            seconds_since_1970(record.scan.started),
                                            in_record->line.entries});
@@ -196,7 +199,7 @@ ReportModel ReportBuilder::build(const DiffOf& diff_of) const {
                 const RootFigures* after = find_root(latest, root);
                 const auto diff = std::find_if(diffs.begin(), diffs.end(),
                                                [&](const RootDiff& d) { return d.root == root; });
-                // A root not walked has no entries that could be fixed.
+                // Entries a walk did not reach are not fixed.
                 if (walked(before) && walked(after) && diff != diffs.end()) {
                     const FixedAndNew counts = diff->counts;
                     block.diff = LatestDiff{older->scan.started, latest.scan.started, counts};

@@ -199,28 +199,40 @@ TEST(ReportModel, FiguresAreTheRootLinesAndTheLatestTwoRecordsAreDiffed) {
     EXPECT_EQ(counts_of(*b.diff), Counts(1, 1));
 }
 
-TEST(ReportModel, ARootTheLatestScanDidNotReachShowsItsLastFiguresAndNoDiff) {
+TEST(ReportModel, RootsAStoppedScanDidNotWalkWholeKeepTheirLastFiguresAndHaveNoDiff) {
     ReportBuilder builder;
-    const std::vector<std::string> roots = {"/a", "/b"};
+    const std::vector<std::string> roots = {"/a", "/b", "/c"};
     add_record(
         builder, "1.jsonl", scan_line("h", roots, "2026-12-01T00:00:00Z"),
-        {{"/a", "f", RecordKind::file, 300}, {"/b", "g", RecordKind::file, 300}},
-        {root_line("/a", 1, {{"path_too_long", 1}}), root_line("/b", 1, {{"path_too_long", 1}})});
+        {{"/a", "f", RecordKind::file, 300},
+         {"/b", "g", RecordKind::file, 300},
+         {"/c", "h", RecordKind::file, 300}},
+        {root_line("/a", 1, {{"path_too_long", 1}}), root_line("/b", 1, {{"path_too_long", 1}}),
+         root_line("/c", 1, {{"path_too_long", 1}})});
+    // Stopped while walking /b, before /c.
+    RootLine stopped = root_line("/b", 0, {{"path_too_long", 0}});
+    stopped.end = "stopped";
     add_record(builder, "2.jsonl", scan_line("h", roots, "2026-12-02T00:00:00Z"),
-               {{"/a", "f", RecordKind::file, 300}}, {root_line("/a", 1, {{"path_too_long", 1}})},
-               true);
-    const ReportModel model = builder.build(diff_saying({{"/a", {0, 0}}, {"/b", {1, 0}}}));
-    const ReportBlock& b = model.series.at(0).roots_shown.at(1);
-    EXPECT_EQ(b.record_file, "1.jsonl");
-    EXPECT_EQ(b.entries, 1u);
-    EXPECT_FALSE(b.diff) << "no entry of /b can be fixed by a scan that did not reach it";
+               {{"/a", "f", RecordKind::file, 300}},
+               {root_line("/a", 1, {{"path_too_long", 1}}), stopped}, true);
+    const ReportModel model =
+        builder.build(diff_saying({{"/a", {0, 0}}, {"/b", {1, 0}}, {"/c", {1, 0}}}));
+
+    const ReportSeries& series = model.series.at(0);
+    const ReportBlock& b = series.roots_shown.at(1);
+    EXPECT_EQ(b.end, "stopped");
+    EXPECT_FALSE(b.diff) << "its entries the walk did not reach are not fixed";
     EXPECT_EQ(b.burn_down.size(), 1u);
-    const ReportBlock& total = model.series[0].total;
+    const ReportBlock& c = series.roots_shown.at(2);
+    EXPECT_EQ(c.record_file, "1.jsonl") << "the latest record that reached it";
+    EXPECT_EQ(c.entries, 1u);
+    EXPECT_FALSE(c.diff);
+    const ReportBlock& total = series.total;
     ASSERT_TRUE(total.diff);
     EXPECT_EQ(total.diff->counts.fixed + total.diff->counts.added, 0u);
     EXPECT_TRUE(model.records[1].stopped);
     EXPECT_EQ(burn_down_of(total),
-              (std::vector<std::tuple<std::string, std::uint64_t>>{{"2026-12-01T00:00:00Z", 2}}))
+              (std::vector<std::tuple<std::string, std::uint64_t>>{{"2026-12-01T00:00:00Z", 3}}))
         << "a stopped scan's count is no point of the line";
 }
 
