@@ -3,8 +3,9 @@
 console message (the page's policy would log any load or script it blocks),
 the hostile names stay text, and the figures shown are the records'.
 
-KESTRAFIN_SCAN names the scanner; KESTRAFIN_REPORT_SHOTS, when set, a folder
-for the screenshots at desktop and laptop sizes. Skipped, with the reason,
+KESTRAFIN_SCAN names the scanner; KESTRAFIN_CHROMIUM, when set, the browser
+in place of chromium; KESTRAFIN_REPORT_SHOTS, when set, a folder for the
+screenshots at desktop and laptop sizes. Skipped, with the reason,
 where Debian's chromium is not installed.
 """
 import html
@@ -22,7 +23,7 @@ sys.path.insert(0, os.path.join(TOP, "tools"))
 import record_generator  # noqa: E402
 
 SCAN = os.environ.get("KESTRAFIN_SCAN", "kestrafin-scan")
-CHROMIUM = shutil.which("chromium")
+CHROMIUM = shutil.which(os.environ.get("KESTRAFIN_CHROMIUM", "chromium"))
 SIZES = [(1920, 1080), (1366, 768)]
 
 
@@ -44,7 +45,7 @@ def png_size(path):
     return struct.unpack(">II", head[16:24])
 
 
-@unittest.skipIf(CHROMIUM is None, "Debian's chromium is not installed (apt-get install chromium)")
+@unittest.skipIf(CHROMIUM is None, "chromium is not installed (on Debian: apt-get install chromium)")
 class ReportInChromium(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="kestrafin-report-")
