@@ -11,6 +11,7 @@
 #include "scan/sinks/terminal_quote.h"
 #include "scan/sinks/text_output.h"
 #include "scanner/diff_command.h"
+#include "scanner/report_command.h"
 #include "scanner/scan_options.h"
 #include "scanner/scan_run.h"
 
@@ -27,6 +28,9 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments = platform::program_arguments(argc, argv);
     if (!arguments.empty() && arguments.front() == "diff")
         return scanner::run_diff({arguments.begin() + 1, arguments.end()});
+    if (!arguments.empty() && arguments.front() == "report")
+        return scanner::run_report_command({arguments.begin() + 1, arguments.end()},
+                                           KESTRAFIN_VERSION);
     scanner::ScanOptions options;
     try {
         options = scanner::parse_scan_options(arguments);

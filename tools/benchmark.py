@@ -3,6 +3,7 @@
 
     tools/benchmark.py [--size small|large] [--root FOLDER] [--cold] [--runs N]
                        [--build FOLDER] [--window-only] [--share-delays MS,MS] [--record-only]
+                       [--build FOLDER] [--window-only] [--share-delays MS,MS] [--report]
 
 Builds the release tools when missing, generates the seeded tree once (kept
 under /tmp), installs bfs when missing, then runs each command alternately
@@ -27,6 +28,9 @@ the default rule and with --check sharepoint; --record-only runs just those.
 (tools/make_records.py, kept under /tmp, with a known overlap that the
 diff's counts are checked against) in each output format, beside wc -l reading
 both files, and prints seconds, ratios to wc -l and peak memory.
+--report measures kestrafin-scan report of ten weekly records of 100,000
+entries each (tools/record_generator.py, kept under /tmp) against reading
+their bytes with wc -l.
 """
 import argparse
 import json
@@ -159,6 +163,33 @@ def diff_figures(tools, scan, runs):
         seconds = statistics.median(times[name])
         print("%-22s %9.2f %9.2f %10.1f" % (name, seconds, seconds / floor,
                                             peak_kib(tools, command) / 1024))
+def report_benchmark(tools, scan, runs):
+    """kestrafin-scan report of ten weekly records of 100,000 entries each,
+    against reading their bytes alone (wc -l), run alternately."""
+    import record_generator  # beside this file
+
+    folder = "/tmp/kestrafin-bench-records"
+    records = [os.path.join(folder, "fs01-week%d.jsonl" % week) for week in range(10)]
+    if not all(os.path.exists(record) for record in records):
+        os.makedirs(folder, exist_ok=True)
+        for week, record in enumerate(records):
+            record_generator.generate(record, "fs01", ["/srv/share"], 100000, week=week,
+                                      fixed=3000, new=500)
+    page = os.path.join(folder, "report.html")
+    report = [scan, "report", *records, "-o", page]
+    read = ["wc", "-l", *records]
+    report_times, read_times = [], []
+    for _ in range(runs):
+        report_times.append(run_timed(report))
+        read_times.append(run_timed(read))
+    size = sum(os.path.getsize(record) for record in records)
+    print("report of 10 records of 100,000 entries each (%.0f MB), %d runs each, alternating" %
+          (size / 1e6, runs))
+    print("kestrafin-scan report: median %.3f s (%s); goal under 2 s" %
+          (statistics.median(report_times), " ".join("%.3f" % t for t in report_times)))
+    print("wc -l of the records: median %.3f s" % statistics.median(read_times))
+    print("report / wc -l: %.1f" % (statistics.median(report_times) / statistics.median(read_times)))
+    print("kestrafin-scan report: peak memory %d KiB" % peak_kib(tools, report))
 
 
 def ensure_build(build):
@@ -211,6 +242,9 @@ def main():
                         "file")
     parser.add_argument("--diff", action="store_true",
                         help="time kestrafin-scan diff of two records of 1,000,000 entries each")
+    parser.add_argument("--report", action="store_true",
+                        help="measure only kestrafin-scan report of ten records of 100,000 "
+                        "entries each")
     parser.add_argument("--share-delays", default="",
                         help="with --window-only: milliseconds per request on the share tree, "
                         "comma-separated")
@@ -221,6 +255,9 @@ def main():
     scan = os.path.join(args.build, "scanner", "kestrafin-scan")
     if args.diff:
         diff_figures(tools, scan, args.runs)
+        return 0
+    if args.report:
+        report_benchmark(tools, scan, args.runs)
         return 0
     if args.share_delays:
         if not args.window_only:

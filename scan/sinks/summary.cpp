@@ -23,8 +23,7 @@ std::string figure_line(std::string_view label, std::size_t value) {
 
 void ScanSummary::file_seen(std::string_view shown_path, std::size_t path_length) {
     ++files_seen_;
-    const std::size_t band =
-        path_length == 0 ? 0 : (std::min(path_length, kLongestBanded + 1) - 1) / kBandWidth;
+    const std::size_t band = length_band(path_length);
     if (bands_.size() <= band) bands_.resize(band + 1);
     ++bands_[band];
     keep_longest(path_length, shown_path);

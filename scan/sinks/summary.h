@@ -23,6 +23,15 @@ inline constexpr std::size_t kBandWidth = 20;
 inline constexpr std::size_t kLongestBanded = 1000;
 inline constexpr std::size_t kFoldersToActOn = 10;
 
+// The band a path of `path_length` units falls in: 0 for 1 to 20 units (and
+// an empty path), 1 for 21 to 40, and so on up to the open-ended last one.
+inline constexpr std::size_t length_band(std::size_t path_length) {
+    return path_length == 0
+               ? 0
+               : ((path_length < kLongestBanded + 1 ? path_length : kLongestBanded + 1) - 1) /
+                     kBandWidth;
+}
+
 // A folder that holds entries past a length rule somewhere below it.
 struct FolderToActOn {
     std::string path;
