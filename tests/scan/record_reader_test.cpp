@@ -137,6 +137,13 @@ TEST(RecordReader, RefusesEveryFaultNamingItsLine) {
          },
          2, "does not agree"},
         {"line after the end", [](Lines& l) { l.push_back(l[1]); }, 8, "after the end line"},
+        {"many keys",
+         [](Lines& l) {
+             std::string keys;
+             for (int key = 0; key < 100; ++key) keys += "\"k" + std::to_string(key) + "\":0,";
+             replace_in(l[1], "{", "{" + keys);
+         },
+         2, "more keys in an object"},
         {"no object", [](Lines& l) { l[1] = "[1]"; }, 2, "no JSON object"},
     };
     for (const Case& test : cases) {
