@@ -140,7 +140,7 @@ def diff_figures(tools, scan, runs):
         if line:
             fields = line.split(b"\t")
             found[fields[0].decode()] += 1
-            found["gained"] += fields[0] == b"still" and b"+path_length" in fields[-1]
+            found["gained"] += fields[0] == b"still" and b"+name_length" in fields[-1]
     if checked.returncode != 1 or found != expected:
         sys.exit("kestrafin-scan diff found %s (exit status %d), the records hold %s"
                  % (found, checked.returncode, expected))

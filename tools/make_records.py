@@ -27,15 +27,15 @@ def relative_path(index):
 
 def write_record(path, scan_id, first, count, gained):
     """Writes entries first..first+count-1; those whose index `gained` accepts
-    also break the path rule. Returns how many do."""
+    also break the name rule. Returns how many do."""
     prefix = '{"kind":"file","scan_id":"%s","root":"%s","relative_path":"' % (scan_id, ROOT)
-    by_path = 0
+    by_name = 0
     with open(path, "w", encoding="utf-8", newline="\n") as out:
         out.write(json.dumps({
             "kind": "scan", "scan_id": scan_id, "format": 1, "program": "kestrafin-scan",
             "version": "1.0.0", "host": "fs01", "user": "ann", "started": "2026-12-01T02:00:00Z",
-            "roots": [ROOT], "rules": {"folder_longer_than": 200, "path_longer_than": 300},
-            "checks": [], "reasons": REASONS, "excludes": [], "threads": 4,
+            "roots": [ROOT], "rules": {"folder_longer_than": 200, "path_longer_than": None},
+            "checks": ["windows"], "reasons": REASONS, "excludes": [], "threads": 4,
             "follow_links": True, "one_file_system": False, "include_offline": False,
         }, separators=(",", ":")) + "\n")
         lines = []
@@ -44,8 +44,8 @@ def write_record(path, scan_id, first, count, gained):
             whole = ROOT + "/" + relative
             folder_length = whole.rindex("/")
             if gained(index):
-                by_path += 1
-                reasons = '["folder_length","path_length"]'
+                by_name += 1
+                reasons = '["name_length","folder_length"]'
             else:
                 reasons = '["folder_length"]'
             lines.append('%s%s","path":"%s","folder_length":%d,"path_length":%d,"reasons":%s}\n'
@@ -54,7 +54,7 @@ def write_record(path, scan_id, first, count, gained):
                 out.write("".join(lines))
                 lines = []
         out.write("".join(lines))
-        counts = {"name_length": 0, "folder_length": count, "path_length": by_path,
+        counts = {"name_length": by_name, "folder_length": count, "path_length": 0,
                   "unreadable": 0}
         out.write(json.dumps({
             "kind": "root", "scan_id": scan_id, "root": ROOT, "end": "complete",
@@ -68,7 +68,7 @@ def write_record(path, scan_id, first, count, gained):
             "seconds": 3600, "stopped": False, "entries": count, "unreadable": 0,
             "exit_status": 0,
         }, separators=(",", ":")) + "\n")
-    return by_path
+    return by_name
 
 
 def main():
@@ -79,7 +79,6 @@ def main():
     args = parser.parse_args()
     count = args.entries
     shift = count // 10
-    # Paths of OLD stay below 300 units; in NEW every tenth is longer.
     write_record(args.old, "0" * 31 + "1", 0, count, lambda index: False)
     gained = write_record(args.new, "0" * 31 + "2", shift, count,
                           lambda index: index % 10 == 0 and index < count)

@@ -5,6 +5,7 @@
 #include <limits>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/path_rules.h"
 #include "scan/sinks/summary.h"
@@ -219,11 +220,9 @@ struct ReadRecord : RecordVisitor {
             root_seeds.push_back(mixed(std::hash<std::string_view>{}(root)));
     }
     void entry(const EntryLine& line) override {
-        // The reader has checked the root; entries come root after root.
-        if (scan_line.roots[last_root] != line.root)
-            last_root = static_cast<std::uint32_t>(
-                std::find(scan_line.roots.begin(), scan_line.roots.end(), line.root) -
-                scan_line.roots.begin());
+        // The reader has checked that entries come root after root in the
+        // scan line's order.
+        while (scan_line.roots[last_root] != line.root) ++last_root;
         const std::uint64_t hash = key_hash(root_seeds[last_root], line.kind, line.relative_path);
         // An entry listed twice would be matched once and left over once.
         const std::uint32_t same = keys.find(hash, [&](std::uint32_t candidate) {
@@ -316,11 +315,14 @@ RecordDiff::RecordDiff(const std::string& old_file, const std::string& new_file)
     const std::vector<std::string>& old_roots = records.old_record.scan_line.roots;
     records.old_root_compared.assign(old_roots.size(), false);
     const std::vector<std::string>& new_roots = records.new_record.scan_line.roots;
+    std::unordered_map<std::string_view, std::uint32_t> old_root_of;
+    for (std::size_t at = 0; at < old_roots.size(); ++at)
+        old_root_of.emplace(old_roots[at], static_cast<std::uint32_t>(at));
     for (std::size_t at = 0; at < new_roots.size(); ++at) {
-        const auto found = std::find(old_roots.begin(), old_roots.end(), new_roots[at]);
+        const auto found = old_root_of.find(new_roots[at]);
         std::uint32_t old_root = kNone;
-        if (found != old_roots.end()) {
-            old_root = static_cast<std::uint32_t>(found - old_roots.begin());
+        if (found != old_root_of.end()) {
+            old_root = found->second;
             const std::string& old_end = records.old_record.root_end[old_root];
             const std::string& new_end = records.new_record.root_end[at];
             // A walk that did not take place has nothing to compare.
@@ -388,9 +390,10 @@ namespace {
 
 std::vector<std::string> roots_missing(const std::vector<std::string>& these,
                                        const std::vector<std::string>& those) {
+    const std::unordered_set<std::string_view> there(those.begin(), those.end());
     std::vector<std::string> missing;
     for (const std::string& root : these)
-        if (std::find(those.begin(), those.end(), root) == those.end()) missing.push_back(root);
+        if (!there.contains(root)) missing.push_back(root);
     return missing;
 }
 

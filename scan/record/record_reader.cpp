@@ -26,6 +26,9 @@ using Json = nlohmann::json;
 constexpr std::uint64_t kLargestInteger = (std::uint64_t{1} << 63) - 1;
 // The deepest a line nests: the line's object, an array, an object in it.
 constexpr int kDeepest = 3;
+// More keys than any object of the format has, which bounds the search for a
+// repeated one.
+constexpr std::size_t kMostKeys = 64;
 constexpr std::size_t kPiece = std::size_t{1} << 18;
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
@@ -142,6 +145,7 @@ class LineCollector : public nlohmann::json_sax<Json> {
         if (full_parser_ && key.find('\0') != std::string::npos)
             return fail("holds a NUL in a key");
         if (depth_ == 1) {
+            if (used_ == kMostKeys) return fail("holds more keys in an object than the format has");
             for (std::size_t at = 0; at < used_; ++at)
                 if (fields_[at].key == key) return fail("repeats the key " + key);
             if (used_ == fields_.size()) fields_.emplace_back();
@@ -155,6 +159,8 @@ class LineCollector : public nlohmann::json_sax<Json> {
             return true;
         }
         std::vector<Member>& members = depth_ == 2 ? current().members : current().objects.back();
+        if (members.size() == kMostKeys)
+            return fail("holds more keys in an object than the format has");
         for (const Member& member : members)
             if (member.key == key) return fail("repeats the key " + key);
         members.push_back({std::move(key), Value{}});

@@ -79,10 +79,13 @@ void ScanSummary::entry_listed(Reasons reasons, const EntryLengths& lengths,
     listed_by_file_ += reasons.has(kPathLength);
     reasons.each([&](Reason reason) { ++by_reason_[reason.index()]; });
 
+    // A profile's shorter limit may list an entry that the rule given lets pass.
     std::size_t excess = 0;
-    if (reasons.has(kPathLength) && rules_.file_longer_than)
+    if (reasons.has(kPathLength) && rules_.file_longer_than &&
+        lengths.path > *rules_.file_longer_than)
         excess = lengths.path - *rules_.file_longer_than;
-    if (reasons.has(kFolderLength) && rules_.folder_longer_than)
+    if (reasons.has(kFolderLength) && rules_.folder_longer_than &&
+        lengths.folder > *rules_.folder_longer_than)
         excess = std::max(excess, lengths.folder - *rules_.folder_longer_than);
     if (excess == 0 || folder.size() < slashed_root_.size()) return;
     // A shorter name of any folder from the root down to this one shortens

@@ -28,12 +28,12 @@ struct Kept : RecordVisitor {
     void end(const EndLine& /*line*/) override { ++ends; }
 };
 
-ReadSome reading(const std::string& text, std::size_t* read = nullptr) {
-    return [&text, read, at = std::size_t{0}](char* into, std::size_t size) mutable {
-        const std::size_t got = std::min(size, text.size() - at);
+// `text` in pieces of at most `piece` bytes.
+ReadSome reading(const std::string& text, std::size_t piece = std::size_t(-1)) {
+    return [&text, piece, at = std::size_t{0}](char* into, std::size_t size) mutable {
+        const std::size_t got = std::min({size, piece, text.size() - at});
         std::memcpy(into, text.data() + at, got);
         at += got;
-        if (read) *read += got;
         return got;
     };
 }
@@ -63,7 +63,8 @@ TEST(RecordReader, HandsOnASoundRecordWithExactBytes) {
     const std::string text = record.text();
     EXPECT_NE(text.find("relative_path_base64"), std::string::npos);
     Kept kept;
-    read_record("r.jsonl", reading(text), kept);
+    // Lines that straddle the pieces read.
+    read_record("r.jsonl", reading(text, 5), kept);
     ASSERT_EQ(kept.relative_paths.size(), 4u);
     EXPECT_EQ(kept.relative_paths[3], TestRecord::host_path("y/caf\xE9.txt"));
     EXPECT_EQ(kept.reasons[1], 0b110u) << "folder_length and path_length, by the scan's order";
@@ -137,6 +138,13 @@ TEST(RecordReader, RefusesEveryFaultNamingItsLine) {
          },
          2, "does not agree"},
         {"line after the end", [](Lines& l) { l.push_back(l[1]); }, 8, "after the end line"},
+        {"many keys",
+         [](Lines& l) {
+             std::string keys;
+             for (int key = 0; key < 100; ++key) keys += "\"k" + std::to_string(key) + "\":0,";
+             replace_in(l[1], "{", "{" + keys);
+         },
+         2, "more keys in an object"},
         {"no object", [](Lines& l) { l[1] = "[1]"; }, 2, "no JSON object"},
     };
     for (const Case& test : cases) {

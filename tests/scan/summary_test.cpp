@@ -78,6 +78,8 @@ TEST(ScanSummary, NamesTheFoldersWithMostEntriesPastALengthRuleAndWhatEachMustLo
     summary.entry_listed(name_rule, {.folder = 10, .path = 20}, walked("/r/a/b"));
     summary.entry_listed(path_rule, {.folder = 110, .path = 130}, walked("/r/a/c/d"));
     summary.entry_listed(folder_rule, {.folder = 101, .path = 105}, walked("/r/e"));
+    // Listed by a profile's shorter limit, within the rule given: nothing to lose.
+    summary.entry_listed(path_rule, {.folder = 50, .path = 118}, walked("/r/e"));
     summary.entry_listed(folder_rule, {.folder = 101, .path = 105}, walked("/r"));
 
     std::vector<std::tuple<std::string, std::size_t, std::size_t>> acted;
@@ -91,7 +93,7 @@ TEST(ScanSummary, NamesTheFoldersWithMostEntriesPastALengthRuleAndWhatEachMustLo
                          {walked("/r/a/c/d"), 1, 10}}))
         << "the root is where the tree goes, not a folder to rename";
     const std::string text = summary.render(6, 0, false, 80);
-    EXPECT_NE(text.find("entries per reason:\n  path_length: 2\n  folder_length: 3\n  "
+    EXPECT_NE(text.find("entries per reason:\n  path_length: 3\n  folder_length: 3\n  "
                         "reserved_name: 1\n"),
               std::string::npos)
         << text;
