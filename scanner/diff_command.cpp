@@ -25,14 +25,17 @@ const char* const kDiffUsage =
     "NEW), new (in NEW, not in OLD) and still failing (in both), an entry being\n"
     "known by its root, its path below the root (exact bytes, letters of\n"
     "different case differing) and its kind. A renamed or moved folder shows as\n"
-    "its entries fixed and as many new. New and still failing entries come in\n"
-    "NEW's order, then the fixed ones in OLD's order. Only roots both records\n"
-    "hold are compared; the others are named on standard error.\n"
+    "its entries fixed and as many new. An entry of OLD below a folder that NEW\n"
+    "could not read is unread, not fixed: NEW cannot tell (the folder itself is\n"
+    "a new entry of kind error). New and still failing entries come in NEW's\n"
+    "order, then the fixed and unread ones in OLD's order. Only roots both\n"
+    "records hold are compared; the others are named on standard error.\n"
     "\n"
     "  --format lines|csv|json\n"
-    "                     lines (default): \"fixed\", \"new\" or \"still\", a tab and\n"
-    "                     the path quoted as on a terminal; a still failing entry\n"
-    "                     adds its path length before and after and the reasons\n"
+    "                     lines (default): \"fixed\", \"new\", \"still\" or\n"
+    "                     \"unread\", a tab and the path quoted as on a terminal;\n"
+    "                     a still failing entry adds its path length before and\n"
+    "                     after and the reasons\n"
     "                     gained (+code) and lost (-code). CSV (with a byte order\n"
     "                     mark) and JSON lines give every field with exact paths\n"
     "  --summary          per root and per folder where to act: how many entries\n"
@@ -111,6 +114,8 @@ const char* change_name(Change change) {
             return "new";
         case Change::still:
             return "still";
+        case Change::unread:
+            return "unread";
     }
     return "new";
 }
@@ -154,7 +159,7 @@ void append_json_codes(std::string& out, std::string_view name,
 
 void append_change(std::string& out, scan::OutputFormat format, const EntryChange& change) {
     const bool has_old = change.change != Change::added;
-    const bool has_new = change.change != Change::fixed;
+    const bool has_new = change.change != Change::fixed && change.change != Change::unread;
     switch (format) {
         case scan::OutputFormat::lines: {
             out += change_name(change.change);
@@ -225,17 +230,21 @@ void append_change(std::string& out, scan::OutputFormat format, const EntryChang
     }
 }
 
-std::string counts_text(std::size_t fixed, std::size_t added, std::size_t left) {
+std::string counts_text(std::size_t fixed, std::size_t added, std::size_t left,
+                        std::size_t unread) {
     return "fixed " + std::to_string(fixed) + ", new " + std::to_string(added) + ", left " +
-           std::to_string(left) + "\n";
+           std::to_string(left) +
+           (unread > 0 ? ", unread " + std::to_string(unread) + " (below folders NEW could not read)"
+                       : std::string()) +
+           "\n";
 }
 
 std::string summary_text(const RecordDiff& diff) {
     std::string text;
-    std::size_t fixed = 0, added = 0, left = 0;
+    std::size_t fixed = 0, added = 0, left = 0, unread = 0;
     for (const scan::record::RootChanges& root : diff.summary()) {
         text += scan::escaped_for_terminal(root.root) + ": " +
-                counts_text(root.fixed, root.added, root.left);
+                counts_text(root.fixed, root.added, root.left, root.unread);
         text +=
             "  folders where to act (fixed, new, left, units to lose for all to fit, "
             "folder):\n";
@@ -246,6 +255,7 @@ std::string summary_text(const RecordDiff& diff) {
         fixed += root.fixed;
         added += root.added;
         left += root.left;
+        unread += root.unread;
     }
     for (const std::string& root : diff.roots_only_old())
         text += scan::escaped_for_terminal(root) + ": only in OLD, not compared\n";
@@ -253,7 +263,7 @@ std::string summary_text(const RecordDiff& diff) {
         text += scan::escaped_for_terminal(root) + ": only in NEW, not compared\n";
     for (const scan::record::RootNote& note : diff.roots_not_whole())
         if (!note.compared) text += scan::escaped_for_terminal(note.root) + ": not compared\n";
-    text += "total: " + counts_text(fixed, added, left);
+    text += "total: " + counts_text(fixed, added, left, unread);
     return text;
 }
 
@@ -272,12 +282,15 @@ std::string root_note(const scan::record::RootNote& note) {
     if (note.old_end != "complete" && note.new_end != "complete") text += " and ";
     if (note.new_end != "complete") text += walk_end(note.new_end, "NEW");
     if (!note.compared) return text + ", not compared";
-    const bool old_whole = note.old_end == "complete";
-    const bool new_whole = note.new_end == "complete";
+    // What lies below a folder NEW could not read is unread; only a stopped
+    // walk leaves entries it did not reach to show as fixed.
+    const bool old_short = note.old_end != "complete";
+    const bool new_short = note.new_end == "stopped";
+    if (!old_short && !new_short) return text + ": what lies below its unread folders is unread";
     return text + ": what a walk did not reach shows as " +
-           (!old_whole && !new_whole ? "fixed or new"
-            : !new_whole             ? "fixed"
-                                     : "new");
+           (old_short && new_short ? "fixed or new"
+            : new_short            ? "fixed"
+                                   : "new");
 }
 
 void say(const std::string& message) {

@@ -212,6 +212,7 @@ struct ReadRecord : RecordVisitor {
     std::vector<std::string> root_end;  // empty: no root line
     std::uint32_t last_root = 0;
     std::size_t roots_ended = 0;
+    std::size_t errors = 0;  // entries of kind error
 
     void scan(const ScanLine& line) override {
         scan_line = line;
@@ -235,6 +236,7 @@ struct ReadRecord : RecordVisitor {
                 "lists again an entry of an earlier line (its root, relative path "
                 "and kind)");
         const auto index = static_cast<std::uint32_t>(entries.size());
+        if (line.kind == RecordKind::error) ++errors;
         entries.add(line, last_root, hash);
         keys.insert(index, hash, entries);
     }
@@ -284,11 +286,14 @@ struct RecordDiff::Records {
     // For each new entry the old one it is, or kNone.
     std::vector<std::uint32_t> old_of_new;
     std::vector<bool> old_matched;
+    // Old entries not matched that lie below a folder the new scan could not
+    // read.
+    std::vector<bool> old_unread;
     // For each new root the same old one, or kNone.
     std::vector<std::uint32_t> old_root_of_new;
     std::vector<bool> old_root_compared;
     std::vector<RootNote> notes;
-    std::size_t counts[3] = {};
+    std::size_t counts[4] = {};
 };
 
 RecordDiff::RecordDiff(const std::string& old_file, const std::string& new_file)
@@ -358,9 +363,40 @@ RecordDiff::RecordDiff(const std::string& old_file, const std::string& new_file)
         if (found != kNone) records.old_matched[found] = true;
         ++records.counts[static_cast<int>(found == kNone ? Change::added : Change::still)];
     }
+    std::vector<std::uint32_t> new_root_of_old(old_roots.size(), kNone);
+    for (std::size_t at = 0; at < records.old_root_of_new.size(); ++at)
+        if (records.old_root_of_new[at] != kNone)
+            new_root_of_old[records.old_root_of_new[at]] = static_cast<std::uint32_t>(at);
+    const ReadRecord& after = records.new_record;
+    // Whether some folder above `relative_path` is an error entry of the new
+    // record's root `new_root`.
+    const auto below_unreadable = [&](std::uint32_t new_root, std::string_view relative_path) {
+        for (std::size_t cut = relative_path.rfind(platform::kPathSeparator);
+             cut != std::string_view::npos && cut > 0;
+             cut = relative_path.rfind(platform::kPathSeparator, cut - 1)) {
+            const std::string_view folder = relative_path.substr(0, cut);
+            const std::uint64_t hash =
+                key_hash(after.root_seeds[new_root], RecordKind::error, folder);
+            const std::uint32_t found = after.keys.find(hash, [&](std::uint32_t candidate) {
+                const CompactEntries::Fixed& other = after.entries.at(candidate);
+                return other.root == new_root && other.kind == RecordKind::error &&
+                       CompactEntries::Cursor(after.entries).at(candidate) == folder;
+            });
+            if (found != kNone) return true;
+        }
+        return false;
+    };
+    records.old_unread.assign(old_entries.size(), false);
+    const bool new_has_errors = after.errors > 0;
+    CompactEntries::Cursor left_cursor(old_entries);
     for (std::size_t index = 0; index < old_entries.size(); ++index) {
-        if (records.old_root_compared[old_entries.at(index).root] && !records.old_matched[index])
-            ++records.counts[static_cast<int>(Change::fixed)];
+        const std::string& relative_path = left_cursor.next();
+        const std::uint32_t old_root = old_entries.at(index).root;
+        if (!records.old_root_compared[old_root] || records.old_matched[index]) continue;
+        const bool unread =
+            new_has_errors && below_unreadable(new_root_of_old[old_root], relative_path);
+        records.old_unread[index] = unread;
+        ++records.counts[static_cast<int>(unread ? Change::unread : Change::fixed)];
     }
 }
 
@@ -466,6 +502,7 @@ void RecordDiff::each(const std::function<void(const EntryChange&)>& visit) cons
         if (records.old_matched[index]) continue;
         const CompactEntries::Fixed& entry = old_entries.at(index);
         if (!records.old_root_compared[entry.root]) continue;
+        change.change = records.old_unread[index] ? Change::unread : Change::fixed;
         change.kind = entry.kind;
         change.root = before.roots[entry.root];
         change.relative_path = relative_path;
@@ -496,7 +533,7 @@ std::vector<RootChanges> RecordDiff::summary() const {
     for (std::size_t at = 0; at < after.roots.size(); ++at) {
         if (records_->old_root_of_new[at] == kNone) continue;
         root_place[at] = roots.size();
-        roots.push_back({after.roots[at], 0, 0, 0, {}});
+        roots.push_back({after.roots[at], 0, 0, 0, 0, {}});
         summaries.emplace_back(rules, search::addslash(after.roots[at]));
     }
     const CompactEntries& new_entries = records_->new_record.entries;
@@ -528,6 +565,10 @@ std::vector<RootChanges> RecordDiff::summary() const {
         place_of_root.emplace(roots[place].root, place);
     each([&](const EntryChange& change) {
         RootChanges& changes = roots[place_of_root.at(change.root)];
+        if (change.change == Change::unread) {
+            ++changes.unread;
+            return;
+        }
         const auto tally = [&](std::size_t& fixed, std::size_t& added, std::size_t& left) {
             if (change.change == Change::fixed) {
                 ++fixed;

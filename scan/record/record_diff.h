@@ -2,7 +2,9 @@
 // roots: the entries fixed (in the old record only), new (in the new one
 // only) and still failing (in both), an entry being known by its root, its
 // relative path's exact bytes and its kind. A renamed or moved folder
-// therefore shows as its entries fixed and as many new ones.
+// therefore shows as its entries fixed and as many new ones. An old entry
+// below a folder the new scan could not read is not fixed but unread: the
+// new scan cannot tell.
 //
 // Both records are read at once, each checked whole before anything of it is
 // used, and kept compactly: the relative paths front-coded in walk order, a
@@ -22,7 +24,7 @@
 
 namespace kestrafin::scan::record {
 
-enum class Change { fixed, added, still };
+enum class Change { fixed, added, still, unread };
 
 // One entry of the diff. Texts are valid only during the call that hands it
 // on; an entry's side it lacks (the new one of a fixed entry) is zero and
@@ -57,6 +59,7 @@ struct RootChanges {
     std::size_t fixed = 0;
     std::size_t added = 0;
     std::size_t left = 0;  // the new record's entries of the root
+    std::size_t unread = 0;
     std::vector<FolderChanges> folders;
 };
 
@@ -95,7 +98,8 @@ class RecordDiff {
     const std::vector<RootNote>& roots_not_whole() const;
 
     // Hands on every difference: the new and the still failing entries in the
-    // new record's order, then the fixed ones in the old record's order.
+    // new record's order, then the fixed and unread ones in the old record's
+    // order.
     void each(const std::function<void(const EntryChange&)>& visit) const;
 
     std::size_t count(Change change) const;

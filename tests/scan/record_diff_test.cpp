@@ -34,6 +34,7 @@ TestRecord old_record() {
         {"/srv/b", "b.txt"},
         {"/srv/c", "c.txt"},
         {"/srv/c", "c2.txt"},
+        {"/srv/c", "shut/inside.txt"},
         {"/srv/d", "d.txt"},
     };
     return record;
@@ -57,6 +58,7 @@ TestRecord new_record() {
         {"", "new/added.txt"},
         {"/srv/added", "other.txt"},
         {"/srv/c", "c.txt"},
+        {"/srv/c", "shut", {"unreadable"}, "error"},
     };
     record.entries[0].kind = "folder";
     return record;
@@ -101,14 +103,18 @@ TEST(RecordDiff, SortsEntriesByExactBytesAndKindIntoFixedNewAndStill) {
         {Change::added, "locked", "", ""},
         {Change::added, host("new/added.txt"), "", ""},
         {Change::still, "c.txt", " 230>230", ""},
+        {Change::added, "shut", "", ""},
         {Change::fixed, host("gone/fixed.txt"), "", ""},
         {Change::fixed, host("Case/file.txt"), "", ""},
         {Change::fixed, "locked", "", ""},
         {Change::fixed, "c2.txt", "", ""},
+        // Below a folder the new scan could not read: not known to be fixed.
+        {Change::unread, host("shut/inside.txt"), "", ""},
     };
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(diff.count(Change::fixed), 4u);
-    EXPECT_EQ(diff.count(Change::added), 5u);
+    EXPECT_EQ(diff.count(Change::unread), 1u);
+    EXPECT_EQ(diff.count(Change::added), 6u);
     EXPECT_EQ(diff.count(Change::still), 5u);
     EXPECT_EQ(diff.roots_only_old(), std::vector<std::string>{"/srv/gone"});
     EXPECT_EQ(diff.roots_only_new(), std::vector<std::string>{"/srv/added"});
@@ -126,6 +132,8 @@ TEST(RecordDiff, SortsEntriesByExactBytesAndKindIntoFixedNewAndStill) {
     ASSERT_EQ(summary.size(), 2u) << "/srv/a and /srv/c";
     EXPECT_EQ(std::tie(summary[0].root, summary[0].fixed, summary[0].added, summary[0].left),
               std::make_tuple(std::string("/srv/a"), 3u, 5u, 9u));
+    EXPECT_EQ(std::tie(summary[1].root, summary[1].fixed, summary[1].added, summary[1].unread),
+              std::make_tuple(std::string("/srv/c"), 1u, 1u, 1u));
     const std::string keep = std::string("/srv/a") + kestrafin::platform::kPathSeparator + "keep";
     const auto folder = std::find_if(summary[0].folders.begin(), summary[0].folders.end(),
                                      [&](const FolderChanges& f) { return f.path == keep; });
