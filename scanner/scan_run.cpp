@@ -87,14 +87,18 @@ std::string summaries_text(const ScanOptions& options, const std::vector<std::st
 }
 
 std::string count_text(const std::vector<std::string>& roots,
-                       const std::vector<RootResult>& results) {
+                       const std::vector<RootResult>& results, int descriptor) {
+    // No root's name steers a terminal.
+    const bool terminal = platform::stream_is_terminal(descriptor);
     std::size_t total = 0;
     std::string text;
     for (const RootResult& result : results) {
         total += result.report.entries();
         if (roots.size() > 1)
-            text += std::to_string(result.report.entries()) + " records found in " +
-                    roots[result.index] + "\n";
+            text +=
+                std::to_string(result.report.entries()) + " records found in " +
+                (terminal ? scan::quoted_for_terminal(roots[result.index]) : roots[result.index]) +
+                "\n";
     }
     return text + std::to_string(total) + " records found\n";
 }
@@ -182,7 +186,7 @@ int run_scan(const ScanOptions& options, const char* version) {
     if (list) list->finish();
     if (text) text->finish();
     if (options.count_only && !options.summary)
-        scan::write_output(output, count_text(roots, outputs.results));
+        scan::write_output(output, count_text(roots, outputs.results, output));
     // With --count the summary is the output.
     if (options.summary) {
         const int to = options.count_only ? output : errors;
