@@ -230,8 +230,9 @@ std::string expand_record_name(std::string_view pattern, const RecordNameFields&
 }
 
 RootEnd root_end(const ScanReport& report) {
+    // A walk stopped before it read the root has read nothing, but was walked.
+    if (report.stopped && !report.root_error()) return RootEnd::stopped;
     if (report.end() == ScanEnd::root_not_walked) return RootEnd::not_walked;
-    if (report.stopped) return RootEnd::stopped;
     return report.end() == ScanEnd::complete ? RootEnd::complete : RootEnd::incomplete;
 }
 
