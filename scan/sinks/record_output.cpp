@@ -251,7 +251,10 @@ int root_exit_status(RootEnd end) {
 
 RecordOutput::RecordOutput(const std::string& path, const ScanRequest& request,
                            const RecordedScan& scan)
-    : file_(path, "record"), scan_id_(scan.scan_id), reasons_(possible_reasons(request)) {
+    : file_(path, "record"),
+      scan_id_(scan.scan_id),
+      reasons_(possible_reasons(request)),
+      with_target_(request.target_prefix.has_value()) {
     line_.reserve(kRecordBlock + 8192);
     std::string& out = line_;
     out.append("{\"kind\":\"scan\",\"scan_id\":\"" + scan_id_ + "\"");
@@ -344,7 +347,7 @@ void RecordOutput::append_entry_start(const Entry& entry) {
     }
     append_number(out, "folder_length", entry.lengths.folder);
     append_number(out, "path_length", entry.lengths.path);
-    if (!entry.target_path.empty()) append_text(out, "target_path", entry.target_path);
+    if (with_target_) append_text(out, "target_path", entry.target_path);
     out.append(",\"reasons\":[");
     entry.reasons.each([&, first = true](Reason reason) mutable {
         if (!first) out.push_back(',');
@@ -367,7 +370,9 @@ void RecordOutput::entry(const Entry& entry) {
 void RecordOutput::folder_unreadable(const Entry& folder, int error) {
     ++root_unreadable_;
     append_entry_start(folder);
-    append_text(line_, "error", folder.error);
+    // The host's words, as JSON shows any text; the format gives them no exact bytes.
+    line_.append(",\"error\":");
+    append_json_string(line_, folder.error);
     // The host's number as it gives it: Windows' are unsigned.
     append_number(line_, "error_number", static_cast<std::uint32_t>(error));
     line_.append("}\n");
