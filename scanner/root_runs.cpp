@@ -464,15 +464,22 @@ void run_roots(const scan::ScanRequest& request, const std::vector<std::string>&
                const RootRunOptions& options, RootOutputs& outputs, const std::atomic<bool>* stop) {
     std::vector<std::unique_ptr<RootRun>> runs;
     Turns turns(outputs, runs);
-    std::vector<std::string> volumes;
     for (std::size_t index = 0; index < roots.size(); ++index) {
         scan::ScanRequest one = request;
         one.root = roots[index];
         runs.push_back(std::make_unique<RootRun>(index, one, options, turns));
-        // A root whose volume cannot be told is one of its own.
-        const std::string volume = platform::volume_of(roots[index]);
-        volumes.push_back(volume.empty() ? "?" + std::to_string(index) : volume);
     }
+    // Asked only when another walk runs: the first root's walk starts without
+    // waiting for its server.
+    std::vector<std::optional<std::string>> volumes(roots.size());
+    const auto volume = [&](std::size_t index) -> const std::string& {
+        if (!volumes[index]) {
+            // A root whose volume cannot be told is one of its own.
+            const std::string told = platform::volume_of(roots[index]);
+            volumes[index] = told.empty() ? "?" + std::to_string(index) : told;
+        }
+        return *volumes[index];
+    };
     const auto stopped = [&] { return stop != nullptr && stop->load(); };
     std::mutex mutex;
     std::condition_variable ended;
@@ -497,8 +504,8 @@ void run_roots(const scan::ScanRequest& request, const std::vector<std::string>&
             for (std::size_t index = 0; index < roots.size(); ++index) {
                 if (started[index]) continue;
                 bool busy = false;
-                for (std::size_t other = 0; other < roots.size(); ++other)
-                    busy = busy || (running[other] && volumes[other] == volumes[index]);
+                for (std::size_t other = 0; other < roots.size() && !busy; ++other)
+                    busy = running[other] && volume(other) == volume(index);
                 if (!busy) {
                     next = index;
                     return true;

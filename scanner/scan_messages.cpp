@@ -65,10 +65,10 @@ void ScanMessages::folder_done(std::string_view directory, const scan::ScanRepor
     progress_.update(report.folders_read(), report.entries(), directory);
 }
 
-void ScanMessages::say_declined(const scan::ScanReport& report) {
+void ScanMessages::say_declined(const scan::ScanReport& report, std::string_view root) {
     if (report.declined().total() == 0) return;
-    say("kestrafin-scan: " + search::declined_text(report.declined()) +
-        (verbose_ ? "\n" : "; -v names them\n"));
+    say("kestrafin-scan: " + (root.empty() ? "" : "in " + quoted_for_terminal(root) + ", ") +
+        search::declined_text(report.declined()) + (verbose_ ? "\n" : "; -v names them\n"));
 }
 
 }  // namespace kestrafin::scanner

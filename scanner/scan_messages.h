@@ -30,8 +30,8 @@ class ScanMessages : public scan::Sink {
     // Removes the progress line before the results' last words.
     void clear_progress() { progress_.clear(); }
     // Files below a folder not entered are missing from the list, so this is
-    // said even when quiet.
-    void say_declined(const scan::ScanReport& report);
+    // said even when quiet; `root` is named when given (one of several).
+    void say_declined(const scan::ScanReport& report, std::string_view root = {});
 
   private:
     void say(const std::string& line);

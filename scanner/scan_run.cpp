@@ -31,6 +31,7 @@ std::int64_t seconds_now() {
 }
 
 struct RootResult {
+    std::size_t index;  // in the roots
     scan::ScanReport report;
     scan::ScanSummary summary;
 };
@@ -46,10 +47,10 @@ class Outputs : public RootOutputs {
     void root_begins(std::size_t index) override {
         if (record_ != nullptr) record_->root_begins(roots_[index]);
     }
-    void root_ends(std::size_t /*index*/, const scan::ScanReport& report,
+    void root_ends(std::size_t index, const scan::ScanReport& report,
                    const scan::ScanSummary& summary) override {
         if (record_ != nullptr) record_->root_ends(report, summary);
-        results.push_back({report, summary});
+        results.push_back({index, report, summary});
     }
 
     std::vector<RootResult> results;
@@ -73,12 +74,12 @@ std::string summaries_text(const ScanOptions& options, const std::vector<std::st
     std::string text;
     scan::ScanSummary total(scan::effective_rules(options.request));
     std::size_t folders = 0, unreadable = 0;
-    for (std::size_t index = 0; index < results.size(); ++index) {
-        text += "root " + (terminal ? scan::quoted_for_terminal(roots[index]) : roots[index]) +
-                ":\n" + one(results[index]);
-        total.add(results[index].summary);
-        folders += results[index].report.folders_read();
-        unreadable += results[index].report.unreadable();
+    for (const RootResult& result : results) {
+        const std::string& root = roots[result.index];
+        text += "root " + (terminal ? scan::quoted_for_terminal(root) : root) + ":\n" + one(result);
+        total.add(result.summary);
+        folders += result.report.folders_read();
+        unreadable += result.report.unreadable();
     }
     text += "all " + std::to_string(results.size()) + " roots:\n" +
             total.render(folders, unreadable, terminal, width);
@@ -86,14 +87,18 @@ std::string summaries_text(const ScanOptions& options, const std::vector<std::st
 }
 
 std::string count_text(const std::vector<std::string>& roots,
-                       const std::vector<RootResult>& results) {
+                       const std::vector<RootResult>& results, int descriptor) {
+    // No root's name steers a terminal.
+    const bool terminal = platform::stream_is_terminal(descriptor);
     std::size_t total = 0;
     std::string text;
-    for (std::size_t index = 0; index < results.size(); ++index) {
-        total += results[index].report.entries();
+    for (const RootResult& result : results) {
+        total += result.report.entries();
         if (roots.size() > 1)
-            text += std::to_string(results[index].report.entries()) + " records found in " +
-                    roots[index] + "\n";
+            text +=
+                std::to_string(result.report.entries()) + " records found in " +
+                (terminal ? scan::quoted_for_terminal(roots[result.index]) : roots[result.index]) +
+                "\n";
     }
     return text + std::to_string(total) + " records found\n";
 }
@@ -181,7 +186,7 @@ int run_scan(const ScanOptions& options, const char* version) {
     if (list) list->finish();
     if (text) text->finish();
     if (options.count_only && !options.summary)
-        scan::write_output(output, count_text(roots, outputs.results));
+        scan::write_output(output, count_text(roots, outputs.results, output));
     // With --count the summary is the output.
     if (options.summary) {
         const int to = options.count_only ? output : errors;
@@ -189,7 +194,9 @@ int run_scan(const ScanOptions& options, const char* version) {
             to, summaries_text(options, roots, outputs.results, to),
             options.count_only ? "cannot write the output" : "cannot write the summary");
     }
-    for (const RootResult& result : outputs.results) messages.say_declined(result.report);
+    for (const RootResult& result : outputs.results)
+        messages.say_declined(result.report,
+                              roots.size() > 1 ? std::string_view(roots[result.index]) : "");
     if (out_of_memory)
         std::fputs("kestrafin-scan: out of memory; what was found before is written\n", stderr);
     return status;

@@ -23,7 +23,9 @@ search and kestrafin-scan --list; with --share-delays it does so on the
 ~4,000-folder share tree served by kestrafin-latency-fs at each delay, waiting
 for the file system's cached attributes to expire before every run.
 The record (--record FILE) is measured against --format json to a file, with
-the default rule and with --check sharepoint; --record-only runs just those.
+the default rule and with --check sharepoint, and against that file synced to
+the disk as the record is before it takes its name; --record-only runs just
+those.
 --diff times `kestrafin-scan diff` of two records of 1,000,000 entries each
 (tools/make_records.py, kept under /tmp, with a known overlap that the
 diff's counts are checked against) in each output format, beside wc -l reading
@@ -300,6 +302,9 @@ def main():
                                        "\\\\srv\\share", root], False),
         "scan json > file": (json_to_file % (scan, "", root, json_file), True),
         "scan --record file": ([scan, "-q", "--record", record_file, root], False),
+        # The record reaches the disk before it takes its name; so does this.
+        "scan json > file, synced": ((json_to_file + " && sync '%s'") %
+                                     (scan, "", root, json_file, json_file), True),
         "json > file, --check sp": (json_to_file % (scan, "--check sharepoint", root, json_file),
                                     True),
         "--record file, --check sp": ([scan, "-q", "--check", "sharepoint", "--record",
@@ -321,6 +326,7 @@ def main():
     if args.record_only:
         commands = {name: command for name, command in commands.items()
                     if name in ("count walk", "scan json > file", "scan --record file",
+                                "scan json > file, synced",
                                 "json > file, --check sp", "--record file, --check sp")}
     window = os.path.join(tools, "kestrafin-window-bench")
     if not os.path.exists(window) or args.cold or args.root or args.checks_only or \
@@ -393,6 +399,7 @@ def main():
                statistics.median(times["scan --files-longer-than 0"])))
     # What writing the record costs over writing the same entries as JSON.
     for record, plain in (("scan --record file", "scan json > file"),
+                          ("scan --record file", "scan json > file, synced"),
                           ("--record file, --check sp", "json > file, --check sp")):
         if record in times:
             paired = statistics.median(r / p for r, p in zip(times[record], times[plain]))

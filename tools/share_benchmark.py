@@ -42,6 +42,7 @@ import contextlib
 import itertools
 import os
 import re
+import resource
 import shutil
 import statistics
 import subprocess
@@ -328,20 +329,39 @@ def copies_of(tree, count):
     return top, [os.path.join(top, str(number)) for number in range(1, count + 1)]
 
 
-def alternate(commands, runs):
-    """Median seconds of each command, run alternately, each run paying its round trips."""
+def processor_seconds(pid):
+    """User and system time a running process has used."""
+    with open("/proc/%d/stat" % pid) as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def children_seconds():
+    used = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return used.ru_utime + used.ru_stime
+
+
+def alternate(commands, runs, shares):
+    """Seconds of each command, run alternately, each run paying its round trips; with the
+    processor seconds the scanner and the shares' servers spent, per command, summed."""
     times = {name: [] for name in commands}
+    processor = {name: [0.0, 0.0] for name in commands}
     for number in range(1, runs + 1):
         for name, command in commands.items():
             time.sleep(CACHE_SECONDS)
+            servers = sum(processor_seconds(share.process.pid) for share in shares)
+            scanner = children_seconds()
             start = time.perf_counter()
             returncode, _, _ = run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             times[name].append(time.perf_counter() - start)
+            processor[name][0] += (children_seconds() - scanner) / runs
+            processor[name][1] += (sum(processor_seconds(share.process.pid)
+                                       for share in shares) - servers) / runs
             if returncode not in (0, 1):
                 raise OutputMismatch("%s ended with status %d" % (" ".join(command), returncode))
             print("  run %d of %d: %-28s %.3f s" % (number, runs, name, times[name][-1]),
                   file=sys.stderr, flush=True)
-    return times
+    return times, processor
 
 
 def check_roots_in_order(scan, roots):
@@ -362,30 +382,39 @@ def many_roots(paths, source, milliseconds, runs, count):
     print("tree: %s, %d copies as %d roots, %g ms per request, %d runs each, alternating" %
           (source, count, count, milliseconds, runs))
     ratios = {}
-    with Share(tools, top, milliseconds) as shared:
-        roots = [os.path.join(shared, str(number)) for number in range(1, count + 1)]
+    share = Share(tools, top, milliseconds)
+    with share as mountpoint:
+        roots = [os.path.join(mountpoint, str(number)) for number in range(1, count + 1)]
         check_roots_in_order(scan, roots)
-        times = alternate({"one root": [scan, "-q", roots[0]],
-                           "%d roots on one share" % count: [scan, "-q"] + roots}, runs)
-        ratios["one share"] = times
-    with contextlib.ExitStack() as shares:
-        roots = [shares.enter_context(Share(tools, copy, milliseconds)) for copy in copies]
+        ratios["one share"] = alternate(
+            {"one root": [scan, "-q", roots[0]],
+             "%d roots on one share" % count: [scan, "-q"] + roots}, runs, [share])
+    with contextlib.ExitStack() as stack:
+        shares = [Share(tools, copy, milliseconds) for copy in copies]
+        roots = [stack.enter_context(share) for share in shares]
         check_roots_in_order(scan, roots)
-        times = alternate({"one root": [scan, "-q", roots[0]],
-                           "%d roots on %d shares" % (count, count): [scan, "-q"] + roots}, runs)
-        ratios["%d shares" % count] = times
-    print("%-28s %9s %9s  %s" % ("command", "median s", "per root", "each run, s"))
-    for where, times in ratios.items():
+        ratios["%d shares" % count] = alternate(
+            {"one root": [scan, "-q", roots[0]],
+             "%d roots on %d shares" % (count, count): [scan, "-q"] + roots}, runs, shares)
+    # The servers run on this machine's processors too, where a share's would not.
+    print("%-28s %9s %9s %11s %11s  %s" % ("command", "median s", "per root", "scanner cpu",
+                                           "servers cpu", "each run, s"))
+    for where, (times, processor) in ratios.items():
         (one_name, one), (many_name, many) = times.items()
-        for name, values in ((one_name + ", " + where, one), (many_name, many)):
-            print("%-28s %9.3f %9.3f  %s" % (name, statistics.median(values),
-                                             statistics.median(values) /
-                                             (1 if values is one else count),
-                                             " ".join("%.3f" % value for value in values)))
+        for name, values, key in ((one_name + ", " + where, one, one_name),
+                                  (many_name, many, many_name)):
+            print("%-28s %9.3f %9.3f %11.3f %11.3f  %s" % (
+                name, statistics.median(values),
+                statistics.median(values) / (1 if values is one else count),
+                processor[key][0], processor[key][1],
+                " ".join("%.3f" % value for value in values)))
         paired = [m / count / o for m, o in zip(many, one)]
         print("time per root / one root's, %s: %.2f (median of each run's: %.2f; target %s)" %
               (where, statistics.median(many) / count / statistics.median(one),
                statistics.median(paired), "1.1" if where == "one share" else "0.5"))
+    needed = sum(ratios["%d shares" % count][1]["%d roots on %d shares" % (count, count)])
+    print("processors here: %d; %d roots' scanner and servers need %.2f processor s, so at "
+          "least %.2f s of wall time" % (os.cpu_count(), count, needed, needed / os.cpu_count()))
     print(flush=True)
 
 

@@ -230,8 +230,9 @@ std::string expand_record_name(std::string_view pattern, const RecordNameFields&
 }
 
 RootEnd root_end(const ScanReport& report) {
+    // A walk stopped before it read the root has read nothing, but was walked.
+    if (report.stopped && !report.root_error()) return RootEnd::stopped;
     if (report.end() == ScanEnd::root_not_walked) return RootEnd::not_walked;
-    if (report.stopped) return RootEnd::stopped;
     return report.end() == ScanEnd::complete ? RootEnd::complete : RootEnd::incomplete;
 }
 
@@ -250,7 +251,10 @@ int root_exit_status(RootEnd end) {
 
 RecordOutput::RecordOutput(const std::string& path, const ScanRequest& request,
                            const RecordedScan& scan)
-    : file_(path, "record"), scan_id_(scan.scan_id), reasons_(possible_reasons(request)) {
+    : file_(path, "record"),
+      scan_id_(scan.scan_id),
+      reasons_(possible_reasons(request)),
+      with_target_(request.target_prefix.has_value()) {
     line_.reserve(kRecordBlock + 8192);
     std::string& out = line_;
     out.append("{\"kind\":\"scan\",\"scan_id\":\"" + scan_id_ + "\"");
@@ -343,7 +347,7 @@ void RecordOutput::append_entry_start(const Entry& entry) {
     }
     append_number(out, "folder_length", entry.lengths.folder);
     append_number(out, "path_length", entry.lengths.path);
-    if (!entry.target_path.empty()) append_text(out, "target_path", entry.target_path);
+    if (with_target_) append_text(out, "target_path", entry.target_path);
     out.append(",\"reasons\":[");
     entry.reasons.each([&, first = true](Reason reason) mutable {
         if (!first) out.push_back(',');
@@ -366,7 +370,9 @@ void RecordOutput::entry(const Entry& entry) {
 void RecordOutput::folder_unreadable(const Entry& folder, int error) {
     ++root_unreadable_;
     append_entry_start(folder);
-    append_text(line_, "error", folder.error);
+    // The host's words, as JSON shows any text; the format gives them no exact bytes.
+    line_.append(",\"error\":");
+    append_json_string(line_, folder.error);
     // The host's number as it gives it: Windows' are unsigned.
     append_number(line_, "error_number", static_cast<std::uint32_t>(error));
     line_.append("}\n");

@@ -91,6 +91,7 @@ class RecordOutput : public Sink {
     platform::AtomicFileWriter file_;
     std::string scan_id_;
     std::vector<Reason> reasons_;  // those the scan line names, in order
+    bool with_target_;
     std::string root_;
     std::string slashed_root_;
     std::string escaped_root_;  // the slashed root as inside a JSON string
