@@ -6,11 +6,11 @@
 #include <type_traits>
 #include <variant>
 
-#include "platform/folders.h"
 #include "platform/host.h"
 #include "platform/text.h"
 #include "scan/rules/rule_list.h"
 #include "scan/sinks/json_text.h"
+#include "scan/sinks/own_file.h"
 #include "search/path_text.h"
 
 namespace kestrafin::scan {
@@ -292,14 +292,7 @@ RecordOutput::RecordOutput(const std::string& path, const ScanRequest& request,
 }
 
 std::optional<search::LeftOutFile> RecordOutput::own_file() const {
-    const auto temporary = file_.temporary_file();
-    if (!temporary) return std::nullopt;
-    std::error_code error;
-    const platform::Folder folder = platform::Folder::open(temporary->folder, error);
-    if (!folder.is_open()) return std::nullopt;
-    const platform::FolderIdentity identity = folder.identity(error);
-    if (error) return std::nullopt;
-    return search::LeftOutFile{identity, temporary->name};
+    return left_out_file(file_.temporary_file());
 }
 
 void RecordOutput::root_begins(const std::string& root) {
