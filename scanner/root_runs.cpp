@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_set>
 
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -25,7 +26,9 @@ using scan::Sink;
 
 std::vector<std::string> read_roots_file(const std::string& path) {
     std::string_view bytes;
-    const std::string stored = platform::read_file(path, "roots file");
+    // Far more than any list of shares; an endless writer is not held.
+    constexpr std::size_t kMostBytes = std::size_t{64} << 20;
+    const std::string stored = platform::read_file_or_fifo(path, "roots file", kMostBytes);
     bytes = stored;
     const bool mark = bytes.starts_with(platform::kByteOrderMark);
     if (mark) bytes.remove_prefix(platform::kByteOrderMark.size());
@@ -48,6 +51,19 @@ std::vector<std::string> read_roots_file(const std::string& path) {
         roots.emplace_back(line);
     }
     return roots;
+}
+
+std::vector<std::string> distinct_roots(const std::vector<std::string>& roots,
+                                        std::vector<std::string>& repeated) {
+    std::vector<std::string> distinct;
+    std::unordered_set<std::string> seen;
+    for (const std::string& root : roots) {
+        if (seen.insert(root).second)
+            distinct.push_back(root);
+        else
+            repeated.push_back(root);
+    }
+    return distinct;
 }
 
 namespace {
