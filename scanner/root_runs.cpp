@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/files.h"
@@ -480,22 +481,28 @@ void run_roots(const scan::ScanRequest& request, const std::vector<std::string>&
                const RootRunOptions& options, RootOutputs& outputs, const std::atomic<bool>* stop) {
     std::vector<std::unique_ptr<RootRun>> runs;
     Turns turns(outputs, runs);
-    std::vector<std::string> volumes;
+    // Each root's volume as a number, so that choosing the next walk costs
+    // little however many roots there are.
+    std::vector<std::size_t> volume_of_root;
+    std::unordered_map<std::string, std::size_t> volume_numbers;
     for (std::size_t index = 0; index < roots.size(); ++index) {
         scan::ScanRequest one = request;
         one.root = roots[index];
         runs.push_back(std::make_unique<RootRun>(index, one, options, turns));
         // A root whose volume cannot be told is one of its own.
         const std::string volume = platform::volume_of(roots[index]);
-        volumes.push_back(volume.empty() ? "?" + std::to_string(index) : volume);
+        const std::string key = volume.empty() ? "?" + std::to_string(index) : volume;
+        volume_of_root.push_back(volume_numbers.emplace(key, volume_numbers.size()).first->second);
     }
     const auto stopped = [&] { return stop != nullptr && stop->load(); };
     std::mutex mutex;
     std::condition_variable ended;
     std::vector<bool> started(roots.size(), false);
-    std::vector<bool> running(roots.size(), false);
+    std::vector<std::size_t> walks_on_volume(volume_numbers.size(), 0);
+    std::size_t first_not_started = 0;
     std::size_t at_once = 0;
-    std::vector<std::thread> walks;
+    std::vector<std::thread> walks(roots.size());
+    std::vector<std::size_t> walks_ended;  // not yet joined
     // A walk keeps up to 65 folders open for its descent and 3 for each reader;
     // walks at once share the process's handles, so no more start than fit.
     const std::size_t per_walk = 65 + 3 * request.threads + 16;
@@ -510,32 +517,39 @@ void run_roots(const scan::ScanRequest& request, const std::vector<std::string>&
         ended.wait(lock, [&] {
             if (stopped()) return true;
             if (at_once >= most) return false;
-            for (std::size_t index = 0; index < roots.size(); ++index) {
-                if (started[index]) continue;
-                bool busy = false;
-                for (std::size_t other = 0; other < roots.size(); ++other)
-                    busy = busy || (running[other] && volumes[other] == volumes[index]);
-                if (!busy) {
+            while (started[first_not_started]) ++first_not_started;
+            for (std::size_t index = first_not_started; index < roots.size(); ++index) {
+                if (!started[index] && walks_on_volume[volume_of_root[index]] == 0) {
                     next = index;
                     return true;
                 }
             }
             return false;
         });
+        // Ended walks give their threads back rather than keep them to the end.
+        std::vector<std::size_t> to_join;
+        to_join.swap(walks_ended);
+        if (!stopped()) {
+            started[next] = true;
+            ++walks_on_volume[volume_of_root[next]];
+            ++at_once;
+        }
+        lock.unlock();
+        for (const std::size_t index : to_join) walks[index].join();
         if (stopped()) break;
-        started[next] = running[next] = true;
-        ++at_once;
-        walks.emplace_back([&, next] {
+        walks[next] = std::thread([&, next] {
             runs[next]->walk(stop);
             {
                 const std::lock_guard done(mutex);
-                running[next] = false;
+                --walks_on_volume[volume_of_root[next]];
                 --at_once;
+                walks_ended.push_back(next);
             }
             ended.notify_all();
         });
     }
-    for (std::thread& walk : walks) walk.join();
+    for (std::thread& walk : walks)
+        if (walk.joinable()) walk.join();
     for (const auto& run : runs)
         if (run->failure) std::rethrow_exception(run->failure);
     turns.hand_on_the_rest();
