@@ -80,6 +80,12 @@ void refuse_read_only_file(const std::string& path, std::string_view what);
 // may never end, is refused (FileKind::KernelFile).
 std::string read_file(const std::string& path, std::string_view what);
 
+// The same for a file the user names to a command, which may also be a FIFO
+// (a shell's <(...) hands one over): that is read until its writer closes
+// it. Raises std::system_error (std::errc::file_too_large) past `most`
+// bytes, so that an endless writer is not held.
+std::string read_file_or_fifo(const std::string& path, std::string_view what, std::size_t most);
+
 // Reads one file from start to end in pieces, so that a large file never has
 // to be held whole.
 class SequentialFileReader {

@@ -130,11 +130,11 @@ void refuse_read_only_file(const std::string& path, std::string_view what) {
         raise_file_error("write", what, path, EACCES);
 }
 
-std::string read_file(const std::string& path, std::string_view what) {
-    refuse_unless_regular(path, "open", what);
-    const int descriptor = ::open(path.c_str(), O_RDONLY | kNeverBlock);
-    if (descriptor < 0) raise_open_error("open", what, path, errno);
-    refuse_unless_regular_user_file(descriptor, "open", what, path);
+namespace {
+
+// Reads `descriptor` to its end and closes it; past `most` bytes raises.
+std::string read_to_end(int descriptor, std::string_view what, const std::string& path,
+                        std::size_t most) {
     std::string content;
     struct stat entry {};
     if (::fstat(descriptor, &entry) == 0 && entry.st_size > 0)
@@ -149,10 +149,46 @@ std::string read_file(const std::string& path, std::string_view what) {
             ::close(descriptor);
             raise_file_error("read", what, path, error);
         }
+        if (content.size() + static_cast<std::size_t>(got) > most) {
+            ::close(descriptor);
+            raise_file_error("read", what, path, EFBIG);
+        }
         content.append(block, static_cast<std::size_t>(got));
     }
     ::close(descriptor);
     return content;
+}
+
+}  // namespace
+
+std::string read_file(const std::string& path, std::string_view what) {
+    refuse_unless_regular(path, "open", what);
+    const int descriptor = ::open(path.c_str(), O_RDONLY | kNeverBlock);
+    if (descriptor < 0) raise_open_error("open", what, path, errno);
+    refuse_unless_regular_user_file(descriptor, "open", what, path);
+    return read_to_end(descriptor, what, path, std::string().max_size());
+}
+
+std::string read_file_or_fifo(const std::string& path, std::string_view what, std::size_t most) {
+    struct stat entry {};
+    if (::stat(path.c_str(), &entry) != 0 || !S_ISFIFO(entry.st_mode)) {
+        std::string content = read_file(path, what);
+        if (content.size() > most) raise_file_error("read", what, path, EFBIG);
+        return content;
+    }
+    // The user named the FIFO, so waiting for its writer is what was asked.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) raise_open_error("open", what, path, errno);
+    if (::fstat(descriptor, &entry) != 0) {
+        const int error = errno;
+        ::close(descriptor);
+        raise_file_error("open", what, path, error);
+    }
+    if (!S_ISFIFO(entry.st_mode)) {  // swapped since it was looked at
+        ::close(descriptor);
+        raise_not_regular("open", what, path, entry.st_mode);
+    }
+    return read_to_end(descriptor, what, path, most);
 }
 
 struct SequentialFileReader::OpenFile {

@@ -130,6 +130,15 @@ std::string read_file(const std::string& path, std::string_view what) {
     return content;
 }
 
+// No FIFO stands in Windows's file system: a pipe has a name of its own.
+std::string read_file_or_fifo(const std::string& path, std::string_view what, std::size_t most) {
+    std::string content = read_file(path, what);
+    if (content.size() > most)
+        platform::raise_file_error("read", what, path,
+                                   std::make_error_code(std::errc::file_too_large));
+    return content;
+}
+
 struct SequentialFileReader::OpenFile {
     Handle handle;
 };

@@ -4,8 +4,11 @@
 #include <atomic>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
+#include <string>
+#include <system_error>
 #include <thread>
 
 #include "platform/files.h"
@@ -85,6 +88,21 @@ std::vector<scan::report::RecordFigures> read_records(const std::vector<std::str
 
 }  // namespace
 
+namespace {
+
+// Whether the two names lead to one file: also through another spelling, a
+// link or a second name, which the report would otherwise write over.
+bool same_file(const std::string& one, const std::string& other) {
+    if (one == other) return true;
+    const auto path = [](const std::string& name) {
+        return std::filesystem::path(std::u8string(name.begin(), name.end()));
+    };
+    std::error_code error;
+    return std::filesystem::equivalent(path(one), path(other), error) && !error;
+}
+
+}  // namespace
+
 ReportOptions parse_report_options(const std::vector<std::string>& arguments) {
     ReportOptions options;
     bool output_given = false;
@@ -118,7 +136,7 @@ ReportOptions parse_report_options(const std::vector<std::string>& arguments) {
     if (!output_given) throw std::invalid_argument("report: no output file: give -o FILE.html");
     if (options.records.empty()) throw std::invalid_argument("report: no record given");
     for (const std::string& record : options.records)
-        if (record == options.output)
+        if (same_file(record, options.output))
             throw std::invalid_argument("report: the output " + options.output +
                                         " is one of the records");
     return options;

@@ -1,5 +1,6 @@
 #include "scanner/root_runs.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -8,6 +9,8 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -25,7 +28,9 @@ using scan::Sink;
 
 std::vector<std::string> read_roots_file(const std::string& path) {
     std::string_view bytes;
-    const std::string stored = platform::read_file(path, "roots file");
+    // Far more than any list of shares; an endless writer is not held.
+    constexpr std::size_t kMostBytes = std::size_t{64} << 20;
+    const std::string stored = platform::read_file_or_fifo(path, "roots file", kMostBytes);
     bytes = stored;
     const bool mark = bytes.starts_with(platform::kByteOrderMark);
     if (mark) bytes.remove_prefix(platform::kByteOrderMark.size());
@@ -48,6 +53,19 @@ std::vector<std::string> read_roots_file(const std::string& path) {
         roots.emplace_back(line);
     }
     return roots;
+}
+
+std::vector<std::string> distinct_roots(const std::vector<std::string>& roots,
+                                        std::vector<std::string>& repeated) {
+    std::vector<std::string> distinct;
+    std::unordered_set<std::string> seen;
+    for (const std::string& root : roots) {
+        if (seen.insert(root).second)
+            distinct.push_back(root);
+        else
+            repeated.push_back(root);
+    }
+    return distinct;
 }
 
 namespace {
@@ -469,24 +487,29 @@ void run_roots(const scan::ScanRequest& request, const std::vector<std::string>&
         one.root = roots[index];
         runs.push_back(std::make_unique<RootRun>(index, one, options, turns));
     }
-    // Asked only when another walk runs: the first root's walk starts without
-    // waiting for its server.
-    std::vector<std::optional<std::string>> volumes(roots.size());
-    const auto volume = [&](std::size_t index) -> const std::string& {
-        if (!volumes[index]) {
+    // Each root's volume as a number, so that choosing the next walk costs
+    // little however many roots there are; asked only when another walk
+    // runs, so that the first root's walk starts without waiting for its
+    // server.
+    std::vector<std::optional<std::size_t>> volume_of_root(roots.size());
+    std::unordered_map<std::string, std::size_t> volume_numbers;
+    const auto volume = [&](std::size_t index) {
+        if (!volume_of_root[index]) {
             // A root whose volume cannot be told is one of its own.
             const std::string told = platform::volume_of(roots[index]);
-            volumes[index] = told.empty() ? "?" + std::to_string(index) : told;
+            const std::string key = told.empty() ? "?" + std::to_string(index) : told;
+            volume_of_root[index] = volume_numbers.emplace(key, volume_numbers.size()).first->second;
         }
-        return *volumes[index];
+        return *volume_of_root[index];
     };
     const auto stopped = [&] { return stop != nullptr && stop->load(); };
     std::mutex mutex;
     std::condition_variable ended;
     std::vector<bool> started(roots.size(), false);
-    std::vector<bool> running(roots.size(), false);
-    std::size_t at_once = 0;
-    std::vector<std::thread> walks;
+    std::vector<std::size_t> running;  // the roots walked now, a few at most
+    std::size_t first_not_started = 0;
+    std::vector<std::thread> walks(roots.size());
+    std::vector<std::size_t> walks_ended;  // not yet joined
     // A walk keeps up to 65 folders open for its descent and 3 for each reader;
     // walks at once share the process's handles, so no more start than fit.
     const std::size_t per_walk = 65 + 3 * request.threads + 16;
@@ -500,12 +523,13 @@ void run_roots(const scan::ScanRequest& request, const std::vector<std::string>&
         std::size_t next = roots.size();
         ended.wait(lock, [&] {
             if (stopped()) return true;
-            if (at_once >= most) return false;
-            for (std::size_t index = 0; index < roots.size(); ++index) {
+            if (running.size() >= most) return false;
+            while (started[first_not_started]) ++first_not_started;
+            for (std::size_t index = first_not_started; index < roots.size(); ++index) {
                 if (started[index]) continue;
-                bool busy = false;
-                for (std::size_t other = 0; other < roots.size() && !busy; ++other)
-                    busy = running[other] && volume(other) == volume(index);
+                const bool busy = std::any_of(running.begin(), running.end(), [&](std::size_t other) {
+                    return volume(other) == volume(index);
+                });
                 if (!busy) {
                     next = index;
                     return true;
@@ -513,20 +537,28 @@ void run_roots(const scan::ScanRequest& request, const std::vector<std::string>&
             }
             return false;
         });
+        // Ended walks give their threads back rather than keep them to the end.
+        std::vector<std::size_t> to_join;
+        to_join.swap(walks_ended);
+        if (!stopped()) {
+            started[next] = true;
+            running.push_back(next);
+        }
+        lock.unlock();
+        for (const std::size_t index : to_join) walks[index].join();
         if (stopped()) break;
-        started[next] = running[next] = true;
-        ++at_once;
-        walks.emplace_back([&, next] {
+        walks[next] = std::thread([&, next] {
             runs[next]->walk(stop);
             {
                 const std::lock_guard done(mutex);
-                running[next] = false;
-                --at_once;
+                running.erase(std::find(running.begin(), running.end(), next));
+                walks_ended.push_back(next);
             }
             ended.notify_all();
         });
     }
-    for (std::thread& walk : walks) walk.join();
+    for (std::thread& walk : walks)
+        if (walk.joinable()) walk.join();
     for (const auto& run : runs)
         if (run->failure) std::rethrow_exception(run->failure);
     turns.hand_on_the_rest();

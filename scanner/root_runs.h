@@ -21,8 +21,14 @@ namespace kestrafin::scanner {
 // The roots a roots file names: one a line, in UTF-8 (or, where the host
 // stores text in a code page, in that code page when the file is not UTF-8
 // throughout), with blank lines and lines starting with "#" left out.
-// Raises std::system_error when the file cannot be read.
+// The file may be a FIFO (--roots <(...)). Raises std::system_error when it
+// cannot be read or holds more than 64 MiB.
 std::vector<std::string> read_roots_file(const std::string& path);
+
+// `roots` with each root only where it first comes: a root walked twice
+// would list its entries twice under one name. The others go to `repeated`.
+std::vector<std::string> distinct_roots(const std::vector<std::string>& roots,
+                                        std::vector<std::string>& repeated);
 
 // What the roots' walks are handed to, always one root at a time and in the
 // roots' order, but not always on the same thread.

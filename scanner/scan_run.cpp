@@ -117,6 +117,13 @@ int run_scan(const ScanOptions& options, const char* version) {
             return kUsage;
         }
     }
+    std::vector<std::string> repeated;
+    roots = distinct_roots(roots, repeated);
+    for (const std::string& root : repeated)
+        if (!options.quiet)
+            std::fprintf(stderr,
+                         "kestrafin-scan: '%s' is given more than once; it is walked once\n",
+                         scan::printable_text(root).c_str());
     scan::ScanRequest request = options.request;
     request.root = roots.front();
 

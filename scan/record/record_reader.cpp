@@ -671,6 +671,7 @@ class RecordCheck {
             }
             (void)exact;
         }
+        if (scan_.roots.empty()) refuse("roots names no root");
         for (std::size_t at = 0; at < scan_.roots.size(); ++at)
             if (!root_index_.emplace(scan_.roots[at], at).second) refuse("names a root twice");
         Field& rules = fields.need("rules", Type::object);
@@ -857,7 +858,7 @@ class RecordCheck {
         // A scan stopped after its last root's walk may still end as stopped.
         const bool fits = end.stopped ? end.exit_status >= worst && end.exit_status <= 2
                                       : end.exit_status == worst;
-        if (next_root_ > 0 && !fits)
+        if (!fits)
             refuse("exit_status is " + std::to_string(end.exit_status) +
                    ", but the worst of the roots' is " + std::to_string(worst));
         ended_ = true;

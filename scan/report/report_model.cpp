@@ -68,6 +68,10 @@ void RecordCollector::scan(const record::ScanLine& line) {
 }
 
 void RecordCollector::entry(const record::EntryLine& line) {
+    if (!first_listing(std::hash<std::string_view>{}(line.relative_path) * 5 +
+                       static_cast<std::uint64_t>(line.kind)))
+        throw record::LineRefused(
+            "lists again an entry of an earlier line (its root, relative path and kind)");
     // An unreadable folder is no entry: `entries` does not count it.
     if (line.kind == record::RecordKind::error) return;
     const std::size_t band = length_band(static_cast<std::size_t>(line.path_length));
@@ -75,7 +79,28 @@ void RecordCollector::entry(const record::EntryLine& line) {
     ++current_.bands[band];
 }
 
+bool RecordCollector::first_listing(std::uint64_t key) {
+    key |= 1;  // never the empty slot; one bit less of hash
+    if ((keys_ + 1) * 2 > key_slots_.size()) {
+        std::vector<std::uint64_t> old(std::max<std::size_t>(1024, key_slots_.size() * 2), 0);
+        old.swap(key_slots_);
+        keys_ = 0;
+        for (const std::uint64_t kept : old)
+            if (kept != 0) first_listing(kept);
+    }
+    const std::size_t mask = key_slots_.size() - 1;
+    std::size_t slot = static_cast<std::size_t>(key) & mask;
+    for (; key_slots_[slot] != 0; slot = (slot + 1) & mask)
+        if (key_slots_[slot] == key) return false;
+    key_slots_[slot] = key;
+    ++keys_;
+    return true;
+}
+
 void RecordCollector::root(const record::RootLine& line) {
+    // Made again for the next root, sized to it rather than to the largest.
+    key_slots_ = {};
+    keys_ = 0;
     current_.line = line;
     figures_.roots.push_back(std::move(current_));
     current_ = RootFigures();

@@ -58,8 +58,17 @@ class RecordCollector : public record::RecordVisitor {
     RecordFigures take();
 
   private:
+    // False when `key` was listed before in this root.
+    bool first_listing(std::uint64_t key);
+
     RecordFigures figures_;
     RootFigures current_;
+    // Hashes of the current root's entries' kinds and relative paths: one
+    // listed twice would be counted twice. Keeping no paths keeps the
+    // reading fast; two sound entries share a hash at odds of some 2^-64
+    // per pair.
+    std::vector<std::uint64_t> key_slots_;  // open addressing; 0 is empty
+    std::size_t keys_ = 0;
 };
 
 struct ReasonCount {

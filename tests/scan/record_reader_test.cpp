@@ -146,6 +146,15 @@ TEST(RecordReader, RefusesEveryFaultNamingItsLine) {
          },
          2, "more keys in an object"},
         {"no object", [](Lines& l) { l[1] = "[1]"; }, 2, "no JSON object"},
+        {"stopped before any root, yet a whole status",
+         [](Lines& l) {
+             l.erase(l.begin() + 1, l.end() - 1);
+             replace_in(l[1], "\"stopped\":false", "\"stopped\":true");
+             replace_in(l[1], "\"entries\":3", "\"entries\":0");
+         },
+         2, "exit_status is 0, but the worst of the roots' is 1"},
+        {"no root", [](Lines& l) { replace_in(l[0], "[\"/srv/a\",\"/srv/b\"]", "[]"); }, 1,
+         "no root"},
     };
     for (const Case& test : cases) {
         Lines lines = two_roots().lines();

@@ -117,6 +117,22 @@ TEST(ReportModel, EntryLengthsFallInTheSummarysBands) {
     EXPECT_EQ(model.series[0].roots_shown.at(0).bands, expected);
 }
 
+TEST(ReportModel, AnEntryListedTwiceInOneRootIsRefused) {
+    const auto listed = [](std::vector<Entry> entries) {
+        ReportBuilder builder;
+        try {
+            add_record(builder, "a.jsonl", scan_line("h", {"/r", "/s"}, "2026-12-01T00:00:00Z"),
+                       entries, {root_line("/r", 1, {}), root_line("/s", 1, {})});
+            return true;
+        } catch (const LineRefused&) {
+            return false;
+        }
+    };
+    EXPECT_FALSE(listed({{"/r", "a"}, {"/r", "a"}}));
+    EXPECT_FALSE(listed({{"/r", "a", RecordKind::error}, {"/r", "a", RecordKind::error}}));
+    EXPECT_TRUE(listed({{"/r", "a"}, {"/r", "a", RecordKind::folder}, {"/s", "a"}}));
+}
+
 TEST(ReportModel, FiguresAreTheRootLinesAndTheLatestTwoRecordsAreDiffed) {
     ReportBuilder builder;
     const std::vector<std::string> roots = {"/srv/a", "/srv/b"};

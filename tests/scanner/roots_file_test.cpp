@@ -4,11 +4,14 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "scanner/root_runs.h"
 #ifdef _WIN32
 #include "platform/windows/system.h"
+#else
+#include <sys/stat.h>
 #endif
 
 namespace {
@@ -29,6 +32,27 @@ TEST(RootsFile, AMarkAndLineEndsAreNoPartOfARoot) {
         "\xEF\xBB\xBF"
         "caf\xC3\xA9\r\n# caf\xC3\xA9\r\n\r\n  \r\n\t#x\nlast");
     EXPECT_EQ(file.roots(), (std::vector<std::string>{"caf\xC3\xA9", "last"}));
+}
+
+#ifndef _WIN32
+TEST(RootsFile, AFifoIsReadToItsWritersEnd) {
+    const std::filesystem::path fifo =
+        std::filesystem::temp_directory_path() / ("kestrafin-roots-" + std::to_string(std::rand()));
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // The open waits for this writer, as a shell's <(...) makes one.
+    std::thread writer([&] { std::ofstream(fifo) << "/srv/a\n# x\n/srv/b\n"; });
+    const std::vector<std::string> roots = kestrafin::scanner::read_roots_file(fifo.string());
+    writer.join();
+    std::filesystem::remove(fifo);
+    EXPECT_EQ(roots, (std::vector<std::string>{"/srv/a", "/srv/b"}));
+}
+#endif
+
+TEST(RootsFile, ARootGivenAgainIsWalkedOnce) {
+    std::vector<std::string> repeated;
+    EXPECT_EQ(kestrafin::scanner::distinct_roots({"a", "b", "a", "a/", "b"}, repeated),
+              (std::vector<std::string>{"a", "b", "a/"}));
+    EXPECT_EQ(repeated, (std::vector<std::string>{"a", "b"}));
 }
 
 #ifdef _WIN32

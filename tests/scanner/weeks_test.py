@@ -227,6 +227,21 @@ class TwoWeeks(unittest.TestCase):
         self.assertIn("%d fixed" % len(self.fixed), text)
         self.assertIn("%d new" % len(self.new), text)
 
+    def test_the_report_never_writes_over_one_of_its_records(self):
+        with open(self.old, "rb") as f:
+            before = f.read()
+        second_name = os.path.join(self.top, "second-name.html")
+        os.link(self.old, second_name)
+        self.addCleanup(os.remove, second_name)
+        spelled = os.path.join(self.records, ".", os.path.basename(self.old))
+        for output in (spelled, second_name):
+            run = subprocess.run([self.scanner, "report", self.old, "-o", output],
+                                 capture_output=True)
+            self.assertEqual(run.returncode, 2, output)
+            self.assertIn(b"is one of the records", run.stderr)
+        with open(self.old, "rb") as f:
+            self.assertEqual(f.read(), before)
+
     def test_duckdb_reads_the_records_as_our_reader_does(self):
         folder, reason = duckdb_folder()
         if folder is None:
