@@ -18,6 +18,7 @@ import base64
 import datetime
 import hashlib
 import json
+import os
 
 REASONS = ["folder_length", "path_length", "name_length", "invalid_character"]
 FOLDER_LONGER_THAN = 200
@@ -59,9 +60,46 @@ def entry_names(index, hostile):
         name = "a:b " + name
     folder = folder.encode()
     name = name.encode()
+    # Under a folder of bytes that are no UTF-8, holding more entries than any
+    # other, so that its name is among the folders where to act.
     if hostile and index % 5 == 0:
-        folder = b"dept0/" + HOSTILE_NAMES[(index // 5) % len(HOSTILE_NAMES)] + b"/" + folder
+        folder = HOSTILE_NAMES[3] + b"/" + HOSTILE_NAMES[(index // 5) % 3] + b"/" + folder
     return folder, name
+
+
+class FoldersToActOn:
+    """The folders below a root with the most entries past a length rule, as
+    the scanner's summary picks them (scan/sinks/summary.h), which the record
+    reader checks a root line's list against: every folder from the first
+    below the root down to the entry's own counts it, with the most units it
+    must lose for all of them to fit; most entries first, then fewest units,
+    then by path, ten at most."""
+
+    def __init__(self, path_longer_than):
+        self.path_longer_than = path_longer_than
+        self.folders = {}
+
+    def add(self, root, path, folder_length, path_length, reasons):
+        excess = 0
+        if "path_length" in reasons and self.path_longer_than is not None:
+            excess = max(0, path_length - self.path_longer_than)
+        if "folder_length" in reasons:
+            excess = max(excess, folder_length - FOLDER_LONGER_THAN)
+        if excess <= 0:
+            return
+        separator = os.sep.encode()
+        slashed_root = root if root.endswith(separator) else root + separator
+        folder = path[:path.rfind(separator)] if separator in path else path
+        for end in range(len(slashed_root), len(folder) + 1):
+            if end == len(folder) or folder[end:end + 1] == separator:
+                kept = self.folders.setdefault(folder[:end], [0, 0])
+                kept[0] += 1
+                kept[1] = max(kept[1], excess)
+        self.root = slashed_root
+
+    def best(self):
+        ranked = sorted(self.folders.items(), key=lambda item: (-item[1][0], item[1][1], item[0]))
+        return [(path[len(self.root):], figures) for path, figures in ranked[:10]]
 
 
 def generate(out, host, roots, entries, week=0, fixed=0, new=0, hostile=False,
@@ -94,9 +132,12 @@ def generate(out, host, roots, entries, week=0, fixed=0, new=0, hostile=False,
     counts = []
     for root in root_bytes:
         by_reason = dict.fromkeys(REASONS, 0)
-        act_on = {}
+        act_on = FoldersToActOn(path_longer_than)
         count = 0
-        for index in range(week * fixed, entries + week * new):
+        # In an order a walk could give: the entries below any folder together.
+        indices = sorted(range(week * fixed, entries + week * new),
+                         key=lambda index: b"/".join(entry_names(index, hostile)))
+        for index in indices:
             folder, name = entry_names(index, hostile)
             relative = folder + separator + name
             path = root + separator + relative
@@ -121,18 +162,15 @@ def generate(out, host, roots, entries, week=0, fixed=0, new=0, hostile=False,
                            "reasons": reasons})
             line(fields)
             count += 1
-            top = b"/".join(folder.split(b"/")[:2])
-            kept = act_on.setdefault(top, [0, 0])
-            kept[0] += 1
-            kept[1] = max(kept[1], folder_length - FOLDER_LONGER_THAN)
-        best = sorted(act_on.items(), key=lambda item: (-item[1][0], item[1][1], item[0]))[:10]
+            act_on.add(root, path, folder_length, path_length, reasons)
+        best = act_on.best()
         root_line = {"kind": "root", "end": "complete", "exit_status": 0,
                      "folders_read": count // 3 + 1, "files_seen": count * 4,
                      "entries": count, "entries_by_reason": by_reason, "unreadable": 0,
                      "not_entered": dict.fromkeys(NOT_ENTERED, 0),
                      "folders_to_act_on": [
-                         dict(text_fields("relative_path", top), entries=figures[0],
-                              units_to_lose=figures[1]) for top, figures in best],
+                         dict(text_fields("relative_path", folder), entries=figures[0],
+                              units_to_lose=figures[1]) for folder, figures in best],
                      "seconds": 1.5}
         root_line.update(text_fields("root", root))
         line(root_line)

@@ -10,6 +10,9 @@
 #include <unordered_map>
 
 #include "platform/files.h"
+#include "scan/reasons.h"
+#include "scan/sinks/record_output.h"
+#include "scan/sinks/summary.h"
 #include "search/path_text.h"
 
 namespace kestrafin::scan::record {
@@ -691,8 +694,54 @@ class RecordCheck {
         scan_.one_file_system = fields.flag("one_file_system");
         scan_.include_offline = fields.flag("include_offline");
         tally_.assign(scan_.reasons.size(), 0);
+        // The scan layer's reasons, by their place in the scan line's.
+        reason_of_code_.clear();
+        for (const std::string& code : scan_.reasons) {
+            std::optional<Reason> found;
+            for (std::size_t at = 0; at < kMostReasons; ++at)
+                if (reason_code(Reason(at)) == code) found = Reason(at);
+            reason_of_code_.push_back(found);
+        }
         seen_scan_ = true;
         visitor_.scan(scan_);
+    }
+
+    Reasons scan_reasons(std::uint32_t bits) const {
+        Reasons reasons;
+        for (std::size_t at = 0; at < reason_of_code_.size(); ++at)
+            if (((bits >> at) & 1) && reason_of_code_[at]) reasons.add(*reason_of_code_[at]);
+        return reasons;
+    }
+
+    static EntryKind entry_kind(RecordKind kind) {
+        return kind == RecordKind::folder ? EntryKind::folder
+               : kind == RecordKind::link ? EntryKind::link
+                                          : EntryKind::file;
+    }
+
+    // The folders where to act that the root's entries give, worked out as
+    // the scan does: a root line's list that its entry lines do not bear out
+    // is refused as its totals are.
+    ScanSummary& act_on_summary(std::string_view root) {
+        if (!act_on_)
+            act_on_.emplace(LengthRules{scan_.folder_longer_than, scan_.path_longer_than},
+                            search::addslash(root));
+        return *act_on_;
+    }
+    void check_folders_to_act_on(const RootLine& root) {
+        const std::string slashed_root = search::addslash(root.root);
+        const std::vector<FolderToActOn> expected =
+            act_on_ ? act_on_->folders_to_act_on() : std::vector<FolderToActOn>{};
+        act_on_.reset();
+        bool same = expected.size() == root.folders_to_act_on.size();
+        for (std::size_t at = 0; same && at < expected.size(); ++at) {
+            const ActOnLine& given = root.folders_to_act_on[at];
+            same = given.relative_path == path_below(expected[at].path, slashed_root) &&
+                   given.entries == expected[at].entries &&
+                   given.units_to_lose == expected[at].units_to_lose;
+        }
+        if (!same)
+            refuse("folders_to_act_on is not what the root's entry lines give");
     }
 
     // The root a line belongs to, which must be the one being read or the
@@ -749,6 +798,10 @@ class RecordCheck {
             ++unreadable_;
         } else {
             if (entry.reasons == 0) refuse("has no reasons");
+            const Reasons reasons = scan_reasons(entry.reasons);
+            act_on_summary(entry.root)
+                .entry_listed(reasons, EntryLengths{entry.folder_length, entry.path_length},
+                              counted_folder(entry_kind(entry.kind), reasons, entry.path));
             ++entries_;
             for (std::size_t at = 0; at < tally_.size(); ++at)
                 tally_[at] += (entry.reasons >> at) & 1;
@@ -822,6 +875,7 @@ class RecordCheck {
                        std::to_string(root.entries_by_reason[scan_.reasons[at]]) +
                        ", but the root's entry lines carry it " + std::to_string(tally_[at]) +
                        " times");
+        check_folders_to_act_on(root);
         total_entries_ += entries_;
         total_unreadable_ += unreadable_;
         worst_status_ = std::max(worst_status_, root.exit_status);
@@ -877,6 +931,8 @@ class RecordCheck {
     std::uint64_t entries_ = 0;
     std::uint64_t unreadable_ = 0;
     std::vector<std::uint64_t> tally_;
+    std::vector<std::optional<Reason>> reason_of_code_;
+    std::optional<ScanSummary> act_on_;  // of the root being read
     std::uint64_t total_entries_ = 0;
     std::uint64_t total_unreadable_ = 0;
     std::uint64_t worst_status_ = 0;

@@ -97,12 +97,6 @@ void append_optional(std::string& out, std::string_view key, std::optional<std::
     out.append(value ? std::to_string(*value) : "null");
 }
 
-// The path below `slashed_root`, without a leading separator.
-std::string_view below(std::string_view path, std::string_view slashed_root) {
-    if (path.starts_with(slashed_root)) return path.substr(slashed_root.size());
-    if (slashed_root.size() == path.size() + 1 && slashed_root.starts_with(path)) return {};
-    return path;
-}
 
 std::string_view end_name(RootEnd end) {
     switch (end) {
@@ -236,6 +230,12 @@ RootEnd root_end(const ScanReport& report) {
     return report.end() == ScanEnd::complete ? RootEnd::complete : RootEnd::incomplete;
 }
 
+std::string_view path_below(std::string_view path, std::string_view slashed_root) {
+    if (path.starts_with(slashed_root)) return path.substr(slashed_root.size());
+    if (slashed_root.size() == path.size() + 1 && slashed_root.starts_with(path)) return {};
+    return path;
+}
+
 int root_exit_status(RootEnd end) {
     switch (end) {
         case RootEnd::complete:
@@ -312,7 +312,7 @@ void RecordOutput::append_entry_start(const Entry& entry) {
     out.append("\",\"scan_id\":\"" + scan_id_ + "\"");
     append_text(out, "root", root_);
     // The path is the root's and the relative path's, escaped once.
-    const std::string_view relative = below(entry.path, slashed_root_);
+    const std::string_view relative = path_below(entry.path, slashed_root_);
     out.append(",\"relative_path\":\"");
     const std::size_t start = out.size();
     const bool valid = append_json_escaped(out, relative);
@@ -415,7 +415,7 @@ void RecordOutput::root_ends(const ScanReport& report, const ScanSummary& summar
         if (!first) out.push_back(',');
         first = false;
         out.push_back('{');
-        append_json_text_field(out, "relative_path", below(folder.path, slashed_root_));
+        append_json_text_field(out, "relative_path", path_below(folder.path, slashed_root_));
         append_number(out, "entries", folder.entries);
         append_number(out, "units_to_lose", folder.units_to_lose);
         out.push_back('}');

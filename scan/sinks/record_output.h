@@ -63,6 +63,10 @@ RootEnd root_end(const ScanReport& report);
 // Its exit status: 0 complete, 1 incomplete or stopped, 2 not walked.
 int root_exit_status(RootEnd end);
 
+// The path below `slashed_root` (the root with its separator), without a
+// leading separator: empty for the root itself.
+std::string_view path_below(std::string_view path, std::string_view slashed_root);
+
 class RecordOutput : public Sink {
   public:
     // Makes the record's file beside `path` and writes the `scan` line.

@@ -6,12 +6,16 @@
 #include <algorithm>
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/path_rules.h"
 #include "scan/sinks/entry_format.h"
 #include "scan/sinks/json_text.h"
+#include "scan/sinks/record_output.h"
+#include "scan/sinks/summary.h"
+#include "search/path_text.h"
 
 namespace kestrafin::tests {
 
@@ -27,7 +31,7 @@ struct RecordEntry {
 struct TestRecord {
     std::string scan_id = "0123456789abcdef0123456789abcdef";
     std::vector<std::string> roots = {"/srv/a"};
-    std::string rules = R"({"folder_longer_than":200,"path_longer_than":null})";
+    scan::LengthRules length_rules{200, std::nullopt};
     std::string checks = "[]";
     std::string excludes = "[]";
     std::vector<std::string> reasons = {"name_length", "folder_length", "path_length",
@@ -51,6 +55,42 @@ struct TestRecord {
         return out + "]";
     }
 
+    std::string rules_text() const {
+        const auto number = [](const std::optional<std::size_t>& rule) {
+            return rule ? std::to_string(*rule) : std::string("null");
+        };
+        return R"({"folder_longer_than":)" + number(length_rules.folder_longer_than) +
+               R"(,"path_longer_than":)" + number(length_rules.file_longer_than) + "}";
+    }
+
+    // The root's folders where to act, as the scan works them out.
+    std::string folders_to_act_on(const std::string& root) const {
+        scan::ScanSummary summary(length_rules, search::addslash(root));
+        for (const RecordEntry& entry : entries_of(root)) {
+            if (entry.kind == "error") continue;
+            scan::Reasons codes;
+            for (const std::string& code : entry.reasons)
+                for (std::size_t at = 0; at < scan::kMostReasons; ++at)
+                    if (scan::reason_code(scan::Reason(at)) == code) codes.add(scan::Reason(at));
+            const std::string path = root + platform::kPathSeparator + host_path(entry.relative_path);
+            const scan::EntryKind kind = entry.kind == "folder" ? scan::EntryKind::folder
+                                         : entry.kind == "link" ? scan::EntryKind::link
+                                                                : scan::EntryKind::file;
+            summary.entry_listed(codes, {entry.folder_length, entry.path_length},
+                                 scan::counted_folder(kind, codes, path));
+        }
+        std::string out = "[";
+        for (const scan::FolderToActOn& folder : summary.folders_to_act_on()) {
+            if (out.size() > 1) out += ",";
+            out += "{";
+            scan::append_json_text_field(out, "relative_path",
+                                         scan::path_below(folder.path, search::addslash(root)));
+            out += R"(,"entries":)" + std::to_string(folder.entries) + R"(,"units_to_lose":)" +
+                   std::to_string(folder.units_to_lose) + "}";
+        }
+        return out + "]";
+    }
+
     std::vector<std::string> lines() const {
         const std::string id = R"("scan_id":")" + scan_id + R"(")";
         std::vector<std::string> lines;
@@ -58,7 +98,7 @@ struct TestRecord {
             R"({"kind":"scan",)" + id +
             R"(,"format":1,"program":"kestrafin-scan","version":"1.0.0",)"
             R"("host":"fs01","user":"ann","started":"2026-12-01T02:00:00Z","roots":)" +
-            texts(roots) + R"(,"rules":)" + rules + R"(,"checks":)" + checks + R"(,"reasons":)" +
+            texts(roots) + R"(,"rules":)" + rules_text() + R"(,"checks":)" + checks + R"(,"reasons":)" +
             texts(reasons) + R"(,"excludes":)" + excludes +
             R"(,"threads":4,"follow_links":true,"one_file_system":false,)"
             R"("include_offline":false})";
@@ -113,8 +153,8 @@ struct TestRecord {
                     R"(,"not_entered":{"cycle":0,"link_web":0,"kernel_file_system":0,)"
                     R"("other_machine":0,"offline":0,"link":0,"other_volume":0,)"
                     R"("system_folder":0,"too_many_links":0},)"
-                    R"("folders_to_act_on":[{"relative_path":"a","entries":1,"units_to_lose":3}],)"
-                    R"("seconds":0.25})";
+                    R"("folders_to_act_on":)" +
+                    folders_to_act_on(root) + R"(,"seconds":0.25})";
             lines.push_back(line);
             all_entries += entries;
             all_unreadable += unreadable;
