@@ -35,6 +35,7 @@ entries each (tools/record_generator.py, kept under /tmp) against reading
 their bytes with wc -l.
 """
 import argparse
+import hashlib
 import json
 import os
 import resource
@@ -123,12 +124,20 @@ def window_on_share(tools, scan, milliseconds, runs):
     report_window(window_times, list_times, tree, runs)
 
 
+def records_folder():
+    """Where the made-up records are kept, made anew when their generator
+    changes."""
+    with open(os.path.join(HERE, "record_generator.py"), "rb") as source:
+        made_by = hashlib.sha256(source.read()).hexdigest()[:12]
+    return "/tmp/kestrafin-bench-records-" + made_by
+
+
 def diff_figures(tools, scan, runs):
     """kestrafin-scan diff of two records of a million entries each."""
     sys.path.insert(0, HERE)
     import record_generator  # beside this file
 
-    folder = "/tmp/kestrafin-bench-records"
+    folder = records_folder()
     old, new = os.path.join(folder, "old.jsonl"), os.path.join(folder, "new.jsonl")
     entries, turnover = 1000000, 100000
     # Week 1 fixes the first `turnover` entries of week 0 and adds as many.
@@ -170,7 +179,7 @@ def report_benchmark(tools, scan, runs):
     against reading their bytes alone (wc -l), run alternately."""
     import record_generator  # beside this file
 
-    folder = "/tmp/kestrafin-bench-records"
+    folder = records_folder()
     records = [os.path.join(folder, "fs01-week%d.jsonl" % week) for week in range(10)]
     if not all(os.path.exists(record) for record in records):
         os.makedirs(folder, exist_ok=True)
@@ -179,6 +188,9 @@ def report_benchmark(tools, scan, runs):
                                       fixed=3000, new=500)
     page = os.path.join(folder, "report.html")
     report = [scan, "report", *records, "-o", page]
+    checked = subprocess.run(report, capture_output=True)
+    if checked.returncode != 0:
+        sys.exit("kestrafin-scan report failed: %s" % checked.stderr.decode(errors="replace"))
     read = ["wc", "-l", *records]
     report_times, report_processor, read_times = [], [], []
     for _ in range(runs):
