@@ -234,8 +234,9 @@ std::string counts_text(std::size_t fixed, std::size_t added, std::size_t left,
                         std::size_t unread) {
     return "fixed " + std::to_string(fixed) + ", new " + std::to_string(added) + ", left " +
            std::to_string(left) +
-           (unread > 0 ? ", unread " + std::to_string(unread) + " (below folders NEW could not read)"
-                       : std::string()) +
+           (unread > 0
+                ? ", unread " + std::to_string(unread) + " (below folders NEW could not read)"
+                : std::string()) +
            "\n";
 }
 

@@ -498,7 +498,8 @@ void run_roots(const scan::ScanRequest& request, const std::vector<std::string>&
             // A root whose volume cannot be told is one of its own.
             const std::string told = platform::volume_of(roots[index]);
             const std::string key = told.empty() ? "?" + std::to_string(index) : told;
-            volume_of_root[index] = volume_numbers.emplace(key, volume_numbers.size()).first->second;
+            volume_of_root[index] =
+                volume_numbers.emplace(key, volume_numbers.size()).first->second;
         }
         return *volume_of_root[index];
     };
@@ -527,9 +528,9 @@ void run_roots(const scan::ScanRequest& request, const std::vector<std::string>&
             while (started[first_not_started]) ++first_not_started;
             for (std::size_t index = first_not_started; index < roots.size(); ++index) {
                 if (started[index]) continue;
-                const bool busy = std::any_of(running.begin(), running.end(), [&](std::size_t other) {
-                    return volume(other) == volume(index);
-                });
+                const bool busy =
+                    std::any_of(running.begin(), running.end(),
+                                [&](std::size_t other) { return volume(other) == volume(index); });
                 if (!busy) {
                     next = index;
                     return true;

@@ -69,8 +69,7 @@ std::vector<std::pair<std::string_view, platform::EntryKind>> sorted_subfolders(
 
 }  // namespace
 
-bool WalkRules::needs_names_to_admit(const FolderListing& listing,
-                                     const FolderRoute& route) const {
+bool WalkRules::needs_names_to_admit(const FolderListing& listing, const FolderRoute& route) const {
     return route.below_link && !route.entered_through_link && !listing.mount_root &&
            !listing.on_kernel_file_system && listing.identity.known() &&
            descent_.contains(listing.identity);
@@ -78,12 +77,11 @@ bool WalkRules::needs_names_to_admit(const FolderListing& listing,
 
 bool WalkRules::repeats_a_folder_of_the_descent(const FolderListing& listing) const {
     const auto names = sorted_subfolders(listing);
-    return std::any_of(descent_folders_.begin(), descent_folders_.end(),
-                       [&](const DescentFolder& folder) {
-                           return folder.identity == listing.identity &&
-                                  folder.listing != nullptr &&
-                                  sorted_subfolders(*folder.listing) == names;
-                       });
+    return std::any_of(
+        descent_folders_.begin(), descent_folders_.end(), [&](const DescentFolder& folder) {
+            return folder.identity == listing.identity && folder.listing != nullptr &&
+                   sorted_subfolders(*folder.listing) == names;
+        });
 }
 
 // Below a link every folder walked is recorded, plain ones too: a plain

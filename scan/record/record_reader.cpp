@@ -740,8 +740,7 @@ class RecordCheck {
                    given.entries == expected[at].entries &&
                    given.units_to_lose == expected[at].units_to_lose;
         }
-        if (!same)
-            refuse("folders_to_act_on is not what the root's entry lines give");
+        if (!same) refuse("folders_to_act_on is not what the root's entry lines give");
     }
 
     // The root a line belongs to, which must be the one being read or the

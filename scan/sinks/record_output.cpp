@@ -97,7 +97,6 @@ void append_optional(std::string& out, std::string_view key, std::optional<std::
     out.append(value ? std::to_string(*value) : "null");
 }
 
-
 std::string_view end_name(RootEnd end) {
     switch (end) {
         case RootEnd::complete:

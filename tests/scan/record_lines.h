@@ -72,7 +72,8 @@ struct TestRecord {
             for (const std::string& code : entry.reasons)
                 for (std::size_t at = 0; at < scan::kMostReasons; ++at)
                     if (scan::reason_code(scan::Reason(at)) == code) codes.add(scan::Reason(at));
-            const std::string path = root + platform::kPathSeparator + host_path(entry.relative_path);
+            const std::string path =
+                root + platform::kPathSeparator + host_path(entry.relative_path);
             const scan::EntryKind kind = entry.kind == "folder" ? scan::EntryKind::folder
                                          : entry.kind == "link" ? scan::EntryKind::link
                                                                 : scan::EntryKind::file;
@@ -98,8 +99,8 @@ struct TestRecord {
             R"({"kind":"scan",)" + id +
             R"(,"format":1,"program":"kestrafin-scan","version":"1.0.0",)"
             R"("host":"fs01","user":"ann","started":"2026-12-01T02:00:00Z","roots":)" +
-            texts(roots) + R"(,"rules":)" + rules_text() + R"(,"checks":)" + checks + R"(,"reasons":)" +
-            texts(reasons) + R"(,"excludes":)" + excludes +
+            texts(roots) + R"(,"rules":)" + rules_text() + R"(,"checks":)" + checks +
+            R"(,"reasons":)" + texts(reasons) + R"(,"excludes":)" + excludes +
             R"(,"threads":4,"follow_links":true,"one_file_system":false,)"
             R"("include_offline":false})";
         lines.push_back(scan);
