@@ -201,13 +201,14 @@ std::string line_svg(const std::vector<ChartPoint>& points, std::string_view tit
     const double inner_left = left + kCharacter * static_cast<double>(longest_label) / 2;
     const double top_y = 16;
     const double bottom_y = 216;
-    const auto [first, last] =
+    const auto extremes =
         std::minmax_element(points.begin(), points.end(),
                             [](const ChartPoint& a, const ChartPoint& b) { return a.x < b.x; });
-    const double span = static_cast<double>(last->x - first->x);
+    const auto earliest = extremes.first->x;
+    const double span = static_cast<double>(extremes.second->x - earliest);
     const auto x_of = [&](const ChartPoint& point) {
         if (span <= 0) return (inner_left + right) / 2;
-        return inner_left + (right - inner_left) * static_cast<double>(point.x - first->x) / span;
+        return inner_left + (right - inner_left) * static_cast<double>(point.x - earliest) / span;
     };
     const auto y_of = [&](const ChartPoint& point) {
         return bottom_y -
