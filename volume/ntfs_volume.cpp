@@ -187,6 +187,8 @@ std::string NtfsTree::read() {
         list_by_index();
     }
     find_parent_loops();
+    std::stable_sort(folder_damage_.begin(), folder_damage_.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     for (auto& [number, why] : record_damage_)
         if (!records_[number].placed) unplaced_.push_back({EIO, std::move(why)});
     record_damage_.clear();
@@ -454,9 +456,13 @@ void NtfsTree::take_attributes(RecordNumber number, std::uint64_t owner) {
                     part.begin = static_cast<std::uint32_t>(part_runs_.size());
                     if (!decode_runs(attr.runs, attr.lowest_vcn, source_clusters_, part_runs_,
                                      why)) {
+                        // The folder is still whole; what its index holds is not.
                         part_runs_.resize(part.begin);
-                        damage(number, "its index's runs are damaged: " + why);
-                        return;
+                        RecordNumber folder = reference_record(owner);
+                        folder_damage_.emplace_back(folder,
+                                                    "folder record " + std::to_string(folder) +
+                                                        ": its index's runs are damaged: " + why);
+                        break;
                     }
                     part.count = static_cast<std::uint32_t>(part_runs_.size() - part.begin);
                 }
