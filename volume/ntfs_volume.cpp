@@ -45,6 +45,7 @@ struct Record {
     bool folder = false;
     bool placed = false;  // its damage is reported by a folder's listing
     std::uint32_t reparse_tag = 0;
+    std::uint32_t attributes = 0;  // $STANDARD_INFORMATION's
     std::uint32_t first_name = 0;  // its names, once sorted by owner
     std::uint32_t name_count = 0;
     std::uint32_t first_child = 0;  // its listing, for a folder
@@ -106,6 +107,7 @@ class NtfsTree final : public VolumeTree {
     std::string read_table();
     void take_record(RecordNumber number, std::span<std::byte> bytes);
     void take_attributes(RecordNumber number, std::uint64_t owner);
+    bool check_attribute_list(RecordNumber number, const Attribute& list, std::string& why);
     void damage(RecordNumber number, std::string why);
     std::string read_upcase();
     void sort_names();
@@ -132,7 +134,7 @@ class NtfsTree final : public VolumeTree {
         const Name& name = names_[name_index];
         RecordNumber number = reference_record(name.owner);
         const Record& record = records_[number];
-        return {text(name), number, record.folder, record.reparse_tag};
+        return {text(name), number, record.folder, record.reparse_tag, record.attributes};
     }
 
     ByteSource& source_;
@@ -146,6 +148,7 @@ class NtfsTree final : public VolumeTree {
     std::optional<Upcase> upcase_;
 
     FileRecord scratch_;
+    std::vector<AttributeListEntry> list_entries_;
     std::vector<Record> records_;
     std::vector<Name> names_;
     std::vector<char16_t> arena_;
@@ -292,8 +295,14 @@ std::string NtfsTree::read_table_runs() {
                    " is missing from record " + std::to_string(piece.record);
         if (piece.lowest_vcn == 0) table_bytes = data->data_size;
         std::size_t before = table_runs_.size();
-        if (!decode_runs(data->runs, piece.lowest_vcn, source_clusters_, table_runs_, why))
-            return "the master file table's runs are damaged: " + why;
+        if (!decode_runs(data->runs, piece.lowest_vcn, boot_.cluster_count, table_runs_, why))
+            return prefix + "runs are damaged: " + why;
+        for (std::size_t i = before; i < table_runs_.size(); ++i)
+            if (table_runs_[i].lcn + table_runs_[i].length > source_clusters_)
+                return "the source is shorter than its NTFS volume: it ends at byte " +
+                       std::to_string(source_.size()) +
+                       ", before the master file table's run at cluster " +
+                       std::to_string(table_runs_[i].lcn);
         if (data->highest_vcn + 1 != mapped_clusters(table_runs_) && table_runs_.size() > before)
             return prefix + "runs do not end where their attribute says";
     }
@@ -396,6 +405,19 @@ void NtfsTree::take_attributes(RecordNumber number, std::uint64_t owner) {
                 names_.push_back(kept);
                 break;
             }
+            case kStandardInformation:
+                if (!attr.resident || attr.value.size() < 0x24) {
+                    damage(number, "its standard information is cut short");
+                    return;
+                }
+                if (base) records_[number].attributes = le32(attr.value.data() + 0x20);
+                break;
+            case kAttributeList:
+                if (base && !check_attribute_list(number, attr, why)) {
+                    damage(number, why);
+                    return;
+                }
+                break;
             case kReparsePoint: {
                 std::uint32_t tag = 0;
                 if (attr.resident) {
@@ -473,6 +495,44 @@ void NtfsTree::take_attributes(RecordNumber number, std::uint64_t owner) {
                 break;
         }
     }
+}
+
+// Names are taken from extension records by their base reference, not
+// through the list; the list is checked so that one naming attributes the
+// record does not hold (a list sent in a circle back to its own record)
+// makes the record damaged rather than half read.
+bool NtfsTree::check_attribute_list(RecordNumber number, const Attribute& list, std::string& why) {
+    std::vector<std::byte> bytes;
+    std::span<const std::byte> value = list.value;
+    if (!list.resident) {
+        std::vector<Run> runs;
+        if (list.lowest_vcn != 0 || list.data_size > kLargestAttributeList ||
+            !decode_runs(list.runs, 0, source_clusters_, runs, why) ||
+            list.data_size > mapped_clusters(runs) * boot_.cluster_size) {
+            why = "its attribute list is out of bounds" + (why.empty() ? "" : ": " + why);
+            return false;
+        }
+        bytes.resize(list.data_size);
+        if (int err = read_through_runs(source_, runs, boot_.cluster_size, 0, bytes); err != 0) {
+            why = "its attribute list cannot be read: " + describe(err);
+            return false;
+        }
+        value = bytes;
+    }
+    list_entries_.clear();
+    if (!read_attribute_list(value, list_entries_, why)) return false;
+    for (const AttributeListEntry& entry : list_entries_) {
+        if (reference_record(entry.record) != number) continue;
+        bool held = std::any_of(
+            scratch_.attributes.begin(), scratch_.attributes.end(),
+            [&](const Attribute& a) { return a.type == entry.type && a.id == entry.id; });
+        if (!held) {
+            why = "its attribute list names an attribute (type " + std::to_string(entry.type) +
+                  ", id " + std::to_string(entry.id) + ") that the record itself does not hold";
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string NtfsTree::read_upcase() {
