@@ -620,7 +620,11 @@ void NtfsTree::list_folder_index(RecordNumber number, std::span<const IndexPart>
                 index.bitmap = bytes;
             } else {
                 std::span<const Run> runs(part_runs_.data() + part.begin, part.count);
-                if (part.lowest_vcn != 0 ||
+                // Sparse runs would let a size the volume claims, not
+                // bytes it holds, decide what is allocated here.
+                bool sparse =
+                    std::any_of(runs.begin(), runs.end(), [](const Run& r) { return r.sparse; });
+                if (part.lowest_vcn != 0 || sparse ||
                     part.size > mapped_clusters(runs) * boot_.cluster_size) {
                     folder_damage("its index's bitmap is out of bounds");
                     continue;
