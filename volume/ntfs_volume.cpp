@@ -600,13 +600,14 @@ void NtfsTree::list_by_index() {
     std::stable_sort(parts_.begin(), parts_.end(), [](const IndexPart& a, const IndexPart& b) {
         return reference_record(a.owner) < reference_record(b.owner);
     });
-    for (auto part = parts_.begin(); part != parts_.end();) {
-        auto end = std::find_if(part, parts_.end(), [&](const IndexPart& p) {
-            return reference_record(p.owner) != reference_record(part->owner);
-        });
-        const Record* folder = whole(part->owner);
-        if (folder && folder->folder)
-            list_folder_index(reference_record(part->owner), std::span(part, end));
+    auto part = parts_.begin();
+    for (RecordNumber number = 0; number < records_.size(); ++number) {
+        while (part != parts_.end() && reference_record(part->owner) < number) ++part;
+        auto end = part;
+        while (end != parts_.end() && reference_record(end->owner) == number) ++end;
+        const Record& record = records_[number];
+        if (record.state == State::base && record.folder)
+            list_folder_index(number, std::span(part, end));
         part = end;
     }
 }
@@ -619,7 +620,9 @@ void NtfsTree::list_folder_index(RecordNumber number, std::span<const IndexPart>
     std::vector<Run> allocation;
     std::vector<std::byte> bitmap;
     std::vector<IndexPart> pieces;
+    const std::uint64_t reference = number | (std::uint64_t{records_[number].sequence} << 48);
     for (const IndexPart& part : parts) {
+        if (part.owner != reference) continue;  // an extension of a deleted record
         std::span<const std::byte> bytes(part_bytes_.data() + part.begin,
                                          part.resident ? part.count : 0);
         if (part.kind == PartKind::root && part.resident) index.root = bytes;
