@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <future>
+#include <mutex>
 #include <numeric>
 
 #include "volume/boot_sector.h"
@@ -89,6 +91,22 @@ bool units_equal(std::span<const std::byte> le_units, std::u16string_view name) 
     return true;
 }
 
+// The table's next chunk is read while this one is parsed; the few other
+// reads made meanwhile wait their turn, so the source sees one at a time.
+class SerialSource final : public ByteSource {
+  public:
+    explicit SerialSource(ByteSource& inner) : inner_(inner) {}
+    std::uint64_t size() const override { return inner_.size(); }
+    int read(std::uint64_t offset, std::span<std::byte> out) override {
+        std::lock_guard lock(mutex_);
+        return inner_.read(offset, out);
+    }
+
+  private:
+    ByteSource& inner_;
+    std::mutex mutex_;
+};
+
 class NtfsTree final : public VolumeTree {
   public:
     NtfsTree(ByteSource& source, ListingOrder order, bool index_tree)
@@ -137,7 +155,7 @@ class NtfsTree final : public VolumeTree {
         return {text(name), number, record.folder, record.reparse_tag, record.attributes};
     }
 
-    ByteSource& source_;
+    SerialSource source_;
     ListingOrder order_;
     bool index_tree_;  // folders listed by a walk of their index's tree
     BootSector boot_;
@@ -318,22 +336,28 @@ std::string NtfsTree::read_table_runs() {
 
 std::string NtfsTree::read_table() {
     std::uint64_t count = figures_.table_bytes / boot_.record_size;
-    std::size_t chunk_records = std::max<std::size_t>(1, kChunkBytes / boot_.record_size);
-    std::vector<std::byte> chunk;
+    std::uint64_t chunk_records = std::max<std::size_t>(1, kChunkBytes / boot_.record_size);
     // The runs lie inside the source, so this is bounded by its bytes.
     records_.reserve(count);
-    for (std::uint64_t first = 0; first < count; first += chunk_records) {
-        std::size_t n =
-            static_cast<std::size_t>(std::min<std::uint64_t>(chunk_records, count - first));
-        chunk.resize(n * boot_.record_size);
-        if (int err = read_through_runs(source_, table_runs_, boot_.cluster_size,
-                                        first * boot_.record_size, chunk);
-            err != 0)
+    std::vector<std::byte> chunks[2];
+    auto read_chunk = [&](std::uint64_t first, std::vector<std::byte>& chunk) {
+        chunk.resize(std::min(chunk_records, count - first) * boot_.record_size);
+        return read_through_runs(source_, table_runs_, boot_.cluster_size,
+                                 first * boot_.record_size, chunk);
+    };
+    std::future<int> next;
+    if (count != 0)
+        next = std::async(std::launch::async, read_chunk, std::uint64_t{0}, std::ref(chunks[0]));
+    for (std::uint64_t first = 0, turn = 0; first < count; first += chunk_records, turn ^= 1) {
+        if (int err = next.get(); err != 0)
             return "cannot read the master file table at its record " + std::to_string(first) +
                    ": " + describe(err);
-        for (std::size_t i = 0; i < n; ++i)
-            take_record(first + i,
-                        std::span(chunk).subspan(i * boot_.record_size, boot_.record_size));
+        if (first + chunk_records < count)
+            next = std::async(std::launch::async, read_chunk, first + chunk_records,
+                              std::ref(chunks[turn ^ 1]));
+        std::span<std::byte> chunk = chunks[turn];
+        for (std::size_t i = 0; i < chunk.size() / boot_.record_size; ++i)
+            take_record(first + i, chunk.subspan(i * boot_.record_size, boot_.record_size));
     }
     figures_.records_read = records_.size();
     return {};

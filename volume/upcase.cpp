@@ -20,10 +20,15 @@ std::optional<Upcase> Upcase::from_bytes(std::span<const std::byte> bytes, std::
 
 int Upcase::compare(std::u16string_view a, std::u16string_view b) const {
     std::size_t common = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < common; ++i) {
-        char16_t ua = upcase(a[i]);
-        char16_t ub = upcase(b[i]);
+    // Names in one folder often share long prefixes; equal units need no table.
+    for (std::size_t i = 0; i < common;) {
+        auto [pa, pb] = std::mismatch(a.begin() + i, a.begin() + common, b.begin() + i);
+        i = static_cast<std::size_t>(pa - a.begin());
+        if (i == common) break;
+        char16_t ua = upcase(*pa);
+        char16_t ub = upcase(*pb);
         if (ua != ub) return ua < ub ? -1 : 1;
+        ++i;
     }
     if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
     return a.compare(b);
