@@ -1,6 +1,7 @@
 // Where a volume's bytes come from: an image file, a block device or, on
 // Windows, the volume itself. The volume reader asks for bytes by offset and
 // knows nothing of the host; platform/raw_volume.h opens the host's sources.
+// Its calls come one at a time, though not always from the thread that made it.
 #pragma once
 
 #include <cstddef>
