@@ -68,6 +68,9 @@ class VolumeTree {
     // volume's own files ($MFT, $Extend, ...) nor a deleted or reused
     // record. Returns the damage found, if any; the names read are listed
     // either way. A number that is no folder lists nothing, with damage.
+    // Each folder is listed on its own, so this never loops; only on a
+    // damaged volume can a folder's names include a folder above it or one
+    // that another folder lists too, which a caller's descent must allow for.
     virtual std::optional<FolderDamage> list(RecordNumber folder,
                                              std::vector<VolumeEntry>& out) const = 0;
 
