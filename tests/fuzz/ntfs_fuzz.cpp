@@ -1,5 +1,5 @@
 // Fuzzes the NTFS volume reader on arbitrary image bytes, in both listing
-// orders. Reads past the input's end fail as a device's would.
+// orders and by a walk of each index's tree. Reads past the input's end fail as a device's would.
 //
 // Invariants checked on every volume that is read:
 //  - its figures add up: no more records whole or damaged than read;
@@ -10,6 +10,7 @@
 #include <span>
 
 #include "tests/volume/memory_source.h"
+#include "volume/ntfs_volume.h"
 #include "volume/volume_tree.h"
 
 using namespace kestrafin::volume;
@@ -17,8 +18,10 @@ using namespace kestrafin::volume;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     kestrafin::testing::MemorySource source({reinterpret_cast<const std::byte*>(data),
                                              reinterpret_cast<const std::byte*>(data) + size});
-    for (ListingOrder order : {ListingOrder::collation, ListingOrder::index_blocks}) {
-        VolumeReadResult read = read_ntfs_volume(source, order);
+    for (int order = 0; order < 3; ++order) {
+        VolumeReadResult read = order == 2
+                                    ? read_ntfs_volume_in_tree_order(source)
+                                    : read_ntfs_volume(source, static_cast<ListingOrder>(order));
         if (!read.tree) {
             if (read.error.empty()) std::abort();
             continue;
