@@ -161,6 +161,7 @@ class NtfsTree final : public VolumeTree {
     BootSector boot_;
     std::vector<Run> table_runs_;
     std::uint64_t source_clusters_ = 0;
+    std::uint64_t initialized_ = 0;  // the table's bytes written so far
     std::vector<Run> upcase_runs_;
     std::uint64_t upcase_size_ = 0;
     std::optional<Upcase> upcase_;
@@ -311,12 +312,17 @@ std::string NtfsTree::read_table_runs() {
         if (data == nullptr)
             return prefix + "data at cluster " + std::to_string(piece.lowest_vcn) +
                    " is missing from record " + std::to_string(piece.record);
-        if (piece.lowest_vcn == 0) table_bytes = data->data_size;
+        if (piece.lowest_vcn == 0) {
+            table_bytes = data->data_size;
+            initialized_ = std::min(data->initialized_size, data->data_size);
+        }
         std::size_t before = table_runs_.size();
         if (!decode_runs(data->runs, piece.lowest_vcn, boot_.cluster_count, table_runs_, why))
             return prefix + "runs are damaged: " + why;
         for (std::size_t i = before; i < table_runs_.size(); ++i)
-            if (table_runs_[i].lcn + table_runs_[i].length > source_clusters_)
+            if (table_runs_[i].sparse)
+                return prefix + "runs have a hole at cluster " + std::to_string(table_runs_[i].vcn);
+            else if (table_runs_[i].lcn + table_runs_[i].length > source_clusters_)
                 return "the source is shorter than its NTFS volume: it ends at byte " +
                        std::to_string(source_.size()) +
                        ", before the master file table's run at cluster " +
@@ -325,8 +331,6 @@ std::string NtfsTree::read_table_runs() {
             return prefix + "runs do not end where their attribute says";
     }
     std::uint64_t mapped = mapped_clusters(table_runs_) * boot_.cluster_size;
-    for (const Run& run : table_runs_)
-        if (run.sparse) return prefix + "runs have a hole";
     if (table_bytes < boot_.record_size * (kRootFolder + 1) || table_bytes > mapped)
         return prefix + "runs map " + std::to_string(mapped) + " bytes, but it claims " +
                std::to_string(table_bytes);
@@ -335,7 +339,9 @@ std::string NtfsTree::read_table_runs() {
 }
 
 std::string NtfsTree::read_table() {
-    std::uint64_t count = figures_.table_bytes / boot_.record_size;
+    // Past its initialized size the table reads as zeros: free records,
+    // whatever the disk holds there.
+    std::uint64_t count = initialized_ / boot_.record_size;
     std::uint64_t chunk_records = std::max<std::size_t>(1, kChunkBytes / boot_.record_size);
     // The runs lie inside the source, so this is bounded by its bytes.
     records_.reserve(count);
