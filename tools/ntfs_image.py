@@ -54,8 +54,9 @@ class Mount:
         while not os.path.ismount(self.point):
             if self.driver.poll() is not None:
                 os.rmdir(self.point)
-                raise RuntimeError("ntfs-3g did not mount %s: %s" %
-                                   (image, self.driver.stderr.read().decode(errors="replace")))
+                with self.driver.stderr:
+                    raise RuntimeError("ntfs-3g did not mount %s: %s" %
+                                       (image, self.driver.stderr.read().decode(errors="replace")))
             time.sleep(0.01)
 
     def __enter__(self):
@@ -64,6 +65,7 @@ class Mount:
     def __exit__(self, *_):
         subprocess.run(["fusermount", "-u", self.point], check=False)
         self.driver.wait()
+        self.driver.stderr.close()
         os.rmdir(self.point)
 
 
@@ -156,6 +158,44 @@ def fill_hard_links(top):
     for number in range(1, 41):
         where = other if number % 4 == 0 else folder
         os.link(first, os.path.join(where, "name-%02d-" % number + "h" * 40))
+
+
+def fill_shrunk_index(top):
+    # A folder's index grown to several levels in a random order of names,
+    # then emptied but for a few: its freed index blocks keep their old
+    # entries, which only the index's bitmap tells from live ones.
+    folder = long_folder(top, "shrunk")
+    rng = random.Random(6000)
+    names = ["%08x-%s" % (rng.getrandbits(32), "s" * rng.randint(0, 40)) for _ in range(6000)]
+    for name in names:
+        write(os.path.join(folder, name))
+    for name in names[50:]:
+        os.unlink(os.path.join(folder, name))
+
+
+def fill_moves(top):
+    # Names moved after they were made: between folders, in case alone, a
+    # folder with what it holds, and hard links dropped from a file that had
+    # more than one record holds.
+    folder = long_folder(top, "moves")
+    first, second = os.path.join(folder, "first"), os.path.join(folder, "second")
+    os.mkdir(first)
+    os.mkdir(second)
+    for number in range(30):
+        write(os.path.join(first, "moved-%02d.txt" % number))
+    for number in range(0, 30, 3):
+        os.rename(os.path.join(first, "moved-%02d.txt" % number),
+                  os.path.join(second, "arrived-%02d.txt" % number))
+    os.rename(os.path.join(first, "moved-01.txt"), os.path.join(first, "MOVED-01.txt"))
+    os.mkdir(os.path.join(first, "carried"))
+    write(os.path.join(first, "carried", "inside.txt"))
+    os.rename(os.path.join(first, "carried"), os.path.join(second, "carried here"))
+    linked = os.path.join(folder, "linked-" + "k" * 40)
+    write(linked)
+    for number in range(45):
+        os.link(linked, os.path.join(first if number % 2 else second, "link-%02d-" % number + "k" * 40))
+    for number in range(0, 45, 4):
+        os.unlink(os.path.join(first if number % 2 else second, "link-%02d-" % number + "k" * 40))
 
 
 def fill_dos_names(top):
@@ -263,11 +303,38 @@ def fill_unicode(top):
     write(os.path.join(deep, "\u00e9" * 200))
 
 
+def set_attributes(path, attributes):
+    os.setxattr(path, "system.ntfs_attrib_be", struct.pack(">I", attributes))
+
+
+def fill_attributes(top):
+    # What Windows marks on files and folders: hidden and system folders
+    # (as profiles' junctions and "System Volume Information" are), offline
+    # ones, read-only and sparse files, and named data streams.
+    folder = long_folder(top, "attributes")
+    for name, attributes in [("hidden and system", 0x16), ("$RECYCLE.BIN", 0x16),
+                             ("System Volume Information", 0x16), ("hidden", 0x12),
+                             ("offline", 0x1010), ("read-only folder", 0x11)]:
+        os.mkdir(os.path.join(folder, name))
+        write(os.path.join(folder, name, "inside.txt"))
+        set_attributes(os.path.join(folder, name), attributes)
+    write(os.path.join(folder, "read-only.txt"))
+    set_attributes(os.path.join(folder, "read-only.txt"), 0x21)
+    with open(os.path.join(folder, "sparse.bin"), "wb") as sparse:
+        sparse.truncate(1 << 30)
+    write(os.path.join(folder, "streams.txt"), b"main")
+    for stream in ("user.Zone.Identifier", "user.second"):
+        os.setxattr(os.path.join(folder, "streams.txt"), stream, b"[ZoneTransfer]")
+    write(os.path.join(folder, "large.bin"), b"\x5a" * (1 << 20))
+
+
 SHAPES = {
     "long-path": fill_long_path,
     "past-32767": fill_past_32767,
     "big-folder": fill_big_folder,
+    "shrunk-index": fill_shrunk_index,
     "hard-links": fill_hard_links,
+    "moves": fill_moves,
     "dos-names": fill_dos_names,
     "posix-names": fill_posix_names,
     "reparse-links": fill_reparse_links,
@@ -275,6 +342,7 @@ SHAPES = {
     "deleted": fill_deleted,
     "fragmented-mft": fill_fragmented_mft,
     "unicode": fill_unicode,
+    "attributes": fill_attributes,
 }
 # The fragmented table needs a small volume, filled to the brim quickly.
 MEGABYTES = {"fragmented-mft": 24}
