@@ -352,8 +352,10 @@ std::string NtfsTree::read_table() {
                                  first * boot_.record_size, chunk);
     };
     std::future<int> next;
+    // A table of one chunk is read on this thread: there is nothing to overlap.
     if (count != 0)
-        next = std::async(std::launch::async, read_chunk, std::uint64_t{0}, std::ref(chunks[0]));
+        next = std::async(count > chunk_records ? std::launch::async : std::launch::deferred,
+                          read_chunk, std::uint64_t{0}, std::ref(chunks[0]));
     for (std::uint64_t first = 0, turn = 0; first < count; first += chunk_records, turn ^= 1) {
         if (int err = next.get(); err != 0)
             return "cannot read the master file table at its record " + std::to_string(first) +
