@@ -429,7 +429,9 @@ void NtfsTree::take_attributes(RecordNumber number, std::uint64_t owner) {
                     damage(number, why.empty() ? "a file name is not resident" : why);
                     return;
                 }
-                if (name.name_space == kDosNamespace) break;
+                // Short names are never listed, but both hosts find a folder
+                // by its own; files' are left out, being most of them.
+                if (name.name_space == kDosNamespace && !(base && scratch_.folder())) break;
                 Name kept{owner, name.parent, static_cast<std::uint32_t>(arena_.size()),
                           static_cast<std::uint8_t>(name.name.size() / 2), name.name_space};
                 for (std::size_t i = 0; i < name.name.size(); i += 2)
@@ -602,7 +604,7 @@ void NtfsTree::list_by_collation() {
     // sorted: far fewer comparisons through the table than one sort of all.
     auto shown = [&](const Name& name) {
         const Record* parent = whole(name.parent);
-        return parent && parent->folder &&
+        return parent && parent->folder && name.name_space != kDosNamespace &&
                !hidden(reference_record(name.owner), reference_record(name.parent));
     };
     std::uint32_t total = 0;
@@ -720,7 +722,8 @@ void NtfsTree::list_folder_index(RecordNumber number, std::span<const IndexPart>
             return;  // deleted or reused since the index named it
         for (std::uint32_t i = record.first_name; i < record.first_name + record.name_count; ++i) {
             const Name& name = names_[i];
-            if (name.parent == (number | (std::uint64_t{folder_sequence} << 48)) &&
+            if (name.name_space != kDosNamespace &&
+                name.parent == (number | (std::uint64_t{folder_sequence} << 48)) &&
                 units_equal(key.name, text(name))) {
                 listing_.push_back(i);
                 return;
@@ -806,6 +809,21 @@ std::optional<VolumeEntry> NtfsTree::find(RecordNumber folder, std::u16string_vi
         if (!found && upcase_ && order_ == ListingOrder::collation &&
             upcase_->equal_ignoring_case(candidate, name))
             found = entry(listing_[i]);
+    }
+    // Then a folder's short name: ntfs-3g finds it exactly, Windows ignoring case.
+    for (std::uint32_t i = record.first_child;
+         !found && i < record.first_child + record.child_count; ++i) {
+        const Record& child = records_[reference_record(names_[listing_[i]].owner)];
+        for (std::uint32_t n = child.first_name; n < child.first_name + child.name_count; ++n) {
+            const Name& short_name = names_[n];
+            if (short_name.name_space != kDosNamespace ||
+                short_name.parent != names_[listing_[i]].parent)
+                continue;
+            std::u16string_view candidate = text(short_name);
+            if (candidate == name || (upcase_ && order_ == ListingOrder::collation &&
+                                      upcase_->equal_ignoring_case(candidate, name)))
+                found = entry(listing_[i]);
+        }
     }
     if (found && !found->folder) return std::nullopt;
     return found;

@@ -244,6 +244,7 @@ TEST_F(NtfsImage, HardLinksBehindAnAttributeListAndNamesFoundAsEachHostFinds) {
     EXPECT_EQ(names, 41u);
 
     const std::string posix = "posix-names/posix_" + std::string(200, 'w');
+    const std::string dos = "dos-names/dos_" + std::string(200, 'w');
     struct Case {
         std::string folder;
         std::u16string name;
@@ -255,6 +256,9 @@ TEST_F(NtfsImage, HardLinksBehindAnAttributeListAndNamesFoundAsEachHostFinds) {
         {posix, u"DIR", u"Dir", nullptr},  // of two, the first in collation order
         {posix, u"dir", u"dir", u"dir"},
         {posix, u"case", nullptr, nullptr},  // a file
+        {dos, u"FOLDER~1", u"Folder With A Long Name", u"Folder With A Long Name"},
+        {dos, u"folder~1", u"Folder With A Long Name", nullptr},
+        {dos, u"LONGFI~1.TXT", nullptr, nullptr},  // a file's short name
     };
     for (const Case& c : cases) {
         for (auto [tree, expected] :
