@@ -76,7 +76,9 @@ class VolumeTree {
 
     // The folder named `name` in the folder `folder`, found as the host
     // finds it (Windows: by the $UpCase table, ignoring case; the Linux
-    // drivers: the exact name first). Nothing when there is none.
+    // drivers: the exact name first), by its DOS 8.3 name too, which the
+    // entry found does not carry: it is the folder's listed name. Nothing
+    // when there is none.
     virtual std::optional<VolumeEntry> find(RecordNumber folder,
                                             std::u16string_view name) const = 0;
 
