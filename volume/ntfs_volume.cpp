@@ -122,10 +122,10 @@ class NtfsTree final : public VolumeTree {
 
   private:
     std::string read_table_runs();
+    std::string past_source(std::span<const Run> runs, std::size_t first) const;
     std::string read_table();
     void take_record(RecordNumber number, std::span<std::byte> bytes);
     void take_attributes(RecordNumber number, std::uint64_t owner);
-    bool check_attribute_list(RecordNumber number, const Attribute& list, std::string& why);
     void damage(RecordNumber number, std::string why);
     std::string read_upcase();
     void sort_names();
@@ -167,7 +167,6 @@ class NtfsTree final : public VolumeTree {
     std::optional<Upcase> upcase_;
 
     FileRecord scratch_;
-    std::vector<AttributeListEntry> list_entries_;
     std::vector<Record> records_;
     std::vector<Name> names_;
     std::vector<char16_t> arena_;
@@ -220,6 +219,17 @@ std::string NtfsTree::read() {
     return {};
 }
 
+// Why runs of the table, from `first` on, cannot be read: they lie inside
+// the volume, but past the end of a source cut short. Empty when they can.
+std::string NtfsTree::past_source(std::span<const Run> runs, std::size_t first) const {
+    for (const Run& run : runs.subspan(first))
+        if (!run.sparse && run.lcn + run.length > source_clusters_)
+            return "the source is shorter than its NTFS volume: it ends at byte " +
+                   std::to_string(source_.size()) +
+                   ", before the master file table's run at cluster " + std::to_string(run.lcn);
+    return {};
+}
+
 std::string NtfsTree::read_table_runs() {
     const std::string prefix = "damaged NTFS volume: the master file table's ";
     std::vector<std::byte> first(boot_.record_size);
@@ -250,8 +260,10 @@ std::string NtfsTree::read_table_runs() {
         std::span<const std::byte> value = attr.value;
         if (!attr.resident) {
             std::vector<Run> runs;
-            if (attr.lowest_vcn != 0 || !decode_runs(attr.runs, 0, source_clusters_, runs, why))
+            if (attr.lowest_vcn != 0 || !decode_runs(attr.runs, 0, boot_.cluster_count, runs, why))
                 return prefix + "attribute list's runs are damaged: " + why;
+            if (std::string short_source = past_source(runs, 0); !short_source.empty())
+                return short_source;
             if (attr.data_size > kLargestAttributeList ||
                 attr.data_size > mapped_clusters(runs) * boot_.cluster_size)
                 return prefix + "attribute list claims " + std::to_string(attr.data_size) +
@@ -322,11 +334,8 @@ std::string NtfsTree::read_table_runs() {
         for (std::size_t i = before; i < table_runs_.size(); ++i)
             if (table_runs_[i].sparse)
                 return prefix + "runs have a hole at cluster " + std::to_string(table_runs_[i].vcn);
-            else if (table_runs_[i].lcn + table_runs_[i].length > source_clusters_)
-                return "the source is shorter than its NTFS volume: it ends at byte " +
-                       std::to_string(source_.size()) +
-                       ", before the master file table's run at cluster " +
-                       std::to_string(table_runs_[i].lcn);
+        if (std::string short_source = past_source(table_runs_, before); !short_source.empty())
+            return short_source;
         if (data->highest_vcn + 1 != mapped_clusters(table_runs_) && table_runs_.size() > before)
             return prefix + "runs do not end where their attribute says";
     }
@@ -397,6 +406,9 @@ void NtfsTree::take_record(RecordNumber number, std::span<std::byte> bytes) {
     std::size_t names = names_.size(), units = arena_.size(), parts = parts_.size(),
                 part_bytes = part_bytes_.size(), part_runs = part_runs_.size(),
                 tags = pending_tags_.size();
+    // An extension record's attributes are its base record's by its base
+    // reference; the base's attribute list is not followed, so it leads
+    // nowhere, and names come out as the folders' indexes hold them.
     if (scratch_.base != 0) {
         record.state = State::extension;
         take_attributes(number, scratch_.base);
@@ -445,12 +457,6 @@ void NtfsTree::take_attributes(RecordNumber number, std::uint64_t owner) {
                     return;
                 }
                 if (base) records_[number].attributes = le32(attr.value.data() + 0x20);
-                break;
-            case kAttributeList:
-                if (base && !check_attribute_list(number, attr, why)) {
-                    damage(number, why);
-                    return;
-                }
                 break;
             case kReparsePoint: {
                 std::uint32_t tag = 0;
@@ -529,44 +535,6 @@ void NtfsTree::take_attributes(RecordNumber number, std::uint64_t owner) {
                 break;
         }
     }
-}
-
-// Names are taken from extension records by their base reference, not
-// through the list; the list is checked so that one naming attributes the
-// record does not hold (a list sent in a circle back to its own record)
-// makes the record damaged rather than half read.
-bool NtfsTree::check_attribute_list(RecordNumber number, const Attribute& list, std::string& why) {
-    std::vector<std::byte> bytes;
-    std::span<const std::byte> value = list.value;
-    if (!list.resident) {
-        std::vector<Run> runs;
-        if (list.lowest_vcn != 0 || list.data_size > kLargestAttributeList ||
-            !decode_runs(list.runs, 0, source_clusters_, runs, why) ||
-            list.data_size > mapped_clusters(runs) * boot_.cluster_size) {
-            why = "its attribute list is out of bounds" + (why.empty() ? "" : ": " + why);
-            return false;
-        }
-        bytes.resize(list.data_size);
-        if (int err = read_through_runs(source_, runs, boot_.cluster_size, 0, bytes); err != 0) {
-            why = "its attribute list cannot be read: " + describe(err);
-            return false;
-        }
-        value = bytes;
-    }
-    list_entries_.clear();
-    if (!read_attribute_list(value, list_entries_, why)) return false;
-    for (const AttributeListEntry& entry : list_entries_) {
-        if (reference_record(entry.record) != number) continue;
-        bool held = std::any_of(
-            scratch_.attributes.begin(), scratch_.attributes.end(),
-            [&](const Attribute& a) { return a.type == entry.type && a.id == entry.id; });
-        if (!held) {
-            why = "its attribute list names an attribute (type " + std::to_string(entry.type) +
-                  ", id " + std::to_string(entry.id) + ") that the record itself does not hold";
-            return false;
-        }
-    }
-    return true;
 }
 
 std::string NtfsTree::read_upcase() {
