@@ -352,8 +352,11 @@ std::string NtfsTree::read_table() {
     // whatever the disk holds there.
     std::uint64_t count = initialized_ / boot_.record_size;
     std::uint64_t chunk_records = std::max<std::size_t>(1, kChunkBytes / boot_.record_size);
-    // The runs lie inside the source, so this is bounded by its bytes.
+    // The runs lie inside the source, so this is bounded by its bytes; what
+    // is reserved and not used is never touched, and costs no memory.
     records_.reserve(count);
+    names_.reserve(count + count / 4);
+    arena_.reserve(count * 24);
     std::vector<std::byte> chunks[2];
     auto read_chunk = [&](std::uint64_t first, std::vector<std::byte>& chunk) {
         chunk.resize(std::min(chunk_records, count - first) * boot_.record_size);
@@ -558,9 +561,12 @@ void NtfsTree::sort_names() {
         if (whole(p.owner)) records_[reference_record(p.owner)].reparse_tag = p.tag;
     pending_tags_ = {};
     std::erase_if(names_, [&](const Name& n) { return whole(n.owner) == nullptr; });
-    std::stable_sort(names_.begin(), names_.end(), [](const Name& a, const Name& b) {
+    // Only names held in extension records come out of order.
+    auto by_owner = [](const Name& a, const Name& b) {
         return reference_record(a.owner) < reference_record(b.owner);
-    });
+    };
+    if (!std::is_sorted(names_.begin(), names_.end(), by_owner))
+        std::stable_sort(names_.begin(), names_.end(), by_owner);
     for (std::uint32_t i = 0; i < names_.size(); ++i) {
         Record& record = records_[reference_record(names_[i].owner)];
         if (record.name_count++ == 0) record.first_name = i;
