@@ -14,8 +14,8 @@
 #include <cerrno>
 #include <cstring>
 #include <future>
+#include <limits>
 #include <mutex>
-#include <numeric>
 
 #include "volume/boot_sector.h"
 #include "volume/data_runs.h"
@@ -162,6 +162,7 @@ class NtfsTree final : public VolumeTree {
     std::vector<Run> table_runs_;
     std::uint64_t source_clusters_ = 0;
     std::uint64_t initialized_ = 0;  // the table's bytes written so far
+    bool too_many_names_ = false;
     std::vector<Run> upcase_runs_;
     std::uint64_t upcase_size_ = 0;
     std::optional<Upcase> upcase_;
@@ -380,6 +381,8 @@ std::string NtfsTree::read_table() {
             take_record(first + i, chunk.subspan(i * boot_.record_size, boot_.record_size));
     }
     figures_.records_read = records_.size();
+    if (too_many_names_)
+        return "the volume holds more names than this reader keeps (2^32 UTF-16 units in all)";
     return {};
 }
 
@@ -447,6 +450,12 @@ void NtfsTree::take_attributes(RecordNumber number, std::uint64_t owner) {
                 // Short names are never listed, but both hosts find a folder
                 // by its own; files' are left out, being most of them.
                 if (name.name_space == kDosNamespace && !(base && scratch_.folder())) break;
+                // Offsets are 32 bits: some 200 million names of 20 units.
+                if (arena_.size() > std::numeric_limits<std::uint32_t>::max() - 255 ||
+                    names_.size() >= std::numeric_limits<std::uint32_t>::max()) {
+                    too_many_names_ = true;
+                    return;
+                }
                 Name kept{owner, name.parent, static_cast<std::uint32_t>(arena_.size()),
                           static_cast<std::uint8_t>(name.name.size() / 2), name.name_space};
                 for (std::size_t i = 0; i < name.name.size(); i += 2)
