@@ -162,7 +162,7 @@ class NtfsTree final : public VolumeTree {
     std::vector<Run> table_runs_;
     std::uint64_t source_clusters_ = 0;
     std::uint64_t initialized_ = 0;  // the table's bytes written so far
-    bool too_many_names_ = false;
+    bool too_large_ = false;
     std::vector<Run> upcase_runs_;
     std::uint64_t upcase_size_ = 0;
     std::optional<Upcase> upcase_;
@@ -381,8 +381,9 @@ std::string NtfsTree::read_table() {
             take_record(first + i, chunk.subspan(i * boot_.record_size, boot_.record_size));
     }
     figures_.records_read = records_.size();
-    if (too_many_names_)
-        return "the volume holds more names than this reader keeps (2^32 UTF-16 units in all)";
+    if (too_large_)
+        return "the volume holds more names or index than this reader keeps (2^32 units of "
+               "each in all)";
     return {};
 }
 
@@ -453,7 +454,7 @@ void NtfsTree::take_attributes(RecordNumber number, std::uint64_t owner) {
                 // Offsets are 32 bits: some 200 million names of 20 units.
                 if (arena_.size() > std::numeric_limits<std::uint32_t>::max() - 255 ||
                     names_.size() >= std::numeric_limits<std::uint32_t>::max()) {
-                    too_many_names_ = true;
+                    too_large_ = true;
                     return;
                 }
                 Name kept{owner, name.parent, static_cast<std::uint32_t>(arena_.size()),
@@ -521,6 +522,12 @@ void NtfsTree::take_attributes(RecordNumber number, std::uint64_t owner) {
                                attr.data_size,
                                0,
                                0};
+                if (part_bytes_.size() + attr.value.size() >
+                        std::numeric_limits<std::uint32_t>::max() ||
+                    part_runs_.size() > std::numeric_limits<std::uint32_t>::max() / 2) {
+                    too_large_ = true;
+                    return;
+                }
                 if (attr.resident) {
                     part.begin = static_cast<std::uint32_t>(part_bytes_.size());
                     part.count = static_cast<std::uint32_t>(attr.value.size());
