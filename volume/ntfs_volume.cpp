@@ -15,6 +15,7 @@
 #include <cstring>
 #include <future>
 #include <limits>
+#include <memory>
 #include <mutex>
 
 #include "volume/boot_sector.h"
@@ -91,6 +92,39 @@ bool units_equal(std::span<const std::byte> le_units, std::u16string_view name) 
     return true;
 }
 
+// Names' units, in blocks that never move: growing never copies what is
+// kept, nor holds twice its size for a moment. A name lies in one block.
+class NameArena {
+  public:
+    std::size_t size() const { return end_; }
+    std::uint32_t add(std::span<const std::byte> le_units) {
+        std::size_t units = le_units.size() / 2;
+        if (end_ == blocks_.size() * kBlock || end_ % kBlock + units > kBlock) {
+            end_ = blocks_.size() * kBlock;
+            blocks_.push_back(std::make_unique_for_overwrite<char16_t[]>(kBlock));
+        }
+        char16_t* at = blocks_.back().get() + end_ % kBlock;
+        for (std::size_t i = 0; i < units; ++i)
+            at[i] = static_cast<char16_t>(le16(le_units.data() + 2 * i));
+        auto start = static_cast<std::uint32_t>(end_);
+        end_ += units;
+        return start;
+    }
+    std::u16string_view view(std::uint32_t at, std::size_t length) const {
+        return {blocks_[at / kBlock].get() + at % kBlock, length};
+    }
+    // Forgets what was added since size() was `mark`.
+    void cut(std::size_t mark) {
+        end_ = mark;
+        blocks_.resize((mark + kBlock - 1) / kBlock);
+    }
+
+  private:
+    static constexpr std::size_t kBlock = std::size_t{1} << 20;
+    std::vector<std::unique_ptr<char16_t[]>> blocks_;
+    std::size_t end_ = 0;
+};
+
 // The table's next chunk is read while this one is parsed; the few other
 // reads made meanwhile wait their turn, so the source sees one at a time.
 class SerialSource final : public ByteSource {
@@ -134,9 +168,7 @@ class NtfsTree final : public VolumeTree {
     void list_folder_index(RecordNumber folder, std::span<const IndexPart> parts);
     void find_parent_loops();
 
-    std::u16string_view text(const Name& name) const {
-        return {arena_.data() + name.text, name.length};
-    }
+    std::u16string_view text(const Name& name) const { return arena_.view(name.text, name.length); }
     const Record* whole(std::uint64_t reference) const {
         RecordNumber number = reference_record(reference);
         if (number >= records_.size()) return nullptr;
@@ -170,7 +202,7 @@ class NtfsTree final : public VolumeTree {
     FileRecord scratch_;
     std::vector<Record> records_;
     std::vector<Name> names_;
-    std::vector<char16_t> arena_;
+    NameArena arena_;
     std::vector<std::uint32_t> listing_;
     std::vector<Pending> pending_tags_;
     std::vector<IndexPart> parts_;
@@ -354,10 +386,9 @@ std::string NtfsTree::read_table() {
     std::uint64_t count = initialized_ / boot_.record_size;
     std::uint64_t chunk_records = std::max<std::size_t>(1, kChunkBytes / boot_.record_size);
     // The runs lie inside the source, so this is bounded by its bytes; what
-    // is reserved and not used is never touched, and costs no memory.
+    // is reserved and not used is never touched.
     records_.reserve(count);
     names_.reserve(count + count / 4);
-    arena_.reserve(count * 24);
     std::vector<std::byte> chunks[2];
     auto read_chunk = [&](std::uint64_t first, std::vector<std::byte>& chunk) {
         chunk.resize(std::min(chunk_records, count - first) * boot_.record_size);
@@ -427,7 +458,7 @@ void NtfsTree::take_record(RecordNumber number, std::span<std::byte> bytes) {
     if (records_[number].state == State::damaged) {
         // Nothing of a damaged record counts, not even what came before the damage.
         names_.resize(names);
-        arena_.resize(units);
+        arena_.cut(units);
         parts_.resize(parts);
         part_bytes_.resize(part_bytes);
         part_runs_.resize(part_runs);
@@ -452,15 +483,14 @@ void NtfsTree::take_attributes(RecordNumber number, std::uint64_t owner) {
                 // by its own; files' are left out, being most of them.
                 if (name.name_space == kDosNamespace && !(base && scratch_.folder())) break;
                 // Offsets are 32 bits: some 200 million names of 20 units.
-                if (arena_.size() > std::numeric_limits<std::uint32_t>::max() - 255 ||
+                if (arena_.size() >
+                        std::numeric_limits<std::uint32_t>::max() - (std::size_t{4} << 20) ||
                     names_.size() >= std::numeric_limits<std::uint32_t>::max()) {
                     too_large_ = true;
                     return;
                 }
-                Name kept{owner, name.parent, static_cast<std::uint32_t>(arena_.size()),
+                Name kept{owner, name.parent, arena_.add(name.name),
                           static_cast<std::uint8_t>(name.name.size() / 2), name.name_space};
-                for (std::size_t i = 0; i < name.name.size(); i += 2)
-                    arena_.push_back(static_cast<char16_t>(le16(name.name.data() + i)));
                 names_.push_back(kept);
                 break;
             }
