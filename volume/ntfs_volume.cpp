@@ -11,6 +11,7 @@
 // damaged volume. Parent references that form a loop are reported by
 // unplaced_damage(), since no folder reachable from the root lists them.
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <future>
@@ -96,14 +97,16 @@ bool units_equal(std::span<const std::byte> le_units, std::u16string_view name) 
 // kept, nor holds twice its size for a moment. A name lies in one block.
 class NameArena {
   public:
+    // Blocks of `units` (a power of two, 256 or more), set before the first name.
+    void size_blocks(std::size_t units) { block_ = units; }
     std::size_t size() const { return end_; }
     std::uint32_t add(std::span<const std::byte> le_units) {
         std::size_t units = le_units.size() / 2;
-        if (end_ == blocks_.size() * kBlock || end_ % kBlock + units > kBlock) {
-            end_ = blocks_.size() * kBlock;
-            blocks_.push_back(std::make_unique_for_overwrite<char16_t[]>(kBlock));
+        if (end_ == blocks_.size() * block_ || end_ % block_ + units > block_) {
+            end_ = blocks_.size() * block_;
+            blocks_.push_back(std::make_unique_for_overwrite<char16_t[]>(block_));
         }
-        char16_t* at = blocks_.back().get() + end_ % kBlock;
+        char16_t* at = blocks_.back().get() + end_ % block_;
         for (std::size_t i = 0; i < units; ++i)
             at[i] = static_cast<char16_t>(le16(le_units.data() + 2 * i));
         auto start = static_cast<std::uint32_t>(end_);
@@ -111,16 +114,16 @@ class NameArena {
         return start;
     }
     std::u16string_view view(std::uint32_t at, std::size_t length) const {
-        return {blocks_[at / kBlock].get() + at % kBlock, length};
+        return {blocks_[at / block_].get() + at % block_, length};
     }
     // Forgets what was added since size() was `mark`.
     void cut(std::size_t mark) {
         end_ = mark;
-        blocks_.resize((mark + kBlock - 1) / kBlock);
+        blocks_.resize((mark + block_ - 1) / block_);
     }
 
   private:
-    static constexpr std::size_t kBlock = std::size_t{1} << 20;
+    std::size_t block_ = std::size_t{1} << 20;
     std::vector<std::unique_ptr<char16_t[]>> blocks_;
     std::size_t end_ = 0;
 };
@@ -389,6 +392,7 @@ std::string NtfsTree::read_table() {
     // is reserved and not used is never touched.
     records_.reserve(count);
     names_.reserve(count + count / 4);
+    arena_.size_blocks(std::bit_ceil(std::clamp<std::uint64_t>(count * 16, 4096, 1 << 20)));
     std::vector<std::byte> chunks[2];
     auto read_chunk = [&](std::uint64_t first, std::vector<std::byte>& chunk) {
         chunk.resize(std::min(chunk_records, count - first) * boot_.record_size);
