@@ -37,6 +37,10 @@ struct VolumeEntry {
     RecordNumber record = 0;
     bool folder = false;            // the record holds a folder's index
     std::uint32_t reparse_tag = 0;  // its reparse point's tag; 0 for none
+    // Its $STANDARD_INFORMATION's file attributes (FILE_ATTRIBUTE_*), of
+    // which the host's listing tells offline and cloud folders; 0 when the
+    // record holds none.
+    std::uint32_t attributes = 0;
 };
 
 // Why a folder's names could not all be read. The names that could be are
