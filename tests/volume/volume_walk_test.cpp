@@ -1,0 +1,279 @@
+#include "volume/volume_walk.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+
+#include "platform/path_rules.h"
+#include "platform/text.h"
+#include "search/searchfiles.h"
+#include "tests/search/transcript_compare.h"
+#include "tests/support/temp_tree.h"
+
+using namespace kestrafin;
+using namespace kestrafin::testing;
+using search::Answer;
+using search::NotEntered;
+using search::WalkEvent;
+using search::WalkEventKind;
+using volume::RecordNumber;
+
+namespace {
+
+constexpr std::uint32_t kSymbolicLinkTag = 0xA000000C;
+constexpr char kSeparator = platform::kPathSeparator;
+
+// A volume's tree held in memory, each folder's names in the order added.
+class FakeTree : public volume::VolumeTree {
+  public:
+    struct Node {
+        std::u16string name;
+        RecordNumber record;
+        bool folder;
+        std::uint32_t tag, attributes;
+    };
+    FakeTree() { children_[volume::kRootFolder]; }
+
+    RecordNumber add(RecordNumber parent, const std::string& name, bool folder,
+                     std::uint32_t tag = 0, std::uint32_t attributes = 0) {
+        const RecordNumber record = next_++;
+        children_[parent].push_back(
+            {platform::utf16_from_utf8(name), record, folder, tag, attributes});
+        if (folder && tag == 0) children_[record];
+        return record;
+    }
+    // Lists `record` in `parent` too, as a damaged volume may.
+    void also_in(RecordNumber parent, RecordNumber record, const std::string& name) {
+        children_[parent].push_back({platform::utf16_from_utf8(name), record, true, 0, 0});
+    }
+    // The same tree as the host lists the real folder `path`, in its order.
+    RecordNumber add_from_disk(RecordNumber parent, const std::string& path) {
+        std::error_code error;
+        platform::Folder folder = platform::Folder::open(path, error);
+        platform::FolderEntry entry;
+        std::vector<std::pair<std::string, platform::EntryKind>> names;
+        while (folder.next(entry, error))
+            if (entry.name != "." && entry.name != "..") names.emplace_back(entry.name, entry.kind);
+        for (const auto& [name, kind] : names) {
+            using platform::EntryKind;
+            const bool link = kind == EntryKind::link_to_folder || kind == EntryKind::other;
+            const RecordNumber record =
+                add(parent, name, kind != EntryKind::file && kind != EntryKind::other,
+                    link ? kSymbolicLinkTag : 0);
+            if (kind == EntryKind::folder) add_from_disk(record, path + kSeparator + name);
+        }
+        return parent;
+    }
+
+    std::map<RecordNumber, volume::FolderDamage> damage;
+    std::vector<volume::FolderDamage> unplaced;
+
+    std::optional<volume::FolderDamage> list(RecordNumber folder,
+                                             std::vector<volume::VolumeEntry>& out) const override {
+        out.clear();
+        const auto found = children_.find(folder);
+        if (found == children_.end()) return volume::FolderDamage{5, "no folder"};
+        for (const Node& node : found->second)
+            out.push_back({node.name, node.record, node.folder, node.tag, node.attributes});
+        const auto damaged = damage.find(folder);
+        if (damaged != damage.end()) return damaged->second;
+        return std::nullopt;
+    }
+    std::optional<volume::VolumeEntry> find(RecordNumber folder,
+                                            std::u16string_view name) const override {
+        const auto found = children_.find(folder);
+        if (found != children_.end())
+            for (const Node& node : found->second)
+                if (node.name == name)
+                    return volume::VolumeEntry{node.name, node.record, node.folder, node.tag, 0};
+        return std::nullopt;
+    }
+    std::vector<volume::FolderDamage> unplaced_damage() const override { return unplaced; }
+    volume::VolumeFigures figures() const override { return {}; }
+
+  private:
+    std::map<RecordNumber, std::vector<Node>> children_;
+    RecordNumber next_ = 64;
+};
+
+// Every event with all it carries, answered by `answer`.
+struct Transcript : search::WalkVisitor {
+    std::function<Answer(const WalkEvent&)> answer;
+    std::vector<std::string> events;
+    Answer visit(const WalkEvent& event) override {
+        static const char* const kinds[] = {"file ", "entered ", "done ", "not read ",
+                                            "not entered "};
+        std::string line = kinds[static_cast<int>(event.kind)] + std::string(event.path);
+        if (event.kind == WalkEventKind::folder_entered) {
+            for (const auto& name : event.names.subfolders)
+                line += " +" + std::string(name.name) +
+                        (name.kind == platform::EntryKind::link_to_folder ? "@" : "");
+            for (const auto& name : event.names.declined)
+                line +=
+                    " -" + std::string(name.name) + ":" + search::not_entered_reason(name.reason);
+            for (const auto& name : event.names.excluded) line += " x" + std::string(name.name);
+            line += " files " + std::to_string(event.names.files);
+        }
+        if (event.kind == WalkEventKind::folder_not_read) line += " " + std::to_string(event.error);
+        if (event.kind == WalkEventKind::folder_not_entered)
+            line += std::string(" ") + search::not_entered_reason(event.reason);
+        events.push_back(line);
+        return answer ? answer(event) : Answer::go_on;
+    }
+};
+
+struct NamedExclusion : search::NameExclusion {
+    bool excludes(std::string_view below, std::string_view name) const override {
+        return name == "skipped" || (below == std::string("a") + kSeparator + "b" && name == "x");
+    }
+};
+
+std::string joined(std::string first, std::initializer_list<std::string> rest) {
+    for (const std::string& name : rest) first += kSeparator + name;
+    return first;
+}
+
+}  // namespace
+
+// The strongest check without an image: a real tree walked by the host and
+// the same tree played from a volume's table give the same events.
+TEST(VolumeWalk, TellsWhatTheWalkTellsOfTheSameFolders) {
+    TempFolder disk;
+    const std::string root = disk / "root";
+    make_folder(root);
+    make_folder_chain(root, {"a", "b", "c"}, {"deep1", "deep2"});
+    make_folder_chain(root, {"a", "b", "x"}, {"inside"});
+    make_folder_chain(root, {"a", "skipped"}, {"never"});
+    make_folder_chain(root, {"a"}, {"one", "two"});
+    make_folder_chain(root, {"targets"}, {"skipped"});
+    make_folder_chain(root, {"long", std::string(150, 'l'), std::string(60, 'm')}, {"far"});
+    make_folder_chain(root, {"targets", "t"}, {"target-file"});
+#if KESTRAFIN_TEST_POSIX_HOST
+    make_link("..", joined(root, {"a", "b", "up"}));  // back into the walk
+    make_link("../targets", joined(root, {"a", "first"}));
+    make_link("../targets", joined(root, {"a", "second"}));  // walked through a link already
+    make_link("nowhere", joined(root, {"a", "dangling"}));
+#endif
+    FakeTree tree;
+    tree.add_from_disk(volume::kRootFolder, root);
+    const auto exclusion = std::make_shared<NamedExclusion>();
+    const auto stop_at = [](std::string suffix, Answer answer) {
+        return [=](const WalkEvent& event) {
+            return std::string_view(event.path).ends_with(suffix) ? answer : Answer::go_on;
+        };
+    };
+    const struct Case {
+        const char* what;
+        search::SearchOptions options;
+        std::function<Answer(const WalkEvent&)> answer;
+    } cases[] = {
+        {"short folders", {.longer_than = 0, .threads = 1}, {}},
+        {"every file", {.longer_than = 1000, .every_file = true, .threads = 1}, {}},
+        {"long folders only", {.longer_than = root.size() + 160, .threads = 1}, {}},
+        {"exclusions", {.longer_than = 0, .exclusion = exclusion, .threads = 1}, {}},
+        {"no links", {.longer_than = 0, .threads = 1, .follow_links = false}, {}},
+        {"pruned",
+         {.longer_than = 0, .threads = 1},
+         [](const WalkEvent& event) {
+             return event.kind == WalkEventKind::folder_entered &&
+                            std::string_view(event.path).ends_with("b")
+                        ? Answer::prune
+                        : Answer::go_on;
+         }},
+        {"stopped at a file", {.longer_than = 0, .threads = 1}, stop_at("deep1", Answer::stop)},
+        {"stopped below a link",
+         {.longer_than = 0, .threads = 1},
+         stop_at(joined("first", {"t", "target-file"}), Answer::stop)},
+    };
+    for (const Case& one : cases) {
+        Transcript walked, played;
+        walked.answer = played.answer = one.answer;
+        search::searchfiles(root, walked, one.options);
+        volume::walk_volume(tree, volume::kRootFolder, root, played, one.options,
+                            {.host_paths = true});
+        EXPECT_EQ(first_difference(played.events, walked.events), "") << one.what;
+        EXPECT_GT(walked.events.size(), 3u) << one.what;
+    }
+}
+
+TEST(VolumeWalk, TellsWhatTheVolumeAloneKnows) {
+    const int damaged = platform::kDamagedDataError;
+    const std::string r = "r", s(1, kSeparator);
+    struct Case {
+        const char* what;
+        std::function<void(FakeTree&)> make;
+        volume::VolumeWalkHost host;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"a folder read part way",
+         [](FakeTree& tree) {
+             tree.add(volume::kRootFolder, "f", false);
+             tree.damage[volume::kRootFolder] = {5, "torn"};
+         },
+         {},
+         {"file r" + s + "f", "entered r files 1", "not read r " + std::to_string(damaged),
+          "done r"}},
+        {"damage no folder holds",
+         [](FakeTree& tree) {
+             tree.unplaced.push_back({5, "torn"});
+         },
+         {},
+         {"entered r files 0", "done r", "not read r " + std::to_string(damaged)}},
+        {"a folder listed below itself",
+         [](FakeTree& tree) {
+             const RecordNumber a = tree.add(volume::kRootFolder, "a", true);
+             tree.also_in(a, a, "again");
+         },
+         {},
+         {"entered r +a files 0", "done r", "entered r" + s + "a +again files 0",
+          "done r" + s + "a", "not read r" + s + "a" + s + "again " + std::to_string(damaged)}},
+        {"a link without a host path",
+         [](FakeTree& tree) { tree.add(volume::kRootFolder, "l", true, kSymbolicLinkTag); },
+         {},
+         {"entered r -l:" + std::string(search::not_entered_reason(NotEntered::link)) + " files 0",
+          "not entered r" + s + "l " + search::not_entered_reason(NotEntered::link), "done r"}},
+        {"an offline folder where attributes tell",
+         [](FakeTree& tree) { tree.add(volume::kRootFolder, "o", true, 0, 0x1000); },
+         {.attributes_mark_offline = true},
+         {"entered r -o:" + std::string(search::not_entered_reason(NotEntered::offline)) +
+              " files 0",
+          "not entered r" + s + "o " + search::not_entered_reason(NotEntered::offline), "done r"}},
+    };
+    for (const Case& one : cases) {
+        FakeTree tree;
+        one.make(tree);
+        Transcript played;
+        const volume::VolumeWalkResult result = volume::walk_volume(
+            tree, volume::kRootFolder, r, played, {.longer_than = 0, .threads = 1}, one.host);
+        EXPECT_EQ(first_difference(played.events, one.expected), "") << one.what;
+    }
+}
+
+TEST(VolumeWalk, FindsTheRootNameByName) {
+    FakeTree tree;
+    const RecordNumber users = tree.add(volume::kRootFolder, "Users", true);
+    const RecordNumber me = tree.add(users, "me", true);
+    tree.add(users, "file", false);
+    tree.add(users, "link", true, kSymbolicLinkTag);
+    const struct {
+        std::string path;
+        std::optional<RecordNumber> found;
+        bool through_link;
+    } cases[] = {
+        {"", volume::kRootFolder, false},
+        {"/", volume::kRootFolder, false},
+        {"/Users//me/", me, false},
+        {std::string("Users") + kSeparator + "me", me, false},
+        {"/Users/missing", std::nullopt, false},
+        {"/Users/file", std::nullopt, false},
+        {"/Users/link/below", std::nullopt, true},
+    };
+    for (const auto& one : cases) {
+        const volume::FoundFolder found = volume::find_folder(tree, one.path);
+        EXPECT_EQ(found.folder, one.found) << one.path;
+        EXPECT_EQ(found.through_link, one.through_link) << one.path;
+        EXPECT_EQ(found.error.empty(), one.found.has_value()) << one.path << ": " << found.error;
+    }
+}
