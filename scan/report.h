@@ -64,6 +64,9 @@ class ScanReport {
     ScanEnd end() const;
 
     bool backup_rights = false;  // read with backup rights
+    // The volume whose table the events came from ("\\.\C:", an image);
+    // empty for a walk.
+    std::string volume;
     bool out_of_memory = false;  // the walk ended early for want of memory
     bool stopped = false;        // the walk ended early on request
     std::chrono::milliseconds elapsed{0};
