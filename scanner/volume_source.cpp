@@ -38,6 +38,10 @@ VolumeSources::Read VolumeSources::read(const std::string& source) {
     const std::lock_guard lock(mutex_);
     const auto known = reads_.find(source);
     if (known != reads_.end()) return known->second;
+    return reads_.emplace(source, reader_(source)).first->second;
+}
+
+VolumeSources::Read VolumeSources::read_volume(const std::string& source) {
     Read read;
 #if KESTRAFIN_VOLUME_READER
     std::error_code error;
@@ -54,9 +58,8 @@ VolumeSources::Read VolumeSources::read(const std::string& source) {
         if (read.tree == nullptr) read.error = source + ": " + result.error;
     }
 #else
-    read.error = "this build of kestrafin-scan holds no NTFS reader";
+    read.error = "this build of kestrafin-scan holds no NTFS reader to read " + source;
 #endif
-    reads_.emplace(source, read);
     return read;
 }
 

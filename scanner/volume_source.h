@@ -4,6 +4,7 @@
 // one read of its table.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -39,21 +40,28 @@ struct RootSource {
 
 class VolumeSources {
   public:
-    explicit VolumeSources(VolumeChoice choice) : choice_(std::move(choice)) {}
+    struct Read {
+        std::shared_ptr<const volume::VolumeTree> tree;
+        std::string error;  // when there is no tree: why
+    };
+    // Reads the volume in `source` (what platform::RawVolume::open takes).
+    using Reader = std::function<Read(const std::string& source)>;
+    static Read read_volume(const std::string& source);
+
+    explicit VolumeSources(VolumeChoice choice, Reader reader = read_volume)
+        : choice_(std::move(choice)), reader_(std::move(reader)) {}
     // From any thread.
     RootSource choose(const std::string& root);
     bool verbose() const { return choice_.verbose; }
 
   private:
-    struct Read {
-        std::shared_ptr<const volume::VolumeTree> tree;
-        std::string error;
-    };
+    // Each volume once.
     Read read(const std::string& source);
     // The walk where the choice allows it, else `why` refuses the root.
     RootSource walk_instead(const std::string& why) const;
 
     const VolumeChoice choice_;
+    const Reader reader_;
     std::mutex mutex_;
     std::map<std::string, Read> reads_;
 };
