@@ -482,6 +482,7 @@ void RootRun::walk(const std::atomic<bool>* stop) {
                              scan::printable_text(request.root).c_str(),
                              scan::printable_text(chosen.refused).c_str());
                 report = scan.report();
+                report->refused = chosen.refused;
                 turns_.walk_ended(*this);
                 return;
             }

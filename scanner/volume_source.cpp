@@ -111,9 +111,10 @@ RootSource VolumeSources::choose(const std::string& root) {
     chosen.why = "read from the volume's table (" + source + ")" +
                  (choice_.volume ? std::string()
                                  : ": the root lies on a local NTFS volume that can be read");
-    chosen.play = [tree = read.tree, folder = *start.folder, root, host, verbose, quiet,
-                   follow_note](search::WalkVisitor& visitor,
-                                const search::SearchOptions& options) {
+    chosen.play = [tree = read.tree, in_use = read.in_use, folder = *start.folder, root, host,
+                   verbose, quiet, follow_note](search::WalkVisitor& visitor,
+                                                const search::SearchOptions& options) {
+        const std::lock_guard playing(*in_use);
         const volume::VolumeWalkResult result =
             volume::walk_volume(*tree, folder, root, visitor, options, host);
         if (verbose && follow_note && result.links_not_followed > 0)

@@ -43,6 +43,9 @@ class VolumeSources {
     struct Read {
         std::shared_ptr<const volume::VolumeTree> tree;
         std::string error;  // when there is no tree: why
+        // Held while a root plays the tree: a tree is read by one root at a
+        // time, whatever runs the roots at once.
+        std::shared_ptr<std::mutex> in_use = std::make_shared<std::mutex>();
     };
     // Reads the volume in `source` (what platform::RawVolume::open takes).
     using Reader = std::function<Read(const std::string& source)>;
