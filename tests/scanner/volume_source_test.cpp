@@ -8,11 +8,11 @@
 #include "tests/support/fake_volume_tree.h"
 
 using namespace kestrafin;
+using kestrafin::testing::FakeVolumeTree;
+using kestrafin::testing::kSymbolicLinkTag;
 using scanner::SourceChoice;
 using scanner::VolumeChoice;
 using scanner::VolumeSources;
-using kestrafin::testing::FakeVolumeTree;
-using kestrafin::testing::kSymbolicLinkTag;
 using volume::RecordNumber;
 
 namespace {
@@ -32,6 +32,7 @@ TEST(VolumeSource, EachRootReadsTheVolumeOrWalksOrIsRefusedWithTheReason) {
     const RecordNumber users = tree->add(volume::kRootFolder, "Users", true);
     tree->add(users, "me", true);
     tree->add(users, "link", true, kSymbolicLinkTag);
+    tree->add(users, "file", false);
     const std::string volume_root = "/mnt/d";
     const struct Case {
         SourceChoice source;
@@ -48,6 +49,8 @@ TEST(VolumeSource, EachRootReadsTheVolumeOrWalksOrIsRefusedWithTheReason) {
         {SourceChoice::volume, "disk.img", false, "/Users/link/x", "is a link"},
         {SourceChoice::automatic, "disk.img", false, "/Users/link/x", "walked: "},
         {SourceChoice::volume, "disk.img", false, "/Users/nobody", "no folder"},
+        {SourceChoice::volume, "disk.img", false, "/Users/file", "is not a folder"},
+        {SourceChoice::volume, "disk.img", false, "//Users//me/", "read"},
         {SourceChoice::volume, "torn.img", false, "/Users", "torn.img: the boot sector is torn"},
         {SourceChoice::automatic, "torn.img", false, "/Users", "walked: torn.img: the boot"},
     };

@@ -54,7 +54,9 @@ struct Transcript : search::WalkVisitor {
 
 struct NamedExclusion : search::NameExclusion {
     bool excludes(std::string_view below, std::string_view name) const override {
-        return name == "skipped" || (below == std::string("a") + kSeparator + "b" && name == "x");
+        // By name, by a path below the root, and by one below a link.
+        return name == "skipped" || (below == std::string("a") + kSeparator + "b" && name == "x") ||
+               (below == std::string("a") + kSeparator + "first" && name == "t");
     }
 };
 
@@ -87,6 +89,9 @@ TEST(VolumeWalk, TellsWhatTheWalkTellsOfTheSameFolders) {
     FakeTree tree;
     tree.add_from_disk(volume::kRootFolder, root);
     const auto exclusion = std::make_shared<NamedExclusion>();
+    std::error_code error;
+    const platform::FolderIdentity folder_a =
+        platform::Folder::open(joined(root, {"a"}), error).identity(error);
     const auto stop_at = [](std::string suffix, Answer answer) {
         return [=](const WalkEvent& event) {
             return std::string_view(event.path).ends_with(suffix) ? answer : Answer::go_on;
@@ -101,6 +106,9 @@ TEST(VolumeWalk, TellsWhatTheWalkTellsOfTheSameFolders) {
         {"every file", {.longer_than = 1000, .every_file = true, .threads = 1}, {}},
         {"long folders only", {.longer_than = root.size() + 160, .threads = 1}, {}},
         {"exclusions", {.longer_than = 0, .exclusion = exclusion, .threads = 1}, {}},
+        {"the own file left out",
+         {.longer_than = 0, .threads = 1, .leave_out = search::LeftOutFile{folder_a, "one"}},
+         {}},
         {"no links", {.longer_than = 0, .threads = 1, .follow_links = false}, {}},
         {"pruned",
          {.longer_than = 0, .threads = 1},
@@ -177,32 +185,5 @@ TEST(VolumeWalk, TellsWhatTheVolumeAloneKnows) {
         const volume::VolumeWalkResult result = volume::walk_volume(
             tree, volume::kRootFolder, r, played, {.longer_than = 0, .threads = 1}, one.host);
         EXPECT_EQ(first_difference(played.events, one.expected), "") << one.what;
-    }
-}
-
-TEST(VolumeWalk, FindsTheRootNameByName) {
-    FakeTree tree;
-    const RecordNumber users = tree.add(volume::kRootFolder, "Users", true);
-    const RecordNumber me = tree.add(users, "me", true);
-    tree.add(users, "file", false);
-    tree.add(users, "link", true, kSymbolicLinkTag);
-    const struct {
-        std::string path;
-        std::optional<RecordNumber> found;
-        bool through_link;
-    } cases[] = {
-        {"", volume::kRootFolder, false},
-        {"/", volume::kRootFolder, false},
-        {"/Users//me/", me, false},
-        {std::string("Users") + kSeparator + "me", me, false},
-        {"/Users/missing", std::nullopt, false},
-        {"/Users/file", std::nullopt, false},
-        {"/Users/link/below", std::nullopt, true},
-    };
-    for (const auto& one : cases) {
-        const volume::FoundFolder found = volume::find_folder(tree, one.path);
-        EXPECT_EQ(found.folder, one.found) << one.path;
-        EXPECT_EQ(found.through_link, one.through_link) << one.path;
-        EXPECT_EQ(found.error.empty(), one.found.has_value()) << one.path << ": " << found.error;
     }
 }
