@@ -35,10 +35,19 @@ void say(const std::string& text) {
 }  // namespace
 
 VolumeSources::Read VolumeSources::read(const std::string& source) {
-    const std::lock_guard lock(mutex_);
-    const auto known = reads_.find(source);
-    if (known != reads_.end()) return known->second;
-    return reads_.emplace(source, reader_(source)).first->second;
+    std::shared_ptr<Slot> slot;
+    {
+        const std::lock_guard lock(mutex_);
+        std::shared_ptr<Slot>& kept = reads_[source];
+        if (kept == nullptr) kept = std::make_shared<Slot>();
+        slot = kept;
+    }
+    // Roots on other volumes read theirs meanwhile; those on this one wait.
+    std::call_once(slot->once, [&] {
+        if (choice_.verbose) say("reading the master file table of " + source);
+        slot->read = reader_(source);
+    });
+    return slot->read;
 }
 
 VolumeSources::Read VolumeSources::read_volume(const std::string& source) {

@@ -65,8 +65,12 @@ class VolumeSources {
 
     const VolumeChoice choice_;
     const Reader reader_;
+    struct Slot {
+        std::once_flag once;
+        Read read;
+    };
     std::mutex mutex_;
-    std::map<std::string, Read> reads_;
+    std::map<std::string, std::shared_ptr<Slot>> reads_;
 };
 
 }  // namespace kestrafin::scanner
