@@ -43,22 +43,20 @@ class HostLinks {
         while (folder.next(entry, error)) {
             const auto name = names.find(std::string(entry.name));
             if (name == names.end()) continue;
-            Kept& kept = entries_[*name];
-            kept.entry = entry;
-            kept.entry.name = {};
+            // Its name is the host's buffer's; the caller has its own.
+            FolderEntry& kept = entries_[*name];
+            kept = entry;
+            kept.name = {};
         }
     }
     // The host's entry of `name`, if the host listed it.
     const FolderEntry* find(const std::string& name) const {
         const auto found = entries_.find(name);
-        return found == entries_.end() ? nullptr : &found->second.entry;
+        return found == entries_.end() ? nullptr : &found->second;
     }
 
   private:
-    struct Kept {
-        FolderEntry entry;
-    };
-    std::unordered_map<std::string, Kept> entries_;
+    std::unordered_map<std::string, FolderEntry> entries_;
 };
 
 // One folder's entries of the tree, delivered as the host's folder delivers
@@ -195,7 +193,10 @@ class Player {
         Frame& frame = frame_at(0);
         frame.slashed_length = path_.size();
         frame.slashed_units = search::destination_length(path_);
-        entered_.insert(start);
+        // A bit a record of the table read, which bounds the numbers a
+        // folder may have; a set for any beyond, which a tree should not list.
+        entered_bits_.assign(tree_.figures().records_read, false);
+        first_entry(start);
         if (take(0, start, search::destination_length(root)) && !frame.listing.subfolders.empty()) {
             push(0);
             while (depth_ > 0 && !stopped()) {
@@ -300,6 +301,16 @@ class Player {
         return &host_links_;
     }
 
+    // Whether the folder `record` is entered for the first time.
+    bool first_entry(RecordNumber record) {
+        if (record < entered_bits_.size()) {
+            if (entered_bits_[record]) return false;
+            entered_bits_[record] = true;
+            return true;
+        }
+        return entered_.insert(record).second;
+    }
+
     platform::FolderIdentity host_identity(std::size_t depth) {
         Frame& frame = frames_[depth];
         if (!frame.host_identity) {
@@ -323,7 +334,7 @@ class Player {
         // Each folder holds one name in one folder: one reached again is a
         // damaged volume's, which would otherwise be walked once per name or
         // without end.
-        if (!entered_.insert(record).second) {
+        if (!first_entry(record)) {
             rules_.not_read(path_, platform::kDamagedDataError);
             result_.damage.push_back("the folder " + std::to_string(record) +
                                      " is listed again at " + path_);
@@ -376,6 +387,7 @@ class Player {
     std::deque<Frame> frames_;  // [0, depth_) is the descent; deeper ones kept for reuse
     std::size_t depth_ = 0;
     std::vector<VolumeEntry> entries_;  // the folder being read; reused
+    std::vector<bool> entered_bits_;
     std::unordered_set<RecordNumber> entered_;
     std::unordered_set<std::string> link_names_;
     HostLinks host_links_;

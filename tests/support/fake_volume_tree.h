@@ -85,7 +85,7 @@ class FakeVolumeTree : public volume::VolumeTree {
         return std::nullopt;
     }
     std::vector<volume::FolderDamage> unplaced_damage() const override { return unplaced; }
-    volume::VolumeFigures figures() const override { return {}; }
+    volume::VolumeFigures figures() const override { return {.records_read = next_}; }
 
   private:
     std::map<RecordNumber, std::vector<Node>> children_;

@@ -103,6 +103,7 @@ TEST(VolumeWalk, TellsWhatTheWalkTellsOfTheSameFolders) {
         std::function<Answer(const WalkEvent&)> answer;
     } cases[] = {
         {"short folders", {.longer_than = 0, .threads = 1}, {}},
+        {"links read ahead", {.longer_than = 0, .threads = 4}, {}},
         {"every file", {.longer_than = 1000, .every_file = true, .threads = 1}, {}},
         {"long folders only", {.longer_than = root.size() + 160, .threads = 1}, {}},
         {"exclusions", {.longer_than = 0, .exclusion = exclusion, .threads = 1}, {}},
