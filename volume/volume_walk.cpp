@@ -405,25 +405,31 @@ VolumeWalkResult walk_volume(const VolumeTree& tree, RecordNumber start, std::st
 }
 
 FoundFolder find_folder(const VolumeTree& tree, std::string_view path) {
-    FoundFolder found{kRootFolder, {}, false};
+    // No link lies on the way, so ".." is the folder above, as the host takes it.
+    std::vector<RecordNumber> way{kRootFolder};
     std::string inside;
     while (!path.empty()) {
         const std::size_t end = path.find_first_of(std::string{'/', platform::kPathSeparator});
         const std::string_view name = path.substr(0, end);
         path = end == std::string_view::npos ? std::string_view() : path.substr(end + 1);
-        if (name.empty()) continue;
+        if (name.empty() || name == ".") continue;
         inside += platform::kPathSeparator;
         inside += name;
+        if (name == "..") {
+            if (way.size() == 1) return {std::nullopt, inside + " leads out of the volume", false};
+            way.pop_back();
+            continue;
+        }
         const std::optional<VolumeEntry> entry =
-            tree.find(*found.folder, platform::utf16_from_utf8(name));
+            tree.find(way.back(), platform::utf16_from_utf8(name));
         if (!entry) return {std::nullopt, "the volume holds no folder " + inside, false};
         if (is_link_tag(entry->reparse_tag))
             return {std::nullopt, inside + " is a link in the volume, which only a walk follows",
                     true};
         if (!entry->folder) return {std::nullopt, inside + " is not a folder in the volume", false};
-        found.folder = entry->record;
+        way.push_back(entry->record);
     }
-    return found;
+    return {way.back(), {}, false};
 }
 
 }  // namespace kestrafin::volume

@@ -58,8 +58,9 @@ struct FoundFolder {
 };
 
 // The folder at `path` below the volume's root (parts separated by "/" or
-// the host's separator; none or only separators is the root), found name by
-// name as the host finds it (VolumeTree::find).
+// the host's separator; none or only separators is the root; "." and ".."
+// as the host takes them), found name by name as the host finds it
+// (VolumeTree::find).
 FoundFolder find_folder(const VolumeTree& tree, std::string_view path);
 
 // Whether a reparse point's tag is that of a link to another name (a

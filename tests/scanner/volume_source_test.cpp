@@ -51,6 +51,8 @@ TEST(VolumeSource, EachRootReadsTheVolumeOrWalksOrIsRefusedWithTheReason) {
         {SourceChoice::volume, "disk.img", false, "/Users/nobody", "no folder"},
         {SourceChoice::volume, "disk.img", false, "/Users/file", "is not a folder"},
         {SourceChoice::volume, "disk.img", false, "//Users//me/", "read"},
+        {SourceChoice::volume, "disk.img", false, "/Users/./me/../me", "read"},
+        {SourceChoice::volume, "disk.img", true, "/mnt/d/Users/../..", "leads out of the volume"},
         {SourceChoice::volume, "torn.img", false, "/Users", "torn.img: the boot sector is torn"},
         {SourceChoice::automatic, "torn.img", false, "/Users", "walked: torn.img: the boot"},
     };
