@@ -64,6 +64,12 @@ class ScanReport {
     ScanEnd end() const;
 
     bool backup_rights = false;  // read with backup rights
+    // The volume whose table the events came from ("\\.\C:", an image);
+    // empty for a walk.
+    std::string volume;
+    // Why the root was not walked when no walk was tried (a volume that
+    // cannot be read); empty otherwise.
+    std::string refused;
     bool out_of_memory = false;  // the walk ended early for want of memory
     bool stopped = false;        // the walk ended early on request
     std::chrono::milliseconds elapsed{0};

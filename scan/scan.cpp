@@ -360,7 +360,10 @@ void Scan::run() {
     report_.backup_rights = backup.in_effect();
     sink_.started(report_);
     try {
-        search::searchfiles(request_.root, *judge_, judge_->options());
+        if (source_)
+            source_(*judge_, judge_->options());
+        else
+            search::searchfiles(request_.root, *judge_, judge_->options());
     } catch (const std::bad_alloc&) {
         // The walk's memory is given back by now: what was found is kept.
         report_.out_of_memory = true;

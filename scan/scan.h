@@ -1,13 +1,16 @@
-// One scan: walks the request's root (search/searchfiles.h), judges what the
-// walk finds by the request's rules, hands each entry that breaks one to the
-// sink in the walk's order, and keeps the report. The window and the scanner
+// One scan: walks the request's root (search/searchfiles.h) or takes the same
+// events from a source its caller gives, judges what the walk finds by the
+// request's rules, hands each entry that breaks one to the sink in the walk's
+// order, and keeps the report. The window and the scanner
 // both scan through this; they differ only in the sinks they hand in.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
+#include <utility>
 
 #include "scan/report.h"
 #include "scan/request.h"
@@ -30,6 +33,16 @@ class Scan {
     ~Scan();
     Scan(const Scan&) = delete;
     Scan& operator=(const Scan&) = delete;
+
+    // What tells the scan the events of its root, as the walk would: the
+    // walk itself when none is given (a volume's table may stand in for it).
+    using EventSource =
+        std::function<void(search::WalkVisitor& visitor, const search::SearchOptions& options)>;
+    // `volume` names the volume it reads, for the report (ScanReport::volume).
+    void set_source(EventSource source, std::string volume) {
+        source_ = std::move(source);
+        report_.volume = std::move(volume);
+    }
 
     // Walks the root with backup rights where the account has them, then
     // finishes. Memory running out ends the walk, not the scan: what was
@@ -55,6 +68,7 @@ class Scan {
     ScanReport report_;
     std::chrono::steady_clock::time_point start_;
     std::unique_ptr<Judge> judge_;
+    EventSource source_;
     bool finished_ = false;
 };
 

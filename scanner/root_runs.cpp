@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -18,6 +19,7 @@
 #include "platform/scratch_file.h"
 #include "platform/stored_text.h"
 #include "scan/scan.h"
+#include "scan/sinks/terminal_quote.h"
 #include "search/path_text.h"
 
 namespace kestrafin::scanner {
@@ -323,6 +325,8 @@ class RootRun : public Sink {
     bool my_turn();
 
     Turns& turns_;
+    VolumeSources* sources_;
+    bool verbose_;
     Sink& out_;
     bool every_file_;
     bool lengths_;
@@ -392,6 +396,8 @@ RootRun::RootRun(std::size_t index, const scan::ScanRequest& request, const Root
       spool(options.held_bytes),
       replayed(request.root),
       turns_(turns),
+      sources_(options.sources),
+      verbose_(options.sources != nullptr && options.sources->verbose()),
       out_(turns.outputs.sink()),
       every_file_(out_.sees_every_file() || summarized),
       lengths_(out_.needs_lengths() || summarized),
@@ -468,6 +474,24 @@ void RootRun::folder_done(std::string_view directory, const ScanReport& report) 
 void RootRun::walk(const std::atomic<bool>* stop) {
     try {
         scan::Scan scan(request, *this, stop);
+        if (sources_ != nullptr) {
+            const RootSource chosen = sources_->choose(request.root);
+            if (!chosen.refused.empty()) {
+                // Not walked: the report reads so, and the exit status says it.
+                std::fprintf(stderr, "kestrafin-scan: %s: %s\n",
+                             scan::printable_text(request.root).c_str(),
+                             scan::printable_text(chosen.refused).c_str());
+                report = scan.report();
+                report->refused = chosen.refused;
+                turns_.walk_ended(*this);
+                return;
+            }
+            if (verbose_ && !chosen.why.empty())
+                std::fprintf(stderr, "kestrafin-scan: %s: %s\n",
+                             scan::printable_text(request.root).c_str(),
+                             scan::printable_text(chosen.why).c_str());
+            if (chosen.play) scan.set_source(chosen.play, chosen.volume);
+        }
         scan.run();
         report = scan.report();
         turns_.walk_ended(*this);

@@ -15,6 +15,7 @@
 #include "scan/request.h"
 #include "scan/sink.h"
 #include "scan/sinks/summary.h"
+#include "scanner/volume_source.h"
 
 namespace kestrafin::scanner {
 
@@ -53,6 +54,9 @@ struct RootRunOptions {
     std::size_t most_at_once = 4;
     // What each root waiting for its turn keeps in memory.
     std::size_t held_bytes = std::size_t{8} << 20;
+    // Where each root's events come from; the walk when null. A root it
+    // refuses is not walked, and says why on standard error.
+    VolumeSources* sources = nullptr;
 };
 
 // Walks `roots` with `request` (its root left aside). Once `stop` is set no

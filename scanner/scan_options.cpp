@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/path_rules.h"
@@ -86,6 +87,21 @@ const char* const kScanUsage =
     "      --no-follow        enter no link to a folder\n"
     "      --include-offline  also read folders whose names lie in the cloud\n"
     "                         (placeholders, offline files), which fetches them\n"
+    "      --source walk|volume|auto\n"
+    "                         walk the folders (default); read the master file\n"
+    "                         table of the NTFS volume ROOT lies on instead (an\n"
+    "                         administrator on Windows, read access to the device\n"
+    "                         on Linux), giving the walk's result in seconds; or\n"
+    "                         the volume where ROOT lies on one that can be read,\n"
+    "                         else the walk (-v says which, and why)\n"
+    "      --volume SOURCE    read the NTFS volume in SOURCE (an image file or a\n"
+    "                         block device; on Windows also \\\\.\\C:): ROOT is then\n"
+    "                         a path inside it (default: its root); implies\n"
+    "                         --source volume\n"
+    "      --volume-root PREFIX\n"
+    "                         with --volume: ROOT's leading part PREFIX stands for\n"
+    "                         the volume's root, where it is mounted, so that paths\n"
+    "                         are the mount's and links are followed through it\n"
     "  -q, --quiet            no progress line and no warnings\n"
     "  -v, --verbose          also say which folders were not entered: links back\n"
     "                         into the walk, links into folders already walked\n"
@@ -160,6 +176,13 @@ const CheckProfile* parse_check(const std::string& name) {
     return profile;
 }
 
+SourceChoice parse_source(const std::string& text) {
+    if (text == "walk") return SourceChoice::walk;
+    if (text == "volume") return SourceChoice::volume;
+    if (text == "auto") return SourceChoice::automatic;
+    throw std::invalid_argument("--source takes walk, volume or auto, not '" + text + "'");
+}
+
 OutputFormat parse_format(const std::string& text) {
     if (text == "lines") return OutputFormat::lines;
     if (text == "csv") return OutputFormat::csv;
@@ -185,10 +208,24 @@ void refuse_conflicts(const ScanOptions& options) {
         throw std::invalid_argument("--target-prefix needs a non-empty value");
 }
 
+void choose_source(ScanOptions& options, std::optional<SourceChoice> source) {
+    VolumeChoice& volume = options.volume;
+    if (volume.volume && volume.volume->empty())
+        throw std::invalid_argument("--volume needs an image, a device or a volume");
+    if (volume.volume_root && !volume.volume)
+        throw std::invalid_argument("--volume-root needs --volume");
+    if (volume.volume && source == SourceChoice::walk)
+        throw std::invalid_argument("--volume reads a volume, not with --source walk");
+    volume.source = source.value_or(volume.volume ? SourceChoice::volume : SourceChoice::walk);
+    volume.verbose = options.verbose;
+    volume.quiet = options.quiet;
+}
+
 }  // namespace
 
 ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
     ScanOptions options;
+    std::optional<SourceChoice> source;
     bool options_ended = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
@@ -262,6 +299,18 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
             options.request.one_file_system = true;
         } else if (argument == "--include-offline") {
             options.request.include_offline = true;
+        } else if (argument == "--source") {
+            source = parse_source(value_of(argument));
+        } else if (argument.starts_with("--source=")) {
+            source = parse_source(argument.substr(9));
+        } else if (argument == "--volume") {
+            options.volume.volume = value_of(argument);
+        } else if (argument.starts_with("--volume=")) {
+            options.volume.volume = argument.substr(9);
+        } else if (argument == "--volume-root") {
+            options.volume.volume_root = value_of(argument);
+        } else if (argument.starts_with("--volume-root=")) {
+            options.volume.volume_root = argument.substr(14);
         } else if (argument == "-q" || argument == "--quiet") {
             options.quiet = true;
         } else if (argument == "-v" || argument == "--verbose") {
@@ -274,8 +323,11 @@ ScanOptions parse_scan_options(const std::vector<std::string>& arguments) {
             throw std::invalid_argument("unknown option '" + argument + "'");
         }
     }
+    choose_source(options, source);
     if (options.roots.empty() && !options.roots_file)
-        options.roots.emplace_back(platform::kDefaultRoot);
+        options.roots.emplace_back(options.volume.volume && !options.volume.volume_root
+                                       ? std::string(1, platform::kPathSeparator)
+                                       : std::string(platform::kDefaultRoot));
     if (!options.roots.empty()) options.request.root = options.roots.front();
     if (options.record_file && options.record_file->empty())
         throw std::invalid_argument("--record needs a file name");

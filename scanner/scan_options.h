@@ -9,6 +9,7 @@
 #include "scan/request.h"
 #include "scan/rules/check_profiles.h"
 #include "scan/sinks/entry_format.h"
+#include "scanner/volume_source.h"
 
 namespace kestrafin::scanner {
 
@@ -29,6 +30,8 @@ struct ScanOptions {
     bool null_terminated = false;
     std::optional<std::string> list_file;
     bool count_only = false;
+    // Where the roots' events come from (--source, --volume, --volume-root).
+    VolumeChoice volume;
     bool quiet = false;
     bool verbose = false;
     bool help = false;

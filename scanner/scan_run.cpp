@@ -65,8 +65,15 @@ std::string summaries_text(const ScanOptions& options, const std::vector<std::st
                            const std::vector<RootResult>& results, int descriptor) {
     const bool terminal = platform::stream_is_terminal(descriptor);
     const std::size_t width = terminal ? scan::terminal_width(descriptor) : 80;
+    // Which source, where the user let the scan choose or chose the volume.
+    const auto source = [&](const RootResult& result) -> std::string {
+        if (options.volume.source == SourceChoice::walk) return {};
+        return result.report.volume.empty()
+                   ? std::string("Source: a walk\n")
+                   : "Source: the volume's table (" + result.report.volume + ")\n";
+    };
     const auto one = [&](const RootResult& result) {
-        return (result.report.backup_rights ? "read with backup rights\n" : "") +
+        return source(result) + (result.report.backup_rights ? "read with backup rights\n" : "") +
                result.summary.render(result.report.folders_read(), result.report.unreadable(),
                                      terminal, width);
     };
@@ -168,6 +175,8 @@ int run_scan(const ScanOptions& options, const char* version) {
     run_options.summaries = options.summary;
     run_options.print_target = options.print_target;
     run_options.most_at_once = request.threads == 1 ? 1 : 8;
+    VolumeSources sources(options.volume);
+    if (options.volume.source != SourceChoice::walk) run_options.sources = &sources;
     run_roots(request, roots, run_options, outputs, stop);
 
     int status = 0;

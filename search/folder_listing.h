@@ -139,10 +139,12 @@ void read_folder_identity(platform::Folder& folder, const ListingRequest& reques
 // stop reading; so does a name that `allowance` refuses. "." and ".." are
 // left out by name, whatever kind the host gives them. False when reading
 // was stopped so; a failed read sets read_error. Reads nothing for a folder
-// on a kernel file system.
-template <typename TakeFile>
-bool read_folder_names(platform::Folder& folder, const ListingRequest& request,
-                       FolderListing& listing, ReadAllowance& allowance, TakeFile&& take_file);
+// on a kernel file system. `folder` is a platform::Folder, or anything else
+// that delivers a folder's entries as its next() does, so that names read
+// otherwise than from the host are kept by the same rules.
+template <typename Entries, typename TakeFile>
+bool read_folder_names(Entries& folder, const ListingRequest& request, FolderListing& listing,
+                       ReadAllowance& allowance, TakeFile&& take_file);
 
 // The bytes a listing holds, as counted against an allowance.
 inline std::size_t held_bytes(const FolderListing& listing) {
@@ -153,9 +155,9 @@ inline std::size_t held_bytes(const FolderListing& listing) {
            listing.declined.size() * sizeof(DeclinedName);
 }
 
-template <typename TakeFile>
-bool read_folder_names(platform::Folder& folder, const ListingRequest& request,
-                       FolderListing& listing, ReadAllowance& allowance, TakeFile&& take_file) {
+template <typename Entries, typename TakeFile>
+bool read_folder_names(Entries& folder, const ListingRequest& request, FolderListing& listing,
+                       ReadAllowance& allowance, TakeFile&& take_file) {
     using platform::EntryKind;
     if (listing.on_kernel_file_system) return true;
     std::error_code error;

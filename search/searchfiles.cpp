@@ -12,6 +12,7 @@
 #include "platform/path_rules.h"
 #include "search/descriptor_budget.h"
 #include "search/folder_listing.h"
+#include "search/link_walk.h"
 #include "search/path_text.h"
 #include "search/read_ahead.h"
 #include "search/read_waits.h"
@@ -51,7 +52,8 @@ struct ReaderPlan {
 ReaderPlan plan_readers(const SearchOptions& options, std::size_t limit) {
     if (options.threads <= 1) return {};
     const std::size_t walk_needs = options.open_folders + 1 + kHandlesForTheProgram;
-    const std::size_t shares = limit > walk_needs ? (limit - walk_needs) / kHandlesMostPerThread : 0;
+    const std::size_t shares =
+        limit > walk_needs ? (limit - walk_needs) / kHandlesMostPerThread : 0;
     // The walk reads for the readers too while it waits for them: one share.
     const std::size_t readers =
         shares > 1 ? std::min({options.threads - 1, shares - 1, kMostReaders}) : 0;
@@ -174,14 +176,17 @@ class AheadReader : public ReadAhead::Reader {
 class Walker {
   public:
     Walker(WalkVisitor& visitor, const SearchOptions& options, const WalkSeams& seams,
-           const ReaderPlan& plan)
+           const ReaderPlan& plan, const WalkAbove* above = nullptr)
         : options_(options),
           seams_(seams),
           plan_(plan),
           budget_(options.open_folders),
-          rules_(visitor, options) {
+          rules_(visitor, options),
+          above_(above) {
         path_.reserve(4096);
         rules_.leave_out(options.leave_out);
+        if (above_ != nullptr)
+            rules_.enter_below(above_->descent, above_->root_volume, above_->walked_through_links);
     }
 
     void walk(std::string_view root) {
@@ -191,7 +196,10 @@ class Walker {
         std::error_code error;
         Folder folder = Folder::open(path_, error);
         if (!folder.is_open()) {
-            rules_.not_read(root, error.value());
+            if (above_ != nullptr)
+                rules_.not_opened(root, above_->marked_by_system, error);
+            else
+                rules_.not_read(root, error.value());
             return;
         }
         if (plan_.readers > 0) folder.look_up_at_once(kLookupsAtOnce, reader_->lookup_helpers);
@@ -199,9 +207,17 @@ class Walker {
         frame.slashed_length = path_.size();
         frame.slashed_units = destination_length(path_);
         root_slashed_length_ = path_.size();
+        // A root met as a link is entered as the walk enters a link below
+        // a folder of its own.
+        std::optional<std::uint64_t> parent_volume;
+        if (above_ != nullptr) {
+            frame.route = {true, true, above_->links + 1};
+            if (!above_->descent.empty() && above_->descent.back().volume != 0)
+                parent_volume = above_->descent.back().volume;
+        }
         if (!take_folder(
                 std::move(folder), 0,
-                listing_request(options_, std::nullopt, false, destination_length(root), {}), {}))
+                listing_request(options_, parent_volume, false, destination_length(root), {}), {}))
             return;
         if (frame.listing.subfolders.empty()) return;
         push(0);
@@ -498,6 +514,7 @@ class Walker {
     const ReaderPlan plan_;
     DescriptorBudget budget_;  // of the descent
     WalkRules rules_;
+    const WalkAbove* above_;  // for a walk entered at a link another traversal met
     // Made before readers start, and kept by readers a stopped walk left
     // waiting for the host; its helpers outlive every folder below.
     std::shared_ptr<AheadReader> reader_;
@@ -520,8 +537,10 @@ void searchfiles(std::string_view directory, WalkVisitor& visitor, const SearchO
     searchfiles(directory, visitor, options, WalkSeams{});
 }
 
-void searchfiles(std::string_view directory, WalkVisitor& visitor, const SearchOptions& options,
-                 const WalkSeams& seams) {
+namespace {
+
+void walk(std::string_view directory, WalkVisitor& visitor, const SearchOptions& options,
+          const WalkSeams& seams, const WalkAbove* above) {
     // A process allowed few handles keeps fewer folders open: the descent
     // takes at most half of the handles left, and readers take of the rest
     // all but those the program needs. Those it holds already (a parent may
@@ -535,8 +554,20 @@ void searchfiles(std::string_view directory, WalkVisitor& visitor, const SearchO
     if (plan.readers > 0)
         platform::make_room_for_handles(held + fitted.open_folders + plan.handles +
                                         kHandlesForTheProgram);
-    Walker walker(visitor, fitted, seams, plan);
+    Walker walker(visitor, fitted, seams, plan, above);
     walker.walk(directory);
+}
+
+}  // namespace
+
+void searchfiles(std::string_view directory, WalkVisitor& visitor, const SearchOptions& options,
+                 const WalkSeams& seams) {
+    walk(directory, visitor, options, seams, nullptr);
+}
+
+void searchfiles_through_link(std::string_view link, WalkVisitor& visitor,
+                              const SearchOptions& options, const WalkAbove& above) {
+    walk(link, visitor, options, WalkSeams{}, &above);
 }
 
 }  // namespace kestrafin::search

@@ -96,19 +96,30 @@ bool WalkRules::admit_below_link(const platform::FolderIdentity& identity, bool 
     const std::size_t separator = directory.find_last_of(platform::kPathSeparator);
     const std::string_view name =
         separator == std::string_view::npos ? directory : directory.substr(separator + 1);
-    const NamedIdentity named{identity, std::hash<std::string_view>()(name)};
+    const LinkMemory::NamedIdentity named{identity, std::hash<std::string_view>()(name)};
+    LinkMemory& links = *links_;
     if (may_lead_back) {
-        if (walked_below_links_.contains(identity)) return false;
-        link_targets_.insert(identity);
-    } else if ((link_targets_.contains(identity) && !descent_.contains(identity)) ||
-               !walked_by_name_.insert(named).second) {
+        if (links.walked_below_links.contains(identity)) return false;
+        links.link_targets.insert(identity);
+    } else if ((links.link_targets.contains(identity) && !descent_.contains(identity)) ||
+               !links.walked_by_name.insert(named).second) {
         // A plain folder with the number of a folder it lies below is one
         // more folder of a file system that reuses numbers.
         return false;
     }
-    walked_below_links_.insert(identity);
-    walked_by_name_.insert(named);
+    links.walked_below_links.insert(identity);
+    links.walked_by_name.insert(named);
     return true;
+}
+
+void WalkRules::enter_below(const std::vector<platform::FolderIdentity>& descent,
+                            std::optional<std::uint64_t> root_volume,
+                            std::shared_ptr<LinkMemory> links) {
+    for (const platform::FolderIdentity& identity : descent) descend(identity);
+    if (one_file_system_ && root_volume) root_volume_ = root_volume;
+    // The root's volume is that of the traversal's root, not the link's.
+    admitted_any_ = true;
+    if (links) links_ = std::move(links);
 }
 
 // Without identities the web of links cannot be told, only a loop: by the

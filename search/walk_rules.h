@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,6 +60,27 @@ struct FolderIdentityHash {
     }
 };
 
+// The folders walked through links, which decide on a web of links. Walks
+// that enter links met by one traversal share it, so that a folder two of
+// its links lead to is walked once.
+struct LinkMemory {
+    struct NamedIdentity {
+        platform::FolderIdentity identity;
+        std::size_t name_hash = 0;
+        bool operator==(const NamedIdentity&) const = default;
+    };
+    struct NamedIdentityHash {
+        std::size_t operator()(const NamedIdentity& named) const {
+            return FolderIdentityHash()(named.identity) ^ named.name_hash;
+        }
+    };
+    using IdentitySet = std::unordered_set<platform::FolderIdentity, FolderIdentityHash>;
+
+    IdentitySet walked_below_links;
+    IdentitySet link_targets;  // folders entered through a link or at a mount below one
+    std::unordered_set<NamedIdentity, NamedIdentityHash> walked_by_name;
+};
+
 // What the walk has seen so far that its rules depend on: the descent, the
 // folders walked through links. The walk's thread alone uses it.
 class WalkRules {
@@ -66,7 +88,16 @@ class WalkRules {
     explicit WalkRules(WalkVisitor& visitor, const SearchOptions& options = {})
         : visitor_(visitor),
           stop_request_(options.stop),
-          one_file_system_(options.one_file_system) {}
+          one_file_system_(options.one_file_system),
+          links_(std::make_shared<LinkMemory>()) {}
+
+    // For a walk whose root is a link met by another traversal, from a
+    // folder on `parent_volume`: the folders it lies below (host identities,
+    // outermost first) join the descent, the root's volume is `root_volume`
+    // (when the walk stays on one) and the folders walked through links are
+    // `links`'s. Before the first admit().
+    void enter_below(const std::vector<platform::FolderIdentity>& descent,
+                     std::optional<std::uint64_t> root_volume, std::shared_ptr<LinkMemory> links);
 
     // Whether the visitor answered stop or the options' stop was set: nothing
     // is told from then on, and the walk ends.
@@ -157,23 +188,11 @@ class WalkRules {
     // it when the walk comes back. `listing`, the folder's, lives while it is
     // in the descent; its resolved path stands for a folder whose identity is
     // not known.
-    void descend(const platform::FolderIdentity& identity,
-                 const FolderListing* listing = nullptr);
+    void descend(const platform::FolderIdentity& identity, const FolderListing* listing = nullptr);
     void ascend(const platform::FolderIdentity& identity);
 
   private:
-    using IdentitySet = std::unordered_set<platform::FolderIdentity, FolderIdentityHash>;
-
-    struct NamedIdentity {
-        platform::FolderIdentity identity;
-        std::size_t name_hash = 0;
-        bool operator==(const NamedIdentity&) const = default;
-    };
-    struct NamedIdentityHash {
-        std::size_t operator()(const NamedIdentity& named) const {
-            return FolderIdentityHash()(named.identity) ^ named.name_hash;
-        }
-    };
+    using IdentitySet = LinkMemory::IdentitySet;
 
     bool admit_below_link(const platform::FolderIdentity& identity, bool may_lead_back,
                           std::string_view directory);
@@ -209,10 +228,8 @@ class WalkRules {
     std::vector<NamedEntry> excluded_names_;
     IdentitySet descent_;
     std::vector<DescentFolder> descent_folders_;  // outermost first
-    IdentitySet walked_below_links_;
-    IdentitySet link_targets_;  // folders entered through a link or at a mount below one
-    std::unordered_set<NamedIdentity, NamedIdentityHash> walked_by_name_;
     const bool one_file_system_;
+    std::shared_ptr<LinkMemory> links_;
     std::optional<std::uint64_t> root_volume_;  // set when the walk stays on it
     bool admitted_any_ = false;
     // The resolved paths of the folders of the descent whose identity is not

@@ -381,9 +381,11 @@ void RecordOutput::root_ends(const ScanReport& report, const ScanSummary& summar
     if (end == RootEnd::not_walked) {
         const std::optional<int> error = report.root_error();
         append_text(out, "error",
-                    error ? platform::error_text({*error, std::system_category()})
-                          : std::string("the root was not entered"));
+                    !report.refused.empty() ? report.refused
+                    : error                 ? platform::error_text({*error, std::system_category()})
+                                            : std::string("the root was not entered"));
     }
+    if (!report.volume.empty()) append_text(out, "volume", report.volume);
     append_number(out, "folders_read", report.folders_read());
     append_number(out, "files_seen", report.files_seen());
     append_number(out, "entries", root_entries_);
