@@ -46,7 +46,7 @@ class Mount:
 
     def __init__(self, image, options=()):
         self.image = image
-        self.point = tempfile.mkdtemp(prefix="IMG-ntfs-", dir="/tmp")
+        self.point = tempfile.mkdtemp(prefix="kestrafin-ntfs-", dir="/tmp")
         command = ["ntfs-3g", "-o", ",".join(("no_detach", "big_writes") + tuple(options)),
                    image, self.point]
         self.driver = subprocess.Popen(command, stdout=subprocess.DEVNULL,

@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""kestrafin-scan reading an NTFS image's master file table lists exactly what
+it lists walking the ntfs-3g mount of the same image: the same bytes on
+standard output, the same words on standard error (but the line naming the
+source) and the same exit status, for every rule, profile and output, from
+the volume's root and from a folder below it. Damaged copies of an image are
+refused with a message and never crash the scanner.
+
+Images come from tools/ntfs_image.py. Needs KESTRAFIN_SCAN naming the
+scanner, root, /dev/fuse, mkntfs and ntfs-3g; exits 77 saying which is missing.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOP = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(TOP, "tools"))
+import ntfs_image  # noqa: E402
+
+SCAN = os.environ.get("KESTRAFIN_SCAN", "")
+
+VARIANTS = [
+    [],
+    ["--longer-than", "100"],
+    ["--files-longer-than", "150"],
+    ["--limit", "windows"],
+    ["--limit", "sharepoint"],
+    ["--check", "windows"],
+    ["--check", "sharepoint", "--format", "csv"],
+    ["--check", "onedrive", "--format", "json"],
+    ["--check", "windows", "--check", "onedrive", "--longer-than", "50", "--format", "json"],
+    ["--format", "json", "--longer-than", "0"],
+    ["--summary", "--longer-than", "20"],
+    ["--exclude", "*.dat", "--exclude", "L1*", "--longer-than", "0"],
+    ["--no-follow", "--longer-than", "0"],
+    ["-0", "--files-longer-than", "0"],
+    ["--count"],
+]
+# Damage the reader must refuse as a whole, and damage to one record, which
+# leaves the rest of the volume listed.
+WHOLE = {"mft-past-end", "truncated", "random"}
+SANITIZERS = re.compile(rb"ERROR: AddressSanitizer|runtime error:|ERROR: LeakSanitizer")
+SOURCE_LINE = re.compile(rb"^[Ss]ource: .*\n", re.MULTILINE)
+
+
+def scan(*arguments):
+    done = subprocess.run([SCAN, *arguments], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=600)
+    return done.returncode, done.stdout, SOURCE_LINE.sub(b"", done.stderr)
+
+
+class VolumeAgainstWalk(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="kestrafin-volume-test-", dir="/tmp")
+        made = subprocess.run([sys.executable, os.path.join(TOP, "tools", "ntfs_image.py"),
+                               "--out", cls.folder], stdout=subprocess.PIPE, check=True)
+        import json
+        cls.images = json.loads(made.stdout)["images"]
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def test_every_shape_lists_the_same_through_the_table_as_through_the_mount(self):
+        for image in self.images:
+            shape = image["shapes"][0]
+            with ntfs_image.Mount(image["path"], ("ro",)) as point:
+                for root in (point, os.path.join(point, shape)):
+                    for variant in VARIANTS:
+                        with self.subTest(shape=shape, root=root[len(point):] or "/",
+                                          variant=" ".join(variant)):
+                            walked = scan(*variant, root)
+                            read = scan("--source", "volume", "--volume", image["path"],
+                                        "--volume-root", point, *variant, root)
+                            self.assertFalse(SANITIZERS.search(read[2]), read[2][-2000:])
+                            self.assertEqual(read[0], walked[0], read[2][-2000:])
+                            self.assertEqual(read[2], walked[2])
+                            self.assertEqual(read[1], walked[1])
+                # Where the root lies on a local NTFS volume the scanner may
+                # read, it chooses the table itself.
+                with self.subTest(shape=shape, source="auto"):
+                    self.assertEqual(scan("--source", "auto", point), scan(point))
+
+    def test_a_damaged_copy_is_refused_or_reported_and_never_crashes_the_scanner(self):
+        base = next(image["path"] for image in self.images if image["shapes"] == ["hard-links"])
+        for kind in sorted(ntfs_image.DAMAGE):
+            with self.subTest(damage=kind):
+                copy = ntfs_image.damage(base, kind, self.folder)
+                status, _, errors = scan("--source", "volume", "--volume", copy["path"],
+                                         "--longer-than", "0", "/")
+                self.assertFalse(SANITIZERS.search(errors), errors[-2000:])
+                self.assertIn(status, (2,) if kind in WHOLE else (1, 2), errors[-2000:])
+                self.assertIn(os.path.basename(copy["path"]).encode() if kind in WHOLE
+                              else b"record", errors)
+
+
+if __name__ == "__main__":
+    why = ntfs_image.missing_tools()
+    if not SCAN:
+        why = "KESTRAFIN_SCAN names no scanner"
+    if why:
+        print("skipped: " + why)
+        sys.exit(77)
+    os.environ["PATH"] = os.environ.get("PATH", "") + ":/usr/sbin:/sbin"
+    unittest.main()
