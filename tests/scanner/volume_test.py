@@ -41,9 +41,15 @@ VARIANTS = [
     ["-0", "--files-longer-than", "0"],
     ["--count"],
 ]
-# Damage the reader must refuse as a whole, and damage to one record, which
-# leaves the rest of the volume listed.
+# ntfs-3g's own symbolic links are plain system files to Windows, and so to
+# the table; its mount shows them as links.
+NOT_COMPARED = {"interix-links"}
+# Damage the reader must refuse as a whole; damage to one record, which leaves
+# the rest of the volume listed and is reported; damage to what the reader
+# need not read (the names an attribute list points to are found by their
+# records' base reference), which lists what the whole image lists.
 WHOLE = {"mft-past-end", "truncated", "random"}
+HARMLESS = {"attribute-list-loop"}
 SANITIZERS = re.compile(rb"ERROR: AddressSanitizer|runtime error:|ERROR: LeakSanitizer")
 SOURCE_LINE = re.compile(rb"^[Ss]ource: .*\n", re.MULTILINE)
 
@@ -70,6 +76,8 @@ class VolumeAgainstWalk(unittest.TestCase):
     def test_every_shape_lists_the_same_through_the_table_as_through_the_mount(self):
         for image in self.images:
             shape = image["shapes"][0]
+            if shape in NOT_COMPARED:
+                continue
             with ntfs_image.Mount(image["path"], ("ro",)) as point:
                 for root in (point, os.path.join(point, shape)):
                     for variant in VARIANTS:
@@ -89,15 +97,23 @@ class VolumeAgainstWalk(unittest.TestCase):
 
     def test_a_damaged_copy_is_refused_or_reported_and_never_crashes_the_scanner(self):
         base = next(image["path"] for image in self.images if image["shapes"] == ["hard-links"])
+        whole = scan("--source", "volume", "--volume", base, "--longer-than", "0", "/")
+        self.assertEqual(whole[0], 0, whole[2])
         for kind in sorted(ntfs_image.DAMAGE):
             with self.subTest(damage=kind):
                 copy = ntfs_image.damage(base, kind, self.folder)
-                status, _, errors = scan("--source", "volume", "--volume", copy["path"],
-                                         "--longer-than", "0", "/")
+                read = scan("--source", "volume", "--volume", copy["path"], "--longer-than", "0",
+                            "/")
+                status, errors = read[0], read[2]
                 self.assertFalse(SANITIZERS.search(errors), errors[-2000:])
-                self.assertIn(status, (2,) if kind in WHOLE else (1, 2), errors[-2000:])
-                self.assertIn(os.path.basename(copy["path"]).encode() if kind in WHOLE
-                              else b"record", errors)
+                if kind in HARMLESS:
+                    self.assertEqual(read, whole)
+                elif kind in WHOLE:
+                    self.assertEqual(status, 2, errors[-2000:])
+                    self.assertIn(os.path.basename(copy["path"]).encode(), errors)
+                else:
+                    self.assertEqual(status, 1, errors[-2000:])
+                    self.assertIn(b"damaged volume", errors)
 
 
 if __name__ == "__main__":
