@@ -94,6 +94,10 @@ class VolumeAgainstWalk(unittest.TestCase):
                 # read, it chooses the table itself.
                 with self.subTest(shape=shape, source="auto"):
                     self.assertEqual(scan("--source", "auto", point), scan(point))
+                    chosen = subprocess.run([SCAN, "--source", "auto", "--summary", point],
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                    self.assertRegex(chosen.stderr, re.compile(
+                        rb"^[Ss]ource: .*" + re.escape(image["path"].encode()), re.MULTILINE))
 
     def test_a_damaged_copy_is_refused_or_reported_and_never_crashes_the_scanner(self):
         base = next(image["path"] for image in self.images if image["shapes"] == ["hard-links"])
