@@ -54,8 +54,9 @@ class Mount:
         while not os.path.ismount(self.point):
             if self.driver.poll() is not None:
                 os.rmdir(self.point)
-                raise RuntimeError("ntfs-3g did not mount %s: %s" %
-                                   (image, self.driver.stderr.read().decode(errors="replace")))
+                with self.driver.stderr:
+                    raise RuntimeError("ntfs-3g did not mount %s: %s" %
+                                       (image, self.driver.stderr.read().decode(errors="replace")))
             time.sleep(0.01)
 
     def __enter__(self):
@@ -64,6 +65,7 @@ class Mount:
     def __exit__(self, *_):
         subprocess.run(["fusermount", "-u", self.point], check=False)
         self.driver.wait()
+        self.driver.stderr.close()
         os.rmdir(self.point)
 
 
