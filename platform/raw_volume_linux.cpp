@@ -141,7 +141,8 @@ std::optional<MountLine> mount_holding(std::string_view table, std::string_view 
 std::unique_ptr<RawVolume> RawVolume::open(std::string_view source, std::error_code& error) {
     error.clear();
     const std::string path(source);
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // Without waiting: a FIFO named as a source is refused, never waited on.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (descriptor < 0) {
         error.assign(errno, std::generic_category());
         return nullptr;

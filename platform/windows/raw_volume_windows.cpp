@@ -195,8 +195,12 @@ std::optional<NtfsVolumeOfPath> ntfs_volume_of(std::string_view root, std::strin
         why_not = "it lies on a share";
         return std::nullopt;
     }
+    // The volume calls are given paths without "\\?\" where they fit in
+    // MAX_PATH: their pages name no other form for a mount point.
+    const std::wstring plain = without_prefix(full);
+    const std::wstring& asked = plain.size() < MAX_PATH ? plain : full;
     std::wstring volume(full.size() + MAX_PATH, L'\0');
-    if (!calls.get_volume_path_name(full.c_str(), volume.data(),
+    if (!calls.get_volume_path_name(asked.c_str(), volume.data(),
                                     static_cast<DWORD>(volume.size()))) {
         why_not = "the system does not tell which volume holds it: " + error_text(last_error());
         return std::nullopt;
@@ -204,6 +208,7 @@ std::optional<NtfsVolumeOfPath> ntfs_volume_of(std::string_view root, std::strin
     volume.resize(std::wcslen(volume.c_str()));
     if (!volume.ends_with(L'\\')) volume.push_back(L'\\');
     const std::wstring shown_wide = without_prefix(volume);
+    if (shown_wide.size() < MAX_PATH) volume = shown_wide;
     const std::string shown = text_of(shown_wide);
 
     switch (calls.get_drive_type(volume.c_str())) {

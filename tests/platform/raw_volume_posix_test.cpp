@@ -3,6 +3,7 @@
 // can make one).
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -41,8 +42,10 @@ TEST(RawVolumePosix, ReadsAnyRangeOfAnImageAndRefusesWhatLiesPastItsEnd) {
         }
     }
 
+    const std::string fifo = folder.path() + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string& refused :
-         {folder.path(), folder.path() + "/none", std::string("/dev/null")}) {
+         {folder.path(), folder.path() + "/none", std::string("/dev/null"), fifo}) {
         EXPECT_EQ(RawVolume::open(refused, error), nullptr) << refused;
         EXPECT_TRUE(error) << refused;
     }
