@@ -265,6 +265,31 @@ def fill_unicode(top):
     write(os.path.join(deep, "\u00e9" * 200))
 
 
+def set_attributes(path, attributes):
+    os.setxattr(path, "system.ntfs_attrib_be", struct.pack(">I", attributes))
+
+
+def fill_attributes(top):
+    # What Windows marks on files and folders: hidden and system folders
+    # (as profiles' junctions and "System Volume Information" are), offline
+    # ones, read-only and sparse files, and named data streams.
+    folder = long_folder(top, "attributes")
+    for name, attributes in [("hidden and system", 0x16), ("$RECYCLE.BIN", 0x16),
+                             ("System Volume Information", 0x16), ("hidden", 0x12),
+                             ("offline", 0x1010), ("read-only folder", 0x11)]:
+        os.mkdir(os.path.join(folder, name))
+        write(os.path.join(folder, name, "inside.txt"))
+        set_attributes(os.path.join(folder, name), attributes)
+    write(os.path.join(folder, "read-only.txt"))
+    set_attributes(os.path.join(folder, "read-only.txt"), 0x21)
+    with open(os.path.join(folder, "sparse.bin"), "wb") as sparse:
+        sparse.truncate(1 << 30)
+    write(os.path.join(folder, "streams.txt"), b"main")
+    for stream in ("user.Zone.Identifier", "user.second"):
+        os.setxattr(os.path.join(folder, "streams.txt"), stream, b"[ZoneTransfer]")
+    write(os.path.join(folder, "large.bin"), b"\x5a" * (1 << 20))
+
+
 SHAPES = {
     "long-path": fill_long_path,
     "past-32767": fill_past_32767,
@@ -277,6 +302,7 @@ SHAPES = {
     "deleted": fill_deleted,
     "fragmented-mft": fill_fragmented_mft,
     "unicode": fill_unicode,
+    "attributes": fill_attributes,
 }
 # The fragmented table needs a small volume, filled to the brim quickly.
 MEGABYTES = {"fragmented-mft": 24}
