@@ -160,6 +160,19 @@ def fill_hard_links(top):
         os.link(first, os.path.join(where, "name-%02d-" % number + "h" * 40))
 
 
+def fill_shrunk_index(top):
+    # A folder's index grown to several levels in a random order of names,
+    # then emptied but for a few: its freed index blocks keep their old
+    # entries, which only the index's bitmap tells from live ones.
+    folder = long_folder(top, "shrunk")
+    rng = random.Random(6000)
+    names = ["%08x-%s" % (rng.getrandbits(32), "s" * rng.randint(0, 40)) for _ in range(6000)]
+    for name in names:
+        write(os.path.join(folder, name))
+    for name in names[50:]:
+        os.unlink(os.path.join(folder, name))
+
+
 def fill_dos_names(top):
     folder = long_folder(top, "dos")
     for number, (name, short) in enumerate([
@@ -294,6 +307,7 @@ SHAPES = {
     "long-path": fill_long_path,
     "past-32767": fill_past_32767,
     "big-folder": fill_big_folder,
+    "shrunk-index": fill_shrunk_index,
     "hard-links": fill_hard_links,
     "dos-names": fill_dos_names,
     "posix-names": fill_posix_names,
