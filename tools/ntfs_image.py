@@ -173,6 +173,31 @@ def fill_shrunk_index(top):
         os.unlink(os.path.join(folder, name))
 
 
+def fill_moves(top):
+    # Names moved after they were made: between folders, in case alone, a
+    # folder with what it holds, and hard links dropped from a file that had
+    # more than one record holds.
+    folder = long_folder(top, "moves")
+    first, second = os.path.join(folder, "first"), os.path.join(folder, "second")
+    os.mkdir(first)
+    os.mkdir(second)
+    for number in range(30):
+        write(os.path.join(first, "moved-%02d.txt" % number))
+    for number in range(0, 30, 3):
+        os.rename(os.path.join(first, "moved-%02d.txt" % number),
+                  os.path.join(second, "arrived-%02d.txt" % number))
+    os.rename(os.path.join(first, "moved-01.txt"), os.path.join(first, "MOVED-01.txt"))
+    os.mkdir(os.path.join(first, "carried"))
+    write(os.path.join(first, "carried", "inside.txt"))
+    os.rename(os.path.join(first, "carried"), os.path.join(second, "carried here"))
+    linked = os.path.join(folder, "linked-" + "k" * 40)
+    write(linked)
+    for number in range(45):
+        os.link(linked, os.path.join(first if number % 2 else second, "link-%02d-" % number + "k" * 40))
+    for number in range(0, 45, 4):
+        os.unlink(os.path.join(first if number % 2 else second, "link-%02d-" % number + "k" * 40))
+
+
 def fill_dos_names(top):
     folder = long_folder(top, "dos")
     for number, (name, short) in enumerate([
@@ -309,6 +334,7 @@ SHAPES = {
     "big-folder": fill_big_folder,
     "shrunk-index": fill_shrunk_index,
     "hard-links": fill_hard_links,
+    "moves": fill_moves,
     "dos-names": fill_dos_names,
     "posix-names": fill_posix_names,
     "reparse-links": fill_reparse_links,
