@@ -12,7 +12,7 @@ Every shape fills a folder of its own name below the volume's root; without
 in one image (all.img). --damage writes a damaged copy of each image made (or
 of --from IMAGE) for each kind. What was made is printed as JSON on stdout:
 
-    {"images": [{"shape": ..., "path": ..., "mft_runs": N}],
+    {"images": [{"shapes": [...], "path": ..., "mft_runs": N}],
      "damaged": [{"kind": ..., "path": ..., "from": ..., "detail": ...}]}
 
 Needs root, /dev/fuse, mkntfs and ntfs-3g; exits 77 naming what is missing.

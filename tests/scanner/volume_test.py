@@ -9,6 +9,7 @@ refused with a message and never crash the scanner.
 Images come from tools/ntfs_image.py. Needs KESTRAFIN_SCAN naming the
 scanner, root, /dev/fuse, mkntfs and ntfs-3g; exits 77 saying which is missing.
 """
+import json
 import os
 import re
 import shutil
@@ -64,10 +65,18 @@ class VolumeAgainstWalk(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix="kestrafin-volume-test-", dir="/tmp")
-        made = subprocess.run([sys.executable, os.path.join(TOP, "tools", "ntfs_image.py"),
-                               "--out", cls.folder], stdout=subprocess.PIPE, check=True)
-        import json
-        cls.images = json.loads(made.stdout)["images"]
+        cls.images = []
+        # Each shape in an image of its own, and all in one, whose table the
+        # fragmenting shape spreads over many runs.
+        compared = [word for shape in sorted(ntfs_image.SHAPES) if shape not in NOT_COMPARED
+                    for word in ("--shape", shape)]
+        for together in ([], ["--together", *compared]):
+            made = subprocess.run([sys.executable, os.path.join(TOP, "tools", "ntfs_image.py"),
+                                   "--out", cls.folder, *together], stdout=subprocess.PIPE,
+                                  check=True)
+            cls.images += json.loads(made.stdout)["images"]
+        assert len(cls.images) == len(ntfs_image.SHAPES) + 1, cls.images
+        assert cls.images[-1]["mft_runs"] > 1, "the table of all shapes is in one run"
 
     @classmethod
     def tearDownClass(cls):
