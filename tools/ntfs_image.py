@@ -291,6 +291,26 @@ def fill_fragmented_mft(top):
         write(os.path.join(folder, "grow-%04d" % index))
 
 
+def fill_spread_mft(top):
+    # Free space cut into single clusters, then the table grown into them:
+    # so many runs that the table's own record moves them behind an
+    # attribute list, into extension records.
+    space = os.path.join(top, "space")
+    folder = long_folder(top, "spread")
+    os.mkdir(space)
+    number = 0
+    try:
+        while True:
+            write(os.path.join(space, "%05d" % number), b"\x5a" * 4096)
+            number += 1
+    except OSError:
+        pass
+    for gone in range(0, number, 2):
+        os.unlink(os.path.join(space, "%05d" % gone))
+    for index in range(5000):
+        write(os.path.join(folder, "g%05d" % index))
+
+
 def fill_unicode(top):
     folder = long_folder(top, "unicode")
     for name in ["caf\u00e9", "cafe\u0301", "\u4e2d\u6587\u540d\u5b57", "\U0001f600 smile",
@@ -341,11 +361,12 @@ SHAPES = {
     "interix-links": fill_interix_links,
     "deleted": fill_deleted,
     "fragmented-mft": fill_fragmented_mft,
+    "spread-mft": fill_spread_mft,
     "unicode": fill_unicode,
     "attributes": fill_attributes,
 }
 # The fragmented table needs a small volume, filled to the brim quickly.
-MEGABYTES = {"fragmented-mft": 24}
+MEGABYTES = {"fragmented-mft": 24, "spread-mft": 40}
 
 
 def make(path, shapes):
