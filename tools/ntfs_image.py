@@ -293,8 +293,8 @@ def fill_fragmented_mft(top):
 
 def fill_spread_mft(top):
     # Free space cut into single clusters, then the table grown into them:
-    # so many runs that the table's own record moves them behind an
-    # attribute list, into extension records.
+    # so many runs that the table's own record needs an attribute list and
+    # moves its name into an extension record.
     space = os.path.join(top, "space")
     folder = long_folder(top, "spread")
     os.mkdir(space)

@@ -110,7 +110,7 @@ class VolumeAgainstWalk(unittest.TestCase):
 
     def test_a_damaged_copy_is_refused_or_reported_and_never_crashes_the_scanner(self):
         # Every kind on a file with 41 names; the list loop also on the
-        # table's own record, whose runs sit behind an attribute list.
+        # table's own record, whose runs crowd its name out behind a list.
         for shape, kinds in (("hard-links", sorted(ntfs_image.DAMAGE)),
                              ("spread-mft", ["attribute-list-loop"])):
             base = next(image["path"] for image in self.images if image["shapes"] == [shape])
