@@ -232,11 +232,13 @@ std::optional<NtfsVolumeOfPath> ntfs_volume_of(std::string_view root, std::strin
     const bool drive_root = shown_wide.size() == 3 && shown_wide[1] == L':';
     if (drive_root) {
         // A drive made by subst names a folder of another volume.
-        wchar_t target[MAX_PATH + 1] = {};
+        // Its target may be as long as a path: the buffer takes the longest.
+        std::wstring target(32768, L'\0');
         const std::wstring drive = shown_wide.substr(0, 2);
-        if (calls.query_dos_device(drive.c_str(), target, MAX_PATH) != 0 &&
-            std::wstring_view(target).starts_with(L"\\??\\")) {
-            why_not = text_of(drive) + " is a substitute for " + text_of(target + 4);
+        if (calls.query_dos_device(drive.c_str(), target.data(),
+                                   static_cast<DWORD>(target.size())) != 0 &&
+            std::wstring_view(target.c_str()).starts_with(L"\\??\\")) {
+            why_not = text_of(drive) + " is a substitute for " + text_of(target.c_str() + 4);
             return std::nullopt;
         }
     }
