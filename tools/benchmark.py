@@ -4,6 +4,7 @@
     tools/benchmark.py [--size small|large] [--root FOLDER] [--cold] [--runs N]
                        [--build FOLDER] [--window-only] [--share-delays MS,MS] [--record-only]
                        [--build FOLDER] [--window-only] [--share-delays MS,MS] [--report]
+                       [--volume]
 
 Builds the release tools when missing, generates the seeded tree once (kept
 under /tmp), installs bfs when missing, then runs each command alternately
@@ -33,6 +34,12 @@ both files, and prints seconds, ratios to wc -l and peak memory.
 --report measures kestrafin-scan report of ten weekly records of 100,000
 entries each (tools/record_generator.py, kept under /tmp) against reading
 their bytes with wc -l.
+--volume measures kestrafin-scan --source volume on an NTFS image of
+1,000,000 files in 100,000 folders (made once through ntfs-3g, as root, and
+kept under /tmp) against dd of the master file table's extents and against
+the walk over an ntfs-3g mount of the image, remounted before each walk so
+that the driver and the kernel keep nothing of it; the image's bytes stay in
+the page cache throughout (warm) unless --cold drops it before every run.
 """
 import argparse
 import hashlib
@@ -211,6 +218,110 @@ def report_benchmark(tools, scan, runs):
     print("kestrafin-scan report: peak memory %d KiB" % peak_kib(tools, report))
 
 
+VOLUME_FOLDERS, VOLUME_FILES = 100000, 1000000
+
+
+def volume_image():
+    """The benchmark's NTFS image, made anew when its maker changes: 100 top
+    folders of 999 folders each, 10 files in each folder; one top folder in
+    ten has a name long enough for its files to be listed."""
+    import ntfs_image  # beside this file
+
+    import inspect
+
+    # Named by the code that makes it: its own and the image maker's mkntfs.
+    maker = hashlib.sha256()
+    for made_by in (volume_image, ntfs_image.mkntfs):
+        maker.update(inspect.getsource(made_by).encode())
+    path = "/tmp/kestrafin-bench-ntfs-%s.img" % maker.hexdigest()[:12]
+    if os.path.exists(path):
+        return path
+    why = ntfs_image.missing_tools()
+    if why:
+        sys.exit("--volume: " + why)
+    print("making %s through ntfs-3g (a few minutes)" % path, flush=True)
+    making = path + ".making"
+    ntfs_image.mkntfs(making, 8192)
+    per_top = VOLUME_FOLDERS // 100 - 1
+    files = VOLUME_FILES // VOLUME_FOLDERS
+    with ntfs_image.Mount(making, ("noatime",)) as point:
+        for top in range(100):
+            name = "top%02d-" % top + ("long" * 48 if top % 10 == 0 else "short")
+            top_fd = os.open(point, os.O_RDONLY | os.O_DIRECTORY)
+            os.mkdir(name, dir_fd=top_fd)
+            folder_fd = os.open(name, os.O_RDONLY | os.O_DIRECTORY, dir_fd=top_fd)
+            os.close(top_fd)
+            for index in range(per_top + 1):
+                if index < per_top:
+                    sub = "folder-%03d-of-the-tree" % index
+                    os.mkdir(sub, dir_fd=folder_fd)
+                    into = os.open(sub, os.O_RDONLY | os.O_DIRECTORY, dir_fd=folder_fd)
+                else:
+                    into = os.dup(folder_fd)
+                for number in range(files):
+                    os.close(os.open("file-%02d-%s.dat" % (number, "x" * (number * 3)),
+                                     os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=into))
+                os.close(into)
+            os.close(folder_fd)
+    os.rename(making, path)
+    return path
+
+
+def volume_benchmark(tools, scan, runs, cold):
+    """The volume source against dd of the table's extents and against the
+    walk over an ntfs-3g mount of the same image, run alternately."""
+    import ntfs_image  # beside this file
+
+    image = volume_image()
+    volume = ntfs_image.Volume(image)
+    extents = " ; ".join(
+        "dd if='%s' of=/dev/null bs=1M iflag=skip_bytes,count_bytes skip=%d count=%d status=none"
+        % (image, lcn * volume.cluster_size, clusters * volume.cluster_size)
+        for lcn, clusters in volume.mft_runs if lcn is not None)
+    table_bytes = sum(clusters for _, clusters in volume.mft_runs) * volume.cluster_size
+    records = table_bytes // volume.record_size
+    read = [scan, "-q", "--source", "volume", "--volume", image, "/"]
+    times = {"dd of the table": [], "scan --source volume": [], "scan of the mount": []}
+    if cold and not drop_caches():
+        sys.exit("--cold: the caches cannot be dropped here (it needs root)")
+    for command, shell in ((extents, True), (read, False)):  # warm the page cache
+        run_timed(command, shell)
+    mount_times = []
+    for _ in range(runs):
+        for name, command, shell in (("dd of the table", extents, True),
+                                     ("scan --source volume", read, False)):
+            if cold:
+                drop_caches()
+            times[name].append(run_timed(command, shell))
+        if cold:
+            drop_caches()
+        with ntfs_image.Mount(image, ("ro",)) as point:
+            mount_times.append(run_timed([scan, "-q", point]))
+    times["scan of the mount"] = mount_times
+    memory = peak_kib(tools, read)
+    checked = subprocess.run(read, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    if checked.returncode != 0:
+        print("note: the volume source did not read the whole image: %s" % checked.stderr.strip())
+    with ntfs_image.Mount(image, ("ro",)) as point:
+        walk_memory = peak_kib(tools, [scan, "-q", point])
+
+    print("image: %s, %d folders, %d files, table of %d records (%.0f MB) in %d extents" %
+          (image, VOLUME_FOLDERS, VOLUME_FILES, records, table_bytes / 1e6, len(volume.mft_runs)))
+    print("%d runs each, alternating; medians; %s" % (runs, "cold: caches dropped before every run"
+          if cold else "warm: the image's bytes in the page cache, the mount made anew each run"))
+    print("%-22s %10s" % ("command", "seconds"))
+    for name, values in times.items():
+        print("%-22s %10.3f  (%s)" % (name, statistics.median(values),
+                                      " ".join("%.3f" % value for value in values)))
+    dd, source, walk = (statistics.median(times[name]) for name in times)
+    print("volume / dd: %.2f (goal at most 1.5)" % (source / dd))
+    print("walk of the mount / volume: %.1f (goal at least 10)" % (walk / source))
+    print("records per second: %.0f" % (records / source))
+    print("volume source peak memory: %.1f MiB, %.0f bytes per record (goal under 200)" %
+          (memory / 1024, memory * 1024 / records))
+    print("walk of the mount peak memory: %.1f MiB" % (walk_memory / 1024))
+
+
 def ensure_build(build):
     if not os.path.exists(os.path.join(build, "scanner", "kestrafin-scan")):
         subprocess.run(["cmake", "-S", TOP, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
@@ -264,6 +375,9 @@ def main():
     parser.add_argument("--report", action="store_true",
                         help="measure only kestrafin-scan report of ten records of 100,000 "
                         "entries each")
+    parser.add_argument("--volume", action="store_true",
+                        help="measure the volume source on an NTFS image of 1,000,000 files "
+                        "against dd of its table and the walk of its ntfs-3g mount (needs root)")
     parser.add_argument("--share-delays", default="",
                         help="with --window-only: milliseconds per request on the share tree, "
                         "comma-separated")
@@ -277,6 +391,9 @@ def main():
         return 0
     if args.report:
         report_benchmark(tools, scan, args.runs)
+        return 0
+    if args.volume:
+        volume_benchmark(tools, scan, args.runs, args.cold)
         return 0
     if args.share_delays:
         if not args.window_only:
