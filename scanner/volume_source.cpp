@@ -4,17 +4,14 @@
 #include <system_error>
 
 #include "platform/path_rules.h"
+#include "platform/raw_volume.h"
 #include "scan/sinks/terminal_quote.h"
 #include "volume/volume_walk.h"
-#if KESTRAFIN_VOLUME_READER
-#include "platform/raw_volume.h"
-#endif
 
 namespace kestrafin::scanner {
 
 namespace {
 
-#if KESTRAFIN_VOLUME_READER
 class RawBytes : public volume::ByteSource {
   public:
     explicit RawBytes(std::unique_ptr<platform::RawVolume> raw) : raw_(std::move(raw)) {}
@@ -26,7 +23,6 @@ class RawBytes : public volume::ByteSource {
   private:
     std::unique_ptr<platform::RawVolume> raw_;
 };
-#endif
 
 void say(const std::string& text) {
     std::fprintf(stderr, "kestrafin-scan: %s\n", scan::printable_text(text).c_str());
@@ -52,7 +48,6 @@ VolumeSources::Read VolumeSources::read(const std::string& source) {
 
 VolumeSources::Read VolumeSources::read_volume(const std::string& source) {
     Read read;
-#if KESTRAFIN_VOLUME_READER
     std::error_code error;
     std::unique_ptr<platform::RawVolume> raw = platform::RawVolume::open(source, error);
     if (raw == nullptr) {
@@ -66,9 +61,6 @@ VolumeSources::Read VolumeSources::read_volume(const std::string& source) {
         read.tree = std::move(result.tree);
         if (read.tree == nullptr) read.error = source + ": " + result.error;
     }
-#else
-    read.error = "this build of kestrafin-scan holds no NTFS reader to read " + source;
-#endif
     return read;
 }
 
@@ -99,16 +91,12 @@ RootSource VolumeSources::choose(const std::string& root) {
             host.host_paths = false;
         }
     } else {
-#if KESTRAFIN_VOLUME_READER
         std::string why_not;
         const std::optional<platform::NtfsVolumeOfPath> found =
             platform::ntfs_volume_of(root, why_not);
         if (!found) return walk_instead(why_not.empty() ? "it lies on no NTFS volume" : why_not);
         source = found->source;
         for (const std::string& name : found->names_below) inside += "/" + name;
-#else
-        return walk_instead("this build of kestrafin-scan holds no NTFS reader");
-#endif
     }
     const Read read = this->read(source);
     if (read.tree == nullptr) return walk_instead(read.error);
