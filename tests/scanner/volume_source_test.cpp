@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "scanner/scan_options.h"
 #include "tests/support/fake_volume_tree.h"
 
